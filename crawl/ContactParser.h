@@ -1,0 +1,18 @@
+#pragma once
+// Cutting the contact details out of a company's contact page, which comes in three layouts.
+
+#include <string_view>
+
+#include "store/MemberRecord.h"
+
+enum class ContactLayout {
+    ContactMore,  // the page offers "查看更多资料"
+    Bordered,     // the page has the bordered contact box
+    ContactWays,  // anything else, an empty page included
+};
+
+ContactLayout RecognizeLayout(std::string_view page);
+
+// The eight contact fields of the page (the title stays empty): each layout's markers and
+// cleaning, then leading white space removed from fax, telephone, address and postal code.
+MemberRecord ExtractContactFields(std::string_view page);

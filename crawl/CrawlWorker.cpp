@@ -1,0 +1,76 @@
+#include "crawl/CrawlWorker.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "crawl/CurlFetcher.h"
+#include "store/RecordStore.h"
+
+struct CrawlWorker::State {
+    std::shared_ptr<StopToken> stop = std::make_shared<StopToken>();
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+};
+
+CrawlDeps DefaultCrawlDeps() {
+    CrawlDeps deps;
+    deps.makeFetcher = [] { return std::make_unique<CurlFetcher>(); };
+    deps.openStore = [](const std::string& path) { return std::make_unique<RecordStore>(path); };
+    return deps;
+}
+
+std::unique_ptr<CrawlWorker> CrawlWorker::Start(CrawlJob job, const CrawlDeps& deps) {
+    static std::atomic<int> serial{0};
+    std::unique_ptr<CrawlWorker> worker(new CrawlWorker());
+    worker->state_ = std::make_shared<State>();
+    worker->id_ = ++serial;
+    auto spider = std::make_shared<CSpiderThread>(std::move(job), deps.makeFetcher(), deps.openStore,
+                                                  worker->state_->stop, worker->id_);
+    worker->thread_ = std::thread([spider, state = worker->state_]() mutable {
+        try {
+            spider->RunJob();
+        } catch (...) {
+            // Nothing may escape a worker thread; failures the driver must see are posted.
+        }
+        spider.reset();  // closes the HTTP session and the store before the end is announced
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->done = true;
+        }
+        state->ended.notify_all();
+    });
+    return worker;
+}
+
+void CrawlWorker::RequestStop() { state_->stop->RequestStop(); }
+
+bool CrawlWorker::Join(std::chrono::milliseconds timeout) {
+    {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        if (!state_->ended.wait_for(lock, timeout, [this] { return state_->done; })) {
+            return false;
+        }
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    return true;
+}
+
+bool CrawlWorker::Finished() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->done;
+}
+
+CrawlWorker::~CrawlWorker() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    if (Finished()) {
+        thread_.join();
+    } else {
+        thread_.detach();  // it owns everything it uses and ends on its own
+    }
+}

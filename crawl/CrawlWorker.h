@@ -1,0 +1,40 @@
+#pragma once
+// A crawl worker on a thread of its own, with the handle its owner keeps to stop and join it.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "crawl/CSpiderThread.h"
+
+// What a worker fetches and stores with; the defaults are libcurl and the SQLite store.
+struct CrawlDeps {
+    std::function<std::unique_ptr<IPageFetcher>()> makeFetcher;
+    RecordWriterFactory openStore;
+};
+CrawlDeps DefaultCrawlDeps();
+
+class CrawlWorker {
+public:
+    // Starts the job at once on a new thread. Throws std::system_error when no thread can be had.
+    static std::unique_ptr<CrawlWorker> Start(CrawlJob job, const CrawlDeps& deps);
+    // Tells the worker to leave before its next company entry; a record in hand is finished.
+    void RequestStop();
+    // Waits until the worker has ended, at most `timeout`; true when it has.
+    bool Join(std::chrono::milliseconds timeout);
+    bool Finished() const;
+    int Id() const { return id_; }
+    // Leaves a worker that is still running to finish on its own.
+    ~CrawlWorker();
+
+private:
+    struct State;
+    CrawlWorker() = default;
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+    int id_ = 0;
+};
+
+// The message shown when a worker cannot be started.
+inline constexpr const char* kCannotStartThread = "Cannot Start New Thread";

@@ -1,0 +1,108 @@
+#include "crawl/CurlFetcher.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+void CurlGlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool CurlFetcher::BodyReader::Feed(const char* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        char c = data[i];
+        if (c == '\r') {
+            continue;
+        }
+        ++pieceLen_;
+        if (!nulSeen_) {
+            if (c == '\0') {
+                nulSeen_ = true;
+            } else if (c == '\n') {
+                text_.append("\r\n");
+            } else {
+                text_.push_back(c);
+            }
+        }
+        if (c == '\n' || pieceLen_ == kPieceBytes) {
+            pieceLen_ = 0;
+            nulSeen_ = false;
+        }
+    }
+    return text_.size() <= kMaxPageBytes;
+}
+
+namespace {
+
+size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+    auto* reader = static_cast<CurlFetcher::BodyReader*>(user);
+    size_t n = size * count;
+    return reader->Feed(data, n) ? n : 0;  // 0 aborts the transfer
+}
+
+}  // namespace
+
+CurlFetcher::~CurlFetcher() {
+    if (curl_ != nullptr) {
+        curl_easy_cleanup(curl_);
+    }
+    curl_slist_free_all(headers_);
+}
+
+bool CurlFetcher::OpenSession() {
+    CurlGlobalInit();
+    curl_ = curl_easy_init();
+    if (curl_ == nullptr) {
+        return false;
+    }
+    headers_ = curl_slist_append(headers_, "Accept: */*");
+    headers_ = curl_slist_append(headers_, kUserAgent);
+    if (headers_ == nullptr) {
+        curl_easy_cleanup(curl_);
+        curl_ = nullptr;
+        return false;
+    }
+    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+    curl_easy_setopt(curl_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, kIdleTimeoutSeconds);
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, WriteBody);
+    return true;
+}
+
+std::string CurlFetcher::FetchPage(const std::string& address) {
+    if (curl_ == nullptr) {
+        return {};
+    }
+    curl_easy_setopt(curl_, CURLOPT_URL, address.c_str());
+    for (int attempt = 0;; ++attempt) {
+        BodyReader reader;
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reader);
+        CURLcode rc = curl_easy_perform(curl_);
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, nullptr);
+        if (rc == CURLE_OK) {
+            long status = 0;
+            curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+            return status == 200 ? std::move(reader.Text()) : std::string();
+        }
+        // One more try, a second later, when no connection could be made at all.
+        curl_off_t connected = 0;
+        curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connected);
+        bool connectFailed = rc == CURLE_COULDNT_CONNECT ||
+                             (rc == CURLE_OPERATION_TIMEDOUT && connected == 0);
+        if (!connectFailed || attempt > 0) {
+            return {};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryDelayMs));
+    }
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The run-control word: written by the driver, read by workers before every company entry.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+enum class RunState {
+    Empty,    // a worker has just been started: go on
+    Running,  // a pause has ended: go on
+    Pause,    // wait, looking again every second
+    Stop,     // end the page loop
+};
+
+using RunControlWord = std::atomic<RunState>;
+
+// A stop request for one worker, which also cuts its pause short. Unlike the shared word it is
+// never lifted, so a worker once told to stop cannot be revived by a later worker's start.
+class StopToken {
+public:
+    void RequestStop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+    }
+    bool StopRequested() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return stop_;
+    }
+    // Sleeps for `d` or until a stop is requested; true when a stop was requested.
+    bool WaitFor(std::chrono::milliseconds d) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, d, [this] { return stop_; });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stop_ = false;
+};

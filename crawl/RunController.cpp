@@ -1,0 +1,137 @@
+#include "crawl/RunController.h"
+
+#include <algorithm>
+
+RunController::RunController(const Clock& clock, Launcher launch)
+    : clock_(clock), launch_(std::move(launch)) {
+    if (!launch_) {
+        launch_ = [](const CrawlJob& job) { return CrawlWorker::Start(job, DefaultCrawlDeps()); };
+    }
+}
+
+RunController::~RunController() { Shutdown(std::chrono::milliseconds(0)); }
+
+void RunController::StartWorker(CrawlJob job) {
+    job.pRunControl = word_;
+    word_->store(RunState::Empty);
+    std::unique_ptr<CrawlWorker> worker = launch_(job);
+    if (current_) {
+        retired_.push_back(std::move(current_));
+    }
+    current_ = std::move(worker);
+    lastJob_ = std::move(job);
+}
+
+void RunController::BeginRun(const PacingSettings& settings) {
+    settings_ = settings;
+    running_ = true;
+    pauseEnd_.reset();
+    watchdogDue_.reset();  // the watchdog only runs after the first record of a run
+}
+
+void RunController::Stop() {
+    running_ = false;
+    word_->store(RunState::Stop);
+    pauseEnd_.reset();
+    watchdogDue_.reset();
+    if (current_) {
+        current_->RequestStop();
+    }
+    for (auto& w : retired_) {
+        w->RequestStop();
+    }
+}
+
+void RunController::OnPageStarted(int page) { pagesDone_ = page; }
+
+void RunController::OnRecordSaved(int count) {
+    if (!running_) {
+        return;
+    }
+    watchdogDue_.reset();
+    const int every = settings_.nPagesPerPause;
+    if (every > 0 && count > 0 && count % every == 0 && word_->load() != RunState::Stop) {
+        word_->store(RunState::Pause);
+        pauseEnd_ = clock_.Now() + std::chrono::seconds(std::max(0, settings_.nPauseSeconds));
+        return;  // the watchdog waits for the end of the pause
+    }
+    if (!pauseEnd_) {
+        ArmWatchdog();
+    }
+}
+
+void RunController::OnRunEnded() {
+    running_ = false;
+    pauseEnd_.reset();
+    watchdogDue_.reset();
+}
+
+void RunController::ArmWatchdog() {
+    if (settings_.nTimeoutSeconds > 0) {
+        watchdogDue_ = clock_.Now() + std::chrono::seconds(settings_.nTimeoutSeconds);
+    }
+}
+
+void RunController::Tick() {
+    retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
+                                  [](const std::unique_ptr<CrawlWorker>& w) {
+                                      return w->Finished() && w->Join(std::chrono::milliseconds(0));
+                                  }),
+                   retired_.end());
+    if (!running_) {
+        return;
+    }
+    const Clock::TimePoint now = clock_.Now();
+    if (pauseEnd_ && now >= *pauseEnd_) {
+        pauseEnd_.reset();
+        if (word_->load() == RunState::Pause) {
+            word_->store(RunState::Running);
+        }
+        ArmWatchdog();
+    }
+    if (watchdogDue_ && now >= *watchdogDue_ && lastJob_) {
+        watchdogDue_.reset();
+        // The stalled worker is told to stop first; the fresh one starts at the page in progress.
+        if (current_) {
+            current_->RequestStop();
+        }
+        CrawlJob job = *lastJob_;
+        job.nStartPage = std::max(1, pagesDone_);
+        ++restarts_;
+        StartWorker(std::move(job));
+    }
+}
+
+size_t RunController::LiveWorkers() {
+    size_t n = 0;
+    if (current_ && !current_->Finished()) {
+        ++n;
+    }
+    for (auto& w : retired_) {
+        if (!w->Finished()) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+bool RunController::Shutdown(std::chrono::milliseconds timeout) {
+    Stop();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool all = true;
+    auto join = [&](std::unique_ptr<CrawlWorker>& w) {
+        if (!w) {
+            return;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (!w->Join(std::max(left, std::chrono::milliseconds(0)))) {
+            all = false;
+        }
+    };
+    join(current_);
+    for (auto& w : retired_) {
+        join(w);
+    }
+    return all;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// The directory's search is addressed by path: the search words become one encoded path
+// segment (the keyword) and the page number another.
+
+#include <string>
+#include <string_view>
+
+// Percent-encodes GBK bytes in the directory's own two-pass way: first the 22 unsafe ASCII
+// characters (space as "+", the others as "%" and two lower-case hex digits), then every byte
+// outside 33..122 as "%" and two upper-case hex digits.
+std::string UrlEncode(std::string_view gbk);
+
+// Splits "industry^region" at the first and second "^" (never inside a GBK character).
+void SplitCondition(std::string_view condition, std::string& industry, std::string& region);
+
+// The encoded region, "+" when both parts are present, then the encoded industry.
+std::string KeywordFor(std::string_view industry, std::string_view region);
+
+std::string PreCollectAddress(std::string_view keyword);
+std::string ResultPageAddress(std::string_view keyword, int page);

@@ -1,0 +1,34 @@
+#pragma once
+// Writing every stored record to a comma-separated file for Excel.
+//
+// One line per row in id order, the nine fields separated by ",", every line ended by CR LF, no
+// header. A value holding a comma, a double quote, CR or LF is put in double quotes with its
+// quotes doubled, so it stays one cell; every other value is written exactly as stored. The
+// text and CSV formats give the same bytes; they differ only in how the window names the file.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+class RecordStore;
+
+enum ExportFormat { EXPORT_FORMAT_TEXT = 0, EXPORT_FORMAT_CSV = 1 };
+
+enum class ExportEncoding {
+    Gbk,      // the default: what Excel on a Chinese system reads
+    Utf8Bom,  // UTF-8 with a byte-order mark, for Excel elsewhere
+};
+
+// A file that could not be created or written; what() names the file and the cause (UTF-8).
+class ExportError : public std::runtime_error {
+public:
+    explicit ExportError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Writes the file at `path` (UTF-8 file name). Returns the number of records written. Throws
+// ExportError for the file and StoreError for the store; the store is never changed.
+std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFormat format,
+                           ExportEncoding encoding = ExportEncoding::Gbk);
+
+// Appends one field to a line, quoted only when it must be.
+void AppendExportField(std::string& line, std::string_view value);

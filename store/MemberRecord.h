@@ -1,0 +1,33 @@
+#pragma once
+// One collected company: the nine texts in the order in which a row is written, shown and
+// exported. Texts are GBK byte strings, as the pages deliver them.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+struct MemberRecord {
+    std::string title{};  // company name
+    std::string person{};
+    std::string sex{};
+    std::string job{};
+    std::string mobile{};
+    std::string phone{};
+    std::string fax{};
+    std::string address{};
+    std::string zip{};
+
+    static constexpr int kFieldCount = 9;
+
+    std::array<const std::string*, kFieldCount> Fields() const {
+        return {&title, &person, &sex, &job, &mobile, &phone, &fax, &address, &zip};
+    }
+    std::array<std::string*, kFieldCount> Fields() {
+        return {&title, &person, &sex, &job, &mobile, &phone, &fax, &address, &zip};
+    }
+    bool operator==(const MemberRecord& o) const {
+        return title == o.title && person == o.person && sex == o.sex && job == o.job &&
+               mobile == o.mobile && phone == o.phone && fax == o.fax && address == o.address &&
+               zip == o.zip;
+    }
+};

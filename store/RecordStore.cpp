@@ -1,0 +1,229 @@
+#include "store/RecordStore.h"
+
+#include <sqlite3.h>
+
+#include <utility>
+
+#include "text/GbkCodec.h"
+#include "text/Number.h"
+
+namespace {
+
+constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, address, zip";
+
+std::string_view ColumnView(sqlite3_stmt* stmt, int column) {
+    if (sqlite3_column_type(stmt, column) == SQLITE_NULL) {
+        return {};
+    }
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+    int n = sqlite3_column_bytes(stmt, column);
+    return p == nullptr ? std::string_view() : std::string_view(p, static_cast<size_t>(n));
+}
+
+}  // namespace
+
+std::string FieldToText(sqlite3_stmt* stmt, int column) {
+    // Numbers come back from sqlite3_column_text as their decimal text, nulls as nothing.
+    return text::Utf8ToGbk(ColumnView(stmt, column));
+}
+
+// A prepared statement that is finalized when it goes out of scope.
+class RecordStore::Statement {
+public:
+    Statement(RecordStore& store, const std::string& sql) : store_(store) {
+        if (sqlite3_prepare_v2(store.db_, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
+            store.Fail("prepare");
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void BindText(int index, std::string_view utf8) {
+        if (sqlite3_bind_text(stmt_, index, utf8.data(), static_cast<int>(utf8.size()),
+                              SQLITE_TRANSIENT) != SQLITE_OK) {
+            store_.Fail("bind");
+        }
+    }
+    // True while there is a row; throws on failure.
+    bool Step() {
+        int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) {
+            return true;
+        }
+        if (rc == SQLITE_DONE) {
+            return false;
+        }
+        store_.Fail("step");
+    }
+    sqlite3_stmt* get() { return stmt_; }
+
+    MemberRecord ReadRecord() {
+        MemberRecord r;
+        auto fields = r.Fields();
+        for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+            *fields[i] = FieldToText(stmt_, i);
+        }
+        return r;
+    }
+
+private:
+    RecordStore& store_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+RecordStore::RecordStore(std::string path) : path_(std::move(path)) {
+    int rc = sqlite3_open_v2(path_.c_str(), &db_,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    if (rc != SQLITE_OK) {
+        std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw StoreError("无法打开数据库 " + path_ + "：" + message);
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // WAL lets the window read while a worker writes; NORMAL sync keeps every committed row
+    // through a crash of the program (the WAL is in the file system before a commit returns).
+    // A read-only file cannot switch modes: reading still works, writing fails on its own.
+    sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    try {
+        CreateMissingTables();
+    } catch (...) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+RecordStore::~RecordStore() { sqlite3_close(db_); }
+
+void RecordStore::Fail(const char* what) {
+    throw StoreError(std::string("数据库操作失败（") + what + "）：" + sqlite3_errmsg(db_));
+}
+
+void RecordStore::Exec(const char* sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        std::string message = err != nullptr ? err : sqlite3_errmsg(db_);
+        sqlite3_free(err);
+        throw StoreError(std::string("数据库操作失败：") + message);
+    }
+}
+
+void RecordStore::CreateMissingTables() {
+    // Most opens find both tables; look before taking the write lock.
+    {
+        Statement probe(*this,
+                        "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
+                        "('T_MEMBER_CHINA','T_CONFIG')");
+        probe.Step();
+        if (sqlite3_column_int(probe.get(), 0) == 2) {
+            return;
+        }
+    }
+    Exec("BEGIN IMMEDIATE");
+    try {
+        Exec("CREATE TABLE IF NOT EXISTS T_MEMBER_CHINA ("
+             "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+             "title TEXT DEFAULT '', person TEXT DEFAULT '', sex TEXT DEFAULT '', "
+             "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
+             "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '')");
+        Statement has(*this, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_CONFIG'");
+        if (!has.Step()) {
+            Exec("CREATE TABLE T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT)");
+            Exec("INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', '1')");
+        }
+        Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+int RecordStore::LoadLastPageIndex() {
+    Statement st(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname='lastpageindex'");
+    if (!st.Step()) {
+        return 1;
+    }
+    return text::LeadingInt(FieldToText(st.get(), 0));
+}
+
+void RecordStore::SaveLastPageIndex(int page) {
+    const std::string value = std::to_string(page);
+    Exec("BEGIN IMMEDIATE");
+    try {
+        Statement update(*this, "UPDATE T_CONFIG SET itemdata=? WHERE itemname='lastpageindex'");
+        update.BindText(1, value);
+        update.Step();
+        if (sqlite3_changes(db_) == 0) {
+            Statement insert(*this,
+                             "INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', ?)");
+            insert.BindText(1, value);
+            insert.Step();
+        }
+        Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::int64_t RecordStore::AppendMemberRecord(const MemberRecord& record) {
+    Statement st(*this, std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+                            ") VALUES (?,?,?,?,?,?,?,?,?)");
+    auto fields = record.Fields();
+    for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+        st.BindText(i + 1, text::GbkToUtf8(*fields[i]));
+    }
+    st.Step();
+    return sqlite3_last_insert_rowid(db_);
+}
+
+std::optional<MemberRecord> RecordStore::NewestMemberRecord() {
+    Statement st(*this, std::string("SELECT ") + kColumns +
+                            " FROM T_MEMBER_CHINA ORDER BY id DESC LIMIT 1");
+    if (!st.Step()) {
+        return std::nullopt;
+    }
+    return st.ReadRecord();
+}
+
+std::optional<MemberRecord> RecordStore::MemberRecordById(std::int64_t id) {
+    Statement st(*this, std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA WHERE id=?");
+    sqlite3_bind_int64(st.get(), 1, id);
+    if (!st.Step()) {
+        return std::nullopt;
+    }
+    return st.ReadRecord();
+}
+
+void RecordStore::NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) {
+    Statement st(*this, std::string("SELECT ") + kColumns +
+                            " FROM T_MEMBER_CHINA ORDER BY id DESC LIMIT " +
+                            std::to_string(kNewestLimit));
+    while (st.Step()) {
+        deliver(st.ReadRecord());
+    }
+}
+
+bool RecordStore::HasMemberRecords() {
+    Statement st(*this, "SELECT EXISTS (SELECT 1 FROM T_MEMBER_CHINA)");
+    st.Step();
+    return sqlite3_column_int(st.get(), 0) != 0;
+}
+
+void RecordStore::ClearMemberRecords() { Exec("DELETE FROM T_MEMBER_CHINA"); }
+
+void RecordStore::ForEachMemberRow(const std::function<void(const RawRow&)>& visit) {
+    Statement st(*this, std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA ORDER BY id");
+    RawRow row;
+    while (st.Step()) {
+        for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+            row[i] = ColumnView(st.get(), i);
+        }
+        visit(row);
+    }
+}

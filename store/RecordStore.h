@@ -1,0 +1,64 @@
+#pragma once
+// The record store: a SQLite file holding the collected companies (T_MEMBER_CHINA) and the one
+// lasting setting, the page a crawl started last (T_CONFIG 'lastpageindex').
+//
+// One RecordStore is one connection and belongs to one thread; the window and every crawl
+// worker open their own. The file is in WAL mode with a busy time-out, so readers never wait
+// for the writer and writers wait for each other instead of failing. Every operation commits
+// before it returns. Texts are GBK outside and UTF-8 inside the file.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "store/MemberRecord.h"
+#include "store/RecordWriter.h"
+#include "store/StoreError.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+class RecordStore : public IRecordWriter {
+public:
+    // Opens the file, creating it and any missing table. Throws StoreError.
+    explicit RecordStore(std::string path);
+    ~RecordStore() override;
+    RecordStore(const RecordStore&) = delete;
+    RecordStore& operator=(const RecordStore&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    int LoadLastPageIndex();
+    void SaveLastPageIndex(int page);
+
+    std::int64_t AppendMemberRecord(const MemberRecord& record) override;
+
+    std::optional<MemberRecord> NewestMemberRecord();
+    std::optional<MemberRecord> MemberRecordById(std::int64_t id);
+    // At most 40 records, newest first, each handed over as soon as it is read.
+    void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver);
+    bool HasMemberRecords();
+    void ClearMemberRecords();
+
+    // Every row in id order as its nine stored UTF-8 texts (null as empty), for the export.
+    using RawRow = std::array<std::string_view, MemberRecord::kFieldCount>;
+    void ForEachMemberRow(const std::function<void(const RawRow&)>& visit);
+
+    static constexpr int kNewestLimit = 40;
+    static constexpr int kBusyTimeoutMs = 10000;
+
+private:
+    class Statement;
+    void Exec(const char* sql);
+    [[noreturn]] void Fail(const char* what);
+    void CreateMissingTables();
+
+    std::string path_;
+    sqlite3* db_ = nullptr;
+};
+
+// A stored value as text: null as the empty text, numbers as their decimal form, text as GBK.
+std::string FieldToText(sqlite3_stmt* stmt, int column);

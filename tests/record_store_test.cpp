@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <thread>
+
+#include "StandInServer.h"
+#include "TempDir.h"
+#include "store/RecordStore.h"
+#include "text/GbkCodec.h"
+
+using standin::Gbk;
+
+namespace {
+
+MemberRecord Named(const std::string& title) {
+    MemberRecord r;
+    r.title = title;
+    return r;
+}
+
+// Runs SQL on the file through a connection of its own, as another program would.
+void Sql(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* err = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
+    sqlite3_free(err);
+    sqlite3_close(db);
+}
+
+}  // namespace
+
+TEST(RecordStore, CreatesTheFileWithTheSettingsRow) {
+    TempDir dir;
+    RecordStore store(dir.File("data.db"));
+    EXPECT_EQ(store.LoadLastPageIndex(), 1);
+    EXPECT_FALSE(store.HasMemberRecords());
+    EXPECT_FALSE(store.NewestMemberRecord().has_value());
+    int n = 0;
+    store.NewestMemberRecords([&](const MemberRecord&) { ++n; });
+    EXPECT_EQ(n, 0);
+}
+
+TEST(RecordStore, LastPageIndexReadsLikeAtoi) {
+    TempDir dir;
+    const std::string path = dir.File("data.db");
+    RecordStore store(path);
+    const std::pair<std::string, int> cases[] = {
+        {"NULL", 0}, {"'12abc'", 12}, {"''", 0}, {"'-3'", -3}, {"42", 42}, {"' 7'", 7},
+    };
+    for (const auto& [value, expected] : cases) {
+        Sql(path, "UPDATE T_CONFIG SET itemdata=" + value + " WHERE itemname='lastpageindex'");
+        EXPECT_EQ(store.LoadLastPageIndex(), expected) << value;
+    }
+    Sql(path, "DELETE FROM T_CONFIG");
+    EXPECT_EQ(store.LoadLastPageIndex(), 1);
+    // Saving puts the row back when it is missing, and updates it in place otherwise.
+    store.SaveLastPageIndex(7);
+    EXPECT_EQ(store.LoadLastPageIndex(), 7);
+    store.SaveLastPageIndex(0);
+    EXPECT_EQ(store.LoadLastPageIndex(), 0);
+    RecordStore again(path);
+    EXPECT_EQ(again.LoadLastPageIndex(), 0);
+}
+
+TEST(RecordStore, TextsCrossAsGbkAndNullsAndNumbersReadAsText) {
+    TempDir dir;
+    const std::string path = dir.File("data.db");
+    RecordStore store(path);
+    MemberRecord r{Gbk("广州化工有限公司"), Gbk("张伟"), Gbk("先生"), "", "138", "020", "", Gbk("广州,天河"), ""};
+    std::int64_t id = store.AppendMemberRecord(r);
+    EXPECT_EQ(store.NewestMemberRecord(), r);
+    EXPECT_EQ(store.MemberRecordById(id), r);
+    // The file holds UTF-8 and empty texts, never nulls.
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT title, fax IS NULL FROM T_MEMBER_CHINA", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))),
+              "广州化工有限公司");
+    EXPECT_EQ(sqlite3_column_int(st, 1), 0);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+
+    Sql(path, "INSERT INTO T_MEMBER_CHINA (title, person, zip) VALUES (NULL, 12, 3.5)");
+    auto newest = store.NewestMemberRecord();
+    ASSERT_TRUE(newest.has_value());
+    EXPECT_EQ(newest->title, "");
+    EXPECT_EQ(newest->person, "12");
+    EXPECT_EQ(newest->zip, "3.5");
+    EXPECT_EQ(newest->sex, "");  // the column default
+}
+
+TEST(RecordStore, NewestFortyAndClearKeepsIdsGrowing) {
+    TempDir dir;
+    RecordStore store(dir.File("data.db"));
+    for (int i = 1; i <= 41; ++i) {
+        EXPECT_EQ(store.AppendMemberRecord(Named(std::to_string(i))), i);
+    }
+    std::vector<std::string> titles;
+    store.NewestMemberRecords([&](const MemberRecord& r) { titles.push_back(r.title); });
+    ASSERT_EQ(titles.size(), 40u);
+    EXPECT_EQ(titles.front(), "41");
+    EXPECT_EQ(titles.back(), "2");
+    EXPECT_EQ(store.NewestMemberRecord()->title, "41");
+    EXPECT_TRUE(store.HasMemberRecords());
+
+    store.SaveLastPageIndex(9);
+    store.ClearMemberRecords();
+    EXPECT_FALSE(store.HasMemberRecords());
+    EXPECT_EQ(store.LoadLastPageIndex(), 9);
+    EXPECT_EQ(store.AppendMemberRecord(Named("after")), 42);  // ids are never reused
+    EXPECT_TRUE(store.HasMemberRecords());
+}
+
+TEST(RecordStore, FailuresCarrySqliteMessages) {
+    TempDir dir;
+    EXPECT_THROW(RecordStore(dir.File("no/such/dir/data.db")), StoreError);
+    const std::string path = dir.File("data.db");
+    RecordStore store(path);
+    Sql(path, "DROP TABLE T_MEMBER_CHINA");
+    try {
+        store.AppendMemberRecord(Named("x"));
+        FAIL() << "append into a missing table succeeded";
+    } catch (const StoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("no such table"), std::string::npos) << e.what();
+    }
+    // Opening again recreates what is missing.
+    RecordStore again(path);
+    EXPECT_EQ(again.AppendMemberRecord(Named("x")), 1);
+}
+
+TEST(RecordStore, WorkerAppendsWhileTheWindowReads) {
+    TempDir dir;
+    const std::string path = dir.File("data.db");
+    RecordStore window(path);
+    constexpr int kRows = 400;
+    std::atomic<bool> done{false};
+    std::string workerError;
+    std::thread worker([&] {
+        try {
+            RecordStore own(path);
+            for (int i = 1; i <= kRows; ++i) {
+                own.AppendMemberRecord(Named(std::to_string(i)));
+            }
+        } catch (const std::exception& e) {
+            workerError = e.what();
+        }
+        done = true;
+    });
+    int reads = 0;
+    while (!done) {
+        window.NewestMemberRecord();
+        window.HasMemberRecords();
+        window.SaveLastPageIndex(reads++);
+    }
+    worker.join();
+    EXPECT_EQ(workerError, "");
+    int n = 0;
+    window.ForEachMemberRow([&](const RecordStore::RawRow& row) {
+        EXPECT_EQ(row[0], std::to_string(++n));
+    });
+    EXPECT_EQ(n, kRows);
+}

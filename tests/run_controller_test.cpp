@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <thread>
+
+#include "FakeCrawlParts.h"
+#include "crawl/NotificationQueue.h"
+#include "crawl/RunController.h"
+
+namespace {
+
+class ManualClock : public Clock {
+public:
+    TimePoint Now() const override { return now_; }
+    void Advance(std::chrono::milliseconds d) { now_ += d; }
+
+private:
+    TimePoint now_{};
+};
+
+// Starts no thread: records the jobs it was asked to start.
+struct NoWorkers {
+    std::vector<CrawlJob> jobs;
+    RunController::Launcher Launcher() {
+        return [this](const CrawlJob& job) {
+            jobs.push_back(job);
+            return std::unique_ptr<CrawlWorker>();
+        };
+    }
+};
+
+using std::chrono::seconds;
+
+}  // namespace
+
+TEST(RunController, PausesAfterEveryNRecordsAndResumes) {
+    ManualClock clock;
+    NoWorkers launched;
+    RunController rc(clock, launched.Launcher());
+    rc.BeginRun({3, 10, 50});
+    rc.StartWorker(CrawlJob{});
+    for (int count = 1; count <= 2; ++count) {
+        rc.OnRecordSaved(count);
+        EXPECT_EQ(rc.Word()->load(), RunState::Empty) << count;
+    }
+    rc.OnRecordSaved(3);
+    EXPECT_EQ(rc.Word()->load(), RunState::Pause);
+    clock.Advance(seconds(9));
+    rc.Tick();
+    EXPECT_EQ(rc.Word()->load(), RunState::Pause);
+    clock.Advance(seconds(1));
+    rc.Tick();
+    EXPECT_EQ(rc.Word()->load(), RunState::Running);
+    rc.OnRecordSaved(6);
+    EXPECT_EQ(rc.Word()->load(), RunState::Pause);
+}
+
+TEST(RunController, NoWatchdogDuringAPause) {
+    ManualClock clock;
+    NoWorkers launched;
+    RunController rc(clock, launched.Launcher());
+    rc.BeginRun({1, 60, 50});  // the wait is longer than the time-out
+    rc.StartWorker(CrawlJob{});
+    rc.OnPageStarted(4);
+    rc.OnRecordSaved(1);
+    clock.Advance(seconds(55));
+    rc.Tick();
+    EXPECT_EQ(launched.jobs.size(), 1u);  // no second worker inside the pause
+    clock.Advance(seconds(5));
+    rc.Tick();
+    EXPECT_EQ(rc.Word()->load(), RunState::Running);
+    clock.Advance(seconds(49));
+    rc.Tick();
+    EXPECT_EQ(launched.jobs.size(), 1u);
+    clock.Advance(seconds(1));
+    rc.Tick();  // the watchdog was armed again when the pause ended
+    ASSERT_EQ(launched.jobs.size(), 2u);
+    EXPECT_EQ(launched.jobs[1].nStartPage, 4);
+    EXPECT_EQ(rc.Restarts(), 1);
+}
+
+TEST(RunController, ZeroSettingsAndStopAreRespected) {
+    ManualClock clock;
+    NoWorkers launched;
+    RunController rc(clock, launched.Launcher());
+    rc.BeginRun({0, 10, 0});  // every-N 0: never pause; time-out 0: no watchdog
+    rc.StartWorker(CrawlJob{});
+    for (int i = 1; i <= 100; ++i) {
+        rc.OnRecordSaved(i);
+    }
+    clock.Advance(seconds(100000));
+    rc.Tick();
+    EXPECT_EQ(rc.Word()->load(), RunState::Empty);
+    EXPECT_EQ(launched.jobs.size(), 1u);
+
+    // A record reported after Stop never turns "STOP" into "PAUSE" and arms nothing.
+    rc.BeginRun({1, 10, 5});
+    rc.Stop();
+    rc.OnRecordSaved(1);
+    EXPECT_EQ(rc.Word()->load(), RunState::Stop);
+    clock.Advance(seconds(100));
+    rc.Tick();
+    EXPECT_EQ(launched.jobs.size(), 1u);
+    EXPECT_FALSE(rc.Running());
+}
+
+TEST(RunController, WatchdogStopsTheStalledWorkerBeforeStartingAFreshOne) {
+    // Page 1 holds A and B; fetching B's contact page stalls the first worker until released.
+    auto pages = std::make_shared<FakeFetcher::Shared>();
+    auto rows = std::make_shared<MemoryStore::Shared>();
+    std::mutex gateMutex;
+    std::condition_variable gateCv;
+    bool released = false;
+    int bFetches = 0;
+    auto blockingFetcher = [&]() {
+        struct Blocking : FakeFetcher {
+            Blocking(std::shared_ptr<Shared> s, std::function<void(const std::string&)> hook)
+                : FakeFetcher(std::move(s)), hook_(std::move(hook)) {}
+            std::string FetchPage(const std::string& a) override {
+                hook_(a);
+                return FakeFetcher::FetchPage(a);
+            }
+            std::function<void(const std::string&)> hook_;
+        };
+        return std::make_unique<Blocking>(pages, [&](const std::string& a) {
+            if (a != "http://www.tarvola.com/company/detail/b") {
+                return;
+            }
+            std::unique_lock<std::mutex> lock(gateMutex);
+            if (++bFetches == 1) {
+                gateCv.wait(lock, [&] { return released; });
+            }
+        });
+    };
+    auto entry = [](const std::string& c) {
+        return "<div class=\"info\"><a class=\"l\">" + c +
+               "</a></span><a href=\"http://www.tarvola.com/company/detail/" + c + "\" x>";
+    };
+    const std::string start = "<div id=\"offer_list\" class=\"list\">";
+    const std::string end = "<script language=";
+    pages->pages["http://search.tarvola.com/company/k-x_p-1_isCreditFlag-false_n-y.html"] =
+        start + entry("a") + entry("b") + end;
+    pages->pages["http://search.tarvola.com/company/k-x_p-2_isCreditFlag-false_n-y.html"] =
+        start + entry("c") + end;
+
+    CrawlDeps deps;
+    deps.makeFetcher = blockingFetcher;
+    deps.openStore = [rows](const std::string&) { return std::make_unique<MemoryStore>(rows); };
+    ManualClock clock;
+    RunController rc(clock, [&](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+    auto queue = std::make_shared<NotificationQueue>();
+    CrawlJob job;
+    job.pNotify = queue;
+    job.nMode = CRAWL_MODE_COLLECT;
+    job.nStartPage = 1;
+    job.nLastPage = 2;
+    job.strCondition = "x";
+    rc.BeginRun({30, 10, 5});
+    rc.StartWorker(job);
+
+    auto pump = [&](int until) {  // hands notifications to the controller until `until` arrives
+        for (;;) {
+            auto n = queue->Take(seconds(10));
+            if (!n) {
+                return false;
+            }
+            if (n->message == WM_CRAWL_PAGE_STARTED) {
+                rc.OnPageStarted(static_cast<int>(n->lParam));
+            } else if (n->message == WM_CRAWL_RECORD_SAVED) {
+                rc.OnRecordSaved(static_cast<int>(n->lParam));
+            } else if (n->message == WM_CRAWL_FINISHED) {
+                rc.OnRunEnded();
+            }
+            if (n->message == until) {
+                return true;
+            }
+        }
+    };
+    ASSERT_TRUE(pump(WM_CRAWL_RECORD_SAVED));  // A stored; the first worker now stalls on B
+    clock.Advance(seconds(5));
+    rc.Tick();
+    ASSERT_EQ(rc.Restarts(), 1);
+    ASSERT_TRUE(pump(WM_CRAWL_FINISHED));  // the fresh worker walks pages 1 and 2
+    {
+        std::lock_guard<std::mutex> lock(gateMutex);
+        released = true;
+    }
+    gateCv.notify_all();
+    EXPECT_TRUE(rc.Shutdown(seconds(10)));
+
+    std::vector<std::string> titles;
+    for (auto& r : rows->rows) {
+        titles.push_back(r.title);
+    }
+    // The stalled worker finishes the record in hand (B) and walks no further.
+    std::sort(titles.begin(), titles.end());
+    EXPECT_EQ(titles, (std::vector<std::string>{"a", "a", "b", "b", "c"}));
+    int page2 = 0;
+    for (auto& a : pages->fetched) {
+        page2 += a.find("_p-2_") != std::string::npos;
+    }
+    EXPECT_EQ(page2, 1);
+}

@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "FakeCrawlParts.h"
+#include "StandInServer.h"
+#include "crawl/CSpiderThread.h"
+#include "crawl/NotificationQueue.h"
+#include "crawl/SearchAddress.h"
+
+using standin::Gbk;
+
+namespace {
+
+const std::string kBlockStart = "<div id=\"offer_list\" class=\"list\">";
+const std::string kBlockEnd = "<script language=\"javascript\">";
+
+std::string Entry(const std::string& name, const std::string& region, const std::string& contact) {
+    return "<div class=\"info\"><span class=\"title\"><a class=\"l\">" + name +
+           "</a></span><p>" + region + "</p><a href=\"http://www.tarvola.com/company/detail/" +
+           contact + "\" target=\"_blank\">";
+}
+
+std::string ContactAddress(const std::string& contact) {
+    return "http://www.tarvola.com/company/detail/" + contact;
+}
+
+struct Collected {
+    std::vector<CrawlNotification> notes;
+    std::vector<std::pair<int, std::int64_t>> Messages() const {
+        std::vector<std::pair<int, std::int64_t>> out;
+        for (auto& n : notes) {
+            out.emplace_back(n.message, n.lParam);
+        }
+        return out;
+    }
+};
+
+class SpiderTest : public ::testing::Test {
+protected:
+    std::unique_ptr<CSpiderThread> Make(int mode, int start, int last,
+                                        const std::string& condition = Gbk("化工^")) {
+        CrawlJob job;
+        job.pNotify = queue;
+        job.pRunControl = word;
+        job.nMode = mode;
+        job.nStartPage = start;
+        job.nLastPage = last;
+        job.strCondition = condition;
+        auto storeShared = store;
+        return std::make_unique<CSpiderThread>(
+            job, std::make_unique<FakeFetcher>(pages),
+            [storeShared](const std::string&) { return std::make_unique<MemoryStore>(storeShared); },
+            stop, 7);
+    }
+    void Page(const std::string& address, const std::string& body) { pages->pages[address] = body; }
+    std::string ResultPage(int p) { return ResultPageAddress(UrlEncode(Gbk("化工")), p); }
+    Collected Drain() {
+        Collected c;
+        while (auto n = queue->Take(std::chrono::milliseconds(0))) {
+            c.notes.push_back(*n);
+        }
+        return c;
+    }
+
+    std::shared_ptr<NotificationQueue> queue = std::make_shared<NotificationQueue>();
+    std::shared_ptr<RunControlWord> word = std::make_shared<RunControlWord>(RunState::Empty);
+    std::shared_ptr<StopToken> stop = std::make_shared<StopToken>();
+    std::shared_ptr<FakeFetcher::Shared> pages = std::make_shared<FakeFetcher::Shared>();
+    std::shared_ptr<MemoryStore::Shared> store = std::make_shared<MemoryStore::Shared>();
+};
+
+}  // namespace
+
+TEST_F(SpiderTest, PreCollectReadsTheTotals) {
+    struct Case {
+        std::string page;
+        std::int64_t pages, matches;
+    };
+    const Case cases[] = {
+        {Gbk("共找到 1234 条符合<span class=\"total-page\">共62页</span>"), 62, 1234},
+        {Gbk("共找到\r\n 7\t条符合 total-page\">共0页<"), 1, 7},
+        {Gbk("共找到 x 条符合"), 1, 0},
+        {"", 1, 0},  // the page could not be fetched
+    };
+    for (const auto& c : cases) {
+        Page(PreCollectAddress(UrlEncode(Gbk("化工"))), c.page);
+        EXPECT_EQ(Make(CRAWL_MODE_PRECOLLECT, 1, 1)->RunJob(), 1);
+        auto got = Drain();
+        ASSERT_EQ(got.notes.size(), 1u);
+        EXPECT_EQ(got.notes[0].message, WM_CRAWL_PRECOLLECTED);
+        EXPECT_EQ(got.notes[0].wParam, c.pages);
+        EXPECT_EQ(got.notes[0].lParam, c.matches);
+    }
+}
+
+TEST_F(SpiderTest, SessionFailureAndOtherKindsAndModes) {
+    pages->sessionOpens = false;
+    EXPECT_EQ(Make(CRAWL_MODE_COLLECT, 1, 3)->RunJob(), 0);
+    auto got = Drain();
+    ASSERT_EQ(got.notes.size(), 1u);
+    EXPECT_EQ(got.notes[0].message, WM_CRAWL_NET_FAILED);
+    EXPECT_EQ(got.notes[0].lParam, -2);
+
+    pages->sessionOpens = true;
+    EXPECT_EQ(Make(3, 1, 3)->RunJob(), 1);  // no such mode
+    auto spider = Make(CRAWL_MODE_COLLECT, 1, 3);
+    spider->m_nKind = 2;  // no such section
+    spider->CollectPages();
+    EXPECT_TRUE(Drain().notes.empty());
+    EXPECT_TRUE(pages->fetched.empty());
+}
+
+TEST_F(SpiderTest, WalksThePagesInOrder) {
+    Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + Entry("B", "", "b") + kBlockEnd);
+    Page(ResultPage(2), kBlockStart + kBlockEnd);
+    Page(ResultPage(3), kBlockStart + Entry("C", "", "c") + kBlockEnd);
+    Page(ContactAddress("a"), "");
+    Make(CRAWL_MODE_COLLECT, 1, 3)->RunJob();
+    using P = std::pair<int, std::int64_t>;
+    EXPECT_EQ(Drain().Messages(),
+              (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 1}, {WM_CRAWL_RECORD_SAVED, 1},
+                              {WM_CRAWL_RECORD_SAVED, 2}, {WM_CRAWL_PAGE_STARTED, 2},
+                              {WM_CRAWL_PAGE_STARTED, 3}, {WM_CRAWL_RECORD_SAVED, 3},
+                              {WM_CRAWL_FINISHED, 0}}));
+    ASSERT_EQ(store->rows.size(), 3u);
+    EXPECT_EQ(store->rows[0].title, "A");  // a failed contact fetch still stores the name
+    EXPECT_EQ(store->rows[2].title, "C");
+    EXPECT_EQ(pages->fetched,
+              (std::vector<std::string>{ResultPage(1), ContactAddress("a"), ContactAddress("b"),
+                                        ResultPage(2), ResultPage(3), ContactAddress("c")}));
+}
+
+TEST_F(SpiderTest, StartBeyondLastFinishesAtOnce) {
+    Make(CRAWL_MODE_COLLECT, 4, 3)->RunJob();
+    using P = std::pair<int, std::int64_t>;
+    EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_FINISHED, 0}}));
+    EXPECT_TRUE(pages->fetched.empty());
+
+    Make(CRAWL_MODE_COLLECT, 3, 3)->RunJob();
+    EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 3}, {WM_CRAWL_FINISHED, 0}}));
+    EXPECT_EQ(pages->fetched.size(), 1u);
+}
+
+TEST_F(SpiderTest, RegionFilterIsBoundaryAware) {
+    // 浙江 in GBK is D5 E3 BD AD. Behind the lead byte B0 the same bytes pair up as B0 D5,
+    // E3 BD, AD ..: the region occurs only across character boundaries there.
+    const std::string zj = Gbk("浙江");
+    Page(ResultPageAddress(KeywordFor(Gbk("化工"), zj), 1),
+         kBlockStart + Entry("In", zj, "in") + Entry("Across", "\xB0" + zj + "x", "x") +
+             Entry("Out", Gbk("广东"), "out") + kBlockEnd);
+    Make(CRAWL_MODE_COLLECT, 1, 1, Gbk("化工^浙江"))->RunJob();
+    ASSERT_EQ(store->rows.size(), 1u);
+    EXPECT_EQ(store->rows[0].title, "In");
+}
+
+TEST_F(SpiderTest, StopBeforeAnEntryEndsTheWalkSilently) {
+    Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + kBlockEnd);
+    word->store(RunState::Stop);
+    Make(CRAWL_MODE_COLLECT, 1, 2)->RunJob();
+    using P = std::pair<int, std::int64_t>;
+    EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 1}}));
+    EXPECT_TRUE(store->rows.empty());
+}
+
+TEST_F(SpiderTest, PauseHoldsTheEntryUntilRunningOrStop) {
+    Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + Entry("B", "", "b") + kBlockEnd);
+    word->store(RunState::Pause);
+    auto spider = Make(CRAWL_MODE_COLLECT, 1, 1);
+    std::thread worker([&] { spider->RunJob(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(store->rows.empty());
+    word->store(RunState::Running);
+    worker.join();
+    EXPECT_EQ(store->rows.size(), 2u);
+
+    // STOP written during a pause ends the walk within about a second, without FINISHED.
+    Drain();
+    word->store(RunState::Pause);
+    auto second = Make(CRAWL_MODE_COLLECT, 1, 1);
+    std::thread paused([&] { second->RunJob(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto t0 = std::chrono::steady_clock::now();
+    word->store(RunState::Stop);
+    paused.join();
+    EXPECT_LE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
+    for (auto& n : Drain().notes) {
+        EXPECT_NE(n.message, WM_CRAWL_FINISHED);
+        EXPECT_NE(n.message, WM_CRAWL_RECORD_SAVED);
+    }
+}
+
+TEST_F(SpiderTest, StoreFailureEndsTheCrawlAndIsReported) {
+    Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + Entry("B", "", "b") + kBlockEnd);
+    store->failAfter = 1;
+    EXPECT_EQ(Make(CRAWL_MODE_COLLECT, 1, 2)->RunJob(), 1);
+    auto got = Drain();
+    ASSERT_EQ(got.notes.size(), 3u);
+    EXPECT_EQ(got.notes[1].message, WM_CRAWL_RECORD_SAVED);
+    EXPECT_EQ(got.notes[2].message, WM_CRAWL_STORE_FAILED);
+    EXPECT_EQ(got.notes[2].error, "disk I/O error");
+    EXPECT_EQ(store->rows.size(), 1u);
+    EXPECT_EQ(pages->fetched.size(), 3u);  // page 2 is never fetched
+}
+
+TEST_F(SpiderTest, RecordSavedCarriesCountAndRowId) {
+    Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + Entry("B", "", "b") + kBlockEnd);
+    Make(CRAWL_MODE_COLLECT, 1, 1)->RunJob();
+    auto got = Drain();
+    ASSERT_EQ(got.notes.size(), 4u);
+    EXPECT_EQ(got.notes[2].lParam, 2);
+    EXPECT_EQ(got.notes[2].rowId, 2);
+    EXPECT_EQ(got.notes[2].worker, 7);
+}

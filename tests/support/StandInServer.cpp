@@ -1,0 +1,281 @@
+#include "StandInServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "text/GbkCodec.h"
+
+#ifndef COLLECTOR_FIXTURE_DIR
+#error "COLLECTOR_FIXTURE_DIR must name tests/fixtures"
+#endif
+
+namespace standin {
+namespace {
+
+const char* Reason(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 301: return "Moved Permanently";
+        case 302: return "Found";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        default: return "Status";
+    }
+}
+
+bool SendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+}  // namespace
+
+std::string Gbk(const std::string& utf8) { return text::Utf8ToGbk(utf8); }
+
+std::string GbkFixture(const std::string& name) {
+    std::ifstream in(std::string(COLLECTOR_FIXTURE_DIR) + "/" + name, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("missing fixture " + name);
+    }
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return text::Utf8ToGbk(ss.str());
+}
+
+Server::Server() {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listenFd_, 64) != 0) {
+        throw std::runtime_error("stand-in server cannot listen");
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
+
+Server::~Server() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        for (int fd : openFds_) {
+            ::shutdown(fd, SHUT_RDWR);
+        }
+    }
+    stopped_.notify_all();
+    ::shutdown(listenFd_, SHUT_RDWR);
+    ::close(listenFd_);
+    acceptThread_.join();
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        threads.swap(connections_);
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+}
+
+void Server::Route(const std::string& key, Reply reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routes_[key] = std::move(reply);
+}
+
+void Server::Fallback(std::function<Reply(const Request&)> handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fallback_ = std::move(handler);
+}
+
+std::vector<Request> Server::Requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+size_t Server::RequestCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_.size();
+}
+
+void Server::ClearRequests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.clear();
+}
+
+void Server::UseAsProxy() {
+    std::string proxy = "http://" + Origin();
+    ::setenv("http_proxy", proxy.c_str(), 1);
+    ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+    ::unsetenv("HTTP_PROXY");
+    ::unsetenv("all_proxy");
+    ::unsetenv("ALL_PROXY");
+}
+
+bool Server::WaitStopped(int ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
+}
+
+void Server::AcceptLoop() {
+    for (;;) {
+        int fd = ::accept(listenFd_, nullptr, nullptr);
+        if (fd < 0) {
+            return;
+        }
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stop_) {
+            ::close(fd);
+            return;
+        }
+        openFds_.push_back(fd);
+        connections_.emplace_back([this, fd] { Serve(fd); });
+    }
+}
+
+Reply Server::Lookup(const Request& r) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = routes_.find(r.key);
+    if (it != routes_.end()) {
+        return it->second;
+    }
+    if (fallback_) {
+        auto handler = fallback_;
+        return handler(r);
+    }
+    Reply notFound;
+    notFound.status = 404;
+    notFound.body = "not found";
+    return notFound;
+}
+
+void Server::Serve(int fd) {
+    std::string buffer;
+    char chunk[8192];
+    for (;;) {
+        size_t end;
+        while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
+            ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                goto done;
+            }
+            buffer.append(chunk, static_cast<size_t>(n));
+        }
+        Request req;
+        req.rawHead = buffer.substr(0, end + 4);
+        buffer.erase(0, end + 4);
+        {
+            std::istringstream head(req.rawHead);
+            std::string line;
+            std::getline(head, line);
+            std::istringstream first(line);
+            first >> req.method >> req.target;
+            while (std::getline(head, line) && line != "\r") {
+                if (!line.empty() && line.back() == '\r') {
+                    line.pop_back();
+                }
+                size_t colon = line.find(':');
+                if (colon == std::string::npos) {
+                    continue;
+                }
+                std::string value = line.substr(colon + 1);
+                value.erase(0, value.find_first_not_of(' '));
+                req.headers[Lower(line.substr(0, colon))] = value;
+            }
+            std::string target = req.target;
+            if (target.rfind("http://", 0) == 0) {
+                req.key = target.substr(7);
+            } else {
+                req.key = req.headers["host"] + target;
+            }
+            size_t slash = req.key.find('/');
+            std::string host = req.key.substr(0, slash);
+            size_t colon = host.find(':');
+            if (colon != std::string::npos) {
+                req.key = host.substr(0, colon) + (slash == std::string::npos ? "" : req.key.substr(slash));
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(req);
+        }
+        Reply reply = Lookup(req);
+        if (reply.delayMs > 0 && WaitStopped(reply.delayMs)) {
+            goto done;
+        }
+        switch (reply.kind) {
+            case Reply::Kind::CloseWithoutReply:
+                goto done;
+            case Reply::Kind::Reset: {
+                linger l{1, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+                goto done;
+            }
+            case Reply::Kind::Hang:
+                WaitStopped(24 * 3600 * 1000);
+                goto done;
+            default:
+                break;
+        }
+        std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) +
+                           "\r\nContent-Length: " + std::to_string(reply.body.size()) +
+                           "\r\nContent-Type: text/html; charset=gbk\r\n";
+        for (auto& [name, value] : reply.headers) {
+            head += name + ": " + value + "\r\n";
+        }
+        head += "\r\n";
+        if (!SendAll(fd, head.data(), head.size())) {
+            goto done;
+        }
+        if (reply.kind == Reply::Kind::CutShort) {
+            SendAll(fd, reply.body.data(), std::min(reply.cutAfter, reply.body.size()));
+            goto done;
+        }
+        if (reply.kind == Reply::Kind::Trickle) {
+            for (char c : reply.body) {
+                if (!SendAll(fd, &c, 1) || WaitStopped(reply.trickleMs)) {
+                    goto done;
+                }
+            }
+            continue;
+        }
+        if (!SendAll(fd, reply.body.data(), reply.body.size())) {
+            goto done;
+        }
+    }
+done:
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
+    }
+    ::close(fd);
+}
+
+}  // namespace standin

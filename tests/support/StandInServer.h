@@ -1,0 +1,92 @@
+#pragma once
+// A stand-in for the directory's web servers, on 127.0.0.1 with a port of its own choosing.
+//
+// Tests reach it as the HTTP proxy of the directory's hosts (UseAsProxy), so pages keep their
+// real addresses. Every answer is scripted per address: status, headers, body, a delay, or a
+// fault (no reply, a body cut short, a reset, a server that never answers). Every request is
+// recorded with its headers so tests can check what the client sent.
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace standin {
+
+struct Reply {
+    enum class Kind {
+        Normal,
+        CloseWithoutReply,  // accept the request, then close the connection
+        CutShort,           // announce the whole body, send `cutAfter` bytes, close
+        Reset,              // close with a TCP reset
+        Hang,               // never answer
+        Trickle,            // send the body one byte every `trickleMs`
+    };
+    int status = 200;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    int delayMs = 0;
+    Kind kind = Kind::Normal;
+    size_t cutAfter = 0;
+    int trickleMs = 0;
+};
+
+struct Request {
+    std::string method;
+    std::string target;  // as sent: absolute when proxied
+    std::string key;     // host (without port) and path: "search.tarvola.com/company/..."
+    std::map<std::string, std::string> headers;  // names in lower case
+    std::string rawHead;
+};
+
+class Server {
+public:
+    Server();
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    int Port() const { return port_; }
+    std::string Origin() const { return "127.0.0.1:" + std::to_string(port_); }
+
+    // Answer for one address ("host/path", no scheme); the last call for an address wins.
+    void Route(const std::string& key, Reply reply);
+    // Answer for every address no route names; 404 when none is set.
+    void Fallback(std::function<Reply(const Request&)> handler);
+
+    std::vector<Request> Requests();
+    size_t RequestCount();
+    void ClearRequests();
+
+    // Points http_proxy at this server and keeps loopback addresses direct.
+    void UseAsProxy();
+
+private:
+    void AcceptLoop();
+    void Serve(int fd);
+    Reply Lookup(const Request& r);
+    bool WaitStopped(int ms);
+
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::thread acceptThread_;
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stop_ = false;
+    std::map<std::string, Reply> routes_;
+    std::function<Reply(const Request&)> fallback_;
+    std::vector<Request> requests_;
+    std::vector<std::thread> connections_;
+    std::vector<int> openFds_;
+};
+
+// Reads a UTF-8 fixture from tests/fixtures and returns it as the site sends it: GBK bytes.
+std::string GbkFixture(const std::string& name);
+// The same for a literal written in UTF-8.
+std::string Gbk(const std::string& utf8);
+
+}  // namespace standin

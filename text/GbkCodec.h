@@ -1,0 +1,19 @@
+#pragma once
+// Conversion between GBK (code page 936) byte strings and UTF-8.
+//
+// Nothing is ever dropped: a GBK byte sequence that does not decode becomes U+FFFD and the rest
+// of the text is still converted; a UTF-8 character without a GBK form (or a malformed UTF-8
+// byte) becomes "?".
+
+#include <string>
+#include <string_view>
+
+namespace text {
+
+std::string GbkToUtf8(std::string_view gbk);
+std::string Utf8ToGbk(std::string_view utf8);
+
+// True when every byte is below 0x80; such text is the same in GBK and UTF-8.
+bool IsAscii(std::string_view s);
+
+}  // namespace text
