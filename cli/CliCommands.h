@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Exit codes of collector-cli.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;    // store error, network session, export file
+inline constexpr int kExitUsage = 2;      // wrong arguments, no condition
+inline constexpr int kExitStopped = 130;  // stopped by SIGINT or SIGTERM
+
+// Runs collector-cli with its arguments (without the program name).
+int RunCli(const std::vector<std::string>& args);

@@ -1,0 +1,156 @@
+#include "cli/CliOptions.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+bool ParseNumber(const std::string& s, int minimum, int& out) {
+    if (s.empty()) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < minimum || v > INT_MAX) {
+        return false;
+    }
+    out = static_cast<int>(v);
+    return true;
+}
+
+}  // namespace
+
+std::string CliUsage(CliOptions::Command command) {
+    using C = CliOptions::Command;
+    const std::string head = "用法：collector-cli [--store PATH] ";
+    switch (command) {
+        case C::PreCollect:
+            return head + "precollect [--industry TEXT] [--region TEXT]\n"
+                          "  按行业和地区预采集，输出结果页数（pages）和符合条件的公司数（matches）。\n";
+        case C::Collect:
+            return head +
+                   "collect [--industry TEXT] [--region TEXT] [--start P] [--last L]\n"
+                   "                         [--every N] [--wait S] [--timeout T]\n"
+                   "  从第 P 页（默认：上次采集到的页）采集到第 L 页（默认：预采集得到的总页数）。\n"
+                   "  每采集 N 条记录暂停 S 秒（默认 30 条、10 秒）；T 秒（默认 50）无新记录时\n"
+                   "  从当前页重新开始。Ctrl+C 停止采集：正在处理的记录保存后退出（退出码 130）。\n";
+        case C::Export:
+            return head +
+                   "export --format text|csv [--encoding gbk|utf-8] FILE\n"
+                   "  把全部记录导出到 FILE（默认 GBK 编码；utf-8 带字节顺序标记）。\n";
+        case C::Clear:
+            return head + "clear\n  删除全部已采集的记录（保留上次采集页码）。\n";
+        case C::None:
+            break;
+    }
+    return head + "<命令> [选项]\n"
+                  "命令：\n"
+                  "  precollect  预采集：查询结果页数和符合条件的公司数\n"
+                  "  collect     采集公司联系方式并保存到数据库\n"
+                  "  export      导出全部记录到文本或 CSV 文件\n"
+                  "  clear       删除全部记录\n"
+                  "每个命令都可用 --help 查看说明。数据库默认为程序目录下的 data.db。\n";
+}
+
+std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
+    using C = CliOptions::Command;
+    CliOptions o;
+    size_t i = 0;
+    auto value = [&](const std::string& name, std::string& out) {
+        if (i + 1 >= args.size()) {
+            error = "选项 " + name + " 缺少参数";
+            return false;
+        }
+        out = args[++i];
+        return true;
+    };
+    auto number = [&](const std::string& name, int minimum, int& out) {
+        std::string text;
+        if (!value(name, text)) {
+            return false;
+        }
+        if (!ParseNumber(text, minimum, out)) {
+            error = "选项 " + name + " 需要一个不小于 " + std::to_string(minimum) + " 的整数：" + text;
+            return false;
+        }
+        return true;
+    };
+
+    for (; i < args.size() && o.command == C::None; ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--store") {
+            if (!value(a, o.storePath)) {
+                return std::nullopt;
+            }
+        } else if (a == "precollect") {
+            o.command = C::PreCollect;
+        } else if (a == "collect") {
+            o.command = C::Collect;
+        } else if (a == "export") {
+            o.command = C::Export;
+        } else if (a == "clear") {
+            o.command = C::Clear;
+        } else {
+            error = "未知的命令或选项：" + a;
+            return std::nullopt;
+        }
+    }
+    if (o.command == C::None) {
+        if (!o.help) {
+            error = "缺少命令";
+            return std::nullopt;
+        }
+        return o;
+    }
+
+    const bool conditions = o.command == C::PreCollect || o.command == C::Collect;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        int n = 0;
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (conditions && a == "--industry") {
+            if (!value(a, o.industry)) return std::nullopt;
+        } else if (conditions && a == "--region") {
+            if (!value(a, o.region)) return std::nullopt;
+        } else if (o.command == C::Collect && a == "--start") {
+            if (!number(a, 1, n)) return std::nullopt;
+            o.startPage = n;
+        } else if (o.command == C::Collect && a == "--last") {
+            if (!number(a, 1, n)) return std::nullopt;
+            o.lastPage = n;
+        } else if (o.command == C::Collect && a == "--every") {
+            if (!number(a, 0, o.every)) return std::nullopt;
+        } else if (o.command == C::Collect && a == "--wait") {
+            if (!number(a, 0, o.waitSeconds)) return std::nullopt;
+        } else if (o.command == C::Collect && a == "--timeout") {
+            if (!number(a, 0, o.timeoutSeconds)) return std::nullopt;
+        } else if (o.command == C::Export && a == "--format") {
+            if (!value(a, o.format)) return std::nullopt;
+            if (o.format != "text" && o.format != "csv") {
+                error = "--format 只能是 text 或 csv：" + o.format;
+                return std::nullopt;
+            }
+        } else if (o.command == C::Export && a == "--encoding") {
+            if (!value(a, o.encoding)) return std::nullopt;
+            if (o.encoding != "gbk" && o.encoding != "utf-8") {
+                error = "--encoding 只能是 gbk 或 utf-8：" + o.encoding;
+                return std::nullopt;
+            }
+        } else if (o.command == C::Export && !a.empty() && a[0] != '-' && o.file.empty()) {
+            o.file = a;
+        } else {
+            error = "未知的选项或参数：" + a;
+            return std::nullopt;
+        }
+    }
+    if (!o.help && o.command == C::Export && (o.format.empty() || o.file.empty())) {
+        error = o.format.empty() ? "export 需要 --format text|csv" : "export 需要输出文件名";
+        return std::nullopt;
+    }
+    return o;
+}

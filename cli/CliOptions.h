@@ -1,0 +1,35 @@
+#pragma once
+// The command line of collector-cli:
+//   collector-cli [--store PATH] precollect [--industry TEXT] [--region TEXT]
+//   collector-cli [--store PATH] collect [--industry TEXT] [--region TEXT] [--start P] [--last L]
+//                                        [--every N] [--wait S] [--timeout T]
+//   collector-cli [--store PATH] export --format text|csv [--encoding gbk|utf-8] FILE
+//   collector-cli [--store PATH] clear
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CliOptions {
+    enum class Command { None, PreCollect, Collect, Export, Clear };
+    Command command = Command::None;
+    bool help = false;
+    std::string storePath;  // empty: data.db beside the executable
+    std::string industry;   // UTF-8, as typed
+    std::string region;
+    std::optional<int> startPage;
+    std::optional<int> lastPage;
+    int every = 30;
+    int waitSeconds = 10;
+    int timeoutSeconds = 50;
+    std::string format;    // "text" or "csv"
+    std::string encoding = "gbk";
+    std::string file;
+};
+
+// Parses the arguments (without the program name). On a mistake returns nothing and puts the
+// reason into `error`.
+std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error);
+
+// The usage text: of one command, or of all when `command` is None.
+std::string CliUsage(CliOptions::Command command);

@@ -1,0 +1,68 @@
+#include "ChildProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+#include "TempDir.h"
+
+extern char** environ;
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& outputDir) {
+    static int serial = 0;
+    ++serial;
+    outPath_ = outputDir + "/child" + std::to_string(serial) + ".out";
+    errPath_ = outputDir + "/child" + std::to_string(serial) + ".err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        throw std::runtime_error("cannot start " + program);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (!waited_ && pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        Wait();
+    }
+}
+
+void ChildProcess::Signal(int sig) { ::kill(pid_, sig); }
+
+int ChildProcess::Wait() {
+    if (!waited_) {
+        while (waitpid(pid_, &status_, 0) < 0) {
+        }
+        waited_ = true;
+    }
+    if (WIFSIGNALED(status_)) {
+        return 128 + WTERMSIG(status_);
+    }
+    return WEXITSTATUS(status_);
+}
+
+std::string ChildProcess::Stdout() const { return ReadFileBytes(outPath_); }
+std::string ChildProcess::Stderr() const { return ReadFileBytes(errPath_); }
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& outputDir) {
+    ChildProcess child(program, args, outputDir);
+    int code = child.Wait();
+    return {code, child.Stdout(), child.Stderr()};
+}

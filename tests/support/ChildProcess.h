@@ -1,0 +1,31 @@
+#pragma once
+// Runs a program of ours as a child process with its output captured in files.
+
+#include <string>
+#include <vector>
+
+class ChildProcess {
+public:
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& outputDir);
+    ~ChildProcess();
+    int Pid() const { return pid_; }
+    void Signal(int sig);
+    // Waits for the end; returns the exit code, or 128 + signal number when killed.
+    int Wait();
+    std::string Stdout() const;
+    std::string Stderr() const;
+
+private:
+    int pid_ = -1;
+    bool waited_ = false;
+    int status_ = 0;
+    std::string outPath_, errPath_;
+};
+
+struct RunResult {
+    int code;
+    std::string out, err;
+};
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& outputDir);
