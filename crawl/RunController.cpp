@@ -72,7 +72,7 @@ void RunController::ArmWatchdog() {
     }
 }
 
-void RunController::Tick() {
+void RunController::Tick(bool allowRestart) {
     retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
                                   [](const std::unique_ptr<CrawlWorker>& w) {
                                       return w->Finished() && w->Join(std::chrono::milliseconds(0));
@@ -89,7 +89,7 @@ void RunController::Tick() {
         }
         ArmWatchdog();
     }
-    if (watchdogDue_ && now >= *watchdogDue_ && lastJob_) {
+    if (allowRestart && watchdogDue_ && now >= *watchdogDue_ && lastJob_) {
         watchdogDue_.reset();
         // The stalled worker is told to stop first; the fresh one starts at the page in progress.
         if (current_) {

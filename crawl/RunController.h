@@ -52,8 +52,9 @@ public:
     void OnRecordSaved(int count);
     void OnRunEnded();  // finished, or the store failed
 
-    // Fires what is due: the end of a pause ("RUNNING"), the watchdog restart.
-    void Tick();
+    // Fires what is due: the end of a pause ("RUNNING") and, unless `allowRestart` is false,
+    // the watchdog restart (which then stays due).
+    void Tick(bool allowRestart = true);
 
     int PagesDone() const { return pagesDone_; }
     int Restarts() const { return restarts_; }

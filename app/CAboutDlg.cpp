@@ -1,0 +1,25 @@
+#include "app/CAboutDlg.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/CollectorIcon.h"
+#include "app/DialogUnits.h"
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("关于"));
+    setFont(DialogFont());
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    DialogUnits du(font());
+    setFixedSize(du.X(235), du.Y(63));
+    auto* icon = new QLabel(this);
+    icon->setPixmap(CollectorIcon().pixmap(32, 32));
+    icon->setGeometry(du.X(11), du.Y(17), 32, 32);
+    auto* name = new QLabel(QStringLiteral("Tarvola采集器 2.0406"), this);
+    name->setGeometry(du.Rect(40, 10, 119, 8));
+    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    ok->setGeometry(du.Rect(178, 7, 50, 14));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}

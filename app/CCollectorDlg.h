@@ -1,0 +1,155 @@
+#pragma once
+// The main window: settings, condition page, progress, results list, run control and export.
+// Its run-control, results-list and export operations live in CCollectorDlgRun.cpp,
+// CCollectorDlgList.cpp and CCollectorDlgExport.cpp.
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "crawl/Clock.h"
+#include "crawl/CrawlJob.h"
+#include "crawl/RunController.h"
+#include "store/ExportRecords.h"
+
+class CConditionPage;
+class GlobalHotKey;
+class IUserPrompts;
+class NotificationBridge;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTableWidget;
+class RecordStore;
+struct MemberRecord;
+
+// Control ids of the main window.
+enum : int {
+    IDC_DESCRIPTION = 1000,
+    IDC_TAB = 1001,
+    IDC_RESULT_LIST = 1002,
+    IDC_RECORDS = 1003,
+    IDC_PRECOLLECT = 1004,
+    IDC_START = 1005,
+    IDC_EXPORT_CSV = 1006,
+    IDC_ABOUT = 1008,
+    IDC_STATUS = 1009,
+    IDC_TIMEOUT = 1010,
+    IDC_EXPORT_TEXT = 1011,
+    IDC_PAUSE_SECONDS = 1013,
+    IDC_EVERY_N = 1014,
+    IDC_STOP = 1015,
+    IDC_START_PAGE = 1017,
+    IDC_PAGES = 1018,
+    IDC_PREVIEW = 1019,
+};
+
+inline constexpr int HOTKEY_ID_SHOWHIDE = 833;
+
+class CCollectorDlg : public QDialog {
+    Q_OBJECT
+public:
+    // `storePath`: the record store (data.db beside the executable in normal use).
+    // `prompts`: the message boxes and file dialogs (tests pass their own).
+    CCollectorDlg(std::string storePath, IUserPrompts& prompts, const Clock& clock,
+                  RunController::Launcher launch = {}, QWidget* parent = nullptr);
+    ~CCollectorDlg() override;
+
+    QWidget* GetDlgItem(int id) const;
+    QString ItemText(int id) const;
+    CConditionPage* ConditionPage() const { return m_pageCondition; }
+    QTableWidget* ResultList() const { return m_list; }
+    RunController& Controller() { return *m_pRunCtl; }
+
+    // Run control.
+    void OnButtonPrecollect();
+    void OnButtonStart();
+    void OnButtonStop();
+    void OnTimer();
+    void OnNotification(const CrawlNotification& n);
+
+    // Results list.
+    void SetUpResultColumns();
+    void FillResultList();
+    void AddNewestResult(std::int64_t rowId);
+    void ClearResultList();
+    bool ResultListHasRows() const;
+    void OnButtonPreview();
+
+    // Export.
+    void OnButtonExportText();
+    void OnButtonExportCsv();
+    bool CheckExportable();
+    void ExportRecords(ExportFormat format);
+
+    void OnButtonAbout();
+    void OnHotKey();  // F2: hide or show
+
+    // Window fields.
+    int m_nTabIndex = 0;
+    int m_nRecordsDone = 0;
+    int m_nRecordsTotal = 0;
+    int m_nPagesDone = 0;
+    int m_nPagesTotal = 0;
+    int m_nStartPage = 1;
+    int m_nRecordsCollected = 0;
+    int m_nPagesPerPause = 30;
+    int m_nPauseSeconds = 10;
+    int m_nTimeoutSeconds = 15;
+    int m_nKind = CRAWL_KIND_MEMBER;
+    int m_nMode = 0;
+    std::string m_strCondition;  // GBK
+    bool m_bRunning = false;
+    bool m_bVisible = true;
+    bool m_bHotKeyRegistered = false;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void BuildControls();
+    void OnInitDialog();
+    void UpdateProgressLabels();
+    void RefreshKindView();
+    void SetStatusText(const QString& text);
+    bool TakeCondition();
+    int ReadNumberSetting(int id, int defaultValue) const;
+    void StartCrawlWorker();
+    void EnableItem(int id, bool enable);
+    void SetItemText(int id, const QString& text);
+    void InsertResultRow(int row, const MemberRecord& record);
+    void DrainNotifications();
+    void EndRunWithStoreError(const QString& reason);
+    QMessageBox::StandardButton Prompt(const QString& text, const QString& caption,
+                                       QMessageBox::Icon icon,
+                                       QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                       QMessageBox::StandardButton defaultButton = QMessageBox::Ok);
+    // The store, opened on first use; null (after telling the user) when it cannot be opened.
+    RecordStore* Store();
+
+    std::string m_strStorePath;
+    IUserPrompts& m_prompts;
+    std::unique_ptr<RecordStore> m_pStore;
+    std::unique_ptr<RunController> m_pRunCtl;
+    std::shared_ptr<NotificationBridge> m_pBridge;
+    std::unique_ptr<GlobalHotKey> m_pHotKey;
+    std::deque<CrawlNotification> m_pending;
+    int m_nModalDepth = 0;
+    int m_nRestartsSeen = 0;
+    QTimer m_tickTimer;
+
+    std::map<int, QWidget*> m_controls;
+    CConditionPage* m_pageCondition = nullptr;
+    QTableWidget* m_list = nullptr;
+    QTabWidget* m_tab = nullptr;
+
+    friend class ModalScope;
+};

@@ -1,0 +1,57 @@
+// Export of every stored record to a text or CSV file.
+
+#include "app/CCollectorDlg.h"
+#include "app/ModalScope.h"
+#include "app/UserPrompts.h"
+#include "store/RecordStore.h"
+
+bool CCollectorDlg::CheckExportable() {
+    RecordStore* store = Store();
+    if (store == nullptr) {
+        return false;
+    }
+    try {
+        if (store->HasMemberRecords()) {
+            return true;
+        }
+    } catch (const StoreError& e) {
+        Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"), QMessageBox::Critical);
+        return false;
+    }
+    Prompt(QStringLiteral("没有任何可以导出的数据！"), QStringLiteral("提示"), QMessageBox::Warning);
+    return false;
+}
+
+void CCollectorDlg::ExportRecords(ExportFormat format) {
+    const bool csv = format == EXPORT_FORMAT_CSV;
+    std::optional<QString> path;
+    {
+        ModalScope modal(*this);
+        path = m_prompts.SaveFileName(
+            this, QStringLiteral("Tarvola版本采集结果导出") + (csv ? ".csv" : ".txt"),
+            csv ? QStringLiteral("CSV文件 (*.csv);;所有文件 (*)")
+                : QStringLiteral("文本文件 (*.txt);;所有文件 (*)"),
+            csv ? QStringLiteral("csv") : QStringLiteral("txt"));
+    }
+    RecordStore* store = path ? Store() : nullptr;
+    if (store == nullptr) {
+        return;
+    }
+    try {
+        ::ExportRecords(*store, path->toStdString(), format);
+    } catch (const std::exception& e) {
+        Prompt(QString::fromUtf8(e.what()), QStringLiteral("导出失败"), QMessageBox::Critical);
+    }
+}
+
+void CCollectorDlg::OnButtonExportText() {
+    if (CheckExportable()) {
+        ExportRecords(EXPORT_FORMAT_TEXT);
+    }
+}
+
+void CCollectorDlg::OnButtonExportCsv() {
+    if (CheckExportable()) {
+        ExportRecords(EXPORT_FORMAT_CSV);
+    }
+}
