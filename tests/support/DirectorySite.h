@@ -14,11 +14,13 @@ namespace standin {
 
 inline std::string Strip(const std::string& address) { return address.substr(7); }  // "http://"
 
-inline void ServeFixtureSite(Server& server) {
+// Every page answers after `delayMs`, so a test can watch the crawl at a slower pace.
+inline void ServeFixtureSite(Server& server, int delayMs = 0) {
     const std::string keyword = KeywordFor(Gbk("化工"), Gbk("广东"));
-    auto page = [](const std::string& fixture) {
+    auto page = [delayMs](const std::string& fixture) {
         Reply r;
         r.body = GbkFixture(fixture);
+        r.delayMs = delayMs;
         return r;
     };
     server.Route(Strip(PreCollectAddress(keyword)), page("precollect.html"));
@@ -29,6 +31,12 @@ inline void ServeFixtureSite(Server& server) {
     server.Route("www.tarvola.com/company/detail/nbmj.html", page("bordered.html"));
     server.Route("company.tarvola.com/athena/contact/szdz.html", page("contact-ways.html"));
     server.Route("www.tarvola.com/company/detail/dgsl.html", page("bordered.html"));
+    // A search for 模具 alone finds the two companies of page 1 on a single page.
+    const std::string single = KeywordFor(Gbk("模具"), "");
+    Reply totals;
+    totals.body = Gbk("共找到 2 条符合条件的企业 <span class=\"total-page\">共1页</span>");
+    server.Route(Strip(PreCollectAddress(single)), totals);
+    server.Route(Strip(ResultPageAddress(single, 1)), page("list-p1.html"));
 }
 
 // The rows a full walk of the fixture site stores, in order (UTF-8).

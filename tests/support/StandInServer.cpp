@@ -108,6 +108,11 @@ void Server::Route(const std::string& key, Reply reply) {
     routes_[key] = std::move(reply);
 }
 
+void Server::Unroute(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routes_.erase(key);
+}
+
 void Server::Fallback(std::function<Reply(const Request&)> handler) {
     std::lock_guard<std::mutex> lock(mutex_);
     fallback_ = std::move(handler);

@@ -55,6 +55,7 @@ public:
 
     // Answer for one address ("host/path", no scheme); the last call for an address wins.
     void Route(const std::string& key, Reply reply);
+    void Unroute(const std::string& key);
     // Answer for every address no route names; 404 when none is set.
     void Fallback(std::function<Reply(const Request&)> handler);
 

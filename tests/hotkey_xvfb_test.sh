@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# F2 hides and shows the real window while another program has the focus, on an X server of
+# its own (Xvfb). Skipped (exit 77) only where Xvfb or xdotool is missing.
+set -u
+collector="$1"
+for tool in Xvfb xdotool xmessage; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is not installed (scripts/install-deps installs it)"
+    exit 77
+  fi
+done
+
+work="$(mktemp -d)"
+cleanup() {
+  kill "${app:-}" "${other:-}" "${xvfb:-}" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The store lives beside the executable: run a copy in a folder of its own.
+cp "$collector" "$work/collector"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+export QT_QPA_PLATFORM=xcb
+
+"$work/collector" >/dev/null 2>&1 &
+app=$!
+visible() { xdotool search --onlyvisible --name "Tarvola采集器" >/dev/null 2>&1; }
+for _ in $(seq 100); do visible && break; sleep 0.1; done
+visible || { echo "FAIL: the window did not appear"; exit 1; }
+
+xmessage -name other "another program" &
+other=$!
+for _ in $(seq 50); do xdotool search --name "^other$" >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool search --name "^other$" | head -1 | xargs -r xdotool windowfocus 2>/dev/null
+
+expect() {  # expect visible|hidden after one F2
+  xdotool key F2
+  for _ in $(seq 30); do
+    if [ "$1" = visible ] && visible; then return 0; fi
+    if [ "$1" = hidden ] && ! visible; then return 0; fi
+    sleep 0.1
+  done
+  echo "FAIL: after F2 the window should be $1"
+  exit 1
+}
+expect hidden
+expect visible
+expect hidden
+kill -0 "$app" || { echo "FAIL: the program ended"; exit 1; }
+echo "PASS: F2 hid, showed and hid the window"

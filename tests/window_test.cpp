@@ -1,0 +1,414 @@
+// The main window driven as a user would, against the stand-in directory on loopback.
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+#include <deque>
+#include <thread>
+
+#include "DirectorySite.h"
+#include "TempDir.h"
+#include "app/CCollectorDlg.h"
+#include "app/CConditionPage.h"
+#include "app/UserPrompts.h"
+#include "store/RecordStore.h"
+
+using namespace standin;
+
+namespace {
+
+class ManualClock : public Clock {
+public:
+    TimePoint Now() const override { return now_; }
+    void Advance(std::chrono::seconds d) { now_ += d; }
+
+private:
+    TimePoint now_ = std::chrono::steady_clock::now();
+};
+
+// Answers message boxes and file dialogs as a test tells it, and remembers what was shown.
+class ScriptedPrompts : public IUserPrompts {
+public:
+    struct Shown {
+        QString text, caption;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton;
+    };
+    QMessageBox::StandardButton Message(QWidget*, const QString& text, const QString& caption,
+                                        QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton def) override {
+        shown.push_back({text, caption, icon, buttons, def});
+        if (!answers.empty()) {
+            auto a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : def;
+    }
+    std::optional<QString> SaveFileName(QWidget*, const QString& initialName, const QString& filter,
+                                        const QString& suffix) override {
+        dialogs.push_back(initialName + "|" + filter + "|" + suffix);
+        return savePath;
+    }
+    std::vector<Shown> shown;
+    std::deque<QMessageBox::StandardButton> answers;
+    std::vector<QString> dialogs;
+    std::optional<QString> savePath;
+};
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Server> server;
+    std::unique_ptr<TempDir> dir;
+    std::unique_ptr<ScriptedPrompts> prompts;
+    std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<CCollectorDlg> dlg;
+
+    std::string StorePath() const { return dir->File("data.db"); }
+    void Open() {
+        dlg = std::make_unique<CCollectorDlg>(StorePath(), *prompts, *clock);
+        dlg->show();
+    }
+    QPushButton* Button(int id) { return qobject_cast<QPushButton*>(dlg->GetDlgItem(id)); }
+    QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dlg->GetDlgItem(id)); }
+    int StoredRows() {
+        RecordStore store(StorePath());
+        int n = 0;
+        store.ForEachMemberRow([&](const RecordStore::RawRow&) { ++n; });
+        return n;
+    }
+    void PreCollect(const char* industry = "化工", const char* region = "广东") {
+        dlg->ConditionPage()->Industry()->setText(U(industry));
+        dlg->ConditionPage()->Region()->setText(U(region));
+        QTest::mouseClick(Button(IDC_PRECOLLECT), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 10000);
+    }
+    QStringList ListTitles() {
+        QStringList titles;
+        for (int r = 0; r < dlg->ResultList()->rowCount(); ++r) {
+            titles << dlg->ResultList()->item(r, 0)->text();
+        }
+        return titles;
+    }
+
+private slots:
+    void init() {
+        server = std::make_unique<Server>();
+        server->UseAsProxy();
+        ServeFixtureSite(*server);
+        dir = std::make_unique<TempDir>();
+        prompts = std::make_unique<ScriptedPrompts>();
+        clock = std::make_unique<ManualClock>();
+    }
+    void cleanup() {
+        dlg.reset();
+        server.reset();
+        dir.reset();
+    }
+
+    void startUpState() {
+        Open();
+        QCOMPARE(dlg->windowTitle(), U("Tarvola采集器 版本：2.0406"));
+        QCOMPARE(dlg->ItemText(IDC_RECORDS), U("0 / 0"));
+        QCOMPARE(dlg->ItemText(IDC_PAGES), U("0 / 0"));
+        QCOMPARE(dlg->ItemText(IDC_STATUS), U("等待"));
+        QCOMPARE(dlg->ItemText(IDC_EVERY_N), U("30"));
+        QCOMPARE(dlg->ItemText(IDC_PAUSE_SECONDS), U("10"));
+        QCOMPARE(dlg->ItemText(IDC_TIMEOUT), U("50"));
+        QCOMPARE(dlg->ItemText(IDC_START_PAGE), U("1"));
+        QCOMPARE(dlg->ItemText(IDC_DESCRIPTION), U("Tarvola（中国站）会员信息"));
+        QCOMPARE(dlg->ConditionPage()->Industry()->text(), U("化工"));
+        QCOMPARE(dlg->ConditionPage()->Region()->text(), U("广州"));
+        QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());
+        QVERIFY(!Button(IDC_START)->isEnabled());
+        QVERIFY(!Button(IDC_STOP)->isEnabled());
+        QVERIFY(Button(IDC_PREVIEW)->isEnabled());
+        QCOMPARE(dlg->ResultList()->columnCount(), 9);
+        QCOMPARE(dlg->ResultList()->horizontalHeaderItem(0)->text(), U("公司名称"));
+        QCOMPARE(dlg->ResultList()->columnWidth(0), 200);
+        QCOMPARE(dlg->ResultList()->horizontalHeaderItem(8)->text(), U("邮编"));
+        QCOMPARE(dlg->ResultList()->rowCount(), 0);
+        QVERIFY(prompts->shown.empty());
+
+        dlg.reset();
+        RecordStore(StorePath()).SaveLastPageIndex(12);
+        Open();
+        QCOMPARE(dlg->ItemText(IDC_START_PAGE), U("12"));
+    }
+
+    void unopenableStoreKeepsTheWindowUsable() {
+        dlg = std::make_unique<CCollectorDlg>(dir->File("missing/data.db"), *prompts, *clock);
+        QCOMPARE(prompts->shown.size(), size_t{1});
+        QVERIFY(prompts->shown[0].text.contains(U("无法打开数据库")));
+        QCOMPARE(dlg->ItemText(IDC_START_PAGE), U("1"));
+        QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());
+    }
+
+    void conditionTexts_data() {
+        QTest::addColumn<QString>("industry");
+        QTest::addColumn<QString>("region");
+        QTest::addColumn<QString>("condition");
+        QTest::newRow("industry only") << U("化工") << U("") << U("化工^");
+        QTest::newRow("region only") << U("") << U("广州") << U("^广州");
+        QTest::newRow("both") << U("化工") << U("广州") << U("化工^广州");
+        QTest::newRow("blanks kept") << U(" 化工 ") << U(" 广州") << U(" 化工 ^ 广州");
+    }
+    void conditionTexts() {
+        QFETCH(QString, industry);
+        QFETCH(QString, region);
+        QFETCH(QString, condition);
+        Open();
+        dlg->ConditionPage()->Industry()->setText(industry);
+        dlg->ConditionPage()->Region()->setText(region);
+        QCOMPARE(QString::fromStdString(text::GbkToUtf8(dlg->ConditionPage()->GetConditionText())),
+                 condition);
+    }
+
+    void bothConditionsEmpty() {
+        Open();
+        dlg->ConditionPage()->Industry()->clear();
+        dlg->ConditionPage()->Region()->clear();
+        QTest::mouseClick(Button(IDC_PRECOLLECT), Qt::LeftButton);
+        QCOMPARE(prompts->shown.size(), size_t{1});
+        QCOMPARE(prompts->shown[0].text, U("请至少指定一项采集条件！"));
+        QCOMPARE(prompts->shown[0].caption, U("采集条件"));
+        QCOMPARE(prompts->shown[0].icon, QMessageBox::Warning);
+        QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());
+        QCOMPARE(dlg->ItemText(IDC_STATUS), U("等待"));
+        QCOMPARE(server->RequestCount(), size_t{0});
+    }
+
+    void enterAndEscapeDoNothing() {
+        Open();
+        QWidget* targets[] = {dlg.get(), Edit(IDC_EVERY_N), Edit(IDC_START_PAGE),
+                              dlg->ConditionPage()->Industry(), dlg->ConditionPage()->Region(),
+                              Button(IDC_PRECOLLECT), dlg->ResultList()};
+        for (QWidget* w : targets) {
+            for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+                QTest::keyClick(w, static_cast<Qt::Key>(key));
+            }
+        }
+        QTest::qWait(100);
+        QVERIFY(dlg->isVisible());
+        QCOMPARE(dlg->ItemText(IDC_STATUS), U("等待"));
+        QCOMPARE(server->RequestCount(), size_t{0});
+        QVERIFY(prompts->shown.empty());
+    }
+
+    void preCollectWithAndWithoutHits() {
+        Open();
+        PreCollect();
+        QCOMPARE(dlg->ItemText(IDC_RECORDS), U("0 / 6"));
+        QCOMPARE(dlg->ItemText(IDC_PAGES), U("0 / 3"));
+        QCOMPARE(prompts->shown.size(), size_t{1});
+        QCOMPARE(prompts->shown[0].text, U("找到 6 条符合条件的记录！"));
+        QCOMPARE(prompts->shown[0].caption, U(""));
+        QCOMPARE(prompts->shown[0].icon, QMessageBox::Information);
+        QVERIFY(Button(IDC_START)->isEnabled());
+        QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());
+
+        dlg.reset();
+        prompts->shown.clear();
+        Open();
+        PreCollect("无此行业", "");
+        QCOMPARE(dlg->ItemText(IDC_RECORDS), U("0 / 0"));
+        QCOMPARE(dlg->ItemText(IDC_PAGES), U("0 / 0"));
+        QVERIFY(prompts->shown.empty());
+        QVERIFY(!Button(IDC_START)->isEnabled());
+    }
+
+    void startPageBeyondTheTotal() {
+        Open();
+        PreCollect();
+        Edit(IDC_START_PAGE)->setText("4");
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QCOMPARE(prompts->shown.back().text, U("起始采集页码不能大于总页面个数!"));
+        QCOMPARE(prompts->shown.back().caption, U("开始采集"));
+        QVERIFY(!dlg->m_bRunning);
+        QVERIFY(Button(IDC_START)->isEnabled());
+    }
+
+    void collectToTheEnd() {
+        Open();
+        PreCollect();
+        Edit(IDC_START_PAGE)->setText("0");  // below 1 starts at page 1
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QCOMPARE(dlg->ItemText(IDC_STATUS), U("采集进行中，请稍后..."));
+        QVERIFY(!Button(IDC_PRECOLLECT)->isEnabled());
+        QVERIFY(!Button(IDC_START)->isEnabled());
+        QVERIFY(Button(IDC_STOP)->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
+        QCOMPARE(dlg->ItemText(IDC_RECORDS), U("5 / 6"));
+        QCOMPARE(dlg->ItemText(IDC_PAGES), U("3 / 3"));
+        QCOMPARE(ListTitles(), QStringList{U("东莞塑料化工")});  // the last page's records
+        QCOMPARE(dlg->ResultList()->item(0, 7)->text(), U("宁波市北仑区明州路8号"));
+        QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());
+        QVERIFY(Button(IDC_START)->isEnabled());
+        QVERIFY(!Button(IDC_STOP)->isEnabled());
+        QCOMPARE(StoredRows(), 5);
+        QCOMPARE(RecordStore(StorePath()).LoadLastPageIndex(), 3);
+        QCOMPARE(prompts->shown.size(), size_t{1});  // only the found message: nothing asked
+
+        // Again, keeping the records: the question is asked and No keeps them.
+        prompts->answers = {QMessageBox::No};
+        Edit(IDC_START_PAGE)->setText("3");
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QCOMPARE(prompts->shown.back().text, U("存在已经采集的数据。是否在采集前清空原有数据？"));
+        QCOMPARE(prompts->shown.back().caption, U("确认"));
+        QCOMPARE(prompts->shown.back().defaultButton, QMessageBox::No);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
+        QCOMPARE(StoredRows(), 6);
+
+        // And clearing them: Yes empties the store before the run.
+        prompts->answers = {QMessageBox::Yes};
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
+        QCOMPARE(StoredRows(), 1);
+    }
+
+    void eachSavedRecordIsListedOnce() {
+        Open();
+        PreCollect("模具", "");
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        // Both records are saved before the window looks at the first notification: the
+        // window's thread handles no event while it waits here.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (StoredRows() < 2 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        QCOMPARE(StoredRows(), 2);
+        QCOMPARE(dlg->ResultList()->rowCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 10000);
+        QCOMPARE(ListTitles(), (QStringList{U("广州化工有限公司"), U("宁波模具化工有限公司")}));
+        QCOMPARE(dlg->ItemText(IDC_RECORDS), U("2 / 2"));
+    }
+
+    void pauseAfterNRecordsAndStopWhilePaused() {
+        ServeFixtureSite(*server, 150);  // slow enough for the window to pause the worker
+        Open();
+        PreCollect();
+        Edit(IDC_EVERY_N)->setText("2");
+        Edit(IDC_PAUSE_SECONDS)->setText("30");
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->Controller().Word()->load(), RunState::Pause, 10000);
+        QTest::qWait(1500);
+        QCOMPARE(StoredRows(), 2);  // the worker waits
+        QVERIFY(dlg->Controller().Paused());
+        clock->Advance(std::chrono::seconds(30));
+        QTRY_COMPARE_WITH_TIMEOUT(StoredRows(), 4, 10000);  // resumed, paused again after 4
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->Controller().Word()->load(), RunState::Pause, 10000);
+        QTest::qWait(1500);
+        QCOMPARE(StoredRows(), 4);
+
+        QTest::mouseClick(Button(IDC_STOP), Qt::LeftButton);
+        QCOMPARE(dlg->ItemText(IDC_STATUS), U("操作停止！"));
+        QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());
+        QVERIFY(Button(IDC_START)->isEnabled());
+        QVERIFY(!Button(IDC_STOP)->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->Controller().LiveWorkers(), size_t{0}, 3000);
+        clock->Advance(std::chrono::seconds(100));  // timers that fire now change nothing
+        QTest::qWait(300);
+        QCOMPARE(StoredRows(), 4);
+        QCOMPARE(dlg->ItemText(IDC_STATUS), U("操作停止！"));
+    }
+
+    void watchdogRestartsWithoutADuplicatedWalk() {
+        // The second company's contact page stalls for 3 s the first time it is asked for.
+        std::atomic<int> asked{0};
+        server->Fallback([&](const Request& r) {
+            Reply reply;
+            if (r.key == "www.tarvola.com/company/detail/nbmj.html") {
+                reply.body = GbkFixture("bordered.html");
+                reply.delayMs = asked++ == 0 ? 3000 : 0;
+            } else {
+                reply.status = 404;
+            }
+            return reply;
+        });
+        server->Unroute("www.tarvola.com/company/detail/nbmj.html");
+        Open();
+        PreCollect();
+        Edit(IDC_TIMEOUT)->setText("5");
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(StoredRows(), 1, 10000);
+        QTest::qWait(200);
+        clock->Advance(std::chrono::seconds(5));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->Controller().Restarts(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->Controller().LiveWorkers(), size_t{0}, 10000);
+        int page2 = 0, page3 = 0;
+        for (const auto& r : server->Requests()) {
+            page2 += r.key.find("_p-2_") != std::string::npos;
+            page3 += r.key.find("_p-3_") != std::string::npos;
+        }
+        QCOMPARE(page2, 1);
+        QCOMPARE(page3, 1);
+        QCOMPARE(dlg->m_nStartPage, 1);
+    }
+
+    void previewShowsTheNewestForty() {
+        {
+            RecordStore store(StorePath());
+            for (int i = 1; i <= 45; ++i) {
+                MemberRecord r;
+                r.title = std::to_string(i);
+                store.AppendMemberRecord(r);
+            }
+        }
+        Open();
+        QTest::mouseClick(Button(IDC_PREVIEW), Qt::LeftButton);
+        QCOMPARE(dlg->ResultList()->rowCount(), 40);
+        QCOMPARE(dlg->ResultList()->item(0, 0)->text(), U("45"));
+        QCOMPARE(dlg->ResultList()->item(39, 0)->text(), U("6"));
+    }
+
+    void exportWritesTheFile() {
+        Open();
+        QTest::mouseClick(Button(IDC_EXPORT_TEXT), Qt::LeftButton);
+        QCOMPARE(prompts->shown.back().text, U("没有任何可以导出的数据！"));
+        QCOMPARE(prompts->shown.back().caption, U("提示"));
+        QVERIFY(prompts->dialogs.empty());
+
+        {
+            RecordStore store(StorePath());
+            store.AppendMemberRecord(MemberRecord{Gbk("甲公司"), Gbk("张伟")});
+            store.AppendMemberRecord(MemberRecord{"B", "", "", "", "", "", "", "a,b", ""});
+        }
+        const QString path = QString::fromStdString(dir->File("out.csv"));
+        prompts->savePath = path;
+        QTest::mouseClick(Button(IDC_EXPORT_CSV), Qt::LeftButton);
+        QCOMPARE(prompts->dialogs.back(),
+                 U("Tarvola版本采集结果导出.csv|CSV文件 (*.csv);;所有文件 (*)|csv"));
+        QCOMPARE(QByteArray::fromStdString(ReadFileBytes(path.toStdString())),
+                 QByteArray::fromStdString(Gbk("甲公司,张伟,,,,,,,\r\n") + "B,,,,,,,\"a,b\",\r\n"));
+        prompts->savePath = QString::fromStdString(dir->File("out.txt"));
+        QTest::mouseClick(Button(IDC_EXPORT_TEXT), Qt::LeftButton);
+        QCOMPARE(prompts->dialogs.back(),
+                 U("Tarvola版本采集结果导出.txt|文本文件 (*.txt);;所有文件 (*)|txt"));
+        QCOMPARE(ReadFileBytes(dir->File("out.txt")), ReadFileBytes(path.toStdString()));
+
+        // A file that cannot be written is a clear error.
+        const size_t before = prompts->shown.size();
+        prompts->savePath = QString::fromStdString(dir->File("no/such/dir.txt"));
+        QTest::mouseClick(Button(IDC_EXPORT_TEXT), Qt::LeftButton);
+        QCOMPARE(prompts->shown.size(), before + 1);
+        QVERIFY(prompts->shown.back().text.contains(U("无法创建导出文件")));
+    }
+};
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_test.moc"
