@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -13,24 +14,55 @@ void CurlGlobalInit() {
 }
 
 bool CurlFetcher::BodyReader::Feed(const char* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        char c = data[i];
-        if (c == '\r') {
+    const char* p = data;
+    const char* end = data + size;
+    while (p < end) {
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        const char* stop = lf != nullptr ? lf : end;
+        const size_t len = static_cast<size_t>(stop - p);
+        if (!nulSeen_ && std::memchr(p, '\0', len) == nullptr) {
+            // The common case, a line without NUL: copy it without its CRs. Piece boundaries
+            // inside it change nothing but the count.
+            size_t kept = 0;
+            for (const char* q = p; q < stop;) {
+                const char* cr =
+                    static_cast<const char*>(std::memchr(q, '\r', static_cast<size_t>(stop - q)));
+                const char* segEnd = cr != nullptr ? cr : stop;
+                text_.append(q, static_cast<size_t>(segEnd - q));
+                kept += static_cast<size_t>(segEnd - q);
+                q = cr != nullptr ? cr + 1 : stop;
+            }
+            if (lf != nullptr) {
+                text_.append("\r\n");
+                pieceLen_ = 0;
+                p = lf + 1;
+            } else {
+                pieceLen_ = (pieceLen_ + kept) % kPieceBytes;
+                p = end;
+            }
             continue;
         }
-        ++pieceLen_;
-        if (!nulSeen_) {
-            if (c == '\0') {
-                nulSeen_ = true;
-            } else if (c == '\n') {
-                text_.append("\r\n");
-            } else {
-                text_.push_back(c);
+        // A NUL ends its piece: go byte by byte up to the end of this line.
+        const char* lineEnd = lf != nullptr ? lf + 1 : end;
+        for (; p < lineEnd; ++p) {
+            const char c = *p;
+            if (c == '\r') {
+                continue;
             }
-        }
-        if (c == '\n' || pieceLen_ == kPieceBytes) {
-            pieceLen_ = 0;
-            nulSeen_ = false;
+            ++pieceLen_;
+            if (!nulSeen_) {
+                if (c == '\0') {
+                    nulSeen_ = true;
+                } else if (c == '\n') {
+                    text_.append("\r\n");
+                } else {
+                    text_.push_back(c);
+                }
+            }
+            if (c == '\n' || pieceLen_ == kPieceBytes) {
+                pieceLen_ = 0;
+                nulSeen_ = false;
+            }
         }
     }
     return text_.size() <= kMaxPageBytes;

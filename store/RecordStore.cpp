@@ -98,7 +98,10 @@ RecordStore::RecordStore(std::string path) : path_(std::move(path)) {
     }
 }
 
-RecordStore::~RecordStore() { sqlite3_close(db_); }
+RecordStore::~RecordStore() {
+    sqlite3_finalize(append_);
+    sqlite3_close(db_);
+}
 
 void RecordStore::Fail(const char* what) {
     throw StoreError(std::string("数据库操作失败（") + what + "）：" + sqlite3_errmsg(db_));
@@ -172,13 +175,30 @@ void RecordStore::SaveLastPageIndex(int page) {
 }
 
 std::int64_t RecordStore::AppendMemberRecord(const MemberRecord& record) {
-    Statement st(*this, std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-                            ") VALUES (?,?,?,?,?,?,?,?,?)");
+    if (append_ == nullptr) {
+        const std::string sql =
+            std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns + ") VALUES (?,?,?,?,?,?,?,?,?)";
+        if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &append_, nullptr) !=
+            SQLITE_OK) {
+            Fail("prepare");
+        }
+    }
     auto fields = record.Fields();
     for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
-        st.BindText(i + 1, text::GbkToUtf8(*fields[i]));
+        const std::string utf8 = text::GbkToUtf8(*fields[i]);
+        if (sqlite3_bind_text(append_, i + 1, utf8.data(), static_cast<int>(utf8.size()),
+                              SQLITE_TRANSIENT) != SQLITE_OK) {
+            sqlite3_clear_bindings(append_);
+            Fail("bind");
+        }
     }
-    st.Step();
+    const int rc = sqlite3_step(append_);
+    const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_);
+    sqlite3_reset(append_);
+    sqlite3_clear_bindings(append_);
+    if (rc != SQLITE_DONE) {
+        throw StoreError("数据库操作失败（step）：" + message);
+    }
     return sqlite3_last_insert_rowid(db_);
 }
 

@@ -58,6 +58,7 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
+    sqlite3_stmt* append_ = nullptr;  // prepared once: appending is the crawl's hot path
 };
 
 // A stored value as text: null as the empty text, numbers as their decimal form, text as GBK.

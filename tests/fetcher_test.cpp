@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 #include <string>
 
 using namespace std::string_literals;
@@ -130,4 +131,67 @@ TEST_F(FetcherTest, RefusedPortAndBadAddressesAreEmpty) {
 TEST_F(FetcherTest, OversizedPageIsAbandoned) {
     EXPECT_EQ(Fetch("/big", Body(std::string(CurlFetcher::kMaxPageBytes + 100, 'b'))), "");
     EXPECT_EQ(Fetch("/ok", Body(std::string(1 << 20, 'c'))).size(), size_t{1} << 20);
+}
+
+namespace {
+
+// The line reader's rules byte by byte, as the reference for the fetcher's faster reader.
+std::string ReferenceBody(const std::string& body) {
+    std::string out;
+    size_t piece = 0;
+    bool nul = false;
+    for (char c : body) {
+        if (c == '\r') {
+            continue;
+        }
+        ++piece;
+        if (!nul) {
+            if (c == '\0') {
+                nul = true;
+            } else if (c == '\n') {
+                out += "\r\n";
+            } else {
+                out += c;
+            }
+        }
+        if (c == '\n' || piece == CurlFetcher::kPieceBytes) {
+            piece = 0;
+            nul = false;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(BodyReader, AnySplitGivesTheLineReadersText) {
+    // Long lines cut into chunks, with a NUL behind a piece boundary of the first chunk.
+    const std::string longLine = std::string(5000, 'x') + std::string(100, 'x') + '\0' +
+                                 std::string(5000, 'y') + "\r\nz\n";
+    for (size_t split : {1u, 1000u, 4094u, 4095u, 5000u, 5100u, 5101u, 9000u}) {
+        CurlFetcher::BodyReader reader;
+        reader.Feed(longLine.data(), split);
+        reader.Feed(longLine.data() + split, longLine.size() - split);
+        ASSERT_EQ(reader.Text(), ReferenceBody(longLine)) << "split " << split;
+    }
+    std::mt19937 rng(7);
+    const char alphabet[] = {'a', 'b', '\r', '\n', '\0', '\xB1'};
+    for (int round = 0; round < 300; ++round) {
+        std::string body;
+        const int length = std::uniform_int_distribution<int>(0, 20000)(rng);
+        const int lineBias = std::uniform_int_distribution<int>(1, 8000)(rng);
+        for (int i = 0; i < length; ++i) {
+            int pick = std::uniform_int_distribution<int>(0, lineBias)(rng);
+            body += pick < 6 ? alphabet[pick] : 'x';
+        }
+        CurlFetcher::BodyReader reader;
+        size_t pos = 0;
+        while (pos < body.size()) {
+            size_t n = std::uniform_int_distribution<size_t>(1, 5000)(rng);
+            n = std::min(n, body.size() - pos);
+            reader.Feed(body.data() + pos, n);
+            pos += n;
+        }
+        ASSERT_EQ(reader.Text(), ReferenceBody(body)) << "round " << round;
+    }
 }
