@@ -76,6 +76,24 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     return reader->Feed(data, n) ? n : 0;  // 0 aborts the transfer
 }
 
+// Fails a transfer that has moved no byte for the idle time-out, also while it waits for the
+// answer; libcurl calls this at least once a second.
+struct IdleWatch {
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    curl_off_t moved = 0;
+};
+
+int CheckIdle(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
+    auto* watch = static_cast<IdleWatch*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    if (dlnow + ulnow != watch->moved) {
+        watch->moved = dlnow + ulnow;
+        watch->last = now;
+        return 0;
+    }
+    return now - watch->last >= std::chrono::seconds(CurlFetcher::kIdleTimeoutSeconds) ? 1 : 0;
+}
+
 }  // namespace
 
 CurlFetcher::~CurlFetcher() {
@@ -106,8 +124,8 @@ bool CurlFetcher::OpenSession() {
     curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, kIdleTimeoutSeconds);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, CheckIdle);
+    curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, WriteBody);
     return true;
 }
@@ -119,9 +137,12 @@ std::string CurlFetcher::FetchPage(const std::string& address) {
     curl_easy_setopt(curl_, CURLOPT_URL, address.c_str());
     for (int attempt = 0;; ++attempt) {
         BodyReader reader;
+        IdleWatch idle;
         curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reader);
+        curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &idle);
         CURLcode rc = curl_easy_perform(curl_);
         curl_easy_setopt(curl_, CURLOPT_WRITEDATA, nullptr);
+        curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, nullptr);
         if (rc == CURLE_OK) {
             long status = 0;
             curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
@@ -130,8 +151,9 @@ std::string CurlFetcher::FetchPage(const std::string& address) {
         // One more try, a second later, when no connection could be made at all.
         curl_off_t connected = 0;
         curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connected);
-        bool connectFailed = rc == CURLE_COULDNT_CONNECT ||
-                             (rc == CURLE_OPERATION_TIMEDOUT && connected == 0);
+        bool connectFailed =
+            rc == CURLE_COULDNT_CONNECT ||
+            ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) && connected == 0);
         if (!connectFailed || attempt > 0) {
             return {};
         }

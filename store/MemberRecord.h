@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 struct MemberRecord {
@@ -31,3 +32,13 @@ struct MemberRecord {
                zip == o.zip;
     }
 };
+
+// For test failure messages: the nine texts, separated by " | ".
+inline std::ostream& operator<<(std::ostream& os, const MemberRecord& r) {
+    const char* sep = "";
+    for (const std::string* f : r.Fields()) {
+        os << sep << *f;
+        sep = " | ";
+    }
+    return os;
+}

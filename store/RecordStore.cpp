@@ -1,6 +1,7 @@
 #include "store/RecordStore.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <utility>
 
@@ -91,6 +92,11 @@ RecordStore::RecordStore(std::string path) : path_(std::move(path)) {
     sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     try {
         CreateMissingTables();
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) == 0) {
+            fileDevice_ = st.st_dev;
+            fileInode_ = st.st_ino;
+        }
     } catch (...) {
         sqlite3_close(db_);
         db_ = nullptr;
@@ -174,7 +180,17 @@ void RecordStore::SaveLastPageIndex(int page) {
     }
 }
 
+void RecordStore::CheckFileStillThere() {
+    // An open file that was deleted or replaced still takes writes, which nobody would ever
+    // read again: refuse them instead of reporting records as stored.
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0 || st.st_dev != fileDevice_ || st.st_ino != fileInode_) {
+        throw StoreError("数据库文件已被删除或替换：" + path_);
+    }
+}
+
 std::int64_t RecordStore::AppendMemberRecord(const MemberRecord& record) {
+    CheckFileStillThere();
     if (append_ == nullptr) {
         const std::string sql =
             std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns + ") VALUES (?,?,?,?,?,?,?,?,?)";

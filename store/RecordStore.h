@@ -55,10 +55,13 @@ private:
     void Exec(const char* sql);
     [[noreturn]] void Fail(const char* what);
     void CreateMissingTables();
+    void CheckFileStillThere();
 
     std::string path_;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* append_ = nullptr;  // prepared once: appending is the crawl's hot path
+    unsigned long long fileDevice_ = 0;
+    unsigned long long fileInode_ = 0;
 };
 
 // A stored value as text: null as the empty text, numbers as their decimal form, text as GBK.

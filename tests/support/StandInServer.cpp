@@ -250,7 +250,7 @@ void Server::Serve(int fd) {
                 break;
         }
         std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) +
-                           "\r\nContent-Length: " + std::to_string(reply.body.size()) +
+                           "\r\nContent-Length: " + std::to_string(reply.body.size() * reply.repeat) +
                            "\r\nContent-Type: text/html; charset=gbk\r\n";
         for (auto& [name, value] : reply.headers) {
             head += name + ": " + value + "\r\n";
@@ -271,8 +271,10 @@ void Server::Serve(int fd) {
             }
             continue;
         }
-        if (!SendAll(fd, reply.body.data(), reply.body.size())) {
-            goto done;
+        for (size_t n = 0; n < reply.repeat; ++n) {
+            if (!SendAll(fd, reply.body.data(), reply.body.size())) {
+                goto done;
+            }
         }
     }
 done:

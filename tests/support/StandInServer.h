@@ -33,6 +33,7 @@ struct Reply {
     Kind kind = Kind::Normal;
     size_t cutAfter = 0;
     int trickleMs = 0;
+    size_t repeat = 1;  // the body is sent this many times over (large bodies, little memory)
 };
 
 struct Request {

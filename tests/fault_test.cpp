@@ -1,0 +1,359 @@
+// The crawl under faults of the network, the site and the store: it goes on (or ends
+// cleanly), every healthy page's records are stored exactly once, and the driver is told.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "DirectorySite.h"
+#include "TempDir.h"
+#include "crawl/CrawlWorker.h"
+#include "crawl/NotificationQueue.h"
+#include "store/RecordStore.h"
+
+using namespace standin;
+
+namespace {
+
+struct Outcome {
+    std::vector<CrawlNotification> notes;
+    std::vector<MemberRecord> rows;  // UTF-8
+    int Saved() const {
+        int n = 0;
+        for (auto& x : notes) {
+            n += x.message == WM_CRAWL_RECORD_SAVED;
+        }
+        return n;
+    }
+    int Last() const { return notes.empty() ? 0 : notes.back().message; }
+};
+
+std::vector<MemberRecord> ReadRows(const std::string& path) {
+    std::vector<MemberRecord> rows;
+    RecordStore store(path);
+    store.ForEachMemberRow([&](const RecordStore::RawRow& raw) {
+        MemberRecord r;
+        auto f = r.Fields();
+        for (size_t i = 0; i < raw.size(); ++i) {
+            *f[i] = std::string(raw[i]);
+        }
+        rows.push_back(r);
+    });
+    return rows;
+}
+
+Outcome Crawl(const std::string& storePath, std::chrono::seconds limit = std::chrono::seconds(60)) {
+    auto queue = std::make_shared<NotificationQueue>();
+    CrawlJob job;
+    job.pNotify = queue;
+    job.pRunControl = std::make_shared<RunControlWord>(RunState::Empty);
+    job.nMode = CRAWL_MODE_COLLECT;
+    job.nStartPage = 1;
+    job.nLastPage = 3;
+    job.strCondition = FixtureCondition();
+    job.strStorePath = storePath;
+    auto worker = CrawlWorker::Start(job, DefaultCrawlDeps());
+    EXPECT_TRUE(worker->Join(limit));
+    Outcome out;
+    while (auto n = queue->Take(std::chrono::milliseconds(0))) {
+        out.notes.push_back(*n);
+    }
+    return out;
+}
+
+std::vector<std::string> Titles(const std::vector<MemberRecord>& rows) {
+    std::vector<std::string> t;
+    for (auto& r : rows) {
+        t.push_back(r.title);
+    }
+    return t;
+}
+
+const std::string kPage2 = "page 2";
+const std::string kContact = "contact";
+
+struct NetworkFault {
+    const char* name;
+    std::function<Reply()> reply;
+};
+
+Reply Status(int status) {
+    Reply r;
+    r.status = status;
+    r.body = "error";
+    return r;
+}
+Reply RedirectTo(const std::string& location) {
+    Reply r = Status(302);
+    r.headers = {{"Location", location}};
+    return r;
+}
+Reply Kind(Reply::Kind kind, int delayMs = 0) {
+    Reply r;
+    r.kind = kind;
+    r.delayMs = delayMs;
+    r.body = GbkFixture("contact-ways.html");
+    r.cutAfter = 200;
+    return r;
+}
+
+const NetworkFault kNetworkFaults[] = {
+    {"status500", [] { return Status(500); }},
+    {"status404", [] { return Status(404); }},
+    {"redirectLoop", [] { return RedirectTo("http://www.tarvola.com/loop.html"); }},
+    {"redirectToFtp", [] { return RedirectTo("ftp://www.tarvola.com/file"); }},
+    {"neverAnswers", [] { return Kind(Reply::Kind::Hang); }},
+    {"answersAfterSixSeconds", [] { return Kind(Reply::Kind::Normal, 6000); }},
+    {"stopsInTheMiddle", [] { return Kind(Reply::Kind::CutShort); }},
+    {"closesWithoutReply", [] { return Kind(Reply::Kind::CloseWithoutReply); }},
+    {"resetsTheConnection", [] { return Kind(Reply::Kind::Reset); }},
+};
+
+void PrintTo(const NetworkFault& f, std::ostream* os) { *os << f.name; }
+
+class NetworkFaultTest : public ::testing::TestWithParam<std::tuple<std::string, NetworkFault>> {};
+
+}  // namespace
+
+TEST_P(NetworkFaultTest, CrawlGoesOnAndStoresTheHealthyPagesOnce) {
+    const auto& [where, fault] = GetParam();
+    Server server;
+    server.UseAsProxy();
+    ServeFixtureSite(server);
+    server.Route("www.tarvola.com/loop.html", RedirectTo("http://www.tarvola.com/loop.html"));
+    const std::string page2 = Strip(ResultPageAddress(KeywordFor(Gbk("化工"), Gbk("广东")), 2));
+    server.Route(where == kPage2 ? page2 : "company.tarvola.com/athena/contact/szdz.html",
+                 fault.reply());
+    TempDir dir;
+    Outcome out = Crawl(dir.File("data.db"));
+    out.rows = ReadRows(dir.File("data.db"));
+
+    std::vector<MemberRecord> expected = FixtureSiteRows();
+    if (where == kPage2) {
+        expected.erase(expected.begin() + 2, expected.begin() + 4);  // page 2's two companies
+    } else {
+        expected[2] = MemberRecord{expected[2].title};  // the name alone
+    }
+    EXPECT_EQ(out.rows, expected);
+    EXPECT_EQ(out.Saved(), static_cast<int>(expected.size()));
+    EXPECT_EQ(out.Last(), WM_CRAWL_FINISHED);
+    if (std::string(fault.name) == "redirectLoop") {
+        EXPECT_LE(server.RequestCount(), 16u + 12u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, NetworkFaultTest,
+                         ::testing::Combine(::testing::Values(kPage2, kContact),
+                                            ::testing::ValuesIn(kNetworkFaults)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) == kPage2 ? "ResultPage_"
+                                                                                   : "ContactPage_") +
+                                    std::get<1>(info.param).name;
+                         });
+
+namespace {
+
+long PeakRssKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(BodyFaults, HostileContactPagesNeverCostARecord) {
+    std::mt19937 rng(11);
+    std::string random(256 * 1024, '\0');
+    for (char& c : random) {
+        c = static_cast<char>(rng());
+    }
+    std::string invalidGbk = GbkFixture("contact-ways.html");
+    invalidGbk.insert(invalidGbk.find(Gbk("王强")), "\xFF\x81\x20\xFE");
+    std::string nuls = GbkFixture("contact-more.html");
+    nuls.insert(nuls.find(Gbk("陈明")) + 4, std::string("\0\0\0", 3));
+    const std::string oneLine(1 << 20, 'x');
+
+    struct Case {
+        const char* name;
+        std::string body;
+        size_t repeat;
+    };
+    const Case cases[] = {
+        {"64 MiB", std::string(1 << 20, 'a'), 64},
+        {"random bytes", random, 1},
+        {"invalid GBK", invalidGbk, 1},
+        {"NUL bytes", nuls, 1},
+        {"1 MiB single line", oneLine, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Server server;
+        server.UseAsProxy();
+        ServeFixtureSite(server);
+        Reply reply;
+        reply.body = c.body;
+        reply.repeat = c.repeat;
+        server.Route("company.tarvola.com/athena/contact/szdz.html", reply);
+        TempDir dir;
+        const long before = PeakRssKb();
+        Outcome out = Crawl(dir.File("data.db"));
+        const long grown = PeakRssKb() - before;
+        auto rows = ReadRows(dir.File("data.db"));
+        EXPECT_EQ(Titles(rows), Titles(FixtureSiteRows()));
+        EXPECT_EQ(out.Saved(), 5);
+        EXPECT_EQ(out.Last(), WM_CRAWL_FINISHED);
+        if (c.repeat > 1) {
+            // Abandoned at 16 MiB: the 64 MiB never sit in memory.
+            EXPECT_EQ(rows[2], MemberRecord{rows[2].title});
+            EXPECT_LT(grown, 56 * 1024) << "peak memory grew by " << grown << " KiB";
+        }
+    }
+}
+
+TEST(BodyFaults, InvalidGbkBecomesReplacementCharacters) {
+    Server server;
+    server.UseAsProxy();
+    ServeFixtureSite(server);
+    std::string page = GbkFixture("contact-ways.html");
+    page.insert(page.find(Gbk("王强")), "\xFF");
+    Reply reply;
+    reply.body = page;
+    server.Route("company.tarvola.com/athena/contact/szdz.html", reply);
+    TempDir dir;
+    Crawl(dir.File("data.db"));
+    auto rows = ReadRows(dir.File("data.db"));
+    ASSERT_EQ(rows.size(), 5u);
+    // Stored as UTF-8 in the file: the bad byte is U+FFFD, the rest of the name is kept.
+    sqlite3* db = nullptr;
+    sqlite3_open(dir.File("data.db").c_str(), &db);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT person FROM T_MEMBER_CHINA WHERE id=3", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "\xEF\xBF\xBD王强");
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}
+
+namespace {
+
+// Holds the store's write lock from another connection, as another program would.
+class LockHolder {
+public:
+    explicit LockHolder(const std::string& path) {
+        sqlite3_open(path.c_str(), &db_);
+        EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    ~LockHolder() { Release(); }
+    void Release() {
+        if (db_ != nullptr) {
+            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+            sqlite3_close(db_);
+            db_ = nullptr;
+        }
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+class StoreFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.UseAsProxy();
+        ServeFixtureSite(server);
+        RecordStore create(Path());
+    }
+    std::string Path() const { return dir.File("data.db"); }
+    int ReadRowsCount() {
+        sqlite3* db = nullptr;
+        int n = 0;
+        if (sqlite3_open_v2(Path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_stmt* st = nullptr;
+            if (sqlite3_prepare_v2(db, "SELECT count(*) FROM T_MEMBER_CHINA", -1, &st, nullptr) ==
+                    SQLITE_OK &&
+                sqlite3_step(st) == SQLITE_ROW) {
+                n = sqlite3_column_int(st, 0);
+            }
+            sqlite3_finalize(st);
+        }
+        sqlite3_close(db);
+        return n;
+    }
+    Server server;
+    TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(StoreFaultTest, ShortLockIsWaitedFor) {
+    LockHolder lock(Path());
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        lock.Release();
+    });
+    Outcome out = Crawl(Path());
+    release.join();
+    EXPECT_EQ(ReadRows(Path()), FixtureSiteRows());
+    EXPECT_EQ(out.Last(), WM_CRAWL_FINISHED);
+}
+
+TEST_F(StoreFaultTest, LongLockEndsTheRunWithTheStoresError) {
+    LockHolder lock(Path());
+    Outcome out = Crawl(Path());
+    lock.Release();
+    ASSERT_FALSE(out.notes.empty());
+    EXPECT_EQ(out.Last(), WM_CRAWL_STORE_FAILED);
+    EXPECT_NE(out.notes.back().error.find("locked"), std::string::npos) << out.notes.back().error;
+    EXPECT_EQ(out.Saved(), 0);  // nothing counted that was not stored
+    EXPECT_TRUE(ReadRows(Path()).empty());
+}
+
+TEST_F(StoreFaultTest, ReadOnlyStoreFile) {
+    const bool root = geteuid() == 0;
+    if (root && std::system(("chattr +i '" + Path() + "' 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "cannot make the file read-only for root (chattr +i refused)";
+    }
+    if (!root) {
+        std::filesystem::permissions(Path(), std::filesystem::perms::owner_read);
+    }
+    Outcome out = Crawl(Path());
+    if (root) {
+        std::system(("chattr -i '" + Path() + "'").c_str());
+    }
+    EXPECT_EQ(out.Last(), WM_CRAWL_STORE_FAILED);
+    EXPECT_NE(out.notes.back().error.find("readonly"), std::string::npos) << out.notes.back().error;
+    EXPECT_EQ(out.Saved(), 0);
+}
+
+TEST_F(StoreFaultTest, StoreDirectoryRemovedDuringTheRun) {
+    // The first contact page answers slowly; the directory goes while it is in hand.
+    Reply slow;
+    slow.body = GbkFixture("contact-more.html");
+    slow.delayMs = 500;
+    server.Route("company.tarvola.com/athena/contact/gzhg.html", slow);
+    Reply slow2 = slow;
+    slow2.body = GbkFixture("bordered.html");
+    server.Route("www.tarvola.com/company/detail/nbmj.html", slow2);
+    std::thread remover([&] {
+        while (ReadRowsCount() < 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::filesystem::remove_all(dir.Path());
+    });
+    Outcome out = Crawl(Path());
+    remover.join();
+    EXPECT_EQ(out.Last(), WM_CRAWL_STORE_FAILED);
+    EXPECT_NE(out.notes.back().error.find("已被删除"), std::string::npos) << out.notes.back().error;
+    EXPECT_EQ(out.Saved(), 1);  // the record stored before the removal, and no other
+}
