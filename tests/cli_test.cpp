@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
+
+#include <filesystem>
 
 #include <thread>
 
@@ -138,4 +141,55 @@ TEST_F(CliTest, InterruptFinishesTheRecordInHand) {
     EXPECT_EQ(child.Wait(), 130);
     EXPECT_EQ(StoredRows(), 2);
     EXPECT_NE(child.Stderr().find("操作停止！"), std::string::npos);
+}
+
+namespace {
+
+int LastReportedRecords(const std::string& stderrText) {
+    int last = 0;
+    size_t pos = 0;
+    while ((pos = stderrText.find("records ", pos)) != std::string::npos) {
+        pos += 8;
+        last = std::atoi(stderrText.c_str() + pos);
+    }
+    return last;
+}
+
+std::string IntegrityCheck(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_stmt* st = nullptr;
+    std::string result = "no answer";
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+        result = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return result;
+}
+
+}  // namespace
+
+TEST_F(CliTest, KilledAtAnyMomentLosesNoReportedRecord) {
+    ServeFixtureSite(server, 100);  // a run lasts most of a second
+    for (int i = 0; i < 10; ++i) {
+        SCOPED_TRACE("kill " + std::to_string(i));
+        const int before = std::filesystem::exists(storePath) ? StoredRows() : 0;
+        ChildProcess child(COLLECTOR_CLI_PATH,
+                           {"--store", storePath, "collect", "--industry", "化工", "--region", "广东",
+                            "--start", "1", "--last", "3"},
+                           dir.Path());
+        std::this_thread::sleep_for(std::chrono::milliseconds(30 + 65 * i));
+        child.Signal(SIGKILL);
+        EXPECT_EQ(child.Wait(), 128 + SIGKILL);
+        EXPECT_EQ(IntegrityCheck(storePath), "ok");
+        const int reported = LastReportedRecords(child.Stderr());
+        EXPECT_GE(StoredRows() - before, reported) << child.Stderr();
+    }
+    // Resuming from the stored page completes the walk.
+    auto r = Cli({"collect", "--industry", "化工", "--region", "广东", "--last", "3"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("page 3 / 3"), std::string::npos) << r.err;
+    EXPECT_EQ(IntegrityCheck(storePath), "ok");
 }
