@@ -148,12 +148,13 @@ std::string CurlFetcher::FetchPage(const std::string& address) {
             curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
             return status == 200 ? std::move(reader.Text()) : std::string();
         }
-        // One more try, a second later, when no connection could be made at all.
-        curl_off_t connected = 0;
-        curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connected);
-        bool connectFailed =
+        // One more try, a second later, when no connection could be made at all. A request
+        // that went out (also over a reused connection) had its connection.
+        long requestBytes = 0;
+        curl_easy_getinfo(curl_, CURLINFO_REQUEST_SIZE, &requestBytes);
+        const bool connectFailed =
             rc == CURLE_COULDNT_CONNECT ||
-            ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) && connected == 0);
+            ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) && requestBytes == 0);
         if (!connectFailed || attempt > 0) {
             return {};
         }
