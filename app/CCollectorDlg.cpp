@@ -176,7 +176,7 @@ void CCollectorDlg::OnInitDialog() {
     EnableItem(IDC_STOP, false);
 
     m_bVisible = true;
-    m_pHotKey = GlobalHotKey::Create(this);
+    m_pHotKey = GlobalHotKey::Create();
     connect(m_pHotKey.get(), &GlobalHotKey::activated, this, &CCollectorDlg::OnHotKey);
     m_bHotKeyRegistered = m_pHotKey->RegisterF2();
     GetDlgItem(IDC_PRECOLLECT)->setFocus();

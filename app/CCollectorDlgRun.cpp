@@ -144,6 +144,14 @@ void CCollectorDlg::DrainNotifications() {
         switch (n.message) {
             case WM_CRAWL_NET_FAILED:
                 SetStatusText(QStringLiteral("网络连接失败！"));
+                // Pre-collect can be tried again; a collect run that could not begin is over.
+                EnableItem(IDC_PRECOLLECT, true);
+                if (m_bRunning && n.worker == m_pRunCtl->CurrentWorkerId()) {
+                    m_bRunning = false;
+                    m_pRunCtl->OnRunEnded();
+                    EnableItem(IDC_START, true);
+                    EnableItem(IDC_STOP, false);
+                }
                 break;
             case WM_CRAWL_PRECOLLECTED:
                 m_nPagesTotal = static_cast<int>(n.wParam);

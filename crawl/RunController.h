@@ -57,6 +57,8 @@ public:
     void Tick(bool allowRestart = true);
 
     int PagesDone() const { return pagesDone_; }
+    // Serial number of the worker started last (0 before the first).
+    int CurrentWorkerId() const { return current_ ? current_->Id() : 0; }
     int Restarts() const { return restarts_; }
     size_t LiveWorkers();
     // Stops every worker and waits for them, at most `timeout` in all; true when all ended.

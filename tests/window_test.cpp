@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "DirectorySite.h"
+#include "FakeCrawlParts.h"
 #include "TempDir.h"
 #include "app/CCollectorDlg.h"
 #include "app/CConditionPage.h"
@@ -352,6 +353,38 @@ private slots:
         QCOMPARE(page2, 1);
         QCOMPARE(page3, 1);
         QCOMPARE(dlg->m_nStartPage, 1);
+    }
+
+    void closingWhileRunningStopsTheWorker() {
+        ServeFixtureSite(*server, 300);
+        Open();
+        PreCollect();
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_PAGES), U("1 / 3"), 10000);
+        const auto t0 = std::chrono::steady_clock::now();
+        dlg->close();
+        const auto waited = std::chrono::steady_clock::now() - t0;
+        QVERIFY(waited < std::chrono::seconds(5));
+        QCOMPARE(dlg->Controller().LiveWorkers(), size_t{0});  // it finished its record and left
+        QVERIFY(StoredRows() <= 2);
+        QVERIFY(!dlg->isVisible());
+    }
+
+    void networkFailureLetsTheUserTryAgain() {
+        auto pages = std::make_shared<FakeFetcher::Shared>();
+        pages->sessionOpens = false;
+        auto rows = std::make_shared<MemoryStore::Shared>();
+        CrawlDeps deps;
+        deps.makeFetcher = [pages] { return std::make_unique<FakeFetcher>(pages); };
+        deps.openStore = [rows](const std::string&) { return std::make_unique<MemoryStore>(rows); };
+        dlg = std::make_unique<CCollectorDlg>(
+            StorePath(), *prompts, *clock,
+            [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+        dlg->show();
+        QTest::mouseClick(Button(IDC_PRECOLLECT), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("网络连接失败！"), 5000);
+        QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());  // not stuck: pre-collect can be tried again
+        QVERIFY(!Button(IDC_START)->isEnabled());
     }
 
     void previewShowsTheNewestForty() {

