@@ -128,6 +128,8 @@ private:
     void InsertResultRow(int row, const MemberRecord& record);
     void DrainNotifications();
     void EndRunWithStoreError(const QString& reason);
+    // Buttons and status of a run that is over: Pre-collect and Start on, Stop off.
+    void ShowRunEnded(const QString& status);
     QMessageBox::StandardButton Prompt(const QString& text, const QString& caption,
                                        QMessageBox::Icon icon,
                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,

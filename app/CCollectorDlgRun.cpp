@@ -96,13 +96,17 @@ void CCollectorDlg::OnButtonStart() {
     EnableItem(IDC_STOP, true);
 }
 
-void CCollectorDlg::OnButtonStop() {
+void CCollectorDlg::ShowRunEnded(const QString& status) {
     m_bRunning = false;
-    m_pRunCtl->Stop();
     EnableItem(IDC_PRECOLLECT, true);
     EnableItem(IDC_START, true);
     EnableItem(IDC_STOP, false);
-    SetStatusText(QStringLiteral("操作停止！"));
+    SetStatusText(status);
+}
+
+void CCollectorDlg::OnButtonStop() {
+    m_pRunCtl->Stop();
+    ShowRunEnded(QStringLiteral("操作停止！"));
 }
 
 void CCollectorDlg::OnTimer() {
@@ -127,12 +131,8 @@ void CCollectorDlg::OnNotification(const CrawlNotification& n) {
 }
 
 void CCollectorDlg::EndRunWithStoreError(const QString& reason) {
-    m_bRunning = false;
     m_pRunCtl->OnRunEnded();
-    EnableItem(IDC_PRECOLLECT, true);
-    EnableItem(IDC_START, true);
-    EnableItem(IDC_STOP, false);
-    SetStatusText(QStringLiteral("操作停止！"));
+    ShowRunEnded(QStringLiteral("操作停止！"));
     Prompt(QStringLiteral("数据库错误，采集已停止：%1").arg(reason), QStringLiteral("数据库错误"),
            QMessageBox::Critical);
 }
@@ -147,10 +147,8 @@ void CCollectorDlg::DrainNotifications() {
                 // Pre-collect can be tried again; a collect run that could not begin is over.
                 EnableItem(IDC_PRECOLLECT, true);
                 if (m_bRunning && n.worker == m_pRunCtl->CurrentWorkerId()) {
-                    m_bRunning = false;
                     m_pRunCtl->OnRunEnded();
-                    EnableItem(IDC_START, true);
-                    EnableItem(IDC_STOP, false);
+                    ShowRunEnded(QStringLiteral("网络连接失败！"));
                 }
                 break;
             case WM_CRAWL_PRECOLLECTED:
@@ -167,12 +165,8 @@ void CCollectorDlg::DrainNotifications() {
                 SetStatusText(QStringLiteral("操作成功完成！"));
                 break;
             case WM_CRAWL_FINISHED:
-                EnableItem(IDC_PRECOLLECT, true);
-                EnableItem(IDC_START, true);
-                EnableItem(IDC_STOP, false);
-                SetStatusText(QStringLiteral("操作成功完成！"));
-                m_bRunning = false;
                 m_pRunCtl->OnRunEnded();
+                ShowRunEnded(QStringLiteral("操作成功完成！"));
                 break;
             case WM_CRAWL_PAGE_STARTED:
                 m_nPagesDone = static_cast<int>(n.lParam);

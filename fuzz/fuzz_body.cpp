@@ -4,37 +4,8 @@
 
 #include <string>
 
+#include "ReferenceLineReader.h"
 #include "crawl/CurlFetcher.h"
-
-namespace {
-
-std::string Reference(const std::string& body) {
-    std::string out;
-    size_t piece = 0;
-    bool nul = false;
-    for (char c : body) {
-        if (c == '\r') {
-            continue;
-        }
-        ++piece;
-        if (!nul) {
-            if (c == '\0') {
-                nul = true;
-            } else if (c == '\n') {
-                out += "\r\n";
-            } else {
-                out += c;
-            }
-        }
-        if (c == '\n' || piece == CurlFetcher::kPieceBytes) {
-            piece = 0;
-            nul = false;
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
@@ -49,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t pos = 0; pos < body.size(); pos += chunk) {
         reader.Feed(body.data() + pos, std::min(chunk, body.size() - pos));
     }
-    if (reader.Text() != Reference(body)) {
+    if (reader.Text() != ReferenceLineReader(body)) {
         __builtin_trap();
     }
     return 0;

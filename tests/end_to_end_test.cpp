@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "CrawlRun.h"
 #include "DirectorySite.h"
 #include "TempDir.h"
 #include "crawl/CrawlWorker.h"
@@ -18,24 +19,8 @@ protected:
         ServeFixtureSite(server);
         store = std::make_unique<RecordStore>(dir.File("data.db"));
     }
-    // Runs a job to its end on a real worker and returns its notifications.
     std::vector<CrawlNotification> Run(int mode, int start, int last) {
-        auto queue = std::make_shared<NotificationQueue>();
-        CrawlJob job;
-        job.pNotify = queue;
-        job.pRunControl = word;
-        job.nMode = mode;
-        job.nStartPage = start;
-        job.nLastPage = last;
-        job.strCondition = FixtureCondition();
-        job.strStorePath = store->Path();
-        auto worker = CrawlWorker::Start(job, DefaultCrawlDeps());
-        EXPECT_TRUE(worker->Join(std::chrono::seconds(30)));
-        std::vector<CrawlNotification> notes;
-        while (auto n = queue->Take(std::chrono::milliseconds(0))) {
-            notes.push_back(*n);
-        }
-        return notes;
+        return RunFixtureJob(mode, start, last, store->Path(), word);
     }
     std::vector<MemberRecord> Rows() {
         std::vector<MemberRecord> rows;

@@ -11,6 +11,7 @@
 #include <random>
 #include <thread>
 
+#include "CrawlRun.h"
 #include "DirectorySite.h"
 #include "TempDir.h"
 #include "crawl/CrawlWorker.h"
@@ -48,23 +49,8 @@ std::vector<MemberRecord> ReadRows(const std::string& path) {
     return rows;
 }
 
-Outcome Crawl(const std::string& storePath, std::chrono::seconds limit = std::chrono::seconds(60)) {
-    auto queue = std::make_shared<NotificationQueue>();
-    CrawlJob job;
-    job.pNotify = queue;
-    job.pRunControl = std::make_shared<RunControlWord>(RunState::Empty);
-    job.nMode = CRAWL_MODE_COLLECT;
-    job.nStartPage = 1;
-    job.nLastPage = 3;
-    job.strCondition = FixtureCondition();
-    job.strStorePath = storePath;
-    auto worker = CrawlWorker::Start(job, DefaultCrawlDeps());
-    EXPECT_TRUE(worker->Join(limit));
-    Outcome out;
-    while (auto n = queue->Take(std::chrono::milliseconds(0))) {
-        out.notes.push_back(*n);
-    }
-    return out;
+Outcome Crawl(const std::string& storePath) {
+    return Outcome{RunFixtureJob(CRAWL_MODE_COLLECT, 1, 3, storePath), {}};
 }
 
 std::vector<std::string> Titles(const std::vector<MemberRecord>& rows) {

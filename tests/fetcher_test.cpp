@@ -6,6 +6,7 @@
 
 using namespace std::string_literals;
 
+#include "ReferenceLineReader.h"
 #include "StandInServer.h"
 #include "crawl/CurlFetcher.h"
 
@@ -133,37 +134,6 @@ TEST_F(FetcherTest, OversizedPageIsAbandoned) {
     EXPECT_EQ(Fetch("/ok", Body(std::string(1 << 20, 'c'))).size(), size_t{1} << 20);
 }
 
-namespace {
-
-// The line reader's rules byte by byte, as the reference for the fetcher's faster reader.
-std::string ReferenceBody(const std::string& body) {
-    std::string out;
-    size_t piece = 0;
-    bool nul = false;
-    for (char c : body) {
-        if (c == '\r') {
-            continue;
-        }
-        ++piece;
-        if (!nul) {
-            if (c == '\0') {
-                nul = true;
-            } else if (c == '\n') {
-                out += "\r\n";
-            } else {
-                out += c;
-            }
-        }
-        if (c == '\n' || piece == CurlFetcher::kPieceBytes) {
-            piece = 0;
-            nul = false;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 TEST(BodyReader, AnySplitGivesTheLineReadersText) {
     // Long lines cut into chunks, with a NUL behind a piece boundary of the first chunk.
     const std::string longLine = std::string(5000, 'x') + std::string(100, 'x') + '\0' +
@@ -172,7 +142,7 @@ TEST(BodyReader, AnySplitGivesTheLineReadersText) {
         CurlFetcher::BodyReader reader;
         reader.Feed(longLine.data(), split);
         reader.Feed(longLine.data() + split, longLine.size() - split);
-        ASSERT_EQ(reader.Text(), ReferenceBody(longLine)) << "split " << split;
+        ASSERT_EQ(reader.Text(), ReferenceLineReader(longLine)) << "split " << split;
     }
     std::mt19937 rng(7);
     const char alphabet[] = {'a', 'b', '\r', '\n', '\0', '\xB1'};
@@ -192,6 +162,6 @@ TEST(BodyReader, AnySplitGivesTheLineReadersText) {
             reader.Feed(body.data() + pos, n);
             pos += n;
         }
-        ASSERT_EQ(reader.Text(), ReferenceBody(body)) << "round " << round;
+        ASSERT_EQ(reader.Text(), ReferenceLineReader(body)) << "round " << round;
     }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <thread>
 
 #include "FakeCrawlParts.h"
@@ -111,6 +112,7 @@ TEST(RunController, WatchdogStopsTheStalledWorkerBeforeStartingAFreshOne) {
     std::mutex gateMutex;
     std::condition_variable gateCv;
     bool released = false;
+    bool firstBlocked = false;
     int bFetches = 0;
     auto blockingFetcher = [&]() {
         struct Blocking : FakeFetcher {
@@ -128,6 +130,8 @@ TEST(RunController, WatchdogStopsTheStalledWorkerBeforeStartingAFreshOne) {
             }
             std::unique_lock<std::mutex> lock(gateMutex);
             if (++bFetches == 1) {
+                firstBlocked = true;
+                gateCv.notify_all();
                 gateCv.wait(lock, [&] { return released; });
             }
         });
@@ -157,6 +161,21 @@ TEST(RunController, WatchdogStopsTheStalledWorkerBeforeStartingAFreshOne) {
     job.strCondition = "x";
     rc.BeginRun({30, 10, 5});
     rc.StartWorker(job);
+    auto release = [&] {
+        {
+            std::lock_guard<std::mutex> lock(gateMutex);
+            released = true;
+        }
+        gateCv.notify_all();
+    };
+    // Whatever happens below, no worker is left waiting on this test's gate.
+    struct Finally {
+        std::function<void()> f;
+        ~Finally() { f(); }
+    } finally{[&] {
+        release();
+        rc.Shutdown(seconds(30));
+    }};
 
     auto pump = [&](int until) {  // hands notifications to the controller until `until` arrives
         for (;;) {
@@ -177,15 +196,15 @@ TEST(RunController, WatchdogStopsTheStalledWorkerBeforeStartingAFreshOne) {
         }
     };
     ASSERT_TRUE(pump(WM_CRAWL_RECORD_SAVED));  // A stored; the first worker now stalls on B
+    {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        ASSERT_TRUE(gateCv.wait_for(lock, seconds(10), [&] { return firstBlocked; }));
+    }
     clock.Advance(seconds(5));
     rc.Tick();
     ASSERT_EQ(rc.Restarts(), 1);
     ASSERT_TRUE(pump(WM_CRAWL_FINISHED));  // the fresh worker walks pages 1 and 2
-    {
-        std::lock_guard<std::mutex> lock(gateMutex);
-        released = true;
-    }
-    gateCv.notify_all();
+    release();
     EXPECT_TRUE(rc.Shutdown(seconds(10)));
 
     std::vector<std::string> titles;

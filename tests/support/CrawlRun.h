@@ -1,0 +1,40 @@
+#pragma once
+// Runs one job of the fixture search on a real worker to its end and collects what it posted.
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DirectorySite.h"
+#include "crawl/CrawlWorker.h"
+#include "crawl/NotificationQueue.h"
+
+namespace standin {
+
+inline std::vector<CrawlNotification> RunFixtureJob(
+    int mode, int start, int last, const std::string& storePath,
+    std::shared_ptr<RunControlWord> word = std::make_shared<RunControlWord>(RunState::Empty),
+    std::chrono::seconds limit = std::chrono::seconds(60)) {
+    auto queue = std::make_shared<NotificationQueue>();
+    CrawlJob job;
+    job.pNotify = queue;
+    job.pRunControl = std::move(word);
+    job.nMode = mode;
+    job.nStartPage = start;
+    job.nLastPage = last;
+    job.strCondition = FixtureCondition();
+    job.strStorePath = storePath;
+    auto worker = CrawlWorker::Start(job, DefaultCrawlDeps());
+    if (!worker->Join(limit)) {
+        worker->RequestStop();
+        worker->Join(std::chrono::seconds(30));
+    }
+    std::vector<CrawlNotification> notes;
+    while (auto n = queue->Take(std::chrono::milliseconds(0))) {
+        notes.push_back(*n);
+    }
+    return notes;
+}
+
+}  // namespace standin
