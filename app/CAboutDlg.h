@@ -5,6 +5,6 @@
 // The About box: the icon, the program's name and version, and an OK button.
 class CAboutDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CAboutDlg(QWidget* parent);
 };

@@ -4,7 +4,7 @@
 
 // The application: runs the main window until it is closed.
 class CCollectorApp {
-public:
+  public:
     // Returns the process's exit code.
     int InitInstance();
 };

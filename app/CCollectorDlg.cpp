@@ -60,12 +60,14 @@ void CCollectorDlg::BuildControls() {
         return w;
     };
     auto label = [&](int id, const char* text, int x, int y, int cx, int cy) {
-        return static_cast<QLabel*>(place(new QLabel(QString::fromUtf8(text), this), id, x, y, cx, cy));
+        return static_cast<QLabel*>(
+            place(new QLabel(QString::fromUtf8(text), this), id, x, y, cx, cy));
     };
     auto digits = [&](int id, int x, int y, int cx, int cy) {
         auto* e = new QLineEdit(this);
         e->setAlignment(Qt::AlignCenter);
-        e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
+        e->setValidator(
+            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
         return static_cast<QLineEdit*>(place(e, id, x, y, cx, cy));
     };
     auto button = [&](int id, const char* text, int x, int y, int cx, int cy) {
@@ -133,7 +135,7 @@ void CCollectorDlg::BuildControls() {
     connect(exportCsv, &QPushButton::clicked, this, &CCollectorDlg::OnButtonExportCsv);
 
     // Tab order of the controls that take the focus; the condition edits follow.
-    const int order[] = {IDC_PRECOLLECT, IDC_PAUSE_SECONDS, IDC_EVERY_N, IDC_TIMEOUT,
+    const int order[] = {IDC_PRECOLLECT, IDC_PAUSE_SECONDS, IDC_EVERY_N,     IDC_TIMEOUT,
                          IDC_START,      IDC_STOP,          IDC_EXPORT_TEXT, IDC_EXPORT_CSV,
                          IDC_ABOUT,      IDC_RESULT_LIST,   IDC_START_PAGE,  IDC_PREVIEW};
     for (size_t i = 1; i < std::size(order); ++i) {
@@ -211,7 +213,9 @@ void CCollectorDlg::SetItemText(int id, const QString& text) {
     }
 }
 
-void CCollectorDlg::EnableItem(int id, bool enable) { GetDlgItem(id)->setEnabled(enable); }
+void CCollectorDlg::EnableItem(int id, bool enable) {
+    GetDlgItem(id)->setEnabled(enable);
+}
 
 void CCollectorDlg::UpdateProgressLabels() {
     SetItemText(IDC_RECORDS, QStringLiteral("%1 / %2").arg(m_nRecordsDone).arg(m_nRecordsTotal));
@@ -229,7 +233,8 @@ RecordStore* CCollectorDlg::Store() {
         try {
             m_pStore = std::make_unique<RecordStore>(m_strStorePath);
         } catch (const StoreError& e) {
-            Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"), QMessageBox::Critical);
+            Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"),
+                   QMessageBox::Critical);
             return nullptr;
         }
     }

@@ -53,7 +53,7 @@ inline constexpr int HOTKEY_ID_SHOWHIDE = 833;
 
 class CCollectorDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     // `storePath`: the record store (data.db beside the executable in normal use).
     // `prompts`: the message boxes and file dialogs (tests pass their own).
     CCollectorDlg(std::string storePath, IUserPrompts& prompts, const Clock& clock,
@@ -108,13 +108,13 @@ public:
     bool m_bVisible = true;
     bool m_bHotKeyRegistered = false;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
 
-private:
+  private:
     void BuildControls();
     void OnInitDialog();
     void UpdateProgressLabels();

@@ -18,7 +18,8 @@ bool CCollectorDlg::CheckExportable() {
         Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"), QMessageBox::Critical);
         return false;
     }
-    Prompt(QStringLiteral("没有任何可以导出的数据！"), QStringLiteral("提示"), QMessageBox::Warning);
+    Prompt(QStringLiteral("没有任何可以导出的数据！"), QStringLiteral("提示"),
+           QMessageBox::Warning);
     return false;
 }
 

@@ -17,7 +17,9 @@ constexpr Column kColumns[] = {{"公司名称", 200}, {"联系人", 100}, {"性�
                                {"职务", 100},     {"手机", 100},   {"电话", 100},
                                {"传真", 100},     {"地址", 100},   {"邮编", 100}};
 
-QString FromGbk(const std::string& gbk) { return QString::fromStdString(text::GbkToUtf8(gbk)); }
+QString FromGbk(const std::string& gbk) {
+    return QString::fromStdString(text::GbkToUtf8(gbk));
+}
 
 }  // namespace
 
@@ -32,7 +34,8 @@ void CCollectorDlg::SetUpResultColumns() {
     }
     m_list->setColumnCount(static_cast<int>(std::size(kColumns)));
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-        m_list->setHorizontalHeaderItem(i, new QTableWidgetItem(QString::fromUtf8(kColumns[i].header)));
+        m_list->setHorizontalHeaderItem(
+            i, new QTableWidgetItem(QString::fromUtf8(kColumns[i].header)));
         m_list->setColumnWidth(i, kColumns[i].width);
     }
 }
@@ -75,8 +78,14 @@ void CCollectorDlg::AddNewestResult(std::int64_t rowId) {
     }
 }
 
-void CCollectorDlg::ClearResultList() { m_list->setRowCount(0); }
+void CCollectorDlg::ClearResultList() {
+    m_list->setRowCount(0);
+}
 
-bool CCollectorDlg::ResultListHasRows() const { return m_list->rowCount() > 0; }
+bool CCollectorDlg::ResultListHasRows() const {
+    return m_list->rowCount() > 0;
+}
 
-void CCollectorDlg::OnButtonPreview() { FillResultList(); }
+void CCollectorDlg::OnButtonPreview() {
+    FillResultList();
+}

@@ -11,7 +11,9 @@
 #include "store/RecordStore.h"
 #include "text/Number.h"
 
-void CCollectorDlg::SetStatusText(const QString& text) { SetItemText(IDC_STATUS, text); }
+void CCollectorDlg::SetStatusText(const QString& text) {
+    SetItemText(IDC_STATUS, text);
+}
 
 bool CCollectorDlg::TakeCondition() {
     std::string condition;
@@ -157,8 +159,8 @@ void CCollectorDlg::DrainNotifications() {
                 SetItemText(IDC_RECORDS, QStringLiteral("0 / %1").arg(m_nRecordsTotal));
                 if (m_nRecordsTotal > 0) {
                     SetItemText(IDC_PAGES, QStringLiteral("0 / %1").arg(m_nPagesTotal));
-                    Prompt(QStringLiteral("找到 %1 条符合条件的记录！").arg(m_nRecordsTotal), QString(),
-                           QMessageBox::Information);
+                    Prompt(QStringLiteral("找到 %1 条符合条件的记录！").arg(m_nRecordsTotal),
+                           QString(), QMessageBox::Information);
                     EnableItem(IDC_START, true);
                 }
                 EnableItem(IDC_PRECOLLECT, true);
@@ -181,15 +183,17 @@ void CCollectorDlg::DrainNotifications() {
                         }
                     }
                 }
-                SetItemText(IDC_PAGES, QStringLiteral("%1 / %2").arg(m_nPagesDone).arg(m_nPagesTotal));
+                SetItemText(IDC_PAGES,
+                            QStringLiteral("%1 / %2").arg(m_nPagesDone).arg(m_nPagesTotal));
                 ClearResultList();
                 break;
             case WM_CRAWL_RECORD_SAVED: {
                 AddNewestResult(n.rowId);
                 const int count = static_cast<int>(n.lParam);
                 m_nRecordsCollected = std::max(m_nRecordsCollected, count);
-                SetItemText(IDC_RECORDS,
-                            QStringLiteral("%1 / %2").arg(m_nRecordsCollected).arg(m_nRecordsTotal));
+                SetItemText(
+                    IDC_RECORDS,
+                    QStringLiteral("%1 / %2").arg(m_nRecordsCollected).arg(m_nRecordsTotal));
                 if (m_bRunning) {
                     m_pRunCtl->OnRecordSaved(count);
                 }

@@ -31,8 +31,9 @@ std::string CConditionPage::GetConditionText() {
     const QString region = m_region->text();
     if (industry.isEmpty() && region.isEmpty()) {
         m_industry->setFocus();
-        m_prompts.Message(this, QStringLiteral("请至少指定一项采集条件！"), QStringLiteral("采集条件"),
-                          QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+        m_prompts.Message(this, QStringLiteral("请至少指定一项采集条件！"),
+                          QStringLiteral("采集条件"), QMessageBox::Warning, QMessageBox::Ok,
+                          QMessageBox::Ok);
         return {};
     }
     return text::Utf8ToGbk(industry.toStdString()) + "^" + text::Utf8ToGbk(region.toStdString());

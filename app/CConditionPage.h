@@ -12,14 +12,14 @@ inline constexpr int IDC_REGION = 1019;
 
 class CConditionPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     CConditionPage(IUserPrompts& prompts, QWidget* parent);
     QLineEdit* Industry() const { return m_industry; }
     QLineEdit* Region() const { return m_region; }
     // industry "^" region in GBK, or empty text after telling the user that both are empty.
     std::string GetConditionText();
 
-private:
+  private:
     IUserPrompts& m_prompts;
     QLineEdit* m_industry;
     QLineEdit* m_region;

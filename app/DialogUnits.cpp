@@ -11,7 +11,9 @@ DialogUnits::DialogUnits(const QFont& font) {
     baseY_ = fm.height();
 }
 
-QRect DialogUnits::Rect(int x, int y, int w, int h) const { return QRect(X(x), Y(y), X(w), Y(h)); }
+QRect DialogUnits::Rect(int x, int y, int w, int h) const {
+    return QRect(X(x), Y(y), X(w), Y(h));
+}
 
 QFont DialogFont() {
     const QStringList families = QFontDatabase::families();

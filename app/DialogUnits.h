@@ -6,13 +6,13 @@
 #include <QRect>
 
 class DialogUnits {
-public:
+  public:
     explicit DialogUnits(const QFont& font);
     QRect Rect(int x, int y, int w, int h) const;
     int X(int x) const { return x * baseX_ / 4; }
     int Y(int y) const { return y * baseY_ / 8; }
 
-private:
+  private:
     int baseX_;
     int baseY_;
 };

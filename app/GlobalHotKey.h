@@ -7,7 +7,7 @@
 
 class GlobalHotKey : public QObject {
     Q_OBJECT
-public:
+  public:
     // Creates the implementation for the running platform.
     static std::unique_ptr<GlobalHotKey> Create(QObject* parent = nullptr);
     ~GlobalHotKey() override = default;
@@ -16,9 +16,9 @@ public:
     virtual bool RegisterF2() = 0;
     virtual void Unregister() = 0;
 
-signals:
+  signals:
     void activated();
 
-protected:
+  protected:
     using QObject::QObject;
 };

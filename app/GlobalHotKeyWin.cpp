@@ -12,7 +12,7 @@ namespace {
 constexpr int HOTKEY_ID_SHOWHIDE = 833;
 
 class WinHotKey : public GlobalHotKey, public QAbstractNativeEventFilter {
-public:
+  public:
     using GlobalHotKey::GlobalHotKey;
     ~WinHotKey() override { Unregister(); }
 
@@ -40,7 +40,7 @@ public:
         return false;
     }
 
-private:
+  private:
     bool registered_ = false;
 };
 

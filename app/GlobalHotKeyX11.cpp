@@ -1,12 +1,12 @@
 // F2 on X11: a passive grab on the root window, once for each combination of the lock
 // modifiers (NumLock, CapsLock), so the key works whatever lock is on.
 
-#include <QAbstractEventDispatcher>
-#include <QAbstractNativeEventFilter>
-#include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
+#include <QAbstractEventDispatcher>
+#include <QAbstractNativeEventFilter>
+#include <QGuiApplication>
 
 #include "app/GlobalHotKey.h"
 
@@ -17,7 +17,7 @@ constexpr uint16_t kLockCombinations[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2,
                                           XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
 
 class X11HotKey : public GlobalHotKey, public QAbstractNativeEventFilter {
-public:
+  public:
     explicit X11HotKey(QObject* parent) : GlobalHotKey(parent) {
         if (auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>()) {
             conn_ = x11->connection();
@@ -43,8 +43,8 @@ public:
         keycode_ = codes[0];
         free(codes);
         for (uint16_t mods : kLockCombinations) {
-            xcb_void_cookie_t cookie = xcb_grab_key_checked(conn_, 1, root_, mods, keycode_,
-                                                            XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+            xcb_void_cookie_t cookie = xcb_grab_key_checked(
+                conn_, 1, root_, mods, keycode_, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
             if (xcb_generic_error_t* error = xcb_request_check(conn_, cookie)) {
                 free(error);  // another program holds F2: the key simply does nothing here
                 UngrabAll();
@@ -83,7 +83,7 @@ public:
         return true;
     }
 
-private:
+  private:
     void UngrabAll() {
         for (uint16_t mods : kLockCombinations) {
             xcb_ungrab_key(conn_, keycode_, root_, mods);
@@ -99,7 +99,7 @@ private:
 
 // Platforms without X11 (offscreen, a Wayland session without XWayland) have no F2.
 class NoHotKey : public GlobalHotKey {
-public:
+  public:
     using GlobalHotKey::GlobalHotKey;
     bool RegisterF2() override { return false; }
     void Unregister() override {}

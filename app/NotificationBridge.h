@@ -11,14 +11,14 @@
 #include "crawl/Notification.h"
 
 class NotificationBridge : public INotificationSink {
-public:
+  public:
     using Handler = std::function<void(const CrawlNotification&)>;
     NotificationBridge(QObject* context, Handler handler);
     void Post(CrawlNotification n) override;
     // Called by the window when it goes: later notifications are dropped.
     void Detach();
 
-private:
+  private:
     std::mutex mutex_;
     QObject* context_;
     Handler handler_;

@@ -1,7 +1,7 @@
 #include "app/UserPrompts.h"
 
-#include <QDir>
 #include <QAbstractButton>
+#include <QDir>
 #include <QFileDialog>
 #include <utility>
 

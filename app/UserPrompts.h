@@ -8,7 +8,7 @@
 class QWidget;
 
 class IUserPrompts {
-public:
+  public:
     virtual ~IUserPrompts() = default;
     // Shows a message box (plain text only) and returns the button pressed.
     virtual QMessageBox::StandardButton Message(QWidget* owner, const QString& text,
@@ -24,10 +24,12 @@ public:
 
 // The real dialogs.
 class QtUserPrompts : public IUserPrompts {
-public:
+  public:
     QMessageBox::StandardButton Message(QWidget* owner, const QString& text, const QString& caption,
-                                        QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::Icon icon,
+                                        QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton) override;
     std::optional<QString> SaveFileName(QWidget* owner, const QString& initialName,
-                                        const QString& filter, const QString& defaultSuffix) override;
+                                        const QString& filter,
+                                        const QString& defaultSuffix) override;
 };

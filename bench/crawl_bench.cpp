@@ -31,8 +31,8 @@ std::string ContactPage() {
 }
 
 std::string ResultPage(int page) {
-    std::string body = "<html><body>" + std::string(10000, ' ') +
-                       "\n<div id=\"offer_list\" class=\"list\">\n";
+    std::string body =
+        "<html><body>" + std::string(10000, ' ') + "\n<div id=\"offer_list\" class=\"list\">\n";
     for (int i = 0; i < kPerPage; ++i) {
         const std::string id = std::to_string(page * 1000 + i);
         body += "<div class=\"info\"><h2><a href=\"http://www.tarvola.com/company/detail/c" + id +
@@ -50,7 +50,8 @@ standin::Server& Site() {
         s->Fallback([contact](const standin::Request& r) {
             standin::Reply reply;
             size_t p = r.key.find("_p-");
-            reply.body = p != std::string::npos ? ResultPage(std::atoi(r.key.c_str() + p + 3)) : contact;
+            reply.body =
+                p != std::string::npos ? ResultPage(std::atoi(r.key.c_str() + p + 3)) : contact;
             return reply;
         });
         return s;
@@ -71,7 +72,9 @@ std::vector<std::string> AllAddresses() {
     return all;
 }
 
-size_t Discard(char*, size_t size, size_t n, void*) { return size * n; }
+size_t Discard(char*, size_t size, size_t n, void*) {
+    return size * n;
+}
 
 void BM_BareCurlLoop(benchmark::State& state) {
     Site();

@@ -32,9 +32,9 @@ int main(int argc, char** argv) {
             std::string body = "<div id=\"offer_list\" class=\"list\">\n";
             for (int i = 0; i < perPage; ++i) {
                 const std::string id = std::to_string(page * 1000 + i);
-                body += "<div class=\"info\"><a href=\"http://www.tarvola.com/company/detail/c" + id +
-                        ".html\" target=\"_blank\" class=\"l\">" + standin::Gbk("广州化工有限公司") +
-                        id + "</a></span></div>\n";
+                body += "<div class=\"info\"><a href=\"http://www.tarvola.com/company/detail/c" +
+                        id + ".html\" target=\"_blank\" class=\"l\">" +
+                        standin::Gbk("广州化工有限公司") + id + "</a></span></div>\n";
             }
             reply.body = body + "<script language=\"javascript\"></script>\n";
         } else {

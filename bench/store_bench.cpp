@@ -25,8 +25,14 @@ std::string TempPath(const std::string& name) {
 
 MemberRecord SampleRecord() {
     auto g = [](const char* s) { return text::Utf8ToGbk(s); };
-    return MemberRecord{g("广州化工有限公司"), g("陈明"), g("先生"), g("销售经理"), "13800138000",
-                        "86-020-12345678", "86-020-12345679", g("广州市天河区黄埔大道100号"),
+    return MemberRecord{g("广州化工有限公司"),
+                        g("陈明"),
+                        g("先生"),
+                        g("销售经理"),
+                        "13800138000",
+                        "86-020-12345678",
+                        "86-020-12345679",
+                        g("广州市天河区黄埔大道100号"),
                         "510000"};
 }
 
@@ -48,16 +54,26 @@ void BM_BareSqliteInsert(benchmark::State& state) {
     std::filesystem::remove(path);
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
+                 nullptr);
     sqlite3_exec(db,
                  "CREATE TABLE T (id INTEGER PRIMARY KEY AUTOINCREMENT, title TEXT, person TEXT, "
                  "sex TEXT, job TEXT, mobile TEXT, phone TEXT, fax TEXT, address TEXT, zip TEXT)",
                  nullptr, nullptr, nullptr);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO T (title,person,sex,job,mobile,phone,fax,address,zip) "
-                           "VALUES (?,?,?,?,?,?,?,?,?)", -1, &st, nullptr);
-    const char* values[] = {"广州化工有限公司", "陈明", "先生", "销售经理", "13800138000",
-                            "86-020-12345678", "86-020-12345679", "广州市天河区黄埔大道100号", "510000"};
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO T (title,person,sex,job,mobile,phone,fax,address,zip) "
+                       "VALUES (?,?,?,?,?,?,?,?,?)",
+                       -1, &st, nullptr);
+    const char* values[] = {"广州化工有限公司",
+                            "陈明",
+                            "先生",
+                            "销售经理",
+                            "13800138000",
+                            "86-020-12345678",
+                            "86-020-12345679",
+                            "广州市天河区黄埔大道100号",
+                            "510000"};
     for (auto _ : state) {
         for (int i = 0; i < 9; ++i) {
             sqlite3_bind_text(st, i + 1, values[i], -1, SQLITE_TRANSIENT);
@@ -80,10 +96,12 @@ const std::string& BigStore() {
         sqlite3_open(p.c_str(), &db);
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO T_MEMBER_CHINA (title,person,sex,job,mobile,phone,fax,"
-                               "address,zip) VALUES (?1,'陈明','先生','销售经理','13800138000',"
-                               "'86-020-12345678','86-020-12345679','广州市天河区黄埔大道100号','510000')",
-                           -1, &st, nullptr);
+        sqlite3_prepare_v2(
+            db,
+            "INSERT INTO T_MEMBER_CHINA (title,person,sex,job,mobile,phone,fax,"
+            "address,zip) VALUES (?1,'陈明','先生','销售经理','13800138000',"
+            "'86-020-12345678','86-020-12345679','广州市天河区黄埔大道100号','510000')",
+            -1, &st, nullptr);
         for (int i = 0; i < 1000000; ++i) {
             const std::string title = "广州化工有限公司" + std::to_string(i);
             sqlite3_bind_text(st, 1, title.c_str(), -1, SQLITE_TRANSIENT);
@@ -139,7 +157,8 @@ void BM_Sqlite3ShellCsv_1M(benchmark::State& state) {
     const std::string out = TempPath("shell.csv");
     const std::string command = "sqlite3 -csv '" + BigStore() +
                                 "' 'SELECT title,person,sex,job,mobile,phone,fax,address,zip FROM "
-                                "T_MEMBER_CHINA ORDER BY id' > '" + out + "'";
+                                "T_MEMBER_CHINA ORDER BY id' > '" +
+                                out + "'";
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) {
             state.SkipWithError("sqlite3 shell failed");

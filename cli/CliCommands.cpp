@@ -21,7 +21,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stopSignal = 0;
 
-void OnStopSignal(int) { g_stopSignal = 1; }
+void OnStopSignal(int) {
+    g_stopSignal = 1;
+}
 
 void InstallStopHandlers() {
     struct sigaction sa {};
@@ -40,14 +42,15 @@ int Fail(const std::string& message, int code = kExitFailure) {
 
 // Progress on stderr: a line per event, or one redrawn line with a bar on a terminal.
 class Progress {
-public:
+  public:
     explicit Progress(int lastPage) : last_(lastPage), tty_(isatty(STDERR_FILENO) == 1) {}
     void Update(int page, int records) {
         if (tty_) {
             const int width = 30;
             int filled = last_ > 0 ? std::min(width, page * width / last_) : 0;
-            std::fprintf(stderr, "\r[%s%s] page %d / %d, records %d", std::string(filled, '#').c_str(),
-                         std::string(width - filled, '-').c_str(), page, last_, records);
+            std::fprintf(stderr, "\r[%s%s] page %d / %d, records %d",
+                         std::string(filled, '#').c_str(), std::string(width - filled, '-').c_str(),
+                         page, last_, records);
         } else {
             std::fprintf(stderr, "page %d / %d, records %d\n", page, last_, records);
         }
@@ -59,7 +62,7 @@ public:
         }
     }
 
-private:
+  private:
     int last_;
     bool tty_;
 };
@@ -249,8 +252,9 @@ int RunExport(const CliOptions& o) {
         if (!store.HasMemberRecords()) {
             return Fail("没有任何可以导出的数据！");
         }
-        auto n = ExportRecords(store, o.file, o.format == "csv" ? EXPORT_FORMAT_CSV : EXPORT_FORMAT_TEXT,
-                               o.encoding == "utf-8" ? ExportEncoding::Utf8Bom : ExportEncoding::Gbk);
+        auto n =
+            ExportRecords(store, o.file, o.format == "csv" ? EXPORT_FORMAT_CSV : EXPORT_FORMAT_TEXT,
+                          o.encoding == "utf-8" ? ExportEncoding::Utf8Bom : ExportEncoding::Gbk);
         std::cout << "exported: " << n << std::endl;
         return kExitOk;
     } catch (const std::exception& e) {

@@ -27,15 +27,18 @@ std::string CliUsage(CliOptions::Command command) {
     const std::string head = "用法：collector-cli [--store PATH] ";
     switch (command) {
         case C::PreCollect:
-            return head + "precollect [--industry TEXT] [--region TEXT]\n"
-                          "  按行业和地区预采集，输出结果页数（pages）和符合条件的公司数（matches）。\n";
+            return head +
+                   "precollect [--industry TEXT] [--region TEXT]\n"
+                   "  按行业和地区预采集，输出结果页数（pages）和符合条件的公司数（matches）。\n";
         case C::Collect:
             return head +
                    "collect [--industry TEXT] [--region TEXT] [--start P] [--last L]\n"
                    "                         [--every N] [--wait S] [--timeout T]\n"
-                   "  从第 P 页（默认：上次采集到的页）采集到第 L 页（默认：预采集得到的总页数）。\n"
+                   "  从第 P 页（默认：上次采集到的页）采集到第 L "
+                   "页（默认：预采集得到的总页数）。\n"
                    "  每采集 N 条记录暂停 S 秒（默认 30 条、10 秒）；T 秒（默认 50）无新记录时\n"
-                   "  从当前页重新开始。Ctrl+C 停止采集：正在处理的记录保存后退出（退出码 130）。\n";
+                   "  从当前页重新开始。Ctrl+C 停止采集：正在处理的记录保存后退出（退出码 "
+                   "130）。\n";
         case C::Export:
             return head +
                    "export --format text|csv [--encoding gbk|utf-8] FILE\n"
@@ -45,16 +48,18 @@ std::string CliUsage(CliOptions::Command command) {
         case C::None:
             break;
     }
-    return head + "<命令> [选项]\n"
-                  "命令：\n"
-                  "  precollect  预采集：查询结果页数和符合条件的公司数\n"
-                  "  collect     采集公司联系方式并保存到数据库\n"
-                  "  export      导出全部记录到文本或 CSV 文件\n"
-                  "  clear       删除全部记录\n"
-                  "每个命令都可用 --help 查看说明。数据库默认为程序目录下的 data.db。\n";
+    return head +
+           "<命令> [选项]\n"
+           "命令：\n"
+           "  precollect  预采集：查询结果页数和符合条件的公司数\n"
+           "  collect     采集公司联系方式并保存到数据库\n"
+           "  export      导出全部记录到文本或 CSV 文件\n"
+           "  clear       删除全部记录\n"
+           "每个命令都可用 --help 查看说明。数据库默认为程序目录下的 data.db。\n";
 }
 
-std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
+std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
+                                          std::string& error) {
     using C = CliOptions::Command;
     CliOptions o;
     size_t i = 0;
@@ -72,7 +77,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             return false;
         }
         if (!ParseNumber(text, minimum, out)) {
-            error = "选项 " + name + " 需要一个不小于 " + std::to_string(minimum) + " 的整数：" + text;
+            error =
+                "选项 " + name + " 需要一个不小于 " + std::to_string(minimum) + " 的整数：" + text;
             return false;
         }
         return true;
@@ -114,29 +120,38 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
         if (a == "--help" || a == "-h") {
             o.help = true;
         } else if (conditions && a == "--industry") {
-            if (!value(a, o.industry)) return std::nullopt;
+            if (!value(a, o.industry))
+                return std::nullopt;
         } else if (conditions && a == "--region") {
-            if (!value(a, o.region)) return std::nullopt;
+            if (!value(a, o.region))
+                return std::nullopt;
         } else if (o.command == C::Collect && a == "--start") {
-            if (!number(a, 1, n)) return std::nullopt;
+            if (!number(a, 1, n))
+                return std::nullopt;
             o.startPage = n;
         } else if (o.command == C::Collect && a == "--last") {
-            if (!number(a, 1, n)) return std::nullopt;
+            if (!number(a, 1, n))
+                return std::nullopt;
             o.lastPage = n;
         } else if (o.command == C::Collect && a == "--every") {
-            if (!number(a, 0, o.every)) return std::nullopt;
+            if (!number(a, 0, o.every))
+                return std::nullopt;
         } else if (o.command == C::Collect && a == "--wait") {
-            if (!number(a, 0, o.waitSeconds)) return std::nullopt;
+            if (!number(a, 0, o.waitSeconds))
+                return std::nullopt;
         } else if (o.command == C::Collect && a == "--timeout") {
-            if (!number(a, 0, o.timeoutSeconds)) return std::nullopt;
+            if (!number(a, 0, o.timeoutSeconds))
+                return std::nullopt;
         } else if (o.command == C::Export && a == "--format") {
-            if (!value(a, o.format)) return std::nullopt;
+            if (!value(a, o.format))
+                return std::nullopt;
             if (o.format != "text" && o.format != "csv") {
                 error = "--format 只能是 text 或 csv：" + o.format;
                 return std::nullopt;
             }
         } else if (o.command == C::Export && a == "--encoding") {
-            if (!value(a, o.encoding)) return std::nullopt;
+            if (!value(a, o.encoding))
+                return std::nullopt;
             if (o.encoding != "gbk" && o.encoding != "utf-8") {
                 error = "--encoding 只能是 gbk 或 utf-8：" + o.encoding;
                 return std::nullopt;

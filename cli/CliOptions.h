@@ -22,7 +22,7 @@ struct CliOptions {
     int every = 30;
     int waitSeconds = 10;
     int timeoutSeconds = 50;
-    std::string format;    // "text" or "csv"
+    std::string format;  // "text" or "csv"
     std::string encoding = "gbk";
     std::string file;
 };

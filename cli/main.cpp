@@ -5,4 +5,6 @@
 
 #include "cli/CliCommands.h"
 
-int main(int argc, char** argv) { return RunCli(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) {
+    return RunCli(std::vector<std::string>(argv + 1, argv + argc));
+}

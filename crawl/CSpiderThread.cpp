@@ -33,7 +33,9 @@ void CSpiderThread::Post(int message, std::int64_t wParam, std::int64_t lParam, 
     }
 }
 
-bool CSpiderThread::StopRequested() const { return m_pStop && m_pStop->StopRequested(); }
+bool CSpiderThread::StopRequested() const {
+    return m_pStop && m_pStop->StopRequested();
+}
 
 int CSpiderThread::RunJob() {
     if (!m_pFetcher->OpenSession()) {
@@ -70,7 +72,8 @@ void CSpiderThread::PreCollect() {
     static const std::string matching = text::Utf8ToGbk("条符合");
     static const std::string pagesStart = text::Utf8ToGbk("total-page\">共");
     static const std::string pagesEnd = text::Utf8ToGbk("页<");
-    std::int64_t matches = text::LeadingLong(text::Trim(text::ExtractBetween(page, found, matching)));
+    std::int64_t matches =
+        text::LeadingLong(text::Trim(text::ExtractBetween(page, found, matching)));
     int pages = text::LeadingInt(text::ExtractBetween(page, pagesStart, pagesEnd));
     if (pages == 0) {
         pages = 1;

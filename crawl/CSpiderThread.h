@@ -18,9 +18,9 @@
 using RecordWriterFactory = std::function<std::unique_ptr<IRecordWriter>(const std::string& path)>;
 
 class CSpiderThread {
-public:
-    CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher, RecordWriterFactory openStore,
-                  std::shared_ptr<StopToken> stop, int workerId);
+  public:
+    CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher,
+                  RecordWriterFactory openStore, std::shared_ptr<StopToken> stop, int workerId);
 
     // 1 when the session opened (whatever the mode then did), 0 when it did not.
     int RunJob();
@@ -44,7 +44,7 @@ public:
 
     static constexpr int kPausePollMs = 1000;
 
-private:
+  private:
     enum class Gate { Go, Stop };
     Gate WaitWhilePaused();
     bool StopRequested() const;

@@ -26,8 +26,8 @@ std::unique_ptr<CrawlWorker> CrawlWorker::Start(CrawlJob job, const CrawlDeps& d
     std::unique_ptr<CrawlWorker> worker(new CrawlWorker());
     worker->state_ = std::make_shared<State>();
     worker->id_ = ++serial;
-    auto spider = std::make_shared<CSpiderThread>(std::move(job), deps.makeFetcher(), deps.openStore,
-                                                  worker->state_->stop, worker->id_);
+    auto spider = std::make_shared<CSpiderThread>(
+        std::move(job), deps.makeFetcher(), deps.openStore, worker->state_->stop, worker->id_);
     worker->thread_ = std::thread([spider, state = worker->state_]() mutable {
         try {
             spider->RunJob();
@@ -44,7 +44,9 @@ std::unique_ptr<CrawlWorker> CrawlWorker::Start(CrawlJob job, const CrawlDeps& d
     return worker;
 }
 
-void CrawlWorker::RequestStop() { state_->stop->RequestStop(); }
+void CrawlWorker::RequestStop() {
+    state_->stop->RequestStop();
+}
 
 bool CrawlWorker::Join(std::chrono::milliseconds timeout) {
     {

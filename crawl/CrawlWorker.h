@@ -16,7 +16,7 @@ struct CrawlDeps {
 CrawlDeps DefaultCrawlDeps();
 
 class CrawlWorker {
-public:
+  public:
     // Starts the job at once on a new thread. Throws std::system_error when no thread can be had.
     static std::unique_ptr<CrawlWorker> Start(CrawlJob job, const CrawlDeps& deps);
     // Tells the worker to leave before its next company entry; a record in hand is finished.
@@ -28,7 +28,7 @@ public:
     // Leaves a worker that is still running to finish on its own.
     ~CrawlWorker();
 
-private:
+  private:
     struct State;
     CrawlWorker() = default;
     std::shared_ptr<State> state_;

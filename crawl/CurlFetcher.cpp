@@ -17,7 +17,8 @@ bool CurlFetcher::BodyReader::Feed(const char* data, size_t size) {
     const char* p = data;
     const char* end = data + size;
     while (p < end) {
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        const char* lf =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
         const char* stop = lf != nullptr ? lf : end;
         const size_t len = static_cast<size_t>(stop - p);
         if (!nulSeen_ && std::memchr(p, '\0', len) == nullptr) {
@@ -154,7 +155,8 @@ std::string CurlFetcher::FetchPage(const std::string& address) {
         curl_easy_getinfo(curl_, CURLINFO_REQUEST_SIZE, &requestBytes);
         const bool connectFailed =
             rc == CURLE_COULDNT_CONNECT ||
-            ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) && requestBytes == 0);
+            ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) &&
+             requestBytes == 0);
         if (!connectFailed || attempt > 0) {
             return {};
         }

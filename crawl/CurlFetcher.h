@@ -24,7 +24,7 @@ struct curl_slist;
 void CurlGlobalInit();
 
 class CurlFetcher : public IPageFetcher {
-public:
+  public:
     CurlFetcher() = default;
     ~CurlFetcher() override;
     CurlFetcher(const CurlFetcher&) = delete;
@@ -43,18 +43,18 @@ public:
 
     // The line-reader rules above, fed the body in any number of chunks.
     class BodyReader {
-    public:
+      public:
         // False when the page grew past kMaxPageBytes.
         bool Feed(const char* data, size_t size);
         std::string& Text() { return text_; }
 
-    private:
+      private:
         std::string text_;
         size_t pieceLen_ = 0;
         bool nulSeen_ = false;
     };
 
-private:
+  private:
     CURL* curl_ = nullptr;
     curl_slist* headers_ = nullptr;
 };

@@ -17,7 +17,8 @@ std::string CompanyNameOfEntry(std::string_view entry) {
 }
 
 std::string ContactAddressOfEntry(std::string_view entry) {
-    const std::string athenaPrefix = std::string("http://") + hosts::CompanyHost + "/athena/contact/";
+    const std::string athenaPrefix =
+        std::string("http://") + hosts::CompanyHost + "/athena/contact/";
     const std::string detailPrefix = std::string("http://") + hosts::MainHost + "/company/detail/";
     const std::string contactPrefix =
         std::string("http://") + hosts::DetailHost + "/company/detail/contact/";

@@ -10,12 +10,12 @@
 
 // A sink that queues notifications for a thread that drains them in order.
 class NotificationQueue : public INotificationSink {
-public:
+  public:
     void Post(CrawlNotification n) override;
     // The next notification, waiting at most `timeout` for one.
     std::optional<CrawlNotification> Take(std::chrono::milliseconds timeout);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<CrawlNotification> queue_;

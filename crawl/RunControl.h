@@ -18,7 +18,7 @@ using RunControlWord = std::atomic<RunState>;
 // A stop request for one worker, which also cuts its pause short. Unlike the shared word it is
 // never lifted, so a worker once told to stop cannot be revived by a later worker's start.
 class StopToken {
-public:
+  public:
     void RequestStop() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -36,7 +36,7 @@ public:
         return changed_.wait_for(lock, d, [this] { return stop_; });
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool stop_ = false;

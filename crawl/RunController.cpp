@@ -9,7 +9,9 @@ RunController::RunController(const Clock& clock, Launcher launch)
     }
 }
 
-RunController::~RunController() { Shutdown(std::chrono::milliseconds(0)); }
+RunController::~RunController() {
+    Shutdown(std::chrono::milliseconds(0));
+}
 
 void RunController::StartWorker(CrawlJob job) {
     job.pRunControl = word_;
@@ -42,7 +44,9 @@ void RunController::Stop() {
     }
 }
 
-void RunController::OnPageStarted(int page) { pagesDone_ = page; }
+void RunController::OnPageStarted(int page) {
+    pagesDone_ = page;
+}
 
 void RunController::OnRecordSaved(int count) {
     if (!running_) {

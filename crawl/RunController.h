@@ -27,7 +27,7 @@ struct PacingSettings {
 };
 
 class RunController {
-public:
+  public:
     using Launcher = std::function<std::unique_ptr<CrawlWorker>(const CrawlJob&)>;
 
     // `launch` starts a worker (CrawlWorker::Start with the default dependencies when empty).
@@ -64,7 +64,7 @@ public:
     // Stops every worker and waits for them, at most `timeout` in all; true when all ended.
     bool Shutdown(std::chrono::milliseconds timeout);
 
-private:
+  private:
     void ArmWatchdog();
 
     const Clock& clock_;

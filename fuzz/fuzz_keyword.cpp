@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string encoded = UrlEncode(condition);
     for (size_t i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] == '%' && (i + 2 >= encoded.size() || !isxdigit(encoded[i + 1]) ||
-                                  !isxdigit(encoded[i + 2]))) {
+        if (encoded[i] == '%' &&
+            (i + 2 >= encoded.size() || !isxdigit(encoded[i + 1]) || !isxdigit(encoded[i + 2]))) {
             __builtin_trap();
         }
     }

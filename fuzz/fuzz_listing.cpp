@@ -9,17 +9,17 @@
 namespace {
 
 class NoPages : public IPageFetcher {
-public:
+  public:
     bool OpenSession() override { return true; }
     std::string FetchPage(const std::string&) override { return {}; }
 };
 
 class CountingStore : public IRecordWriter {
-public:
+  public:
     explicit CountingStore(int* count) : count_(count) {}
     std::int64_t AppendMemberRecord(const MemberRecord&) override { return ++*count_; }
 
-private:
+  private:
     int* count_;
 };
 
@@ -30,9 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int stored = 0;
     CrawlJob job;
     job.strCondition = "x^";  // no region: every entry passes the filter
-    CSpiderThread spider(job, std::make_unique<NoPages>(),
-                         [&stored](const std::string&) { return std::make_unique<CountingStore>(&stored); },
-                         nullptr, 1);
+    CSpiderThread spider(
+        job, std::make_unique<NoPages>(),
+        [&stored](const std::string&) { return std::make_unique<CountingStore>(&stored); }, nullptr,
+        1);
     spider.BuildKeyword();
     const std::string block = ListingBlockOf(page);
     if (!spider.ParseListingPage(block)) {

@@ -21,7 +21,7 @@ enum class ExportEncoding {
 
 // A file that could not be created or written; what() names the file and the cause (UTF-8).
 class ExportError : public std::runtime_error {
-public:
+  public:
     explicit ExportError(const std::string& message) : std::runtime_error(message) {}
 };
 

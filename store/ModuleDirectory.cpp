@@ -15,4 +15,6 @@ std::string ModuleDirectory() {
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-std::string DefaultStorePath() { return ModuleDirectory() + "data.db"; }
+std::string DefaultStorePath() {
+    return ModuleDirectory() + "data.db";
+}

@@ -30,7 +30,7 @@ std::string FieldToText(sqlite3_stmt* stmt, int column) {
 
 // A prepared statement that is finalized when it goes out of scope.
 class RecordStore::Statement {
-public:
+  public:
     Statement(RecordStore& store, const std::string& sql) : store_(store) {
         if (sqlite3_prepare_v2(store.db_, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
             store.Fail("prepare");
@@ -68,15 +68,15 @@ public:
         return r;
     }
 
-private:
+  private:
     RecordStore& store_;
     sqlite3_stmt* stmt_ = nullptr;
 };
 
 RecordStore::RecordStore(std::string path) : path_(std::move(path)) {
-    int rc = sqlite3_open_v2(path_.c_str(), &db_,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(path_.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         sqlite3_close(db_);
@@ -135,11 +135,12 @@ void RecordStore::CreateMissingTables() {
     }
     Exec("BEGIN IMMEDIATE");
     try {
-        Exec("CREATE TABLE IF NOT EXISTS T_MEMBER_CHINA ("
-             "id INTEGER PRIMARY KEY AUTOINCREMENT, "
-             "title TEXT DEFAULT '', person TEXT DEFAULT '', sex TEXT DEFAULT '', "
-             "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
-             "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '')");
+        Exec(
+            "CREATE TABLE IF NOT EXISTS T_MEMBER_CHINA ("
+            "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+            "title TEXT DEFAULT '', person TEXT DEFAULT '', sex TEXT DEFAULT '', "
+            "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
+            "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '')");
         Statement has(*this, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_CONFIG'");
         if (!has.Step()) {
             Exec("CREATE TABLE T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT)");
@@ -168,8 +169,8 @@ void RecordStore::SaveLastPageIndex(int page) {
         update.BindText(1, value);
         update.Step();
         if (sqlite3_changes(db_) == 0) {
-            Statement insert(*this,
-                             "INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', ?)");
+            Statement insert(
+                *this, "INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', ?)");
             insert.BindText(1, value);
             insert.Step();
         }
@@ -194,8 +195,8 @@ std::int64_t RecordStore::AppendMemberRecord(const MemberRecord& record) {
     if (append_ == nullptr) {
         const std::string sql =
             std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns + ") VALUES (?,?,?,?,?,?,?,?,?)";
-        if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &append_, nullptr) !=
-            SQLITE_OK) {
+        if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &append_,
+                               nullptr) != SQLITE_OK) {
             Fail("prepare");
         }
     }
@@ -219,8 +220,8 @@ std::int64_t RecordStore::AppendMemberRecord(const MemberRecord& record) {
 }
 
 std::optional<MemberRecord> RecordStore::NewestMemberRecord() {
-    Statement st(*this, std::string("SELECT ") + kColumns +
-                            " FROM T_MEMBER_CHINA ORDER BY id DESC LIMIT 1");
+    Statement st(
+        *this, std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA ORDER BY id DESC LIMIT 1");
     if (!st.Step()) {
         return std::nullopt;
     }
@@ -251,7 +252,9 @@ bool RecordStore::HasMemberRecords() {
     return sqlite3_column_int(st.get(), 0) != 0;
 }
 
-void RecordStore::ClearMemberRecords() { Exec("DELETE FROM T_MEMBER_CHINA"); }
+void RecordStore::ClearMemberRecords() {
+    Exec("DELETE FROM T_MEMBER_CHINA");
+}
 
 void RecordStore::ForEachMemberRow(const std::function<void(const RawRow&)>& visit) {
     Statement st(*this, std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA ORDER BY id");

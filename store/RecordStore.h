@@ -22,7 +22,7 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 class RecordStore : public IRecordWriter {
-public:
+  public:
     // Opens the file, creating it and any missing table. Throws StoreError.
     explicit RecordStore(std::string path);
     ~RecordStore() override;
@@ -50,7 +50,7 @@ public:
     static constexpr int kNewestLimit = 40;
     static constexpr int kBusyTimeoutMs = 10000;
 
-private:
+  private:
     class Statement;
     void Exec(const char* sql);
     [[noreturn]] void Fail(const char* what);

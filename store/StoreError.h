@@ -5,6 +5,6 @@
 
 // A failure of the record store; what() carries SQLite's own message (UTF-8).
 class StoreError : public std::runtime_error {
-public:
+  public:
     explicit StoreError(const std::string& message) : std::runtime_error(message) {}
 };

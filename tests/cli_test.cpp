@@ -16,7 +16,7 @@ using namespace standin;
 namespace {
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         server.UseAsProxy();
         ServeFixtureSite(server);
@@ -128,10 +128,10 @@ TEST_F(CliTest, InterruptFinishesTheRecordInHand) {
     slow.body = GbkFixture("bordered.html");
     slow.delayMs = 1500;
     server.Route("www.tarvola.com/company/detail/nbmj.html", slow);
-    ChildProcess child(COLLECTOR_CLI_PATH,
-                       {"--store", storePath, "collect", "--industry", "化工", "--region", "广东",
-                        "--last", "3"},
-                       dir.Path());
+    ChildProcess child(
+        COLLECTOR_CLI_PATH,
+        {"--store", storePath, "collect", "--industry", "化工", "--region", "广东", "--last", "3"},
+        dir.Path());
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (server.RequestCount() < 3 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -177,8 +177,8 @@ TEST_F(CliTest, KilledAtAnyMomentLosesNoReportedRecord) {
         SCOPED_TRACE("kill " + std::to_string(i));
         const int before = std::filesystem::exists(storePath) ? StoredRows() : 0;
         ChildProcess child(COLLECTOR_CLI_PATH,
-                           {"--store", storePath, "collect", "--industry", "化工", "--region", "广东",
-                            "--start", "1", "--last", "3"},
+                           {"--store", storePath, "collect", "--industry", "化工", "--region",
+                            "广东", "--start", "1", "--last", "3"},
                            dir.Path());
         std::this_thread::sleep_for(std::chrono::milliseconds(30 + 65 * i));
         child.Signal(SIGKILL);

@@ -24,7 +24,8 @@ MemberRecord Expect(std::string person, std::string sex, std::string job, std::s
 const char* kMore =
     "查看更多资料<li><a onclick=\"comy_cont_toclub')\">张伟</a>&nbsp;先生（经理）</li>\r\n"
     "<li>移动电话：13800138000 </li><li>电&nbsp;&nbsp;&nbsp;&nbsp;话：  020-1234</li>"
-    "<li>传&nbsp;&nbsp;&nbsp;&nbsp;真：\t020-5678</li><li>地&nbsp;&nbsp;&nbsp;&nbsp;址： 广州市\r\n</li>"
+    "<li>传&nbsp;&nbsp;&nbsp;&nbsp;真：\t020-5678</li><li>地&nbsp;&nbsp;&nbsp;&nbsp;址： "
+    "广州市\r\n</li>"
     "<li>邮&nbsp;&nbsp;&nbsp;&nbsp;编：510000</li><script language=\"javascript\">";
 
 const char* kBordered =
@@ -32,13 +33,18 @@ const char* kBordered =
     "电话： 0574-8888<br>传真：\r\n0574-9999 <br>地址： 宁波市北仑区 \r\n</div><script type=\"x\">";
 
 const char* kWays =
-    "您可以通过以下方式联系该公司<a href=\"u\" class=\"uol\" target=\"_blank\">王强</a><sup>先生</sup>"
+    "您可以通过以下方式联系该公司<a href=\"u\" class=\"uol\" "
+    "target=\"_blank\">王强</a><sup>先生</sup>"
     "<span class=\"role\">总经理</span>"
     "<abbr>移动电话：</abbr> <span class=\"value\">13900000000</span>"
-    "<abbr>电&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;话：</abbr><span class=\"value\">021-5555\r\n</span>"
-    "<abbr>传&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;真：</abbr><span class=\"value\">021-6666</span>"
-    "<abbr>地&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;址：</abbr><span class=\"value\" title=\"\">上海市</span>"
-    "<abbr>邮&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;编：</abbr><span class=\"value\">200000</span>"
+    "<abbr>电&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;话：</abbr><span "
+    "class=\"value\">021-5555\r\n</span>"
+    "<abbr>传&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;真：</abbr><span "
+    "class=\"value\">021-6666</span>"
+    "<abbr>地&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;址：</abbr><span class=\"value\" "
+    "title=\"\">上海市</span>"
+    "<abbr>邮&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;编：</abbr><span "
+    "class=\"value\">200000</span>"
     "--E内容-->";
 
 }  // namespace
@@ -47,9 +53,10 @@ TEST(ContactParser, ThreeLayouts) {
     const std::pair<std::string, MemberRecord> cases[] = {
         {kMore, Expect("张伟", "先生", "经理", "13800138000 ", "020-1234", "020-5678", "广州市\r\n",
                        "510000")},
-        {kBordered, Expect("李娜", "", "采购主管", "", "0574-8888", "0574-9999 ", "宁波市北仑区", "")},
-        {kWays, Expect("王强", "先生", "总经理", " 13900000000", "021-5555\r\n", "021-6666", "上海市",
-                       "200000")},
+        {kBordered,
+         Expect("李娜", "", "采购主管", "", "0574-8888", "0574-9999 ", "宁波市北仑区", "")},
+        {kWays, Expect("王强", "先生", "总经理", " 13900000000", "021-5555\r\n", "021-6666",
+                       "上海市", "200000")},
         // Nothing recognisable, also an empty page: eight empty fields.
         {"<html>nothing</html>", MemberRecord{}},
         {"", MemberRecord{}},

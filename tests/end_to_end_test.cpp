@@ -13,7 +13,7 @@ using namespace standin;
 namespace {
 
 class EndToEnd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         server.UseAsProxy();
         ServeFixtureSite(server);

@@ -24,13 +24,19 @@ TEST(Export, BytesOfBothFormats) {
 
     ExportRecords(store, dir.File("u.csv"), EXPORT_FORMAT_CSV, ExportEncoding::Utf8Bom);
     EXPECT_EQ(ReadFileBytes(dir.File("u.csv")),
-              "\xEF\xBB\xBF,,,,,,,,\r\n甲公司,张伟,,,,,,,\r\nB,,,,,,,\"广州,天河 \"\"东\"\"\",510000\r\n");
+              "\xEF\xBB\xBF,,,,,,,,\r\n甲公司,张伟,,,,,,,\r\nB,,,,,,,\"广州,天河 "
+              "\"\"东\"\"\",510000\r\n");
 }
 
 TEST(Export, QuotesOnlyWhatMustBeQuoted) {
     const std::pair<std::string, std::string> cases[] = {
-        {"plain", "plain"}, {"a,b", "\"a,b\""}, {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\r\nlines", "\"two\r\nlines\""}, {"lf\n", "\"lf\n\""}, {"", ""}, {" x ", " x "},
+        {"plain", "plain"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\r\nlines", "\"two\r\nlines\""},
+        {"lf\n", "\"lf\n\""},
+        {"", ""},
+        {" x ", " x "},
     };
     for (const auto& [in, out] : cases) {
         std::string line;

@@ -101,7 +101,9 @@ const NetworkFault kNetworkFaults[] = {
     {"resetsTheConnection", [] { return Kind(Reply::Kind::Reset); }},
 };
 
-void PrintTo(const NetworkFault& f, std::ostream* os) { *os << f.name; }
+void PrintTo(const NetworkFault& f, std::ostream* os) {
+    *os << f.name;
+}
 
 class NetworkFaultTest : public ::testing::TestWithParam<std::tuple<std::string, NetworkFault>> {};
 
@@ -134,14 +136,13 @@ TEST_P(NetworkFaultTest, CrawlGoesOnAndStoresTheHealthyPagesOnce) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, NetworkFaultTest,
-                         ::testing::Combine(::testing::Values(kPage2, kContact),
-                                            ::testing::ValuesIn(kNetworkFaults)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param) == kPage2 ? "ResultPage_"
-                                                                                   : "ContactPage_") +
-                                    std::get<1>(info.param).name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Faults, NetworkFaultTest,
+    ::testing::Combine(::testing::Values(kPage2, kContact), ::testing::ValuesIn(kNetworkFaults)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param) == kPage2 ? "ResultPage_" : "ContactPage_") +
+               std::get<1>(info.param).name;
+    });
 
 namespace {
 
@@ -241,7 +242,8 @@ TEST(BodyFaults, InvalidGbkBecomesReplacementCharacters) {
     sqlite3_stmt* st = nullptr;
     sqlite3_prepare_v2(db, "SELECT person FROM T_MEMBER_CHINA WHERE id=3", -1, &st, nullptr);
     ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "\xEF\xBF\xBD王强");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))),
+              "\xEF\xBF\xBD王强");
     sqlite3_finalize(st);
     sqlite3_close(db);
 }
@@ -250,7 +252,7 @@ namespace {
 
 // Holds the store's write lock from another connection, as another program would.
 class LockHolder {
-public:
+  public:
     explicit LockHolder(const std::string& path) {
         sqlite3_open(path.c_str(), &db_);
         EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -264,12 +266,12 @@ public:
         }
     }
 
-private:
+  private:
     sqlite3* db_ = nullptr;
 };
 
 class StoreFaultTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         server.UseAsProxy();
         ServeFixtureSite(server);

@@ -15,7 +15,7 @@ using standin::Reply;
 namespace {
 
 class FetcherTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         server.UseAsProxy();
         ASSERT_TRUE(fetcher.OpenSession());
@@ -136,8 +136,8 @@ TEST_F(FetcherTest, OversizedPageIsAbandoned) {
 
 TEST(BodyReader, AnySplitGivesTheLineReadersText) {
     // Long lines cut into chunks, with a NUL behind a piece boundary of the first chunk.
-    const std::string longLine = std::string(5000, 'x') + std::string(100, 'x') + '\0' +
-                                 std::string(5000, 'y') + "\r\nz\n";
+    const std::string longLine =
+        std::string(5000, 'x') + std::string(100, 'x') + '\0' + std::string(5000, 'y') + "\r\nz\n";
     for (size_t split : {1u, 1000u, 4094u, 4095u, 5000u, 5100u, 5101u, 9000u}) {
         CurlFetcher::BodyReader reader;
         reader.Feed(longLine.data(), split);

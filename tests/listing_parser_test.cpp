@@ -42,7 +42,8 @@ TEST(ListingParser, ContactAddressRules) {
         {"<p>nothing</p>", "http://detail.tarvola.com/company/detail/contact/"},
         {"", "http://detail.tarvola.com/company/detail/contact/"},
         // Rule 1 with no end marker: the bare prefix too.
-        {"http://company.tarvola.com/athena/contact/abc", "http://company.tarvola.com/athena/contact/"},
+        {"http://company.tarvola.com/athena/contact/abc",
+         "http://company.tarvola.com/athena/contact/"},
     };
     for (const auto& [entry, address] : cases) {
         EXPECT_EQ(ContactAddressOfEntry(entry), address) << entry;

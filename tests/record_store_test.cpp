@@ -68,7 +68,8 @@ TEST(RecordStore, TextsCrossAsGbkAndNullsAndNumbersReadAsText) {
     TempDir dir;
     const std::string path = dir.File("data.db");
     RecordStore store(path);
-    MemberRecord r{Gbk("广州化工有限公司"), Gbk("张伟"), Gbk("先生"), "", "138", "020", "", Gbk("广州,天河"), ""};
+    MemberRecord r{Gbk("广州化工有限公司"), Gbk("张伟"), Gbk("先生"), "", "138", "020", "",
+                   Gbk("广州,天河"),        ""};
     std::int64_t id = store.AppendMemberRecord(r);
     EXPECT_EQ(store.NewestMemberRecord(), r);
     EXPECT_EQ(store.MemberRecordById(id), r);
@@ -159,8 +160,7 @@ TEST(RecordStore, WorkerAppendsWhileTheWindowReads) {
     worker.join();
     EXPECT_EQ(workerError, "");
     int n = 0;
-    window.ForEachMemberRow([&](const RecordStore::RawRow& row) {
-        EXPECT_EQ(row[0], std::to_string(++n));
-    });
+    window.ForEachMemberRow(
+        [&](const RecordStore::RawRow& row) { EXPECT_EQ(row[0], std::to_string(++n)); });
     EXPECT_EQ(n, kRows);
 }

@@ -11,11 +11,11 @@
 namespace {
 
 class ManualClock : public Clock {
-public:
+  public:
     TimePoint Now() const override { return now_; }
     void Advance(std::chrono::milliseconds d) { now_ += d; }
 
-private:
+  private:
     TimePoint now_{};
 };
 

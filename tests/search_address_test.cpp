@@ -32,7 +32,7 @@ TEST(BuildKeyword, SplitsAndJoinsTheCondition) {
         {Gbk("服装^北京"), Gbk("服装"), Gbk("北京"), "%B1%B1%BE%A9+%B7%FE%D7%B0"},
         {Gbk("服装^"), Gbk("服装"), "", "%B7%FE%D7%B0"},
         {Gbk("^北京"), "", Gbk("北京"), "%B1%B1%BE%A9"},
-        {"a^b^c", "a", "b", "b+a"},       // a "^" typed in the industry cuts it there
+        {"a^b^c", "a", "b", "b+a"},  // a "^" typed in the industry cuts it there
         {"a b^", "a b", "", "a+b"},
         {Gbk("區^x"), Gbk("區"), "x", "x+%85%5e"},  // its trail byte is no separator
     };

@@ -17,9 +17,9 @@ const std::string kBlockStart = "<div id=\"offer_list\" class=\"list\">";
 const std::string kBlockEnd = "<script language=\"javascript\">";
 
 std::string Entry(const std::string& name, const std::string& region, const std::string& contact) {
-    return "<div class=\"info\"><span class=\"title\"><a class=\"l\">" + name +
-           "</a></span><p>" + region + "</p><a href=\"http://www.tarvola.com/company/detail/" +
-           contact + "\" target=\"_blank\">";
+    return "<div class=\"info\"><span class=\"title\"><a class=\"l\">" + name + "</a></span><p>" +
+           region + "</p><a href=\"http://www.tarvola.com/company/detail/" + contact +
+           "\" target=\"_blank\">";
 }
 
 std::string ContactAddress(const std::string& contact) {
@@ -38,7 +38,7 @@ struct Collected {
 };
 
 class SpiderTest : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<CSpiderThread> Make(int mode, int start, int last,
                                         const std::string& condition = Gbk("化工^")) {
         CrawlJob job;
@@ -51,7 +51,9 @@ protected:
         auto storeShared = store;
         return std::make_unique<CSpiderThread>(
             job, std::make_unique<FakeFetcher>(pages),
-            [storeShared](const std::string&) { return std::make_unique<MemoryStore>(storeShared); },
+            [storeShared](const std::string&) {
+                return std::make_unique<MemoryStore>(storeShared);
+            },
             stop, 7);
     }
     void Page(const std::string& address, const std::string& body) { pages->pages[address] = body; }
@@ -119,11 +121,13 @@ TEST_F(SpiderTest, WalksThePagesInOrder) {
     Page(ContactAddress("a"), "");
     Make(CRAWL_MODE_COLLECT, 1, 3)->RunJob();
     using P = std::pair<int, std::int64_t>;
-    EXPECT_EQ(Drain().Messages(),
-              (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 1}, {WM_CRAWL_RECORD_SAVED, 1},
-                              {WM_CRAWL_RECORD_SAVED, 2}, {WM_CRAWL_PAGE_STARTED, 2},
-                              {WM_CRAWL_PAGE_STARTED, 3}, {WM_CRAWL_RECORD_SAVED, 3},
-                              {WM_CRAWL_FINISHED, 0}}));
+    EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 1},
+                                                  {WM_CRAWL_RECORD_SAVED, 1},
+                                                  {WM_CRAWL_RECORD_SAVED, 2},
+                                                  {WM_CRAWL_PAGE_STARTED, 2},
+                                                  {WM_CRAWL_PAGE_STARTED, 3},
+                                                  {WM_CRAWL_RECORD_SAVED, 3},
+                                                  {WM_CRAWL_FINISHED, 0}}));
     ASSERT_EQ(store->rows.size(), 3u);
     EXPECT_EQ(store->rows[0].title, "A");  // a failed contact fetch still stores the name
     EXPECT_EQ(store->rows[2].title, "C");
@@ -139,7 +143,8 @@ TEST_F(SpiderTest, StartBeyondLastFinishesAtOnce) {
     EXPECT_TRUE(pages->fetched.empty());
 
     Make(CRAWL_MODE_COLLECT, 3, 3)->RunJob();
-    EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 3}, {WM_CRAWL_FINISHED, 0}}));
+    EXPECT_EQ(Drain().Messages(),
+              (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 3}, {WM_CRAWL_FINISHED, 0}}));
     EXPECT_EQ(pages->fetched.size(), 1u);
 }
 

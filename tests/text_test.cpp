@@ -35,16 +35,30 @@ TEST(ExtractBetween, FollowsTheMarkers) {
 
 TEST(FindText, NeverMatchesOnATrailByte) {
     // 0xB1 0x63 is one character whose trail byte is 'c'; "class=" must not match inside it.
-    const std::string page = "\xB1" "class=\"a\">x class=\"a\">y";
+    const std::string page =
+        "\xB1"
+        "class=\"a\">x class=\"a\">y";
     EXPECT_EQ(ExtractBetween(page, "class=\"a\">", ""), "y");
     // Lead-range runs before the candidate: even length is a boundary, odd is not.
-    EXPECT_EQ(text::FindText("\xB1\xB1" "c", "c"), 2u);
-    EXPECT_EQ(text::FindText("\xB1\xB1\xB1" "cc", "c"), 4u);
-    EXPECT_EQ(text::FindText("\xB1" "c", "c"), text::npos);
+    EXPECT_EQ(text::FindText("\xB1\xB1"
+                             "c",
+                             "c"),
+              2u);
+    EXPECT_EQ(text::FindText("\xB1\xB1\xB1"
+                             "cc",
+                             "c"),
+              4u);
+    EXPECT_EQ(text::FindText("\xB1"
+                             "c",
+                             "c"),
+              text::npos);
     // 區 is 85 5E: its trail byte is "^" and is no separator.
     EXPECT_EQ(text::FindText(Gbk("區^x"), "^"), 2u);
     // The search position counts as a character boundary.
-    EXPECT_EQ(text::FindText("\xB1" "cc", "c", 1), 1u);
+    EXPECT_EQ(text::FindText("\xB1"
+                             "cc",
+                             "c", 1),
+              1u);
     EXPECT_EQ(text::FindText("abc", "", 2), 2u);
     EXPECT_EQ(text::FindText("abc", "x", 9), text::npos);
 }
@@ -72,8 +86,13 @@ TEST(Trim, UsesTheSixBlanks) {
 
 TEST(Number, ReadsLikeAtoi) {
     const std::pair<std::string, long long> cases[] = {
-        {"12abc", 12}, {"", 0}, {"-3", -3}, {"  +7", 7}, {"abc", 0},
-        {"\t42 ", 42}, {"99999999999999999999999", INT64_MAX},
+        {"12abc", 12},
+        {"", 0},
+        {"-3", -3},
+        {"  +7", 7},
+        {"abc", 0},
+        {"\t42 ", 42},
+        {"99999999999999999999999", INT64_MAX},
     };
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(text::LeadingLong(in), out) << in;
@@ -91,11 +110,20 @@ TEST(GbkCodec, RoundTripsChinese) {
 
 TEST(GbkCodec, BadInputKeepsTheRest) {
     // An invalid pair becomes U+FFFD; an ASCII byte behind a broken lead byte survives.
-    EXPECT_EQ(text::GbkToUtf8("a\xFF\xFF" "b"), "a\xEF\xBF\xBD\xEF\xBF\xBD" "b");
-    EXPECT_EQ(text::GbkToUtf8("a\x81" "<b>"), "a\xEF\xBF\xBD<b>");
+    EXPECT_EQ(text::GbkToUtf8("a\xFF\xFF"
+                              "b"),
+              "a\xEF\xBF\xBD\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(text::GbkToUtf8("a\x81"
+                              "<b>"),
+              "a\xEF\xBF\xBD<b>");
     EXPECT_EQ(text::GbkToUtf8("x\xB1"), "x\xEF\xBF\xBD");  // cut off at the end
     // A character without a GBK form, and malformed UTF-8, become "?".
-    EXPECT_EQ(text::Utf8ToGbk("a\xF0\x9F\x98\x80" "b"), "a?b");
-    EXPECT_EQ(text::Utf8ToGbk("a\xC3" "b"), "a?b");
+    EXPECT_EQ(text::Utf8ToGbk("a\xF0\x9F\x98\x80"
+                              "b"),
+              "a?b");
+    EXPECT_EQ(text::Utf8ToGbk("a\xC3"
+                              "b"),
+              "a?b");
     EXPECT_EQ(text::Utf8ToGbk("\xE4\xB8"), "?");
 }

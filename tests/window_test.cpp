@@ -20,17 +20,17 @@ using namespace standin;
 namespace {
 
 class ManualClock : public Clock {
-public:
+  public:
     TimePoint Now() const override { return now_; }
     void Advance(std::chrono::seconds d) { now_ += d; }
 
-private:
+  private:
     TimePoint now_ = std::chrono::steady_clock::now();
 };
 
 // Answers message boxes and file dialogs as a test tells it, and remembers what was shown.
 class ScriptedPrompts : public IUserPrompts {
-public:
+  public:
     struct Shown {
         QString text, caption;
         QMessageBox::Icon icon;
@@ -38,7 +38,8 @@ public:
         QMessageBox::StandardButton defaultButton;
     };
     QMessageBox::StandardButton Message(QWidget*, const QString& text, const QString& caption,
-                                        QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::Icon icon,
+                                        QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton def) override {
         shown.push_back({text, caption, icon, buttons, def});
         if (!answers.empty()) {
@@ -59,14 +60,16 @@ public:
     std::optional<QString> savePath;
 };
 
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 }  // namespace
 
 class WindowTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<Server> server;
     std::unique_ptr<TempDir> dir;
     std::unique_ptr<ScriptedPrompts> prompts;
@@ -100,7 +103,7 @@ private:
         return titles;
     }
 
-private slots:
+  private slots:
     void init() {
         server = std::make_unique<Server>();
         server->UseAsProxy();
@@ -189,9 +192,13 @@ private slots:
 
     void enterAndEscapeDoNothing() {
         Open();
-        QWidget* targets[] = {dlg.get(), Edit(IDC_EVERY_N), Edit(IDC_START_PAGE),
-                              dlg->ConditionPage()->Industry(), dlg->ConditionPage()->Region(),
-                              Button(IDC_PRECOLLECT), dlg->ResultList()};
+        QWidget* targets[] = {dlg.get(),
+                              Edit(IDC_EVERY_N),
+                              Edit(IDC_START_PAGE),
+                              dlg->ConditionPage()->Industry(),
+                              dlg->ConditionPage()->Region(),
+                              Button(IDC_PRECOLLECT),
+                              dlg->ResultList()};
         for (QWidget* w : targets) {
             for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
                 QTest::keyClick(w, static_cast<Qt::Key>(key));

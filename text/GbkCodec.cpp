@@ -12,7 +12,7 @@ namespace {
 // One conversion descriptor per thread and direction: iconv_open is costly and a descriptor
 // must not be used by two threads at once.
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
         if (cd_ == reinterpret_cast<iconv_t>(-1)) {
             throw std::runtime_error(std::string("iconv_open failed: ") + from + " -> " + to);
@@ -27,7 +27,7 @@ public:
         return cd_;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 
@@ -57,7 +57,8 @@ std::string Convert(iconv_t cd, std::string_view in, std::string_view replacemen
         out.append(replacement);
         used = out.size();
         out.resize(used + srcLeft * 2 + 16);
-        size_t n = errno == EINVAL ? srcLeft : skip(reinterpret_cast<const unsigned char*>(src), srcLeft);
+        size_t n =
+            errno == EINVAL ? srcLeft : skip(reinterpret_cast<const unsigned char*>(src), srcLeft);
         src += n;
         srcLeft -= n;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);

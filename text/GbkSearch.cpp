@@ -84,6 +84,8 @@ std::string TrimRight(std::string_view s) {
     return std::string(s.substr(0, n));
 }
 
-std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string Trim(std::string_view s) {
+    return TrimRight(TrimLeft(s));
+}
 
 }  // namespace text

@@ -13,7 +13,9 @@ namespace text {
 
 inline constexpr size_t npos = std::string_view::npos;
 
-inline bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+inline bool IsLeadByte(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
 
 // Offset of the first occurrence of `needle` at or after `from` that begins on a character
 // boundary, or npos. An empty needle matches at `from`. Linear in the length searched.
@@ -37,7 +39,9 @@ inline std::string RemoveAll(std::string_view text, std::string_view what) {
 }
 
 // White space as the page fields use it: space, tab, CR, LF, vertical tab, form feed.
-inline bool IsBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool IsBlank(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);

@@ -21,8 +21,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) {
@@ -43,7 +45,9 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-void ChildProcess::Signal(int sig) { ::kill(pid_, sig); }
+void ChildProcess::Signal(int sig) {
+    ::kill(pid_, sig);
+}
 
 int ChildProcess::Wait() {
     if (!waited_) {
@@ -57,8 +61,12 @@ int ChildProcess::Wait() {
     return WEXITSTATUS(status_);
 }
 
-std::string ChildProcess::Stdout() const { return ReadFileBytes(outPath_); }
-std::string ChildProcess::Stderr() const { return ReadFileBytes(errPath_); }
+std::string ChildProcess::Stdout() const {
+    return ReadFileBytes(outPath_);
+}
+std::string ChildProcess::Stderr() const {
+    return ReadFileBytes(errPath_);
+}
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& outputDir) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 class ChildProcess {
-public:
+  public:
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::string& outputDir);
     ~ChildProcess();
@@ -16,7 +16,7 @@ public:
     std::string Stdout() const;
     std::string Stderr() const;
 
-private:
+  private:
     int pid_ = -1;
     bool waited_ = false;
     int status_ = 0;

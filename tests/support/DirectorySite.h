@@ -12,7 +12,9 @@
 
 namespace standin {
 
-inline std::string Strip(const std::string& address) { return address.substr(7); }  // "http://"
+inline std::string Strip(const std::string& address) {
+    return address.substr(7);
+}  // "http://"
 
 // Every page answers after `delayMs`, so a test can watch the crawl at a slower pace.
 inline void ServeFixtureSite(Server& server, int delayMs = 0) {
@@ -25,7 +27,8 @@ inline void ServeFixtureSite(Server& server, int delayMs = 0) {
     };
     server.Route(Strip(PreCollectAddress(keyword)), page("precollect.html"));
     for (int p = 1; p <= 3; ++p) {
-        server.Route(Strip(ResultPageAddress(keyword, p)), page("list-p" + std::to_string(p) + ".html"));
+        server.Route(Strip(ResultPageAddress(keyword, p)),
+                     page("list-p" + std::to_string(p) + ".html"));
     }
     server.Route("company.tarvola.com/athena/contact/gzhg.html", page("contact-more.html"));
     server.Route("www.tarvola.com/company/detail/nbmj.html", page("bordered.html"));
@@ -41,18 +44,30 @@ inline void ServeFixtureSite(Server& server, int delayMs = 0) {
 
 // The rows a full walk of the fixture site stores, in order (UTF-8).
 inline std::vector<MemberRecord> FixtureSiteRows() {
-    MemberRecord more{"广州化工有限公司", "陈明", "先生", "销售经理", "13800138000",
-                      "86-020-12345678", "86-020-12345679", "广州市天河区黄埔大道100号", "510000"};
-    MemberRecord bordered{"宁波模具化工有限公司", "李娜", "", "采购主管", "", "0574-86880000",
-                          "0574-86880001", "宁波市北仑区明州路8号", ""};
-    MemberRecord ways{"深圳电子化工厂", "王强", "先生", "总经理", "13900000000", "0755-26660000",
-                      "0755-26660001", "深圳市南山区科技园, 北区", "518000"};
+    MemberRecord more{"广州化工有限公司",
+                      "陈明",
+                      "先生",
+                      "销售经理",
+                      "13800138000",
+                      "86-020-12345678",
+                      "86-020-12345679",
+                      "广州市天河区黄埔大道100号",
+                      "510000"};
+    MemberRecord bordered{
+        "宁波模具化工有限公司",  "李娜", "", "采购主管", "", "0574-86880000", "0574-86880001",
+        "宁波市北仑区明州路8号", ""};
+    MemberRecord ways{
+        "深圳电子化工厂", "王强",          "先生",          "总经理",
+        "13900000000",    "0755-26660000", "0755-26660001", "深圳市南山区科技园, 北区",
+        "518000"};
     MemberRecord nameOnly{"佛山机械化工"};
     MemberRecord bordered2 = bordered;
     bordered2.title = "东莞塑料化工";
     return {more, bordered, ways, nameOnly, bordered2};
 }
 
-inline std::string FixtureCondition() { return Gbk("化工^广东"); }
+inline std::string FixtureCondition() {
+    return Gbk("化工^广东");
+}
 
 }  // namespace standin

@@ -12,7 +12,7 @@
 #include "store/StoreError.h"
 
 class FakeFetcher : public IPageFetcher {
-public:
+  public:
     struct Shared {
         std::mutex mutex;
         std::map<std::string, std::string> pages;
@@ -32,12 +32,12 @@ public:
         return it == shared_->pages.end() ? std::string() : it->second;
     }
 
-private:
+  private:
     std::shared_ptr<Shared> shared_;
 };
 
 class MemoryStore : public IRecordWriter {
-public:
+  public:
     struct Shared {
         std::mutex mutex;
         std::vector<MemberRecord> rows;
@@ -47,13 +47,14 @@ public:
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
-        if (shared_->failAfter >= 0 && static_cast<int>(shared_->rows.size()) >= shared_->failAfter) {
+        if (shared_->failAfter >= 0 &&
+            static_cast<int>(shared_->rows.size()) >= shared_->failAfter) {
             throw StoreError("disk I/O error");
         }
         shared_->rows.push_back(record);
         return static_cast<std::int64_t>(shared_->rows.size());
     }
 
-private:
+  private:
     std::shared_ptr<Shared> shared_;
 };

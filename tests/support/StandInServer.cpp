@@ -23,12 +23,18 @@ namespace {
 
 const char* Reason(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 404: return "Not Found";
-        case 500: return "Internal Server Error";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Status";
     }
 }
 
@@ -51,7 +57,9 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-std::string Gbk(const std::string& utf8) { return text::Utf8ToGbk(utf8); }
+std::string Gbk(const std::string& utf8) {
+    return text::Utf8ToGbk(utf8);
+}
 
 std::string GbkFixture(const std::string& name) {
     std::ifstream in(std::string(COLLECTOR_FIXTURE_DIR) + "/" + name, std::ios::binary);
@@ -224,7 +232,8 @@ void Server::Serve(int fd) {
             std::string host = req.key.substr(0, slash);
             size_t colon = host.find(':');
             if (colon != std::string::npos) {
-                req.key = host.substr(0, colon) + (slash == std::string::npos ? "" : req.key.substr(slash));
+                req.key = host.substr(0, colon) +
+                          (slash == std::string::npos ? "" : req.key.substr(slash));
             }
         }
         {
@@ -249,9 +258,10 @@ void Server::Serve(int fd) {
             default:
                 break;
         }
-        std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) +
-                           "\r\nContent-Length: " + std::to_string(reply.body.size() * reply.repeat) +
-                           "\r\nContent-Type: text/html; charset=gbk\r\n";
+        std::string head =
+            "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) +
+            "\r\nContent-Length: " + std::to_string(reply.body.size() * reply.repeat) +
+            "\r\nContent-Type: text/html; charset=gbk\r\n";
         for (auto& [name, value] : reply.headers) {
             head += name + ": " + value + "\r\n";
         }
@@ -277,11 +287,10 @@ void Server::Serve(int fd) {
             }
         }
     }
-done:
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
-    }
+done : {
+    std::lock_guard<std::mutex> lock(mutex_);
+    openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
+}
     ::close(fd);
 }
 

@@ -45,7 +45,7 @@ struct Request {
 };
 
 class Server {
-public:
+  public:
     Server();
     ~Server();
     Server(const Server&) = delete;
@@ -67,7 +67,7 @@ public:
     // Points http_proxy at this server and keeps loopback addresses direct.
     void UseAsProxy();
 
-private:
+  private:
     void AcceptLoop();
     void Serve(int fd);
     Reply Lookup(const Request& r);

@@ -4,7 +4,7 @@
 
 // A fresh directory under /tmp, removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -12,7 +12,7 @@ public:
     const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
