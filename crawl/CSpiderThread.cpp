@@ -87,12 +87,12 @@ void CSpiderThread::CollectPages() {
     }
     const std::string keyword = BuildKeyword();
     m_nRecords = 0;
-    for (int p = m_nStartPage; p <= m_nLastPage; ++p) {
+    for (long long p = m_nStartPage; p <= m_nLastPage; ++p) {
         if (StopRequested()) {
             return;
         }
         Post(WM_CRAWL_PAGE_STARTED, 0, p);
-        std::string page = m_pFetcher->FetchPage(ResultPageAddress(keyword, p));
+        std::string page = m_pFetcher->FetchPage(ResultPageAddress(keyword, static_cast<int>(p)));
         if (!ParseListingPage(ListingBlockOf(page))) {
             return;
         }

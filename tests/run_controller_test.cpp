@@ -5,19 +5,11 @@
 #include <thread>
 
 #include "FakeCrawlParts.h"
+#include "ManualClock.h"
 #include "crawl/NotificationQueue.h"
 #include "crawl/RunController.h"
 
 namespace {
-
-class ManualClock : public Clock {
-  public:
-    TimePoint Now() const override { return now_; }
-    void Advance(std::chrono::milliseconds d) { now_ += d; }
-
-  private:
-    TimePoint now_{};
-};
 
 // Starts no thread: records the jobs it was asked to start.
 struct NoWorkers {

@@ -9,6 +9,7 @@
 
 #include "DirectorySite.h"
 #include "FakeCrawlParts.h"
+#include "ManualClock.h"
 #include "TempDir.h"
 #include "app/CCollectorDlg.h"
 #include "app/CConditionPage.h"
@@ -18,15 +19,6 @@
 using namespace standin;
 
 namespace {
-
-class ManualClock : public Clock {
-  public:
-    TimePoint Now() const override { return now_; }
-    void Advance(std::chrono::seconds d) { now_ += d; }
-
-  private:
-    TimePoint now_ = std::chrono::steady_clock::now();
-};
 
 // Answers message boxes and file dialogs as a test tells it, and remembers what was shown.
 class ScriptedPrompts : public IUserPrompts {
