@@ -142,6 +142,10 @@ int RunCollect(const CliOptions& o) {
             return Fail("网络连接失败！");
         }
         std::cerr << "pages: " << r.pages << ", matches: " << r.matches << std::endl;
+        if (r.matches == 0) {
+            std::cerr << "没有找到符合条件的记录，无需采集。" << std::endl;
+            return kExitOk;
+        }
         lastPage = static_cast<int>(r.pages);
     }
     int startPage = 1;

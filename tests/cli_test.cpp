@@ -93,6 +93,12 @@ TEST_F(CliTest, CollectResumeExportClear) {
     r = Cli({"collect", "--industry", "化工", "--region", "广东", "--start", "4", "--last", "3"});
     EXPECT_EQ(r.code, 2);
 
+    // A search without hits has nothing to collect.
+    r = Cli({"collect", "--industry", "无此行业"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("没有找到符合条件的记录"), std::string::npos) << r.err;
+    EXPECT_EQ(StoredRows(), 6);
+
     r = Cli({"export", "--format", "text", dir.File("out.txt")});
     EXPECT_EQ(r.code, 0) << r.err;
     std::string bytes = ReadFileBytes(dir.File("out.txt"));
