@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "cli/CliOptions.h"
 #include "crawl/CurlFetcher.h"
@@ -110,13 +111,21 @@ PreCollectResult PreCollect(const CliOptions& o) {
     }
 }
 
-int RunPreCollect(const CliOptions& o) {
-    PreCollectResult r = PreCollect(o);
+// The exit code when a pre-collect gave no totals (stopped, or no session); none when it did.
+std::optional<int> PreCollectFailed(const PreCollectResult& r) {
     if (g_stopSignal) {
         return kExitStopped;
     }
     if (!r.ok) {
         return Fail("网络连接失败！");
+    }
+    return std::nullopt;
+}
+
+int RunPreCollect(const CliOptions& o) {
+    PreCollectResult r = PreCollect(o);
+    if (auto failed = PreCollectFailed(r)) {
+        return *failed;
     }
     std::cout << "pages: " << r.pages << "\nmatches: " << r.matches << std::endl;
     return kExitOk;
@@ -135,11 +144,8 @@ int RunCollect(const CliOptions& o) {
         lastPage = *o.lastPage;
     } else {
         PreCollectResult r = PreCollect(o);
-        if (g_stopSignal) {
-            return kExitStopped;
-        }
-        if (!r.ok) {
-            return Fail("网络连接失败！");
+        if (auto failed = PreCollectFailed(r)) {
+            return *failed;
         }
         std::cerr << "pages: " << r.pages << ", matches: " << r.matches << std::endl;
         if (r.matches == 0) {
