@@ -386,6 +386,27 @@ class WindowTest : public QObject {
         QVERIFY(!Button(IDC_START)->isEnabled());
     }
 
+    void storeFailureEndsTheRunWithItsReason() {
+        auto rows = std::make_shared<MemoryStore::Shared>();
+        rows->failAfter = 1;  // the second append fails
+        CrawlDeps deps = DefaultCrawlDeps();
+        deps.openStore = [rows](const std::string&) { return std::make_unique<MemoryStore>(rows); };
+        dlg = std::make_unique<CCollectorDlg>(
+            StorePath(), *prompts, *clock,
+            [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+        dlg->show();
+        PreCollect();
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作停止！"), 10000);
+        QCOMPARE(prompts->shown.back().text, U("数据库错误，采集已停止：disk I/O error"));
+        QCOMPARE(prompts->shown.back().icon, QMessageBox::Critical);
+        QCOMPARE(dlg->ItemText(IDC_RECORDS), U("1 / 6"));  // only what was stored is counted
+        QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());
+        QVERIFY(Button(IDC_START)->isEnabled());
+        QVERIFY(!Button(IDC_STOP)->isEnabled());
+        QVERIFY(!dlg->m_bRunning);
+    }
+
     void previewShowsTheNewestForty() {
         {
             RecordStore store(StorePath());
