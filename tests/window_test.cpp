@@ -292,7 +292,7 @@ class WindowTest : public QObject {
     }
 
     void pauseAfterNRecordsAndStopWhilePaused() {
-        ServeFixtureSite(*server, 150);  // slow enough for the window to pause the worker
+        ServeFixtureSite(*server, 300);  // slow enough for the window to pause the worker
         Open();
         PreCollect();
         Edit(IDC_EVERY_N)->setText("2");
