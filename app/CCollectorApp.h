@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 // The application: runs the main window until it is closed.
 class CCollectorApp {
   public:

@@ -49,8 +49,6 @@ enum : int {
     IDC_PREVIEW = 1019,
 };
 
-inline constexpr int HOTKEY_ID_SHOWHIDE = 833;
-
 class CCollectorDlg : public QDialog {
     Q_OBJECT
   public:

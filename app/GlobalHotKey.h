@@ -5,6 +5,9 @@
 #include <QObject>
 #include <memory>
 
+// The identifier under which F2 is registered where the system asks for one (Windows).
+inline constexpr int HOTKEY_ID_SHOWHIDE = 833;
+
 class GlobalHotKey : public QObject {
     Q_OBJECT
   public:

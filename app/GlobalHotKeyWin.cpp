@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int HOTKEY_ID_SHOWHIDE = 833;
-
 class WinHotKey : public GlobalHotKey, public QAbstractNativeEventFilter {
   public:
     using GlobalHotKey::GlobalHotKey;
