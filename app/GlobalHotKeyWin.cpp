@@ -1,4 +1,4 @@
-// F2 on Windows: RegisterHotKey on a message-only window, delivered as WM_HOTKEY.
+// F2 on Windows: RegisterHotKey for the window thread, delivered to its queue as WM_HOTKEY.
 
 #include <windows.h>
 
