@@ -26,7 +26,7 @@ std::string WriteFailure(const std::string& path, int err) {
 }  // namespace
 
 void AppendExportField(std::string& line, std::string_view value) {
-    // The four special bytes are all below 0x40, so they never occur inside a GBK character.
+    // The four special bytes are ASCII: they never occur inside a GBK or UTF-8 character.
     if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
         line.append(value);
         return;
@@ -62,19 +62,18 @@ std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFo
     std::int64_t rows = 0;
     std::string line;
     store.ForEachMemberRow([&](const RecordStore::RawRow& row) {
+        // The line is built in UTF-8 and converted once: the separators and quotes are ASCII,
+        // the same byte in both encodings.
         line.clear();
         for (size_t i = 0; i < row.size(); ++i) {
             if (i > 0) {
                 line.push_back(',');
             }
-            if (encoding == ExportEncoding::Gbk && !text::IsAscii(row[i])) {
-                AppendExportField(line, text::Utf8ToGbk(row[i]));
-            } else {
-                AppendExportField(line, row[i]);
-            }
+            AppendExportField(line, row[i]);
         }
         line.append("\r\n");
-        write(line);
+        write(encoding == ExportEncoding::Gbk && !text::IsAscii(line) ? text::Utf8ToGbk(line)
+                                                                      : line);
         ++rows;
     });
 
