@@ -72,10 +72,13 @@ def window_startup_ms(runs=5):
         for _ in range(runs):
             started = time.monotonic()
             app = subprocess.Popen([exe], env=env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
+                                   stderr=subprocess.PIPE, text=True)
             while subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Tarvola"],
                                  env=env, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL).returncode != 0:
+                if app.poll() is not None or time.monotonic() - started > 20:
+                    app.kill()
+                    raise SystemExit("the window did not show: " + app.communicate()[1][-2000:])
                 time.sleep(0.005)
             times.append((time.monotonic() - started) * 1000)
             app.terminate()
