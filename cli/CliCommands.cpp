@@ -68,8 +68,13 @@ class Progress {
     bool tty_;
 };
 
-std::string ConditionOf(const CliOptions& o) {
-    return text::Utf8ToGbk(o.industry) + "^" + text::Utf8ToGbk(o.region);
+// A job for the typed condition (UTF-8 on the terminal, GBK in the core) reporting to `queue`.
+CrawlJob JobOf(const CliOptions& o, int mode, std::shared_ptr<NotificationQueue> queue) {
+    CrawlJob job;
+    job.pNotify = std::move(queue);
+    job.nMode = mode;
+    job.strCondition = text::Utf8ToGbk(o.industry) + "^" + text::Utf8ToGbk(o.region);
+    return job;
 }
 
 std::string StorePathOf(const CliOptions& o) {
@@ -86,11 +91,7 @@ PreCollectResult PreCollect(const CliOptions& o) {
     SteadyClock clock;
     RunController rc(clock);
     auto queue = std::make_shared<NotificationQueue>();
-    CrawlJob job;
-    job.pNotify = queue;
-    job.nMode = CRAWL_MODE_PRECOLLECT;
-    job.strCondition = ConditionOf(o);
-    rc.StartWorker(job);
+    rc.StartWorker(JobOf(o, CRAWL_MODE_PRECOLLECT, queue));
     PreCollectResult result;
     for (;;) {
         if (g_stopSignal) {
@@ -169,12 +170,9 @@ int RunCollect(const CliOptions& o) {
     SteadyClock clock;
     RunController rc(clock);
     auto queue = std::make_shared<NotificationQueue>();
-    CrawlJob job;
-    job.pNotify = queue;
-    job.nMode = CRAWL_MODE_COLLECT;
+    CrawlJob job = JobOf(o, CRAWL_MODE_COLLECT, queue);
     job.nStartPage = startPage;
     job.nLastPage = lastPage;
-    job.strCondition = ConditionOf(o);
     job.strStorePath = store->Path();
     rc.BeginRun({o.every, o.waitSeconds, o.timeoutSeconds});
     try {
