@@ -26,9 +26,9 @@
 CCollectorDlg::CCollectorDlg(std::string storePath, IUserPrompts& prompts, const Clock& clock,
                              RunController::Launcher launch, QWidget* parent)
     : QDialog(parent), m_strStorePath(std::move(storePath)), m_prompts(prompts) {
-    m_pRunCtl = std::make_unique<RunController>(clock, std::move(launch));
     m_pBridge = std::make_shared<NotificationBridge>(
-        this, [this](const CrawlNotification& n) { OnNotification(n); });
+        this, [this](const CrawlEvent& e) { OnNotification(e); });
+    m_pSession = std::make_unique<CollectSession>(clock, m_pBridge, std::move(launch));
     BuildControls();
     OnInitDialog();
     qApp->installEventFilter(this);
@@ -39,7 +39,7 @@ CCollectorDlg::CCollectorDlg(std::string storePath, IUserPrompts& prompts, const
 CCollectorDlg::~CCollectorDlg() {
     qApp->removeEventFilter(this);
     m_pBridge->Detach();
-    m_pRunCtl->Shutdown(std::chrono::milliseconds(0));
+    m_pSession->Shutdown(std::chrono::milliseconds(0));
 }
 
 void CCollectorDlg::BuildControls() {
@@ -297,7 +297,7 @@ void CCollectorDlg::closeEvent(QCloseEvent* event) {
     // A running worker finishes the record in hand; the process never ends inside a write.
     m_tickTimer.stop();
     m_bRunning = false;
-    m_pRunCtl->Shutdown(std::chrono::seconds(5));
+    m_pSession->Shutdown(std::chrono::seconds(5));
     if (m_pHotKey) {
         m_pHotKey->Unregister();
     }

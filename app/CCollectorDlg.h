@@ -12,8 +12,8 @@
 #include <string>
 
 #include "crawl/Clock.h"
+#include "crawl/CollectSession.h"
 #include "crawl/CrawlJob.h"
-#include "crawl/RunController.h"
 #include "store/ExportRecords.h"
 
 class CConditionPage;
@@ -62,14 +62,17 @@ class CCollectorDlg : public QDialog {
     QString ItemText(int id) const;
     CConditionPage* ConditionPage() const { return m_pageCondition; }
     QTableWidget* ResultList() const { return m_list; }
-    RunController& Controller() { return *m_pRunCtl; }
+    RunController& Controller() { return m_pSession->Controller(); }
+    CollectSession& Session() { return *m_pSession; }
 
     // Run control.
     void OnButtonPrecollect();
     void OnButtonStart();
     void OnButtonStop();
     void OnTimer();
-    void OnNotification(const CrawlNotification& n);
+    void OnNotification(const CrawlEvent& event);
+    // Fetches the failures kept in the store again (the retry question's "yes").
+    void StartRetryRun();
 
     // Results list.
     void SetUpResultColumns();
@@ -120,12 +123,13 @@ class CCollectorDlg : public QDialog {
     void SetStatusText(const QString& text);
     bool TakeCondition();
     int ReadNumberSetting(int id, int defaultValue) const;
-    void StartCrawlWorker();
+    bool StartCollectRun(bool retry);
     void EnableItem(int id, bool enable);
     void SetItemText(int id, const QString& text);
     void InsertResultRow(int row, const MemberRecord& record);
     void DrainNotifications();
-    void EndRunWithStoreError(const QString& reason);
+    void ShowUpdate(const SessionUpdate& u);
+    void ShowRunEnd(const RunEnd& end);
     // Buttons and status of a run that is over: Pre-collect and Start on, Stop off.
     void ShowRunEnded(const QString& status);
     QMessageBox::StandardButton Prompt(const QString& text, const QString& caption,
@@ -138,10 +142,10 @@ class CCollectorDlg : public QDialog {
     std::string m_strStorePath;
     IUserPrompts& m_prompts;
     std::unique_ptr<RecordStore> m_pStore;
-    std::unique_ptr<RunController> m_pRunCtl;
+    std::unique_ptr<CollectSession> m_pSession;
     std::shared_ptr<NotificationBridge> m_pBridge;
     std::unique_ptr<GlobalHotKey> m_pHotKey;
-    std::deque<CrawlNotification> m_pending;
+    std::deque<CrawlEvent> m_pending;
     int m_nModalDepth = 0;
     int m_nRestartsSeen = 0;
     QTimer m_tickTimer;

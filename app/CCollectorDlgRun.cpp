@@ -33,30 +33,42 @@ int CCollectorDlg::ReadNumberSetting(int id, int defaultValue) const {
     return text.isEmpty() ? defaultValue : text::LeadingInt(text.toStdString());
 }
 
-void CCollectorDlg::StartCrawlWorker() {
-    CrawlJob job;
-    job.pNotify = m_pBridge;
-    job.nKind = m_nKind;
-    job.nMode = m_nMode;
-    job.nStartPage = m_nStartPage;
-    job.nLastPage = m_nPagesTotal;
-    job.strCondition = m_strCondition;
-    job.strStorePath = m_strStorePath;
-    try {
-        m_pRunCtl->StartWorker(std::move(job));
-    } catch (const std::system_error&) {
-        Prompt(QString::fromLatin1(kCannotStartThread), QString(), QMessageBox::NoIcon);
-    }
-}
-
 void CCollectorDlg::OnButtonPrecollect() {
-    if (!TakeCondition()) {
+    if (m_bRunning || !TakeCondition()) {
         return;
     }
     EnableItem(IDC_PRECOLLECT, false);
     m_nMode = CRAWL_MODE_PRECOLLECT;
     SetStatusText(QStringLiteral("操作进行中，请稍后..."));
-    StartCrawlWorker();
+    try {
+        m_pSession->StartPreCollect(m_strCondition);
+    } catch (const std::system_error&) {
+        Prompt(QString::fromLatin1(kCannotStartThread), QString(), QMessageBox::NoIcon);
+    }
+}
+
+bool CCollectorDlg::StartCollectRun(bool retry) {
+    RecordStore* store = Store();
+    if (store == nullptr) {
+        return false;
+    }
+    CollectRequest request;
+    request.condition = m_strCondition;
+    request.startPage = m_nStartPage;
+    request.lastPage = m_nPagesTotal;
+    request.pacing = {m_nPagesPerPause, m_nPauseSeconds, m_nTimeoutSeconds};
+    try {
+        if (retry) {
+            return m_pSession->StartRetry(request, *store);
+        }
+        m_pSession->StartCollect(request, *store);
+        return true;
+    } catch (const std::system_error&) {
+        Prompt(QString::fromLatin1(kCannotStartThread), QString(), QMessageBox::NoIcon);
+    } catch (const StoreError& e) {
+        Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"), QMessageBox::Critical);
+    }
+    return false;
 }
 
 void CCollectorDlg::OnButtonStart() {
@@ -90,10 +102,27 @@ void CCollectorDlg::OnButtonStart() {
     m_nPagesPerPause = ReadNumberSetting(IDC_EVERY_N, 30);
     m_nPauseSeconds = ReadNumberSetting(IDC_PAUSE_SECONDS, 10);
     m_nTimeoutSeconds = ReadNumberSetting(IDC_TIMEOUT, 15);
+    m_nRestartsSeen = m_pSession->Restarts();
+    if (!StartCollectRun(false)) {
+        ShowRunEnded(QStringLiteral("操作停止！"));
+        return;
+    }
     SetStatusText(QStringLiteral("采集进行中，请稍后..."));
-    m_pRunCtl->BeginRun({m_nPagesPerPause, m_nPauseSeconds, m_nTimeoutSeconds});
-    m_nRestartsSeen = m_pRunCtl->Restarts();
-    StartCrawlWorker();
+    m_bRunning = true;
+    EnableItem(IDC_STOP, true);
+}
+
+void CCollectorDlg::StartRetryRun() {
+    EnableItem(IDC_PRECOLLECT, false);
+    EnableItem(IDC_START, false);
+    m_nMode = CRAWL_MODE_RETRY;
+    m_nRecordsCollected = 0;
+    m_nRestartsSeen = m_pSession->Restarts();
+    if (!StartCollectRun(true)) {
+        ShowRunEnded(QStringLiteral("操作成功完成！"));
+        return;
+    }
+    SetStatusText(QStringLiteral("正在重试未能获取的页面，请稍后..."));
     m_bRunning = true;
     EnableItem(IDC_STOP, true);
 }
@@ -107,7 +136,7 @@ void CCollectorDlg::ShowRunEnded(const QString& status) {
 }
 
 void CCollectorDlg::OnButtonStop() {
-    m_pRunCtl->Stop();
+    m_pSession->Stop();
     ShowRunEnded(QStringLiteral("操作停止！"));
 }
 
@@ -115,97 +144,111 @@ void CCollectorDlg::OnTimer() {
     // While a message box is open the watchdog waits: the records that would re-arm it are
     // held until the box closes.
     try {
-        m_pRunCtl->Tick(m_nModalDepth == 0);
+        m_pSession->Tick(m_nModalDepth == 0);
     } catch (const std::system_error&) {
         Prompt(QString::fromLatin1(kCannotStartThread), QString(), QMessageBox::NoIcon);
     }
-    if (m_pRunCtl->Restarts() != m_nRestartsSeen) {
-        m_nRestartsSeen = m_pRunCtl->Restarts();
+    if (m_pSession->Restarts() != m_nRestartsSeen) {
+        m_nRestartsSeen = m_pSession->Restarts();
         m_nStartPage = m_nPagesDone;  // the fresh worker began at the page in progress
     }
 }
 
-void CCollectorDlg::OnNotification(const CrawlNotification& n) {
-    m_pending.push_back(n);
+void CCollectorDlg::OnNotification(const CrawlEvent& event) {
+    m_pending.push_back(event);
     if (m_nModalDepth == 0) {
         DrainNotifications();
     }
 }
 
-void CCollectorDlg::EndRunWithStoreError(const QString& reason) {
-    m_pRunCtl->OnRunEnded();
-    ShowRunEnded(QStringLiteral("操作停止！"));
-    Prompt(QStringLiteral("数据库错误，采集已停止：%1").arg(reason), QStringLiteral("数据库错误"),
-           QMessageBox::Critical);
-}
-
 void CCollectorDlg::DrainNotifications() {
     while (!m_pending.empty() && m_nModalDepth == 0) {
-        const CrawlNotification n = m_pending.front();
+        const CrawlEvent event = std::move(m_pending.front());
         m_pending.pop_front();
-        switch (n.message) {
-            case WM_CRAWL_NET_FAILED:
-                SetStatusText(QStringLiteral("网络连接失败！"));
-                // Pre-collect can be tried again; a collect run that could not begin is over.
-                EnableItem(IDC_PRECOLLECT, true);
-                if (m_bRunning && n.worker == m_pRunCtl->CurrentWorkerId()) {
-                    m_pRunCtl->OnRunEnded();
-                    ShowRunEnded(QStringLiteral("网络连接失败！"));
-                }
-                break;
-            case WM_CRAWL_PRECOLLECTED:
-                m_nPagesTotal = static_cast<int>(n.wParam);
-                m_nRecordsTotal = static_cast<int>(std::min<std::int64_t>(n.lParam, INT32_MAX));
-                SetItemText(IDC_RECORDS, QStringLiteral("0 / %1").arg(m_nRecordsTotal));
-                if (m_nRecordsTotal > 0) {
-                    SetItemText(IDC_PAGES, QStringLiteral("0 / %1").arg(m_nPagesTotal));
-                    Prompt(QStringLiteral("找到 %1 条符合条件的记录！").arg(m_nRecordsTotal),
-                           QString(), QMessageBox::Information);
-                    EnableItem(IDC_START, true);
-                }
-                EnableItem(IDC_PRECOLLECT, true);
-                SetStatusText(QStringLiteral("操作成功完成！"));
-                break;
-            case WM_CRAWL_FINISHED:
-                m_pRunCtl->OnRunEnded();
-                ShowRunEnded(QStringLiteral("操作成功完成！"));
-                break;
-            case WM_CRAWL_PAGE_STARTED:
-                m_nPagesDone = static_cast<int>(n.lParam);
-                m_pRunCtl->OnPageStarted(m_nPagesDone);
-                if (m_pStore) {
-                    try {
-                        m_pStore->SaveLastPageIndex(m_nPagesDone);
-                    } catch (const StoreError& e) {
-                        if (m_bRunning) {
-                            m_pRunCtl->Stop();
-                            EndRunWithStoreError(QString::fromUtf8(e.what()));
-                        }
-                    }
-                }
-                SetItemText(IDC_PAGES,
-                            QStringLiteral("%1 / %2").arg(m_nPagesDone).arg(m_nPagesTotal));
-                ClearResultList();
-                break;
-            case WM_CRAWL_RECORD_SAVED: {
-                AddNewestResult(n.rowId);
-                const int count = static_cast<int>(n.lParam);
-                m_nRecordsCollected = std::max(m_nRecordsCollected, count);
+        ShowUpdate(m_pSession->Handle(event));
+    }
+}
+
+void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
+    using K = SessionUpdate::Kind;
+    switch (u.kind) {
+        case K::PreCollectFailed:
+            EnableItem(IDC_PRECOLLECT, true);
+            SetStatusText(QStringLiteral("网络连接失败！"));
+            Prompt(QStringLiteral("网络连接失败！\n%1").arg(QString::fromUtf8(u.reason.c_str())),
+                   QStringLiteral("预采集"), QMessageBox::Warning);
+            break;
+        case K::PreCollected:
+            m_nPagesTotal = static_cast<int>(std::min<std::int64_t>(u.pages, INT32_MAX));
+            m_nRecordsTotal = static_cast<int>(std::min<std::int64_t>(u.matches, INT32_MAX));
+            SetItemText(IDC_RECORDS, QStringLiteral("0 / %1").arg(m_nRecordsTotal));
+            if (m_nRecordsTotal > 0) {
+                SetItemText(IDC_PAGES, QStringLiteral("0 / %1").arg(m_nPagesTotal));
+                Prompt(QStringLiteral("找到 %1 条符合条件的记录！").arg(m_nRecordsTotal), QString(),
+                       QMessageBox::Information);
+                EnableItem(IDC_START, true);
+            }
+            EnableItem(IDC_PRECOLLECT, true);
+            SetStatusText(QStringLiteral("操作成功完成！"));
+            break;
+        case K::PageStarted:
+            m_nPagesDone = u.page;
+            SetItemText(IDC_PAGES, QStringLiteral("%1 / %2").arg(m_nPagesDone).arg(m_nPagesTotal));
+            ClearResultList();
+            break;
+        case K::RecordSaved:
+            AddNewestResult(u.rowId);
+            if (u.counted) {
+                m_nRecordsCollected = m_pSession->Records();
                 SetItemText(
                     IDC_RECORDS,
                     QStringLiteral("%1 / %2").arg(m_nRecordsCollected).arg(m_nRecordsTotal));
-                if (m_bRunning) {
-                    m_pRunCtl->OnRecordSaved(count);
-                }
-                break;
             }
-            case WM_CRAWL_STORE_FAILED:
-                if (m_bRunning) {
-                    EndRunWithStoreError(QString::fromUtf8(n.error.c_str()));
-                }
-                break;
-            default:
-                break;
-        }
+            break;
+        case K::RunEnded:
+            ShowRunEnd(u.end);
+            break;
+        case K::FetchFailed:
+        case K::None:
+            break;
+    }
+}
+
+void CCollectorDlg::ShowRunEnd(const RunEnd& end) {
+    const QString reason = QString::fromUtf8(end.reason.c_str());
+    const int failures = static_cast<int>(end.failures.size());
+    switch (end.how) {
+        case RunEnd::How::Finished:
+            if (failures == 0) {
+                ShowRunEnded(QStringLiteral("操作成功完成！"));
+                return;
+            }
+            ShowRunEnded(QStringLiteral("操作完成，有 %1 个页面未能获取。").arg(failures));
+            if (Prompt(QStringLiteral("有 %1 个页面未能获取，现在重试吗？").arg(failures),
+                       QStringLiteral("确认"), QMessageBox::Question,
+                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes) {
+                StartRetryRun();
+            }
+            return;
+        case RunEnd::How::Stopped:
+            ShowRunEnded(QStringLiteral("操作停止！"));
+            return;
+        case RunEnd::How::NetFailed:
+            ShowRunEnded(QStringLiteral("网络连接失败！"));
+            Prompt(QStringLiteral("网络连接失败！\n%1\n下次开始采集时从第 %2 页继续。")
+                       .arg(reason)
+                       .arg(m_pSession->Page()),
+                   QStringLiteral("开始采集"), QMessageBox::Warning);
+            return;
+        case RunEnd::How::StoreFailed:
+            ShowRunEnded(QStringLiteral("操作停止！"));
+            Prompt(QStringLiteral("数据库错误，采集已停止：%1").arg(reason),
+                   QStringLiteral("数据库错误"), QMessageBox::Critical);
+            return;
+        case RunEnd::How::Crashed:
+            ShowRunEnded(QStringLiteral("操作停止！"));
+            Prompt(QStringLiteral("采集意外中止：%1").arg(reason), QStringLiteral("开始采集"),
+                   QMessageBox::Critical);
+            return;
     }
 }

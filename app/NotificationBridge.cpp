@@ -5,7 +5,7 @@
 NotificationBridge::NotificationBridge(QObject* context, Handler handler)
     : context_(context), handler_(std::move(handler)) {}
 
-void NotificationBridge::Post(CrawlNotification n) {
+void NotificationBridge::Post(CrawlEvent n) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (context_ == nullptr) {
         return;

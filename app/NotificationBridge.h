@@ -1,5 +1,5 @@
 #pragma once
-// Carries worker notifications to the window's thread as queued calls. A worker that outlives
+// Carries worker events to the window's thread as queued calls. A worker that outlives
 // the window posts into nothing instead of into a destroyed object.
 
 #include <QObject>
@@ -8,14 +8,14 @@
 #include <memory>
 #include <mutex>
 
-#include "crawl/Notification.h"
+#include "crawl/CrawlEvent.h"
 
-class NotificationBridge : public INotificationSink {
+class NotificationBridge : public IEventSink {
   public:
-    using Handler = std::function<void(const CrawlNotification&)>;
+    using Handler = std::function<void(const CrawlEvent&)>;
     NotificationBridge(QObject* context, Handler handler);
-    void Post(CrawlNotification n) override;
-    // Called by the window when it goes: later notifications are dropped.
+    void Post(CrawlEvent n) override;
+    // Called by the window when it goes: later events are dropped.
     void Detach();
 
   private:

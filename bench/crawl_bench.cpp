@@ -11,7 +11,7 @@
 #include "StandInServer.h"
 #include "crawl/CrawlWorker.h"
 #include "crawl/CurlFetcher.h"
-#include "crawl/NotificationQueue.h"
+#include "crawl/EventQueue.h"
 #include "crawl/SearchAddress.h"
 
 namespace {
@@ -101,7 +101,7 @@ void BM_Crawl2000(benchmark::State& state) {
         state.PauseTiming();
         std::filesystem::remove(dir + "/data.db");
         std::filesystem::remove(dir + "/data.db-wal");
-        auto queue = std::make_shared<NotificationQueue>();
+        auto queue = std::make_shared<EventQueue>();
         CrawlJob job;
         job.pNotify = queue;
         job.pRunControl = std::make_shared<RunControlWord>(RunState::Empty);
@@ -116,7 +116,7 @@ void BM_Crawl2000(benchmark::State& state) {
         state.PauseTiming();
         int saved = 0;
         while (auto n = queue->Take(std::chrono::milliseconds(0))) {
-            saved += n->message == WM_CRAWL_RECORD_SAVED;
+            saved += n->As<ev::RecordSaved>() != nullptr;
         }
         if (saved != kPages * kPerPage) {
             state.SkipWithError("not every company was stored");

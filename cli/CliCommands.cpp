@@ -10,9 +10,9 @@
 #include <optional>
 
 #include "cli/CliOptions.h"
+#include "crawl/CollectSession.h"
 #include "crawl/CurlFetcher.h"
-#include "crawl/NotificationQueue.h"
-#include "crawl/RunController.h"
+#include "crawl/EventQueue.h"
 #include "store/ExportRecords.h"
 #include "store/ModuleDirectory.h"
 #include "store/RecordStore.h"
@@ -48,7 +48,10 @@ class Progress {
     void Update(int page, int records) {
         if (tty_) {
             const int width = 30;
-            int filled = last_ > 0 ? std::min(width, page * width / last_) : 0;
+            const int filled =
+                last_ > 0 ? static_cast<int>(std::min<long long>(
+                                width, std::max(0LL, static_cast<long long>(page) * width / last_)))
+                          : 0;
             std::fprintf(stderr, "\r[%s%s] page %d / %d, records %d",
                          std::string(filled, '#').c_str(), std::string(width - filled, '-').c_str(),
                          page, last_, records);
@@ -68,13 +71,9 @@ class Progress {
     bool tty_;
 };
 
-// A job for the typed condition (UTF-8 on the terminal, GBK in the core) reporting to `queue`.
-CrawlJob JobOf(const CliOptions& o, int mode, std::shared_ptr<NotificationQueue> queue) {
-    CrawlJob job;
-    job.pNotify = std::move(queue);
-    job.nMode = mode;
-    job.strCondition = text::Utf8ToGbk(o.industry) + "^" + text::Utf8ToGbk(o.region);
-    return job;
+// The typed condition (UTF-8 on the terminal) as the core keeps it: GBK industry "^" region.
+std::string ConditionOf(const CliOptions& o) {
+    return text::Utf8ToGbk(o.industry) + "^" + text::Utf8ToGbk(o.region);
 }
 
 std::string StorePathOf(const CliOptions& o) {
@@ -85,40 +84,47 @@ struct PreCollectResult {
     bool ok = false;
     std::int64_t pages = 0;
     std::int64_t matches = 0;
+    std::string reason;  // why it failed
 };
 
 PreCollectResult PreCollect(const CliOptions& o) {
     SteadyClock clock;
-    RunController rc(clock);
-    auto queue = std::make_shared<NotificationQueue>();
-    rc.StartWorker(JobOf(o, CRAWL_MODE_PRECOLLECT, queue));
+    auto queue = std::make_shared<EventQueue>();
+    CollectSession session(clock, queue);
     PreCollectResult result;
-    for (;;) {
-        if (g_stopSignal) {
-            rc.Shutdown(std::chrono::seconds(1));
-            return result;
-        }
-        auto n = queue->Take(kPoll);
-        if (!n) {
+    try {
+        session.StartPreCollect(ConditionOf(o));
+    } catch (const std::system_error&) {
+        result.reason = kCannotStartThread;
+        return result;
+    }
+    while (!g_stopSignal) {
+        auto event = queue->Take(kPoll);
+        if (!event) {
             continue;
         }
-        if (n->message == WM_CRAWL_PRECOLLECTED) {
-            result = {true, n->wParam, n->lParam};
+        SessionUpdate u = session.Handle(*event);
+        if (u.kind == SessionUpdate::Kind::PreCollected) {
+            result = {true, u.pages, u.matches, {}};
+            break;
         }
-        if (n->message == WM_CRAWL_PRECOLLECTED || n->message == WM_CRAWL_NET_FAILED) {
-            rc.Shutdown(std::chrono::seconds(5));
-            return result;
+        if (u.kind == SessionUpdate::Kind::PreCollectFailed) {
+            result.reason = u.reason;
+            break;
         }
     }
+    session.Shutdown(std::chrono::seconds(5));
+    return result;
 }
 
-// The exit code when a pre-collect gave no totals (stopped, or no session); none when it did.
+// The exit code when a pre-collect gave no totals (stopped, or the directory out of reach);
+// none when it did.
 std::optional<int> PreCollectFailed(const PreCollectResult& r) {
     if (g_stopSignal) {
         return kExitStopped;
     }
     if (!r.ok) {
-        return Fail("网络连接失败！");
+        return Fail("网络连接失败！" + (r.reason.empty() ? std::string() : "（" + r.reason + "）"));
     }
     return std::nullopt;
 }
@@ -132,6 +138,43 @@ int RunPreCollect(const CliOptions& o) {
     return kExitOk;
 }
 
+// One line on stderr for a page that is kept as a failure.
+void NameFailure(const KeptFailure& f) {
+    if (f.kind == KeptFailure::Kind::ResultPage) {
+        std::cerr << "未能获取：第 " << f.page << " 页 " << f.address;
+    } else {
+        std::cerr << "未能获取：" << text::GbkToUtf8(f.title) << " 的联系页 " << f.address;
+    }
+    std::cerr << "（" << f.reason << "，共尝试 " << f.tries << " 次）" << std::endl;
+}
+
+// The message and exit code of a run that ended as `end` says.
+int ReportRunEnd(const RunEnd& end) {
+    for (const KeptFailure& f : end.failures) {
+        NameFailure(f);
+    }
+    switch (end.how) {
+        case RunEnd::How::Finished:
+            if (end.failures.empty()) {
+                std::cerr << "操作成功完成！" << std::endl;
+                return kExitOk;
+            }
+            std::cerr << "操作完成，有 " << end.failures.size()
+                      << " 个页面未能获取，已保存，可用 collect --retry-failed 重试。" << std::endl;
+            return kExitIncomplete;
+        case RunEnd::How::Stopped:
+            std::cerr << "操作停止！" << std::endl;
+            return kExitStopped;
+        case RunEnd::How::NetFailed:
+            return Fail("网络连接失败！（" + end.reason + "）下次采集从当前页继续。");
+        case RunEnd::How::StoreFailed:
+            return Fail("数据库错误，采集已停止：" + end.reason);
+        case RunEnd::How::Crashed:
+            return Fail("采集线程异常结束：" + end.reason);
+    }
+    return kExitFailure;
+}
+
 int RunCollect(const CliOptions& o) {
     std::unique_ptr<RecordStore> store;
     try {
@@ -140,118 +183,98 @@ int RunCollect(const CliOptions& o) {
         return Fail(e.what());
     }
 
-    int lastPage = 0;
-    if (o.lastPage) {
-        lastPage = *o.lastPage;
+    CollectRequest request;
+    request.condition = ConditionOf(o);
+    request.pacing = {o.every, o.waitSeconds, o.timeoutSeconds};
+    if (o.retryFailed) {
+        try {
+            if (store->CountKeptFailures() == 0) {
+                std::cerr << "没有需要重试的页面。" << std::endl;
+                return kExitOk;
+            }
+        } catch (const StoreError& e) {
+            return Fail(e.what());
+        }
     } else {
-        PreCollectResult r = PreCollect(o);
-        if (auto failed = PreCollectFailed(r)) {
-            return *failed;
+        if (o.lastPage) {
+            request.lastPage = *o.lastPage;
+        } else {
+            PreCollectResult r = PreCollect(o);
+            if (auto failed = PreCollectFailed(r)) {
+                return *failed;
+            }
+            std::cerr << "pages: " << r.pages << ", matches: " << r.matches << std::endl;
+            if (r.matches == 0) {
+                std::cerr << "没有找到符合条件的记录，无需采集。" << std::endl;
+                return kExitOk;
+            }
+            request.lastPage = static_cast<int>(r.pages);
         }
-        std::cerr << "pages: " << r.pages << ", matches: " << r.matches << std::endl;
-        if (r.matches == 0) {
-            std::cerr << "没有找到符合条件的记录，无需采集。" << std::endl;
-            return kExitOk;
+        try {
+            request.startPage =
+                o.startPage ? *o.startPage : std::max(1, store->LoadLastPageIndex());
+        } catch (const StoreError& e) {
+            return Fail(e.what());
         }
-        lastPage = static_cast<int>(r.pages);
-    }
-    int startPage = 1;
-    try {
-        startPage = o.startPage ? *o.startPage : std::max(1, store->LoadLastPageIndex());
-    } catch (const StoreError& e) {
-        return Fail(e.what());
-    }
-    if (startPage > lastPage) {
-        return Fail("起始采集页码不能大于总页面个数!（起始 " + std::to_string(startPage) + "，共 " +
-                        std::to_string(lastPage) + " 页）",
-                    kExitUsage);
+        if (request.startPage > request.lastPage) {
+            return Fail("起始采集页码不能大于总页面个数!（起始 " +
+                            std::to_string(request.startPage) + "，共 " +
+                            std::to_string(request.lastPage) + " 页）",
+                        kExitUsage);
+        }
     }
 
     SteadyClock clock;
-    RunController rc(clock);
-    auto queue = std::make_shared<NotificationQueue>();
-    CrawlJob job = JobOf(o, CRAWL_MODE_COLLECT, queue);
-    job.nStartPage = startPage;
-    job.nLastPage = lastPage;
-    job.strStorePath = store->Path();
-    rc.BeginRun({o.every, o.waitSeconds, o.timeoutSeconds});
+    auto queue = std::make_shared<EventQueue>();
+    CollectSession session(clock, queue);
     try {
-        rc.StartWorker(job);
+        if (o.retryFailed) {
+            session.StartRetry(request, *store);
+        } else {
+            session.StartCollect(request, *store);
+        }
     } catch (const std::system_error&) {
         return Fail(kCannotStartThread);
+    } catch (const StoreError& e) {
+        return Fail(e.what());
     }
 
-    Progress progress(lastPage);
-    int records = 0;
-    int page = startPage;
-    int exitCode = -1;
-    std::string message;
-    while (exitCode < 0) {
-        if (g_stopSignal && rc.Running()) {
-            rc.Stop();
-            exitCode = kExitStopped;
+    Progress progress(request.lastPage);
+    std::optional<RunEnd> end;
+    while (!end) {
+        if (g_stopSignal && session.Running()) {
+            end = session.Stop()->end;
             break;
         }
-        if (auto n = queue->Take(kPoll)) {
-            switch (n->message) {
-                case WM_CRAWL_PAGE_STARTED:
-                    page = static_cast<int>(n->lParam);
-                    rc.OnPageStarted(page);
-                    try {
-                        store->SaveLastPageIndex(page);
-                    } catch (const StoreError& e) {
-                        message = e.what();
-                        exitCode = kExitFailure;
-                    }
-                    progress.Update(page, records);
+        if (auto event = queue->Take(kPoll)) {
+            SessionUpdate u = session.Handle(*event);
+            switch (u.kind) {
+                case SessionUpdate::Kind::PageStarted:
+                case SessionUpdate::Kind::RecordSaved:
+                    progress.Update(session.Page(), session.Records());
                     break;
-                case WM_CRAWL_RECORD_SAVED:
-                    ++records;
-                    rc.OnRecordSaved(static_cast<int>(n->lParam));
-                    progress.Update(page, records);
-                    break;
-                case WM_CRAWL_FINISHED:
-                    rc.OnRunEnded();
-                    exitCode = kExitOk;
-                    break;
-                case WM_CRAWL_STORE_FAILED:
-                    rc.OnRunEnded();
-                    message = "数据库错误，采集已停止：" + n->error;
-                    exitCode = kExitFailure;
-                    break;
-                case WM_CRAWL_NET_FAILED:
-                    rc.OnRunEnded();
-                    message = "网络连接失败！";
-                    exitCode = kExitFailure;
+                case SessionUpdate::Kind::RunEnded:
+                    end = u.end;
                     break;
                 default:
                     break;
             }
         }
         try {
-            rc.Tick();
+            session.Tick();
         } catch (const std::system_error&) {
-            message = kCannotStartThread;
-            exitCode = kExitFailure;
+            session.Stop();
+            end = RunEnd{RunEnd::How::Crashed, kCannotStartThread, {}};
         }
     }
     // Every worker finishes the record in hand; what it stores meanwhile is still counted.
-    rc.Shutdown(std::chrono::seconds(60));
-    while (auto n = queue->Take(std::chrono::milliseconds(0))) {
-        if (n->message == WM_CRAWL_RECORD_SAVED) {
-            ++records;
-        }
+    session.Shutdown(std::chrono::seconds(60));
+    while (auto event = queue->Take(std::chrono::milliseconds(0))) {
+        session.Handle(*event);
     }
-    progress.Update(page, records);
+    progress.Update(session.Page(), session.Records());
     progress.Done();
-    if (!message.empty()) {
-        std::cerr << message << std::endl;
-    } else if (exitCode == kExitStopped) {
-        std::cerr << "操作停止！" << std::endl;
-    } else {
-        std::cerr << "操作成功完成！" << std::endl;
-    }
-    return exitCode;
+    return ReportRunEnd(*end);
 }
 
 int RunExport(const CliOptions& o) {
@@ -295,8 +318,8 @@ int RunCli(const std::vector<std::string>& args) {
         return kExitOk;
     }
     using C = CliOptions::Command;
-    if ((o.command == C::PreCollect || o.command == C::Collect) && o.industry.empty() &&
-        o.region.empty()) {
+    if ((o.command == C::PreCollect || (o.command == C::Collect && !o.retryFailed)) &&
+        o.industry.empty() && o.region.empty()) {
         return Fail("请至少指定一项采集条件！", kExitUsage);
     }
     CurlGlobalInit();

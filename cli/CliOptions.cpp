@@ -33,12 +33,16 @@ std::string CliUsage(CliOptions::Command command) {
         case C::Collect:
             return head +
                    "collect [--industry TEXT] [--region TEXT] [--start P] [--last L]\n"
-                   "                         [--every N] [--wait S] [--timeout T]\n"
+                   "                         [--every N] [--wait S] [--timeout T] "
+                   "[--retry-failed]\n"
                    "  从第 P 页（默认：上次采集到的页）采集到第 L "
                    "页（默认：预采集得到的总页数）。\n"
                    "  每采集 N 条记录暂停 S 秒（默认 30 条、10 秒）；T 秒（默认 50）无新记录时\n"
                    "  从当前页重新开始。Ctrl+C 停止采集：正在处理的记录保存后退出（退出码 "
-                   "130）。\n";
+                   "130）。\n"
+                   "  重试后仍未能获取的页面保存在数据库中；--retry-failed 重新获取这些页面。\n"
+                   "  退出码：0 全部保存；3 已采集到最后一页，但有页面未能获取；1 数据库、文件或\n"
+                   "  网络错误；2 参数错误；130 已停止。\n";
         case C::Export:
             return head +
                    "export --format text|csv [--encoding gbk|utf-8] FILE\n"
@@ -133,6 +137,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             if (!number(a, 1, n))
                 return std::nullopt;
             o.lastPage = n;
+        } else if (o.command == C::Collect && a == "--retry-failed") {
+            o.retryFailed = true;
         } else if (o.command == C::Collect && a == "--every") {
             if (!number(a, 0, o.every))
                 return std::nullopt;

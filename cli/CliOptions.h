@@ -2,7 +2,7 @@
 // The command line of collector-cli:
 //   collector-cli [--store PATH] precollect [--industry TEXT] [--region TEXT]
 //   collector-cli [--store PATH] collect [--industry TEXT] [--region TEXT] [--start P] [--last L]
-//                                        [--every N] [--wait S] [--timeout T]
+//                                        [--every N] [--wait S] [--timeout T] [--retry-failed]
 //   collector-cli [--store PATH] export --format text|csv [--encoding gbk|utf-8] FILE
 //   collector-cli [--store PATH] clear
 
@@ -22,7 +22,8 @@ struct CliOptions {
     int every = 30;
     int waitSeconds = 10;
     int timeoutSeconds = 50;
-    std::string format;  // "text" or "csv"
+    bool retryFailed = false;  // collect: fetch the kept failures again instead
+    std::string format;        // "text" or "csv"
     std::string encoding = "gbk";
     std::string file;
 };

@@ -12,7 +12,7 @@
 
 CSpiderThread::CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher,
                              RecordWriterFactory openStore, std::shared_ptr<StopToken> stop,
-                             int workerId)
+                             int workerId, BackoffWaiter wait)
     : m_nKind(job.nKind),
       m_nMode(job.nMode),
       m_nStartPage(job.nStartPage),
@@ -22,35 +22,50 @@ CSpiderThread::CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher
       m_job(std::move(job)),
       m_pFetcher(std::move(fetcher)),
       m_openStore(std::move(openStore)),
-      m_pStop(std::move(stop)),
-      m_nWorkerId(workerId) {}
+      m_pStop(stop ? std::move(stop) : std::make_shared<StopToken>()),
+      m_nWorkerId(workerId),
+      m_wait(wait ? std::move(wait) : RealTimeWaiter()) {
+    for (const KeptFailure& f : m_job.failures) {
+        auto& kept = f.kind == KeptFailure::Kind::ContactPage ? m_keptContacts : m_keptPages;
+        kept[f.address] = f;
+    }
+}
 
-void CSpiderThread::Post(int message, std::int64_t wParam, std::int64_t lParam, std::int64_t rowId,
-                         std::string error) {
+void CSpiderThread::Post(CrawlEventBody body) {
     if (m_job.pNotify) {
-        m_job.pNotify->Post(
-            CrawlNotification{message, wParam, lParam, m_nWorkerId, rowId, std::move(error)});
+        m_job.pNotify->Post(CrawlEvent{m_nWorkerId, std::move(body)});
     }
 }
 
 bool CSpiderThread::StopRequested() const {
-    return m_pStop && m_pStop->StopRequested();
+    return m_pStop->StopRequested();
+}
+
+IRecordWriter& CSpiderThread::Store() {
+    if (!m_pStore) {
+        m_pStore = m_openStore(m_strStorePath);
+    }
+    return *m_pStore;
 }
 
 int CSpiderThread::RunJob() {
     if (!m_pFetcher->OpenSession()) {
-        Post(WM_CRAWL_NET_FAILED, 0, -2);
+        Post(ev::NetFailed{"HTTP session could not be opened"});
         return 0;
     }
-    if (m_nMode == CRAWL_MODE_PRECOLLECT) {
-        PreCollect();
-    } else if (m_nMode == CRAWL_MODE_COLLECT) {
-        try {
+    try {
+        if (m_nMode == CRAWL_MODE_PRECOLLECT) {
+            PreCollect();
+        } else if (m_nMode == CRAWL_MODE_COLLECT) {
             CollectPages();
-        } catch (const StoreError& e) {
-            // The record was not stored: it is neither counted nor reported, and the crawl ends.
-            Post(WM_CRAWL_STORE_FAILED, 0, m_nRecords, 0, e.what());
+        } else if (m_nMode == CRAWL_MODE_RETRY) {
+            RetryFailures();
         }
+    } catch (const StoreError& e) {
+        // The record was not stored: it is neither counted nor reported, and the crawl ends.
+        Post(ev::StoreFailed{e.what()});
+    } catch (const Outage& e) {
+        Post(ev::NetFailed{e.reason});
     }
     return 1;
 }
@@ -63,11 +78,46 @@ std::string CSpiderThread::BuildKeyword() {
     return KeywordFor(m_strIndustry, m_strRegion);
 }
 
+CSpiderThread::Attempt CSpiderThread::FetchWithRetries(const std::string& address) {
+    Attempt a;
+    for (;;) {
+        a.result = m_pFetcher->FetchPage(address);
+        ++a.tries;
+        if (a.result.ok || !a.result.retryable || a.tries > m_job.retry.maxRetries) {
+            return a;
+        }
+        if (m_wait(m_job.retry.WaitBefore(a.tries, a.result), *m_pStop)) {
+            a.stopped = true;
+            return a;
+        }
+    }
+}
+
+void CSpiderThread::NoteOutcome(const FetchResult& result) {
+    if (result.ok || !result.retryable) {
+        m_nFailuresInARow = 0;
+        return;
+    }
+    m_strLastReason = result.reason;
+    if (++m_nFailuresInARow >= m_job.retry.outageAfter) {
+        throw Outage{result.reason};
+    }
+}
+
 void CSpiderThread::PreCollect() {
     if (m_nKind != CRAWL_KIND_MEMBER) {
         return;
     }
-    std::string page = m_pFetcher->FetchPage(PreCollectAddress(BuildKeyword()));
+    Attempt a = FetchWithRetries(PreCollectAddress(BuildKeyword()));
+    if (a.stopped) {
+        return;
+    }
+    if (!a.result.ok) {
+        // Without the first page nothing is known: never report it as "no matches".
+        Post(ev::NetFailed{a.result.reason});
+        return;
+    }
+    const std::string& page = a.result.body;
     static const std::string found = text::Utf8ToGbk("共找到");
     static const std::string matching = text::Utf8ToGbk("条符合");
     static const std::string pagesStart = text::Utf8ToGbk("total-page\">共");
@@ -78,7 +128,17 @@ void CSpiderThread::PreCollect() {
     if (pages == 0) {
         pages = 1;
     }
-    Post(WM_CRAWL_PRECOLLECTED, pages, matches);
+    Post(ev::PreCollected{pages, matches});
+}
+
+KeptFailure& CSpiderThread::Keep(KeptFailure failure) {
+    failure.condition = m_strCondition;
+    failure.id = Store().KeepFailure(failure);
+    auto& kept = failure.kind == KeptFailure::Kind::ContactPage ? m_keptContacts : m_keptPages;
+    KeptFailure& slot = kept[failure.address];
+    slot = std::move(failure);
+    Post(ev::FetchFailed{slot});
+    return slot;
 }
 
 void CSpiderThread::CollectPages() {
@@ -91,15 +151,86 @@ void CSpiderThread::CollectPages() {
         if (StopRequested()) {
             return;
         }
-        Post(WM_CRAWL_PAGE_STARTED, 0, p);
-        std::string page = m_pFetcher->FetchPage(ResultPageAddress(keyword, static_cast<int>(p)));
-        if (!ParseListingPage(ListingBlockOf(page))) {
+        m_nPage = static_cast<int>(p);
+        Post(ev::PageStarted{m_nPage});
+        const std::string address = ResultPageAddress(keyword, m_nPage);
+        Attempt a = FetchWithRetries(address);
+        if (a.stopped) {
             return;
+        }
+        auto kept = m_keptPages.find(address);
+        if (!a.result.ok) {
+            KeptFailure f;
+            f.kind = KeptFailure::Kind::ResultPage;
+            f.page = m_nPage;
+            f.address = address;
+            f.reason = a.result.reason;
+            f.tries = a.tries + (kept != m_keptPages.end() ? kept->second.tries : 0);
+            Keep(std::move(f));
+            NoteOutcome(a.result);
+            continue;
+        }
+        NoteOutcome(a.result);
+        if (!ParseListingPage(ListingBlockOf(a.result.body))) {
+            return;
+        }
+        // A page kept from an earlier run is read whole now: it is no longer a failure.
+        if (kept != m_keptPages.end()) {
+            Store().DropFailure(kept->second.id);
+            Post(ev::FailureHealed{kept->second.id});
+            m_keptPages.erase(kept);
         }
     }
     if (!StopRequested()) {
-        Post(WM_CRAWL_FINISHED, 0, 0);
+        Post(ev::Finished{});
     }
+}
+
+void CSpiderThread::RetryFailures() {
+    m_nRecords = 0;
+    for (const KeptFailure& f : m_job.failures) {
+        if (WaitWhilePaused() == Gate::Stop) {
+            return;
+        }
+        if (f.kind == KeptFailure::Kind::ResultPage) {
+            RetryPage(f);
+        } else {
+            RetryContact(f);
+        }
+        if (StopRequested()) {
+            return;
+        }
+    }
+    Post(ev::Finished{});
+}
+
+void CSpiderThread::RetryPage(const KeptFailure& f) {
+    m_strCondition = f.condition;
+    BuildKeyword();  // the region filter of that search
+    m_nPage = f.page;
+    Attempt a = FetchWithRetries(f.address);
+    if (a.stopped) {
+        return;
+    }
+    if (!a.result.ok) {
+        KeptFailure again = f;
+        again.reason = a.result.reason;
+        again.tries += a.tries;
+        Keep(std::move(again));
+        NoteOutcome(a.result);
+        return;
+    }
+    NoteOutcome(a.result);
+    if (ParseListingPage(ListingBlockOf(a.result.body))) {
+        Store().DropFailure(f.id);
+        Post(ev::FailureHealed{f.id});
+    }
+}
+
+void CSpiderThread::RetryContact(const KeptFailure& f) {
+    m_strCondition = f.condition;
+    m_nPage = f.page;
+    ParseContactPage(f.title, f.address);
 }
 
 CSpiderThread::Gate CSpiderThread::WaitWhilePaused() {
@@ -114,11 +245,7 @@ CSpiderThread::Gate CSpiderThread::WaitWhilePaused() {
         if (word != RunState::Pause) {
             return Gate::Go;
         }
-        if (m_pStop) {
-            m_pStop->WaitFor(std::chrono::milliseconds(kPausePollMs));
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPausePollMs));
-        }
+        m_pStop->WaitFor(std::chrono::milliseconds(kPausePollMs));
     }
 }
 
@@ -148,13 +275,78 @@ bool CSpiderThread::ParseListingPage(std::string block) {
 }
 
 void CSpiderThread::ParseContactPage(std::string name, std::string address) {
-    std::string page = m_pFetcher->FetchPage(address);
-    MemberRecord record = ExtractContactFields(page);
-    record.title = std::move(name);
-    if (!m_pStore) {
-        m_pStore = m_openStore(m_strStorePath);
+    // An entry without a contact address is no company to recognise again.
+    RunLedger* ledger = address.empty() ? nullptr : m_job.pLedger.get();
+    if (ledger != nullptr) {
+        switch (ledger->Take(address, m_pStop.get())) {
+            case RunLedger::Claim::Mine:
+                break;
+            case RunLedger::Claim::Done:
+            case RunLedger::Claim::Stopped:
+                return;
+        }
     }
-    std::int64_t rowId = m_pStore->AppendMemberRecord(record);
-    ++m_nRecords;
-    Post(WM_CRAWL_RECORD_SAVED, 0, m_nRecords, rowId);
+    // Whatever leaves this function, the address is no longer in hand.
+    struct Hand {
+        RunLedger* ledger;
+        const std::string& address;
+        bool done = false;
+        ~Hand() {
+            if (ledger != nullptr) {
+                done ? ledger->Done(address) : ledger->Release(address);
+            }
+        }
+    } hand{ledger, address};
+
+    Attempt a = FetchWithRetries(address);
+    if (a.stopped) {
+        return;
+    }
+    auto kept = m_keptContacts.find(address);
+    // A definite answer (404 and the like) still gives the company's row, with its name only.
+    if (a.result.ok || !a.result.retryable) {
+        MemberRecord record = ExtractContactFields(a.result.ok ? a.result.body : std::string());
+        record.title = std::move(name);
+        record.contact = address;
+        std::int64_t rowId = 0;
+        if (kept != m_keptContacts.end() && kept->second.rowId != 0) {
+            rowId = kept->second.rowId;
+            Store().FillMemberRecord(rowId, record);
+            Store().DropFailure(kept->second.id);
+        } else {
+            rowId = Store().AppendMemberRecord(record);
+        }
+        hand.done = true;
+        ++m_nRecords;
+        const bool filled = kept != m_keptContacts.end();
+        Post(ev::RecordSaved{rowId, m_nRecords, address, filled});
+        if (filled) {
+            Post(ev::FailureHealed{kept->second.id});
+            m_keptContacts.erase(kept);
+        }
+        NoteOutcome(a.result);
+        return;
+    }
+    // Still failing: the company keeps its place with what is known, and the page is kept.
+    KeptFailure f;
+    f.kind = KeptFailure::Kind::ContactPage;
+    f.page = m_nPage;
+    f.address = address;
+    f.title = name;
+    f.reason = a.result.reason;
+    f.tries = a.tries;
+    if (kept != m_keptContacts.end()) {
+        f.rowId = kept->second.rowId;
+        f.tries += kept->second.tries;
+    } else {
+        MemberRecord record;
+        record.title = std::move(name);
+        record.contact = address;
+        f.rowId = Store().AppendMemberRecord(record);
+        ++m_nRecords;
+        Post(ev::RecordSaved{f.rowId, m_nRecords, address, false});
+    }
+    hand.done = true;
+    Keep(std::move(f));
+    NoteOutcome(a.result);
 }

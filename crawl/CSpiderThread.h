@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -20,15 +21,19 @@ using RecordWriterFactory = std::function<std::unique_ptr<IRecordWriter>(const s
 class CSpiderThread {
   public:
     CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher,
-                  RecordWriterFactory openStore, std::shared_ptr<StopToken> stop, int workerId);
+                  RecordWriterFactory openStore, std::shared_ptr<StopToken> stop, int workerId,
+                  BackoffWaiter wait = RealTimeWaiter());
 
-    // 1 when the session opened (whatever the mode then did), 0 when it did not.
+    // 1 when the session opened (whatever the mode then did), 0 when it did not. Store and
+    // network failures that end the job are posted; anything else escapes to the caller.
     int RunJob();
     void PreCollect();
     void CollectPages();
+    // Fetches every kept failure of the job again.
+    void RetryFailures();
     // False when it met STOP at an entry boundary.
     bool ParseListingPage(std::string block);
-    // Fetches one contact page and appends its record; throws StoreError.
+    // Fetches one contact page and stores its record; throws StoreError and Outage.
     void ParseContactPage(std::string name, std::string address);
     std::string BuildKeyword();
 
@@ -44,12 +49,29 @@ class CSpiderThread {
 
     static constexpr int kPausePollMs = 1000;
 
+    // Thrown when too many fetches in a row failed: the directory is out of reach.
+    struct Outage {
+        std::string reason;
+    };
+
   private:
     enum class Gate { Go, Stop };
+    struct Attempt {
+        FetchResult result;
+        int tries = 0;
+        bool stopped = false;  // a stop came during a back-off wait
+    };
     Gate WaitWhilePaused();
     bool StopRequested() const;
-    void Post(int message, std::int64_t wParam, std::int64_t lParam, std::int64_t rowId = 0,
-              std::string error = {});
+    void Post(CrawlEventBody body);
+    IRecordWriter& Store();
+    Attempt FetchWithRetries(const std::string& address);
+    // Counts a failure that can be retried toward an outage; a fetch that was answered ends
+    // the count.
+    void NoteOutcome(const FetchResult& result);
+    KeptFailure& Keep(KeptFailure failure);
+    void RetryPage(const KeptFailure& failure);
+    void RetryContact(const KeptFailure& failure);
 
     CrawlJob m_job;
     std::unique_ptr<IPageFetcher> m_pFetcher;
@@ -57,4 +79,10 @@ class CSpiderThread {
     std::unique_ptr<IRecordWriter> m_pStore;
     std::shared_ptr<StopToken> m_pStop;
     int m_nWorkerId;
+    BackoffWaiter m_wait;
+    int m_nPage = 0;  // the result page in hand
+    int m_nFailuresInARow = 0;
+    std::string m_strLastReason;
+    std::map<std::string, KeptFailure> m_keptContacts;  // by address
+    std::map<std::string, KeptFailure> m_keptPages;     // by address
 };

@@ -2,17 +2,22 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "crawl/Notification.h"
+#include "crawl/CrawlEvent.h"
+#include "crawl/RetryPolicy.h"
 #include "crawl/RunControl.h"
+#include "crawl/RunLedger.h"
+#include "store/KeptFailure.h"
 
 inline constexpr int CRAWL_KIND_MEMBER = 1;
 inline constexpr int CRAWL_MODE_PRECOLLECT = 1;
 inline constexpr int CRAWL_MODE_COLLECT = 2;
+inline constexpr int CRAWL_MODE_RETRY = 3;  // fetch the kept failures again
 
 // The settings a driver hands to one worker.
 struct CrawlJob {
-    std::shared_ptr<INotificationSink> pNotify;
+    std::shared_ptr<IEventSink> pNotify;
     std::shared_ptr<RunControlWord> pRunControl;
     int nKind = CRAWL_KIND_MEMBER;
     int nMode = 0;
@@ -20,4 +25,10 @@ struct CrawlJob {
     int nLastPage = 0;
     std::string strCondition;  // GBK: industry "^" region, any length
     std::string strStorePath;  // the store that collected records are appended to
+    // The companies of the run, shared by every worker of it (none: no company is skipped).
+    std::shared_ptr<RunLedger> pLedger;
+    // Kept failures: in retry mode what to fetch again; in collect mode the ones the pages may
+    // meet again (a contact page that succeeds now fills its kept row).
+    std::vector<KeptFailure> failures;
+    RetryPolicy retry;
 };

@@ -26,15 +26,27 @@ std::unique_ptr<CrawlWorker> CrawlWorker::Start(CrawlJob job, const CrawlDeps& d
     std::unique_ptr<CrawlWorker> worker(new CrawlWorker());
     worker->state_ = std::make_shared<State>();
     worker->id_ = ++serial;
-    auto spider = std::make_shared<CSpiderThread>(
-        std::move(job), deps.makeFetcher(), deps.openStore, worker->state_->stop, worker->id_);
-    worker->thread_ = std::thread([spider, state = worker->state_]() mutable {
+    std::shared_ptr<IEventSink> sink = job.pNotify;
+    auto spider =
+        std::make_shared<CSpiderThread>(std::move(job), deps.makeFetcher(), deps.openStore,
+                                        worker->state_->stop, worker->id_, deps.wait);
+    worker->thread_ = std::thread([spider, sink, id = worker->id_,
+                                   state = worker->state_]() mutable {
+        ev::WorkerEnded end;
         try {
             spider->RunJob();
+        } catch (const std::exception& e) {
+            end = {true, e.what()};
         } catch (...) {
-            // Nothing may escape a worker thread; failures the driver must see are posted.
+            end = {true, "unknown exception"};
         }
-        spider.reset();  // closes the HTTP session and the store before the end is announced
+        try {
+            spider.reset();  // closes the HTTP session and the store before the end is announced
+        } catch (...) {
+        }
+        if (sink) {
+            sink->Post(CrawlEvent{id, std::move(end)});
+        }
         {
             std::lock_guard<std::mutex> lock(state->mutex);
             state->done = true;

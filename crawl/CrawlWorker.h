@@ -1,5 +1,6 @@
 #pragma once
 // A crawl worker on a thread of its own, with the handle its owner keeps to stop and join it.
+// Its last event is always WorkerEnded, also when something unexpected escapes the job.
 
 #include <chrono>
 #include <functional>
@@ -12,6 +13,7 @@
 struct CrawlDeps {
     std::function<std::unique_ptr<IPageFetcher>()> makeFetcher;
     RecordWriterFactory openStore;
+    BackoffWaiter wait;  // the back-off between retries; real time when empty
 };
 CrawlDeps DefaultCrawlDeps();
 

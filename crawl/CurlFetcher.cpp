@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <mutex>
-#include <thread>
+#include <string_view>
 
 void CurlGlobalInit() {
     static std::once_flag once;
@@ -82,6 +83,7 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
 struct IdleWatch {
     std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
     curl_off_t moved = 0;
+    long idleSeconds = 5;
 };
 
 int CheckIdle(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
@@ -92,10 +94,80 @@ int CheckIdle(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t u
         watch->last = now;
         return 0;
     }
-    return now - watch->last >= std::chrono::seconds(CurlFetcher::kIdleTimeoutSeconds) ? 1 : 0;
+    return now - watch->last >= std::chrono::seconds(watch->idleSeconds) ? 1 : 0;
+}
+
+// Collects the Retry-After header of the last answer (redirects reset it).
+size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
+    auto* retryAfter = static_cast<std::string*>(user);
+    const size_t n = size * count;
+    std::string_view line(data, n);
+    if (line.rfind("HTTP/", 0) == 0) {
+        retryAfter->clear();
+    }
+    constexpr std::string_view kName = "retry-after:";
+    if (line.size() > kName.size() &&
+        std::equal(kName.begin(), kName.end(), line.begin(), [](char a, char b) {
+            return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
+        std::string_view value = line.substr(kName.size());
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+            value.remove_prefix(1);
+        }
+        while (!value.empty() && (value.back() == '\r' || value.back() == '\n' ||
+                                  value.back() == ' ' || value.back() == '\t')) {
+            value.remove_suffix(1);
+        }
+        retryAfter->assign(value);
+    }
+    return n;
+}
+
+bool RetryableCurlCode(CURLcode rc) {
+    switch (rc) {
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_ABORTED_BY_CALLBACK:  // the idle watch
+        case CURLE_PARTIAL_FILE:
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+        case CURLE_WEIRD_SERVER_REPLY:
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
+
+std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value, std::time_t now) {
+    if (value.empty()) {
+        return std::nullopt;
+    }
+    std::chrono::seconds wait{0};
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        // Saturate instead of overflowing on an absurd number; the cap applies below.
+        long long s = 0;
+        for (char c : value) {
+            s = std::min<long long>(s * 10 + (c - '0'), 1000000);
+        }
+        wait = std::chrono::seconds(s);
+    } else {
+        const std::string copy(value);
+        const std::time_t when = curl_getdate(copy.c_str(), nullptr);
+        if (when == -1) {
+            return std::nullopt;
+        }
+        wait = std::chrono::seconds(when > now ? when - now : 0);
+    }
+    return std::min(wait, std::chrono::seconds(CurlFetcher::kMaxRetryAfterSeconds));
+}
 
 CurlFetcher::~CurlFetcher() {
     if (curl_ != nullptr) {
@@ -128,38 +200,50 @@ bool CurlFetcher::OpenSession() {
     curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, CheckIdle);
     curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, WriteBody);
+    curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, ReadHeader);
+    curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errorBuffer_);
     return true;
 }
 
-std::string CurlFetcher::FetchPage(const std::string& address) {
+FetchResult CurlFetcher::FetchPage(const std::string& address) {
     if (curl_ == nullptr) {
-        return {};
+        return FetchResult::Failure("HTTP session not open", false);
     }
     curl_easy_setopt(curl_, CURLOPT_URL, address.c_str());
-    for (int attempt = 0;; ++attempt) {
-        BodyReader reader;
-        IdleWatch idle;
-        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reader);
-        curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &idle);
-        CURLcode rc = curl_easy_perform(curl_);
-        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, nullptr);
-        curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, nullptr);
-        if (rc == CURLE_OK) {
-            long status = 0;
-            curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
-            return status == 200 ? std::move(reader.Text()) : std::string();
+    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, limits_.lowSpeedBytes);
+    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, limits_.lowSpeedSeconds);
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT, limits_.totalSeconds);
+    BodyReader reader;
+    IdleWatch idle;
+    idle.idleSeconds = limits_.idleSeconds;
+    std::string retryAfter;
+    errorBuffer_[0] = '\0';
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reader);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &idle);
+    curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &retryAfter);
+    const CURLcode rc = curl_easy_perform(curl_);
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(curl_, CURLOPT_HEADERDATA, nullptr);
+    if (rc != CURLE_OK) {
+        std::string reason = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(rc);
+        if (rc == CURLE_WRITE_ERROR) {
+            reason = "page larger than 16 MiB";
+        } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
+            reason = "no data for " + std::to_string(limits_.idleSeconds) + " s";
         }
-        // One more try, a second later, when no connection could be made at all. A request
-        // that went out (also over a reused connection) had its connection.
-        long requestBytes = 0;
-        curl_easy_getinfo(curl_, CURLINFO_REQUEST_SIZE, &requestBytes);
-        const bool connectFailed =
-            rc == CURLE_COULDNT_CONNECT ||
-            ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) &&
-             requestBytes == 0);
-        if (!connectFailed || attempt > 0) {
-            return {};
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryDelayMs));
+        return FetchResult::Failure(std::move(reason), RetryableCurlCode(rc));
     }
+    long status = 0;
+    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+    if (status == 200) {
+        return FetchResult::Page(std::move(reader.Text()));
+    }
+    FetchResult failure =
+        FetchResult::Failure("HTTP " + std::to_string(status),
+                             RetryableStatus(static_cast<int>(status)), static_cast<int>(status));
+    if (failure.retryable) {
+        failure.retryAfter = ParseRetryAfter(retryAfter, std::time(nullptr));
+    }
+    return failure;
 }

@@ -2,11 +2,13 @@
 
 #include <string>
 
-// Fetches pages for one worker. FetchPage returns the page text, or the empty text when the
-// fetch failed for any reason.
+#include "crawl/FetchResult.h"
+
+// Fetches pages for one worker. A fetch gives the page or says why it failed; it never waits
+// to try again (the worker's retry rules do).
 class IPageFetcher {
   public:
     virtual ~IPageFetcher() = default;
     virtual bool OpenSession() = 0;
-    virtual std::string FetchPage(const std::string& address) = 0;
+    virtual FetchResult FetchPage(const std::string& address) = 0;
 };

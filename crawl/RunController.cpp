@@ -18,6 +18,9 @@ void RunController::StartWorker(CrawlJob job) {
     word_->store(RunState::Empty);
     std::unique_ptr<CrawlWorker> worker = launch_(job);
     if (current_) {
+        // One crawl at a time: the worker before is told to leave (it finishes its record in
+        // hand) and is joined once it has.
+        current_->RequestStop();
         retired_.push_back(std::move(current_));
     }
     current_ = std::move(worker);

@@ -36,7 +36,8 @@ class RunController {
 
     std::shared_ptr<RunControlWord> Word() const { return word_; }
 
-    // Zeroes the run-control word and starts a worker for `job` (its word is set here).
+    // Zeroes the run-control word and starts a worker for `job` (its word is set here); the
+    // worker started before is told to stop.
     // Throws std::system_error when no thread can be had.
     void StartWorker(CrawlJob job);
 
@@ -47,7 +48,7 @@ class RunController {
     bool Running() const { return running_; }
     bool Paused() const { return pauseEnd_.has_value(); }
 
-    // The driver's notifications, on its own thread.
+    // The driver's notifications, on its own thread. `count`: the run's records so far.
     void OnPageStarted(int page);
     void OnRecordSaved(int count);
     void OnRunEnded();  // finished, or the store failed

@@ -11,13 +11,18 @@ namespace {
 class NoPages : public IPageFetcher {
   public:
     bool OpenSession() override { return true; }
-    std::string FetchPage(const std::string&) override { return {}; }
+    FetchResult FetchPage(const std::string&) override {
+        return FetchResult::Failure("HTTP 404", false, 404);  // each company keeps its name only
+    }
 };
 
 class CountingStore : public IRecordWriter {
   public:
     explicit CountingStore(int* count) : count_(count) {}
     std::int64_t AppendMemberRecord(const MemberRecord&) override { return ++*count_; }
+    void FillMemberRecord(std::int64_t, const MemberRecord&) override { __builtin_trap(); }
+    std::int64_t KeepFailure(const KeptFailure&) override { __builtin_trap(); }
+    void DropFailure(std::int64_t) override { __builtin_trap(); }
 
   private:
     int* count_;

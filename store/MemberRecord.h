@@ -17,6 +17,9 @@ struct MemberRecord {
     std::string fax{};
     std::string address{};
     std::string zip{};
+    // The contact page the details came from: stored with the row (not one of the nine texts),
+    // so a company is known again by it.
+    std::string contact{};
 
     static constexpr int kFieldCount = 9;
 

@@ -65,6 +65,9 @@ class RecordStore::Statement {
         for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
             *fields[i] = FieldToText(stmt_, i);
         }
+        if (sqlite3_column_count(stmt_) > MemberRecord::kFieldCount) {
+            r.contact = FieldToText(stmt_, MemberRecord::kFieldCount);
+        }
         return r;
     }
 
@@ -127,9 +130,10 @@ void RecordStore::CreateMissingTables() {
     {
         Statement probe(*this,
                         "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
-                        "('T_MEMBER_CHINA','T_CONFIG')");
+                        "('T_MEMBER_CHINA','T_CONFIG','T_FAILURE')");
         probe.Step();
-        if (sqlite3_column_int(probe.get(), 0) == 2) {
+        if (sqlite3_column_int(probe.get(), 0) == 3) {
+            AddContactColumn();
             return;
         }
     }
@@ -140,12 +144,41 @@ void RecordStore::CreateMissingTables() {
             "id INTEGER PRIMARY KEY AUTOINCREMENT, "
             "title TEXT DEFAULT '', person TEXT DEFAULT '', sex TEXT DEFAULT '', "
             "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
-            "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '')");
+            "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '', "
+            "contact TEXT DEFAULT '')");
+        Exec(
+            "CREATE TABLE IF NOT EXISTS T_FAILURE ("
+            "id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
+            "address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
+            "reason TEXT DEFAULT '', tries INTEGER DEFAULT 0, rowid_kept INTEGER DEFAULT 0, "
+            "time TEXT DEFAULT '', UNIQUE (kind, address))");
         Statement has(*this, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_CONFIG'");
         if (!has.Step()) {
             Exec("CREATE TABLE T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT)");
             Exec("INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', '1')");
         }
+        Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    AddContactColumn();
+}
+
+void RecordStore::AddContactColumn() {
+    // Files written before rows remembered their contact address get the column, empty.
+    Statement probe(*this,
+                    "SELECT 1 FROM pragma_table_info('T_MEMBER_CHINA') WHERE name='contact'");
+    if (!probe.Step()) {
+        Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN contact TEXT DEFAULT ''");
+    }
+}
+
+template <typename F>
+void RecordStore::InTransaction(F&& body) {
+    Exec("BEGIN IMMEDIATE");
+    try {
+        body();
         Exec("COMMIT");
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -193,8 +226,8 @@ void RecordStore::CheckFileStillThere() {
 std::int64_t RecordStore::AppendMemberRecord(const MemberRecord& record) {
     CheckFileStillThere();
     if (append_ == nullptr) {
-        const std::string sql =
-            std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns + ") VALUES (?,?,?,?,?,?,?,?,?)";
+        const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+                                ", contact) VALUES (?,?,?,?,?,?,?,?,?,?)";
         if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &append_,
                                nullptr) != SQLITE_OK) {
             Fail("prepare");
@@ -208,6 +241,12 @@ std::int64_t RecordStore::AppendMemberRecord(const MemberRecord& record) {
             sqlite3_clear_bindings(append_);
             Fail("bind");
         }
+    }
+    const std::string contact = text::GbkToUtf8(record.contact);
+    if (sqlite3_bind_text(append_, MemberRecord::kFieldCount + 1, contact.data(),
+                          static_cast<int>(contact.size()), SQLITE_TRANSIENT) != SQLITE_OK) {
+        sqlite3_clear_bindings(append_);
+        Fail("bind");
     }
     const int rc = sqlite3_step(append_);
     const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_);
@@ -229,7 +268,8 @@ std::optional<MemberRecord> RecordStore::NewestMemberRecord() {
 }
 
 std::optional<MemberRecord> RecordStore::MemberRecordById(std::int64_t id) {
-    Statement st(*this, std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA WHERE id=?");
+    Statement st(*this,
+                 std::string("SELECT ") + kColumns + ", contact FROM T_MEMBER_CHINA WHERE id=?");
     sqlite3_bind_int64(st.get(), 1, id);
     if (!st.Step()) {
         return std::nullopt;
@@ -253,7 +293,89 @@ bool RecordStore::HasMemberRecords() {
 }
 
 void RecordStore::ClearMemberRecords() {
-    Exec("DELETE FROM T_MEMBER_CHINA");
+    InTransaction([&] {
+        Exec("DELETE FROM T_MEMBER_CHINA");
+        Exec("DELETE FROM T_FAILURE");
+    });
+}
+
+void RecordStore::FillMemberRecord(std::int64_t rowId, const MemberRecord& record) {
+    CheckFileStillThere();
+    Statement st(*this,
+                 "UPDATE T_MEMBER_CHINA SET person=?, sex=?, job=?, mobile=?, phone=?, fax=?, "
+                 "address=?, zip=? WHERE id=?");
+    auto fields = record.Fields();
+    for (int i = 1; i < MemberRecord::kFieldCount; ++i) {
+        st.BindText(i, text::GbkToUtf8(*fields[i]));
+    }
+    sqlite3_bind_int64(st.get(), MemberRecord::kFieldCount, rowId);
+    st.Step();
+}
+
+std::int64_t RecordStore::KeepFailure(const KeptFailure& f) {
+    CheckFileStillThere();
+    std::int64_t id = 0;
+    InTransaction([&] {
+        Statement st(*this,
+                     "INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
+                     "rowid_kept, time) VALUES (?,?,?,?,?,?,?,?,datetime('now','localtime')) "
+                     "ON CONFLICT (kind, address) DO UPDATE SET reason=excluded.reason, "
+                     "tries=excluded.tries, time=excluded.time, page=excluded.page, "
+                     "rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN excluded.rowid_kept "
+                     "ELSE rowid_kept END");
+        st.BindText(1, KindName(f.kind));
+        sqlite3_bind_int(st.get(), 2, f.page);
+        st.BindText(3, text::GbkToUtf8(f.address));
+        st.BindText(4, text::GbkToUtf8(f.title));
+        st.BindText(5, text::GbkToUtf8(f.condition));
+        st.BindText(6, f.reason);
+        sqlite3_bind_int(st.get(), 7, f.tries);
+        sqlite3_bind_int64(st.get(), 8, f.rowId);
+        st.Step();
+        Statement id_of(*this, "SELECT id FROM T_FAILURE WHERE kind=? AND address=?");
+        id_of.BindText(1, KindName(f.kind));
+        id_of.BindText(2, text::GbkToUtf8(f.address));
+        if (id_of.Step()) {
+            id = sqlite3_column_int64(id_of.get(), 0);
+        }
+    });
+    return id;
+}
+
+void RecordStore::DropFailure(std::int64_t failureId) {
+    CheckFileStillThere();
+    Statement st(*this, "DELETE FROM T_FAILURE WHERE id=?");
+    sqlite3_bind_int64(st.get(), 1, failureId);
+    st.Step();
+}
+
+std::vector<KeptFailure> RecordStore::KeptFailures() {
+    Statement st(*this,
+                 "SELECT id, kind, page, address, title, condition, reason, tries, rowid_kept, "
+                 "time FROM T_FAILURE ORDER BY id");
+    std::vector<KeptFailure> out;
+    while (st.Step()) {
+        KeptFailure f;
+        f.id = sqlite3_column_int64(st.get(), 0);
+        f.kind = ColumnView(st.get(), 1) == "page" ? KeptFailure::Kind::ResultPage
+                                                   : KeptFailure::Kind::ContactPage;
+        f.page = sqlite3_column_int(st.get(), 2);
+        f.address = FieldToText(st.get(), 3);
+        f.title = FieldToText(st.get(), 4);
+        f.condition = FieldToText(st.get(), 5);
+        f.reason = std::string(ColumnView(st.get(), 6));
+        f.tries = sqlite3_column_int(st.get(), 7);
+        f.rowId = sqlite3_column_int64(st.get(), 8);
+        f.time = std::string(ColumnView(st.get(), 9));
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
+std::int64_t RecordStore::CountKeptFailures() {
+    Statement st(*this, "SELECT count(*) FROM T_FAILURE");
+    st.Step();
+    return sqlite3_column_int64(st.get(), 0);
 }
 
 void RecordStore::ForEachMemberRow(const std::function<void(const RawRow&)>& visit) {

@@ -1,6 +1,8 @@
 #pragma once
-// The record store: a SQLite file holding the collected companies (T_MEMBER_CHINA) and the one
-// lasting setting, the page a crawl started last (T_CONFIG 'lastpageindex').
+// The record store: a SQLite file holding the collected companies (T_MEMBER_CHINA, each row with
+// the contact address it came from), the pages that still failed after their retries
+// (T_FAILURE) and the one lasting setting, the page a crawl started last (T_CONFIG
+// 'lastpageindex').
 //
 // One RecordStore is one connection and belongs to one thread; the window and every crawl
 // worker open their own. The file is in WAL mode with a busy time-out, so readers never wait
@@ -13,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/MemberRecord.h"
 #include "store/RecordWriter.h"
@@ -35,12 +38,20 @@ class RecordStore : public IRecordWriter {
     void SaveLastPageIndex(int page);
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override;
+    void FillMemberRecord(std::int64_t rowId, const MemberRecord& record) override;
+
+    std::int64_t KeepFailure(const KeptFailure& failure) override;
+    void DropFailure(std::int64_t failureId) override;
+    // Every kept failure, oldest first.
+    std::vector<KeptFailure> KeptFailures();
+    std::int64_t CountKeptFailures();
 
     std::optional<MemberRecord> NewestMemberRecord();
     std::optional<MemberRecord> MemberRecordById(std::int64_t id);
     // At most 40 records, newest first, each handed over as soon as it is read.
     void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver);
     bool HasMemberRecords();
+    // Removes every record and with them the kept failures (their rows are gone).
     void ClearMemberRecords();
 
     // Every row in id order as its nine stored UTF-8 texts (null as empty), for the export.
@@ -55,6 +66,9 @@ class RecordStore : public IRecordWriter {
     void Exec(const char* sql);
     [[noreturn]] void Fail(const char* what);
     void CreateMissingTables();
+    void AddContactColumn();
+    template <typename F>
+    void InTransaction(F&& body);
     void CheckFileStillThere();
 
     std::string path_;

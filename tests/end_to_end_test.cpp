@@ -4,7 +4,7 @@
 #include "DirectorySite.h"
 #include "TempDir.h"
 #include "crawl/CrawlWorker.h"
-#include "crawl/NotificationQueue.h"
+#include "crawl/EventQueue.h"
 #include "store/ExportRecords.h"
 #include "store/RecordStore.h"
 
@@ -19,7 +19,7 @@ class EndToEnd : public ::testing::Test {
         ServeFixtureSite(server);
         store = std::make_unique<RecordStore>(dir.File("data.db"));
     }
-    std::vector<CrawlNotification> Run(int mode, int start, int last) {
+    std::vector<EventNote> Run(int mode, int start, int last) {
         return RunFixtureJob(mode, start, last, store->Path(), word);
     }
     std::vector<MemberRecord> Rows() {

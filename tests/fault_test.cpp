@@ -15,7 +15,7 @@
 #include "DirectorySite.h"
 #include "TempDir.h"
 #include "crawl/CrawlWorker.h"
-#include "crawl/NotificationQueue.h"
+#include "crawl/EventQueue.h"
 #include "store/RecordStore.h"
 
 using namespace standin;
@@ -23,7 +23,7 @@ using namespace standin;
 namespace {
 
 struct Outcome {
-    std::vector<CrawlNotification> notes;
+    std::vector<EventNote> notes;
     std::vector<MemberRecord> rows;  // UTF-8
     int Saved() const {
         int n = 0;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -20,9 +22,15 @@ class FetcherTest : public ::testing::Test {
         server.UseAsProxy();
         ASSERT_TRUE(fetcher.OpenSession());
     }
-    std::string Fetch(const std::string& path, Reply reply) {
+    FetchResult Result(const std::string& path, Reply reply) {
         server.Route("search.tarvola.com" + path, std::move(reply));
         return fetcher.FetchPage("http://search.tarvola.com" + path);
+    }
+    // The body of a page that came, or "" for a failure (which must then say why).
+    std::string Fetch(const std::string& path, Reply reply) {
+        FetchResult r = Result(path, std::move(reply));
+        EXPECT_EQ(r.ok, r.reason.empty()) << path << ": " << r.reason;
+        return r.ok ? r.body : std::string();
     }
     static Reply Body(std::string body, int status = 200) {
         Reply r;
@@ -67,12 +75,85 @@ TEST_F(FetcherTest, SendsExactlyTheTwoHeadersThroughTheProxy) {
     EXPECT_EQ(r.headers.count("cookie"), 0u);
 }
 
-TEST_F(FetcherTest, AnythingButTwoHundredIsEmpty) {
-    EXPECT_EQ(Fetch("/404", Body("missing", 404)), "");
-    EXPECT_EQ(Fetch("/500", Body("broken", 500)), "");
+TEST_F(FetcherTest, EveryFailureSaysWhyAndWhetherToTryAgain) {
+    struct Case {
+        int status;
+        bool retryable;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {404, false, "HTTP 404"}, {410, false, "HTTP 410"}, {403, false, "HTTP 403"},
+        {429, true, "HTTP 429"},  {500, true, "HTTP 500"},  {503, true, "HTTP 503"},
+        {204, false, "HTTP 204"},
+    };
+    for (const Case& c : cases) {
+        FetchResult r = Result("/s" + std::to_string(c.status), Body("page", c.status));
+        EXPECT_FALSE(r.ok) << c.status;
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.retryable, c.retryable) << c.status;
+        EXPECT_EQ(r.reason, c.reason);
+        EXPECT_EQ(r.Definite(), c.status >= 400 && c.status < 500 && c.status != 429);
+    }
     // The page is fetched again each time: nothing is cached.
     EXPECT_EQ(Fetch("/again", Body("one")), "one");
     EXPECT_EQ(Fetch("/again", Body("two")), "two");
+}
+
+TEST_F(FetcherTest, RetryAfterInSecondsOrAsADate) {
+    const std::time_t now = std::time(nullptr);
+    char date[64];
+    std::tm tm{};
+    const std::time_t inThirty = now + 30;
+    gmtime_r(&inThirty, &tm);
+    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    struct Case {
+        std::string value;
+        std::optional<long> seconds;
+    };
+    const Case cases[] = {
+        {"7", 7}, {"0", 0}, {"99999999999999999999", 120}, {date, 30}, {"soon", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        Reply busy = Body("busy", 429);
+        busy.headers = {{"Retry-After", c.value}};
+        FetchResult r = Result("/busy", busy);
+        ASSERT_TRUE(r.retryable);
+        if (!c.seconds) {
+            EXPECT_FALSE(r.retryAfter.has_value()) << c.value;
+            continue;
+        }
+        ASSERT_TRUE(r.retryAfter.has_value()) << c.value;
+        EXPECT_NEAR(static_cast<double>(r.retryAfter->count()), static_cast<double>(*c.seconds),
+                    2.0)
+            << c.value;
+    }
+    EXPECT_EQ(ParseRetryAfter("", now), std::nullopt);
+    EXPECT_EQ(ParseRetryAfter("Thu, 01 Jan 1970 00:00:00 GMT", now), std::chrono::seconds(0));
+}
+
+TEST_F(FetcherTest, TricklingServerIsAbandoned) {
+    // One byte every 300 ms keeps the idle watch happy but stays far below the slowest rate a
+    // transfer may have (shortened here to 1 KiB in 1 s).
+    CurlFetcher::Limits limits;
+    limits.lowSpeedSeconds = 1;
+    fetcher.SetLimits(limits);
+    Reply trickle = Body(std::string(200, 't'));
+    trickle.kind = Reply::Kind::Trickle;
+    trickle.trickleMs = 300;
+    auto t0 = std::chrono::steady_clock::now();
+    FetchResult r = Result("/trickle", trickle);
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.retryable);
+    EXPECT_FALSE(r.reason.empty());
+    EXPECT_LT(seconds, 10.0);
+    // The whole-transfer cap holds too.
+    limits = {};
+    limits.totalSeconds = 1;
+    fetcher.SetLimits(limits);
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Result("/trickle", trickle).ok);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 10.0);
 }
 
 TEST_F(FetcherTest, FollowsRedirectsButNotForever) {
@@ -119,14 +200,19 @@ TEST_F(FetcherTest, SilentServerFailsAfterAboutFiveSeconds) {
     EXPECT_LT(seconds, 9.0);
 }
 
-TEST_F(FetcherTest, RefusedPortAndBadAddressesAreEmpty) {
-    // A port nobody listens on: refused at once, tried again after a second.
-    auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(fetcher.FetchPage("http://127.0.0.1:1/x"), "");
-    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_GE(seconds, 0.9);
-    EXPECT_EQ(fetcher.FetchPage("http:///nohost"), "");
-    EXPECT_EQ(fetcher.FetchPage(""), "");
+TEST_F(FetcherTest, RefusedPortAndBadAddresses) {
+    // A port nobody listens on: refused at once, worth trying again later.
+    FetchResult refused = fetcher.FetchPage("http://127.0.0.1:1/x");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(refused.retryable);
+    EXPECT_NE(refused.reason.find("onnect"), std::string::npos) << refused.reason;
+    // Addresses that can never work are definite.
+    for (const char* bad : {"http:///nohost", ""}) {
+        FetchResult r = fetcher.FetchPage(bad);
+        EXPECT_FALSE(r.ok);
+        EXPECT_FALSE(r.retryable) << bad;
+        EXPECT_FALSE(r.reason.empty());
+    }
 }
 
 TEST_F(FetcherTest, OversizedPageIsAbandoned) {

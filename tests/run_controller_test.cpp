@@ -6,8 +6,11 @@
 
 #include "FakeCrawlParts.h"
 #include "ManualClock.h"
-#include "crawl/NotificationQueue.h"
+#include "TempDir.h"
+#include "crawl/CollectSession.h"
+#include "crawl/EventQueue.h"
 #include "crawl/RunController.h"
+#include "store/RecordStore.h"
 
 namespace {
 
@@ -97,7 +100,7 @@ TEST(RunController, ZeroSettingsAndStopAreRespected) {
     EXPECT_FALSE(rc.Running());
 }
 
-TEST(RunController, WatchdogStopsTheStalledWorkerBeforeStartingAFreshOne) {
+TEST(RunController, WatchdogRestartStoresNoCompanyTwice) {
     // Page 1 holds A and B; fetching B's contact page stalls the first worker until released.
     auto pages = std::make_shared<FakeFetcher::Shared>();
     auto rows = std::make_shared<MemoryStore::Shared>();
@@ -110,7 +113,7 @@ TEST(RunController, WatchdogStopsTheStalledWorkerBeforeStartingAFreshOne) {
         struct Blocking : FakeFetcher {
             Blocking(std::shared_ptr<Shared> s, std::function<void(const std::string&)> hook)
                 : FakeFetcher(std::move(s)), hook_(std::move(hook)) {}
-            std::string FetchPage(const std::string& a) override {
+            FetchResult FetchPage(const std::string& a) override {
                 hook_(a);
                 return FakeFetcher::FetchPage(a);
             }
@@ -143,16 +146,17 @@ TEST(RunController, WatchdogStopsTheStalledWorkerBeforeStartingAFreshOne) {
     deps.makeFetcher = blockingFetcher;
     deps.openStore = [rows](const std::string&) { return std::make_unique<MemoryStore>(rows); };
     ManualClock clock;
-    RunController rc(clock, [&](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
-    auto queue = std::make_shared<NotificationQueue>();
-    CrawlJob job;
-    job.pNotify = queue;
-    job.nMode = CRAWL_MODE_COLLECT;
-    job.nStartPage = 1;
-    job.nLastPage = 2;
-    job.strCondition = "x";
-    rc.BeginRun({30, 10, 5});
-    rc.StartWorker(job);
+    TempDir dir;
+    RecordStore progress(dir.File("data.db"));  // keeps the page in progress
+    auto queue = std::make_shared<EventQueue>();
+    CollectSession session(clock, queue,
+                           [&](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+    CollectRequest request;
+    request.condition = "x";
+    request.startPage = 1;
+    request.lastPage = 2;
+    request.pacing = {30, 10, 5};
+    session.StartCollect(request, progress);
     auto release = [&] {
         {
             std::lock_guard<std::mutex> lock(gateMutex);
@@ -166,46 +170,52 @@ TEST(RunController, WatchdogStopsTheStalledWorkerBeforeStartingAFreshOne) {
         ~Finally() { f(); }
     } finally{[&] {
         release();
-        rc.Shutdown(seconds(30));
+        session.Shutdown(seconds(30));
     }};
 
-    auto pump = [&](int until) {  // hands notifications to the controller until `until` arrives
+    std::optional<RunEnd> ended;
+    auto pump = [&](auto done) {  // hands events to the session until `done` says so
         for (;;) {
             auto n = queue->Take(seconds(10));
             if (!n) {
                 return false;
             }
-            if (n->message == WM_CRAWL_PAGE_STARTED) {
-                rc.OnPageStarted(static_cast<int>(n->lParam));
-            } else if (n->message == WM_CRAWL_RECORD_SAVED) {
-                rc.OnRecordSaved(static_cast<int>(n->lParam));
-            } else if (n->message == WM_CRAWL_FINISHED) {
-                rc.OnRunEnded();
+            SessionUpdate u = session.Handle(*n);
+            if (u.kind == SessionUpdate::Kind::RunEnded) {
+                ended = u.end;
             }
-            if (n->message == until) {
+            if (done(u)) {
                 return true;
             }
         }
     };
-    ASSERT_TRUE(pump(WM_CRAWL_RECORD_SAVED));  // A stored; the first worker now stalls on B
+    using K = SessionUpdate::Kind;
+    ASSERT_TRUE(pump([](const SessionUpdate& u) { return u.kind == K::RecordSaved; }));
     {
+        // A is stored; the first worker now stalls on B.
         std::unique_lock<std::mutex> lock(gateMutex);
         ASSERT_TRUE(gateCv.wait_for(lock, seconds(10), [&] { return firstBlocked; }));
     }
     clock.Advance(seconds(5));
-    rc.Tick();
-    ASSERT_EQ(rc.Restarts(), 1);
-    ASSERT_TRUE(pump(WM_CRAWL_FINISHED));  // the fresh worker walks pages 1 and 2
+    session.Tick();
+    ASSERT_EQ(session.Restarts(), 1);
+    // The fresh worker skips A, waits for the B in the stalled worker's hand, and goes on.
     release();
-    EXPECT_TRUE(rc.Shutdown(seconds(10)));
+    ASSERT_TRUE(pump([](const SessionUpdate& u) { return u.kind == K::RunEnded; }));
+    EXPECT_EQ(ended->how, RunEnd::How::Finished);
+    EXPECT_TRUE(session.Shutdown(seconds(10)));
+    while (auto n = queue->Take(std::chrono::milliseconds(0))) {
+        session.Handle(*n);
+    }
+    EXPECT_EQ(session.Records(), 3);  // counted across the restart
 
     std::vector<std::string> titles;
     for (auto& r : rows->rows) {
         titles.push_back(r.title);
     }
-    // The stalled worker finishes the record in hand (B) and walks no further.
     std::sort(titles.begin(), titles.end());
-    EXPECT_EQ(titles, (std::vector<std::string>{"a", "a", "b", "b", "c"}));
+    EXPECT_EQ(titles, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(bFetches, 1);
     int page2 = 0;
     for (auto& a : pages->fetched) {
         page2 += a.find("_p-2_") != std::string::npos;

@@ -3,10 +3,11 @@
 #include <chrono>
 #include <thread>
 
+#include "EventNote.h"
 #include "FakeCrawlParts.h"
 #include "StandInServer.h"
 #include "crawl/CSpiderThread.h"
-#include "crawl/NotificationQueue.h"
+#include "crawl/EventQueue.h"
 #include "crawl/SearchAddress.h"
 
 using standin::Gbk;
@@ -27,7 +28,7 @@ std::string ContactAddress(const std::string& contact) {
 }
 
 struct Collected {
-    std::vector<CrawlNotification> notes;
+    std::vector<EventNote> notes;
     std::vector<std::pair<int, std::int64_t>> Messages() const {
         std::vector<std::pair<int, std::int64_t>> out;
         for (auto& n : notes) {
@@ -61,12 +62,12 @@ class SpiderTest : public ::testing::Test {
     Collected Drain() {
         Collected c;
         while (auto n = queue->Take(std::chrono::milliseconds(0))) {
-            c.notes.push_back(*n);
+            c.notes.emplace_back(*n);
         }
         return c;
     }
 
-    std::shared_ptr<NotificationQueue> queue = std::make_shared<NotificationQueue>();
+    std::shared_ptr<EventQueue> queue = std::make_shared<EventQueue>();
     std::shared_ptr<RunControlWord> word = std::make_shared<RunControlWord>(RunState::Empty);
     std::shared_ptr<StopToken> stop = std::make_shared<StopToken>();
     std::shared_ptr<FakeFetcher::Shared> pages = std::make_shared<FakeFetcher::Shared>();
@@ -106,7 +107,7 @@ TEST_F(SpiderTest, SessionFailureAndOtherKindsAndModes) {
     EXPECT_EQ(got.notes[0].lParam, -2);
 
     pages->sessionOpens = true;
-    EXPECT_EQ(Make(3, 1, 3)->RunJob(), 1);  // no such mode
+    EXPECT_EQ(Make(9, 1, 3)->RunJob(), 1);  // no such mode
     auto spider = Make(CRAWL_MODE_COLLECT, 1, 3);
     spider->m_nKind = 2;  // no such section
     spider->CollectPages();
@@ -116,7 +117,7 @@ TEST_F(SpiderTest, SessionFailureAndOtherKindsAndModes) {
 
 TEST_F(SpiderTest, WalksThePagesInOrder) {
     Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + Entry("B", "", "b") + kBlockEnd);
-    // Page 2 cannot be fetched: only its WM_CRAWL_PAGE_STARTED, then the walk goes on.
+    // Page 2 cannot be fetched: it is kept as a failure, then the walk goes on.
     Page(ResultPage(3), kBlockStart + Entry("C", "", "c") + kBlockEnd);
     Page(ContactAddress("a"), "");
     Make(CRAWL_MODE_COLLECT, 1, 3)->RunJob();
@@ -125,6 +126,7 @@ TEST_F(SpiderTest, WalksThePagesInOrder) {
                                                   {WM_CRAWL_RECORD_SAVED, 1},
                                                   {WM_CRAWL_RECORD_SAVED, 2},
                                                   {WM_CRAWL_PAGE_STARTED, 2},
+                                                  {WM_CRAWL_FETCH_FAILED, 2},
                                                   {WM_CRAWL_PAGE_STARTED, 3},
                                                   {WM_CRAWL_RECORD_SAVED, 3},
                                                   {WM_CRAWL_FINISHED, 0}}));
@@ -142,6 +144,7 @@ TEST_F(SpiderTest, StartBeyondLastFinishesAtOnce) {
     EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_FINISHED, 0}}));
     EXPECT_TRUE(pages->fetched.empty());
 
+    Page(ResultPage(3), "");
     Make(CRAWL_MODE_COLLECT, 3, 3)->RunJob();
     EXPECT_EQ(Drain().Messages(),
               (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 3}, {WM_CRAWL_FINISHED, 0}}));

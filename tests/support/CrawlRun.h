@@ -7,16 +7,17 @@
 #include <vector>
 
 #include "DirectorySite.h"
+#include "EventNote.h"
 #include "crawl/CrawlWorker.h"
-#include "crawl/NotificationQueue.h"
+#include "crawl/EventQueue.h"
 
 namespace standin {
 
-inline std::vector<CrawlNotification> RunFixtureJob(
+inline std::vector<EventNote> RunFixtureJob(
     int mode, int start, int last, const std::string& storePath,
     std::shared_ptr<RunControlWord> word = std::make_shared<RunControlWord>(RunState::Empty),
     std::chrono::seconds limit = std::chrono::seconds(60)) {
-    auto queue = std::make_shared<NotificationQueue>();
+    auto queue = std::make_shared<EventQueue>();
     CrawlJob job;
     job.pNotify = queue;
     job.pRunControl = std::move(word);
@@ -30,9 +31,13 @@ inline std::vector<CrawlNotification> RunFixtureJob(
         worker->RequestStop();
         worker->Join(std::chrono::seconds(30));
     }
-    std::vector<CrawlNotification> notes;
+    std::vector<EventNote> notes;
     while (auto n = queue->Take(std::chrono::milliseconds(0))) {
-        notes.push_back(*n);
+        // Every worker ends with WorkerEnded; tests see it only when something escaped.
+        const auto* end = n->As<ev::WorkerEnded>();
+        if (end == nullptr || end->crashed) {
+            notes.emplace_back(*n);
+        }
     }
     return notes;
 }

@@ -40,6 +40,17 @@ inline void ServeFixtureSite(Server& server, int delayMs = 0) {
     totals.body = Gbk("共找到 2 条符合条件的企业 <span class=\"total-page\">共1页</span>");
     server.Route(Strip(PreCollectAddress(single)), totals);
     server.Route(Strip(ResultPageAddress(single, 1)), page("list-p1.html"));
+    // Any other search is answered, as the directory does, with a page that finds nothing;
+    // every other address is missing.
+    server.Fallback([](const Request& request) {
+        Reply r;
+        if (request.key.rfind("search.tarvola.com/", 0) == 0) {
+            r.body = Gbk("共找到 0 条符合条件的企业");
+        } else {
+            r.status = 404;
+        }
+        return r;
+    });
 }
 
 // The rows a full walk of the fixture site stores, in order (UTF-8).

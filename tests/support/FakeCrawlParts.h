@@ -1,7 +1,9 @@
 #pragma once
 // Canned pages and an in-memory store, for driving a crawl worker without network or disk.
 
+#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -11,11 +13,15 @@
 #include "store/RecordWriter.h"
 #include "store/StoreError.h"
 
+// Pages by address; an address without a page answers 404. `script` holds answers given
+// before the page, one per fetch (failures to retry, say); `throwOn` makes a fetch throw.
 class FakeFetcher : public IPageFetcher {
   public:
     struct Shared {
         std::mutex mutex;
         std::map<std::string, std::string> pages;
+        std::map<std::string, std::deque<FetchResult>> script;
+        std::string throwOn;
         std::vector<std::string> fetched;
         bool sessionOpens = true;
     };
@@ -25,11 +31,21 @@ class FakeFetcher : public IPageFetcher {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         return shared_->sessionOpens;
     }
-    std::string FetchPage(const std::string& address) override {
+    FetchResult FetchPage(const std::string& address) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         shared_->fetched.push_back(address);
+        if (address == shared_->throwOn) {
+            throw std::runtime_error("fetcher broke");
+        }
+        auto scripted = shared_->script.find(address);
+        if (scripted != shared_->script.end() && !scripted->second.empty()) {
+            FetchResult r = scripted->second.front();
+            scripted->second.pop_front();
+            return r;
+        }
         auto it = shared_->pages.find(address);
-        return it == shared_->pages.end() ? std::string() : it->second;
+        return it == shared_->pages.end() ? FetchResult::Failure("HTTP 404", false, 404)
+                                          : FetchResult::Page(it->second);
     }
 
   private:
@@ -41,6 +57,8 @@ class MemoryStore : public IRecordWriter {
     struct Shared {
         std::mutex mutex;
         std::vector<MemberRecord> rows;
+        std::map<std::int64_t, KeptFailure> failures;
+        std::int64_t nextFailureId = 1;
         int failAfter = -1;  // rows accepted before every append fails
     };
     explicit MemoryStore(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
@@ -53,6 +71,31 @@ class MemoryStore : public IRecordWriter {
         }
         shared_->rows.push_back(record);
         return static_cast<std::int64_t>(shared_->rows.size());
+    }
+    void FillMemberRecord(std::int64_t rowId, const MemberRecord& record) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        MemberRecord& row = shared_->rows.at(static_cast<size_t>(rowId - 1));
+        const std::string title = row.title;
+        row = record;
+        row.title = title;
+    }
+    std::int64_t KeepFailure(const KeptFailure& failure) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        for (auto& [id, kept] : shared_->failures) {
+            if (kept.kind == failure.kind && kept.address == failure.address) {
+                kept = failure;
+                kept.id = id;
+                return id;
+            }
+        }
+        const std::int64_t id = shared_->nextFailureId++;
+        shared_->failures[id] = failure;
+        shared_->failures[id].id = id;
+        return id;
+    }
+    void DropFailure(std::int64_t failureId) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->failures.erase(failureId);
     }
 
   private:

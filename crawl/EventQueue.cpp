@@ -1,6 +1,6 @@
-#include "crawl/NotificationQueue.h"
+#include "crawl/EventQueue.h"
 
-void NotificationQueue::Post(CrawlNotification n) {
+void EventQueue::Post(CrawlEvent n) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back(std::move(n));
@@ -8,12 +8,12 @@ void NotificationQueue::Post(CrawlNotification n) {
     ready_.notify_one();
 }
 
-std::optional<CrawlNotification> NotificationQueue::Take(std::chrono::milliseconds timeout) {
+std::optional<CrawlEvent> EventQueue::Take(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!ready_.wait_for(lock, timeout, [this] { return !queue_.empty(); })) {
         return std::nullopt;
     }
-    CrawlNotification n = std::move(queue_.front());
+    CrawlEvent n = std::move(queue_.front());
     queue_.pop_front();
     return n;
 }

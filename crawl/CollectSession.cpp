@@ -1,0 +1,219 @@
+#include "crawl/CollectSession.h"
+
+#include "store/RecordStore.h"
+
+CollectSession::CollectSession(const Clock& clock, std::shared_ptr<IEventSink> sink,
+                               RunController::Launcher launch)
+    : sink_(std::move(sink)), controller_(clock, std::move(launch)) {}
+
+CollectSession::~CollectSession() {
+    controller_.Shutdown(std::chrono::milliseconds(0));
+}
+
+void CollectSession::Launch(CrawlJob job) {
+    job.pNotify = sink_;
+    controller_.StartWorker(std::move(job));
+}
+
+void CollectSession::NoteCurrentWorker() {
+    const int id = controller_.CurrentWorkerId();
+    if (id != 0 && runOfWorker_.find(id) == runOfWorker_.end()) {
+        runOfWorker_[id] = runSerial_;
+    }
+}
+
+bool CollectSession::OfThisRun(int worker) const {
+    auto it = runOfWorker_.find(worker);
+    return runSerial_ != 0 && it != runOfWorker_.end() && it->second == runSerial_;
+}
+
+bool CollectSession::StartPreCollect(const std::string& condition, const RetryPolicy& retry) {
+    if (running_) {
+        return false;
+    }
+    CrawlJob job;
+    job.nMode = CRAWL_MODE_PRECOLLECT;
+    job.strCondition = condition;
+    job.retry = retry;
+    Launch(std::move(job));
+    precollectWorker_ = controller_.CurrentWorkerId();
+    runOfWorker_[precollectWorker_] = 0;  // no run's
+    return true;
+}
+
+void CollectSession::StartCollect(const CollectRequest& request, RecordStore& store) {
+    CrawlJob job;
+    job.nMode = CRAWL_MODE_COLLECT;
+    job.nStartPage = request.startPage;
+    job.nLastPage = request.lastPage;
+    job.strCondition = request.condition;
+    job.strStorePath = store.Path();
+    job.pLedger = std::make_shared<RunLedger>();
+    job.failures = store.KeptFailures();
+    job.retry = request.retry;
+    store_ = &store;
+    saveProgress_ = true;
+    ++runSerial_;
+    records_ = 0;
+    page_ = request.startPage;
+    failures_.clear();
+    precollectWorker_ = 0;
+    controller_.BeginRun(request.pacing);
+    running_ = true;
+    try {
+        Launch(std::move(job));
+    } catch (...) {
+        running_ = false;
+        controller_.OnRunEnded();
+        throw;
+    }
+    NoteCurrentWorker();
+}
+
+bool CollectSession::StartRetry(const CollectRequest& request, RecordStore& store) {
+    CrawlJob job;
+    job.nMode = CRAWL_MODE_RETRY;
+    job.strStorePath = store.Path();
+    job.pLedger = std::make_shared<RunLedger>();
+    job.failures = store.KeptFailures();
+    job.retry = request.retry;
+    if (job.failures.empty()) {
+        return false;
+    }
+    store_ = &store;
+    saveProgress_ = false;
+    ++runSerial_;
+    records_ = 0;
+    page_ = 0;
+    failures_.clear();
+    precollectWorker_ = 0;
+    controller_.BeginRun(request.pacing);
+    running_ = true;
+    try {
+        Launch(std::move(job));
+    } catch (...) {
+        running_ = false;
+        controller_.OnRunEnded();
+        throw;
+    }
+    NoteCurrentWorker();
+    return true;
+}
+
+SessionUpdate CollectSession::End(RunEnd::How how, std::string reason) {
+    running_ = false;
+    controller_.OnRunEnded();
+    SessionUpdate u;
+    u.kind = SessionUpdate::Kind::RunEnded;
+    u.end.how = how;
+    u.end.reason = std::move(reason);
+    for (const auto& [id, failure] : failures_) {
+        u.end.failures.push_back(failure);
+    }
+    return u;
+}
+
+std::optional<SessionUpdate> CollectSession::Stop() {
+    const bool wasRunning = running_;
+    precollectWorker_ = 0;
+    controller_.Stop();
+    if (!wasRunning) {
+        return std::nullopt;
+    }
+    return End(RunEnd::How::Stopped);
+}
+
+void CollectSession::Tick(bool allowRestart) {
+    controller_.Tick(allowRestart);
+    if (running_) {
+        NoteCurrentWorker();  // a watchdog restart's worker belongs to the same run
+    }
+}
+
+bool CollectSession::Shutdown(std::chrono::milliseconds timeout) {
+    running_ = false;
+    precollectWorker_ = 0;
+    return controller_.Shutdown(timeout);
+}
+
+SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
+    SessionUpdate u;
+    const bool current = event.worker == controller_.CurrentWorkerId();
+    const bool precollect = precollectWorker_ != 0 && event.worker == precollectWorker_;
+    const bool runWorker = current && running_ && OfThisRun(event.worker);
+
+    if (const auto* e = event.As<ev::PreCollected>()) {
+        if (precollect) {
+            precollectWorker_ = 0;
+            u.kind = SessionUpdate::Kind::PreCollected;
+            u.pages = e->pages;
+            u.matches = e->matches;
+        }
+    } else if (const auto* e = event.As<ev::NetFailed>()) {
+        if (precollect) {
+            precollectWorker_ = 0;
+            u.kind = SessionUpdate::Kind::PreCollectFailed;
+            u.reason = e->reason;
+        } else if (runWorker) {
+            return End(RunEnd::How::NetFailed, e->reason);
+        }
+    } else if (const auto* e = event.As<ev::PageStarted>()) {
+        if (runWorker) {
+            page_ = e->page;
+            controller_.OnPageStarted(e->page);
+            if (saveProgress_ && store_ != nullptr) {
+                try {
+                    store_->SaveLastPageIndex(e->page);
+                } catch (const StoreError& err) {
+                    controller_.Stop();
+                    return End(RunEnd::How::StoreFailed, err.what());
+                }
+            }
+            u.kind = SessionUpdate::Kind::PageStarted;
+            u.page = e->page;
+        }
+    } else if (const auto* e = event.As<ev::RecordSaved>()) {
+        // Stored whatever worker stored it; only this run's records count and pace the run.
+        u.kind = SessionUpdate::Kind::RecordSaved;
+        u.rowId = e->rowId;
+        if (OfThisRun(event.worker)) {
+            u.counted = true;
+            ++records_;
+            if (running_) {
+                controller_.OnRecordSaved(records_);
+            }
+        }
+    } else if (const auto* e = event.As<ev::FetchFailed>()) {
+        if (OfThisRun(event.worker)) {
+            failures_[e->failure.id] = e->failure;
+            u.kind = SessionUpdate::Kind::FetchFailed;
+            u.failure = e->failure;
+        }
+    } else if (const auto* e = event.As<ev::FailureHealed>()) {
+        if (OfThisRun(event.worker)) {
+            failures_.erase(e->failureId);
+        }
+    } else if (event.As<ev::Finished>() != nullptr) {
+        if (runWorker) {
+            return End(RunEnd::How::Finished);
+        }
+    } else if (const auto* e = event.As<ev::StoreFailed>()) {
+        if (runWorker) {
+            controller_.Stop();
+            return End(RunEnd::How::StoreFailed, e->reason);
+        }
+    } else if (const auto* e = event.As<ev::WorkerEnded>()) {
+        // A worker that ends without having said how is a crash of the run or pre-collect.
+        if (precollect) {
+            precollectWorker_ = 0;
+            u.kind = SessionUpdate::Kind::PreCollectFailed;
+            u.reason = e->crashed ? e->reason : "the worker ended without an answer";
+        } else if (runWorker) {
+            controller_.Stop();
+            return End(RunEnd::How::Crashed,
+                       e->crashed ? e->reason : "the worker ended without finishing");
+        }
+        runOfWorker_.erase(event.worker);
+    }
+    return u;
+}

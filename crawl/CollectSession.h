@@ -1,0 +1,117 @@
+#pragma once
+// The rules of a run, in one place for the window and the command line. A driver turns user
+// input into calls here, hands over every event its workers post (on the driver's own thread),
+// calls Tick() every 100 ms or so, and shows the updates it gets back. The session decides:
+// - which worker is current: starting a worker stops the one before it, and a pre-collect
+//   answer that is not the current worker's is ignored;
+// - what an event of an earlier worker may still do: a worker retired by the watchdog belongs
+//   to the same run, so its stored record counts; a worker of an earlier run has its record
+//   stored, but it neither counts for, pauses nor ends the run in progress;
+// - the run's record and page totals across watchdog restarts, and the page in progress,
+//   saved in the store so the next run resumes there;
+// - the pause after every N records of the run and the watchdog (RunController);
+// - the failures kept in this run, and how the run ended.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "crawl/Clock.h"
+#include "crawl/CrawlEvent.h"
+#include "crawl/CrawlJob.h"
+#include "crawl/RunController.h"
+
+class RecordStore;
+
+struct RunEnd {
+    enum class How { Finished, Stopped, NetFailed, StoreFailed, Crashed };
+    How how = How::Finished;
+    std::string reason;                 // UTF-8, for the failures
+    std::vector<KeptFailure> failures;  // kept in this run and still failing
+};
+
+struct SessionUpdate {
+    enum class Kind {
+        None,
+        PreCollected,      // pages, matches
+        PreCollectFailed,  // reason
+        PageStarted,       // page
+        RecordSaved,       // rowId; counted: it belongs to the run in progress
+        FetchFailed,       // failure
+        RunEnded,          // end
+    };
+    Kind kind = Kind::None;
+    std::int64_t pages = 0;
+    std::int64_t matches = 0;
+    int page = 0;
+    std::int64_t rowId = 0;
+    bool counted = false;
+    KeptFailure failure;
+    RunEnd end;
+    std::string reason;
+};
+
+// What a collect or retry run is to do.
+struct CollectRequest {
+    std::string condition;  // GBK: industry "^" region (collect)
+    int startPage = 1;
+    int lastPage = 0;
+    PacingSettings pacing;
+    RetryPolicy retry;
+};
+
+class CollectSession {
+  public:
+    // `sink` receives every worker's events; `launch` starts workers (real ones when empty).
+    CollectSession(const Clock& clock, std::shared_ptr<IEventSink> sink,
+                   RunController::Launcher launch = {});
+    ~CollectSession();
+
+    // Each start throws std::system_error when no thread can be had.
+    // Learns the totals of a search; refused (false) while a run is in progress.
+    bool StartPreCollect(const std::string& condition, const RetryPolicy& retry = {});
+    // Walks the result pages into `store` (which also keeps the page in progress). A page or
+    // contact page kept from an earlier run that the walk meets again is fetched and healed.
+    void StartCollect(const CollectRequest& request, RecordStore& store);
+    // Fetches every kept failure of `store` again; false when none is kept.
+    bool StartRetry(const CollectRequest& request, RecordStore& store);
+
+    // Stops the run (or the pre-collect) in progress: its workers finish the record in hand.
+    // Gives the run's end when a run was in progress.
+    std::optional<SessionUpdate> Stop();
+    // Fires the end of a pause and the watchdog (not while `allowRestart` is false).
+    void Tick(bool allowRestart = true);
+    SessionUpdate Handle(const CrawlEvent& event);
+    // Stops every worker and waits for them, at most `timeout` in all.
+    bool Shutdown(std::chrono::milliseconds timeout);
+
+    bool Running() const { return running_; }
+    bool PreCollecting() const { return precollectWorker_ != 0; }
+    int Records() const { return records_; }
+    int Page() const { return page_; }
+    size_t FailureCount() const { return failures_.size(); }
+    int Restarts() const { return controller_.Restarts(); }
+    RunController& Controller() { return controller_; }
+
+  private:
+    void Launch(CrawlJob job);
+    void NoteCurrentWorker();
+    SessionUpdate End(RunEnd::How how, std::string reason = {});
+    bool OfThisRun(int worker) const;
+
+    std::shared_ptr<IEventSink> sink_;
+    RunController controller_;
+    RecordStore* store_ = nullptr;
+    bool running_ = false;
+    bool saveProgress_ = false;  // a collect run keeps its page in progress; a retry does not
+    int runSerial_ = 0;
+    std::map<int, int> runOfWorker_;
+    int precollectWorker_ = 0;
+    int records_ = 0;
+    int page_ = 0;
+    std::map<std::int64_t, KeptFailure> failures_;
+};

@@ -1,0 +1,97 @@
+#pragma once
+// What a crawl worker tells its driver: typed events, one small struct each. Every worker's
+// last event is WorkerEnded, whatever happened inside it. The numbers of the window messages
+// the program has always used are kept in one mapping (ClassicMessageOf) for logs and tests.
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "store/KeptFailure.h"
+
+namespace ev {
+
+// The first result page was read: its totals.
+struct PreCollected {
+    std::int64_t pages = 1;
+    std::int64_t matches = 0;
+};
+// A result page is about to be fetched.
+struct PageStarted {
+    int page = 0;
+};
+// One company's record is committed (appended, or a kept row filled in).
+struct RecordSaved {
+    std::int64_t rowId = 0;
+    int count = 0;        // records saved by this worker, 1, 2, 3 ...
+    std::string contact;  // the contact page's address
+    bool filled = false;  // a row kept for a failed contact page was completed
+};
+// A page still failed after its retries and is kept in the store to be fetched again. For a
+// contact page the company's row was appended in its place with what is known.
+struct FetchFailed {
+    KeptFailure failure;
+};
+// A kept failure was fetched again and succeeded; it is no longer kept.
+struct FailureHealed {
+    std::int64_t failureId = 0;
+};
+// The page loop passed its last page (collect), or every kept failure was tried (retry).
+struct Finished {};
+// The directory could not be reached: the session did not open, the pre-collect page could
+// not be fetched, or too many fetches in a row failed.
+struct NetFailed {
+    std::string reason;  // UTF-8
+};
+// The store failed; the crawl ended. The record in hand was not stored.
+struct StoreFailed {
+    std::string reason;  // UTF-8
+};
+// The worker's thread is done. `crashed`: something unexpected escaped the worker.
+struct WorkerEnded {
+    bool crashed = false;
+    std::string reason;  // UTF-8, when crashed
+};
+
+}  // namespace ev
+
+using CrawlEventBody =
+    std::variant<ev::PreCollected, ev::PageStarted, ev::RecordSaved, ev::FetchFailed,
+                 ev::FailureHealed, ev::Finished, ev::NetFailed, ev::StoreFailed, ev::WorkerEnded>;
+
+struct CrawlEvent {
+    int worker = 0;  // serial number of the posting worker
+    CrawlEventBody body;
+
+    template <typename T>
+    const T* As() const {
+        return std::get_if<T>(&body);
+    }
+};
+
+// The window-message form of an event: the classic numbers and parameters.
+inline constexpr int WM_USER = 1024;
+inline constexpr int WM_CRAWL_NET_FAILED = WM_USER + 1;       // the directory could not be reached
+inline constexpr int WM_CRAWL_PRECOLLECTED = WM_USER + 12;    // wParam pages, lParam matches
+inline constexpr int WM_CRAWL_FINISHED = WM_USER + 21;        // the page loop passed its last page
+inline constexpr int WM_CRAWL_PAGE_STARTED = WM_USER + 22;    // lParam the page about to be fetched
+inline constexpr int WM_CRAWL_RECORD_SAVED = WM_USER + 23;    // lParam the worker's record count
+inline constexpr int WM_CRAWL_STORE_FAILED = WM_USER + 24;    // the store failed; the crawl ended
+inline constexpr int WM_CRAWL_FETCH_FAILED = WM_USER + 25;    // lParam the page (0: a contact page)
+inline constexpr int WM_CRAWL_FAILURE_HEALED = WM_USER + 26;  // lParam the kept failure's id
+inline constexpr int WM_CRAWL_WORKER_ENDED = WM_USER + 27;    // wParam 1 when it crashed
+
+struct ClassicMessage {
+    int message = 0;
+    std::int64_t wParam = 0;
+    std::int64_t lParam = 0;
+};
+ClassicMessage ClassicMessageOf(const CrawlEvent& event);
+
+// Receives events on the worker's thread. Post must return at once: a worker never waits for
+// its driver.
+class IEventSink {
+  public:
+    virtual ~IEventSink() = default;
+    virtual void Post(CrawlEvent event) = 0;
+};

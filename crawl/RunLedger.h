@@ -1,0 +1,32 @@
+#pragma once
+// The companies of one run, by contact address, shared by every worker of the run. A worker
+// takes an address before it fetches the contact page and marks it done once the company's
+// row is stored, so a worker started by the watchdog over the same page never stores a
+// company twice: it skips what is done and waits for what the stalled worker still has in
+// hand (which that worker finishes or lets go).
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "crawl/RunControl.h"
+
+class RunLedger {
+  public:
+    enum class Claim {
+        Mine,     // fetch and store it
+        Done,     // already stored in this run: skip it
+        Stopped,  // the caller was told to stop while waiting
+    };
+    Claim Take(const std::string& address, StopToken* stop);
+    void Done(const std::string& address);
+    void Release(const std::string& address);
+    size_t DoneCount();
+
+  private:
+    enum class State { InHand, Done };
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, State> companies_;
+};
