@@ -120,6 +120,41 @@ TEST_F(CliTest, CollectResumeExportClear) {
     EXPECT_NE(r.err.find("没有任何可以导出的数据！"), std::string::npos);
 }
 
+TEST_F(CliTest, FailuresAreNamedKeptAndRetried) {
+    const std::string keyword = KeywordFor(Gbk("化工"), Gbk("广东"));
+    Reply missing;
+    missing.status = 404;
+    // A pre-collect that cannot read its page is a network failure with its reason.
+    server.Route(Strip(PreCollectAddress(keyword)), missing);
+    for (const char* command : {"precollect", "collect"}) {
+        auto r = Cli({command, "--industry", "化工", "--region", "广东"});
+        EXPECT_EQ(r.code, 1) << command;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("网络连接失败！（HTTP 404）"), std::string::npos) << r.err;
+    }
+
+    // A result page that fails: the run reaches its end, names the page and exits with 3.
+    server.Route(Strip(ResultPageAddress(keyword, 2)), missing);
+    auto r = Cli({"collect", "--industry", "化工", "--region", "广东", "--last", "3"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("未能获取：第 2 页 " + ResultPageAddress(keyword, 2) + "（HTTP 404"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(StoredRows(), 3);
+    EXPECT_EQ(RecordStore(storePath).LoadLastPageIndex(), 3);
+
+    // Healed: --retry-failed needs no condition, appends the page's companies once.
+    ServeFixtureSite(server);
+    r = Cli({"collect", "--retry-failed"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("操作成功完成！"), std::string::npos) << r.err;
+    EXPECT_EQ(StoredRows(), 5);
+    r = Cli({"collect", "--retry-failed"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("没有需要重试的页面。"), std::string::npos) << r.err;
+    EXPECT_EQ(StoredRows(), 5);
+}
+
 TEST_F(CliTest, StoreThatCannotBeOpenedExitsWithOne) {
     auto r = RunProgram(COLLECTOR_CLI_PATH,
                         {"--store", dir.File("missing/data.db"), "collect", "--industry", "化工"},

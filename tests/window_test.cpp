@@ -384,6 +384,52 @@ class WindowTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("网络连接失败！"), 5000);
         QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());  // not stuck: pre-collect can be tried again
         QVERIFY(!Button(IDC_START)->isEnabled());
+        // The failure is said in a message, with its reason, not only in the status line.
+        QCOMPARE(prompts->shown.size(), size_t{1});
+        QVERIFY(prompts->shown.back().text.startsWith(U("网络连接失败！\n")));
+        QVERIFY(prompts->shown.back().text.size() > 8);
+        QCOMPARE(prompts->shown.back().icon, QMessageBox::Warning);
+    }
+
+    void failedPagesAreOfferedForRetry() {
+        // The first company's contact page fails every try of the first run.
+        for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+            cleanup();
+            init();
+            server->RouteFirst("company.tarvola.com/athena/contact/gzhg.html",
+                               std::vector<Reply>(3, [] {
+                                   Reply r;
+                                   r.status = 503;
+                                   return r;
+                               }()));
+            CrawlDeps deps = DefaultCrawlDeps();
+            deps.wait = [](std::chrono::milliseconds, StopToken& stop) {
+                return stop.StopRequested();
+            };
+            dlg = std::make_unique<CCollectorDlg>(
+                StorePath(), *prompts, *clock,
+                [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+            dlg->show();
+            PreCollect();
+            prompts->answers = {answer};
+            QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!Button(IDC_STOP)->isEnabled(), 15000);
+            QCOMPARE(prompts->shown.back().text, U("有 1 个页面未能获取，现在重试吗？"));
+            QCOMPARE(prompts->shown.back().icon, QMessageBox::Question);
+            QCOMPARE(prompts->shown.back().buttons, QMessageBox::Yes | QMessageBox::No);
+            if (answer == QMessageBox::No) {
+                QCOMPARE(dlg->ItemText(IDC_STATUS), U("操作完成，有 1 个页面未能获取。"));
+                QCOMPARE(RecordStore(StorePath()).CountKeptFailures(), 1);
+                QCOMPARE(RecordStore(StorePath()).MemberRecordById(1)->person, std::string());
+                continue;
+            }
+            // Yes: the kept page is fetched again and fills the company's row in place.
+            QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
+            QCOMPARE(RecordStore(StorePath()).CountKeptFailures(), 0);
+            QCOMPARE(StoredRows(), 5);
+            QCOMPARE(RecordStore(StorePath()).MemberRecordById(1)->person, Gbk("陈明"));
+            QVERIFY(Button(IDC_START)->isEnabled());
+        }
     }
 
     void storeFailureEndsTheRunWithItsReason() {

@@ -119,6 +119,15 @@ void Server::Route(const std::string& key, Reply reply) {
 void Server::Unroute(const std::string& key) {
     std::lock_guard<std::mutex> lock(mutex_);
     routes_.erase(key);
+    before_.erase(key);
+}
+
+void Server::RouteFirst(const std::string& key, std::vector<Reply> replies) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& queue = before_[key];
+    for (Reply& r : replies) {
+        queue.push_back(std::move(r));
+    }
 }
 
 void Server::Fallback(std::function<Reply(const Request&)> handler) {
@@ -175,6 +184,12 @@ void Server::AcceptLoop() {
 
 Reply Server::Lookup(const Request& r) {
     std::lock_guard<std::mutex> lock(mutex_);
+    auto first = before_.find(r.key);
+    if (first != before_.end() && !first->second.empty()) {
+        Reply reply = std::move(first->second.front());
+        first->second.pop_front();
+        return reply;
+    }
     auto it = routes_.find(r.key);
     if (it != routes_.end()) {
         return it->second;

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -57,6 +58,9 @@ class Server {
     // Answer for one address ("host/path", no scheme); the last call for an address wins.
     void Route(const std::string& key, Reply reply);
     void Unroute(const std::string& key);
+    // Answers given, one per request and in order, before the route of `key` takes over:
+    // a 503 once, say.
+    void RouteFirst(const std::string& key, std::vector<Reply> replies);
     // Answer for every address no route names; 404 when none is set.
     void Fallback(std::function<Reply(const Request&)> handler);
 
@@ -80,6 +84,7 @@ class Server {
     std::condition_variable stopped_;
     bool stop_ = false;
     std::map<std::string, Reply> routes_;
+    std::map<std::string, std::deque<Reply>> before_;
     std::function<Reply(const Request&)> fallback_;
     std::vector<Request> requests_;
     std::vector<std::thread> connections_;

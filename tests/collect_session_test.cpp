@@ -1,0 +1,331 @@
+// Runs driven through the run session against the stand-in directory, with the real fetcher
+// and store: failures that heal, failures that are kept and fetched again later, outages,
+// a watchdog restart over a slow page and a worker that breaks. Back-off waits are recorded,
+// not slept.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "DirectorySite.h"
+#include "FakeCrawlParts.h"
+#include "ManualClock.h"
+#include "TempDir.h"
+#include "crawl/CollectSession.h"
+#include "crawl/CrawlWorker.h"
+#include "crawl/EventQueue.h"
+#include "store/RecordStore.h"
+
+using namespace standin;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+namespace {
+
+const std::string kGzhg = "company.tarvola.com/athena/contact/gzhg.html";
+const std::string kSzdz = "company.tarvola.com/athena/contact/szdz.html";
+
+std::string ResultKey(int page) {
+    return Strip(ResultPageAddress(KeywordFor(Gbk("化工"), Gbk("广东")), page));
+}
+
+Reply Status(int status, std::vector<std::pair<std::string, std::string>> headers = {}) {
+    Reply r;
+    r.status = status;
+    r.body = "busy";
+    r.headers = std::move(headers);
+    return r;
+}
+
+Reply Fault(Reply::Kind kind) {
+    Reply r;
+    r.kind = kind;
+    return r;
+}
+
+class CollectSessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server.UseAsProxy();
+        ServeFixtureSite(server);
+        store = std::make_unique<RecordStore>(dir.File("data.db"));
+    }
+    CrawlDeps Deps() {
+        CrawlDeps deps = DefaultCrawlDeps();
+        deps.wait = [this](milliseconds d, StopToken& stop) {
+            std::lock_guard<std::mutex> lock(waitMutex);
+            waits.push_back(d);
+            return stop.StopRequested();
+        };
+        return deps;
+    }
+    void NewSession(CrawlDeps deps) {
+        session = std::make_unique<CollectSession>(
+            clock, queue, [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+    }
+    CollectRequest Request(int last = 3, int timeout = 0) {
+        CollectRequest r;
+        r.condition = FixtureCondition();
+        r.startPage = 1;
+        r.lastPage = last;
+        r.pacing = {0, 0, timeout};
+        return r;
+    }
+    // Hands every event to the session until the run ends; `onUpdate` sees each update.
+    RunEnd Pump(const std::function<void(const SessionUpdate&)>& onUpdate = {}) {
+        const auto deadline = std::chrono::steady_clock::now() + seconds(60);
+        while (std::chrono::steady_clock::now() < deadline) {
+            session->Tick();
+            auto event = queue->Take(milliseconds(50));
+            if (!event) {
+                continue;
+            }
+            SessionUpdate u = session->Handle(*event);
+            if (onUpdate) {
+                onUpdate(u);
+            }
+            if (u.kind == SessionUpdate::Kind::RunEnded) {
+                EXPECT_TRUE(session->Shutdown(seconds(30)));
+                while (auto rest = queue->Take(milliseconds(0))) {
+                    session->Handle(*rest);
+                }
+                return u.end;
+            }
+        }
+        ADD_FAILURE() << "the run did not end";
+        session->Shutdown(seconds(30));
+        return {};
+    }
+    RunEnd Collect(int last = 3) {
+        NewSession(Deps());
+        session->StartCollect(Request(last), *store);
+        return Pump();
+    }
+    RunEnd Retry() {
+        NewSession(Deps());
+        EXPECT_TRUE(session->StartRetry(Request(), *store));
+        return Pump();
+    }
+    std::vector<MemberRecord> Rows() {
+        std::vector<MemberRecord> rows;
+        store->ForEachMemberRow([&](const RecordStore::RawRow& raw) {
+            MemberRecord r;
+            auto f = r.Fields();
+            for (size_t i = 0; i < raw.size(); ++i) {
+                *f[i] = std::string(raw[i]);
+            }
+            rows.push_back(r);
+        });
+        return rows;
+    }
+    std::vector<std::string> Titles() {
+        std::vector<std::string> t;
+        for (const auto& r : Rows()) {
+            t.push_back(r.title);
+        }
+        return t;
+    }
+    std::vector<std::string> FixtureTitles() {
+        std::vector<std::string> t;
+        for (const auto& r : FixtureSiteRows()) {
+            t.push_back(r.title);
+        }
+        return t;
+    }
+    std::vector<milliseconds> Waits() {
+        std::lock_guard<std::mutex> lock(waitMutex);
+        return waits;
+    }
+
+    Server server;
+    TempDir dir;
+    std::unique_ptr<RecordStore> store;
+    ManualClock clock;
+    std::shared_ptr<EventQueue> queue = std::make_shared<EventQueue>();
+    std::unique_ptr<CollectSession> session;
+    std::mutex waitMutex;
+    std::vector<milliseconds> waits;
+};
+
+}  // namespace
+
+TEST_F(CollectSessionTest, FailuresThatHealWithinTheirRetriesCostNothing) {
+    struct Case {
+        const char* what;
+        std::string key;
+        std::vector<Reply> first;
+        std::vector<milliseconds> waits;
+    };
+    const Case cases[] = {
+        {"a contact page answers 503 once", kGzhg, {Status(503)}, {seconds(1)}},
+        {"429 with Retry-After in seconds",
+         kSzdz,
+         {Status(429, {{"Retry-After", "7"}})},
+         {seconds(7)}},
+        {"a 503 twice", kGzhg, {Status(503), Status(503)}, {seconds(1), seconds(4)}},
+        {"Retry-After as an HTTP date in the past",
+         kGzhg,
+         {Status(503, {{"Retry-After", "Thu, 01 Jan 1970 00:00:00 GMT"}})},
+         {seconds(0)}},
+        {"a result page answers 500 once", ResultKey(2), {Status(500)}, {seconds(1)}},
+        {"a 404 is an answer, not a failure", kGzhg, {Status(404)}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        store.reset();
+        std::filesystem::remove(dir.File("data.db"));
+        std::filesystem::remove(dir.File("data.db-wal"));
+        std::filesystem::remove(dir.File("data.db-shm"));
+        store = std::make_unique<RecordStore>(dir.File("data.db"));
+        waits.clear();
+        server.RouteFirst(c.key, c.first);
+
+        RunEnd end = Collect();
+        EXPECT_EQ(end.how, RunEnd::How::Finished);
+        EXPECT_TRUE(end.failures.empty());
+        EXPECT_EQ(Titles(), FixtureTitles());  // every company once, in listing order
+        EXPECT_EQ(Waits(), c.waits);
+        EXPECT_EQ(store->CountKeptFailures(), 0);
+        EXPECT_EQ(session->Records(), 5);
+    }
+}
+
+TEST_F(CollectSessionTest, PagesThatStillFailAreKeptAndFilledByARetry) {
+    // Result page 2 and the first contact page fail every try of this run.
+    server.RouteFirst(ResultKey(2), {Status(503), Status(503), Status(503)});
+    server.RouteFirst(kGzhg, {Status(502), Status(502), Status(502)});
+    RunEnd end = Collect();
+    ASSERT_EQ(end.how, RunEnd::How::Finished);
+    ASSERT_EQ(end.failures.size(), 2u);
+    EXPECT_EQ(Waits(), (std::vector<milliseconds>{seconds(1), seconds(4), seconds(1), seconds(4)}));
+
+    // The company whose contact page failed keeps its place with its name; page 2's companies
+    // are missing, and both failures are kept with their reasons.
+    auto rows = Rows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].title, "广州化工有限公司");
+    EXPECT_EQ(rows[0].person, "");
+    auto kept = store->KeptFailures();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].kind, KeptFailure::Kind::ContactPage);
+    EXPECT_EQ(kept[0].address, "http://" + kGzhg);
+    EXPECT_EQ(kept[0].title, Gbk("广州化工有限公司"));
+    EXPECT_EQ(kept[0].reason, "HTTP 502");
+    EXPECT_EQ(kept[0].tries, 3);
+    EXPECT_EQ(kept[0].page, 1);
+    EXPECT_EQ(kept[1].kind, KeptFailure::Kind::ResultPage);
+    EXPECT_EQ(kept[1].page, 2);
+    EXPECT_EQ(kept[1].reason, "HTTP 503");
+
+    // Still failing on the first retry: kept, tries added up, nothing appended.
+    server.RouteFirst(ResultKey(2), {Status(503), Status(503), Status(503)});
+    end = Retry();
+    EXPECT_EQ(end.how, RunEnd::How::Finished);
+    ASSERT_EQ(end.failures.size(), 1u);
+    EXPECT_EQ(store->KeptFailures().back().tries, 6);
+    EXPECT_EQ(Rows().size(), 3u);
+
+    // Healed: the row is filled in place, page 2's companies are appended, nothing is kept.
+    end = Retry();
+    EXPECT_EQ(end.how, RunEnd::How::Finished);
+    EXPECT_TRUE(end.failures.empty());
+    EXPECT_EQ(store->CountKeptFailures(), 0);
+    rows = Rows();
+    const auto expected = FixtureSiteRows();
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0], expected[0]);
+    EXPECT_EQ(rows[3], expected[2]);
+    EXPECT_EQ(rows[4], expected[3]);
+    NewSession(Deps());
+    EXPECT_FALSE(session->StartRetry(Request(), *store));  // nothing left to retry
+}
+
+TEST_F(CollectSessionTest, OutageEndsTheRunAtThePageInProgress) {
+    // Pre-collect: the first page cannot be had, so nothing is known; never "0 matches".
+    server.Route(Strip(PreCollectAddress(KeywordFor(Gbk("化工"), Gbk("广东")))),
+                 Fault(Reply::Kind::Reset));
+    NewSession(Deps());
+    session->StartPreCollect(FixtureCondition());
+    SessionUpdate answer;
+    while (auto event = queue->Take(seconds(10))) {
+        answer = session->Handle(*event);
+        if (answer.kind != SessionUpdate::Kind::None) {
+            break;
+        }
+    }
+    EXPECT_EQ(answer.kind, SessionUpdate::Kind::PreCollectFailed);
+    EXPECT_FALSE(answer.reason.empty());
+    session->Shutdown(seconds(10));
+
+    // Collect: page 1 is read, then every page fails; the fifth failure in a row ends the run.
+    for (int p = 2; p <= 8; ++p) {
+        server.Route(ResultKey(p), Fault(Reply::Kind::CloseWithoutReply));
+    }
+    RunEnd end = Collect(8);
+    EXPECT_EQ(end.how, RunEnd::How::NetFailed);
+    EXPECT_FALSE(end.reason.empty());
+    EXPECT_EQ(store->LoadLastPageIndex(), 6);  // the next run resumes where this one ended
+    EXPECT_EQ(Titles(), (std::vector<std::string>{"广州化工有限公司", "宁波模具化工有限公司"}));
+    EXPECT_EQ(store->CountKeptFailures(), 5);
+}
+
+TEST_F(CollectSessionTest, WatchdogRestartOverASlowContactPageStoresEachCompanyOnce) {
+    // The third company's contact page answers after 2 s, longer than the watchdog allows.
+    Reply slow;
+    slow.body = GbkFixture("contact-ways.html");
+    slow.delayMs = 2000;
+    server.Route(kSzdz, slow);
+    NewSession(Deps());
+    session->StartCollect(Request(3, 1), *store);
+    bool advanced = false;
+    RunEnd end = Pump([&](const SessionUpdate& u) {
+        if (!advanced && u.kind == SessionUpdate::Kind::RecordSaved && session->Records() == 2) {
+            // Wait until the worker is inside the slow fetch, then let the watchdog fire.
+            for (int i = 0; i < 100; ++i) {
+                bool asked = false;
+                for (const auto& r : server.Requests()) {
+                    asked = asked || r.key == kSzdz;
+                }
+                if (asked) {
+                    break;
+                }
+                std::this_thread::sleep_for(milliseconds(20));
+            }
+            clock.Advance(seconds(2));
+            advanced = true;
+        }
+    });
+    EXPECT_EQ(end.how, RunEnd::How::Finished);
+    EXPECT_EQ(session->Restarts(), 1);
+    EXPECT_EQ(Titles(), FixtureTitles());
+    EXPECT_EQ(session->Records(), 5);
+}
+
+TEST_F(CollectSessionTest, ABrokenWorkerEndsTheRunWithItsMessage) {
+    auto pages = std::make_shared<FakeFetcher::Shared>();
+    const std::string first = ResultPageAddress(KeywordFor(Gbk("化工"), Gbk("广东")), 1);
+    pages->throwOn = first;
+    CrawlDeps deps = Deps();
+    deps.makeFetcher = [pages] { return std::make_unique<FakeFetcher>(pages); };
+    NewSession(deps);
+    session->StartCollect(Request(), *store);
+    RunEnd end = Pump();
+    EXPECT_EQ(end.how, RunEnd::How::Crashed);
+    EXPECT_EQ(end.reason, "fetcher broke");
+
+    pages->throwOn = PreCollectAddress(KeywordFor(Gbk("化工"), Gbk("广东")));
+    session->StartPreCollect(FixtureCondition());
+    SessionUpdate answer;
+    while (auto event = queue->Take(seconds(10))) {
+        answer = session->Handle(*event);
+        if (answer.kind != SessionUpdate::Kind::None) {
+            break;
+        }
+    }
+    EXPECT_EQ(answer.kind, SessionUpdate::Kind::PreCollectFailed);
+    EXPECT_EQ(answer.reason, "fetcher broke");
+}
