@@ -6,7 +6,7 @@
 #include "app/CollectorIcon.h"
 #include "app/DialogUnits.h"
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+CAboutDlg::CAboutDlg(QWidget* parent, const QString& storePath) : QDialog(parent) {
     setWindowTitle(QStringLiteral("关于"));
     setFont(DialogFont());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -18,6 +18,13 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     icon->setGeometry(du.X(11), du.Y(17), 32, 32);
     auto* name = new QLabel(QStringLiteral("Tarvola采集器 2.0406"), this);
     name->setGeometry(du.Rect(40, 10, 119, 8));
+    // Where the records are kept: beside the program, or in the user's data folder.
+    auto* store = new QLabel(QStringLiteral("数据库：%1").arg(storePath), this);
+    store->setObjectName(QStringLiteral("storePath"));
+    store->setGeometry(du.Rect(40, 24, 188, 32));
+    store->setWordWrap(true);
+    store->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    store->setToolTip(storePath);
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setGeometry(du.Rect(178, 7, 50, 14));
     ok->setDefault(true);

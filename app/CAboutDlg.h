@@ -2,9 +2,9 @@
 
 #include <QDialog>
 
-// The About box: the icon, the program's name and version, and an OK button.
+// The About box: the icon, the program's name and version, the store in use and an OK button.
 class CAboutDlg : public QDialog {
     Q_OBJECT
   public:
-    explicit CAboutDlg(QWidget* parent);
+    CAboutDlg(QWidget* parent, const QString& storePath);
 };

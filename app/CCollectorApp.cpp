@@ -4,12 +4,19 @@
 
 #include "app/CCollectorDlg.h"
 #include "app/UserPrompts.h"
-#include "store/ModuleDirectory.h"
+#include "platform/ProgramFolders.h"
 
 int CCollectorApp::InitInstance() {
     QtUserPrompts prompts;
     SteadyClock clock;
-    CCollectorDlg dlg(DefaultStorePath(), prompts, clock);
+    std::string storePath;
+    const QStringList args = QApplication::arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QStringLiteral("--store")) {
+            storePath = args[i + 1].toStdString();
+        }
+    }
+    CCollectorDlg dlg(storePath.empty() ? DefaultStorePath() : storePath, prompts, clock);
     // The window may be hidden by F2, so the program ends when it is closed, not when no
     // window is visible.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -3,6 +3,7 @@
 // The application: runs the main window until it is closed.
 class CCollectorApp {
   public:
-    // Returns the process's exit code.
+    // Returns the process's exit code. `--store PATH` among the arguments names the store, as
+    // for collector-cli; without it the store is the default one.
     int InitInstance();
 };

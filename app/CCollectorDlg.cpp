@@ -251,7 +251,7 @@ QMessageBox::StandardButton CCollectorDlg::Prompt(const QString& text, const QSt
 
 void CCollectorDlg::OnButtonAbout() {
     ModalScope modal(*this);
-    CAboutDlg about(this);
+    CAboutDlg about(this, QString::fromStdString(m_strStorePath));
     about.exec();
 }
 

@@ -124,6 +124,10 @@ class CCollectorDlg : public QDialog {
     bool TakeCondition();
     int ReadNumberSetting(int id, int defaultValue) const;
     bool StartCollectRun(bool retry);
+    // Waits (a few seconds at most) for the workers of an earlier run to finish the record in
+    // hand, so the run about to start is the only one.
+    void WaitForEarlierWorkers();
+    static constexpr int kEarlierWorkerWaitMs = 5000;
     void EnableItem(int id, bool enable);
     void SetItemText(int id, const QString& text);
     void InsertResultRow(int row, const MemberRecord& record);

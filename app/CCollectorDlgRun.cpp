@@ -1,7 +1,10 @@
 // Run control of the main window: Pre-collect, Start, Stop, the pacing timer and the
 // reactions to the worker's notifications.
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QThread>
 #include <system_error>
 
 #include "app/CCollectorDlg.h"
@@ -80,6 +83,7 @@ void CCollectorDlg::OnButtonStart() {
     }
     EnableItem(IDC_PRECOLLECT, false);
     EnableItem(IDC_START, false);
+    WaitForEarlierWorkers();
     FillResultList();
     if (ResultListHasRows()) {
         auto answer = Prompt(QStringLiteral("存在已经采集的数据。是否在采集前清空原有数据？"),
@@ -88,6 +92,8 @@ void CCollectorDlg::OnButtonStart() {
         if (answer == QMessageBox::Yes) {
             if (RecordStore* store = Store()) {
                 try {
+                    // Nothing an earlier worker still has in hand may land after the clear.
+                    m_pSession->DiscardEarlierWork();
                     store->ClearMemberRecords();
                 } catch (const StoreError& e) {
                     Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"),
@@ -125,6 +131,25 @@ void CCollectorDlg::StartRetryRun() {
     SetStatusText(QStringLiteral("正在重试未能获取的页面，请稍后..."));
     m_bRunning = true;
     EnableItem(IDC_STOP, true);
+}
+
+void CCollectorDlg::WaitForEarlierWorkers() {
+    if (m_pSession->LiveWorkers() == 0) {
+        return;
+    }
+    // A stopped worker finishes its record in hand; a pending pre-collect is no longer wanted.
+    // The window keeps painting and handling worker events meanwhile, but takes no input.
+    m_pSession->Stop();
+    const QString status = ItemText(IDC_STATUS);
+    SetStatusText(QStringLiteral("正在等待上一次采集结束..."));
+    QElapsedTimer waited;
+    waited.start();
+    while (m_pSession->LiveWorkers() > 0 && waited.elapsed() < kEarlierWorkerWaitMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+        QThread::msleep(10);
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    SetStatusText(status);
 }
 
 void CCollectorDlg::ShowRunEnded(const QString& status) {

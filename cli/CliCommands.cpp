@@ -1,9 +1,5 @@
 #include "cli/CliCommands.h"
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -14,24 +10,15 @@
 #include "crawl/CurlFetcher.h"
 #include "crawl/EventQueue.h"
 #include "store/ExportRecords.h"
-#include "store/ModuleDirectory.h"
+#include "platform/ProgramFolders.h"
+#include "platform/StopSignal.h"
 #include "store/RecordStore.h"
 #include "text/GbkCodec.h"
 
 namespace {
 
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-void OnStopSignal(int) {
-    g_stopSignal = 1;
-}
-
-void InstallStopHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+bool StopSignalled() {
+    return platform::StopSignalled().load();
 }
 
 constexpr auto kPoll = std::chrono::milliseconds(100);
@@ -44,7 +31,7 @@ int Fail(const std::string& message, int code = kExitFailure) {
 // Progress on stderr: a line per event, or one redrawn line with a bar on a terminal.
 class Progress {
   public:
-    explicit Progress(int lastPage) : last_(lastPage), tty_(isatty(STDERR_FILENO) == 1) {}
+    explicit Progress(int lastPage) : last_(lastPage), tty_(platform::StderrIsTerminal()) {}
     void Update(int page, int records) {
         if (tty_) {
             const int width = 30;
@@ -98,7 +85,7 @@ PreCollectResult PreCollect(const CliOptions& o) {
         result.reason = kCannotStartThread;
         return result;
     }
-    while (!g_stopSignal) {
+    while (!StopSignalled()) {
         auto event = queue->Take(kPoll);
         if (!event) {
             continue;
@@ -120,7 +107,7 @@ PreCollectResult PreCollect(const CliOptions& o) {
 // The exit code when a pre-collect gave no totals (stopped, or the directory out of reach);
 // none when it did.
 std::optional<int> PreCollectFailed(const PreCollectResult& r) {
-    if (g_stopSignal) {
+    if (StopSignalled()) {
         return kExitStopped;
     }
     if (!r.ok) {
@@ -242,7 +229,7 @@ int RunCollect(const CliOptions& o) {
     Progress progress(request.lastPage);
     std::optional<RunEnd> end;
     while (!end) {
-        if (g_stopSignal && session.Running()) {
+        if (StopSignalled() && session.Running()) {
             end = session.Stop()->end;
             break;
         }
@@ -285,9 +272,13 @@ int RunExport(const CliOptions& o) {
         }
         auto n =
             ExportRecords(store, o.file, o.format == "csv" ? EXPORT_FORMAT_CSV : EXPORT_FORMAT_TEXT,
-                          o.encoding == "utf-8" ? ExportEncoding::Utf8Bom : ExportEncoding::Gbk);
+                          o.encoding == "utf-8" ? ExportEncoding::Utf8Bom : ExportEncoding::Gbk,
+                          &platform::StopSignalled());
         std::cout << "exported: " << n << std::endl;
         return kExitOk;
+    } catch (const ExportCancelled&) {
+        std::cerr << "操作停止！" << std::endl;
+        return kExitStopped;
     } catch (const std::exception& e) {
         return Fail(e.what());
     }
@@ -296,7 +287,10 @@ int RunExport(const CliOptions& o) {
 int RunClear(const CliOptions& o) {
     try {
         RecordStore store(StorePathOf(o));
-        store.ClearMemberRecords();
+        if (!store.ClearMemberRecords(&platform::StopSignalled())) {
+            std::cerr << "操作停止！" << std::endl;
+            return kExitStopped;
+        }
         return kExitOk;
     } catch (const StoreError& e) {
         return Fail(e.what());
@@ -323,7 +317,7 @@ int RunCli(const std::vector<std::string>& args) {
         return Fail("请至少指定一项采集条件！", kExitUsage);
     }
     CurlGlobalInit();
-    InstallStopHandlers();
+    platform::InstallStopHandlers();
     switch (o.command) {
         case C::PreCollect:
             return RunPreCollect(o);

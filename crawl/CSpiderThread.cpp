@@ -131,14 +131,17 @@ void CSpiderThread::PreCollect() {
     Post(ev::PreCollected{pages, matches});
 }
 
-KeptFailure& CSpiderThread::Keep(KeptFailure failure) {
+void CSpiderThread::Keep(KeptFailure failure) {
+    auto gate = m_pStop->StoreGate();
+    if (!gate) {
+        return;  // the store was cleared after this worker was stopped
+    }
     failure.condition = m_strCondition;
     failure.id = Store().KeepFailure(failure);
     auto& kept = failure.kind == KeptFailure::Kind::ContactPage ? m_keptContacts : m_keptPages;
     KeptFailure& slot = kept[failure.address];
     slot = std::move(failure);
     Post(ev::FetchFailed{slot});
-    return slot;
 }
 
 void CSpiderThread::CollectPages() {
@@ -176,8 +179,10 @@ void CSpiderThread::CollectPages() {
         }
         // A page kept from an earlier run is read whole now: it is no longer a failure.
         if (kept != m_keptPages.end()) {
-            Store().DropFailure(kept->second.id);
-            Post(ev::FailureHealed{kept->second.id});
+            if (auto gate = m_pStop->StoreGate()) {
+                Store().DropFailure(kept->second.id);
+                Post(ev::FailureHealed{kept->second.id});
+            }
             m_keptPages.erase(kept);
         }
     }
@@ -302,6 +307,11 @@ void CSpiderThread::ParseContactPage(std::string name, std::string address) {
     if (a.stopped) {
         return;
     }
+    // Held across the writes below, so a clear of the store waits for them or they are dropped.
+    auto gate = m_pStop->StoreGate();
+    if (!gate) {
+        return;
+    }
     auto kept = m_keptContacts.find(address);
     // A definite answer (404 and the like) still gives the company's row, with its name only.
     if (a.result.ok || !a.result.retryable) {
@@ -347,6 +357,7 @@ void CSpiderThread::ParseContactPage(std::string name, std::string address) {
         Post(ev::RecordSaved{f.rowId, m_nRecords, address, false});
     }
     hand.done = true;
+    gate.reset();  // Keep takes it again
     Keep(std::move(f));
     NoteOutcome(a.result);
 }

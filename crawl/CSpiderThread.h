@@ -69,7 +69,8 @@ class CSpiderThread {
     // Counts a failure that can be retried toward an outage; a fetch that was answered ends
     // the count.
     void NoteOutcome(const FetchResult& result);
-    KeptFailure& Keep(KeptFailure failure);
+    // Keeps a failure in the store and reports it.
+    void Keep(KeptFailure failure);
     void RetryPage(const KeptFailure& failure);
     void RetryContact(const KeptFailure& failure);
 

@@ -136,6 +136,15 @@ bool CollectSession::Shutdown(std::chrono::milliseconds timeout) {
     return controller_.Shutdown(timeout);
 }
 
+void CollectSession::DiscardEarlierWork() {
+    if (running_) {
+        return;  // the run in progress is not earlier work
+    }
+    precollectWorker_ = 0;
+    controller_.Stop();
+    controller_.DiscardLiveWorkers();
+}
+
 SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
     SessionUpdate u;
     const bool current = event.worker == controller_.CurrentWorkerId();

@@ -88,6 +88,10 @@ class CollectSession {
     SessionUpdate Handle(const CrawlEvent& event);
     // Stops every worker and waits for them, at most `timeout` in all.
     bool Shutdown(std::chrono::milliseconds timeout);
+    // Before the store is cleared: every earlier worker stops and stores nothing more, so no
+    // record of an earlier run lands after the clear. A write in progress is finished first.
+    void DiscardEarlierWork();
+    size_t LiveWorkers() { return controller_.LiveWorkers(); }
 
     bool Running() const { return running_; }
     bool PreCollecting() const { return precollectWorker_ != 0; }

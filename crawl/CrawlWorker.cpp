@@ -60,6 +60,10 @@ void CrawlWorker::RequestStop() {
     state_->stop->RequestStop();
 }
 
+void CrawlWorker::Discard() {
+    state_->stop->Discard();
+}
+
 bool CrawlWorker::Join(std::chrono::milliseconds timeout) {
     {
         std::unique_lock<std::mutex> lock(state_->mutex);

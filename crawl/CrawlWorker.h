@@ -23,6 +23,8 @@ class CrawlWorker {
     static std::unique_ptr<CrawlWorker> Start(CrawlJob job, const CrawlDeps& deps);
     // Tells the worker to leave before its next company entry; a record in hand is finished.
     void RequestStop();
+    // The worker stores nothing more (a write in progress is finished first).
+    void Discard();
     // Waits until the worker has ended, at most `timeout`; true when it has.
     bool Join(std::chrono::milliseconds timeout);
     bool Finished() const;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 enum class RunState {
     Empty,    // a worker has just been started: go on
@@ -36,8 +37,26 @@ class StopToken {
         return changed_.wait_for(lock, d, [this] { return stop_; });
     }
 
+    // Holds off a clear of the store while the worker writes: gives a lock to hold across the
+    // write, or nothing when the worker's records are to be dropped (the store was cleared
+    // after it was told to stop).
+    std::optional<std::unique_lock<std::mutex>> StoreGate() {
+        std::unique_lock<std::mutex> lock(storeMutex_);
+        if (discard_) {
+            return std::nullopt;
+        }
+        return lock;
+    }
+    // From now on the worker stores nothing; a write in progress is finished first.
+    void Discard() {
+        std::lock_guard<std::mutex> lock(storeMutex_);
+        discard_ = true;
+    }
+
   private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool stop_ = false;
+    std::mutex storeMutex_;
+    bool discard_ = false;
 };

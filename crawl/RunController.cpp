@@ -122,6 +122,15 @@ size_t RunController::LiveWorkers() {
     return n;
 }
 
+void RunController::DiscardLiveWorkers() {
+    if (current_) {
+        current_->Discard();
+    }
+    for (auto& w : retired_) {
+        w->Discard();
+    }
+}
+
 bool RunController::Shutdown(std::chrono::milliseconds timeout) {
     Stop();
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -62,6 +62,8 @@ class RunController {
     int CurrentWorkerId() const { return current_ ? current_->Id() : 0; }
     int Restarts() const { return restarts_; }
     size_t LiveWorkers();
+    // Every worker still alive stores nothing more; a write in progress is finished first.
+    void DiscardLiveWorkers();
     // Stops every worker and waits for them, at most `timeout` in all; true when all ended.
     bool Shutdown(std::chrono::milliseconds timeout);
 

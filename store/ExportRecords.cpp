@@ -1,23 +1,19 @@
 #include "store/ExportRecords.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "platform/FileIdentity.h"
 #include "store/RecordStore.h"
 #include "text/GbkCodec.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f != nullptr) {
-            std::fclose(f);
-        }
-    }
-};
 
 std::string WriteFailure(const std::string& path, int err) {
     return "无法写入导出文件“" + path + "”：" + std::strerror(err);
@@ -41,13 +37,68 @@ void AppendExportField(std::string& line, std::string_view value) {
     line.push_back('"');
 }
 
-std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFormat /*format*/,
-                           ExportEncoding encoding) {
-    std::vector<char> buffer(1 << 16);  // declared first: it must outlive the stream
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        throw ExportError("无法创建导出文件“" + path + "”：" + std::strerror(errno));
+namespace {
+
+// The temporary file beside the target; removed when it goes out of scope unless kept.
+class TempFile {
+  public:
+    explicit TempFile(const std::string& target) : path_(target + ".partXXXXXX") {
+        const int fd = ::mkstemp(path_.data());
+        if (fd < 0) {
+            throw ExportError("无法创建导出文件“" + target + "”：" + std::strerror(errno));
+        }
+        // mkstemp makes the file private; an export is an ordinary file of the user's.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+        file_ = ::fdopen(fd, "wb");
+        if (file_ == nullptr) {
+            ::close(fd);
+            ::unlink(path_.c_str());
+            throw ExportError("无法创建导出文件“" + target + "”：" + std::strerror(errno));
+        }
     }
+    ~TempFile() {
+        if (file_ != nullptr) {
+            std::fclose(file_);
+        }
+        if (!kept_) {
+            ::unlink(path_.c_str());
+        }
+    }
+    FILE* get() { return file_; }
+    // Closes the file; false (errno set) when its last bytes could not be written.
+    bool Close() {
+        FILE* f = file_;
+        file_ = nullptr;
+        return std::fclose(f) == 0;
+    }
+    // Puts the complete file in the target's place.
+    bool RenameTo(const std::string& target) {
+        if (::rename(path_.c_str(), target.c_str()) != 0) {
+            return false;
+        }
+        kept_ = true;
+        return true;
+    }
+
+  private:
+    std::string path_;
+    FILE* file_ = nullptr;
+    bool kept_ = false;
+};
+
+}  // namespace
+
+std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFormat /*format*/,
+                           ExportEncoding encoding, const std::atomic<bool>* cancel) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        if (platform::IsSameFile(path, store.Path() + suffix)) {
+            throw ExportError("不能导出到数据库文件本身：“" + path + "”，请另选一个文件名。");
+        }
+    }
+    std::vector<char> buffer(1 << 16);  // declared first: it must outlive the stream
+    TempFile file(path);
     std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
 
     auto write = [&](const std::string& bytes) {
@@ -62,6 +113,9 @@ std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFo
     std::int64_t rows = 0;
     std::string line;
     store.ForEachMemberRow([&](const RecordStore::RawRow& row) {
+        if (cancel != nullptr && cancel->load()) {
+            throw ExportCancelled();
+        }
         // The line is built in UTF-8 and converted once: the separators and quotes are ASCII,
         // the same byte in both encodings.
         line.clear();
@@ -77,11 +131,16 @@ std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFo
         ++rows;
     });
 
-    if (std::fflush(file.get()) != 0) {
+    if (std::fflush(file.get()) != 0 || ::fsync(fileno(file.get())) != 0) {
         throw ExportError(WriteFailure(path, errno));
     }
-    FILE* raw = file.release();
-    if (std::fclose(raw) != 0) {
+    if (!file.Close()) {
+        throw ExportError(WriteFailure(path, errno));
+    }
+    if (cancel != nullptr && cancel->load()) {
+        throw ExportCancelled();
+    }
+    if (!file.RenameTo(path)) {
         throw ExportError(WriteFailure(path, errno));
     }
     return rows;

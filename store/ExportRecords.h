@@ -6,6 +6,7 @@
 // quotes doubled, so it stays one cell; every other value is written exactly as stored. The
 // text and CSV formats give the same bytes; they differ only in how the window names the file.
 
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -25,10 +26,21 @@ class ExportError : public std::runtime_error {
     explicit ExportError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// Writes the file at `path` (UTF-8 file name). Returns the number of records written. Throws
-// ExportError for the file and StoreError for the store; the store is never changed.
+// The export was stopped (Ctrl+C); the target is as it was before.
+class ExportCancelled : public std::runtime_error {
+  public:
+    ExportCancelled() : std::runtime_error("导出已停止") {}
+};
+
+// Writes the file at `path` (UTF-8 file name). Returns the number of records written. The file
+// is written beside the target under a temporary name and renamed into place when complete,
+// so a failure or a stop never leaves half a file and never destroys the file it was to
+// replace. A target that is the store itself (or its -wal, -shm or -journal file) is refused.
+// `cancel`, when given, is looked at after every row. Throws ExportError for the file,
+// ExportCancelled, and StoreError for the store; the store is never changed.
 std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFormat format,
-                           ExportEncoding encoding = ExportEncoding::Gbk);
+                           ExportEncoding encoding = ExportEncoding::Gbk,
+                           const std::atomic<bool>* cancel = nullptr);
 
 // Appends one field to a line, quoted only when it must be.
 void AppendExportField(std::string& line, std::string_view value);

@@ -292,11 +292,20 @@ bool RecordStore::HasMemberRecords() {
     return sqlite3_column_int(st.get(), 0) != 0;
 }
 
-void RecordStore::ClearMemberRecords() {
-    InTransaction([&] {
-        Exec("DELETE FROM T_MEMBER_CHINA");
-        Exec("DELETE FROM T_FAILURE");
-    });
+bool RecordStore::ClearMemberRecords(const std::atomic<bool>* cancel) {
+    struct Cancelled {};
+    try {
+        InTransaction([&] {
+            Exec("DELETE FROM T_MEMBER_CHINA");
+            Exec("DELETE FROM T_FAILURE");
+            if (cancel != nullptr && cancel->load()) {
+                throw Cancelled{};
+            }
+        });
+    } catch (const Cancelled&) {
+        return false;
+    }
+    return true;
 }
 
 void RecordStore::FillMemberRecord(std::int64_t rowId, const MemberRecord& record) {

@@ -10,6 +10,7 @@
 // before it returns. Texts are GBK outside and UTF-8 inside the file.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -51,8 +52,10 @@ class RecordStore : public IRecordWriter {
     // At most 40 records, newest first, each handed over as soon as it is read.
     void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver);
     bool HasMemberRecords();
-    // Removes every record and with them the kept failures (their rows are gone).
-    void ClearMemberRecords();
+    // Removes every record and with them the kept failures (their rows are gone), all or
+    // nothing. When `cancel` is raised before the change is committed, nothing is removed and
+    // the answer is false.
+    bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr);
 
     // Every row in id order as its nine stored UTF-8 texts (null as empty), for the export.
     using RawRow = std::array<std::string_view, MemberRecord::kFieldCount>;

@@ -2,8 +2,11 @@
 #include <signal.h>
 #include <sqlite3.h>
 
-#include <filesystem>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "ChildProcess.h"
@@ -153,6 +156,94 @@ TEST_F(CliTest, FailuresAreNamedKeptAndRetried) {
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.err.find("没有需要重试的页面。"), std::string::npos) << r.err;
     EXPECT_EQ(StoredRows(), 5);
+}
+
+TEST_F(CliTest, ExportNeverWritesOverTheStore) {
+    auto r = Cli({"collect", "--industry", "化工", "--region", "广东", "--last", "1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    // The store by another spelling, its WAL companions (there or not), and the same file
+    // through a hard link.
+    std::filesystem::create_hard_link(storePath, dir.File("link.db"));
+    for (const std::string& target :
+         {storePath, dir.Path() + "/./data.db", dir.Path() + "//data.db", storePath + "-wal",
+          storePath + "-shm", dir.File("link.db")}) {
+        r = Cli({"export", "--format", "csv", target});
+        EXPECT_EQ(r.code, 1) << target;
+        EXPECT_NE(r.err.find("不能导出到数据库文件本身"), std::string::npos) << r.err;
+        EXPECT_EQ(StoredRows(), 2) << target;
+        EXPECT_EQ(RecordStore(storePath).LoadLastPageIndex(), 1);
+    }
+    // Anything else is written as usual.
+    r = Cli({"export", "--format", "csv", dir.File("data.db.csv")});
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
+TEST_F(CliTest, InterruptedExportLeavesTheOldFileIntact) {
+    {
+        // A store big enough that the export is still running when it is stopped.
+        RecordStore create(storePath);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(storePath.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n "
+                               "WHERE i < 1500000) INSERT INTO T_MEMBER_CHINA (title, person, "
+                               "address) SELECT '公司' || i, '联系人', '地址地址地址地址' FROM n",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const std::string target = dir.File("leads.csv");
+    {
+        std::ofstream old(target, std::ios::binary);
+        old << "the previous export\r\n";
+    }
+    ChildProcess child(COLLECTOR_CLI_PATH,
+                       {"--store", storePath, "export", "--format", "csv", target}, dir.Path());
+    auto partFiles = [&] {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+            n += e.path().filename().string().rfind("leads.csv.part", 0) == 0;
+        }
+        return n;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (partFiles() == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(partFiles(), 1);
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(), 130) << child.Stderr();
+    EXPECT_EQ(ReadFileBytes(target), "the previous export\r\n");
+    EXPECT_EQ(partFiles(), 0);
+}
+
+TEST_F(CliTest, InstalledProgramKeepsItsStoreInTheUsersDataFolder) {
+    // The program in a folder its user cannot write, as after an installation: the store goes
+    // to $XDG_DATA_HOME/collector/data.db, created when missing. Run as an ordinary user.
+    const std::string bin = dir.File("bin");
+    const std::string xdg = dir.File("xdg");
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(xdg);
+    std::filesystem::copy_file(COLLECTOR_CLI_PATH, bin + "/collector-cli");
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms(0755));
+    std::filesystem::permissions(bin, std::filesystem::perms(0555));
+    std::filesystem::permissions(xdg, std::filesystem::perms(0777));
+    std::string program = bin + "/collector-cli";
+    std::vector<std::string> args = {"clear"};
+    if (getuid() == 0) {
+        args = {"--reuid=65534", "--regid=65534", "--clear-groups", program, "clear"};
+        program = "/usr/bin/setpriv";
+        if (!std::filesystem::exists(program)) {
+            GTEST_SKIP() << "setpriv is needed to run as an ordinary user";
+        }
+    }
+    setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+    auto r = RunProgram(program, args, dir.Path());
+    unsetenv("XDG_DATA_HOME");
+    std::filesystem::permissions(bin, std::filesystem::perms(0755));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(xdg + "/collector/data.db"));
+    EXPECT_FALSE(std::filesystem::exists(bin + "/data.db"));
 }
 
 TEST_F(CliTest, StoreThatCannotBeOpenedExitsWithOne) {

@@ -4,7 +4,9 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <thread>
 
 #include "DirectorySite.h"
@@ -55,6 +57,60 @@ class ScriptedPrompts : public IUserPrompts {
 QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
+
+// A directory of one result page with ten companies, in memory. Every contact page takes
+// `contactMs`; while `holdPreCollect` is set, a pre-collect waits until it is lifted.
+struct TenCompanies {
+    std::shared_ptr<FakeFetcher::Shared> pages = std::make_shared<FakeFetcher::Shared>();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holdPreCollect = false;
+    int contactMs = 0;
+    std::string preCollect;
+
+    TenCompanies() {
+        const std::string keyword = KeywordFor(Gbk("化工"), Gbk("广东"));
+        preCollect = PreCollectAddress(keyword);
+        pages->pages[preCollect] = Gbk("共找到 10 条符合 <span class=\"total-page\">共1页</span>");
+        std::string block = "<div id=\"offer_list\" class=\"list\">";
+        for (int i = 0; i < 10; ++i) {
+            const std::string id = std::to_string(i);
+            block += "<div class=\"info\"><a class=\"l\">" + Gbk("公司") + id +
+                     "</a></span><p>" + Gbk("广东") +
+                     "</p><a href=\"http://www.tarvola.com/company/detail/c" + id +
+                     ".html\" x>";
+        }
+        pages->pages[ResultPageAddress(keyword, 1)] = block + "<script language=";
+    }
+    void Hold(bool hold) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            holdPreCollect = hold;
+        }
+        changed.notify_all();
+    }
+    RunController::Launcher Launcher(const std::string& storePath) {
+        CrawlDeps deps = DefaultCrawlDeps();  // the real store at `storePath`
+        (void)storePath;
+        deps.makeFetcher = [this]() -> std::unique_ptr<IPageFetcher> {
+            struct Slow : FakeFetcher {
+                Slow(TenCompanies& site) : FakeFetcher(site.pages), site_(site) {}
+                FetchResult FetchPage(const std::string& a) override {
+                    if (a == site_.preCollect) {
+                        std::unique_lock<std::mutex> lock(site_.mutex);
+                        site_.changed.wait(lock, [&] { return !site_.holdPreCollect; });
+                    } else if (a.find("/detail/") != std::string::npos) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(site_.contactMs));
+                    }
+                    return FakeFetcher::FetchPage(a);
+                }
+                TenCompanies& site_;
+            };
+            return std::make_unique<Slow>(*this);
+        };
+        return [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); };
+    }
+};
 
 }  // namespace
 
@@ -389,6 +445,52 @@ class WindowTest : public QObject {
         QVERIFY(prompts->shown.back().text.startsWith(U("网络连接失败！\n")));
         QVERIFY(prompts->shown.back().text.size() > 8);
         QCOMPARE(prompts->shown.back().icon, QMessageBox::Warning);
+    }
+
+    void aPreCollectAnswerDuringACollectIsIgnored() {
+        TenCompanies site;
+        site.contactMs = 100;
+        dlg = std::make_unique<CCollectorDlg>(StorePath(), *prompts, *clock,
+                                              site.Launcher(StorePath()));
+        dlg->show();
+        PreCollect();
+        QCOMPARE(prompts->shown.size(), size_t{1});
+        // Pre-collect again; before it answers, Start.
+        site.Hold(true);
+        QTest::mouseClick(Button(IDC_PRECOLLECT), Qt::LeftButton);
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(StoredRows() >= 2, 10000);
+        site.Hold(false);  // the pending pre-collect answers in the middle of the run
+        QTest::qWait(300);
+        QCOMPARE(prompts->shown.size(), size_t{1});  // no found box
+        QVERIFY(!Button(IDC_PRECOLLECT)->isEnabled());
+        QVERIFY(!Button(IDC_START)->isEnabled());
+        QCOMPARE(dlg->ItemText(IDC_STATUS), U("采集进行中，请稍后..."));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->Controller().LiveWorkers(), size_t{0}, 5000);
+        QCOMPARE(StoredRows(), 10);  // one worker: every company once
+        QCOMPARE(dlg->ItemText(IDC_RECORDS), U("10 / 10"));
+    }
+
+    void stopThenStartWithClearingKeepsNothingOfTheOldRun() {
+        TenCompanies site;
+        site.contactMs = 300;
+        dlg = std::make_unique<CCollectorDlg>(StorePath(), *prompts, *clock,
+                                              site.Launcher(StorePath()));
+        dlg->show();
+        PreCollect();
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(StoredRows() >= 3, 10000);
+        QTest::mouseClick(Button(IDC_STOP), Qt::LeftButton);
+        // At once Start again and clear: the stopped worker still has a company in hand.
+        prompts->answers = {QMessageBox::Yes};
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QCOMPARE(prompts->shown.back().text, U("存在已经采集的数据。是否在采集前清空原有数据？"));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->Controller().LiveWorkers(), size_t{0}, 5000);
+        QTest::qWait(200);
+        QCOMPARE(StoredRows(), 10);  // nothing of the old run after the clear
+        QCOMPARE(dlg->ItemText(IDC_RECORDS), U("10 / 10"));
     }
 
     void failedPagesAreOfferedForRetry() {
