@@ -123,7 +123,8 @@ class CCollectorDlg : public QDialog {
     void SetStatusText(const QString& text);
     bool TakeCondition();
     int ReadNumberSetting(int id, int defaultValue) const;
-    bool StartCollectRun(bool retry);
+    enum class RunStart { Started, NothingToRetry, Failed };
+    RunStart StartCollectRun(bool retry);
     // Waits (a few seconds at most) for the workers of an earlier run to finish the record in
     // hand, so the run about to start is the only one.
     void WaitForEarlierWorkers();

@@ -50,10 +50,10 @@ void CCollectorDlg::OnButtonPrecollect() {
     }
 }
 
-bool CCollectorDlg::StartCollectRun(bool retry) {
+CCollectorDlg::RunStart CCollectorDlg::StartCollectRun(bool retry) {
     RecordStore* store = Store();
     if (store == nullptr) {
-        return false;
+        return RunStart::Failed;  // the user was told why
     }
     CollectRequest request;
     request.condition = m_strCondition;
@@ -62,16 +62,17 @@ bool CCollectorDlg::StartCollectRun(bool retry) {
     request.pacing = {m_nPagesPerPause, m_nPauseSeconds, m_nTimeoutSeconds};
     try {
         if (retry) {
-            return m_pSession->StartRetry(request, *store);
+            return m_pSession->StartRetry(request, *store) ? RunStart::Started
+                                                           : RunStart::NothingToRetry;
         }
         m_pSession->StartCollect(request, *store);
-        return true;
+        return RunStart::Started;
     } catch (const std::system_error&) {
         Prompt(QString::fromLatin1(kCannotStartThread), QString(), QMessageBox::NoIcon);
     } catch (const StoreError& e) {
         Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"), QMessageBox::Critical);
     }
-    return false;
+    return RunStart::Failed;
 }
 
 void CCollectorDlg::OnButtonStart() {
@@ -109,7 +110,7 @@ void CCollectorDlg::OnButtonStart() {
     m_nPauseSeconds = ReadNumberSetting(IDC_PAUSE_SECONDS, 10);
     m_nTimeoutSeconds = ReadNumberSetting(IDC_TIMEOUT, 15);
     m_nRestartsSeen = m_pSession->Restarts();
-    if (!StartCollectRun(false)) {
+    if (StartCollectRun(false) != RunStart::Started) {
         ShowRunEnded(QStringLiteral("操作停止！"));
         return;
     }
@@ -124,9 +125,15 @@ void CCollectorDlg::StartRetryRun() {
     m_nMode = CRAWL_MODE_RETRY;
     m_nRecordsCollected = 0;
     m_nRestartsSeen = m_pSession->Restarts();
-    if (!StartCollectRun(true)) {
-        ShowRunEnded(QStringLiteral("操作成功完成！"));
-        return;
+    switch (StartCollectRun(true)) {
+        case RunStart::Started:
+            break;
+        case RunStart::NothingToRetry:
+            ShowRunEnded(QStringLiteral("没有需要重试的页面。"));
+            return;
+        case RunStart::Failed:
+            ShowRunEnded(QStringLiteral("操作停止！"));
+            return;
     }
     SetStatusText(QStringLiteral("正在重试未能获取的页面，请稍后..."));
     m_bRunning = true;

@@ -9,9 +9,9 @@
 #include "crawl/CollectSession.h"
 #include "crawl/CurlFetcher.h"
 #include "crawl/EventQueue.h"
-#include "store/ExportRecords.h"
 #include "platform/ProgramFolders.h"
 #include "platform/StopSignal.h"
+#include "store/ExportRecords.h"
 #include "store/RecordStore.h"
 #include "text/GbkCodec.h"
 
@@ -216,7 +216,10 @@ int RunCollect(const CliOptions& o) {
     CollectSession session(clock, queue);
     try {
         if (o.retryFailed) {
-            session.StartRetry(request, *store);
+            if (!session.StartRetry(request, *store)) {
+                std::cerr << "没有需要重试的页面。" << std::endl;
+                return kExitOk;
+            }
         } else {
             session.StartCollect(request, *store);
         }
@@ -229,8 +232,9 @@ int RunCollect(const CliOptions& o) {
     Progress progress(request.lastPage);
     std::optional<RunEnd> end;
     while (!end) {
-        if (StopSignalled() && session.Running()) {
-            end = session.Stop()->end;
+        if (StopSignalled()) {
+            session.Stop();
+            end = RunEnd{RunEnd::How::Stopped, {}, {}};
             break;
         }
         if (auto event = queue->Take(kPoll)) {
@@ -261,6 +265,7 @@ int RunCollect(const CliOptions& o) {
     }
     progress.Update(session.Page(), session.Records());
     progress.Done();
+    end->failures = session.Failures();  // with what the last workers reported on their way out
     return ReportRunEnd(*end);
 }
 

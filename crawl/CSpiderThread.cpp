@@ -26,8 +26,11 @@ CSpiderThread::CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher
       m_nWorkerId(workerId),
       m_wait(wait ? std::move(wait) : RealTimeWaiter()) {
     for (const KeptFailure& f : m_job.failures) {
-        auto& kept = f.kind == KeptFailure::Kind::ContactPage ? m_keptContacts : m_keptPages;
-        kept[f.address] = f;
+        if (f.kind == KeptFailure::Kind::ContactPage) {
+            m_keptContacts[CompanyKey(f.title, f.address)] = f;
+        } else {
+            m_keptPages[f.address] = f;
+        }
     }
 }
 
@@ -131,17 +134,27 @@ void CSpiderThread::PreCollect() {
     Post(ev::PreCollected{pages, matches});
 }
 
-void CSpiderThread::Keep(KeptFailure failure) {
+void CSpiderThread::KeepPage(KeptFailure failure) {
+    // A worker told to stop leaves its page to the run that resumes there.
     auto gate = m_pStop->StoreGate();
-    if (!gate) {
-        return;  // the store was cleared after this worker was stopped
+    if (!gate || StopRequested()) {
+        return;
     }
     failure.condition = m_strCondition;
-    failure.id = Store().KeepFailure(failure);
-    auto& kept = failure.kind == KeptFailure::Kind::ContactPage ? m_keptContacts : m_keptPages;
-    KeptFailure& slot = kept[failure.address];
-    slot = std::move(failure);
-    Post(ev::FetchFailed{slot});
+    Store().KeepFailure(failure);
+    m_keptPages[failure.address] = failure;
+    Post(ev::FetchFailed{failure});
+}
+
+void CSpiderThread::HealPage(const std::string& address) {
+    auto gate = m_pStop->StoreGate();
+    if (!gate) {
+        return;
+    }
+    if (const std::int64_t id = Store().DropFailureAt(KeptFailure::Kind::ResultPage, address)) {
+        Post(ev::FailureHealed{id});
+    }
+    m_keptPages.erase(address);
 }
 
 void CSpiderThread::CollectPages() {
@@ -169,7 +182,7 @@ void CSpiderThread::CollectPages() {
             f.address = address;
             f.reason = a.result.reason;
             f.tries = a.tries + (kept != m_keptPages.end() ? kept->second.tries : 0);
-            Keep(std::move(f));
+            KeepPage(std::move(f));
             NoteOutcome(a.result);
             continue;
         }
@@ -177,14 +190,9 @@ void CSpiderThread::CollectPages() {
         if (!ParseListingPage(ListingBlockOf(a.result.body))) {
             return;
         }
-        // A page kept from an earlier run is read whole now: it is no longer a failure.
-        if (kept != m_keptPages.end()) {
-            if (auto gate = m_pStop->StoreGate()) {
-                Store().DropFailure(kept->second.id);
-                Post(ev::FailureHealed{kept->second.id});
-            }
-            m_keptPages.erase(kept);
-        }
+        // The page is read whole: kept from an earlier run or by another worker of this one,
+        // it is no longer a failure.
+        HealPage(address);
     }
     if (!StopRequested()) {
         Post(ev::Finished{});
@@ -221,14 +229,16 @@ void CSpiderThread::RetryPage(const KeptFailure& f) {
         KeptFailure again = f;
         again.reason = a.result.reason;
         again.tries += a.tries;
-        Keep(std::move(again));
+        KeepPage(std::move(again));
         NoteOutcome(a.result);
         return;
     }
     NoteOutcome(a.result);
-    if (ParseListingPage(ListingBlockOf(a.result.body))) {
-        Store().DropFailure(f.id);
-        Post(ev::FailureHealed{f.id});
+    m_bSkipStored = true;
+    const bool whole = ParseListingPage(ListingBlockOf(a.result.body));
+    m_bSkipStored = false;
+    if (whole) {
+        HealPage(f.address);
     }
 }
 
@@ -269,8 +279,9 @@ bool CSpiderThread::ParseListingPage(std::string block) {
         entry = q == text::npos ? entry.substr(begin) : entry.substr(begin, q - begin);
 
         std::string name = CompanyNameOfEntry(entry);
-        if (text::ContainsText(entry, m_strRegion)) {
-            ParseContactPage(std::move(name), ContactAddressOfEntry(entry));
+        if (text::ContainsText(entry, m_strRegion) &&
+            !ParseContactPage(std::move(name), ContactAddressOfEntry(entry))) {
+            return false;  // stopped with this company neither stored nor kept
         }
         if (q == text::npos) {
             return true;
@@ -279,63 +290,73 @@ bool CSpiderThread::ParseListingPage(std::string block) {
     }
 }
 
-void CSpiderThread::ParseContactPage(std::string name, std::string address) {
-    // An entry without a contact address is no company to recognise again.
-    RunLedger* ledger = address.empty() ? nullptr : m_job.pLedger.get();
+std::string CSpiderThread::CompanyKey(const std::string& name, const std::string& address) {
+    // The address alone when it names a page of its own; a link that could not be read leaves
+    // only the common prefix, shared by many companies, which their names then tell apart.
+    return address + '\x1f' + name;
+}
+
+bool CSpiderThread::ParseContactPage(std::string name, std::string address) {
+    const std::string key = CompanyKey(name, address);
+    RunLedger* ledger = m_job.pLedger.get();
     if (ledger != nullptr) {
-        switch (ledger->Take(address, m_pStop.get())) {
+        switch (ledger->Take(key, m_pStop.get())) {
             case RunLedger::Claim::Mine:
                 break;
             case RunLedger::Claim::Done:
+                return true;
             case RunLedger::Claim::Stopped:
-                return;
+                return false;
         }
     }
-    // Whatever leaves this function, the address is no longer in hand.
+    // Whatever leaves this function, the company is no longer in hand.
     struct Hand {
         RunLedger* ledger;
-        const std::string& address;
+        const std::string& key;
         bool done = false;
         ~Hand() {
             if (ledger != nullptr) {
-                done ? ledger->Done(address) : ledger->Release(address);
+                done ? ledger->Done(key) : ledger->Release(key);
             }
         }
-    } hand{ledger, address};
+    } hand{ledger, key};
 
+    // A retried result page may list companies an earlier, interrupted walk of it stored.
+    if (m_bSkipStored && Store().HasContact(address)) {
+        hand.done = true;
+        return true;
+    }
     Attempt a = FetchWithRetries(address);
     if (a.stopped) {
-        return;
+        return false;
     }
     // Held across the writes below, so a clear of the store waits for them or they are dropped.
     auto gate = m_pStop->StoreGate();
     if (!gate) {
-        return;
+        return false;
     }
-    auto kept = m_keptContacts.find(address);
+    auto kept = m_keptContacts.find(key);
     // A definite answer (404 and the like) still gives the company's row, with its name only.
-    if (a.result.ok || !a.result.retryable) {
+    if (a.result.ok || a.result.Definite()) {
         MemberRecord record = ExtractContactFields(a.result.ok ? a.result.body : std::string());
         record.title = std::move(name);
         record.contact = address;
+        const bool filled = kept != m_keptContacts.end() && kept->second.rowId != 0;
         std::int64_t rowId = 0;
-        if (kept != m_keptContacts.end() && kept->second.rowId != 0) {
-            rowId = kept->second.rowId;
-            Store().FillMemberRecord(rowId, record);
-            Store().DropFailure(kept->second.id);
+        if (filled) {
+            rowId = Store().FillMemberRecord(kept->second.rowId, record, kept->second.id);
         } else {
             rowId = Store().AppendMemberRecord(record);
         }
         hand.done = true;
         ++m_nRecords;
-        const bool filled = kept != m_keptContacts.end();
         Post(ev::RecordSaved{rowId, m_nRecords, address, filled});
         if (filled) {
             Post(ev::FailureHealed{kept->second.id});
             m_keptContacts.erase(kept);
         }
         NoteOutcome(a.result);
-        return;
+        return true;
     }
     // Still failing: the company keeps its place with what is known, and the page is kept.
     KeptFailure f;
@@ -343,21 +364,26 @@ void CSpiderThread::ParseContactPage(std::string name, std::string address) {
     f.page = m_nPage;
     f.address = address;
     f.title = name;
+    f.condition = m_strCondition;
     f.reason = a.result.reason;
     f.tries = a.tries;
-    if (kept != m_keptContacts.end()) {
+    MemberRecord placeholder;
+    const bool known = kept != m_keptContacts.end() && kept->second.rowId != 0;
+    if (known) {
         f.rowId = kept->second.rowId;
         f.tries += kept->second.tries;
     } else {
-        MemberRecord record;
-        record.title = std::move(name);
-        record.contact = address;
-        f.rowId = Store().AppendMemberRecord(record);
+        placeholder.title = std::move(name);
+        placeholder.contact = address;
+    }
+    Store().KeepFailure(f, known ? nullptr : &placeholder);
+    hand.done = true;
+    if (!known) {
         ++m_nRecords;
         Post(ev::RecordSaved{f.rowId, m_nRecords, address, false});
     }
-    hand.done = true;
-    gate.reset();  // Keep takes it again
-    Keep(std::move(f));
+    m_keptContacts[key] = f;
+    Post(ev::FetchFailed{f});
     NoteOutcome(a.result);
+    return true;
 }

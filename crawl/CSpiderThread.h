@@ -33,8 +33,10 @@ class CSpiderThread {
     void RetryFailures();
     // False when it met STOP at an entry boundary.
     bool ParseListingPage(std::string block);
-    // Fetches one contact page and stores its record; throws StoreError and Outage.
-    void ParseContactPage(std::string name, std::string address);
+    // Fetches one contact page and stores its record, or keeps it as a failure with the
+    // company's row in its place. False when a stop came first (nothing stored or kept).
+    // Throws StoreError and Outage.
+    bool ParseContactPage(std::string name, std::string address);
     std::string BuildKeyword();
 
     int m_nKind;
@@ -69,8 +71,11 @@ class CSpiderThread {
     // Counts a failure that can be retried toward an outage; a fetch that was answered ends
     // the count.
     void NoteOutcome(const FetchResult& result);
-    // Keeps a failure in the store and reports it.
-    void Keep(KeptFailure failure);
+    // Keeps a result page that still fails, and reports it.
+    void KeepPage(KeptFailure failure);
+    // A result page read whole is no longer a failure, whoever kept it.
+    void HealPage(const std::string& address);
+    static std::string CompanyKey(const std::string& name, const std::string& address);
     void RetryPage(const KeptFailure& failure);
     void RetryContact(const KeptFailure& failure);
 
@@ -84,6 +89,7 @@ class CSpiderThread {
     int m_nPage = 0;  // the result page in hand
     int m_nFailuresInARow = 0;
     std::string m_strLastReason;
-    std::map<std::string, KeptFailure> m_keptContacts;  // by address
-    std::map<std::string, KeptFailure> m_keptPages;     // by address
+    std::map<std::string, KeptFailure> m_keptContacts;  // by CompanyKey
+    bool m_bSkipStored = false;  // retrying a result page: skip companies already stored
+    std::map<std::string, KeptFailure> m_keptPages;  // by address
 };

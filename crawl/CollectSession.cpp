@@ -100,6 +100,14 @@ bool CollectSession::StartRetry(const CollectRequest& request, RecordStore& stor
     return true;
 }
 
+std::vector<KeptFailure> CollectSession::Failures() const {
+    std::vector<KeptFailure> out;
+    for (const auto& [id, failure] : failures_) {
+        out.push_back(failure);
+    }
+    return out;
+}
+
 SessionUpdate CollectSession::End(RunEnd::How how, std::string reason) {
     running_ = false;
     controller_.OnRunEnded();
@@ -107,9 +115,7 @@ SessionUpdate CollectSession::End(RunEnd::How how, std::string reason) {
     u.kind = SessionUpdate::Kind::RunEnded;
     u.end.how = how;
     u.end.reason = std::move(reason);
-    for (const auto& [id, failure] : failures_) {
-        u.end.failures.push_back(failure);
-    }
+    u.end.failures = Failures();
     return u;
 }
 

@@ -20,9 +20,12 @@ class CountingStore : public IRecordWriter {
   public:
     explicit CountingStore(int* count) : count_(count) {}
     std::int64_t AppendMemberRecord(const MemberRecord&) override { return ++*count_; }
-    void FillMemberRecord(std::int64_t, const MemberRecord&) override { __builtin_trap(); }
-    std::int64_t KeepFailure(const KeptFailure&) override { __builtin_trap(); }
-    void DropFailure(std::int64_t) override { __builtin_trap(); }
+    std::int64_t FillMemberRecord(std::int64_t, const MemberRecord&, std::int64_t) override {
+        __builtin_trap();
+    }
+    std::int64_t KeepFailure(KeptFailure&, const MemberRecord*) override { __builtin_trap(); }
+    std::int64_t DropFailureAt(KeptFailure::Kind, const std::string&) override { __builtin_trap(); }
+    bool HasContact(const std::string&) override { __builtin_trap(); }
 
   private:
     int* count_;

@@ -39,10 +39,22 @@ void AppendExportField(std::string& line, std::string_view value) {
 
 namespace {
 
-// The temporary file beside the target; removed when it goes out of scope unless kept.
+// The temporary file beside the target; removed when it goes out of scope unless kept. A
+// target that exists and is no regular file (a device, a pipe) is written in place instead:
+// it cannot be replaced, and must not be.
 class TempFile {
   public:
     explicit TempFile(const std::string& target) : path_(target + ".partXXXXXX") {
+        struct stat st {};
+        if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            direct_ = true;
+            path_ = target;
+            file_ = std::fopen(target.c_str(), "wb");
+            if (file_ == nullptr) {
+                throw ExportError("无法创建导出文件“" + target + "”：" + std::strerror(errno));
+            }
+            return;
+        }
         const int fd = ::mkstemp(path_.data());
         if (fd < 0) {
             throw ExportError("无法创建导出文件“" + target + "”：" + std::strerror(errno));
@@ -62,7 +74,7 @@ class TempFile {
         if (file_ != nullptr) {
             std::fclose(file_);
         }
-        if (!kept_) {
+        if (!kept_ && !direct_) {
             ::unlink(path_.c_str());
         }
     }
@@ -75,6 +87,9 @@ class TempFile {
     }
     // Puts the complete file in the target's place.
     bool RenameTo(const std::string& target) {
+        if (direct_) {
+            return true;
+        }
         if (::rename(path_.c_str(), target.c_str()) != 0) {
             return false;
         }
@@ -86,6 +101,7 @@ class TempFile {
     std::string path_;
     FILE* file_ = nullptr;
     bool kept_ = false;
+    bool direct_ = false;
 };
 
 }  // namespace
@@ -131,7 +147,7 @@ std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFo
         ++rows;
     });
 
-    if (std::fflush(file.get()) != 0 || ::fsync(fileno(file.get())) != 0) {
+    if (std::fflush(file.get()) != 0 || (::fsync(fileno(file.get())) != 0 && errno != EINVAL)) {
         throw ExportError(WriteFailure(path, errno));
     }
     if (!file.Close()) {

@@ -151,7 +151,7 @@ void RecordStore::CreateMissingTables() {
             "id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
             "address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
             "reason TEXT DEFAULT '', tries INTEGER DEFAULT 0, rowid_kept INTEGER DEFAULT 0, "
-            "time TEXT DEFAULT '', UNIQUE (kind, address))");
+            "time TEXT DEFAULT '', UNIQUE (kind, address, title))");
         Statement has(*this, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_CONFIG'");
         if (!has.Step()) {
             Exec("CREATE TABLE T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT)");
@@ -225,6 +225,10 @@ void RecordStore::CheckFileStillThere() {
 
 std::int64_t RecordStore::AppendMemberRecord(const MemberRecord& record) {
     CheckFileStillThere();
+    return AppendRow(record);
+}
+
+std::int64_t RecordStore::AppendRow(const MemberRecord& record) {
     if (append_ == nullptr) {
         const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
                                 ", contact) VALUES (?,?,?,?,?,?,?,?,?,?)";
@@ -308,27 +312,41 @@ bool RecordStore::ClearMemberRecords(const std::atomic<bool>* cancel) {
     return true;
 }
 
-void RecordStore::FillMemberRecord(std::int64_t rowId, const MemberRecord& record) {
+std::int64_t RecordStore::FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
+                                           std::int64_t failureId) {
     CheckFileStillThere();
-    Statement st(*this,
-                 "UPDATE T_MEMBER_CHINA SET person=?, sex=?, job=?, mobile=?, phone=?, fax=?, "
-                 "address=?, zip=? WHERE id=?");
-    auto fields = record.Fields();
-    for (int i = 1; i < MemberRecord::kFieldCount; ++i) {
-        st.BindText(i, text::GbkToUtf8(*fields[i]));
-    }
-    sqlite3_bind_int64(st.get(), MemberRecord::kFieldCount, rowId);
-    st.Step();
+    std::int64_t filled = rowId;
+    InTransaction([&] {
+        Statement st(*this,
+                     "UPDATE T_MEMBER_CHINA SET person=?, sex=?, job=?, mobile=?, phone=?, fax=?, "
+                     "address=?, zip=? WHERE id=?");
+        auto fields = record.Fields();
+        for (int i = 1; i < MemberRecord::kFieldCount; ++i) {
+            st.BindText(i, text::GbkToUtf8(*fields[i]));
+        }
+        sqlite3_bind_int64(st.get(), MemberRecord::kFieldCount, rowId);
+        st.Step();
+        if (sqlite3_changes(db_) == 0) {
+            filled = AppendRow(record);  // the row was removed meanwhile: the company stays
+        }
+        Statement drop(*this, "DELETE FROM T_FAILURE WHERE id=?");
+        sqlite3_bind_int64(drop.get(), 1, failureId);
+        drop.Step();
+    });
+    return filled;
 }
 
-std::int64_t RecordStore::KeepFailure(const KeptFailure& f) {
+std::int64_t RecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeholder) {
     CheckFileStillThere();
     std::int64_t id = 0;
     InTransaction([&] {
+        if (placeholder != nullptr) {
+            f.rowId = AppendRow(*placeholder);
+        }
         Statement st(*this,
                      "INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
                      "rowid_kept, time) VALUES (?,?,?,?,?,?,?,?,datetime('now','localtime')) "
-                     "ON CONFLICT (kind, address) DO UPDATE SET reason=excluded.reason, "
+                     "ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
                      "tries=excluded.tries, time=excluded.time, page=excluded.page, "
                      "rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN excluded.rowid_kept "
                      "ELSE rowid_kept END");
@@ -341,13 +359,17 @@ std::int64_t RecordStore::KeepFailure(const KeptFailure& f) {
         sqlite3_bind_int(st.get(), 7, f.tries);
         sqlite3_bind_int64(st.get(), 8, f.rowId);
         st.Step();
-        Statement id_of(*this, "SELECT id FROM T_FAILURE WHERE kind=? AND address=?");
-        id_of.BindText(1, KindName(f.kind));
-        id_of.BindText(2, text::GbkToUtf8(f.address));
-        if (id_of.Step()) {
-            id = sqlite3_column_int64(id_of.get(), 0);
+        Statement idOf(
+            *this, "SELECT id, rowid_kept FROM T_FAILURE WHERE kind=? AND address=? AND title=?");
+        idOf.BindText(1, KindName(f.kind));
+        idOf.BindText(2, text::GbkToUtf8(f.address));
+        idOf.BindText(3, text::GbkToUtf8(f.title));
+        if (idOf.Step()) {
+            id = sqlite3_column_int64(idOf.get(), 0);
+            f.rowId = sqlite3_column_int64(idOf.get(), 1);
         }
     });
+    f.id = id;
     return id;
 }
 
@@ -356,6 +378,30 @@ void RecordStore::DropFailure(std::int64_t failureId) {
     Statement st(*this, "DELETE FROM T_FAILURE WHERE id=?");
     sqlite3_bind_int64(st.get(), 1, failureId);
     st.Step();
+}
+
+std::int64_t RecordStore::DropFailureAt(KeptFailure::Kind kind, const std::string& address) {
+    CheckFileStillThere();
+    std::int64_t id = 0;
+    InTransaction([&] {
+        Statement find(*this, "SELECT id FROM T_FAILURE WHERE kind=? AND address=?");
+        find.BindText(1, KindName(kind));
+        find.BindText(2, text::GbkToUtf8(address));
+        if (!find.Step()) {
+            return;
+        }
+        id = sqlite3_column_int64(find.get(), 0);
+        Statement drop(*this, "DELETE FROM T_FAILURE WHERE id=?");
+        sqlite3_bind_int64(drop.get(), 1, id);
+        drop.Step();
+    });
+    return id;
+}
+
+bool RecordStore::HasContact(const std::string& address) {
+    Statement st(*this, "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? LIMIT 1");
+    st.BindText(1, text::GbkToUtf8(address));
+    return st.Step();
 }
 
 std::vector<KeptFailure> RecordStore::KeptFailures() {

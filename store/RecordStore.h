@@ -39,10 +39,14 @@ class RecordStore : public IRecordWriter {
     void SaveLastPageIndex(int page);
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override;
-    void FillMemberRecord(std::int64_t rowId, const MemberRecord& record) override;
+    std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
+                                  std::int64_t failureId) override;
 
-    std::int64_t KeepFailure(const KeptFailure& failure) override;
-    void DropFailure(std::int64_t failureId) override;
+    std::int64_t KeepFailure(KeptFailure& failure,
+                             const MemberRecord* placeholder = nullptr) override;
+    void DropFailure(std::int64_t failureId);
+    std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) override;
+    bool HasContact(const std::string& address) override;
     // Every kept failure, oldest first.
     std::vector<KeptFailure> KeptFailures();
     std::int64_t CountKeptFailures();
@@ -70,6 +74,7 @@ class RecordStore : public IRecordWriter {
     [[noreturn]] void Fail(const char* what);
     void CreateMissingTables();
     void AddContactColumn();
+    std::int64_t AppendRow(const MemberRecord& record);
     template <typename F>
     void InTransaction(F&& body);
     void CheckFileStillThere();

@@ -13,11 +13,18 @@ class IRecordWriter {
     virtual ~IRecordWriter() = default;
     // Appends one row (with its contact address) and gives its id.
     virtual std::int64_t AppendMemberRecord(const MemberRecord& record) = 0;
-    // Writes the contact details into a row kept for a failed contact page; the company name
-    // stays as it is.
-    virtual void FillMemberRecord(std::int64_t rowId, const MemberRecord& record) = 0;
-    // Keeps a failure (or, when one with the same kind and address is kept, updates it) and
-    // gives its id.
-    virtual std::int64_t KeepFailure(const KeptFailure& failure) = 0;
-    virtual void DropFailure(std::int64_t failureId) = 0;
+    // Writes the contact details into a row kept for a failed contact page (the company name
+    // stays as it is) and drops the failure, in one transaction. A row that is no longer
+    // there is appended instead. Gives the row's id.
+    virtual std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
+                                          std::int64_t failureId) = 0;
+    // Keeps a failure (or, when one with the same kind, address and company is kept, updates
+    // it) and gives its id. With `placeholder`, the company's row is appended first, in the
+    // same transaction, and `failure.rowId` names it.
+    virtual std::int64_t KeepFailure(KeptFailure& failure,
+                                     const MemberRecord* placeholder = nullptr) = 0;
+    // Drops the kept failure of that kind and address, if any; gives its id (0: none).
+    virtual std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) = 0;
+    // Whether a row with this contact address is stored.
+    virtual bool HasContact(const std::string& address) = 0;
 };

@@ -244,6 +244,42 @@ TEST_F(CollectSessionTest, PagesThatStillFailAreKeptAndFilledByARetry) {
     EXPECT_FALSE(session->StartRetry(Request(), *store));  // nothing left to retry
 }
 
+TEST_F(CollectSessionTest, ContactPagesThatCannotBeReadAreKeptNotStoredEmpty) {
+    // Not worth an immediate retry, and no answer that the page is missing either.
+    Reply loop;
+    loop.status = 302;
+    loop.headers = {{"Location", "http://" + kGzhg}};
+    Reply noContent;
+    noContent.status = 204;
+    for (const Reply& reply : {loop, noContent}) {
+        SCOPED_TRACE(reply.status);
+        store->ClearMemberRecords();
+        server.Route(kGzhg, reply);
+        RunEnd end = Collect(1);
+        EXPECT_EQ(end.how, RunEnd::How::Finished);
+        ASSERT_EQ(end.failures.size(), 1u);
+        EXPECT_EQ(end.failures[0].tries, 1);
+        EXPECT_EQ(store->CountKeptFailures(), 1);
+        EXPECT_EQ(Titles(), (std::vector<std::string>{"广州化工有限公司", "宁波模具化工有限公司"}));
+    }
+}
+
+TEST_F(CollectSessionTest, RetriedResultPageSkipsCompaniesAlreadyStored) {
+    // Page 2 is kept, but its first company was stored before (a walk cut short).
+    server.Route(ResultKey(2), Status(404));
+    ASSERT_EQ(Collect().failures.size(), 1u);
+    MemberRecord stored;
+    stored.title = Gbk("深圳电子化工厂");
+    stored.contact = "http://" + kSzdz;
+    store->AppendMemberRecord(stored);
+    ServeFixtureSite(server);
+    EXPECT_EQ(Retry().how, RunEnd::How::Finished);
+    EXPECT_EQ(store->CountKeptFailures(), 0);
+    EXPECT_EQ(Titles(),
+              (std::vector<std::string>{"广州化工有限公司", "宁波模具化工有限公司", "东莞塑料化工",
+                                        "深圳电子化工厂", "佛山机械化工"}));
+}
+
 TEST_F(CollectSessionTest, OutageEndsTheRunAtThePageInProgress) {
     // Pre-collect: the first page cannot be had, so nothing is known; never "0 matches".
     server.Route(Strip(PreCollectAddress(KeywordFor(Gbk("化工"), Gbk("广东")))),

@@ -164,3 +164,62 @@ TEST(RecordStore, WorkerAppendsWhileTheWindowReads) {
         [&](const RecordStore::RawRow& row) { EXPECT_EQ(row[0], std::to_string(++n)); });
     EXPECT_EQ(n, kRows);
 }
+
+TEST(RecordStore, KeptFailuresAndTheRowsTheyHold) {
+    TempDir dir;
+    // A file written before rows remembered their contact address opens and gains the column.
+    Sql(dir.File("data.db"),
+        "CREATE TABLE T_MEMBER_CHINA (id INTEGER PRIMARY KEY AUTOINCREMENT, title TEXT, "
+        "person TEXT, sex TEXT, job TEXT, mobile TEXT, phone TEXT, fax TEXT, address TEXT, "
+        "zip TEXT); CREATE TABLE T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT); "
+        "INSERT INTO T_MEMBER_CHINA (title) VALUES ('old');");
+    RecordStore store(dir.File("data.db"));
+    EXPECT_EQ(store.MemberRecordById(1)->title, "old");
+
+    // A contact page that failed: its row and the failure in one go; kept again, the same one.
+    KeptFailure f;
+    f.kind = KeptFailure::Kind::ContactPage;
+    f.address = "http://x/c1";
+    f.title = Gbk("公司");
+    f.reason = "HTTP 503";
+    f.tries = 3;
+    MemberRecord placeholder = Named(Gbk("公司"));
+    placeholder.contact = f.address;
+    const std::int64_t id = store.KeepFailure(f, &placeholder);
+    EXPECT_EQ(f.rowId, 2);
+    EXPECT_TRUE(store.HasContact("http://x/c1"));
+    EXPECT_FALSE(store.HasContact("http://x/c2"));
+    f.tries = 6;
+    EXPECT_EQ(store.KeepFailure(f), id);
+    ASSERT_EQ(store.KeptFailures().size(), 1u);
+    EXPECT_EQ(store.KeptFailures()[0].tries, 6);
+    EXPECT_EQ(store.KeptFailures()[0].rowId, 2);
+    EXPECT_EQ(store.KeptFailures()[0].title, Gbk("公司"));
+
+    // Filled in place, the failure dropped; a row removed meanwhile is appended instead.
+    MemberRecord details = Named("ignored");
+    details.person = Gbk("陈明");
+    EXPECT_EQ(store.FillMemberRecord(2, details, id), 2);
+    EXPECT_EQ(store.MemberRecordById(2)->title, Gbk("公司"));
+    EXPECT_EQ(store.MemberRecordById(2)->person, Gbk("陈明"));
+    EXPECT_EQ(store.CountKeptFailures(), 0);
+    details.title = Gbk("公司");
+    EXPECT_EQ(store.FillMemberRecord(99, details, 0), 3);
+    EXPECT_EQ(store.MemberRecordById(3)->person, Gbk("陈明"));
+
+    // A result page: dropped by its address; clearing drops failures with the records.
+    KeptFailure page;
+    page.address = "http://x/p2";
+    page.page = 2;
+    store.KeepFailure(page);
+    EXPECT_EQ(store.DropFailureAt(KeptFailure::Kind::ResultPage, "http://x/p3"), 0);
+    EXPECT_EQ(store.DropFailureAt(KeptFailure::Kind::ResultPage, "http://x/p2"), page.id);
+    store.KeepFailure(page);
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(store.ClearMemberRecords(&stop));  // stopped: all or nothing
+    EXPECT_EQ(store.CountKeptFailures(), 1);
+    EXPECT_TRUE(store.HasMemberRecords());
+    EXPECT_TRUE(store.ClearMemberRecords());
+    EXPECT_EQ(store.CountKeptFailures(), 0);
+    EXPECT_FALSE(store.HasMemberRecords());
+}

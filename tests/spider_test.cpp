@@ -221,3 +221,14 @@ TEST_F(SpiderTest, RecordSavedCarriesCountAndRowId) {
     EXPECT_EQ(got.notes[2].rowId, 2);
     EXPECT_EQ(got.notes[2].worker, 7);
 }
+
+TEST_F(SpiderTest, AWorkerWhoseRecordsWereDiscardedStoresNothing) {
+    // The store was cleared after this worker was stopped: its record in hand is dropped.
+    Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + kBlockEnd);
+    Page(ContactAddress("a"), "");
+    auto spider = Make(CRAWL_MODE_COLLECT, 1, 1);
+    stop->Discard();
+    EXPECT_FALSE(spider->ParseContactPage("A", ContactAddress("a")));
+    EXPECT_TRUE(store->rows.empty());
+    EXPECT_EQ(pages->fetched, (std::vector<std::string>{ContactAddress("a")}));
+}

@@ -72,30 +72,53 @@ class MemoryStore : public IRecordWriter {
         shared_->rows.push_back(record);
         return static_cast<std::int64_t>(shared_->rows.size());
     }
-    void FillMemberRecord(std::int64_t rowId, const MemberRecord& record) override {
+    std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
+                                  std::int64_t failureId) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         MemberRecord& row = shared_->rows.at(static_cast<size_t>(rowId - 1));
         const std::string title = row.title;
         row = record;
         row.title = title;
+        shared_->failures.erase(failureId);
+        return rowId;
     }
-    std::int64_t KeepFailure(const KeptFailure& failure) override {
+    std::int64_t KeepFailure(KeptFailure& failure, const MemberRecord* placeholder) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
+        if (placeholder != nullptr) {
+            shared_->rows.push_back(*placeholder);
+            failure.rowId = static_cast<std::int64_t>(shared_->rows.size());
+        }
         for (auto& [id, kept] : shared_->failures) {
-            if (kept.kind == failure.kind && kept.address == failure.address) {
+            if (kept.kind == failure.kind && kept.address == failure.address &&
+                kept.title == failure.title) {
+                failure.id = id;
                 kept = failure;
-                kept.id = id;
                 return id;
             }
         }
-        const std::int64_t id = shared_->nextFailureId++;
-        shared_->failures[id] = failure;
-        shared_->failures[id].id = id;
-        return id;
+        failure.id = shared_->nextFailureId++;
+        shared_->failures[failure.id] = failure;
+        return failure.id;
     }
-    void DropFailure(std::int64_t failureId) override {
+    std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
-        shared_->failures.erase(failureId);
+        for (auto it = shared_->failures.begin(); it != shared_->failures.end(); ++it) {
+            if (it->second.kind == kind && it->second.address == address) {
+                const std::int64_t id = it->first;
+                shared_->failures.erase(it);
+                return id;
+            }
+        }
+        return 0;
+    }
+    bool HasContact(const std::string& address) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        for (const auto& r : shared_->rows) {
+            if (r.contact == address) {
+                return true;
+            }
+        }
+        return false;
     }
 
   private:
