@@ -13,6 +13,8 @@
 #include <QTabWidget>
 #include <QTableWidget>
 
+#include <QHeaderView>
+#include <QResizeEvent>
 #include "app/CAboutDlg.h"
 #include "app/CConditionPage.h"
 #include "app/CollectorIcon.h"
@@ -46,10 +48,13 @@ void CCollectorDlg::BuildControls() {
     setWindowTitle(QStringLiteral("Tarvola采集器 版本：2.0406"));
     setWindowIcon(CollectorIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFont(DialogFont());
     const DialogUnits du(font());
-    setFixedSize(du.X(575), du.Y(398));
+    // The template's layout is the smallest size; the results list takes any extra room.
+    setMinimumSize(du.X(575), du.Y(398));
+    resize(minimumSize());
 
     auto place = [&](QWidget* w, int id, int x, int y, int cx, int cy) {
         w->setGeometry(du.Rect(x, y, cx, cy));
@@ -99,7 +104,7 @@ void CCollectorDlg::BuildControls() {
     m_pageCondition = new CConditionPage(m_prompts, m_tab);
 
     auto* precollect = button(IDC_PRECOLLECT, "预采集(&P)", 155, 127, 50, 14);
-    label(0, "起始页面：", 390, 131, 42, 8);
+    QLabel* startPageLabel = label(0, "起始页面：", 390, 131, 42, 8);
     digits(IDC_START_PAGE, 432, 127, 22, 14);
     auto* start = button(IDC_START, "开始采集", 465, 127, 50, 14);
     auto* stop = button(IDC_STOP, "停止采集", 518, 127, 50, 14);
@@ -125,6 +130,20 @@ void CCollectorDlg::BuildControls() {
     auto* preview = button(IDC_PREVIEW, "预览采集结果", 353, 377, 66, 14);
     auto* exportText = button(IDC_EXPORT_TEXT, "导出到文本", 433, 377, 66, 14);
     auto* exportCsv = button(IDC_EXPORT_CSV, "导出到Excel", 503, 377, 66, 14);
+
+    // What moves when the window grows: right-hand controls go right, the bottom row goes down.
+    for (int id : {IDC_ABOUT, IDC_START, IDC_STOP, IDC_START_PAGE}) {
+        m_anchors.push_back({GetDlgItem(id), GetDlgItem(id)->geometry(), true, false});
+    }
+    m_anchors.push_back({startPageLabel, startPageLabel->geometry(), true, false});
+    m_anchors.push_back({GetDlgItem(IDC_STATUS), GetDlgItem(IDC_STATUS)->geometry(), false, true});
+    for (int id : {IDC_PREVIEW, IDC_EXPORT_TEXT, IDC_EXPORT_CSV}) {
+        m_anchors.push_back({GetDlgItem(id), GetDlgItem(id)->geometry(), true, true});
+    }
+    m_listGeometry = m_list->geometry();
+    m_tabGeometry = m_tab->geometry();
+    connect(m_list->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int column, int, int) { UpdateCutTips(column); });
 
     connect(about, &QPushButton::clicked, this, &CCollectorDlg::OnButtonAbout);
     connect(precollect, &QPushButton::clicked, this, &CCollectorDlg::OnButtonPrecollect);
@@ -163,6 +182,13 @@ void CCollectorDlg::OnInitDialog() {
     if (RecordStore* store = Store()) {
         try {
             m_nStartPage = store->LoadLastPageIndex();
+            // The proposed start page belongs to the search of the last pre-collect: show it.
+            const auto industry = store->LoadSetting(kLastIndustry);
+            const auto region = store->LoadSetting(kLastRegion);
+            if (industry && region) {
+                m_pageCondition->Industry()->setText(QString::fromStdString(*industry));
+                m_pageCondition->Region()->setText(QString::fromStdString(*region));
+            }
         } catch (const StoreError& e) {
             Prompt(QStringLiteral("无法读取上次采集的页码：%1").arg(QString::fromUtf8(e.what())),
                    QStringLiteral("数据库错误"), QMessageBox::Critical);
@@ -176,6 +202,11 @@ void CCollectorDlg::OnInitDialog() {
     SetItemText(IDC_TIMEOUT, QStringLiteral("50"));
     EnableItem(IDC_START, false);
     EnableItem(IDC_STOP, false);
+    // A search changed after its pre-collect is another search: it needs a pre-collect of its
+    // own before it can be collected.
+    for (QLineEdit* edit : {m_pageCondition->Industry(), m_pageCondition->Region()}) {
+        connect(edit, &QLineEdit::textEdited, this, [this] { OnConditionEdited(); });
+    }
 
     m_bVisible = true;
     m_pHotKey = GlobalHotKey::Create();
@@ -293,7 +324,24 @@ void CCollectorDlg::reject() {
     // Esc and the like never close the window; only the close box does (closeEvent).
 }
 
+void CCollectorDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    const int dx = std::max(0, width() - minimumWidth());
+    const int dy = std::max(0, height() - minimumHeight());
+    for (const Anchor& a : m_anchors) {
+        a.widget->move(a.geometry.x() + (a.right ? dx : 0), a.geometry.y() + (a.bottom ? dy : 0));
+    }
+    m_tab->resize(m_tabGeometry.width() + dx, m_tabGeometry.height());
+    m_list->resize(m_listGeometry.width() + dx, m_listGeometry.height() + dy);
+}
+
 void CCollectorDlg::closeEvent(QCloseEvent* event) {
+    if (m_bRunning && Prompt(QStringLiteral("采集正在进行，确定要退出吗？"), QStringLiteral("退出"),
+                             QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                             QMessageBox::No) != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
     // A running worker finishes the record in hand; the process never ends inside a write.
     m_tickTimer.stop();
     m_bRunning = false;

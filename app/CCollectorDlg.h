@@ -9,7 +9,9 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "crawl/Clock.h"
 #include "crawl/CollectSession.h"
@@ -25,6 +27,8 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class QTableWidget;
+class QTableWidgetItem;
+class QFontMetrics;
 class RecordStore;
 struct MemberRecord;
 
@@ -90,6 +94,12 @@ class CCollectorDlg : public QDialog {
 
     void OnButtonAbout();
     void OnHotKey();  // F2: hide or show
+    void OnConditionEdited();
+
+    // Settings kept in the store beside the start page.
+    static constexpr const char* kLastIndustry = "lastindustry";
+    static constexpr const char* kLastRegion = "lastregion";
+    static constexpr const char* kLastExportFolder = "lastexportfolder";
 
     // Window fields.
     int m_nTabIndex = 0;
@@ -113,6 +123,7 @@ class CCollectorDlg : public QDialog {
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void reject() override;
 
   private:
@@ -122,7 +133,14 @@ class CCollectorDlg : public QDialog {
     void RefreshKindView();
     void SetStatusText(const QString& text);
     bool TakeCondition();
-    int ReadNumberSetting(int id, int defaultValue) const;
+    // The number in an edit, when it is one within [low, high]; otherwise the user is told
+    // the allowed range and nothing is given.
+    std::optional<int> ReadBoundedNumber(int id, const QString& name, int low, int high);
+    void UpdateCutTips(int column);
+    void SetCutTip(QTableWidgetItem* item, const QFontMetrics& metrics);
+    static constexpr int kCellMargin = 4;
+    // Keeps the search of the pre-collect that just answered, for the next start.
+    void RememberSearch();
     enum class RunStart { Started, NothingToRetry, Failed };
     RunStart StartCollectRun(bool retry);
     // Waits (a few seconds at most) for the workers of an earlier run to finish the record in
@@ -156,6 +174,15 @@ class CCollectorDlg : public QDialog {
     QTimer m_tickTimer;
 
     std::map<int, QWidget*> m_controls;
+    struct Anchor {
+        QWidget* widget;
+        QRect geometry;  // at the smallest size
+        bool right;
+        bool bottom;
+    };
+    std::vector<Anchor> m_anchors;
+    QRect m_listGeometry;
+    QRect m_tabGeometry;
     CConditionPage* m_pageCondition = nullptr;
     QTableWidget* m_list = nullptr;
     QTabWidget* m_tab = nullptr;

@@ -1,5 +1,7 @@
 // Export of every stored record to a text or CSV file.
 
+#include <QFileInfo>
+
 #include "app/CCollectorDlg.h"
 #include "app/ModalScope.h"
 #include "app/UserPrompts.h"
@@ -25,11 +27,22 @@ bool CCollectorDlg::CheckExportable() {
 
 void CCollectorDlg::ExportRecords(ExportFormat format) {
     const bool csv = format == EXPORT_FORMAT_CSV;
+    // The dialog opens in the folder of the last export, when there was one.
+    QString folder;
+    if (RecordStore* store = Store()) {
+        try {
+            if (auto last = store->LoadSetting(kLastExportFolder)) {
+                folder = QString::fromStdString(*last);
+            }
+        } catch (const StoreError&) {
+        }
+    }
+    const QString name = QStringLiteral("Tarvola版本采集结果导出") + (csv ? ".csv" : ".txt");
     std::optional<QString> path;
     {
         ModalScope modal(*this);
         path = m_prompts.SaveFileName(
-            this, QStringLiteral("Tarvola版本采集结果导出") + (csv ? ".csv" : ".txt"),
+            this, folder.isEmpty() || !QFileInfo(folder).isDir() ? name : folder + "/" + name,
             csv ? QStringLiteral("CSV文件 (*.csv);;所有文件 (*)")
                 : QStringLiteral("文本文件 (*.txt);;所有文件 (*)"),
             csv ? QStringLiteral("csv") : QStringLiteral("txt"));
@@ -39,7 +52,12 @@ void CCollectorDlg::ExportRecords(ExportFormat format) {
         return;
     }
     try {
-        ::ExportRecords(*store, path->toStdString(), format);
+        const std::int64_t rows = ::ExportRecords(*store, path->toStdString(), format);
+        SetStatusText(QStringLiteral("已导出 %1 条记录到 %2").arg(rows).arg(*path));
+        try {
+            store->SaveSetting(kLastExportFolder, QFileInfo(*path).absolutePath().toStdString());
+        } catch (const StoreError&) {
+        }
     } catch (const std::exception& e) {
         Prompt(QString::fromUtf8(e.what()), QStringLiteral("导出失败"), QMessageBox::Critical);
     }

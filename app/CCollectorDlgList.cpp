@@ -43,8 +43,26 @@ void CCollectorDlg::SetUpResultColumns() {
 void CCollectorDlg::InsertResultRow(int row, const MemberRecord& record) {
     m_list->insertRow(row);
     auto fields = record.Fields();
+    const QFontMetrics metrics(m_list->font());
     for (int i = 0; i < MemberRecord::kFieldCount && i < m_list->columnCount(); ++i) {
-        m_list->setItem(row, i, new QTableWidgetItem(FromGbk(*fields[i])));
+        auto* item = new QTableWidgetItem(FromGbk(*fields[i]));
+        m_list->setItem(row, i, item);
+        SetCutTip(item, metrics);
+    }
+}
+
+void CCollectorDlg::SetCutTip(QTableWidgetItem* item, const QFontMetrics& metrics) {
+    // A text wider than its column shows whole as the cell's tooltip.
+    const int room = m_list->columnWidth(item->column()) - 2 * kCellMargin;
+    item->setToolTip(metrics.horizontalAdvance(item->text()) > room ? item->text() : QString());
+}
+
+void CCollectorDlg::UpdateCutTips(int column) {
+    const QFontMetrics metrics(m_list->font());
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        if (QTableWidgetItem* item = m_list->item(row, column)) {
+            SetCutTip(item, metrics);
+        }
     }
 }
 

@@ -11,8 +11,9 @@
 #include "app/CConditionPage.h"
 #include "app/ModalScope.h"
 #include "app/NotificationBridge.h"
+#include "crawl/SearchAddress.h"
 #include "store/RecordStore.h"
-#include "text/Number.h"
+#include "text/GbkCodec.h"
 
 void CCollectorDlg::SetStatusText(const QString& text) {
     SetItemText(IDC_STATUS, text);
@@ -31,9 +32,29 @@ bool CCollectorDlg::TakeCondition() {
     return true;
 }
 
-int CCollectorDlg::ReadNumberSetting(int id, int defaultValue) const {
-    const QString text = ItemText(id);
-    return text.isEmpty() ? defaultValue : text::LeadingInt(text.toStdString());
+std::optional<int> CCollectorDlg::ReadBoundedNumber(int id, const QString& name, int low,
+                                                    int high) {
+    bool ok = false;
+    const qlonglong value = ItemText(id).toLongLong(&ok);
+    if (ok && value >= low && value <= high) {
+        return static_cast<int>(value);
+    }
+    Prompt(QStringLiteral("%1应为 %2 到 %3 之间的整数！").arg(name).arg(low).arg(high),
+           QStringLiteral("开始采集"), QMessageBox::Warning);
+    if (QWidget* edit = GetDlgItem(id)) {
+        edit->setFocus();
+    }
+    return std::nullopt;
+}
+
+void CCollectorDlg::OnConditionEdited() {
+    if (m_bRunning || m_nPagesTotal == 0) {
+        return;
+    }
+    // The totals and Start belonged to the search that was pre-collected, not to this one.
+    EnableItem(IDC_START, false);
+    m_nRecordsTotal = m_nPagesTotal = m_nRecordsDone = m_nPagesDone = 0;
+    UpdateProgressLabels();
 }
 
 void CCollectorDlg::OnButtonPrecollect() {
@@ -76,12 +97,31 @@ CCollectorDlg::RunStart CCollectorDlg::StartCollectRun(bool retry) {
 }
 
 void CCollectorDlg::OnButtonStart() {
-    m_nStartPage = std::max(1, text::LeadingInt(ItemText(IDC_START_PAGE).toStdString()));
-    if (m_nStartPage > m_nPagesTotal) {
+    bool ok = false;
+    const qlonglong start = ItemText(IDC_START_PAGE).toLongLong(&ok);
+    if (ok && start > m_nPagesTotal) {
         Prompt(QStringLiteral("起始采集页码不能大于总页面个数!"), QStringLiteral("开始采集"),
                QMessageBox::Warning);
         return;
     }
+    const auto startPage = ReadBoundedNumber(IDC_START_PAGE, QStringLiteral("起始页面"), 1,
+                                             std::max(1, m_nPagesTotal));
+    if (!startPage) {
+        return;
+    }
+    const auto every = ReadBoundedNumber(IDC_EVERY_N, QStringLiteral("每采集的个数"), 0, 100000);
+    if (!every) {
+        return;
+    }
+    const auto wait = ReadBoundedNumber(IDC_PAUSE_SECONDS, QStringLiteral("等待秒数"), 0, 86400);
+    if (!wait) {
+        return;
+    }
+    const auto timeout = ReadBoundedNumber(IDC_TIMEOUT, QStringLiteral("超时秒数"), 0, 86400);
+    if (!timeout) {
+        return;
+    }
+    m_nStartPage = *startPage;
     EnableItem(IDC_PRECOLLECT, false);
     EnableItem(IDC_START, false);
     WaitForEarlierWorkers();
@@ -106,9 +146,9 @@ void CCollectorDlg::OnButtonStart() {
     }
     m_nMode = CRAWL_MODE_COLLECT;
     m_nRecordsCollected = 0;
-    m_nPagesPerPause = ReadNumberSetting(IDC_EVERY_N, 30);
-    m_nPauseSeconds = ReadNumberSetting(IDC_PAUSE_SECONDS, 10);
-    m_nTimeoutSeconds = ReadNumberSetting(IDC_TIMEOUT, 15);
+    m_nPagesPerPause = *every;
+    m_nPauseSeconds = *wait;
+    m_nTimeoutSeconds = *timeout;
     m_nRestartsSeen = m_pSession->Restarts();
     if (StartCollectRun(false) != RunStart::Started) {
         ShowRunEnded(QStringLiteral("操作停止！"));
@@ -214,14 +254,20 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
             m_nPagesTotal = static_cast<int>(std::min<std::int64_t>(u.pages, INT32_MAX));
             m_nRecordsTotal = static_cast<int>(std::min<std::int64_t>(u.matches, INT32_MAX));
             SetItemText(IDC_RECORDS, QStringLiteral("0 / %1").arg(m_nRecordsTotal));
-            if (m_nRecordsTotal > 0) {
-                SetItemText(IDC_PAGES, QStringLiteral("0 / %1").arg(m_nPagesTotal));
-                Prompt(QStringLiteral("找到 %1 条符合条件的记录！").arg(m_nRecordsTotal), QString(),
-                       QMessageBox::Information);
-                EnableItem(IDC_START, true);
-            }
+            RememberSearch();
             EnableItem(IDC_PRECOLLECT, true);
             SetStatusText(QStringLiteral("操作成功完成！"));
+            if (m_nRecordsTotal > 0) {
+                SetItemText(IDC_PAGES, QStringLiteral("0 / %1").arg(m_nPagesTotal));
+                EnableItem(IDC_START, true);
+                Prompt(QStringLiteral("找到 %1 条符合条件的记录！").arg(m_nRecordsTotal), QString(),
+                       QMessageBox::Information);
+            } else {
+                m_nPagesTotal = 0;  // nothing to collect: Start stays off
+                SetItemText(IDC_PAGES, QStringLiteral("0 / 0"));
+                Prompt(QStringLiteral("没有找到符合条件的记录！"), QString(),
+                       QMessageBox::Information);
+            }
             break;
         case K::PageStarted:
             m_nPagesDone = u.page;
@@ -243,6 +289,22 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
         case K::FetchFailed:
         case K::None:
             break;
+    }
+}
+
+void CCollectorDlg::RememberSearch() {
+    RecordStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    try {
+        std::string industry;
+        std::string region;
+        SplitCondition(m_strCondition, industry, region);  // as it was pre-collected
+        store->SaveSetting(kLastIndustry, text::GbkToUtf8(industry));
+        store->SaveSetting(kLastRegion, text::GbkToUtf8(region));
+    } catch (const StoreError&) {
+        // Only a convenience for the next start; the run itself reports store failures.
     }
 }
 

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <utility>
 
 QMessageBox::StandardButton QtUserPrompts::Message(QWidget* owner, const QString& text,
@@ -30,8 +31,10 @@ std::optional<QString> QtUserPrompts::SaveFileName(QWidget* owner, const QString
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(defaultSuffix);
-    dialog.setDirectory(QDir::homePath());
-    dialog.selectFile(initialName);
+    // A name with a folder opens in that folder; a bare name in the home folder.
+    const QFileInfo initial(initialName);
+    dialog.setDirectory(initialName.contains('/') ? initial.absolutePath() : QDir::homePath());
+    dialog.selectFile(initial.fileName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }

@@ -16,7 +16,8 @@ class IUserPrompts {
                                                 QMessageBox::StandardButtons buttons,
                                                 QMessageBox::StandardButton defaultButton) = 0;
     // Asks for a file to write; the suffix is added to a name typed without one, and an
-    // existing file is only chosen after the user agreed to replace it.
+    // existing file is only chosen after the user agreed to replace it. An initial name with
+    // a folder opens the dialog in that folder.
     virtual std::optional<QString> SaveFileName(QWidget* owner, const QString& initialName,
                                                 const QString& filter,
                                                 const QString& defaultSuffix) = 0;

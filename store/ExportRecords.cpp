@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "platform/FileIdentity.h"
+#include "platform/SystemError.h"
 #include "store/RecordStore.h"
 #include "text/GbkCodec.h"
 
 namespace {
 
 std::string WriteFailure(const std::string& path, int err) {
-    return "无法写入导出文件“" + path + "”：" + std::strerror(err);
+    return "无法写入导出文件“" + path + "”：" + platform::ErrorText(err);
 }
 
 }  // namespace
@@ -51,13 +52,14 @@ class TempFile {
             path_ = target;
             file_ = std::fopen(target.c_str(), "wb");
             if (file_ == nullptr) {
-                throw ExportError("无法创建导出文件“" + target + "”：" + std::strerror(errno));
+                throw ExportError("无法创建导出文件“" + target + "”：" +
+                                  platform::ErrorText(errno));
             }
             return;
         }
         const int fd = ::mkstemp(path_.data());
         if (fd < 0) {
-            throw ExportError("无法创建导出文件“" + target + "”：" + std::strerror(errno));
+            throw ExportError("无法创建导出文件“" + target + "”：" + platform::ErrorText(errno));
         }
         // mkstemp makes the file private; an export is an ordinary file of the user's.
         const mode_t mask = ::umask(0);
@@ -67,7 +69,7 @@ class TempFile {
         if (file_ == nullptr) {
             ::close(fd);
             ::unlink(path_.c_str());
-            throw ExportError("无法创建导出文件“" + target + "”：" + std::strerror(errno));
+            throw ExportError("无法创建导出文件“" + target + "”：" + platform::ErrorText(errno));
         }
     }
     ~TempFile() {

@@ -214,6 +214,30 @@ void RecordStore::SaveLastPageIndex(int page) {
     }
 }
 
+std::optional<std::string> RecordStore::LoadSetting(const std::string& name) {
+    Statement st(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname=?");
+    st.BindText(1, name);
+    if (!st.Step()) {
+        return std::nullopt;
+    }
+    return std::string(ColumnView(st.get(), 0));
+}
+
+void RecordStore::SaveSetting(const std::string& name, const std::string& value) {
+    InTransaction([&] {
+        Statement update(*this, "UPDATE T_CONFIG SET itemdata=? WHERE itemname=?");
+        update.BindText(1, value);
+        update.BindText(2, name);
+        update.Step();
+        if (sqlite3_changes(db_) == 0) {
+            Statement insert(*this, "INSERT INTO T_CONFIG (itemname, itemdata) VALUES (?, ?)");
+            insert.BindText(1, name);
+            insert.BindText(2, value);
+            insert.Step();
+        }
+    });
+}
+
 void RecordStore::CheckFileStillThere() {
     // An open file that was deleted or replaced still takes writes, which nobody would ever
     // read again: refuse them instead of reporting records as stored.

@@ -37,6 +37,10 @@ class RecordStore : public IRecordWriter {
 
     int LoadLastPageIndex();
     void SaveLastPageIndex(int page);
+    // Other lasting settings in T_CONFIG beside 'lastpageindex' (UTF-8 values): the search of
+    // the last pre-collect ('lastindustry', 'lastregion'), the folder of the last export.
+    std::optional<std::string> LoadSetting(const std::string& name);
+    void SaveSetting(const std::string& name, const std::string& value);
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override;
     std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,

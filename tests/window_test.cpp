@@ -75,9 +75,8 @@ struct TenCompanies {
         std::string block = "<div id=\"offer_list\" class=\"list\">";
         for (int i = 0; i < 10; ++i) {
             const std::string id = std::to_string(i);
-            block += "<div class=\"info\"><a class=\"l\">" + Gbk("公司") + id +
-                     "</a></span><p>" + Gbk("广东") +
-                     "</p><a href=\"http://www.tarvola.com/company/detail/c" + id +
+            block += "<div class=\"info\"><a class=\"l\">" + Gbk("公司") + id + "</a></span><p>" +
+                     Gbk("广东") + "</p><a href=\"http://www.tarvola.com/company/detail/c" + id +
                      ".html\" x>";
         }
         pages->pages[ResultPageAddress(keyword, 1)] = block + "<script language=";
@@ -277,7 +276,9 @@ class WindowTest : public QObject {
         PreCollect("无此行业", "");
         QCOMPARE(dlg->ItemText(IDC_RECORDS), U("0 / 0"));
         QCOMPARE(dlg->ItemText(IDC_PAGES), U("0 / 0"));
-        QVERIFY(prompts->shown.empty());
+        QCOMPARE(prompts->shown.size(), size_t{1});  // "nothing found" is said, too
+        QCOMPARE(prompts->shown[0].text, U("没有找到符合条件的记录！"));
+        QCOMPARE(prompts->shown[0].icon, QMessageBox::Information);
         QVERIFY(!Button(IDC_START)->isEnabled());
     }
 
@@ -295,7 +296,7 @@ class WindowTest : public QObject {
     void collectToTheEnd() {
         Open();
         PreCollect();
-        Edit(IDC_START_PAGE)->setText("0");  // below 1 starts at page 1
+        Edit(IDC_START_PAGE)->setText("1");
         QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
         QCOMPARE(dlg->ItemText(IDC_STATUS), U("采集进行中，请稍后..."));
         QVERIFY(!Button(IDC_PRECOLLECT)->isEnabled());
@@ -416,8 +417,15 @@ class WindowTest : public QObject {
         PreCollect();
         QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_PAGES), U("1 / 3"), 10000);
+        // Asked first; "no" (the default) keeps the crawl and the window.
+        QVERIFY(!dlg->close());
+        QCOMPARE(prompts->shown.back().text, U("采集正在进行，确定要退出吗？"));
+        QCOMPARE(prompts->shown.back().defaultButton, QMessageBox::No);
+        QVERIFY(dlg->isVisible());
+        QVERIFY(dlg->m_bRunning);
+        prompts->answers = {QMessageBox::Yes};
         const auto t0 = std::chrono::steady_clock::now();
-        dlg->close();
+        QVERIFY(dlg->close());
         const auto waited = std::chrono::steady_clock::now() - t0;
         QVERIFY(waited < std::chrono::seconds(5));
         QCOMPARE(dlg->Controller().LiveWorkers(), size_t{0});  // it finished its record and left
@@ -590,10 +598,13 @@ class WindowTest : public QObject {
                  U("Tarvola版本采集结果导出.csv|CSV文件 (*.csv);;所有文件 (*)|csv"));
         QCOMPARE(QByteArray::fromStdString(ReadFileBytes(path.toStdString())),
                  QByteArray::fromStdString(Gbk("甲公司,张伟,,,,,,,\r\n") + "B,,,,,,,\"a,b\",\r\n"));
+        QCOMPARE(dlg->ItemText(IDC_STATUS), U("已导出 2 条记录到 ") + path);
+        // The next export opens in the folder of this one.
         prompts->savePath = QString::fromStdString(dir->File("out.txt"));
         QTest::mouseClick(Button(IDC_EXPORT_TEXT), Qt::LeftButton);
         QCOMPARE(prompts->dialogs.back(),
-                 U("Tarvola版本采集结果导出.txt|文本文件 (*.txt);;所有文件 (*)|txt"));
+                 QString::fromStdString(dir->Path()) +
+                     U("/Tarvola版本采集结果导出.txt|文本文件 (*.txt);;所有文件 (*)|txt"));
         QCOMPARE(ReadFileBytes(dir->File("out.txt")), ReadFileBytes(path.toStdString()));
 
         // A file that cannot be written is a clear error.
@@ -602,6 +613,94 @@ class WindowTest : public QObject {
         QTest::mouseClick(Button(IDC_EXPORT_TEXT), Qt::LeftButton);
         QCOMPARE(prompts->shown.size(), before + 1);
         QVERIFY(prompts->shown.back().text.contains(U("无法创建导出文件")));
+        QVERIFY(prompts->shown.back().text.contains(U("没有这个文件或文件夹（")));
+    }
+
+    void numbersOutOfRangeStartNothing() {
+        Open();
+        PreCollect();  // 3 pages
+        struct Case {
+            int id;
+            const char* text;
+            const char* message;
+        };
+        const Case cases[] = {
+            {IDC_START_PAGE, "0", "起始页面应为 1 到 3 之间的整数！"},
+            {IDC_START_PAGE, "", "起始页面应为 1 到 3 之间的整数！"},
+            {IDC_EVERY_N, "100001", "每采集的个数应为 0 到 100000 之间的整数！"},
+            {IDC_EVERY_N, "", "每采集的个数应为 0 到 100000 之间的整数！"},
+            {IDC_PAUSE_SECONDS, "99999999999999", "等待秒数应为 0 到 86400 之间的整数！"},
+            {IDC_TIMEOUT, "86401", "超时秒数应为 0 到 86400 之间的整数！"},
+        };
+        for (const Case& c : cases) {
+            const QString before = dlg->ItemText(c.id);
+            Edit(c.id)->setText(QString::fromUtf8(c.text));
+            QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+            QCOMPARE(prompts->shown.back().text, U(c.message));
+            QVERIFY(!dlg->m_bRunning);
+            QVERIFY(Button(IDC_START)->isEnabled());
+            Edit(c.id)->setText(before);
+        }
+        QCOMPARE(StoredRows(), 0);
+    }
+
+    void theSearchOnScreenIsTheOneCollected() {
+        Open();
+        PreCollect("化工", "广东");
+        QVERIFY(Button(IDC_START)->isEnabled());
+        // Typing another search takes back Start and the totals until it is pre-collected.
+        QTest::keyClicks(dlg->ConditionPage()->Industry(), U("x"));
+        QVERIFY(!Button(IDC_START)->isEnabled());
+        QCOMPARE(dlg->ItemText(IDC_RECORDS), U("0 / 0"));
+        QCOMPARE(dlg->ItemText(IDC_PAGES), U("0 / 0"));
+
+        // A search without matches says so, as a search with matches does.
+        const size_t before = prompts->shown.size();
+        dlg->ConditionPage()->Industry()->setText(U("游艇"));
+        dlg->ConditionPage()->Region()->setText(QString());
+        QTest::mouseClick(Button(IDC_PRECOLLECT), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(prompts->shown.size(), before + 1, 10000);
+        QCOMPARE(prompts->shown.back().text, U("没有找到符合条件的记录！"));
+        QCOMPARE(prompts->shown.back().icon, QMessageBox::Information);
+        QVERIFY(!Button(IDC_START)->isEnabled());
+
+        // The search of the last pre-collect comes back with the next start of the window.
+        dlg->ConditionPage()->Industry()->setText(U("化工"));
+        dlg->ConditionPage()->Region()->setText(U("广东"));
+        QTest::mouseClick(Button(IDC_PRECOLLECT), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(prompts->shown.size(), before + 2, 10000);
+        dlg.reset();
+        Open();
+        QCOMPARE(dlg->ConditionPage()->Industry()->text(), U("化工"));
+        QCOMPARE(dlg->ConditionPage()->Region()->text(), U("广东"));
+    }
+
+    void theWindowGrowsAndCutCellsShowTheirText() {
+        Open();
+        const QSize smallest = dlg->size();
+        QCOMPARE(dlg->minimumSize(), smallest);
+        const QRect list = dlg->ResultList()->geometry();
+        const QRect csv = Button(IDC_EXPORT_CSV)->geometry();
+        const int width7 = dlg->ResultList()->columnWidth(7);
+        dlg->resize(smallest + QSize(200, 150));
+        QCOMPARE(dlg->ResultList()->size(), list.size() + QSize(200, 150));
+        QCOMPARE(Button(IDC_EXPORT_CSV)->pos(), csv.topLeft() + QPoint(200, 150));
+        QCOMPARE(dlg->ResultList()->columnWidth(7), width7);
+        QVERIFY(dlg->ResultList()->geometry().right() < dlg->width());
+
+        {
+            RecordStore store(StorePath());
+            MemberRecord r{Gbk("甲公司")};
+            r.address = Gbk(std::string(40, 'x') + "广州市天河区黄埔大道100号");
+            r.zip = "510000";
+            store.AppendMemberRecord(r);
+        }
+        QTest::mouseClick(Button(IDC_PREVIEW), Qt::LeftButton);
+        QTableWidget* table = dlg->ResultList();
+        QCOMPARE(table->item(0, 7)->toolTip(), table->item(0, 7)->text());  // cut
+        QCOMPARE(table->item(0, 8)->toolTip(), QString());                  // fits
+        table->setColumnWidth(7, 2000);
+        QCOMPARE(table->item(0, 7)->toolTip(), QString());
     }
 };
 
