@@ -26,7 +26,8 @@ bool CCollectorDlg::CheckExportable() {
 }
 
 void CCollectorDlg::ExportRecords(ExportFormat format) {
-    const bool csv = format == EXPORT_FORMAT_CSV;
+    // 导出到Excel offers a workbook first and CSV second; the chosen name's suffix decides.
+    const bool excel = format != EXPORT_FORMAT_TEXT;
     // The dialog opens in the folder of the last export, when there was one.
     QString folder;
     if (RecordStore* store = Store()) {
@@ -37,21 +38,26 @@ void CCollectorDlg::ExportRecords(ExportFormat format) {
         } catch (const StoreError&) {
         }
     }
-    const QString name = QStringLiteral("Tarvola版本采集结果导出") + (csv ? ".csv" : ".txt");
+    const QString name = QStringLiteral("Tarvola版本采集结果导出") + (excel ? ".xlsx" : ".txt");
     std::optional<QString> path;
     {
         ModalScope modal(*this);
         path = m_prompts.SaveFileName(
             this, folder.isEmpty() || !QFileInfo(folder).isDir() ? name : folder + "/" + name,
-            csv ? QStringLiteral("CSV文件 (*.csv);;所有文件 (*)")
-                : QStringLiteral("文本文件 (*.txt);;所有文件 (*)"),
-            csv ? QStringLiteral("csv") : QStringLiteral("txt"));
+            excel ? QStringLiteral("Excel 工作簿 (*.xlsx);;CSV文件 (*.csv);;所有文件 (*)")
+                  : QStringLiteral("文本文件 (*.txt);;所有文件 (*)"),
+            excel ? QStringLiteral("xlsx") : QStringLiteral("txt"));
     }
     RecordStore* store = path ? Store() : nullptr;
     if (store == nullptr) {
         return;
     }
     try {
+        if (excel) {
+            format = path->endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)
+                         ? EXPORT_FORMAT_CSV
+                         : EXPORT_FORMAT_XLSX;
+        }
         const std::int64_t rows = ::ExportRecords(*store, path->toStdString(), format);
         SetStatusText(QStringLiteral("已导出 %1 条记录到 %2").arg(rows).arg(*path));
         try {

@@ -152,6 +152,16 @@ void BM_Export_1M(benchmark::State& state) {
 }
 BENCHMARK(BM_Export_1M)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+void BM_ExportXlsx_1M(benchmark::State& state) {
+    RecordStore store(BigStore());
+    const std::string out = TempPath("export.xlsx");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ExportRecords(store, out, EXPORT_FORMAT_XLSX));
+    }
+    state.SetItemsProcessed(state.iterations() * 1000000);
+}
+BENCHMARK(BM_ExportXlsx_1M)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 // The sqlite3 shell writing the same table as CSV (UTF-8, no conversion) to a file.
 void BM_Sqlite3ShellCsv_1M(benchmark::State& state) {
     const std::string out = TempPath("shell.csv");

@@ -275,11 +275,15 @@ int RunExport(const CliOptions& o) {
         if (!store.HasMemberRecords()) {
             return Fail("没有任何可以导出的数据！");
         }
+        const ExportFormat format = o.format == "xlsx"  ? EXPORT_FORMAT_XLSX
+                                    : o.format == "csv" ? EXPORT_FORMAT_CSV
+                                                        : EXPORT_FORMAT_TEXT;
         auto n =
-            ExportRecords(store, o.file, o.format == "csv" ? EXPORT_FORMAT_CSV : EXPORT_FORMAT_TEXT,
+            ExportRecords(store, o.file, format,
                           o.encoding == "utf-8" ? ExportEncoding::Utf8Bom : ExportEncoding::Gbk,
                           &platform::StopSignalled());
-        std::cout << "exported: " << n << std::endl;
+        // With the records on standard output, the count goes to standard error.
+        (o.file == "-" ? std::cerr : std::cout) << "exported: " << n << std::endl;
         return kExitOk;
     } catch (const ExportCancelled&) {
         std::cerr << "操作停止！" << std::endl;

@@ -45,8 +45,9 @@ std::string CliUsage(CliOptions::Command command) {
                    "  网络错误；2 参数错误；130 已停止。\n";
         case C::Export:
             return head +
-                   "export --format text|csv [--encoding gbk|utf-8] FILE\n"
-                   "  把全部记录导出到 FILE（默认 GBK 编码；utf-8 带字节顺序标记）。\n";
+                   "export --format text|csv|xlsx [--encoding gbk|utf-8] FILE\n"
+                   "  把全部记录导出到 FILE（- 为标准输出）：text 和 csv 默认 GBK 编码，utf-8\n"
+                   "  带字节顺序标记；xlsx 为 Excel 工作簿，每个单元格都是文本。\n";
         case C::Clear:
             return head + "clear\n  删除全部已采集的记录（保留上次采集页码）。\n";
         case C::None:
@@ -151,8 +152,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         } else if (o.command == C::Export && a == "--format") {
             if (!value(a, o.format))
                 return std::nullopt;
-            if (o.format != "text" && o.format != "csv") {
-                error = "--format 只能是 text 或 csv：" + o.format;
+            if (o.format != "text" && o.format != "csv" && o.format != "xlsx") {
+                error = "--format 只能是 text、csv 或 xlsx：" + o.format;
                 return std::nullopt;
             }
         } else if (o.command == C::Export && a == "--encoding") {
@@ -162,7 +163,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                 error = "--encoding 只能是 gbk 或 utf-8：" + o.encoding;
                 return std::nullopt;
             }
-        } else if (o.command == C::Export && !a.empty() && a[0] != '-' && o.file.empty()) {
+        } else if (o.command == C::Export && !a.empty() && (a[0] != '-' || a == "-") &&
+                   o.file.empty()) {
             o.file = a;
         } else {
             error = "未知的选项或参数：" + a;
@@ -170,7 +172,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         }
     }
     if (!o.help && o.command == C::Export && (o.format.empty() || o.file.empty())) {
-        error = o.format.empty() ? "export 需要 --format text|csv" : "export 需要输出文件名";
+        error = o.format.empty() ? "export 需要 --format text|csv|xlsx" : "export 需要输出文件名";
         return std::nullopt;
     }
     return o;

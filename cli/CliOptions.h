@@ -3,7 +3,7 @@
 //   collector-cli [--store PATH] precollect [--industry TEXT] [--region TEXT]
 //   collector-cli [--store PATH] collect [--industry TEXT] [--region TEXT] [--start P] [--last L]
 //                                        [--every N] [--wait S] [--timeout T] [--retry-failed]
-//   collector-cli [--store PATH] export --format text|csv [--encoding gbk|utf-8] FILE
+//   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] FILE|-
 //   collector-cli [--store PATH] clear
 
 #include <optional>

@@ -36,6 +36,25 @@ def ms(b):
     return b["real_time"] * unit
 
 
+def xlsx_peak_kb(rows):
+    """Peak resident memory of collector-cli exporting ROWS records to .xlsx."""
+    with tempfile.TemporaryDirectory() as d:
+        store = os.path.join(d, "data.db")
+        cli = os.path.join(build, "cli/collector-cli")
+        subprocess.run([cli, "--store", store, "clear"], check=True)
+        subprocess.run(["sqlite3", store,
+                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < %d) "
+                        "INSERT INTO T_MEMBER_CHINA (title, person, mobile, phone, address, zip) "
+                        "SELECT '广州化工有限公司' || i, '陈明', '13800138000', '020-12345678', "
+                        "'广州市天河区黄埔大道100号', '510000' FROM n" % rows], check=True)
+        proc = subprocess.Popen([cli, "--store", store, "export", "--format", "xlsx",
+                                 os.path.join(d, "out.xlsx")], stdout=subprocess.DEVNULL)
+        _, status, usage = os.wait4(proc.pid, 0)
+        if status != 0:
+            raise SystemExit("collector-cli export failed: status %d" % status)
+        return usage.ru_maxrss
+
+
 def crawl_peak_kb(companies_pages):
     """Peak resident memory of collector-cli collecting PAGES x 20 companies from a site."""
     site = subprocess.Popen([os.path.join(build, "bench/standin_site"), str(companies_pages)],
@@ -129,6 +148,16 @@ for name, label in [("BM_HasMemberRecords_1M", "HasMemberRecords"),
     q = find(store, name)
     row(f"{label} on 1,000,000 rows", f"{ms(q) * 1000:.1f} µs", "-", "-", "milliseconds", ms(q) < 5,
         "build/release/bench/store_bench --benchmark_filter=1M")
+xl = find(store, "BM_ExportXlsx_1M")
+r = ms(x) / ms(xl)
+row("export of 1,000,000 rows to .xlsx (every cell text, constant memory)", f"{ms(xl):,.0f} ms",
+    f"CSV export {ms(x):,.0f} ms", f"{r:.2f}", "at most 3x the CSV export", ms(xl) <= 3 * ms(x),
+    "build/release/bench/store_bench --benchmark_filter=Export")
+xs, xb = xlsx_peak_kb(100000), xlsx_peak_kb(1000000)
+r = xb / xs
+row("peak memory of collector-cli exporting 1,000,000 rows to .xlsx", f"{xb / 1024:.1f} MiB",
+    f"100,000 rows: {xs / 1024:.1f} MiB", f"{r:.2f}", "does not grow with the rows", r < 1.2,
+    "python3 scripts/bench_report.py (xlsx_peak_kb)")
 c, l = find(crawl, "BM_Crawl2000"), find(crawl, "BM_BareCurlLoop")
 r = c["items_per_second"] / l["items_per_second"]
 row("crawl of 2,000 companies against the stand-in on loopback",

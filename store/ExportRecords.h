@@ -11,9 +11,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "store/RowSource.h"
+
+class IByteSink;
 class RecordStore;
 
-enum ExportFormat { EXPORT_FORMAT_TEXT = 0, EXPORT_FORMAT_CSV = 1 };
+enum ExportFormat { EXPORT_FORMAT_TEXT = 0, EXPORT_FORMAT_CSV = 1, EXPORT_FORMAT_XLSX = 2 };
 
 enum class ExportEncoding {
     Gbk,      // the default: what Excel on a Chinese system reads
@@ -32,8 +35,10 @@ class ExportCancelled : public std::runtime_error {
     ExportCancelled() : std::runtime_error("导出已停止") {}
 };
 
-// Writes the file at `path` (UTF-8 file name). Returns the number of records written. The file
-// is written beside the target under a temporary name and renamed into place when complete,
+// Writes the file at `path` (UTF-8 file name; "-" is standard output) in `format`: text and
+// CSV as above, or an Excel workbook (see XlsxWriter.h). Returns the number of records
+// written. The file is written beside the target under a temporary name and renamed into
+// place when complete,
 // so a failure or a stop never leaves half a file and never destroys the file it was to
 // replace. A target that is the store itself (or its -wal, -shm or -journal file) is refused.
 // `cancel`, when given, is looked at after every row. Throws ExportError for the file,
@@ -41,6 +46,10 @@ class ExportCancelled : public std::runtime_error {
 std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFormat format,
                            ExportEncoding encoding = ExportEncoding::Gbk,
                            const std::atomic<bool>* cancel = nullptr);
+
+// The text and CSV writer: rows as lines into `sink` (not finished).
+std::int64_t WriteDelimited(const RowSource& rows, IByteSink& sink, ExportEncoding encoding,
+                            const std::atomic<bool>* cancel);
 
 // Appends one field to a line, quoted only when it must be.
 void AppendExportField(std::string& line, std::string_view value);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "store/MemberRecord.h"
+#include "store/RowSource.h"
 #include "store/RecordWriter.h"
 #include "store/StoreError.h"
 
@@ -66,7 +67,7 @@ class RecordStore : public IRecordWriter {
     bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr);
 
     // Every row in id order as its nine stored UTF-8 texts (null as empty), for the export.
-    using RawRow = std::array<std::string_view, MemberRecord::kFieldCount>;
+    using RawRow = ExportRow;
     void ForEachMemberRow(const std::function<void(const RawRow&)>& visit);
 
     static constexpr int kNewestLimit = 40;

@@ -173,9 +173,16 @@ TEST_F(CliTest, ExportNeverWritesOverTheStore) {
         EXPECT_EQ(StoredRows(), 2) << target;
         EXPECT_EQ(RecordStore(storePath).LoadLastPageIndex(), 1);
     }
-    // Anything else is written as usual.
+    // Anything else is written as usual; "-" is standard output, the count then on stderr.
     r = Cli({"export", "--format", "csv", dir.File("data.db.csv")});
     EXPECT_EQ(r.code, 0) << r.err;
+    r = Cli({"export", "--format", "csv", "-"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, ReadFileBytes(dir.File("data.db.csv")));
+    EXPECT_NE(r.err.find("exported: 2"), std::string::npos);
+    r = Cli({"export", "--format", "xlsx", "-"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 2), "PK");
 }
 
 TEST_F(CliTest, InterruptedExportLeavesTheOldFileIntact) {

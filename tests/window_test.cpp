@@ -594,8 +594,10 @@ class WindowTest : public QObject {
         const QString path = QString::fromStdString(dir->File("out.csv"));
         prompts->savePath = path;
         QTest::mouseClick(Button(IDC_EXPORT_CSV), Qt::LeftButton);
+        // 导出到Excel offers a workbook first and CSV second; a .csv name gives the CSV.
         QCOMPARE(prompts->dialogs.back(),
-                 U("Tarvola版本采集结果导出.csv|CSV文件 (*.csv);;所有文件 (*)|csv"));
+                 U("Tarvola版本采集结果导出.xlsx|Excel 工作簿 (*.xlsx);;CSV文件 (*.csv);;所有文件 "
+                   "(*)|xlsx"));
         QCOMPARE(QByteArray::fromStdString(ReadFileBytes(path.toStdString())),
                  QByteArray::fromStdString(Gbk("甲公司,张伟,,,,,,,\r\n") + "B,,,,,,,\"a,b\",\r\n"));
         QCOMPARE(dlg->ItemText(IDC_STATUS), U("已导出 2 条记录到 ") + path);
@@ -606,6 +608,10 @@ class WindowTest : public QObject {
                  QString::fromStdString(dir->Path()) +
                      U("/Tarvola版本采集结果导出.txt|文本文件 (*.txt);;所有文件 (*)|txt"));
         QCOMPARE(ReadFileBytes(dir->File("out.txt")), ReadFileBytes(path.toStdString()));
+
+        prompts->savePath = QString::fromStdString(dir->File("out.xlsx"));
+        QTest::mouseClick(Button(IDC_EXPORT_CSV), Qt::LeftButton);
+        QCOMPARE(ReadFileBytes(dir->File("out.xlsx")).substr(0, 2), std::string("PK"));  // a zip
 
         // A file that cannot be written is a clear error.
         const size_t before = prompts->shown.size();
