@@ -3,8 +3,32 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <utility>
+
+namespace {
+
+// Icons and type names from the name alone. The default provider reads a file's first bytes
+// to learn its type, and opening and closing the store that way in this process would drop
+// the locks SQLite holds on it (POSIX locks belong to the process, not to the descriptor), so
+// another program could checkpoint and remove the -wal and -shm files under the collector:
+// "disk I/O error".
+class NameOnlyIconProvider : public QFileIconProvider {
+  public:
+    QIcon icon(const QFileInfo& info) const override {
+        return QFileIconProvider::icon(info.isDir() ? Folder : File);
+    }
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir()) {
+            return QStringLiteral("文件夹");
+        }
+        return info.suffix().isEmpty() ? QStringLiteral("文件")
+                                       : info.suffix().toUpper() + QStringLiteral(" 文件");
+    }
+};
+
+}  // namespace
 
 QMessageBox::StandardButton QtUserPrompts::Message(QWidget* owner, const QString& text,
                                                    const QString& caption, QMessageBox::Icon icon,
@@ -27,6 +51,10 @@ std::optional<QString> QtUserPrompts::SaveFileName(QWidget* owner, const QString
                                                    const QString& filter,
                                                    const QString& defaultSuffix) {
     QFileDialog dialog(owner);
+    // Qt's own dialog, with a provider that never opens the files it lists (see above).
+    static NameOnlyIconProvider names;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setIconProvider(&names);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
