@@ -1,6 +1,7 @@
 #include "app/CCollectorDlg.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -92,6 +93,10 @@ void CCollectorDlg::BuildControls() {
     label(0, "超时：", 31, 87, 30, 8);
     digits(IDC_TIMEOUT, 65, 85, 21, 14);
     label(0, "秒", 93, 87, 29, 8);
+    auto* skipKnown = new QCheckBox(QStringLiteral("跳过已采集公司"), this);
+    skipKnown->setToolTip(
+        QStringLiteral("不再采集数据库中已有的公司（按联系页地址，或名称和地区）"));
+    place(skipKnown, IDC_SKIP_KNOWN, 31, 103, 100, 10);
     label(0, "按下F2， 隐藏/显示界面", 31, 121, 120, 8);
     label(0, "描述：", 155, 10, 31, 8);
     label(IDC_DESCRIPTION, "", 200, 10, 265, 8);
@@ -202,6 +207,24 @@ void CCollectorDlg::OnInitDialog() {
     SetItemText(IDC_TIMEOUT, QStringLiteral("50"));
     EnableItem(IDC_START, false);
     EnableItem(IDC_STOP, false);
+    // Skipping known companies is on unless the user turned it off before.
+    auto* skipKnown = qobject_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN));
+    bool skip = true;
+    if (RecordStore* store = m_pStore.get()) {
+        try {
+            skip = store->LoadSetting(kSkipKnown).value_or("1") != "0";
+        } catch (const StoreError&) {
+        }
+    }
+    skipKnown->setChecked(skip);
+    connect(skipKnown, &QCheckBox::toggled, this, [this](bool on) {
+        if (RecordStore* store = m_pStore.get()) {
+            try {
+                store->SaveSetting(kSkipKnown, on ? "1" : "0");
+            } catch (const StoreError&) {
+            }
+        }
+    });
     // A search changed after its pre-collect is another search: it needs a pre-collect of its
     // own before it can be collected.
     for (QLineEdit* edit : {m_pageCondition->Industry(), m_pageCondition->Region()}) {

@@ -51,6 +51,7 @@ enum : int {
     IDC_START_PAGE = 1017,
     IDC_PAGES = 1018,
     IDC_PREVIEW = 1019,
+    IDC_SKIP_KNOWN = 1021,
 };
 
 class CCollectorDlg : public QDialog {
@@ -100,6 +101,7 @@ class CCollectorDlg : public QDialog {
     static constexpr const char* kLastIndustry = "lastindustry";
     static constexpr const char* kLastRegion = "lastregion";
     static constexpr const char* kLastExportFolder = "lastexportfolder";
+    static constexpr const char* kSkipKnown = "skipknown";
 
     // Window fields.
     int m_nTabIndex = 0;
@@ -118,6 +120,7 @@ class CCollectorDlg : public QDialog {
     bool m_bRunning = false;
     bool m_bVisible = true;
     bool m_bHotKeyRegistered = false;
+    bool m_bConditionEdited = false;  // the search was edited while a run was going
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

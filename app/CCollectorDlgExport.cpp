@@ -40,14 +40,20 @@ void CCollectorDlg::ExportRecords(ExportFormat format) {
     }
     const QString name = QStringLiteral("Tarvola版本采集结果导出") + (excel ? ".xlsx" : ".txt");
     std::optional<QString> path;
+    QString chosen;
     {
         ModalScope modal(*this);
+        // Each type twice: every record, or each company once (its newest row).
         path = m_prompts.SaveFileName(
             this, folder.isEmpty() || !QFileInfo(folder).isDir() ? name : folder + "/" + name,
-            excel ? QStringLiteral("Excel 工作簿 (*.xlsx);;CSV文件 (*.csv);;所有文件 (*)")
-                  : QStringLiteral("文本文件 (*.txt);;所有文件 (*)"),
-            excel ? QStringLiteral("xlsx") : QStringLiteral("txt"));
+            excel
+                ? QStringLiteral("Excel 工作簿 (*.xlsx);;CSV文件 (*.csv);;"
+                                 "Excel 工作簿，每家公司一行 (*.xlsx);;"
+                                 "CSV文件，每家公司一行 (*.csv);;所有文件 (*)")
+                : QStringLiteral("文本文件 (*.txt);;文本文件，每家公司一行 (*.txt);;所有文件 (*)"),
+            excel ? QStringLiteral("xlsx") : QStringLiteral("txt"), &chosen);
     }
+    const bool unique = chosen.contains(QStringLiteral("每家公司一行"));
     RecordStore* store = path ? Store() : nullptr;
     if (store == nullptr) {
         return;
@@ -58,7 +64,8 @@ void CCollectorDlg::ExportRecords(ExportFormat format) {
                          ? EXPORT_FORMAT_CSV
                          : EXPORT_FORMAT_XLSX;
         }
-        const std::int64_t rows = ::ExportRecords(*store, path->toStdString(), format);
+        const std::int64_t rows = ::ExportRecords(*store, path->toStdString(), format,
+                                                  ExportEncoding::Gbk, nullptr, unique);
         SetStatusText(QStringLiteral("已导出 %1 条记录到 %2").arg(rows).arg(*path));
         try {
             store->SaveSetting(kLastExportFolder, QFileInfo(*path).absolutePath().toStdString());

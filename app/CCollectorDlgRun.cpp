@@ -1,6 +1,7 @@
 // Run control of the main window: Pre-collect, Start, Stop, the pacing timer and the
 // reactions to the worker's notifications.
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -48,7 +49,12 @@ std::optional<int> CCollectorDlg::ReadBoundedNumber(int id, const QString& name,
 }
 
 void CCollectorDlg::OnConditionEdited() {
-    if (m_bRunning || m_nPagesTotal == 0) {
+    if (m_bRunning || m_pSession->PreCollecting()) {
+        m_bConditionEdited = true;  // taken into account when the run or pre-collect ends
+        return;
+    }
+    m_bConditionEdited = false;
+    if (m_nPagesTotal == 0) {
         return;
     }
     // The totals and Start belonged to the search that was pre-collected, not to this one.
@@ -62,6 +68,7 @@ void CCollectorDlg::OnButtonPrecollect() {
         return;
     }
     EnableItem(IDC_PRECOLLECT, false);
+    m_bConditionEdited = false;
     m_nMode = CRAWL_MODE_PRECOLLECT;
     SetStatusText(QStringLiteral("操作进行中，请稍后..."));
     try {
@@ -81,6 +88,9 @@ CCollectorDlg::RunStart CCollectorDlg::StartCollectRun(bool retry) {
     request.startPage = m_nStartPage;
     request.lastPage = m_nPagesTotal;
     request.pacing = {m_nPagesPerPause, m_nPauseSeconds, m_nTimeoutSeconds};
+    if (auto* skip = qobject_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN))) {
+        request.skipKnown = skip->isChecked();
+    }
     try {
         if (retry) {
             return m_pSession->StartRetry(request, *store) ? RunStart::Started
@@ -137,13 +147,19 @@ void CCollectorDlg::OnButtonStart() {
                     m_pSession->DiscardEarlierWork();
                     store->ClearMemberRecords();
                 } catch (const StoreError& e) {
+                    // Not cleared: a run now would add to what the user asked to remove.
                     Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"),
                            QMessageBox::Critical);
+                    ShowRunEnded(QStringLiteral("操作停止！"));
+                    return;
                 }
             }
             FillResultList();
         }
     }
+    // A worker of an earlier run that is still out stores nothing more: the run that starts
+    // now reads its page again, so no company is stored twice.
+    m_pSession->DiscardEarlierWork();
     m_nMode = CRAWL_MODE_COLLECT;
     m_nRecordsCollected = 0;
     m_nPagesPerPause = *every;
@@ -162,6 +178,8 @@ void CCollectorDlg::OnButtonStart() {
 void CCollectorDlg::StartRetryRun() {
     EnableItem(IDC_PRECOLLECT, false);
     EnableItem(IDC_START, false);
+    WaitForEarlierWorkers();
+    m_pSession->DiscardEarlierWork();
     m_nMode = CRAWL_MODE_RETRY;
     m_nRecordsCollected = 0;
     m_nRestartsSeen = m_pSession->Restarts();
@@ -205,6 +223,9 @@ void CCollectorDlg::ShowRunEnded(const QString& status) {
     EnableItem(IDC_START, true);
     EnableItem(IDC_STOP, false);
     SetStatusText(status);
+    if (m_bConditionEdited) {
+        OnConditionEdited();  // the search was edited during the run
+    }
 }
 
 void CCollectorDlg::OnButtonStop() {
@@ -257,9 +278,11 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
             RememberSearch();
             EnableItem(IDC_PRECOLLECT, true);
             SetStatusText(QStringLiteral("操作成功完成！"));
+
             if (m_nRecordsTotal > 0) {
                 SetItemText(IDC_PAGES, QStringLiteral("0 / %1").arg(m_nPagesTotal));
-                EnableItem(IDC_START, true);
+                // An answer for the search as it was before an edit offers no Start.
+                EnableItem(IDC_START, !m_bConditionEdited);
                 Prompt(QStringLiteral("找到 %1 条符合条件的记录！").arg(m_nRecordsTotal), QString(),
                        QMessageBox::Information);
             } else {
@@ -267,6 +290,9 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
                 SetItemText(IDC_PAGES, QStringLiteral("0 / 0"));
                 Prompt(QStringLiteral("没有找到符合条件的记录！"), QString(),
                        QMessageBox::Information);
+            }
+            if (m_bConditionEdited) {
+                OnConditionEdited();  // takes back the totals, as for any later edit
             }
             break;
         case K::PageStarted:

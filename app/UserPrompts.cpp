@@ -49,7 +49,8 @@ QMessageBox::StandardButton QtUserPrompts::Message(QWidget* owner, const QString
 
 std::optional<QString> QtUserPrompts::SaveFileName(QWidget* owner, const QString& initialName,
                                                    const QString& filter,
-                                                   const QString& defaultSuffix) {
+                                                   const QString& defaultSuffix,
+                                                   QString* chosenFilter) {
     QFileDialog dialog(owner);
     // Qt's own dialog, with a provider that never opens the files it lists (see above).
     static NameOnlyIconProvider names;
@@ -65,6 +66,9 @@ std::optional<QString> QtUserPrompts::SaveFileName(QWidget* owner, const QString
     dialog.selectFile(initial.fileName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
+    }
+    if (chosenFilter != nullptr) {
+        *chosenFilter = dialog.selectedNameFilter();
     }
     return dialog.selectedFiles().first();
 }

@@ -18,9 +18,10 @@ class IUserPrompts {
     // Asks for a file to write; the suffix is added to a name typed without one, and an
     // existing file is only chosen after the user agreed to replace it. An initial name with
     // a folder opens the dialog in that folder.
+    // `chosenFilter`, when given, receives the file type the user picked.
     virtual std::optional<QString> SaveFileName(QWidget* owner, const QString& initialName,
-                                                const QString& filter,
-                                                const QString& defaultSuffix) = 0;
+                                                const QString& filter, const QString& defaultSuffix,
+                                                QString* chosenFilter = nullptr) = 0;
 };
 
 // The real dialogs.
@@ -31,6 +32,6 @@ class QtUserPrompts : public IUserPrompts {
                                         QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton) override;
     std::optional<QString> SaveFileName(QWidget* owner, const QString& initialName,
-                                        const QString& filter,
-                                        const QString& defaultSuffix) override;
+                                        const QString& filter, const QString& defaultSuffix,
+                                        QString* chosenFilter = nullptr) override;
 };

@@ -1,5 +1,6 @@
 #include "cli/CliCommands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "crawl/EventQueue.h"
 #include "platform/ProgramFolders.h"
 #include "platform/StopSignal.h"
+#include "platform/SystemError.h"
+#include "store/CsvImport.h"
 #include "store/ExportRecords.h"
 #include "store/RecordStore.h"
 #include "text/GbkCodec.h"
@@ -173,6 +176,7 @@ int RunCollect(const CliOptions& o) {
     CollectRequest request;
     request.condition = ConditionOf(o);
     request.pacing = {o.every, o.waitSeconds, o.timeoutSeconds};
+    request.skipKnown = o.skipKnown;
     if (o.retryFailed) {
         try {
             if (store->CountKeptFailures() == 0) {
@@ -281,7 +285,7 @@ int RunExport(const CliOptions& o) {
         auto n =
             ExportRecords(store, o.file, format,
                           o.encoding == "utf-8" ? ExportEncoding::Utf8Bom : ExportEncoding::Gbk,
-                          &platform::StopSignalled());
+                          &platform::StopSignalled(), o.unique);
         // With the records on standard output, the count goes to standard error.
         (o.file == "-" ? std::cerr : std::cout) << "exported: " << n << std::endl;
         return kExitOk;
@@ -289,6 +293,42 @@ int RunExport(const CliOptions& o) {
         std::cerr << "操作停止！" << std::endl;
         return kExitStopped;
     } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+}
+
+int RunImport(const CliOptions& o) {
+    std::string bytes;
+    {
+        FILE* in = o.file == "-" ? stdin : std::fopen(o.file.c_str(), "rb");
+        if (in == nullptr) {
+            return Fail("无法打开导入文件“" + o.file + "”：" + platform::ErrorText(errno));
+        }
+        char buf[1 << 16];
+        size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) {
+            bytes.append(buf, n);
+        }
+        const bool failed = std::ferror(in) != 0;
+        if (in != stdin) {
+            std::fclose(in);
+        }
+        if (failed) {
+            return Fail("无法读取导入文件“" + o.file + "”");
+        }
+    }
+    const ParsedImport parsed = ParseImportCsv(bytes);
+    if (!parsed.errors.empty()) {
+        for (const ImportLineError& e : parsed.errors) {
+            std::cerr << "第 " << e.line << " 行：" << e.why << std::endl;
+        }
+        return Fail("文件中有错误的行，没有导入任何记录。");
+    }
+    try {
+        RecordStore store(StorePathOf(o));
+        std::cout << "imported: " << store.ImportRows(parsed.rows) << std::endl;
+        return kExitOk;
+    } catch (const StoreError& e) {
         return Fail(e.what());
     }
 }
@@ -336,6 +376,8 @@ int RunCli(const std::vector<std::string>& args) {
             return RunExport(o);
         case C::Clear:
             return RunClear(o);
+        case C::Import:
+            return RunImport(o);
         case C::None:
             break;
     }

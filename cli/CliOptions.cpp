@@ -41,15 +41,24 @@ std::string CliUsage(CliOptions::Command command) {
                    "  从当前页重新开始。Ctrl+C 停止采集：正在处理的记录保存后退出（退出码 "
                    "130）。\n"
                    "  重试后仍未能获取的页面保存在数据库中；--retry-failed 重新获取这些页面。\n"
+                   "  --skip-known：跳过数据库中已有的公司（按联系页地址，或名称和地区）。\n"
                    "  退出码：0 全部保存；3 已采集到最后一页，但有页面未能获取；1 数据库、文件或\n"
                    "  网络错误；2 参数错误；130 已停止。\n";
         case C::Export:
             return head +
-                   "export --format text|csv|xlsx [--encoding gbk|utf-8] FILE\n"
+                   "export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique] FILE\n"
                    "  把全部记录导出到 FILE（- 为标准输出）：text 和 csv 默认 GBK 编码，utf-8\n"
-                   "  带字节顺序标记；xlsx 为 Excel 工作簿，每个单元格都是文本。\n";
+                   "  带字节顺序标记；xlsx 为 Excel 工作簿，每个单元格都是文本。\n"
+                   "  --unique：每家公司只导出一次（最新的记录）。\n";
         case C::Clear:
             return head + "clear\n  删除全部已采集的记录（保留上次采集页码）。\n";
+        case C::Import:
+            return head +
+                   "import FILE|-\n"
+                   "  把 CSV 文件（导出的格式，或 mdb-export 导出的旧数据）中的记录追加到数据库：\n"
+                   "  GBK 或 UTF-8；首行可以是列名（title ... zip 或 公司名称 ... "
+                   "邮编，顺序不限）。\n"
+                   "  有错误的行会逐一列出，整个文件都不导入。\n";
         case C::None:
             break;
     }
@@ -60,6 +69,7 @@ std::string CliUsage(CliOptions::Command command) {
            "  collect     采集公司联系方式并保存到数据库\n"
            "  export      导出全部记录到文本或 CSV 文件\n"
            "  clear       删除全部记录\n"
+           "  import      从 CSV 文件导入记录\n"
            "每个命令都可用 --help 查看说明。数据库默认为程序目录下的 data.db。\n";
 }
 
@@ -105,6 +115,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.command = C::Export;
         } else if (a == "clear") {
             o.command = C::Clear;
+        } else if (a == "import") {
+            o.command = C::Import;
         } else {
             error = "未知的命令或选项：" + a;
             return std::nullopt;
@@ -140,6 +152,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.lastPage = n;
         } else if (o.command == C::Collect && a == "--retry-failed") {
             o.retryFailed = true;
+        } else if (o.command == C::Collect && a == "--skip-known") {
+            o.skipKnown = true;
+        } else if (o.command == C::Export && a == "--unique") {
+            o.unique = true;
         } else if (o.command == C::Collect && a == "--every") {
             if (!number(a, 0, o.every))
                 return std::nullopt;
@@ -163,13 +179,17 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                 error = "--encoding 只能是 gbk 或 utf-8：" + o.encoding;
                 return std::nullopt;
             }
-        } else if (o.command == C::Export && !a.empty() && (a[0] != '-' || a == "-") &&
-                   o.file.empty()) {
+        } else if ((o.command == C::Export || o.command == C::Import) && !a.empty() &&
+                   (a[0] != '-' || a == "-") && o.file.empty()) {
             o.file = a;
         } else {
             error = "未知的选项或参数：" + a;
             return std::nullopt;
         }
+    }
+    if (!o.help && o.command == C::Import && o.file.empty()) {
+        error = "import 需要输入文件名（- 为标准输入）";
+        return std::nullopt;
     }
     if (!o.help && o.command == C::Export && (o.format.empty() || o.file.empty())) {
         error = o.format.empty() ? "export 需要 --format text|csv|xlsx" : "export 需要输出文件名";

@@ -3,15 +3,18 @@
 //   collector-cli [--store PATH] precollect [--industry TEXT] [--region TEXT]
 //   collector-cli [--store PATH] collect [--industry TEXT] [--region TEXT] [--start P] [--last L]
 //                                        [--every N] [--wait S] [--timeout T] [--retry-failed]
-//   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] FILE|-
+//                                        [--skip-known]
+//   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]
+//                                       FILE|-
 //   collector-cli [--store PATH] clear
+//   collector-cli [--store PATH] import FILE|-
 
 #include <optional>
 #include <string>
 #include <vector>
 
 struct CliOptions {
-    enum class Command { None, PreCollect, Collect, Export, Clear };
+    enum class Command { None, PreCollect, Collect, Export, Clear, Import };
     Command command = Command::None;
     bool help = false;
     std::string storePath;  // empty: data.db beside the executable
@@ -23,6 +26,8 @@ struct CliOptions {
     int waitSeconds = 10;
     int timeoutSeconds = 50;
     bool retryFailed = false;  // collect: fetch the kept failures again instead
+    bool skipKnown = false;    // collect: skip companies already stored
+    bool unique = false;       // export: each company once
     std::string format;        // "text" or "csv"
     std::string encoding = "gbk";
     std::string file;

@@ -321,8 +321,11 @@ bool CSpiderThread::ParseContactPage(std::string name, std::string address) {
         }
     } hand{ledger, key};
 
-    // A retried result page may list companies an earlier, interrupted walk of it stored.
-    if (m_bSkipStored && Store().HasContact(address)) {
+    // A retried result page may list companies an earlier, interrupted walk of it stored; a
+    // run told to skip known companies skips any stored before (a kept row is filled instead).
+    const bool keptRow = m_keptContacts.count(key) != 0;
+    if ((m_bSkipStored && Store().HasContact(address, name)) ||
+        (m_job.bSkipKnown && !keptRow && Store().IsKnownCompany(address, name, m_strRegion))) {
         hand.done = true;
         return true;
     }
@@ -341,6 +344,7 @@ bool CSpiderThread::ParseContactPage(std::string name, std::string address) {
         MemberRecord record = ExtractContactFields(a.result.ok ? a.result.body : std::string());
         record.title = std::move(name);
         record.contact = address;
+        record.region = m_strRegion;
         const bool filled = kept != m_keptContacts.end() && kept->second.rowId != 0;
         std::int64_t rowId = 0;
         if (filled) {
@@ -375,6 +379,7 @@ bool CSpiderThread::ParseContactPage(std::string name, std::string address) {
     } else {
         placeholder.title = std::move(name);
         placeholder.contact = address;
+        placeholder.region = m_strRegion;
     }
     Store().KeepFailure(f, known ? nullptr : &placeholder);
     hand.done = true;

@@ -51,6 +51,7 @@ void CollectSession::StartCollect(const CollectRequest& request, RecordStore& st
     job.pLedger = std::make_shared<RunLedger>();
     job.failures = store.KeptFailures();
     job.retry = request.retry;
+    job.bSkipKnown = request.skipKnown;
     store_ = &store;
     saveProgress_ = true;
     ++runSerial_;

@@ -62,6 +62,7 @@ struct CollectRequest {
     int lastPage = 0;
     PacingSettings pacing;
     RetryPolicy retry;
+    bool skipKnown = false;  // skip companies the store already holds
 };
 
 class CollectSession {

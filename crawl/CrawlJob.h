@@ -31,4 +31,6 @@ struct CrawlJob {
     // meet again (a contact page that succeeds now fills its kept row).
     std::vector<KeptFailure> failures;
     RetryPolicy retry;
+    // Skip, without fetching its contact page, a company the store already holds.
+    bool bSkipKnown = false;
 };

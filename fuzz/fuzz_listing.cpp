@@ -25,7 +25,10 @@ class CountingStore : public IRecordWriter {
     }
     std::int64_t KeepFailure(KeptFailure&, const MemberRecord*) override { __builtin_trap(); }
     std::int64_t DropFailureAt(KeptFailure::Kind, const std::string&) override { __builtin_trap(); }
-    bool HasContact(const std::string&) override { __builtin_trap(); }
+    bool HasContact(const std::string&, const std::string&) override { __builtin_trap(); }
+    bool IsKnownCompany(const std::string&, const std::string&, const std::string&) override {
+        __builtin_trap();
+    }
 
   private:
     int* count_;

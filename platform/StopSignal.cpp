@@ -19,9 +19,12 @@ void OnStopSignal(int) {
 void InstallStopHandlers() {
     struct sigaction sa {};
     sa.sa_handler = OnStopSignal;
+    sa.sa_flags = SA_RESTART;  // a write in progress finishes; the flag is looked at after it
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A closed pipe (export ... - | head) is a write error to report, not a silent death.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 const std::atomic<bool>& StopSignalled() {

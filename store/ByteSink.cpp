@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/SystemError.h"
 #include "store/ExportRecords.h"
@@ -21,8 +22,17 @@ namespace {
 }  // namespace
 
 FileSink::FileSink(std::string target) : target_(std::move(target)) {
+    // A link is followed: the file it leads to is the one replaced.
+    if (char* real = ::realpath(target_.c_str(), nullptr)) {
+        struct stat lst {};
+        if (::lstat(target_.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+            target_ = real;
+        }
+        std::free(real);
+    }
     struct stat st {};
-    if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    const bool exists = ::stat(target_.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
         direct_ = true;
         path_ = target_;
         file_ = std::fopen(target_.c_str(), "wb");
@@ -35,10 +45,11 @@ FileSink::FileSink(std::string target) : target_(std::move(target)) {
         if (fd < 0) {
             CannotCreate(target_, errno);
         }
-        // mkstemp makes the file private; an export is an ordinary file of the user's.
+        // mkstemp makes the file private; a replaced file keeps its permissions, a new one
+        // gets an ordinary file's.
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
+        ::fchmod(fd, exists ? (st.st_mode & 07777) : (0666 & ~mask));
         file_ = ::fdopen(fd, "wb");
         if (file_ == nullptr) {
             const int err = errno;

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "platform/FileIdentity.h"
-#include "store/ByteSink.h"
-#include "store/XlsxWriter.h"
 #include "platform/SystemError.h"
+#include "store/ByteSink.h"
 #include "store/RecordStore.h"
+#include "store/XlsxWriter.h"
 #include "text/GbkCodec.h"
 
 void AppendExportField(std::string& line, std::string_view value) {
@@ -61,7 +61,7 @@ std::int64_t WriteDelimited(const RowSource& rows, IByteSink& sink, ExportEncodi
 }
 
 std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFormat format,
-                           ExportEncoding encoding, const std::atomic<bool>* cancel) {
+                           ExportEncoding encoding, const std::atomic<bool>* cancel, bool unique) {
     const bool toStdout = path == "-";
     if (!toStdout) {
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
@@ -76,8 +76,12 @@ std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFo
     } else {
         sink = std::make_unique<FileSink>(path);
     }
-    const RowSource rows = [&store](const std::function<void(const ExportRow&)>& visit) {
-        store.ForEachMemberRow(visit);
+    const RowSource rows = [&store, unique](const std::function<void(const ExportRow&)>& visit) {
+        if (unique) {
+            store.ForEachUniqueMemberRow(visit);
+        } else {
+            store.ForEachMemberRow(visit);
+        }
     };
     const std::int64_t count = format == EXPORT_FORMAT_XLSX
                                    ? WriteXlsx(rows, *sink, cancel)

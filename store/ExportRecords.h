@@ -41,11 +41,12 @@ class ExportCancelled : public std::runtime_error {
 // place when complete,
 // so a failure or a stop never leaves half a file and never destroys the file it was to
 // replace. A target that is the store itself (or its -wal, -shm or -journal file) is refused.
-// `cancel`, when given, is looked at after every row. Throws ExportError for the file,
+// `cancel`, when given, is looked at after every row. `unique` writes each company once (its
+// newest row). Throws ExportError for the file,
 // ExportCancelled, and StoreError for the store; the store is never changed.
 std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFormat format,
                            ExportEncoding encoding = ExportEncoding::Gbk,
-                           const std::atomic<bool>* cancel = nullptr);
+                           const std::atomic<bool>* cancel = nullptr, bool unique = false);
 
 // The text and CSV writer: rows as lines into `sink` (not finished).
 std::int64_t WriteDelimited(const RowSource& rows, IByteSink& sink, ExportEncoding encoding,

@@ -20,6 +20,8 @@ struct MemberRecord {
     // The contact page the details came from: stored with the row (not one of the nine texts),
     // so a company is known again by it.
     std::string contact{};
+    // The region of the search that found the company (GBK), to tell namesakes apart.
+    std::string region{};
 
     static constexpr int kFieldCount = 9;
 

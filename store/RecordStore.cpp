@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "text/GbkCodec.h"
+#include "text/Normalise.h"
 #include "text/Number.h"
 
 namespace {
@@ -145,7 +146,7 @@ void RecordStore::CreateMissingTables() {
             "title TEXT DEFAULT '', person TEXT DEFAULT '', sex TEXT DEFAULT '', "
             "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
             "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '', "
-            "contact TEXT DEFAULT '')");
+            "contact TEXT DEFAULT '', namekey TEXT DEFAULT '', region TEXT DEFAULT '')");
         Exec(
             "CREATE TABLE IF NOT EXISTS T_FAILURE ("
             "id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
@@ -166,12 +167,50 @@ void RecordStore::CreateMissingTables() {
 }
 
 void RecordStore::AddContactColumn() {
-    // Files written before rows remembered their contact address get the column, empty.
-    Statement probe(*this,
-                    "SELECT 1 FROM pragma_table_info('T_MEMBER_CHINA') WHERE name='contact'");
-    if (!probe.Step()) {
-        Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN contact TEXT DEFAULT ''");
+    // Files written before rows remembered their contact page, normalised name and region get
+    // the columns (names filled in); a file that has them is not written to, so a read-only
+    // store still opens.
+    bool hasContact = false;
+    bool hasNameKey = false;
+    bool hasIndex = false;
+    {
+        Statement probe(*this, "SELECT name FROM pragma_table_info('T_MEMBER_CHINA')");
+        while (probe.Step()) {
+            const std::string_view column = ColumnView(probe.get(), 0);
+            hasContact = hasContact || column == "contact";
+            hasNameKey = hasNameKey || column == "namekey";
+        }
+        Statement index(
+            *this, "SELECT 1 FROM sqlite_master WHERE type='index' AND name='ix_member_namekey'");
+        hasIndex = index.Step();
     }
+    if (hasContact && hasNameKey && hasIndex) {
+        return;
+    }
+    InTransaction([&] {
+        if (!hasContact) {
+            Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN contact TEXT DEFAULT ''");
+        }
+        if (!hasNameKey) {
+            Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN namekey TEXT DEFAULT ''");
+            Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN region TEXT DEFAULT ''");
+            sqlite3_create_function(
+                db_, "collector_namekey", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                [](sqlite3_context* ctx, int, sqlite3_value** argv) {
+                    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+                    const int n = sqlite3_value_bytes(argv[0]);
+                    const std::string key = text::NormaliseName(
+                        p == nullptr ? std::string_view()
+                                     : std::string_view(p, static_cast<size_t>(n)));
+                    sqlite3_result_text(ctx, key.data(), static_cast<int>(key.size()),
+                                        SQLITE_TRANSIENT);
+                },
+                nullptr, nullptr);
+            Exec("UPDATE T_MEMBER_CHINA SET namekey=collector_namekey(title)");
+        }
+        Exec("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
+        Exec("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
+    });
 }
 
 template <typename F>
@@ -253,28 +292,33 @@ std::int64_t RecordStore::AppendMemberRecord(const MemberRecord& record) {
 }
 
 std::int64_t RecordStore::AppendRow(const MemberRecord& record) {
+    Utf8Row row;
+    auto fields = record.Fields();
+    for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+        row[i] = text::GbkToUtf8(*fields[i]);
+    }
+    return AppendUtf8Row(row, text::GbkToUtf8(record.contact), text::GbkToUtf8(record.region));
+}
+
+std::int64_t RecordStore::AppendUtf8Row(const Utf8Row& row, const std::string& contact,
+                                        const std::string& region) {
     if (append_ == nullptr) {
         const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-                                ", contact) VALUES (?,?,?,?,?,?,?,?,?,?)";
+                                ", contact, namekey, region) VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
         if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &append_,
                                nullptr) != SQLITE_OK) {
             Fail("prepare");
         }
     }
-    auto fields = record.Fields();
-    for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
-        const std::string utf8 = text::GbkToUtf8(*fields[i]);
-        if (sqlite3_bind_text(append_, i + 1, utf8.data(), static_cast<int>(utf8.size()),
-                              SQLITE_TRANSIENT) != SQLITE_OK) {
+    const std::string namekey = text::NormaliseName(row[0]);
+    const std::string* values[] = {&row[0], &row[1], &row[2], &row[3],  &row[4],  &row[5],
+                                   &row[6], &row[7], &row[8], &contact, &namekey, &region};
+    for (int i = 0; i < static_cast<int>(std::size(values)); ++i) {
+        if (sqlite3_bind_text(append_, i + 1, values[i]->data(),
+                              static_cast<int>(values[i]->size()), SQLITE_TRANSIENT) != SQLITE_OK) {
             sqlite3_clear_bindings(append_);
             Fail("bind");
         }
-    }
-    const std::string contact = text::GbkToUtf8(record.contact);
-    if (sqlite3_bind_text(append_, MemberRecord::kFieldCount + 1, contact.data(),
-                          static_cast<int>(contact.size()), SQLITE_TRANSIENT) != SQLITE_OK) {
-        sqlite3_clear_bindings(append_);
-        Fail("bind");
     }
     const int rc = sqlite3_step(append_);
     const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_);
@@ -284,6 +328,54 @@ std::int64_t RecordStore::AppendRow(const MemberRecord& record) {
         throw StoreError("数据库操作失败（step）：" + message);
     }
     return sqlite3_last_insert_rowid(db_);
+}
+
+bool IdentifiesCompany(std::string_view contact) {
+    return !contact.empty() && contact.back() != '/';
+}
+
+bool RecordStore::IsKnownCompany(const std::string& contact, const std::string& name,
+                                 const std::string& region) {
+    if (IdentifiesCompany(contact) && HasContact(contact, std::string())) {
+        return true;
+    }
+    const std::string key = text::NormaliseName(text::GbkToUtf8(name));
+    if (key.empty()) {
+        return false;
+    }
+    Statement st(*this, "SELECT 1 FROM T_MEMBER_CHINA WHERE namekey=? AND region=? LIMIT 1");
+    st.BindText(1, key);
+    st.BindText(2, text::GbkToUtf8(region));
+    return st.Step();
+}
+
+std::int64_t RecordStore::ImportRows(const std::vector<Utf8Row>& rows) {
+    CheckFileStillThere();
+    InTransaction([&] {
+        for (const Utf8Row& row : rows) {
+            AppendUtf8Row(row, std::string(), std::string());
+        }
+    });
+    return static_cast<std::int64_t>(rows.size());
+}
+
+void RecordStore::ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) {
+    // A company is its contact page when the row knows it, else its name and region; the
+    // newest row of each is written, in id order.
+    Statement st(
+        *this,
+        std::string("SELECT ") + kColumns +
+            " FROM T_MEMBER_CHINA WHERE id IN (SELECT max(id) FROM T_MEMBER_CHINA "
+            "GROUP BY CASE WHEN contact<>'' AND substr(contact, -1)<>'/' THEN 'c' || contact "
+            "ELSE 'n' || "
+            "namekey || char(31) || region END) ORDER BY id");
+    RawRow row;
+    while (st.Step()) {
+        for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+            row[i] = ColumnView(st.get(), i);
+        }
+        visit(row);
+    }
 }
 
 std::optional<MemberRecord> RecordStore::NewestMemberRecord() {
@@ -422,9 +514,19 @@ std::int64_t RecordStore::DropFailureAt(KeptFailure::Kind kind, const std::strin
     return id;
 }
 
-bool RecordStore::HasContact(const std::string& address) {
-    Statement st(*this, "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? LIMIT 1");
+bool RecordStore::HasContact(const std::string& address, const std::string& title) {
+    if (address.empty()) {
+        return false;
+    }
+    if (IdentifiesCompany(address) && title.empty()) {
+        Statement st(*this, "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? LIMIT 1");
+        st.BindText(1, text::GbkToUtf8(address));
+        return st.Step();
+    }
+    // An address that names no company of its own is only the same row with the same name.
+    Statement st(*this, "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? AND title=? LIMIT 1");
     st.BindText(1, text::GbkToUtf8(address));
+    st.BindText(2, text::GbkToUtf8(title));
     return st.Step();
 }
 

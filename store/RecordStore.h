@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "store/MemberRecord.h"
-#include "store/RowSource.h"
 #include "store/RecordWriter.h"
+#include "store/RowSource.h"
 #include "store/StoreError.h"
 
 struct sqlite3;
@@ -44,6 +44,15 @@ class RecordStore : public IRecordWriter {
     void SaveSetting(const std::string& name, const std::string& value);
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override;
+    // Whether the company is stored: by its contact page, or by its normalised name together
+    // with the region of its search (GBK in).
+    bool IsKnownCompany(const std::string& contact, const std::string& name,
+                        const std::string& region) override;
+
+    // The nine texts of a row in UTF-8, as an import reads them.
+    using Utf8Row = std::array<std::string, MemberRecord::kFieldCount>;
+    // Appends every row in one transaction: all of them or, on a failure, none.
+    std::int64_t ImportRows(const std::vector<Utf8Row>& rows);
     std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
                                   std::int64_t failureId) override;
 
@@ -51,7 +60,7 @@ class RecordStore : public IRecordWriter {
                              const MemberRecord* placeholder = nullptr) override;
     void DropFailure(std::int64_t failureId);
     std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) override;
-    bool HasContact(const std::string& address) override;
+    bool HasContact(const std::string& address, const std::string& title) override;
     // Every kept failure, oldest first.
     std::vector<KeptFailure> KeptFailures();
     std::int64_t CountKeptFailures();
@@ -69,6 +78,9 @@ class RecordStore : public IRecordWriter {
     // Every row in id order as its nine stored UTF-8 texts (null as empty), for the export.
     using RawRow = ExportRow;
     void ForEachMemberRow(const std::function<void(const RawRow&)>& visit);
+    // The same with each company once: its newest row (see IsKnownCompany for what makes a
+    // company; rows without a contact page are told apart by name and region).
+    void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit);
 
     static constexpr int kNewestLimit = 40;
     static constexpr int kBusyTimeoutMs = 10000;
@@ -80,6 +92,8 @@ class RecordStore : public IRecordWriter {
     void CreateMissingTables();
     void AddContactColumn();
     std::int64_t AppendRow(const MemberRecord& record);
+    std::int64_t AppendUtf8Row(const Utf8Row& row, const std::string& contact,
+                               const std::string& region);
     template <typename F>
     void InTransaction(F&& body);
     void CheckFileStillThere();
@@ -90,6 +104,10 @@ class RecordStore : public IRecordWriter {
     unsigned long long fileDevice_ = 0;
     unsigned long long fileInode_ = 0;
 };
+
+// Whether a contact address names one company: not empty, and not a bare prefix that a link
+// which could not be read leaves (such addresses end with "/").
+bool IdentifiesCompany(std::string_view contact);
 
 // A stored value as text: null as the empty text, numbers as their decimal form, text as GBK.
 std::string FieldToText(sqlite3_stmt* stmt, int column);

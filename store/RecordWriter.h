@@ -25,6 +25,11 @@ class IRecordWriter {
                                      const MemberRecord* placeholder = nullptr) = 0;
     // Drops the kept failure of that kind and address, if any; gives its id (0: none).
     virtual std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) = 0;
-    // Whether a row with this contact address is stored.
-    virtual bool HasContact(const std::string& address) = 0;
+    // Whether a row with this contact address is stored (GBK in); with `title`, or when the
+    // address names no company of its own, only a row with that name too.
+    virtual bool HasContact(const std::string& address, const std::string& title) = 0;
+    // Whether the company is stored: by its contact page, or by its normalised name together
+    // with the region of its search (GBK in).
+    virtual bool IsKnownCompany(const std::string& contact, const std::string& name,
+                                const std::string& region) = 0;
 };

@@ -58,8 +58,8 @@ struct TempWorkbook {
     std::string path;
     TempWorkbook() {
         const char* dir = std::getenv("TMPDIR");
-        path = std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") +
-               "/collector-xlsx-XXXXXX";
+        path =
+            std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/collector-xlsx-XXXXXX";
         const int fd = ::mkstemp(path.data());
         if (fd < 0) {
             throw ExportError("无法创建临时文件：" + platform::ErrorText(errno));
@@ -81,9 +81,23 @@ std::string XlsxCellText(std::string_view utf8) {
     size_t units = 0;  // Excel counts UTF-16 units
     for (size_t i = 0; i < utf8.size();) {
         const auto c = static_cast<unsigned char>(utf8[i]);
-        const size_t n = std::min(SequenceLength(c), utf8.size() - i);
+        size_t n = SequenceLength(c);
         if (n == 1 && c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
             ++i;  // a control character Excel would refuse
+            continue;
+        }
+        bool valid = (n == 1 && c < 0x80) || (n > 1 && i + n <= utf8.size());
+        for (size_t k = 1; valid && k < n; ++k) {
+            valid = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
+        }
+        if (!valid) {
+            // A broken sequence (a store edited by another tool) would make Excel repair the file.
+            if (units + 1 > kXlsxMaxCellChars) {
+                break;
+            }
+            out.append("\xEF\xBF\xBD");
+            ++units;
+            ++i;
             continue;
         }
         const size_t cost = n == 4 ? 2 : 1;
@@ -100,8 +114,8 @@ std::string XlsxCellText(std::string_view utf8) {
 int DisplayWidth(std::string_view utf8) {
     int width = 0;
     for (size_t i = 0; i < utf8.size();) {
-        const size_t n = std::min(SequenceLength(static_cast<unsigned char>(utf8[i])),
-                                  utf8.size() - i);
+        const size_t n =
+            std::min(SequenceLength(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
         width += Wide(CodePoint(utf8, i, n)) ? 2 : 1;
         i += n;
     }
@@ -186,6 +200,7 @@ std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic
     if (!in) {
         throw ExportError("无法读取 Excel 工作簿：" + platform::ErrorText(errno));
     }
+    ::unlink(temp.path.c_str());  // read through the handle: nothing is left if the copy dies
     std::string chunk(1 << 16, '\0');
     for (;;) {
         const size_t n = std::fread(chunk.data(), 1, chunk.size(), in.get());

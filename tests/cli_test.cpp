@@ -253,6 +253,63 @@ TEST_F(CliTest, InstalledProgramKeepsItsStoreInTheUsersDataFolder) {
     EXPECT_FALSE(std::filesystem::exists(bin + "/data.db"));
 }
 
+TEST_F(CliTest, ImportTakesTheOldProgramsDataAndOurOwnExport) {
+    auto write = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(dir.File(name), std::ios::binary) << bytes;
+        return dir.File(name);
+    };
+    auto rows = [&] {
+        std::vector<std::string> out;
+        RecordStore(storePath).ForEachMemberRow([&](const RecordStore::RawRow& r) {
+            std::string line;
+            for (auto f : r) {
+                line += std::string(f) + "|";
+            }
+            out.push_back(line);
+        });
+        return out;
+    };
+    // mdb-export's shape: a header, the id first, every text quoted; a comma, a quote and a
+    // line break inside fields.
+    const std::string mdb =
+        "\"id\",\"title\",\"person\",\"sex\",\"job\",\"mobile\",\"phone\",\"fax\",\"address\","
+        "\"zip\"\n"
+        "1,\"广州化工有限公司\",\"陈明\",\"先生\",\"销售经理\",\"13800138000\",\"020-1\",\"\","
+        "\"天河区, \"\"黄埔\"\"大道\",\"010000\"\n"
+        "2,\"宁波模具\",\"\",\"\",\"\",\"\",\"\",\"\",\"北仑区\n明州路\",\"\"\n";
+    auto r = Cli({"import", write("old.csv", mdb)});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "imported: 2\n");
+    EXPECT_EQ(rows(), (std::vector<std::string>{
+                          "广州化工有限公司|陈明|先生|销售经理|13800138000|020-1||天河区, "
+                          "\"黄埔\"大道|010000|",
+                          "宁波模具|||||||北仑区\n明州路||"}));
+
+    // Our own export (GBK, no header) comes back as it went.
+    r = Cli({"export", "--format", "csv", dir.File("ours.csv")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = Cli({"clear"});
+    r = Cli({"import", dir.File("ours.csv")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(rows().size(), 2u);
+    EXPECT_EQ(rows()[0].substr(0, 25), "广州化工有限公司|");
+
+    // UTF-8 with a byte-order mark, the window's headers in another order, a column to ignore.
+    r = Cli(
+        {"import", write("bom.csv", "\xEF\xBB\xBF邮编,公司名称,备注\r\n518000,深圳电子,x\r\n")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(rows().back(), "深圳电子||||||||518000|");
+
+    // A bad line: named, and nothing of the file imported.
+    const std::string bad = Gbk("甲,,,,,,,,\r\n乙,,,,,,,\r\n丙,,,,,,,,\r\n\"丁,,,,,,,,\r\n");
+    r = Cli({"import", write("bad.csv", bad)});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("第 2 行：有 8 个字段，应为 9 个"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("第 4 行：引号没有结束"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("没有导入任何记录"), std::string::npos);
+    EXPECT_EQ(rows().size(), 3u);
+}
+
 TEST_F(CliTest, StoreThatCannotBeOpenedExitsWithOne) {
     auto r = RunProgram(COLLECTOR_CLI_PATH,
                         {"--store", dir.File("missing/data.db"), "collect", "--industry", "化工"},

@@ -18,6 +18,7 @@
 #include "crawl/CollectSession.h"
 #include "crawl/CrawlWorker.h"
 #include "crawl/EventQueue.h"
+#include "store/ExportRecords.h"
 #include "store/RecordStore.h"
 
 using namespace standin;
@@ -278,6 +279,48 @@ TEST_F(CollectSessionTest, RetriedResultPageSkipsCompaniesAlreadyStored) {
     EXPECT_EQ(Titles(),
               (std::vector<std::string>{"广州化工有限公司", "宁波模具化工有限公司", "东莞塑料化工",
                                         "深圳电子化工厂", "佛山机械化工"}));
+}
+
+TEST_F(CollectSessionTest, KnownCompaniesAreSkippedAndExportedOnce) {
+    // Stored before: one company by its contact page, one by its name written in other widths
+    // and blanks (found by the same region), one by the same name in another region.
+    MemberRecord byContact;
+    byContact.title = Gbk("别的名字");
+    byContact.contact = "http://" + kGzhg;
+    MemberRecord byName;
+    byName.title = Gbk("深圳电子化工厂 ");
+    byName.region = Gbk("广东");
+    MemberRecord otherRegion;
+    otherRegion.title = Gbk("佛山机械化工");
+    otherRegion.region = Gbk("浙江");
+    for (const MemberRecord& r : {byContact, byName, otherRegion}) {
+        store->AppendMemberRecord(r);
+    }
+    NewSession(Deps());
+    CollectRequest request = Request();
+    request.skipKnown = true;
+    session->StartCollect(request, *store);
+    EXPECT_EQ(Pump().how, RunEnd::How::Finished);
+    EXPECT_EQ(session->Records(), 3);
+    for (const auto& r : server.Requests()) {
+        EXPECT_NE(r.key, kGzhg) << "a known company's contact page was fetched";
+        EXPECT_NE(r.key, kSzdz);
+    }
+    EXPECT_EQ(Titles(),
+              (std::vector<std::string>{"别的名字", "深圳电子化工厂 ", "佛山机械化工",
+                                        "宁波模具化工有限公司", "佛山机械化工", "东莞塑料化工"}));
+
+    // Each company once, its newest row: the contact page decides where there is one, name
+    // and region elsewhere (the two 佛山机械化工 are two companies).
+    byName.title = Gbk("深圳电子化工厂");
+    byName.person = Gbk("新联系人");
+    store->AppendMemberRecord(byName);
+    EXPECT_EQ(ExportRecords(*store, dir.File("u.csv"), EXPORT_FORMAT_CSV, ExportEncoding::Utf8Bom,
+                            nullptr, true),
+              6);
+    const std::string csv = ReadFileBytes(dir.File("u.csv"));
+    EXPECT_EQ(csv.find("深圳电子化工厂 ,"), std::string::npos);  // the older row
+    EXPECT_NE(csv.find("深圳电子化工厂,新联系人"), std::string::npos);
 }
 
 TEST_F(CollectSessionTest, OutageEndsTheRunAtThePageInProgress) {

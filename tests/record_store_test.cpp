@@ -187,8 +187,8 @@ TEST(RecordStore, KeptFailuresAndTheRowsTheyHold) {
     placeholder.contact = f.address;
     const std::int64_t id = store.KeepFailure(f, &placeholder);
     EXPECT_EQ(f.rowId, 2);
-    EXPECT_TRUE(store.HasContact("http://x/c1"));
-    EXPECT_FALSE(store.HasContact("http://x/c2"));
+    EXPECT_TRUE(store.HasContact("http://x/c1", ""));
+    EXPECT_FALSE(store.HasContact("http://x/c2", ""));
     f.tries = 6;
     EXPECT_EQ(store.KeepFailure(f), id);
     ASSERT_EQ(store.KeptFailures().size(), 1u);

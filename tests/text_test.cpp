@@ -5,6 +5,7 @@
 #include "StandInServer.h"
 #include "text/GbkCodec.h"
 #include "text/GbkSearch.h"
+#include "text/Normalise.h"
 #include "text/Number.h"
 
 using standin::Gbk;
@@ -126,4 +127,18 @@ TEST(GbkCodec, BadInputKeepsTheRest) {
                               "b"),
               "a?b");
     EXPECT_EQ(text::Utf8ToGbk("\xE4\xB8"), "?");
+}
+
+TEST(Normalise, NamesCompareAcrossWidthsBracketsAndBlanks) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"广州化工（集团）有限公司", "广州化工(集团)有限公司"},
+        {"广州化工 (集团)\u3000有限公司", "广州化工(集团)有限公司"},
+        {"ＡＢＣ化工１２３", "ABC化工123"},
+        {" \t", ""},
+        {"", ""},
+        {"\xE5\xB9", "\xE5\xB9"},  // a broken sequence is kept as it is
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(text::NormaliseName(in), out) << in;
+    }
 }

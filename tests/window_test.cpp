@@ -1,5 +1,6 @@
 // The main window driven as a user would, against the stand-in directory on loopback.
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -44,14 +45,18 @@ class ScriptedPrompts : public IUserPrompts {
         return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : def;
     }
     std::optional<QString> SaveFileName(QWidget*, const QString& initialName, const QString& filter,
-                                        const QString& suffix) override {
+                                        const QString& suffix, QString* chosen) override {
         dialogs.push_back(initialName + "|" + filter + "|" + suffix);
+        if (chosen != nullptr) {
+            *chosen = chosenFilter;
+        }
         return savePath;
     }
     std::vector<Shown> shown;
     std::deque<QMessageBox::StandardButton> answers;
     std::vector<QString> dialogs;
     std::optional<QString> savePath;
+    QString chosenFilter;
 };
 
 QString U(const char* utf8) {
@@ -314,13 +319,23 @@ class WindowTest : public QObject {
         QCOMPARE(RecordStore(StorePath()).LoadLastPageIndex(), 3);
         QCOMPARE(prompts->shown.size(), size_t{1});  // only the found message: nothing asked
 
-        // Again, keeping the records: the question is asked and No keeps them.
+        // Again, keeping the records: the question is asked and No keeps them. The company of
+        // page 3 is known, so with 跳过已采集公司 (on by default) it is not stored again.
+        auto* skipKnown = qobject_cast<QCheckBox*>(dlg->GetDlgItem(IDC_SKIP_KNOWN));
+        QVERIFY(skipKnown->isChecked());
         prompts->answers = {QMessageBox::No};
         Edit(IDC_START_PAGE)->setText("3");
         QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
         QCOMPARE(prompts->shown.back().text, U("存在已经采集的数据。是否在采集前清空原有数据？"));
         QCOMPARE(prompts->shown.back().caption, U("确认"));
         QCOMPARE(prompts->shown.back().defaultButton, QMessageBox::No);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
+        QCOMPARE(StoredRows(), 5);
+        // Turned off (and remembered), the company is stored again.
+        skipKnown->setChecked(false);
+        QCOMPARE(RecordStore(StorePath()).LoadSetting("skipknown").value_or(""), std::string("0"));
+        prompts->answers = {QMessageBox::No};
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
         QCOMPARE(StoredRows(), 6);
 
@@ -595,9 +610,10 @@ class WindowTest : public QObject {
         prompts->savePath = path;
         QTest::mouseClick(Button(IDC_EXPORT_CSV), Qt::LeftButton);
         // 导出到Excel offers a workbook first and CSV second; a .csv name gives the CSV.
-        QCOMPARE(prompts->dialogs.back(),
-                 U("Tarvola版本采集结果导出.xlsx|Excel 工作簿 (*.xlsx);;CSV文件 (*.csv);;所有文件 "
-                   "(*)|xlsx"));
+        QCOMPARE(
+            prompts->dialogs.back(),
+            U("Tarvola版本采集结果导出.xlsx|Excel 工作簿 (*.xlsx);;CSV文件 (*.csv);;Excel "
+              "工作簿，每家公司一行 (*.xlsx);;CSV文件，每家公司一行 (*.csv);;所有文件 (*)|xlsx"));
         QCOMPARE(QByteArray::fromStdString(ReadFileBytes(path.toStdString())),
                  QByteArray::fromStdString(Gbk("甲公司,张伟,,,,,,,\r\n") + "B,,,,,,,\"a,b\",\r\n"));
         QCOMPARE(dlg->ItemText(IDC_STATUS), U("已导出 2 条记录到 ") + path);
@@ -606,12 +622,26 @@ class WindowTest : public QObject {
         QTest::mouseClick(Button(IDC_EXPORT_TEXT), Qt::LeftButton);
         QCOMPARE(prompts->dialogs.back(),
                  QString::fromStdString(dir->Path()) +
-                     U("/Tarvola版本采集结果导出.txt|文本文件 (*.txt);;所有文件 (*)|txt"));
+                     U("/Tarvola版本采集结果导出.txt|文本文件 (*.txt);;文本文件，每家公司一行 "
+                       "(*.txt);;所有文件 (*)|txt"));
         QCOMPARE(ReadFileBytes(dir->File("out.txt")), ReadFileBytes(path.toStdString()));
 
         prompts->savePath = QString::fromStdString(dir->File("out.xlsx"));
         QTest::mouseClick(Button(IDC_EXPORT_CSV), Qt::LeftButton);
         QCOMPARE(ReadFileBytes(dir->File("out.xlsx")).substr(0, 2), std::string("PK"));  // a zip
+        // "Each company once": the same company twice, the newest row written.
+        {
+            RecordStore store(StorePath());
+            store.AppendMemberRecord(MemberRecord{Gbk("甲公司 "), Gbk("李娜")});
+        }
+        prompts->savePath = QString::fromStdString(dir->File("unique.csv"));
+        prompts->chosenFilter = U("CSV文件，每家公司一行 (*.csv)");
+        QTest::mouseClick(Button(IDC_EXPORT_CSV), Qt::LeftButton);
+        prompts->chosenFilter.clear();
+        QCOMPARE(
+            QByteArray::fromStdString(ReadFileBytes(dir->File("unique.csv"))),
+            QByteArray::fromStdString("B,,,,,,,\"a,b\",\r\n" + Gbk("甲公司 ,李娜,,,,,,,\r\n")));
+        QCOMPARE(dlg->ItemText(IDC_STATUS), U("已导出 2 条记录到 ") + prompts->savePath.value());
 
         // A file that cannot be written is a clear error.
         const size_t before = prompts->shown.size();

@@ -111,10 +111,20 @@ class MemoryStore : public IRecordWriter {
         }
         return 0;
     }
-    bool HasContact(const std::string& address) override {
+    bool IsKnownCompany(const std::string& contact, const std::string& name,
+                        const std::string&) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         for (const auto& r : shared_->rows) {
-            if (r.contact == address) {
+            if ((!contact.empty() && r.contact == contact) || r.title == name) {
+                return true;
+            }
+        }
+        return false;
+    }
+    bool HasContact(const std::string& address, const std::string& title) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        for (const auto& r : shared_->rows) {
+            if (r.contact == address && (title.empty() || r.title == title)) {
                 return true;
             }
         }
