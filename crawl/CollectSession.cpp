@@ -47,45 +47,31 @@ void CollectSession::StartCollect(const CollectRequest& request, RecordStore& st
     job.nStartPage = request.startPage;
     job.nLastPage = request.lastPage;
     job.strCondition = request.condition;
-    job.strStorePath = store.Path();
-    job.pLedger = std::make_shared<RunLedger>();
     job.failures = store.KeptFailures();
-    job.retry = request.retry;
     job.bSkipKnown = request.skipKnown;
-    store_ = &store;
-    saveProgress_ = true;
-    ++runSerial_;
-    records_ = 0;
-    page_ = request.startPage;
-    failures_.clear();
-    precollectWorker_ = 0;
-    controller_.BeginRun(request.pacing);
-    running_ = true;
-    try {
-        Launch(std::move(job));
-    } catch (...) {
-        running_ = false;
-        controller_.OnRunEnded();
-        throw;
-    }
-    NoteCurrentWorker();
+    BeginRun(std::move(job), request, store);
 }
 
 bool CollectSession::StartRetry(const CollectRequest& request, RecordStore& store) {
     CrawlJob job;
     job.nMode = CRAWL_MODE_RETRY;
-    job.strStorePath = store.Path();
-    job.pLedger = std::make_shared<RunLedger>();
     job.failures = store.KeptFailures();
-    job.retry = request.retry;
     if (job.failures.empty()) {
         return false;
     }
+    BeginRun(std::move(job), request, store);
+    return true;
+}
+
+void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, RecordStore& store) {
+    job.strStorePath = store.Path();
+    job.pLedger = std::make_shared<RunLedger>();
+    job.retry = request.retry;
     store_ = &store;
-    saveProgress_ = false;
+    saveProgress_ = job.nMode == CRAWL_MODE_COLLECT;  // a retry keeps no page in progress
     ++runSerial_;
     records_ = 0;
-    page_ = 0;
+    page_ = saveProgress_ ? request.startPage : 0;
     failures_.clear();
     precollectWorker_ = 0;
     controller_.BeginRun(request.pacing);
@@ -98,7 +84,6 @@ bool CollectSession::StartRetry(const CollectRequest& request, RecordStore& stor
         throw;
     }
     NoteCurrentWorker();
-    return true;
 }
 
 std::vector<KeptFailure> CollectSession::Failures() const {

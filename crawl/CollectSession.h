@@ -107,6 +107,8 @@ class CollectSession {
 
   private:
     void Launch(CrawlJob job);
+    // Starts a collect or retry run of `job` (its mode and pages set) into `store`.
+    void BeginRun(CrawlJob job, const CollectRequest& request, RecordStore& store);
     void NoteCurrentWorker();
     SessionUpdate End(RunEnd::How how, std::string reason = {});
     bool OfThisRun(int worker) const;

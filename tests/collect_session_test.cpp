@@ -101,6 +101,18 @@ class CollectSessionTest : public ::testing::Test {
         session->Shutdown(seconds(30));
         return {};
     }
+    // Starts a pre-collect and gives its answer (or failure).
+    SessionUpdate PreCollectAnswer() {
+        session->StartPreCollect(FixtureCondition());
+        SessionUpdate answer;
+        while (auto event = queue->Take(seconds(10))) {
+            answer = session->Handle(*event);
+            if (answer.kind != SessionUpdate::Kind::None) {
+                break;
+            }
+        }
+        return answer;
+    }
     RunEnd Collect(int last = 3) {
         NewSession(Deps());
         session->StartCollect(Request(last), *store);
@@ -328,14 +340,7 @@ TEST_F(CollectSessionTest, OutageEndsTheRunAtThePageInProgress) {
     server.Route(Strip(PreCollectAddress(KeywordFor(Gbk("化工"), Gbk("广东")))),
                  Fault(Reply::Kind::Reset));
     NewSession(Deps());
-    session->StartPreCollect(FixtureCondition());
-    SessionUpdate answer;
-    while (auto event = queue->Take(seconds(10))) {
-        answer = session->Handle(*event);
-        if (answer.kind != SessionUpdate::Kind::None) {
-            break;
-        }
-    }
+    SessionUpdate answer = PreCollectAnswer();
     EXPECT_EQ(answer.kind, SessionUpdate::Kind::PreCollectFailed);
     EXPECT_FALSE(answer.reason.empty());
     session->Shutdown(seconds(10));
@@ -397,14 +402,7 @@ TEST_F(CollectSessionTest, ABrokenWorkerEndsTheRunWithItsMessage) {
     EXPECT_EQ(end.reason, "fetcher broke");
 
     pages->throwOn = PreCollectAddress(KeywordFor(Gbk("化工"), Gbk("广东")));
-    session->StartPreCollect(FixtureCondition());
-    SessionUpdate answer;
-    while (auto event = queue->Take(seconds(10))) {
-        answer = session->Handle(*event);
-        if (answer.kind != SessionUpdate::Kind::None) {
-            break;
-        }
-    }
+    SessionUpdate answer = PreCollectAnswer();
     EXPECT_EQ(answer.kind, SessionUpdate::Kind::PreCollectFailed);
     EXPECT_EQ(answer.reason, "fetcher broke");
 }
