@@ -49,11 +49,12 @@ std::optional<int> CCollectorDlg::ReadBoundedNumber(int id, const QString& name,
 }
 
 void CCollectorDlg::OnConditionEdited() {
-    if (m_bRunning || m_pSession->PreCollecting()) {
-        m_bConditionEdited = true;  // taken into account when the run or pre-collect ends
+    if (m_bRunning) {
+        m_bConditionEdited = true;  // taken into account when the run ends
         return;
     }
-    m_bConditionEdited = false;
+    // During a pre-collect, its answer will be for the search before the edit.
+    m_bConditionEdited = m_pSession->PreCollecting();
     if (m_nPagesTotal == 0) {
         return;
     }
@@ -266,6 +267,7 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
     using K = SessionUpdate::Kind;
     switch (u.kind) {
         case K::PreCollectFailed:
+            m_bConditionEdited = false;
             EnableItem(IDC_PRECOLLECT, true);
             SetStatusText(QStringLiteral("网络连接失败！"));
             Prompt(QStringLiteral("网络连接失败！\n%1").arg(QString::fromUtf8(u.reason.c_str())),

@@ -317,6 +317,11 @@ int RunImport(const CliOptions& o) {
             return Fail("无法读取导入文件“" + o.file + "”");
         }
     }
+    if (StopSignalled()) {
+        // Stopped while reading (a cut pipe may look like a whole file): nothing is imported.
+        std::cerr << "操作停止！" << std::endl;
+        return kExitStopped;
+    }
     const ParsedImport parsed = ParseImportCsv(bytes);
     if (!parsed.errors.empty()) {
         for (const ImportLineError& e : parsed.errors) {

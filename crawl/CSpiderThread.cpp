@@ -244,6 +244,7 @@ void CSpiderThread::RetryPage(const KeptFailure& f) {
 
 void CSpiderThread::RetryContact(const KeptFailure& f) {
     m_strCondition = f.condition;
+    BuildKeyword();  // the region of that search, kept with the company's row
     m_nPage = f.page;
     ParseContactPage(f.title, f.address);
 }

@@ -49,6 +49,11 @@ void RunController::Stop() {
 
 void RunController::OnPageStarted(int page) {
     pagesDone_ = page;
+    // A new page is progress too (its companies may all be skipped as known): a watchdog
+    // that runs starts over.
+    if (running_ && watchdogDue_) {
+        ArmWatchdog();
+    }
 }
 
 void RunController::OnRecordSaved(int count) {

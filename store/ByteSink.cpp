@@ -49,7 +49,7 @@ FileSink::FileSink(std::string target) : target_(std::move(target)) {
         // gets an ordinary file's.
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        ::fchmod(fd, exists ? (st.st_mode & 07777) : (0666 & ~mask));
+        ::fchmod(fd, exists ? (st.st_mode & 0777) : (0666 & ~mask));
         file_ = ::fdopen(fd, "wb");
         if (file_ == nullptr) {
             const int err = errno;

@@ -9,15 +9,34 @@
 
 namespace {
 
+// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
 bool ValidUtf8(std::string_view s) {
+    const auto at = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
     for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) {
+        const unsigned char c = at(i);
+        size_t n = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c < 0x80) {
+            n = 1;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            n = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 3;
+            lo = c == 0xE0 ? 0xA0 : 0x80;
+            hi = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 4;
+            lo = c == 0xF0 ? 0x90 : 0x80;
+            hi = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (i + n > s.size()) {
             return false;
         }
         for (size_t k = 1; k < n; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
+            const unsigned char t = at(i + k);
+            if (t < (k == 1 ? lo : 0x80) || t > (k == 1 ? hi : 0xBF)) {
                 return false;
             }
         }
@@ -30,6 +49,7 @@ struct Record {
     int line = 0;
     std::vector<std::string> fields;
     bool unterminated = false;
+    bool strayAfterQuote = false;  // text between a closing quote and the next separator
 };
 
 // Splits RFC 4180 text into records; a record ends at LF or CR LF outside quotes.
@@ -37,12 +57,15 @@ std::vector<Record> SplitRecords(std::string_view text) {
     std::vector<Record> out;
     int line = 1;
     size_t i = 0;
+    const auto lineEnd = [&](size_t k) {
+        return text[k] == '\n' ||
+               (text[k] == '\r' && (k + 1 == text.size() || text[k + 1] == '\n'));
+    };
     while (i < text.size()) {
         Record r;
         r.line = line;
-        std::string field;
-        bool done = false;
-        while (!done) {
+        for (;;) {
+            std::string field;
             if (i < text.size() && text[i] == '"') {
                 ++i;
                 for (;;) {
@@ -59,30 +82,28 @@ std::vector<Record> SplitRecords(std::string_view text) {
                         ++i;
                         break;
                     }
-                    if (text[i] == '\n') {
-                        ++line;
-                    }
+                    line += text[i] == '\n' ? 1 : 0;
                     field.push_back(text[i++]);
                 }
-            }
-            // Up to the next separator (text after a closing quote is kept as it stands).
-            while (i < text.size() && text[i] != ',' && text[i] != '\n') {
-                if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-                    field.push_back(text[i]);
+                // After the closing quote only a separator or a line end may come.
+                if (i < text.size() && text[i] != ',' && !lineEnd(i)) {
+                    r.strayAfterQuote = true;
                 }
-                ++i;
+            }
+            while (i < text.size() && text[i] != ',' && !lineEnd(i)) {
+                field.push_back(text[i++]);
             }
             r.fields.push_back(std::move(field));
-            field.clear();
-            if (i >= text.size()) {
-                done = true;
-            } else if (text[i] == ',') {
+            if (i < text.size() && text[i] == ',') {
                 ++i;
-            } else {  // '\n'
-                ++i;
-                ++line;
-                done = true;
+                continue;
             }
+            if (i < text.size()) {  // a line end: CR LF, LF, or a CR that ends the text
+                i += text[i] == '\r' ? 1 : 0;
+                i += i < text.size() && text[i] == '\n' ? 1 : 0;
+                ++line;
+            }
+            break;
         }
         out.push_back(std::move(r));
     }
@@ -128,16 +149,28 @@ std::optional<int> ColumnOf(std::string name) {
 }  // namespace
 
 ParsedImport ParseImportCsv(std::string_view bytes) {
+    ParsedImport result;
+    if (bytes.find('\0') != std::string_view::npos || bytes.substr(0, 2) == "\xFF\xFE" ||
+        bytes.substr(0, 2) == "\xFE\xFF") {
+        result.errors.push_back(
+            {1, "文件是 UTF-16 或二进制文件，只能导入 GBK 或 UTF-8 的 CSV 文件"});
+        return result;
+    }
     std::string text;
+    bool gbk = false;
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         text = std::string(bytes.substr(3));
+        if (!ValidUtf8(text)) {
+            result.errors.push_back({1, "文件标明是 UTF-8，但其中有不是 UTF-8 的字节"});
+            return result;
+        }
     } else if (ValidUtf8(bytes)) {
         text = std::string(bytes);
     } else {
         text = text::GbkToUtf8(bytes);
+        gbk = true;
     }
 
-    ParsedImport result;
     std::vector<Record> records = SplitRecords(text);
     // The first line is a header when it names the company column and another one.
     std::vector<std::optional<int>> columns;
@@ -169,6 +202,17 @@ ParsedImport ParseImportCsv(std::string_view bytes) {
         }
         if (r.unterminated) {
             result.errors.push_back({r.line, "引号没有结束"});
+            continue;
+        }
+        if (r.strayAfterQuote) {
+            result.errors.push_back({r.line, "引号后面有多余的字符"});
+            continue;
+        }
+        if (gbk && std::any_of(r.fields.begin(), r.fields.end(), [](const std::string& f) {
+                return f.find("\xEF\xBF\xBD") != std::string::npos;
+            })) {
+            // Neither UTF-8 nor GBK: importing it would store unreadable text.
+            result.errors.push_back({r.line, "有无法识别的文字（既不是 GBK 也不是 UTF-8）"});
             continue;
         }
         if (r.fields.size() != columns.size()) {

@@ -187,7 +187,19 @@ void RecordStore::AddContactColumn() {
     if (hasContact && hasNameKey && hasIndex) {
         return;
     }
+    if (sqlite3_db_readonly(db_, "main") == 1) {
+        return;  // read as it is; what needs the new columns reports its own error
+    }
     InTransaction([&] {
+        // Another program may have added them since the look above.
+        {
+            Statement probe(*this, "SELECT name FROM pragma_table_info('T_MEMBER_CHINA')");
+            while (probe.Step()) {
+                const std::string_view column = ColumnView(probe.get(), 0);
+                hasContact = hasContact || column == "contact";
+                hasNameKey = hasNameKey || column == "namekey";
+            }
+        }
         if (!hasContact) {
             Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN contact TEXT DEFAULT ''");
         }
@@ -343,7 +355,9 @@ bool RecordStore::IsKnownCompany(const std::string& contact, const std::string& 
     if (key.empty()) {
         return false;
     }
-    Statement st(*this, "SELECT 1 FROM T_MEMBER_CHINA WHERE namekey=? AND region=? LIMIT 1");
+    // A row that knows no region (imported, or stored before regions were kept) matches any.
+    Statement st(*this,
+                 "SELECT 1 FROM T_MEMBER_CHINA WHERE namekey=? AND region IN (?, '') LIMIT 1");
     st.BindText(1, key);
     st.BindText(2, text::GbkToUtf8(region));
     return st.Step();
@@ -360,15 +374,16 @@ std::int64_t RecordStore::ImportRows(const std::vector<Utf8Row>& rows) {
 }
 
 void RecordStore::ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) {
-    // A company is its contact page when the row knows it, else its name and region; the
-    // newest row of each is written, in id order.
-    Statement st(
-        *this,
-        std::string("SELECT ") + kColumns +
-            " FROM T_MEMBER_CHINA WHERE id IN (SELECT max(id) FROM T_MEMBER_CHINA "
-            "GROUP BY CASE WHEN contact<>'' AND substr(contact, -1)<>'/' THEN 'c' || contact "
-            "ELSE 'n' || "
-            "namekey || char(31) || region END) ORDER BY id");
+    // A company is its contact page when the row knows one, else its name and region; a row
+    // with neither stands alone. Of each company the newest row is written, in id order,
+    // passing over rows still waiting for their contact page when the company has another.
+    Statement st(*this, std::string("SELECT ") + kColumns +
+                            " FROM T_MEMBER_CHINA WHERE id IN (SELECT coalesce(max(CASE WHEN id "
+                            "NOT IN (SELECT rowid_kept FROM T_FAILURE) THEN id END), max(id)) "
+                            "FROM T_MEMBER_CHINA GROUP BY CASE "
+                            "WHEN contact<>'' AND substr(contact, -1)<>'/' THEN 'c' || contact "
+                            "WHEN namekey<>'' THEN 'n' || namekey || char(31) || region "
+                            "ELSE 'i' || id END) ORDER BY id");
     RawRow row;
     while (st.Step()) {
         for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
