@@ -366,6 +366,7 @@ void CCollectorDlg::closeEvent(QCloseEvent* event) {
         return;
     }
     // A running worker finishes the record in hand; the process never ends inside a write.
+    m_bClosing = true;
     m_tickTimer.stop();
     m_bRunning = false;
     m_pSession->Shutdown(std::chrono::seconds(5));

@@ -121,6 +121,7 @@ class CCollectorDlg : public QDialog {
     bool m_bVisible = true;
     bool m_bHotKeyRegistered = false;
     bool m_bConditionEdited = false;  // the search was edited while a run was going
+    bool m_bClosing = false;          // the window is closing: start nothing more
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -136,6 +136,9 @@ void CCollectorDlg::OnButtonStart() {
     EnableItem(IDC_PRECOLLECT, false);
     EnableItem(IDC_START, false);
     WaitForEarlierWorkers();
+    if (m_bClosing) {
+        return;  // the window was closed while it waited
+    }
     FillResultList();
     if (ResultListHasRows()) {
         auto answer = Prompt(QStringLiteral("存在已经采集的数据。是否在采集前清空原有数据？"),
@@ -180,6 +183,9 @@ void CCollectorDlg::StartRetryRun() {
     EnableItem(IDC_PRECOLLECT, false);
     EnableItem(IDC_START, false);
     WaitForEarlierWorkers();
+    if (m_bClosing) {
+        return;
+    }
     m_pSession->DiscardEarlierWork();
     m_nMode = CRAWL_MODE_RETRY;
     m_nRecordsCollected = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "cli/CliOptions.h"
@@ -322,7 +323,12 @@ int RunImport(const CliOptions& o) {
         std::cerr << "操作停止！" << std::endl;
         return kExitStopped;
     }
-    const ParsedImport parsed = ParseImportCsv(bytes);
+    ParsedImport parsed;
+    try {
+        parsed = ParseImportCsv(bytes);
+    } catch (const std::bad_alloc&) {
+        return Fail("文件太大，内存不足，没有导入任何记录。");
+    }
     if (!parsed.errors.empty()) {
         for (const ImportLineError& e : parsed.errors) {
             std::cerr << "第 " << e.line << " 行：" << e.why << std::endl;
