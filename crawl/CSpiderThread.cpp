@@ -89,7 +89,9 @@ CSpiderThread::Attempt CSpiderThread::FetchWithRetries(const std::string& addres
         if (a.result.ok || !a.result.retryable || a.tries > m_job.retry.maxRetries) {
             return a;
         }
-        if (m_wait(m_job.retry.WaitBefore(a.tries, a.result), *m_pStop)) {
+        const std::chrono::milliseconds wait = m_job.retry.WaitBefore(a.tries, a.result);
+        Post(ev::BackingOff{wait.count()});
+        if (m_wait(wait, *m_pStop)) {
             a.stopped = true;
             return a;
         }

@@ -194,6 +194,10 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
         if (OfThisRun(event.worker)) {
             failures_.erase(e->failureId);
         }
+    } else if (const auto* e = event.As<ev::BackingOff>()) {
+        if (runWorker) {
+            controller_.OnBackingOff(std::chrono::milliseconds(e->ms));
+        }
     } else if (event.As<ev::Finished>() != nullptr) {
         if (runWorker) {
             return End(RunEnd::How::Finished);

@@ -28,6 +28,9 @@ ClassicMessage ClassicMessageOf(const CrawlEvent& event) {
                           [](const ev::FailureHealed& e) {
                               return ClassicMessage{WM_CRAWL_FAILURE_HEALED, 0, e.failureId};
                           },
+                          [](const ev::BackingOff& e) {
+                              return ClassicMessage{WM_CRAWL_BACKING_OFF, 0, e.ms};
+                          },
                           [](const ev::Finished&) {
                               return ClassicMessage{WM_CRAWL_FINISHED, 0, 0};
                           },

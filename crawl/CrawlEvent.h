@@ -36,6 +36,11 @@ struct FetchFailed {
 struct FailureHealed {
     std::int64_t failureId = 0;
 };
+// The worker waits `ms` before trying a fetch again (back-off, or what the site asked): no
+// stall, so the watchdog gives it that long.
+struct BackingOff {
+    std::int64_t ms = 0;
+};
 // The page loop passed its last page (collect), or every kept failure was tried (retry).
 struct Finished {};
 // The directory could not be reached: the session did not open, the pre-collect page could
@@ -55,9 +60,9 @@ struct WorkerEnded {
 
 }  // namespace ev
 
-using CrawlEventBody =
-    std::variant<ev::PreCollected, ev::PageStarted, ev::RecordSaved, ev::FetchFailed,
-                 ev::FailureHealed, ev::Finished, ev::NetFailed, ev::StoreFailed, ev::WorkerEnded>;
+using CrawlEventBody = std::variant<ev::PreCollected, ev::PageStarted, ev::RecordSaved,
+                                    ev::FetchFailed, ev::FailureHealed, ev::BackingOff,
+                                    ev::Finished, ev::NetFailed, ev::StoreFailed, ev::WorkerEnded>;
 
 struct CrawlEvent {
     int worker = 0;  // serial number of the posting worker
@@ -79,6 +84,7 @@ inline constexpr int WM_CRAWL_RECORD_SAVED = WM_USER + 23;    // lParam the work
 inline constexpr int WM_CRAWL_STORE_FAILED = WM_USER + 24;    // the store failed; the crawl ended
 inline constexpr int WM_CRAWL_FETCH_FAILED = WM_USER + 25;    // lParam the page (0: a contact page)
 inline constexpr int WM_CRAWL_FAILURE_HEALED = WM_USER + 26;  // lParam the kept failure's id
+inline constexpr int WM_CRAWL_BACKING_OFF = WM_USER + 28;     // lParam the wait in ms
 inline constexpr int WM_CRAWL_WORKER_ENDED = WM_USER + 27;    // wParam 1 when it crashed
 
 struct ClassicMessage {

@@ -72,6 +72,14 @@ void RunController::OnRecordSaved(int count) {
     }
 }
 
+void RunController::OnBackingOff(std::chrono::milliseconds wait) {
+    if (running_ && watchdogDue_ && settings_.nTimeoutSeconds > 0) {
+        const Clock::TimePoint due =
+            clock_.Now() + wait + std::chrono::seconds(settings_.nTimeoutSeconds);
+        watchdogDue_ = std::max(*watchdogDue_, due);
+    }
+}
+
 void RunController::OnRunEnded() {
     running_ = false;
     pauseEnd_.reset();

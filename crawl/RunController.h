@@ -52,6 +52,8 @@ class RunController {
     void OnPageStarted(int page);
     void OnRecordSaved(int count);
     void OnRunEnded();  // finished, or the store failed
+    // The worker waits `wait` before a retry: a running watchdog gives it that long besides.
+    void OnBackingOff(std::chrono::milliseconds wait);
 
     // Fires what is due: the end of a pause ("RUNNING") and, unless `allowRestart` is false,
     // the watchdog restart (which then stays due).

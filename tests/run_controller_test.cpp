@@ -51,6 +51,32 @@ TEST(RunController, PausesAfterEveryNRecordsAndResumes) {
     EXPECT_EQ(rc.Word()->load(), RunState::Pause);
 }
 
+TEST(RunController, ABackOffIsNoStall) {
+    // A worker waiting out what the site asked is given that long besides the time-out.
+    ManualClock clock;
+    NoWorkers launched;
+    RunController rc(clock, launched.Launcher());
+    rc.BeginRun({0, 10, 15});
+    rc.StartWorker(CrawlJob{});
+    rc.OnRecordSaved(1);
+    clock.Advance(seconds(5));
+    rc.OnBackingOff(std::chrono::seconds(120));
+    clock.Advance(seconds(120));
+    rc.Tick();
+    EXPECT_EQ(rc.Restarts(), 0);
+    clock.Advance(seconds(15));
+    rc.Tick();
+    EXPECT_EQ(rc.Restarts(), 1);
+    // Before the first record there is no watchdog for a back-off to move.
+    RunController fresh(clock, launched.Launcher());
+    fresh.BeginRun({0, 10, 15});
+    fresh.StartWorker(CrawlJob{});
+    fresh.OnBackingOff(std::chrono::seconds(1));
+    clock.Advance(seconds(100));
+    fresh.Tick();
+    EXPECT_EQ(fresh.Restarts(), 0);
+}
+
 TEST(RunController, NoWatchdogDuringAPause) {
     ManualClock clock;
     NoWorkers launched;
