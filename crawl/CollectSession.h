@@ -98,7 +98,6 @@ class CollectSession {
     bool PreCollecting() const { return precollectWorker_ != 0; }
     int Records() const { return records_; }
     int Page() const { return page_; }
-    size_t FailureCount() const { return failures_.size(); }
     // The failures kept by this run's workers and not healed since; a worker stopped at the
     // end of a run may still add one after the run's end was reported.
     std::vector<KeptFailure> Failures() const;

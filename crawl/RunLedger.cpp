@@ -39,12 +39,3 @@ void RunLedger::Release(const std::string& address) {
     }
     changed_.notify_all();
 }
-
-size_t RunLedger::DoneCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const auto& [address, state] : companies_) {
-        n += state == State::Done ? 1 : 0;
-    }
-    return n;
-}

@@ -22,7 +22,6 @@ class RunLedger {
     Claim Take(const std::string& address, StopToken* stop);
     void Done(const std::string& address);
     void Release(const std::string& address);
-    size_t DoneCount();
 
   private:
     enum class State { InHand, Done };

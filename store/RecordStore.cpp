@@ -134,7 +134,7 @@ void RecordStore::CreateMissingTables() {
                         "('T_MEMBER_CHINA','T_CONFIG','T_FAILURE')");
         probe.Step();
         if (sqlite3_column_int(probe.get(), 0) == 3) {
-            AddContactColumn();
+            AddMissingColumns();
             return;
         }
     }
@@ -163,10 +163,10 @@ void RecordStore::CreateMissingTables() {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
-    AddContactColumn();
+    AddMissingColumns();
 }
 
-void RecordStore::AddContactColumn() {
+void RecordStore::AddMissingColumns() {
     // Files written before rows remembered their contact page, normalised name and region get
     // the columns (names filled in); a file that has them is not written to, so a read-only
     // store still opens.
@@ -246,23 +246,7 @@ int RecordStore::LoadLastPageIndex() {
 }
 
 void RecordStore::SaveLastPageIndex(int page) {
-    const std::string value = std::to_string(page);
-    Exec("BEGIN IMMEDIATE");
-    try {
-        Statement update(*this, "UPDATE T_CONFIG SET itemdata=? WHERE itemname='lastpageindex'");
-        update.BindText(1, value);
-        update.Step();
-        if (sqlite3_changes(db_) == 0) {
-            Statement insert(
-                *this, "INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', ?)");
-            insert.BindText(1, value);
-            insert.Step();
-        }
-        Exec("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    SaveSetting("lastpageindex", std::to_string(page));
 }
 
 std::optional<std::string> RecordStore::LoadSetting(const std::string& name) {
@@ -502,13 +486,6 @@ std::int64_t RecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeh
     });
     f.id = id;
     return id;
-}
-
-void RecordStore::DropFailure(std::int64_t failureId) {
-    CheckFileStillThere();
-    Statement st(*this, "DELETE FROM T_FAILURE WHERE id=?");
-    sqlite3_bind_int64(st.get(), 1, failureId);
-    st.Step();
 }
 
 std::int64_t RecordStore::DropFailureAt(KeptFailure::Kind kind, const std::string& address) {

@@ -58,7 +58,6 @@ class RecordStore : public IRecordWriter {
 
     std::int64_t KeepFailure(KeptFailure& failure,
                              const MemberRecord* placeholder = nullptr) override;
-    void DropFailure(std::int64_t failureId);
     std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) override;
     bool HasContact(const std::string& address, const std::string& title) override;
     // Every kept failure, oldest first.
@@ -90,7 +89,7 @@ class RecordStore : public IRecordWriter {
     void Exec(const char* sql);
     [[noreturn]] void Fail(const char* what);
     void CreateMissingTables();
-    void AddContactColumn();
+    void AddMissingColumns();
     std::int64_t AppendRow(const MemberRecord& record);
     std::int64_t AppendUtf8Row(const Utf8Row& row, const std::string& contact,
                                const std::string& region);

@@ -14,6 +14,7 @@
 #include "DirectorySite.h"
 #include "FakeCrawlParts.h"
 #include "ManualClock.h"
+#include "StoredRows.h"
 #include "TempDir.h"
 #include "crawl/CollectSession.h"
 #include "crawl/CrawlWorker.h"
@@ -123,18 +124,7 @@ class CollectSessionTest : public ::testing::Test {
         EXPECT_TRUE(session->StartRetry(Request(), *store));
         return Pump();
     }
-    std::vector<MemberRecord> Rows() {
-        std::vector<MemberRecord> rows;
-        store->ForEachMemberRow([&](const RecordStore::RawRow& raw) {
-            MemberRecord r;
-            auto f = r.Fields();
-            for (size_t i = 0; i < raw.size(); ++i) {
-                *f[i] = std::string(raw[i]);
-            }
-            rows.push_back(r);
-        });
-        return rows;
-    }
+    std::vector<MemberRecord> Rows() { return StoredRows(*store); }
     std::vector<std::string> Titles() {
         std::vector<std::string> t;
         for (const auto& r : Rows()) {

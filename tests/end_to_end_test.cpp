@@ -2,6 +2,7 @@
 
 #include "CrawlRun.h"
 #include "DirectorySite.h"
+#include "StoredRows.h"
 #include "TempDir.h"
 #include "crawl/CrawlWorker.h"
 #include "crawl/EventQueue.h"
@@ -22,18 +23,7 @@ class EndToEnd : public ::testing::Test {
     std::vector<EventNote> Run(int mode, int start, int last) {
         return RunFixtureJob(mode, start, last, store->Path(), word);
     }
-    std::vector<MemberRecord> Rows() {
-        std::vector<MemberRecord> rows;
-        store->ForEachMemberRow([&](const RecordStore::RawRow& raw) {
-            MemberRecord r;
-            auto f = r.Fields();
-            for (size_t i = 0; i < raw.size(); ++i) {
-                *f[i] = std::string(raw[i]);
-            }
-            rows.push_back(r);
-        });
-        return rows;
-    }
+    std::vector<MemberRecord> Rows() { return StoredRows(*store); }
 
     Server server;
     TempDir dir;

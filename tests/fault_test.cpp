@@ -13,6 +13,7 @@
 
 #include "CrawlRun.h"
 #include "DirectorySite.h"
+#include "StoredRows.h"
 #include "TempDir.h"
 #include "crawl/CrawlWorker.h"
 #include "crawl/EventQueue.h"
@@ -36,17 +37,8 @@ struct Outcome {
 };
 
 std::vector<MemberRecord> ReadRows(const std::string& path) {
-    std::vector<MemberRecord> rows;
     RecordStore store(path);
-    store.ForEachMemberRow([&](const RecordStore::RawRow& raw) {
-        MemberRecord r;
-        auto f = r.Fields();
-        for (size_t i = 0; i < raw.size(); ++i) {
-            *f[i] = std::string(raw[i]);
-        }
-        rows.push_back(r);
-    });
-    return rows;
+    return StoredRows(store);
 }
 
 Outcome Crawl(const std::string& storePath) {
