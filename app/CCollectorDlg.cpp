@@ -90,6 +90,10 @@ void CCollectorDlg::BuildControls() {
     label(0, "等待", 48, 55, 21, 8);
     digits(IDC_PAUSE_SECONDS, 76, 51, 21, 14);
     label(0, "秒", 104, 53, 33, 8);
+    label(0, "并发：", 31, 69, 30, 8);
+    digits(IDC_PARALLEL, 65, 67, 21, 14)
+        ->setToolTip(QStringLiteral("同时获取的页面数（1 到 32）；记录仍按列表顺序保存"));
+    label(0, "个", 93, 69, 29, 8);
     label(0, "超时：", 31, 87, 30, 8);
     digits(IDC_TIMEOUT, 65, 85, 21, 14);
     label(0, "秒", 93, 87, 29, 8);
@@ -159,9 +163,10 @@ void CCollectorDlg::BuildControls() {
     connect(exportCsv, &QPushButton::clicked, this, &CCollectorDlg::OnButtonExportCsv);
 
     // Tab order of the controls that take the focus; the condition edits follow.
-    const int order[] = {IDC_PRECOLLECT, IDC_PAUSE_SECONDS, IDC_EVERY_N,     IDC_TIMEOUT,
-                         IDC_START,      IDC_STOP,          IDC_EXPORT_TEXT, IDC_EXPORT_CSV,
-                         IDC_ABOUT,      IDC_RESULT_LIST,   IDC_START_PAGE,  IDC_PREVIEW};
+    const int order[] = {IDC_PRECOLLECT,  IDC_PAUSE_SECONDS, IDC_EVERY_N,    IDC_PARALLEL,
+                         IDC_TIMEOUT,     IDC_START,         IDC_STOP,       IDC_EXPORT_TEXT,
+                         IDC_EXPORT_CSV,  IDC_ABOUT,         IDC_RESULT_LIST, IDC_START_PAGE,
+                         IDC_PREVIEW};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(GetDlgItem(order[i - 1]), GetDlgItem(order[i]));
     }
@@ -205,6 +210,7 @@ void CCollectorDlg::OnInitDialog() {
     SetItemText(IDC_PAUSE_SECONDS, QStringLiteral("10"));
     SetItemText(IDC_EVERY_N, QStringLiteral("30"));
     SetItemText(IDC_TIMEOUT, QStringLiteral("50"));
+    SetItemText(IDC_PARALLEL, QStringLiteral("1"));
     EnableItem(IDC_START, false);
     EnableItem(IDC_STOP, false);
     // Skipping known companies is on unless the user turned it off before.

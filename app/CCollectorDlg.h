@@ -52,6 +52,7 @@ enum : int {
     IDC_PAGES = 1018,
     IDC_PREVIEW = 1019,
     IDC_SKIP_KNOWN = 1021,
+    IDC_PARALLEL = 1022,
 };
 
 class CCollectorDlg : public QDialog {
@@ -114,6 +115,7 @@ class CCollectorDlg : public QDialog {
     int m_nPagesPerPause = 30;
     int m_nPauseSeconds = 10;
     int m_nTimeoutSeconds = 15;
+    int m_nLanes = 1;  // fetches in flight at once
     int m_nKind = CRAWL_KIND_MEMBER;
     int m_nMode = 0;
     std::string m_strCondition;  // GBK

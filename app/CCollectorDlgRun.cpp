@@ -89,6 +89,7 @@ CCollectorDlg::RunStart CCollectorDlg::StartCollectRun(bool retry) {
     request.startPage = m_nStartPage;
     request.lastPage = m_nPagesTotal;
     request.pacing = {m_nPagesPerPause, m_nPauseSeconds, m_nTimeoutSeconds};
+    request.lanes = m_nLanes;
     if (auto* skip = qobject_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN))) {
         request.skipKnown = skip->isChecked();
     }
@@ -132,6 +133,10 @@ void CCollectorDlg::OnButtonStart() {
     if (!timeout) {
         return;
     }
+    const auto lanes = ReadBoundedNumber(IDC_PARALLEL, QStringLiteral("并发数"), 1, kMaxLanes);
+    if (!lanes) {
+        return;
+    }
     m_nStartPage = *startPage;
     EnableItem(IDC_PRECOLLECT, false);
     EnableItem(IDC_START, false);
@@ -169,6 +174,7 @@ void CCollectorDlg::OnButtonStart() {
     m_nPagesPerPause = *every;
     m_nPauseSeconds = *wait;
     m_nTimeoutSeconds = *timeout;
+    m_nLanes = *lanes;
     m_nRestartsSeen = m_pSession->Restarts();
     if (StartCollectRun(false) != RunStart::Started) {
         ShowRunEnded(QStringLiteral("操作停止！"));
@@ -319,6 +325,14 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
             break;
         case K::RunEnded:
             ShowRunEnd(u.end);
+            break;
+        case K::LanesChanged:
+            // Fewer lanes while the site says it is overloaded; all of them again later.
+            SetStatusText(u.lanes < m_nLanes
+                              ? QStringLiteral("采集进行中（网站繁忙，并发 %1 / %2），请稍后...")
+                                    .arg(u.lanes)
+                                    .arg(m_nLanes)
+                              : QStringLiteral("采集进行中，请稍后..."));
             break;
         case K::FetchFailed:
         case K::None:

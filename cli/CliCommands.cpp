@@ -35,19 +35,24 @@ int Fail(const std::string& message, int code = kExitFailure) {
 // Progress on stderr: a line per event, or one redrawn line with a bar on a terminal.
 class Progress {
   public:
-    explicit Progress(int lastPage) : last_(lastPage), tty_(platform::StderrIsTerminal()) {}
-    void Update(int page, int records) {
+    // With more than one lane asked for, the line also shows the lanes in use.
+    Progress(int lastPage, int lanes)
+        : last_(lastPage), showLanes_(lanes > 1), tty_(platform::StderrIsTerminal()) {}
+    void Update(int page, int records, int lanes) {
+        const std::string tail = showLanes_ ? ", lanes " + std::to_string(lanes) : std::string();
         if (tty_) {
             const int width = 30;
             const int filled =
                 last_ > 0 ? static_cast<int>(std::min<long long>(
                                 width, std::max(0LL, static_cast<long long>(page) * width / last_)))
                           : 0;
-            std::fprintf(stderr, "\r[%s%s] page %d / %d, records %d",
+            // Cleared to the end of the line: the lanes may shrink to fewer digits.
+            std::fprintf(stderr, "\r[%s%s] page %d / %d, records %d%s%s",
                          std::string(filled, '#').c_str(), std::string(width - filled, '-').c_str(),
-                         page, last_, records);
+                         page, last_, records, tail.c_str(), showLanes_ ? "\x1b[K" : "");
         } else {
-            std::fprintf(stderr, "page %d / %d, records %d\n", page, last_, records);
+            std::fprintf(stderr, "page %d / %d, records %d%s\n", page, last_, records,
+                         tail.c_str());
         }
         std::fflush(stderr);
     }
@@ -59,6 +64,7 @@ class Progress {
 
   private:
     int last_;
+    bool showLanes_;
     bool tty_;
 };
 
@@ -178,6 +184,8 @@ int RunCollect(const CliOptions& o) {
     request.condition = ConditionOf(o);
     request.pacing = {o.every, o.waitSeconds, o.timeoutSeconds};
     request.skipKnown = o.skipKnown;
+    request.lanes = o.parallel;
+    request.delay = std::chrono::milliseconds(o.delayMs);
     if (o.retryFailed) {
         try {
             if (store->CountKeptFailures() == 0) {
@@ -234,7 +242,7 @@ int RunCollect(const CliOptions& o) {
         return Fail(e.what());
     }
 
-    Progress progress(request.lastPage);
+    Progress progress(request.lastPage, o.retryFailed ? 1 : request.lanes);
     std::optional<RunEnd> end;
     while (!end) {
         if (StopSignalled()) {
@@ -247,7 +255,8 @@ int RunCollect(const CliOptions& o) {
             switch (u.kind) {
                 case SessionUpdate::Kind::PageStarted:
                 case SessionUpdate::Kind::RecordSaved:
-                    progress.Update(session.Page(), session.Records());
+                case SessionUpdate::Kind::LanesChanged:
+                    progress.Update(session.Page(), session.Records(), session.Lanes());
                     break;
                 case SessionUpdate::Kind::RunEnded:
                     end = u.end;
@@ -268,7 +277,7 @@ int RunCollect(const CliOptions& o) {
     while (auto event = queue->Take(std::chrono::milliseconds(0))) {
         session.Handle(*event);
     }
-    progress.Update(session.Page(), session.Records());
+    progress.Update(session.Page(), session.Records(), session.Lanes());
     progress.Done();
     end->failures = session.Failures();  // with what the last workers reported on their way out
     return ReportRunEnd(*end);

@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "crawl/CrawlJob.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -35,6 +37,7 @@ std::string CliUsage(CliOptions::Command command) {
                    "collect [--industry TEXT] [--region TEXT] [--start P] [--last L]\n"
                    "                         [--every N] [--wait S] [--timeout T] "
                    "[--retry-failed]\n"
+                   "                         [--skip-known] [--parallel K] [--delay MS]\n"
                    "  从第 P 页（默认：上次采集到的页）采集到第 L "
                    "页（默认：预采集得到的总页数）。\n"
                    "  每采集 N 条记录暂停 S 秒（默认 30 条、10 秒）；T 秒（默认 50）无新记录时\n"
@@ -42,6 +45,9 @@ std::string CliUsage(CliOptions::Command command) {
                    "130）。\n"
                    "  重试后仍未能获取的页面保存在数据库中；--retry-failed 重新获取这些页面。\n"
                    "  --skip-known：跳过数据库中已有的公司（按联系页地址，或名称和地区）。\n"
+                   "  --parallel K：同时获取 K 个页面（1 到 32，默认 1），记录仍按列表顺序保存；\n"
+                   "  网站回答 429 或 503 时并发数减半。--delay MS：对同一主机的两次请求至少\n"
+                   "  间隔 MS 毫秒（默认 0）。\n"
                    "  退出码：0 全部保存；3 已采集到最后一页，但有页面未能获取；1 数据库、文件或\n"
                    "  网络错误；2 参数错误；130 已停止。\n";
         case C::Export:
@@ -164,6 +170,17 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                 return std::nullopt;
         } else if (o.command == C::Collect && a == "--timeout") {
             if (!number(a, 0, o.timeoutSeconds))
+                return std::nullopt;
+        } else if (o.command == C::Collect && a == "--parallel") {
+            if (!number(a, 1, o.parallel))
+                return std::nullopt;
+            if (o.parallel > kMaxLanes) {
+                error = "选项 --parallel 需要 1 到 " + std::to_string(kMaxLanes) +
+                        " 之间的整数：" + args[i];
+                return std::nullopt;
+            }
+        } else if (o.command == C::Collect && a == "--delay") {
+            if (!number(a, 0, o.delayMs))
                 return std::nullopt;
         } else if (o.command == C::Export && a == "--format") {
             if (!value(a, o.format))

@@ -3,7 +3,7 @@
 //   collector-cli [--store PATH] precollect [--industry TEXT] [--region TEXT]
 //   collector-cli [--store PATH] collect [--industry TEXT] [--region TEXT] [--start P] [--last L]
 //                                        [--every N] [--wait S] [--timeout T] [--retry-failed]
-//                                        [--skip-known]
+//                                        [--skip-known] [--parallel K] [--delay MS]
 //   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]
 //                                       FILE|-
 //   collector-cli [--store PATH] clear
@@ -25,6 +25,8 @@ struct CliOptions {
     int every = 30;
     int waitSeconds = 10;
     int timeoutSeconds = 50;
+    int parallel = 1;  // collect: fetches in flight at once
+    int delayMs = 0;   // collect: between two requests to the same host
     bool retryFailed = false;  // collect: fetch the kept failures again instead
     bool skipKnown = false;    // collect: skip companies already stored
     bool unique = false;       // export: each company once

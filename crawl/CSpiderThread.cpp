@@ -12,7 +12,7 @@
 
 CSpiderThread::CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher,
                              RecordWriterFactory openStore, std::shared_ptr<StopToken> stop,
-                             int workerId, BackoffWaiter wait)
+                             int workerId, BackoffWaiter wait, LaneFetcherFactory makeLanes)
     : m_nKind(job.nKind),
       m_nMode(job.nMode),
       m_nStartPage(job.nStartPage),
@@ -24,7 +24,9 @@ CSpiderThread::CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher
       m_openStore(std::move(openStore)),
       m_pStop(stop ? std::move(stop) : std::make_shared<StopToken>()),
       m_nWorkerId(workerId),
-      m_wait(wait ? std::move(wait) : RealTimeWaiter()) {
+      m_wait(wait ? std::move(wait) : RealTimeWaiter()),
+      m_makeLanes(std::move(makeLanes)),
+      m_pacer(m_job.nLanes, m_job.delay) {
     for (const KeptFailure& f : m_job.failures) {
         if (f.kind == KeptFailure::Kind::ContactPage) {
             m_keptContacts[CompanyKey(f.title, f.address)] = f;
@@ -84,6 +86,12 @@ std::string CSpiderThread::BuildKeyword() {
 CSpiderThread::Attempt CSpiderThread::FetchWithRetries(const std::string& address) {
     Attempt a;
     for (;;) {
+        if (!WaitForHost(address)) {
+            a.stopped = true;
+            return a;
+        }
+        // One lane has nothing to halve, and its retry waits already honour Retry-After: only
+        // the spacing between requests applies.
         a.result = m_pFetcher->FetchPage(address);
         ++a.tries;
         if (a.result.ok || !a.result.retryable || a.tries > m_job.retry.maxRetries) {
@@ -96,6 +104,18 @@ CSpiderThread::Attempt CSpiderThread::FetchWithRetries(const std::string& addres
             return a;
         }
     }
+}
+
+bool CSpiderThread::WaitForHost(const std::string& address) {
+    const std::string host = HostOf(address);
+    const auto now = std::chrono::steady_clock::now();
+    const auto ready = m_pacer.ReadyAt(host);
+    if (ready > now &&
+        m_wait(std::chrono::ceil<std::chrono::milliseconds>(ready - now), *m_pStop)) {
+        return false;
+    }
+    m_pacer.Started(host, std::chrono::steady_clock::now());
+    return true;
 }
 
 void CSpiderThread::NoteOutcome(const FetchResult& result) {
@@ -165,6 +185,10 @@ void CSpiderThread::CollectPages() {
     }
     const std::string keyword = BuildKeyword();
     m_nRecords = 0;
+    if (m_job.nLanes > 1 && m_makeLanes) {
+        CollectInLanes(keyword);
+        return;
+    }
     for (long long p = m_nStartPage; p <= m_nLastPage; ++p) {
         if (StopRequested()) {
             return;
@@ -267,24 +291,23 @@ CSpiderThread::Gate CSpiderThread::WaitWhilePaused() {
     }
 }
 
-bool CSpiderThread::ParseListingPage(std::string block) {
+bool CSpiderThread::ForEachCompany(const std::string& block, const std::function<bool()>& entry,
+                                   const std::function<bool(std::string, std::string)>& company) {
     size_t p = text::FindText(block, kEntryMarker);
     if (p == text::npos) {
         return true;
     }
     for (;;) {
-        if (WaitWhilePaused() == Gate::Stop) {
+        if (!entry()) {
             return false;
         }
         const size_t begin = p + kEntryMarker.size();
         const size_t q = text::FindText(block, kEntryMarker, begin);
-        std::string_view entry(block);
-        entry = q == text::npos ? entry.substr(begin) : entry.substr(begin, q - begin);
-
-        std::string name = CompanyNameOfEntry(entry);
-        if (text::ContainsText(entry, m_strRegion) &&
-            !ParseContactPage(std::move(name), ContactAddressOfEntry(entry))) {
-            return false;  // stopped with this company neither stored nor kept
+        std::string_view e(block);
+        e = q == text::npos ? e.substr(begin) : e.substr(begin, q - begin);
+        if (text::ContainsText(e, m_strRegion) &&
+            !company(CompanyNameOfEntry(e), ContactAddressOfEntry(e))) {
+            return false;
         }
         if (q == text::npos) {
             return true;
@@ -293,49 +316,67 @@ bool CSpiderThread::ParseListingPage(std::string block) {
     }
 }
 
+bool CSpiderThread::ParseListingPage(std::string block) {
+    return ForEachCompany(
+        block, [this] { return WaitWhilePaused() == Gate::Go; },
+        [this](std::string name, std::string address) {
+            // False: stopped with this company neither stored nor kept.
+            return ParseContactPage(std::move(name), std::move(address));
+        });
+}
+
 std::string CSpiderThread::CompanyKey(const std::string& name, const std::string& address) {
     // The address alone when it names a page of its own; a link that could not be read leaves
     // only the common prefix, shared by many companies, which their names then tell apart.
     return address + '\x1f' + name;
 }
 
-bool CSpiderThread::ParseContactPage(std::string name, std::string address) {
-    const std::string key = CompanyKey(name, address);
-    RunLedger* ledger = m_job.pLedger.get();
-    if (ledger != nullptr) {
+CSpiderThread::Admission CSpiderThread::Admit(const std::string& name,
+                                              const std::string& address,
+                                              const std::string& key, LedgerHold& hold) {
+    if (RunLedger* ledger = m_job.pLedger.get()) {
         switch (ledger->Take(key, m_pStop.get())) {
             case RunLedger::Claim::Mine:
+                hold = LedgerHold(ledger, key);
                 break;
             case RunLedger::Claim::Done:
-                return true;
+                return Admission::Skip;
             case RunLedger::Claim::Stopped:
-                return false;
+                return Admission::Stop;
         }
     }
-    // Whatever leaves this function, the company is no longer in hand.
-    struct Hand {
-        RunLedger* ledger;
-        const std::string& key;
-        bool done = false;
-        ~Hand() {
-            if (ledger != nullptr) {
-                done ? ledger->Done(key) : ledger->Release(key);
-            }
-        }
-    } hand{ledger, key};
-
     // A retried result page may list companies an earlier, interrupted walk of it stored; a
     // run told to skip known companies skips any stored before (a kept row is filled instead).
     const bool keptRow = m_keptContacts.count(key) != 0;
     if ((m_bSkipStored && Store().HasContact(address, name)) ||
         (m_job.bSkipKnown && !keptRow && Store().IsKnownCompany(address, name, m_strRegion))) {
-        hand.done = true;
-        return true;
+        hold.MarkDone();
+        return Admission::Skip;
+    }
+    return Admission::Fetch;
+}
+
+bool CSpiderThread::ParseContactPage(std::string name, std::string address) {
+    const std::string key = CompanyKey(name, address);
+    // Whatever leaves this function, the company is no longer in hand.
+    LedgerHold hold;
+    switch (Admit(name, address, key, hold)) {
+        case Admission::Fetch:
+            break;
+        case Admission::Skip:
+            return true;
+        case Admission::Stop:
+            return false;
     }
     Attempt a = FetchWithRetries(address);
     if (a.stopped) {
         return false;
     }
+    return StoreContact(std::move(name), address, key, a, hold);
+}
+
+bool CSpiderThread::StoreContact(std::string name, const std::string& address,
+                                 const std::string& key, const Attempt& a, LedgerHold& hold) {
     // Held across the writes below, so a clear of the store waits for them or they are dropped.
     auto gate = m_pStop->StoreGate();
     if (!gate) {
@@ -355,7 +396,7 @@ bool CSpiderThread::ParseContactPage(std::string name, std::string address) {
         } else {
             rowId = Store().AppendMemberRecord(record);
         }
-        hand.done = true;
+        hold.MarkDone();
         ++m_nRecords;
         Post(ev::RecordSaved{rowId, m_nRecords, address, filled});
         if (filled) {
@@ -385,7 +426,7 @@ bool CSpiderThread::ParseContactPage(std::string name, std::string address) {
         placeholder.region = m_strRegion;
     }
     Store().KeepFailure(f, known ? nullptr : &placeholder);
-    hand.done = true;
+    hold.MarkDone();
     if (!known) {
         ++m_nRecords;
         Post(ev::RecordSaved{f.rowId, m_nRecords, address, false});

@@ -12,17 +12,22 @@
 #include <string>
 
 #include "crawl/CrawlJob.h"
+#include "crawl/RunLedger.h"
+#include "crawl/LaneFetcher.h"
+#include "crawl/LanePacer.h"
 #include "crawl/PageFetcher.h"
 #include "store/RecordWriter.h"
 
 // How a worker opens the store it appends to; called on the worker's thread at its first record.
 using RecordWriterFactory = std::function<std::unique_ptr<IRecordWriter>(const std::string& path)>;
+// How a worker gets its lanes when it collects with more than one.
+using LaneFetcherFactory = std::function<std::unique_ptr<ILaneFetcher>()>;
 
 class CSpiderThread {
   public:
     CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher,
                   RecordWriterFactory openStore, std::shared_ptr<StopToken> stop, int workerId,
-                  BackoffWaiter wait = RealTimeWaiter());
+                  BackoffWaiter wait = RealTimeWaiter(), LaneFetcherFactory makeLanes = {});
 
     // 1 when the session opened (whatever the mode then did), 0 when it did not. Store and
     // network failures that end the job are posted; anything else escapes to the caller.
@@ -57,7 +62,9 @@ class CSpiderThread {
     };
 
   private:
+    friend class LaneWalk;
     enum class Gate { Go, Stop };
+    enum class Admission { Fetch, Skip, Stop };
     struct Attempt {
         FetchResult result;
         int tries = 0;
@@ -78,6 +85,23 @@ class CSpiderThread {
     static std::string CompanyKey(const std::string& name, const std::string& address);
     void RetryPage(const KeptFailure& failure);
     void RetryContact(const KeptFailure& failure);
+    // Walks the pages with several fetches in flight (CSpiderThreadLanes.cpp).
+    void CollectInLanes(const std::string& keyword);
+    // Calls `company` with the name and contact address of every entry of a result page's
+    // block that lists the region, in order, until it gives false; `entry` is called before
+    // each entry, and gives false to end the walk there. False when the walk was ended.
+    bool ForEachCompany(const std::string& block, const std::function<bool()>& entry,
+                        const std::function<bool(std::string, std::string)>& company);
+    // Whether a listed company is to be fetched: taken in the run's ledger (into `hold`), or
+    // skipped as done or known, or a stop came while another worker had it in hand.
+    Admission Admit(const std::string& name, const std::string& address, const std::string& key,
+                    LedgerHold& hold);
+    // Stores what fetching a company's contact page gave: its record, or its row and the kept
+    // failure. False when the worker's records are dropped (nothing stored).
+    bool StoreContact(std::string name, const std::string& address, const std::string& key,
+                      const Attempt& attempt, LedgerHold& hold);
+    // Waits until `address`'s host may be asked again; false when a stop came first.
+    bool WaitForHost(const std::string& address);
 
     CrawlJob m_job;
     std::unique_ptr<IPageFetcher> m_pFetcher;
@@ -86,6 +110,8 @@ class CSpiderThread {
     std::shared_ptr<StopToken> m_pStop;
     int m_nWorkerId;
     BackoffWaiter m_wait;
+    LaneFetcherFactory m_makeLanes;
+    LanePacer m_pacer;
     int m_nPage = 0;  // the result page in hand
     int m_nFailuresInARow = 0;
     std::string m_strLastReason;

@@ -1,5 +1,7 @@
 #include "crawl/CollectSession.h"
 
+#include <algorithm>
+
 #include "store/RecordStore.h"
 
 CollectSession::CollectSession(const Clock& clock, std::shared_ptr<IEventSink> sink,
@@ -49,6 +51,8 @@ void CollectSession::StartCollect(const CollectRequest& request, RecordStore& st
     job.strCondition = request.condition;
     job.failures = store.KeptFailures();
     job.bSkipKnown = request.skipKnown;
+    job.nLanes = std::clamp(request.lanes, 1, kMaxLanes);
+    job.delay = std::max(request.delay, std::chrono::milliseconds(0));
     BeginRun(std::move(job), request, store);
 }
 
@@ -72,6 +76,7 @@ void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, Recor
     ++runSerial_;
     records_ = 0;
     page_ = saveProgress_ ? request.startPage : 0;
+    lanes_ = std::max(1, job.nLanes);
     failures_.clear();
     precollectWorker_ = 0;
     controller_.BeginRun(request.pacing);
@@ -159,13 +164,20 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
             return End(RunEnd::How::NetFailed, e->reason);
         }
     } else if (const auto* e = event.As<ev::PageStarted>()) {
-        if (runWorker) {
+        // A worker with several lanes that is told to stop still stores what it has in hand,
+        // and says so when that completes a page: the run then resumes after it.
+        if (runWorker || (current && !running_ && OfThisRun(event.worker))) {
             page_ = e->page;
-            controller_.OnPageStarted(e->page);
+            if (running_) {
+                controller_.OnPageStarted(e->page);
+            }
             if (saveProgress_ && store_ != nullptr) {
                 try {
                     store_->SaveLastPageIndex(e->page);
                 } catch (const StoreError& err) {
+                    if (!running_) {
+                        return u;  // the run has ended: it resumes at the page saved before
+                    }
                     controller_.Stop();
                     return End(RunEnd::How::StoreFailed, err.what());
                 }
@@ -193,6 +205,12 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
     } else if (const auto* e = event.As<ev::FailureHealed>()) {
         if (OfThisRun(event.worker)) {
             failures_.erase(e->failureId);
+        }
+    } else if (const auto* e = event.As<ev::LanesChanged>()) {
+        if (runWorker) {
+            lanes_ = e->lanes;
+            u.kind = SessionUpdate::Kind::LanesChanged;
+            u.lanes = e->lanes;
         }
     } else if (const auto* e = event.As<ev::BackingOff>()) {
         if (runWorker) {

@@ -43,11 +43,13 @@ struct SessionUpdate {
         RecordSaved,       // rowId; counted: it belongs to the run in progress
         FetchFailed,       // failure
         RunEnded,          // end
+        LanesChanged,      // lanes: the lanes in use now
     };
     Kind kind = Kind::None;
     std::int64_t pages = 0;
     std::int64_t matches = 0;
     int page = 0;
+    int lanes = 0;
     std::int64_t rowId = 0;
     bool counted = false;
     KeptFailure failure;
@@ -63,6 +65,8 @@ struct CollectRequest {
     PacingSettings pacing;
     RetryPolicy retry;
     bool skipKnown = false;  // skip companies the store already holds
+    int lanes = 1;           // fetches in flight at once (collect)
+    std::chrono::milliseconds delay{0};  // between two requests to the same host
 };
 
 class CollectSession {
@@ -98,6 +102,8 @@ class CollectSession {
     bool PreCollecting() const { return precollectWorker_ != 0; }
     int Records() const { return records_; }
     int Page() const { return page_; }
+    // The lanes the run uses now (fewer than asked for while the site is overloaded).
+    int Lanes() const { return lanes_; }
     // The failures kept by this run's workers and not healed since; a worker stopped at the
     // end of a run may still add one after the run's end was reported.
     std::vector<KeptFailure> Failures() const;
@@ -122,5 +128,6 @@ class CollectSession {
     int precollectWorker_ = 0;
     int records_ = 0;
     int page_ = 0;
+    int lanes_ = 1;
     std::map<std::int64_t, KeptFailure> failures_;
 };

@@ -31,6 +31,9 @@ ClassicMessage ClassicMessageOf(const CrawlEvent& event) {
                           [](const ev::BackingOff& e) {
                               return ClassicMessage{WM_CRAWL_BACKING_OFF, 0, e.ms};
                           },
+                          [](const ev::LanesChanged& e) {
+                              return ClassicMessage{WM_CRAWL_LANES_CHANGED, 0, e.lanes};
+                          },
                           [](const ev::Finished&) {
                               return ClassicMessage{WM_CRAWL_FINISHED, 0, 0};
                           },

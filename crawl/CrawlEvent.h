@@ -41,6 +41,11 @@ struct FailureHealed {
 struct BackingOff {
     std::int64_t ms = 0;
 };
+// The lanes in use changed: halved after the site answered 429 or 503, or one came back
+// after a run of answered pages.
+struct LanesChanged {
+    int lanes = 1;
+};
 // The page loop passed its last page (collect), or every kept failure was tried (retry).
 struct Finished {};
 // The directory could not be reached: the session did not open, the pre-collect page could
@@ -62,7 +67,7 @@ struct WorkerEnded {
 
 using CrawlEventBody = std::variant<ev::PreCollected, ev::PageStarted, ev::RecordSaved,
                                     ev::FetchFailed, ev::FailureHealed, ev::BackingOff,
-                                    ev::Finished, ev::NetFailed, ev::StoreFailed, ev::WorkerEnded>;
+                                    ev::LanesChanged, ev::Finished, ev::NetFailed, ev::StoreFailed, ev::WorkerEnded>;
 
 struct CrawlEvent {
     int worker = 0;  // serial number of the posting worker
@@ -86,6 +91,7 @@ inline constexpr int WM_CRAWL_FETCH_FAILED = WM_USER + 25;    // lParam the page
 inline constexpr int WM_CRAWL_FAILURE_HEALED = WM_USER + 26;  // lParam the kept failure's id
 inline constexpr int WM_CRAWL_BACKING_OFF = WM_USER + 28;     // lParam the wait in ms
 inline constexpr int WM_CRAWL_WORKER_ENDED = WM_USER + 27;    // wParam 1 when it crashed
+inline constexpr int WM_CRAWL_LANES_CHANGED = WM_USER + 29;   // lParam the lanes in use
 
 struct ClassicMessage {
     int message = 0;

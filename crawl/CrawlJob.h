@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@ inline constexpr int CRAWL_KIND_MEMBER = 1;
 inline constexpr int CRAWL_MODE_PRECOLLECT = 1;
 inline constexpr int CRAWL_MODE_COLLECT = 2;
 inline constexpr int CRAWL_MODE_RETRY = 3;  // fetch the kept failures again
+inline constexpr int kMaxLanes = 32;
 
 // The settings a driver hands to one worker.
 struct CrawlJob {
@@ -33,4 +35,8 @@ struct CrawlJob {
     RetryPolicy retry;
     // Skip, without fetching its contact page, a company the store already holds.
     bool bSkipKnown = false;
+    // Fetches in flight at once when collecting (1 to kMaxLanes); 1 walks one page at a time.
+    int nLanes = 1;
+    // The least time between the starts of two requests to the same host.
+    std::chrono::milliseconds delay{0};
 };

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "crawl/CurlFetcher.h"
+#include "crawl/CurlLanes.h"
 #include "store/RecordStore.h"
 
 struct CrawlWorker::State {
@@ -18,6 +19,7 @@ CrawlDeps DefaultCrawlDeps() {
     CrawlDeps deps;
     deps.makeFetcher = [] { return std::make_unique<CurlFetcher>(); };
     deps.openStore = [](const std::string& path) { return std::make_unique<RecordStore>(path); };
+    deps.makeLanes = [] { return std::make_unique<CurlLanes>(); };
     return deps;
 }
 
@@ -27,9 +29,14 @@ std::unique_ptr<CrawlWorker> CrawlWorker::Start(CrawlJob job, const CrawlDeps& d
     worker->state_ = std::make_shared<State>();
     worker->id_ = ++serial;
     std::shared_ptr<IEventSink> sink = job.pNotify;
-    auto spider =
-        std::make_shared<CSpiderThread>(std::move(job), deps.makeFetcher(), deps.openStore,
-                                        worker->state_->stop, worker->id_, deps.wait);
+    LaneFetcherFactory makeLanes = deps.makeLanes;
+    if (!makeLanes) {
+        auto makeFetcher = deps.makeFetcher;
+        makeLanes = [makeFetcher] { return std::make_unique<SerialLanes>(makeFetcher()); };
+    }
+    auto spider = std::make_shared<CSpiderThread>(std::move(job), deps.makeFetcher(),
+                                                  deps.openStore, worker->state_->stop,
+                                                  worker->id_, deps.wait, std::move(makeLanes));
     worker->thread_ = std::thread([spider, sink, id = worker->id_,
                                    state = worker->state_]() mutable {
         ev::WorkerEnded end;

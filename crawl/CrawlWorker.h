@@ -14,6 +14,9 @@ struct CrawlDeps {
     std::function<std::unique_ptr<IPageFetcher>()> makeFetcher;
     RecordWriterFactory openStore;
     BackoffWaiter wait;  // the back-off between retries; real time when empty
+    // The lanes of a collect with more than one; when empty, one fetch at a time over
+    // makeFetcher's fetcher.
+    LaneFetcherFactory makeLanes;
 };
 CrawlDeps DefaultCrawlDeps();
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "crawl/RunControl.h"
 
@@ -28,4 +29,35 @@ class RunLedger {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::string, State> companies_;
+};
+
+// A company taken in a ledger: let go when the hold ends, unless it was marked done. Empty
+// holds (no ledger) do nothing.
+class LedgerHold {
+  public:
+    LedgerHold() = default;
+    LedgerHold(RunLedger* ledger, std::string key) : ledger_(ledger), key_(std::move(key)) {}
+    LedgerHold(LedgerHold&& other) noexcept { *this = std::move(other); }
+    LedgerHold& operator=(LedgerHold&& other) noexcept {
+        if (this != &other) {
+            End();
+            ledger_ = std::exchange(other.ledger_, nullptr);
+            key_ = std::move(other.key_);
+            done_ = other.done_;
+        }
+        return *this;
+    }
+    ~LedgerHold() { End(); }
+    void MarkDone() { done_ = true; }
+
+  private:
+    void End() {
+        if (ledger_ != nullptr) {
+            done_ ? ledger_->Done(key_) : ledger_->Release(key_);
+            ledger_ = nullptr;
+        }
+    }
+    RunLedger* ledger_ = nullptr;
+    std::string key_;
+    bool done_ = false;
 };

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -13,12 +14,14 @@
 
 #include "DirectorySite.h"
 #include "FakeCrawlParts.h"
+#include "GeneratedSite.h"
 #include "ManualClock.h"
 #include "StoredRows.h"
 #include "TempDir.h"
 #include "crawl/CollectSession.h"
 #include "crawl/CrawlWorker.h"
 #include "crawl/EventQueue.h"
+#include "crawl/LanePacer.h"
 #include "store/ExportRecords.h"
 #include "store/RecordStore.h"
 
@@ -397,4 +400,249 @@ TEST_F(CollectSessionTest, ABrokenWorkerEndsTheRunWithItsMessage) {
     SessionUpdate answer = PreCollectAnswer();
     EXPECT_EQ(answer.kind, SessionUpdate::Kind::PreCollectFailed);
     EXPECT_EQ(answer.reason, "fetcher broke");
+}
+
+namespace {
+
+// Runs with several lanes over a generated directory of 6 pages of 8 companies, searched with
+// a condition of its own (the fixture site keeps answering its own).
+constexpr int kPages = 6;
+constexpr int kPerPage = 8;
+const std::string kDetailHost = "www.tarvola.com";
+
+class LanesTest : public CollectSessionTest {
+  protected:
+    void SetUp() override {
+        CollectSessionTest::SetUp();
+        ServeGeneratedSite(server, kPages, kPerPage);
+    }
+    CollectRequest LanesRequest(int lanes, int every = 0, int timeout = 0) {
+        CollectRequest r = Request(kPages, timeout);
+        r.condition = Gbk("塑料^广东");
+        r.lanes = lanes;
+        r.pacing = {every, 5, timeout};
+        return r;
+    }
+    void FreshStore() {
+        store.reset();
+        for (const char* f : {"data.db", "data.db-wal", "data.db-shm"}) {
+            std::filesystem::remove(dir.File(f));
+        }
+        store = std::make_unique<RecordStore>(dir.File("data.db"));
+        server.ClearRequests();
+    }
+    std::vector<standin::Request> RequestsTo(const std::string& host) {
+        std::vector<standin::Request> out;
+        for (const standin::Request& r : server.Requests()) {
+            if (r.key.rfind(host + "/", 0) == 0) {
+                out.push_back(r);
+            }
+        }
+        return out;
+    }
+    std::vector<std::string> Expected(int first = 1) {
+        return GeneratedTitles(first, kPages, kPerPage);
+    }
+};
+
+}  // namespace
+
+TEST_F(LanesTest, ListingOrderAndEachCompanyOnceWhateverOrderAnswersComeIn) {
+    server.SetLatency(2, 25);  // answers finish in random order
+    for (int lanes : {1, 4, 8, 32}) {
+        SCOPED_TRACE("lanes " + std::to_string(lanes));
+        FreshStore();
+        NewSession(Deps());
+        session->StartCollect(LanesRequest(lanes), *store);
+        RunEnd end = Pump();
+        EXPECT_EQ(end.how, RunEnd::How::Finished);
+        EXPECT_EQ(Titles(), Expected());
+        EXPECT_EQ(session->Records(), kPages * kPerPage);
+        EXPECT_EQ(RequestsTo(kDetailHost).size(), size_t{kPages * kPerPage});  // each once
+        EXPECT_LE(server.MostAtOnce(), lanes);
+        if (lanes > 1) {
+            EXPECT_GT(server.MostAtOnce(), 1);
+        }
+        EXPECT_EQ(store->LoadLastPageIndex(), kPages);
+    }
+}
+
+TEST_F(LanesTest, PauseStartsNoNewFetchAndResumesAfterTheWait) {
+    server.SetLatency(20, 20);
+    NewSession(Deps());
+    session->StartCollect(LanesRequest(8, 10), *store);
+    int pauses = 0;
+    RunEnd end = Pump([&](const SessionUpdate&) {
+        if (!session->Controller().Paused()) {
+            return;
+        }
+        ++pauses;
+        // What was in flight finishes; after that nothing new is asked for.
+        std::this_thread::sleep_for(milliseconds(300));
+        const size_t asked = server.RequestCount();
+        std::this_thread::sleep_for(milliseconds(300));
+        EXPECT_EQ(server.RequestCount(), asked);
+        clock.Advance(seconds(6));
+    });
+    EXPECT_EQ(end.how, RunEnd::How::Finished);
+    EXPECT_GE(pauses, 3);
+    EXPECT_EQ(Titles(), Expected());
+}
+
+TEST_F(LanesTest, StopStoresWhatIsInHandInOrderAndResumesAtTheFirstPageNotStored) {
+    server.SetLatency(10, 30);
+    NewSession(Deps());
+    session->StartCollect(LanesRequest(8), *store);
+    while (session->Records() < 12) {
+        if (auto event = queue->Take(seconds(10))) {
+            session->Handle(*event);
+        } else {
+            FAIL() << "the run did not get going";
+        }
+    }
+    session->Stop();
+    ASSERT_TRUE(session->Shutdown(seconds(30)));
+    while (auto rest = queue->Take(milliseconds(0))) {
+        session->Handle(*rest);
+    }
+    const std::vector<std::string> stored = Titles();
+    const std::vector<std::string> all = Expected();
+    ASSERT_GE(stored.size(), size_t{12});
+    EXPECT_EQ(stored, std::vector<std::string>(all.begin(), all.begin() + stored.size()));
+    const int resume = static_cast<int>(stored.size()) / kPerPage + 1;
+    EXPECT_EQ(store->LoadLastPageIndex(), resume);
+
+    // The next run starts there: nothing is lost, the part of that page stored is stored again.
+    CollectRequest next = LanesRequest(8);
+    next.startPage = store->LoadLastPageIndex();
+    NewSession(Deps());
+    session->StartCollect(next, *store);
+    EXPECT_EQ(Pump().how, RunEnd::How::Finished);
+    std::vector<std::string> expected(all.begin(), all.begin() + stored.size());
+    for (const std::string& t : Expected(resume)) {
+        expected.push_back(t);
+    }
+    EXPECT_EQ(Titles(), expected);
+}
+
+TEST_F(LanesTest, WatchdogRestartStoresEachCompanyOnceInOrder) {
+    // The third company of page 2 never answers the first time it is asked for.
+    Reply hang;
+    hang.kind = Reply::Kind::Hang;
+    server.RouteFirst(kDetailHost + "/company/detail/c2-3.html", {hang});
+    NewSession(Deps());
+    session->StartCollect(LanesRequest(8, 0, 1), *store);
+    bool advanced = false;
+    RunEnd end = Pump([&](const SessionUpdate& u) {
+        if (!advanced && u.kind == SessionUpdate::Kind::RecordSaved &&
+            session->Records() == kPerPage + 2) {
+            std::this_thread::sleep_for(milliseconds(200));
+            EXPECT_EQ(session->Records(), kPerPage + 2);  // held in order behind the stalled one
+            clock.Advance(seconds(2));
+            advanced = true;
+        }
+    });
+    EXPECT_EQ(end.how, RunEnd::How::Finished);
+    EXPECT_EQ(session->Restarts(), 1);
+    EXPECT_EQ(Titles(), Expected());
+    EXPECT_EQ(session->Records(), kPages * kPerPage);
+}
+
+TEST_F(LanesTest, OverloadHalvesTheLanesAndRetryAfterHoldsTheHost) {
+    const std::string busy = kDetailHost + "/company/detail/c1-4.html";
+    server.RouteFirst(busy, {Status(429, {{"Retry-After", "1"}})});
+    NewSession(Deps());
+    session->StartCollect(LanesRequest(8), *store);
+    std::vector<int> lanes;
+    RunEnd end = Pump([&](const SessionUpdate& u) {
+        if (u.kind == SessionUpdate::Kind::LanesChanged) {
+            lanes.push_back(u.lanes);
+        }
+    });
+    EXPECT_EQ(end.how, RunEnd::How::Finished);
+    EXPECT_EQ(Titles(), Expected());
+    ASSERT_FALSE(lanes.empty());
+    EXPECT_EQ(lanes.front(), 4);
+    EXPECT_EQ(session->Lanes(), 4);  // 47 answers are not yet 50 in a row
+    // After the 429 its host is asked nothing until its Retry-After has passed.
+    const std::vector<standin::Request> asked = RequestsTo(kDetailHost);
+    auto first = std::find_if(asked.begin(), asked.end(),
+                              [&](const standin::Request& r) { return r.key == busy; });
+    ASSERT_NE(first, asked.end());
+    for (const standin::Request& r : asked) {
+        if (r.at > first->at + milliseconds(100)) {
+            EXPECT_GE(r.at - first->at, milliseconds(990)) << r.key;
+        }
+    }
+    EXPECT_EQ(std::count_if(asked.begin(), asked.end(),
+                            [&](const standin::Request& r) { return r.key == busy; }),
+              2);
+}
+
+TEST_F(LanesTest, DelaySpacesTheRequestsToEachHost) {
+    CollectRequest request = LanesRequest(4);
+    request.lastPage = 2;
+    request.delay = milliseconds(60);
+    NewSession(Deps());
+    session->StartCollect(request, *store);
+    EXPECT_EQ(Pump().how, RunEnd::How::Finished);
+    EXPECT_EQ(Titles(), GeneratedTitles(1, 2, kPerPage));
+    for (const std::string& host : {std::string("search.tarvola.com"), kDetailHost}) {
+        const std::vector<standin::Request> asked = RequestsTo(host);
+        ASSERT_GE(asked.size(), size_t{2}) << host;
+        for (size_t i = 1; i < asked.size(); ++i) {
+            // Measured where they arrive; a few ms of loopback scheduling either way.
+            EXPECT_GE(asked[i].at - asked[i - 1].at, milliseconds(55)) << host << " " << i;
+        }
+    }
+}
+
+TEST(LanePacerTest, SpacingOverloadAndRecovery) {
+    using std::chrono::steady_clock;
+    const steady_clock::time_point t0 = steady_clock::now();
+    FetchResult ok = FetchResult::Page("x");
+    FetchResult busy = FetchResult::Failure("HTTP 503", true, 503);
+    FetchResult tooMany = FetchResult::Failure("HTTP 429", true, 429);
+    tooMany.retryAfter = seconds(3);
+    FetchResult gone = FetchResult::Failure("HTTP 404", false, 404);
+
+    // Halving, never below one, and one lane back after 50 answered pages in a row.
+    struct Step {
+        const FetchResult* answer;
+        int times;
+        int lanesAfter;
+    };
+    const Step steps[] = {
+        {&busy, 1, 4},     {&tooMany, 1, 2},  {&busy, 5, 1},  {&ok, 49, 1},
+        {&ok, 1, 2},       {&ok, 49, 2},      {&gone, 1, 2},  {&ok, 49, 2},
+        {&ok, 1, 3},       {&ok, 500, 8},     {&ok, 50, 8},
+    };
+    LanePacer pacer(8, milliseconds(0));
+    int n = 0;
+    for (const Step& s : steps) {
+        for (int i = 0; i < s.times; ++i) {
+            pacer.Answered("h", *s.answer, t0);
+        }
+        EXPECT_EQ(pacer.LanesInUse(), s.lanesAfter) << "step " << n++;
+    }
+
+    // Spacing per host, and a Retry-After that holds only its own host.
+    LanePacer spaced(4, milliseconds(100));
+    EXPECT_LE(spaced.ReadyAt("a"), t0);
+    spaced.Started("a", t0);
+    EXPECT_EQ(spaced.ReadyAt("a"), t0 + milliseconds(100));
+    EXPECT_LE(spaced.ReadyAt("b"), t0);
+    spaced.Answered("a", tooMany, t0 + milliseconds(10));
+    EXPECT_EQ(spaced.ReadyAt("a"), t0 + milliseconds(10) + seconds(3));
+    EXPECT_LE(spaced.ReadyAt("b"), t0);
+
+    const std::pair<const char*, const char*> hosts[] = {
+        {"http://www.tarvola.com/company/detail/x.html", "www.tarvola.com"},
+        {"https://127.0.0.1:8080/a?b", "127.0.0.1:8080"},
+        {"http://host", "host"},
+        {"host/path", "host"},
+    };
+    for (const auto& [address, host] : hosts) {
+        EXPECT_EQ(HostOf(address), host);
+    }
 }

@@ -140,6 +140,11 @@ std::vector<Request> Server::Requests() {
     return requests_;
 }
 
+int Server::MostAtOnce() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mostAtOnce_;
+}
+
 size_t Server::RequestCount() {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_.size();
@@ -148,6 +153,13 @@ size_t Server::RequestCount() {
 void Server::ClearRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.clear();
+    mostAtOnce_ = atOnce_;
+}
+
+void Server::SetLatency(int ms, int jitterMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    latencyMs_ = ms;
+    jitterMs_ = jitterMs;
 }
 
 void Server::UseAsProxy() {
@@ -251,12 +263,28 @@ void Server::Serve(int fd) {
                           (slash == std::string::npos ? "" : req.key.substr(slash));
             }
         }
+        int latency = 0;
+        req.at = std::chrono::steady_clock::now();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(req);
+            mostAtOnce_ = std::max(mostAtOnce_, ++atOnce_);
+            latency = latencyMs_;
+            if (jitterMs_ > 0) {
+                seed_ = seed_ * 1103515245u + 12345u;
+                latency += static_cast<int>((seed_ >> 16) % static_cast<unsigned>(jitterMs_ + 1));
+            }
         }
+        // Counted as being answered until the answer is sent or the connection ends.
+        struct Answering {
+            Server* server;
+            ~Answering() {
+                std::lock_guard<std::mutex> lock(server->mutex_);
+                --server->atOnce_;
+            }
+        } answering{this};
         Reply reply = Lookup(req);
-        if (reply.delayMs > 0 && WaitStopped(reply.delayMs)) {
+        if (latency + reply.delayMs > 0 && WaitStopped(latency + reply.delayMs)) {
             goto done;
         }
         switch (reply.kind) {

@@ -7,6 +7,7 @@
 // recorded with its headers so tests can check what the client sent.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -43,6 +44,7 @@ struct Request {
     std::string key;     // host (without port) and path: "search.tarvola.com/company/..."
     std::map<std::string, std::string> headers;  // names in lower case
     std::string rawHead;
+    std::chrono::steady_clock::time_point at;  // when its head had arrived
 };
 
 class Server {
@@ -64,9 +66,15 @@ class Server {
     // Answer for every address no route names; 404 when none is set.
     void Fallback(std::function<Reply(const Request&)> handler);
 
+    // The most requests that were being answered at the same time.
+    int MostAtOnce();
     std::vector<Request> Requests();
     size_t RequestCount();
-    void ClearRequests();
+    void ClearRequests();  // and the most at once
+
+    // Every answer waits `ms`, and up to `jitterMs` more drawn at random, before it is sent:
+    // a directory far away, whose answers come back in any order.
+    void SetLatency(int ms, int jitterMs = 0);
 
     // Points http_proxy at this server and keeps loopback addresses direct.
     void UseAsProxy();
@@ -87,6 +95,11 @@ class Server {
     std::map<std::string, std::deque<Reply>> before_;
     std::function<Reply(const Request&)> fallback_;
     std::vector<Request> requests_;
+    int atOnce_ = 0;
+    int mostAtOnce_ = 0;
+    int latencyMs_ = 0;
+    int jitterMs_ = 0;
+    unsigned seed_ = 1;
     std::vector<std::thread> connections_;
     std::vector<int> openFds_;
 };

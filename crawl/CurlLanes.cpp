@@ -1,0 +1,87 @@
+#include "crawl/CurlLanes.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+
+CurlLanes::~CurlLanes() {
+    CancelAll();
+    lanes_.clear();  // the easy handles go before the multi handle that shared their connections
+    if (multi_ != nullptr) {
+        curl_multi_cleanup(multi_);
+    }
+}
+
+bool CurlLanes::OpenSession(int lanes) {
+    CurlGlobalInit();
+    multi_ = curl_multi_init();
+    if (multi_ == nullptr) {
+        return false;
+    }
+    for (int i = 0; i < std::max(1, lanes); ++i) {
+        auto lane = std::make_unique<Lane>();
+        if (!lane->transfer.Open()) {
+            return false;
+        }
+        free_.push_back(lane.get());
+        lanes_.push_back(std::move(lane));
+    }
+    return true;
+}
+
+bool CurlLanes::Start(std::uint64_t tag, const std::string& address) {
+    if (free_.empty()) {
+        return false;
+    }
+    Lane* lane = free_.back();
+    lane->tag = tag;
+    lane->transfer.Begin(address, limits_);
+    if (curl_multi_add_handle(multi_, lane->transfer.Handle()) != CURLM_OK) {
+        return false;
+    }
+    free_.pop_back();
+    busy_.push_back(lane);
+    return true;
+}
+
+void CurlLanes::Release(Lane* lane) {
+    curl_multi_remove_handle(multi_, lane->transfer.Handle());
+    busy_.erase(std::remove(busy_.begin(), busy_.end(), lane), busy_.end());
+    free_.push_back(lane);
+}
+
+std::vector<ILaneFetcher::Done> CurlLanes::Wait(std::chrono::milliseconds timeout) {
+    std::vector<Done> done;
+    if (multi_ == nullptr) {
+        return done;
+    }
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    if (!busy_.empty()) {
+        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout.count()), nullptr);
+        curl_multi_perform(multi_, &running);
+    }
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+        if (msg->msg != CURLMSG_DONE) {
+            continue;
+        }
+        auto lane = std::find_if(busy_.begin(), busy_.end(), [msg](Lane* l) {
+            return l->transfer.Handle() == msg->easy_handle;
+        });
+        if (lane == busy_.end()) {
+            continue;
+        }
+        Lane* l = *lane;
+        const CURLcode rc = msg->data.result;
+        Release(l);
+        done.push_back({l->tag, l->transfer.Finish(rc)});
+    }
+    return done;
+}
+
+void CurlLanes::CancelAll() {
+    while (!busy_.empty()) {
+        Release(busy_.back());
+    }
+}

@@ -1,0 +1,245 @@
+#include "crawl/CurlTransfer.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string_view>
+
+void CurlGlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool BodyReader::Feed(const char* data, size_t size) {
+    const char* p = data;
+    const char* end = data + size;
+    while (p < end) {
+        const char* lf =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        const char* stop = lf != nullptr ? lf : end;
+        const size_t len = static_cast<size_t>(stop - p);
+        if (!nulSeen_ && std::memchr(p, '\0', len) == nullptr) {
+            // The common case, a line without NUL: copy it without its CRs. Piece boundaries
+            // inside it change nothing but the count.
+            size_t kept = 0;
+            for (const char* q = p; q < stop;) {
+                const char* cr =
+                    static_cast<const char*>(std::memchr(q, '\r', static_cast<size_t>(stop - q)));
+                const char* segEnd = cr != nullptr ? cr : stop;
+                text_.append(q, static_cast<size_t>(segEnd - q));
+                kept += static_cast<size_t>(segEnd - q);
+                q = cr != nullptr ? cr + 1 : stop;
+            }
+            if (lf != nullptr) {
+                text_.append("\r\n");
+                pieceLen_ = 0;
+                p = lf + 1;
+            } else {
+                pieceLen_ = (pieceLen_ + kept) % kPieceBytes;
+                p = end;
+            }
+            continue;
+        }
+        // A NUL ends its piece: go byte by byte up to the end of this line.
+        const char* lineEnd = lf != nullptr ? lf + 1 : end;
+        for (; p < lineEnd; ++p) {
+            const char c = *p;
+            if (c == '\r') {
+                continue;
+            }
+            ++pieceLen_;
+            if (!nulSeen_) {
+                if (c == '\0') {
+                    nulSeen_ = true;
+                } else if (c == '\n') {
+                    text_.append("\r\n");
+                } else {
+                    text_.push_back(c);
+                }
+            }
+            if (c == '\n' || pieceLen_ == kPieceBytes) {
+                pieceLen_ = 0;
+                nulSeen_ = false;
+            }
+        }
+    }
+    return text_.size() <= kMaxPageBytes;
+}
+
+namespace {
+
+size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+    auto* reader = static_cast<BodyReader*>(user);
+    size_t n = size * count;
+    return reader->Feed(data, n) ? n : 0;  // 0 aborts the transfer
+}
+
+// Fails a transfer that has moved no byte for the idle time-out, also while it waits for the
+// answer; libcurl calls this at least once a second.
+int CheckIdle(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
+    auto* watch = static_cast<CurlTransfer::Watch*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    if (dlnow + ulnow != watch->moved) {
+        watch->moved = dlnow + ulnow;
+        watch->last = now;
+        return 0;
+    }
+    return now - watch->last >= std::chrono::seconds(watch->idleSeconds) ? 1 : 0;
+}
+
+// Collects the Retry-After header of the last answer (redirects reset it).
+size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
+    auto* retryAfter = static_cast<std::string*>(user);
+    const size_t n = size * count;
+    std::string_view line(data, n);
+    if (line.rfind("HTTP/", 0) == 0) {
+        retryAfter->clear();
+    }
+    constexpr std::string_view kName = "retry-after:";
+    if (line.size() > kName.size() &&
+        std::equal(kName.begin(), kName.end(), line.begin(), [](char a, char b) {
+            return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
+        std::string_view value = line.substr(kName.size());
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+            value.remove_prefix(1);
+        }
+        while (!value.empty() && (value.back() == '\r' || value.back() == '\n' ||
+                                  value.back() == ' ' || value.back() == '\t')) {
+            value.remove_suffix(1);
+        }
+        retryAfter->assign(value);
+    }
+    return n;
+}
+
+bool RetryableCurlCode(CURLcode rc) {
+    switch (rc) {
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_ABORTED_BY_CALLBACK:  // the idle watch
+        case CURLE_PARTIAL_FILE:
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+        case CURLE_WEIRD_SERVER_REPLY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value, std::time_t now) {
+    if (value.empty()) {
+        return std::nullopt;
+    }
+    std::chrono::seconds wait{0};
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        // Saturate instead of overflowing on an absurd number; the cap applies below.
+        long long s = 0;
+        for (char c : value) {
+            s = std::min<long long>(s * 10 + (c - '0'), 1000000);
+        }
+        wait = std::chrono::seconds(s);
+    } else {
+        const std::string copy(value);
+        const std::time_t when = curl_getdate(copy.c_str(), nullptr);
+        if (when == -1) {
+            return std::nullopt;
+        }
+        wait = std::chrono::seconds(when > now ? when - now : 0);
+    }
+    return std::min(wait, std::chrono::seconds(kMaxRetryAfterSeconds));
+}
+
+CurlTransfer::~CurlTransfer() {
+    if (curl_ != nullptr) {
+        curl_easy_cleanup(curl_);
+    }
+    curl_slist_free_all(headers_);
+}
+
+bool CurlTransfer::Open() {
+    CurlGlobalInit();
+    curl_ = curl_easy_init();
+    if (curl_ == nullptr) {
+        return false;
+    }
+    headers_ = curl_slist_append(headers_, "Accept: */*");
+    headers_ = curl_slist_append(headers_, kUserAgent);
+    if (headers_ == nullptr) {
+        curl_easy_cleanup(curl_);
+        curl_ = nullptr;
+        return false;
+    }
+    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+    curl_easy_setopt(curl_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, CheckIdle);
+    curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, WriteBody);
+    curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, ReadHeader);
+    curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reader_);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &watch_);
+    curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &retryAfter_);
+    curl_easy_setopt(curl_, CURLOPT_PRIVATE, this);
+    return true;
+}
+
+void CurlTransfer::Begin(const std::string& address, const FetchLimits& limits) {
+    curl_easy_setopt(curl_, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
+    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT, limits.totalSeconds);
+    reader_ = BodyReader();
+    watch_ = Watch{std::chrono::steady_clock::now(), 0, limits.idleSeconds};
+    idleSeconds_ = limits.idleSeconds;
+    retryAfter_.clear();
+    errorBuffer_[0] = '\0';
+}
+
+FetchResult CurlTransfer::Finish(int code) {
+    const auto rc = static_cast<CURLcode>(code);
+    if (rc != CURLE_OK) {
+        std::string reason = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(rc);
+        if (rc == CURLE_WRITE_ERROR) {
+            reason = "page larger than 16 MiB";
+        } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
+            reason = "no data for " + std::to_string(idleSeconds_) + " s";
+        }
+        reader_ = BodyReader();
+        return FetchResult::Failure(std::move(reason), RetryableCurlCode(rc));
+    }
+    long status = 0;
+    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+    if (status == 200) {
+        FetchResult page = FetchResult::Page(std::move(reader_.Text()));
+        reader_ = BodyReader();
+        return page;
+    }
+    reader_ = BodyReader();
+    FetchResult failure =
+        FetchResult::Failure("HTTP " + std::to_string(status),
+                             RetryableStatus(static_cast<int>(status)), static_cast<int>(status));
+    if (failure.retryable) {
+        failure.retryAfter = ParseRetryAfter(retryAfter_, std::time(nullptr));
+    }
+    return failure;
+}

@@ -1,0 +1,53 @@
+#include "crawl/LanePacer.h"
+
+#include <algorithm>
+
+LanePacer::LanePacer(int lanes, std::chrono::milliseconds spacing)
+    : lanes_(std::max(1, lanes)), inUse_(lanes_), spacing_(spacing) {}
+
+Clock::TimePoint LanePacer::ReadyAt(const std::string& host) const {
+    auto it = hosts_.find(host);
+    if (it == hosts_.end()) {
+        return Clock::TimePoint::min();
+    }
+    const Host& h = it->second;
+    Clock::TimePoint ready = h.heldUntil;
+    if (h.started) {
+        ready = std::max(ready, h.lastStart + spacing_);
+    }
+    return ready;
+}
+
+void LanePacer::Started(const std::string& host, Clock::TimePoint now) {
+    Host& h = hosts_[host];
+    h.lastStart = now;
+    h.started = true;
+}
+
+bool LanePacer::Answered(const std::string& host, const FetchResult& result,
+                         Clock::TimePoint now) {
+    const int before = inUse_;
+    if (result.status == 429 || result.status == 503) {
+        inUse_ = std::max(1, inUse_ / 2);
+        successes_ = 0;
+        if (result.retryAfter) {
+            Host& h = hosts_[host];
+            h.heldUntil = std::max(h.heldUntil, now + *result.retryAfter);
+        }
+    } else if (result.ok) {
+        if (++successes_ >= kSuccessesPerLane) {
+            successes_ = 0;
+            inUse_ = std::min(lanes_, inUse_ + 1);
+        }
+    } else {
+        successes_ = 0;
+    }
+    return inUse_ != before;
+}
+
+std::string HostOf(const std::string& address) {
+    size_t begin = address.find("://");
+    begin = begin == std::string::npos ? 0 : begin + 3;
+    const size_t end = address.find_first_of("/?#", begin);
+    return address.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}

@@ -1,0 +1,45 @@
+#pragma once
+// How hard a worker may press the directory: how many of its lanes it uses and when the next
+// request to a host may start.
+// - Two requests to the same host start at least `spacing` apart.
+// - An answer 429 or 503 halves the lanes in use (never below one); when it says Retry-After,
+//   its host gets no new request before that time has passed.
+// - After kSuccessesPerLane answered pages in a row one lane comes back, up to the lanes the
+//   run was given.
+// Time comes from the caller, so the rules can be tested without waiting.
+
+#include <chrono>
+#include <map>
+#include <string>
+
+#include "crawl/Clock.h"
+#include "crawl/FetchResult.h"
+
+class LanePacer {
+  public:
+    LanePacer(int lanes, std::chrono::milliseconds spacing);
+
+    int LanesInUse() const { return inUse_; }
+    // The earliest time a request to `host` may start.
+    Clock::TimePoint ReadyAt(const std::string& host) const;
+    void Started(const std::string& host, Clock::TimePoint now);
+    // Takes the answer into account; true when the lanes in use changed.
+    bool Answered(const std::string& host, const FetchResult& result, Clock::TimePoint now);
+
+    static constexpr int kSuccessesPerLane = 50;
+
+  private:
+    struct Host {
+        Clock::TimePoint lastStart;
+        Clock::TimePoint heldUntil;
+        bool started = false;
+    };
+    int lanes_;
+    int inUse_;
+    std::chrono::milliseconds spacing_;
+    int successes_ = 0;
+    std::map<std::string, Host> hosts_;
+};
+
+// The host of an address ("http://host:port/path" gives "host:port").
+std::string HostOf(const std::string& address);
