@@ -55,16 +55,18 @@ def xlsx_peak_kb(rows):
         return usage.ru_maxrss
 
 
-def crawl_peak_kb(companies_pages):
-    """Peak resident memory of collector-cli collecting PAGES x 20 companies from a site."""
-    site = subprocess.Popen([os.path.join(build, "bench/standin_site"), str(companies_pages)],
+def crawl_peak_kb(companies_pages, lanes=1, latency_ms=0):
+    """Peak resident memory and time of collector-cli collecting PAGES x 20 companies from a
+    site whose every answer comes LATENCY_MS late, with LANES fetches in flight."""
+    site = subprocess.Popen([os.path.join(build, "bench/standin_site"), str(companies_pages),
+                             str(latency_ms)],
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     port = site.stdout.readline().split()[1]
     env = dict(os.environ, http_proxy="http://127.0.0.1:" + port, no_proxy="")
     with tempfile.TemporaryDirectory() as d:
         cmd = [os.path.join(build, "cli/collector-cli"), "--store", os.path.join(d, "data.db"),
                "collect", "--industry", "bench", "--start", "1", "--last", str(companies_pages),
-               "--every", "0", "--timeout", "0"]
+               "--every", "0", "--timeout", "0", "--parallel", str(lanes)]
         started = time.monotonic()
         cli = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # wait4 gives the resource use of this one child, not of every child so far.
@@ -110,6 +112,10 @@ def window_startup_ms(runs=5):
 small_kb, small_s = crawl_peak_kb(50)     # 1,000 records
 large_kb, large_s = crawl_peak_kb(500)    # 10,000 records
 startup = window_startup_ms()
+# Lanes against a distant site: 10 pages of 20 companies, every answer 50 ms late.
+lanes_runs = {k: crawl_peak_kb(10, k, 50) for k in (1, 4, 16)}
+near_1 = crawl_peak_kb(50, 1, 0)
+near_16 = crawl_peak_kb(50, 16, 0)
 
 rows = []
 
@@ -176,6 +182,25 @@ r = large_kb / small_kb
 row("peak memory of collector-cli collecting 10,000 records", f"{large_kb / 1024:.1f} MiB",
     f"1,000 records: {small_kb / 1024:.1f} MiB", f"{r:.2f}", "does not grow with the records",
     r < 1.2, "python3 scripts/bench_report.py (crawl_peak_kb)")
+one_kb, one_s = lanes_runs[1]
+for k in (4, 16):
+    kb, sec = lanes_runs[k]
+    r = one_s / sec
+    goal = 0.6 * k
+    row(f"collect of 200 companies, every answer 50 ms late, --parallel {k}",
+        f"{200 / sec:,.0f} records/s", f"--parallel 1: {200 / one_s:,.0f} records/s",
+        f"{r:.2f}", f">= {goal:.1f} (0.6 x {k})", r >= goal,
+        "python3 scripts/bench_report.py (crawl_peak_kb)")
+kb16 = lanes_runs[16][0]
+r = kb16 / one_kb
+row("peak memory of that collect, --parallel 16", f"{kb16 / 1024:.1f} MiB",
+    f"--parallel 1: {one_kb / 1024:.1f} MiB", f"{r:.2f}", "within 2x of one lane", r <= 2.0,
+    "python3 scripts/bench_report.py (crawl_peak_kb)")
+r = near_1[1] / near_16[1]
+row("collect of 1,000 companies on loopback without delay, --parallel 16",
+    f"{1000 / near_16[1]:,.0f} records/s", f"--parallel 1: {1000 / near_1[1]:,.0f} records/s",
+    f"{r:.2f}", "not slower than one lane", r >= 1.0,
+    "python3 scripts/bench_report.py (crawl_peak_kb)")
 row("window start-up to its first showing under Xvfb (median of 5)", f"{startup:.0f} ms", "-", "-",
     "well under a second", startup < 1000, "python3 scripts/bench_report.py (window_startup_ms)")
 

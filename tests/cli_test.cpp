@@ -11,6 +11,7 @@
 
 #include "ChildProcess.h"
 #include "DirectorySite.h"
+#include "StoredRows.h"
 #include "TempDir.h"
 #include "store/RecordStore.h"
 
@@ -49,6 +50,9 @@ TEST_F(CliTest, UsageMistakesExitWithTwo) {
         {"precollect", "--bogus"},
         {"collect", "--industry", "x", "--start", "zero"},
         {"collect", "--industry", "x", "--start", "0"},
+        {"collect", "--industry", "x", "--parallel", "0"},
+        {"collect", "--industry", "x", "--parallel", "33"},
+        {"collect", "--industry", "x", "--delay", "-1"},
         {"export", "out.txt"},
         {"export", "--format", "xls", "out.txt"},
         {"export", "--format", "csv"},
@@ -121,6 +125,17 @@ TEST_F(CliTest, CollectResumeExportClear) {
     r = Cli({"export", "--format", "text", dir.File("empty.txt")});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("没有任何可以导出的数据！"), std::string::npos);
+}
+
+TEST_F(CliTest, CollectInLanesStoresWhatOneLaneStores) {
+    server.SetLatency(0, 20);
+    auto r = Cli({"collect", "--industry", "化工", "--region", "广东", "--parallel", "4", "--delay",
+                  "5"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("page 3 / 3, records 5, lanes 4"), std::string::npos) << r.err;
+    EXPECT_EQ(StoredRows(), 5);
+    RecordStore store(storePath);
+    EXPECT_EQ(::StoredRows(store), FixtureSiteRows());  // the same rows in the same order
 }
 
 TEST_F(CliTest, FailuresAreNamedKeptAndRetried) {

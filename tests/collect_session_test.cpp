@@ -563,7 +563,9 @@ TEST_F(LanesTest, OverloadHalvesTheLanesAndRetryAfterHoldsTheHost) {
     EXPECT_EQ(Titles(), Expected());
     ASSERT_FALSE(lanes.empty());
     EXPECT_EQ(lanes.front(), 4);
-    EXPECT_EQ(session->Lanes(), 4);  // 47 answers are not yet 50 in a row
+    // The 53 answers after it give back one lane at most (50 in a row for each).
+    EXPECT_LE(session->Lanes(), 5);
+    EXPECT_EQ(lanes.back(), session->Lanes());
     // After the 429 its host is asked nothing until its Retry-After has passed.
     const std::vector<standin::Request> asked = RequestsTo(kDetailHost);
     auto first = std::find_if(asked.begin(), asked.end(),

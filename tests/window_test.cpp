@@ -667,6 +667,8 @@ class WindowTest : public QObject {
             {IDC_EVERY_N, "", "每采集的个数应为 0 到 100000 之间的整数！"},
             {IDC_PAUSE_SECONDS, "99999999999999", "等待秒数应为 0 到 86400 之间的整数！"},
             {IDC_TIMEOUT, "86401", "超时秒数应为 0 到 86400 之间的整数！"},
+            {IDC_PARALLEL, "0", "并发数应为 1 到 32 之间的整数！"},
+            {IDC_PARALLEL, "33", "并发数应为 1 到 32 之间的整数！"},
         };
         for (const Case& c : cases) {
             const QString before = dlg->ItemText(c.id);
@@ -678,6 +680,34 @@ class WindowTest : public QObject {
             Edit(c.id)->setText(before);
         }
         QCOMPARE(StoredRows(), 0);
+    }
+
+    void parallelSettingReachesTheWorker() {
+        std::atomic<int> lanes{0};
+        dlg = std::make_unique<CCollectorDlg>(
+            StorePath(), *prompts, *clock, [&lanes](const CrawlJob& job) {
+                if (job.nMode == CRAWL_MODE_COLLECT) {
+                    lanes = job.nLanes;
+                }
+                return CrawlWorker::Start(job, DefaultCrawlDeps());
+            });
+        dlg->show();
+        QCOMPARE(dlg->ItemText(IDC_PARALLEL), U("1"));
+        PreCollect();
+        Edit(IDC_PARALLEL)->setText("4");
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
+        QCOMPARE(lanes.load(), 4);
+        QCOMPARE(StoredRows(), 5);
+        RecordStore store(StorePath());
+        QStringList titles;
+        store.ForEachMemberRow(
+            [&](const RecordStore::RawRow& row) { titles << QString::fromUtf8(row[0]); });
+        QStringList expected;
+        for (const MemberRecord& r : FixtureSiteRows()) {
+            expected << QString::fromStdString(r.title);
+        }
+        QCOMPARE(titles, expected);  // listing order kept
     }
 
     void theSearchOnScreenIsTheOneCollected() {
