@@ -163,9 +163,9 @@ void CCollectorDlg::BuildControls() {
     connect(exportCsv, &QPushButton::clicked, this, &CCollectorDlg::OnButtonExportCsv);
 
     // Tab order of the controls that take the focus; the condition edits follow.
-    const int order[] = {IDC_PRECOLLECT,  IDC_PAUSE_SECONDS, IDC_EVERY_N,    IDC_PARALLEL,
-                         IDC_TIMEOUT,     IDC_START,         IDC_STOP,       IDC_EXPORT_TEXT,
-                         IDC_EXPORT_CSV,  IDC_ABOUT,         IDC_RESULT_LIST, IDC_START_PAGE,
+    const int order[] = {IDC_PRECOLLECT, IDC_PAUSE_SECONDS, IDC_EVERY_N,     IDC_PARALLEL,
+                         IDC_TIMEOUT,    IDC_START,         IDC_STOP,        IDC_EXPORT_TEXT,
+                         IDC_EXPORT_CSV, IDC_ABOUT,         IDC_RESULT_LIST, IDC_START_PAGE,
                          IDC_PREVIEW};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(GetDlgItem(order[i - 1]), GetDlgItem(order[i]));

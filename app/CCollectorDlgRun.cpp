@@ -312,7 +312,9 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
         case K::PageStarted:
             m_nPagesDone = u.page;
             SetItemText(IDC_PAGES, QStringLiteral("%1 / %2").arg(m_nPagesDone).arg(m_nPagesTotal));
-            ClearResultList();
+            if (m_bRunning) {
+                ClearResultList();  // a page announced on the way out leaves the last one shown
+            }
             break;
         case K::RecordSaved:
             AddNewestResult(u.rowId);

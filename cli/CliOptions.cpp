@@ -175,8 +175,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             if (!number(a, 1, o.parallel))
                 return std::nullopt;
             if (o.parallel > kMaxLanes) {
-                error = "选项 --parallel 需要 1 到 " + std::to_string(kMaxLanes) +
-                        " 之间的整数：" + args[i];
+                error = "选项 --parallel 需要 1 到 " + std::to_string(kMaxLanes) + " 之间的整数：" +
+                        args[i];
                 return std::nullopt;
             }
         } else if (o.command == C::Collect && a == "--delay") {

@@ -25,8 +25,8 @@ struct CliOptions {
     int every = 30;
     int waitSeconds = 10;
     int timeoutSeconds = 50;
-    int parallel = 1;  // collect: fetches in flight at once
-    int delayMs = 0;   // collect: between two requests to the same host
+    int parallel = 1;          // collect: fetches in flight at once
+    int delayMs = 0;           // collect: between two requests to the same host
     bool retryFailed = false;  // collect: fetch the kept failures again instead
     bool skipKnown = false;    // collect: skip companies already stored
     bool unique = false;       // export: each company once

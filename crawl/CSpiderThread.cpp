@@ -331,8 +331,7 @@ std::string CSpiderThread::CompanyKey(const std::string& name, const std::string
     return address + '\x1f' + name;
 }
 
-CSpiderThread::Admission CSpiderThread::Admit(const std::string& name,
-                                              const std::string& address,
+CSpiderThread::Admission CSpiderThread::Admit(const std::string& name, const std::string& address,
                                               const std::string& key, LedgerHold& hold) {
     if (RunLedger* ledger = m_job.pLedger.get()) {
         switch (ledger->Take(key, m_pStop.get())) {
@@ -345,15 +344,20 @@ CSpiderThread::Admission CSpiderThread::Admit(const std::string& name,
                 return Admission::Stop;
         }
     }
-    // A retried result page may list companies an earlier, interrupted walk of it stored; a
-    // run told to skip known companies skips any stored before (a kept row is filled instead).
-    const bool keptRow = m_keptContacts.count(key) != 0;
-    if ((m_bSkipStored && Store().HasContact(address, name)) ||
-        (m_job.bSkipKnown && !keptRow && Store().IsKnownCompany(address, name, m_strRegion))) {
+    if (AlreadyStored(name, address, key)) {
         hold.MarkDone();
         return Admission::Skip;
     }
     return Admission::Fetch;
+}
+
+bool CSpiderThread::AlreadyStored(const std::string& name, const std::string& address,
+                                  const std::string& key) {
+    // A retried result page may list companies an earlier, interrupted walk of it stored; a
+    // run told to skip known companies skips any stored before (a kept row is filled instead).
+    const bool keptRow = m_keptContacts.count(key) != 0;
+    return (m_bSkipStored && Store().HasContact(address, name)) ||
+           (m_job.bSkipKnown && !keptRow && Store().IsKnownCompany(address, name, m_strRegion));
 }
 
 bool CSpiderThread::ParseContactPage(std::string name, std::string address) {

@@ -12,10 +12,10 @@
 #include <string>
 
 #include "crawl/CrawlJob.h"
-#include "crawl/RunLedger.h"
 #include "crawl/LaneFetcher.h"
 #include "crawl/LanePacer.h"
 #include "crawl/PageFetcher.h"
+#include "crawl/RunLedger.h"
 #include "store/RecordWriter.h"
 
 // How a worker opens the store it appends to; called on the worker's thread at its first record.
@@ -96,6 +96,8 @@ class CSpiderThread {
     // skipped as done or known, or a stop came while another worker had it in hand.
     Admission Admit(const std::string& name, const std::string& address, const std::string& key,
                     LedgerHold& hold);
+    // Whether the store already holds the company in a way that makes this run skip it.
+    bool AlreadyStored(const std::string& name, const std::string& address, const std::string& key);
     // Stores what fetching a company's contact page gave: its record, or its row and the kept
     // failure. False when the worker's records are dropped (nothing stored).
     bool StoreContact(std::string name, const std::string& address, const std::string& key,

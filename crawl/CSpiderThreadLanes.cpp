@@ -4,8 +4,8 @@
 // same rows in the same order as a walk with one lane, whatever order the answers come in.
 //
 // - The window of work is the pages from the first one not completely stored onward: at most
-//   one result page is fetched at a time, and only when fewer companies wait than lanes are in
-//   use, so the window stays small (lanes + one page of companies).
+//   one result page is fetched at a time (before any contact page), and only while fewer than
+//   twice the lanes' companies wait, so the window stays small (at most lanes + 1 pages).
 // - PageStarted announces the first page not completely stored, which is what the run saves as
 //   its page in progress and where a watchdog restart begins.
 // - A pause starts no new fetch; fetches in flight finish and are committed. A stop abandons
@@ -51,6 +51,7 @@ class LaneWalk {
         bool admitted = false;
         CSpiderThread::Attempt attempt;
         Steady::time_point notBefore{};
+        Steady::time_point startedAt{};
         LedgerHold hold;
     };
     struct Page {
@@ -61,14 +62,19 @@ class LaneWalk {
     };
 
     bool Stopping() const;
+    void AddPage();
     void FillWindow();
+    // Counts an outcome toward an outage, except while stopping: what is in hand is stored.
+    void Note(const FetchResult& result);
     // Starts what may start now; false when a stop came while waiting for another worker.
     bool Dispatch(Steady::time_point now);
     void Finished(std::uint64_t tag, FetchResult result);
     // Commits the outcomes in hand in listing order; false when the worker's records are
     // dropped from now on.
     bool Commit();
-    Page& PageOf(int page) { return window_[static_cast<size_t>(page - window_.front().listing.page)]; }
+    Page& PageOf(int page) {
+        return window_[static_cast<size_t>(page - window_.front().listing.page)];
+    }
 
     CSpiderThread& s_;
     ILaneFetcher& lanes_;
@@ -88,6 +94,21 @@ bool LaneWalk::Stopping() const {
     return s_.m_job.pRunControl && s_.m_job.pRunControl->load() == RunState::Stop;
 }
 
+void LaneWalk::AddPage() {
+    Page page;
+    page.listing.listing = true;
+    page.listing.page = static_cast<int>(nextPage_);
+    page.listing.address = ResultPageAddress(keyword_, page.listing.page);
+    window_.push_back(std::move(page));
+    ++nextPage_;
+}
+
+void LaneWalk::Note(const FetchResult& result) {
+    if (!Stopping()) {
+        s_.NoteOutcome(result);
+    }
+}
+
 void LaneWalk::FillWindow() {
     int waiting = 0;
     for (const Page& p : window_) {
@@ -98,16 +119,11 @@ void LaneWalk::FillWindow() {
             waiting += c.state == Item::State::Queued ? 1 : 0;
         }
     }
-    if (nextPage_ > s_.m_nLastPage || waiting >= s_.m_pacer.LanesInUse() ||
+    if (nextPage_ > s_.m_nLastPage || waiting >= 2 * s_.m_pacer.LanesInUse() ||
         window_.size() > static_cast<size_t>(s_.m_job.nLanes)) {
         return;
     }
-    Page page;
-    page.listing.listing = true;
-    page.listing.page = static_cast<int>(nextPage_);
-    page.listing.address = ResultPageAddress(keyword_, page.listing.page);
-    window_.push_back(std::move(page));
-    ++nextPage_;
+    AddPage();
 }
 
 bool LaneWalk::Dispatch(Steady::time_point now) {
@@ -139,6 +155,8 @@ bool LaneWalk::Dispatch(Steady::time_point now) {
                     return false;
             }
         }
+        // Admission may have waited for another worker or the store: time has moved.
+        now = Steady::now();
         const std::string host = HostOf(item.address);
         const Steady::time_point ready = s_.m_pacer.ReadyAt(host);
         if (ready > now) {
@@ -150,14 +168,18 @@ bool LaneWalk::Dispatch(Steady::time_point now) {
             return true;
         }
         s_.m_pacer.Started(host, now);
+        item.startedAt = now;
         inFlight_[tag] = &item;
         item.state = Item::State::InFlight;
         return true;
     };
+    // Result pages first: their companies keep the lanes busy.
     for (Page& p : window_) {
         if (!consider(p.listing)) {
             return false;
         }
+    }
+    for (Page& p : window_) {
         for (Item& c : p.companies) {
             if (!consider(c)) {
                 return false;
@@ -175,12 +197,13 @@ void LaneWalk::Finished(std::uint64_t tag, FetchResult result) {
     Item& item = *it->second;
     inFlight_.erase(it);
     const Steady::time_point now = Steady::now();
-    if (s_.m_pacer.Answered(HostOf(item.address), result, now)) {
+    if (s_.m_pacer.Answered(HostOf(item.address), result, item.startedAt, now)) {
         s_.Post(ev::LanesChanged{s_.m_pacer.LanesInUse()});
     }
     ++item.attempt.tries;
     if (!result.ok && result.retryable && item.attempt.tries <= s_.m_job.retry.maxRetries) {
-        const std::chrono::milliseconds wait = s_.m_job.retry.WaitBefore(item.attempt.tries, result);
+        const std::chrono::milliseconds wait =
+            s_.m_job.retry.WaitBefore(item.attempt.tries, result);
         item.state = Item::State::BackingOff;
         item.notBefore = now + wait;
         item.attempt.result = std::move(result);
@@ -212,7 +235,9 @@ bool LaneWalk::Commit() {
         Page& w = window_.front();
         const int pageNo = w.listing.page;
         if (!w.announced) {
-            if (!s_.m_pStop->StoreGate()) {
+            // Under the gate: once the store is cleared, no page of this walk is saved.
+            auto gate = s_.m_pStop->StoreGate();
+            if (!gate) {
                 return false;
             }
             s_.m_nPage = pageNo;
@@ -238,12 +263,12 @@ bool LaneWalk::Commit() {
             s_.KeepPage(std::move(f));
             const FetchResult outcome = listed;
             window_.pop_front();
-            s_.NoteOutcome(outcome);
+            Note(outcome);
             continue;
         }
         if (!w.noted) {
             w.noted = true;
-            s_.NoteOutcome(listed);
+            Note(listed);
         }
         while (!w.companies.empty()) {
             Item& c = w.companies.front();
@@ -255,13 +280,20 @@ bool LaneWalk::Commit() {
                 return true;
             }
             s_.m_nPage = pageNo;
-            if (!s_.StoreContact(c.name, c.address, c.key, c.attempt, c.hold)) {
+            // Known by name and region, it may have been stored since it was dispatched, by
+            // an earlier entry of this walk.
+            if (s_.AlreadyStored(c.name, c.address, c.key)) {
+                c.hold.MarkDone();
+            } else if (!s_.StoreContact(c.name, c.address, c.key, c.attempt, c.hold)) {
                 return false;
             }
             w.companies.pop_front();
         }
         s_.HealPage(w.listing.address);
         window_.pop_front();
+        if (window_.empty() && nextPage_ <= s_.m_nLastPage) {
+            AddPage();  // announced at once: it is now the first page not completely stored
+        }
     }
     return true;
 }
@@ -294,8 +326,9 @@ void LaneWalk::Run() {
         // Wait for an answer, the next fetch that may start, or a stop or pause to look at.
         auto wait = kPollMs;
         if (!paused && nextDue_ != Steady::time_point::max()) {
-            wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(nextDue_ - Steady::now()),
-                              std::chrono::milliseconds(0), kPollMs);
+            wait =
+                std::clamp(std::chrono::ceil<std::chrono::milliseconds>(nextDue_ - Steady::now()),
+                           std::chrono::milliseconds(0), kPollMs);
         }
         if (lanes_.InFlight() > 0) {
             for (ILaneFetcher::Done& d : lanes_.Wait(wait)) {

@@ -138,6 +138,7 @@ void CollectSession::DiscardEarlierWork() {
         return;  // the run in progress is not earlier work
     }
     precollectWorker_ = 0;
+    saveProgress_ = false;  // nor is a page it still announces saved
     controller_.Stop();
     controller_.DiscardLiveWorkers();
 }

@@ -64,8 +64,8 @@ struct CollectRequest {
     int lastPage = 0;
     PacingSettings pacing;
     RetryPolicy retry;
-    bool skipKnown = false;  // skip companies the store already holds
-    int lanes = 1;           // fetches in flight at once (collect)
+    bool skipKnown = false;              // skip companies the store already holds
+    int lanes = 1;                       // fetches in flight at once (collect)
     std::chrono::milliseconds delay{0};  // between two requests to the same host
 };
 

@@ -65,9 +65,10 @@ struct WorkerEnded {
 
 }  // namespace ev
 
-using CrawlEventBody = std::variant<ev::PreCollected, ev::PageStarted, ev::RecordSaved,
-                                    ev::FetchFailed, ev::FailureHealed, ev::BackingOff,
-                                    ev::LanesChanged, ev::Finished, ev::NetFailed, ev::StoreFailed, ev::WorkerEnded>;
+using CrawlEventBody =
+    std::variant<ev::PreCollected, ev::PageStarted, ev::RecordSaved, ev::FetchFailed,
+                 ev::FailureHealed, ev::BackingOff, ev::LanesChanged, ev::Finished, ev::NetFailed,
+                 ev::StoreFailed, ev::WorkerEnded>;
 
 struct CrawlEvent {
     int worker = 0;  // serial number of the posting worker

@@ -57,7 +57,8 @@ std::vector<ILaneFetcher::Done> CurlLanes::Wait(std::chrono::milliseconds timeou
     }
     int running = 0;
     curl_multi_perform(multi_, &running);
-    if (!busy_.empty()) {
+    // Waits only when nothing has finished yet: a transfer done by this perform is given now.
+    if (!busy_.empty() && running == static_cast<int>(busy_.size())) {
         curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout.count()), nullptr);
         curl_multi_perform(multi_, &running);
     }

@@ -25,10 +25,13 @@ void LanePacer::Started(const std::string& host, Clock::TimePoint now) {
 }
 
 bool LanePacer::Answered(const std::string& host, const FetchResult& result,
-                         Clock::TimePoint now) {
+                         Clock::TimePoint started, Clock::TimePoint now) {
     const int before = inUse_;
     if (result.status == 429 || result.status == 503) {
-        inUse_ = std::max(1, inUse_ / 2);
+        if (started >= lastHalving_) {
+            inUse_ = std::max(1, inUse_ / 2);
+            lastHalving_ = now;
+        }
         successes_ = 0;
         if (result.retryAfter) {
             Host& h = hosts_[host];

@@ -2,8 +2,9 @@
 // How hard a worker may press the directory: how many of its lanes it uses and when the next
 // request to a host may start.
 // - Two requests to the same host start at least `spacing` apart.
-// - An answer 429 or 503 halves the lanes in use (never below one); when it says Retry-After,
-//   its host gets no new request before that time has passed.
+// - An answer 429 or 503 halves the lanes in use (never below one), once per overload: the
+//   answers to requests that had started before the last halving do not halve again. When it
+//   says Retry-After, its host gets no new request before that time has passed.
 // - After kSuccessesPerLane answered pages in a row one lane comes back, up to the lanes the
 //   run was given.
 // Time comes from the caller, so the rules can be tested without waiting.
@@ -23,8 +24,10 @@ class LanePacer {
     // The earliest time a request to `host` may start.
     Clock::TimePoint ReadyAt(const std::string& host) const;
     void Started(const std::string& host, Clock::TimePoint now);
-    // Takes the answer into account; true when the lanes in use changed.
-    bool Answered(const std::string& host, const FetchResult& result, Clock::TimePoint now);
+    // Takes the answer to a request started at `started` into account; true when the lanes in
+    // use changed.
+    bool Answered(const std::string& host, const FetchResult& result, Clock::TimePoint started,
+                  Clock::TimePoint now);
 
     static constexpr int kSuccessesPerLane = 50;
 
@@ -38,6 +41,7 @@ class LanePacer {
     int inUse_;
     std::chrono::milliseconds spacing_;
     int successes_ = 0;
+    Clock::TimePoint lastHalving_ = Clock::TimePoint::min();
     std::map<std::string, Host> hosts_;
 };
 

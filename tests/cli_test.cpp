@@ -129,8 +129,8 @@ TEST_F(CliTest, CollectResumeExportClear) {
 
 TEST_F(CliTest, CollectInLanesStoresWhatOneLaneStores) {
     server.SetLatency(0, 20);
-    auto r = Cli({"collect", "--industry", "化工", "--region", "广东", "--parallel", "4", "--delay",
-                  "5"});
+    auto r = Cli(
+        {"collect", "--industry", "化工", "--region", "广东", "--parallel", "4", "--delay", "5"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("page 3 / 3, records 5, lanes 4"), std::string::npos) << r.err;
     EXPECT_EQ(StoredRows(), 5);

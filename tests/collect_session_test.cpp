@@ -608,22 +608,31 @@ TEST(LanePacerTest, SpacingOverloadAndRecovery) {
     tooMany.retryAfter = seconds(3);
     FetchResult gone = FetchResult::Failure("HTTP 404", false, 404);
 
-    // Halving, never below one, and one lane back after 50 answered pages in a row.
+    // Halving once per overload, never below one, and one lane back after 50 answered pages
+    // in a row. Each step's requests start at the step's time; `earlier` ones a step before.
     struct Step {
         const FetchResult* answer;
         int times;
+        bool earlier;
         int lanesAfter;
     };
     const Step steps[] = {
-        {&busy, 1, 4},     {&tooMany, 1, 2},  {&busy, 5, 1},  {&ok, 49, 1},
-        {&ok, 1, 2},       {&ok, 49, 2},      {&gone, 1, 2},  {&ok, 49, 2},
-        {&ok, 1, 3},       {&ok, 500, 8},     {&ok, 50, 8},
+        {&busy, 1, false, 4}, {&busy, 3, true, 4}, {&tooMany, 1, false, 2}, {&busy, 5, false, 1},
+        {&ok, 49, false, 1},  {&ok, 1, false, 2},  {&ok, 49, false, 2},     {&gone, 1, false, 2},
+        {&ok, 49, false, 2},  {&ok, 1, false, 3},  {&ok, 500, false, 8},    {&ok, 50, false, 8},
     };
     LanePacer pacer(8, milliseconds(0));
+    steady_clock::time_point now = t0;
     int n = 0;
     for (const Step& s : steps) {
+        const steady_clock::time_point before = now;
+        now += milliseconds(10);
         for (int i = 0; i < s.times; ++i) {
-            pacer.Answered("h", *s.answer, t0);
+            const steady_clock::time_point started = s.earlier ? before - milliseconds(5) : now;
+            pacer.Answered("h", *s.answer, started, now + milliseconds(i + 1));
+            if (!s.earlier) {
+                now += milliseconds(i + 1);
+            }
         }
         EXPECT_EQ(pacer.LanesInUse(), s.lanesAfter) << "step " << n++;
     }
@@ -634,7 +643,7 @@ TEST(LanePacerTest, SpacingOverloadAndRecovery) {
     spaced.Started("a", t0);
     EXPECT_EQ(spaced.ReadyAt("a"), t0 + milliseconds(100));
     EXPECT_LE(spaced.ReadyAt("b"), t0);
-    spaced.Answered("a", tooMany, t0 + milliseconds(10));
+    spaced.Answered("a", tooMany, t0, t0 + milliseconds(10));
     EXPECT_EQ(spaced.ReadyAt("a"), t0 + milliseconds(10) + seconds(3));
     EXPECT_LE(spaced.ReadyAt("b"), t0);
 
@@ -646,5 +655,27 @@ TEST(LanePacerTest, SpacingOverloadAndRecovery) {
     };
     for (const auto& [address, host] : hosts) {
         EXPECT_EQ(HostOf(address), host);
+    }
+}
+
+TEST_F(LanesTest, SkipKnownStoresACompanyListedTwiceOnceWithAnyLanes) {
+    // Page 1 lists 公司1-2 a second time in place 5, under another contact page.
+    std::string page = GeneratedResultPage(1, kPerPage);
+    const std::string fifth = Gbk(GeneratedTitle(1, 5));
+    page.replace(page.find(fifth), fifth.size(), Gbk(GeneratedTitle(1, 2)));
+    Reply listing;
+    listing.body = page;
+    server.Route(Strip(ResultPageAddress(KeywordFor(Gbk("塑料"), Gbk("广东")), 1)), listing);
+    std::vector<std::string> expected = Expected();
+    expected.erase(expected.begin() + 4);
+    for (int lanes : {1, 4}) {
+        SCOPED_TRACE("lanes " + std::to_string(lanes));
+        FreshStore();
+        NewSession(Deps());
+        CollectRequest request = LanesRequest(lanes);
+        request.skipKnown = true;
+        session->StartCollect(request, *store);
+        EXPECT_EQ(Pump().how, RunEnd::How::Finished);
+        EXPECT_EQ(Titles(), expected);
     }
 }

@@ -44,9 +44,9 @@ inline void ServeGeneratedSite(Server& server, int pages, int perPage) {
         Reply reply;
         const size_t p = r.key.find("_p-");
         if (r.key.find("_n-y.html") != std::string::npos && p == std::string::npos) {
-            reply.body = Gbk("共找到 " + std::to_string(pages * perPage) +
-                             " 条符合 <span class=\"total-page\">共" + std::to_string(pages) +
-                             "页</span>");
+            reply.body =
+                Gbk("共找到 " + std::to_string(pages * perPage) +
+                    " 条符合 <span class=\"total-page\">共" + std::to_string(pages) + "页</span>");
         } else if (p != std::string::npos) {
             reply.body = GeneratedResultPage(std::atoi(r.key.c_str() + p + 3), perPage);
         } else {
