@@ -24,7 +24,7 @@
 #include "app/ModalScope.h"
 #include "app/NotificationBridge.h"
 #include "app/UserPrompts.h"
-#include "store/RecordStore.h"
+#include "store/Store.h"
 
 CCollectorDlg::CCollectorDlg(std::string storePath, IUserPrompts& prompts, const Clock& clock,
                              RunController::Launcher launch, QWidget* parent)
@@ -189,7 +189,7 @@ void CCollectorDlg::OnInitDialog() {
     RefreshKindView();
 
     m_nStartPage = 1;
-    if (RecordStore* store = Store()) {
+    if (IRecordStore* store = Store()) {
         try {
             m_nStartPage = store->LoadLastPageIndex();
             // The proposed start page belongs to the search of the last pre-collect: show it.
@@ -216,7 +216,7 @@ void CCollectorDlg::OnInitDialog() {
     // Skipping known companies is on unless the user turned it off before.
     auto* skipKnown = qobject_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN));
     bool skip = true;
-    if (RecordStore* store = m_pStore.get()) {
+    if (IRecordStore* store = m_pStore.get()) {
         try {
             skip = store->LoadSetting(kSkipKnown).value_or("1") != "0";
         } catch (const StoreError&) {
@@ -224,7 +224,7 @@ void CCollectorDlg::OnInitDialog() {
     }
     skipKnown->setChecked(skip);
     connect(skipKnown, &QCheckBox::toggled, this, [this](bool on) {
-        if (RecordStore* store = m_pStore.get()) {
+        if (IRecordStore* store = m_pStore.get()) {
             try {
                 store->SaveSetting(kSkipKnown, on ? "1" : "0");
             } catch (const StoreError&) {
@@ -288,10 +288,10 @@ void CCollectorDlg::RefreshKindView() {
     SetItemText(IDC_DESCRIPTION, QStringLiteral("Tarvola（中国站）会员信息"));
 }
 
-RecordStore* CCollectorDlg::Store() {
+IRecordStore* CCollectorDlg::Store() {
     if (!m_pStore) {
         try {
-            m_pStore = std::make_unique<RecordStore>(m_strStorePath);
+            m_pStore = OpenStore(m_strStorePath);
         } catch (const StoreError& e) {
             Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"),
                    QMessageBox::Critical);
@@ -311,7 +311,7 @@ QMessageBox::StandardButton CCollectorDlg::Prompt(const QString& text, const QSt
 
 void CCollectorDlg::OnButtonAbout() {
     ModalScope modal(*this);
-    CAboutDlg about(this, QString::fromStdString(m_strStorePath));
+    CAboutDlg about(this, QString::fromStdString(RedactPassword(m_strStorePath)));
     about.exec();
 }
 

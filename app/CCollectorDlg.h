@@ -29,7 +29,7 @@ class QTabWidget;
 class QTableWidget;
 class QTableWidgetItem;
 class QFontMetrics;
-class RecordStore;
+class IRecordStore;
 struct MemberRecord;
 
 // Control ids of the main window.
@@ -166,11 +166,11 @@ class CCollectorDlg : public QDialog {
                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                        QMessageBox::StandardButton defaultButton = QMessageBox::Ok);
     // The store, opened on first use; null (after telling the user) when it cannot be opened.
-    RecordStore* Store();
+    IRecordStore* Store();
 
     std::string m_strStorePath;
     IUserPrompts& m_prompts;
-    std::unique_ptr<RecordStore> m_pStore;
+    std::unique_ptr<IRecordStore> m_pStore;
     std::unique_ptr<CollectSession> m_pSession;
     std::shared_ptr<NotificationBridge> m_pBridge;
     std::unique_ptr<GlobalHotKey> m_pHotKey;

@@ -5,10 +5,10 @@
 #include "app/CCollectorDlg.h"
 #include "app/ModalScope.h"
 #include "app/UserPrompts.h"
-#include "store/RecordStore.h"
+#include "store/Store.h"
 
 bool CCollectorDlg::CheckExportable() {
-    RecordStore* store = Store();
+    IRecordStore* store = Store();
     if (store == nullptr) {
         return false;
     }
@@ -30,7 +30,7 @@ void CCollectorDlg::ExportRecords(ExportFormat format) {
     const bool excel = format != EXPORT_FORMAT_TEXT;
     // The dialog opens in the folder of the last export, when there was one.
     QString folder;
-    if (RecordStore* store = Store()) {
+    if (IRecordStore* store = Store()) {
         try {
             if (auto last = store->LoadSetting(kLastExportFolder)) {
                 folder = QString::fromStdString(*last);
@@ -54,7 +54,7 @@ void CCollectorDlg::ExportRecords(ExportFormat format) {
             excel ? QStringLiteral("xlsx") : QStringLiteral("txt"), &chosen);
     }
     const bool unique = chosen.contains(QStringLiteral("每家公司一行"));
-    RecordStore* store = path ? Store() : nullptr;
+    IRecordStore* store = path ? Store() : nullptr;
     if (store == nullptr) {
         return;
     }

@@ -4,7 +4,7 @@
 #include <QTableWidget>
 
 #include "app/CCollectorDlg.h"
-#include "store/RecordStore.h"
+#include "store/Store.h"
 #include "text/GbkCodec.h"
 
 namespace {
@@ -68,7 +68,7 @@ void CCollectorDlg::UpdateCutTips(int column) {
 
 void CCollectorDlg::FillResultList() {
     m_list->setRowCount(0);
-    RecordStore* store = Store();
+    IRecordStore* store = Store();
     if (store == nullptr) {
         return;
     }
@@ -82,7 +82,7 @@ void CCollectorDlg::FillResultList() {
 
 void CCollectorDlg::AddNewestResult(std::int64_t rowId) {
     const int n = m_list->rowCount();
-    RecordStore* store = Store();
+    IRecordStore* store = Store();
     if (store == nullptr) {
         return;
     }

@@ -13,7 +13,7 @@
 #include "app/ModalScope.h"
 #include "app/NotificationBridge.h"
 #include "crawl/SearchAddress.h"
-#include "store/RecordStore.h"
+#include "store/Store.h"
 #include "text/GbkCodec.h"
 
 void CCollectorDlg::SetStatusText(const QString& text) {
@@ -80,7 +80,7 @@ void CCollectorDlg::OnButtonPrecollect() {
 }
 
 CCollectorDlg::RunStart CCollectorDlg::StartCollectRun(bool retry) {
-    RecordStore* store = Store();
+    IRecordStore* store = Store();
     if (store == nullptr) {
         return RunStart::Failed;  // the user was told why
     }
@@ -150,7 +150,7 @@ void CCollectorDlg::OnButtonStart() {
                              QStringLiteral("确认"), QMessageBox::Question,
                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer == QMessageBox::Yes) {
-            if (RecordStore* store = Store()) {
+            if (IRecordStore* store = Store()) {
                 try {
                     // Nothing an earlier worker still has in hand may land after the clear.
                     m_pSession->DiscardEarlierWork();
@@ -343,7 +343,7 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
 }
 
 void CCollectorDlg::RememberSearch() {
-    RecordStore* store = Store();
+    IRecordStore* store = Store();
     if (store == nullptr) {
         return;
     }

@@ -16,7 +16,7 @@
 #include "platform/SystemError.h"
 #include "store/CsvImport.h"
 #include "store/ExportRecords.h"
-#include "store/RecordStore.h"
+#include "store/Store.h"
 #include "text/GbkCodec.h"
 
 namespace {
@@ -173,9 +173,9 @@ int ReportRunEnd(const RunEnd& end) {
 }
 
 int RunCollect(const CliOptions& o) {
-    std::unique_ptr<RecordStore> store;
+    std::unique_ptr<IRecordStore> store;
     try {
-        store = std::make_unique<RecordStore>(StorePathOf(o));
+        store = OpenStore(StorePathOf(o));
     } catch (const StoreError& e) {
         return Fail(e.what());
     }
@@ -285,7 +285,8 @@ int RunCollect(const CliOptions& o) {
 
 int RunExport(const CliOptions& o) {
     try {
-        RecordStore store(StorePathOf(o));
+        auto opened = OpenStore(StorePathOf(o));
+        IRecordStore& store = *opened;
         if (!store.HasMemberRecords()) {
             return Fail("没有任何可以导出的数据！");
         }
@@ -345,7 +346,8 @@ int RunImport(const CliOptions& o) {
         return Fail("文件中有错误的行，没有导入任何记录。");
     }
     try {
-        RecordStore store(StorePathOf(o));
+        auto opened = OpenStore(StorePathOf(o));
+        IRecordStore& store = *opened;
         std::cout << "imported: " << store.ImportRows(parsed.rows) << std::endl;
         return kExitOk;
     } catch (const StoreError& e) {
@@ -355,7 +357,8 @@ int RunImport(const CliOptions& o) {
 
 int RunClear(const CliOptions& o) {
     try {
-        RecordStore store(StorePathOf(o));
+        auto opened = OpenStore(StorePathOf(o));
+        IRecordStore& store = *opened;
         if (!store.ClearMemberRecords(&platform::StopSignalled())) {
             std::cerr << "操作停止！" << std::endl;
             return kExitStopped;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "store/RecordStore.h"
+#include "store/Store.h"
 
 CollectSession::CollectSession(const Clock& clock, std::shared_ptr<IEventSink> sink,
                                RunController::Launcher launch)
@@ -43,7 +43,7 @@ bool CollectSession::StartPreCollect(const std::string& condition, const RetryPo
     return true;
 }
 
-void CollectSession::StartCollect(const CollectRequest& request, RecordStore& store) {
+void CollectSession::StartCollect(const CollectRequest& request, IRecordStore& store) {
     CrawlJob job;
     job.nMode = CRAWL_MODE_COLLECT;
     job.nStartPage = request.startPage;
@@ -56,7 +56,7 @@ void CollectSession::StartCollect(const CollectRequest& request, RecordStore& st
     BeginRun(std::move(job), request, store);
 }
 
-bool CollectSession::StartRetry(const CollectRequest& request, RecordStore& store) {
+bool CollectSession::StartRetry(const CollectRequest& request, IRecordStore& store) {
     CrawlJob job;
     job.nMode = CRAWL_MODE_RETRY;
     job.failures = store.KeptFailures();
@@ -67,7 +67,7 @@ bool CollectSession::StartRetry(const CollectRequest& request, RecordStore& stor
     return true;
 }
 
-void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, RecordStore& store) {
+void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, IRecordStore& store) {
     job.strStorePath = store.Path();
     job.pLedger = std::make_shared<RunLedger>();
     job.retry = request.retry;

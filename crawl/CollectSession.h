@@ -25,7 +25,7 @@
 #include "crawl/CrawlJob.h"
 #include "crawl/RunController.h"
 
-class RecordStore;
+class IRecordStore;
 
 struct RunEnd {
     enum class How { Finished, Stopped, NetFailed, StoreFailed, Crashed };
@@ -81,9 +81,9 @@ class CollectSession {
     bool StartPreCollect(const std::string& condition, const RetryPolicy& retry = {});
     // Walks the result pages into `store` (which also keeps the page in progress). A page or
     // contact page kept from an earlier run that the walk meets again is fetched and healed.
-    void StartCollect(const CollectRequest& request, RecordStore& store);
+    void StartCollect(const CollectRequest& request, IRecordStore& store);
     // Fetches every kept failure of `store` again; false when none is kept.
-    bool StartRetry(const CollectRequest& request, RecordStore& store);
+    bool StartRetry(const CollectRequest& request, IRecordStore& store);
 
     // Stops the run (or the pre-collect) in progress: its workers finish the record in hand.
     // Gives the run's end when a run was in progress.
@@ -113,14 +113,14 @@ class CollectSession {
   private:
     void Launch(CrawlJob job);
     // Starts a collect or retry run of `job` (its mode and pages set) into `store`.
-    void BeginRun(CrawlJob job, const CollectRequest& request, RecordStore& store);
+    void BeginRun(CrawlJob job, const CollectRequest& request, IRecordStore& store);
     void NoteCurrentWorker();
     SessionUpdate End(RunEnd::How how, std::string reason = {});
     bool OfThisRun(int worker) const;
 
     std::shared_ptr<IEventSink> sink_;
     RunController controller_;
-    RecordStore* store_ = nullptr;
+    IRecordStore* store_ = nullptr;
     bool running_ = false;
     bool saveProgress_ = false;  // a collect run keeps its page in progress; a retry does not
     int runSerial_ = 0;

@@ -6,7 +6,7 @@
 
 #include "crawl/CurlFetcher.h"
 #include "crawl/CurlLanes.h"
-#include "store/RecordStore.h"
+#include "store/Store.h"
 
 struct CrawlWorker::State {
     std::shared_ptr<StopToken> stop = std::make_shared<StopToken>();
@@ -18,7 +18,7 @@ struct CrawlWorker::State {
 CrawlDeps DefaultCrawlDeps() {
     CrawlDeps deps;
     deps.makeFetcher = [] { return std::make_unique<CurlFetcher>(); };
-    deps.openStore = [](const std::string& path) { return std::make_unique<RecordStore>(path); };
+    deps.openStore = [](const std::string& path) { return OpenStore(path); };
     deps.makeLanes = [] { return std::make_unique<CurlLanes>(); };
     return deps;
 }

@@ -221,7 +221,7 @@ ParsedImport ParseImportCsv(std::string_view bytes) {
                                                  " 个"});
             continue;
         }
-        RecordStore::Utf8Row row;
+        IRecordStore::Utf8Row row;
         for (size_t f = 0; f < r.fields.size(); ++f) {
             if (columns[f]) {
                 row[static_cast<size_t>(*columns[f])] = r.fields[f];

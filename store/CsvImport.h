@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/RecordStore.h"
+#include "store/Store.h"
 
 struct ImportLineError {
     int line = 0;     // where the record starts, from 1
@@ -18,7 +18,7 @@ struct ImportLineError {
 };
 
 struct ParsedImport {
-    std::vector<RecordStore::Utf8Row> rows;
+    std::vector<IRecordStore::Utf8Row> rows;
     std::vector<ImportLineError> errors;  // a file with any is not imported at all
 };
 

@@ -60,7 +60,7 @@ std::int64_t WriteDelimited(const RowSource& rows, IByteSink& sink, ExportEncodi
     return count;
 }
 
-std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFormat format,
+std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportFormat format,
                            ExportEncoding encoding, const std::atomic<bool>* cancel, bool unique) {
     const bool toStdout = path == "-";
     if (!toStdout) {

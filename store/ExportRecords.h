@@ -14,7 +14,7 @@
 #include "store/RowSource.h"
 
 class IByteSink;
-class RecordStore;
+class IRecordStore;
 
 enum ExportFormat { EXPORT_FORMAT_TEXT = 0, EXPORT_FORMAT_CSV = 1, EXPORT_FORMAT_XLSX = 2 };
 
@@ -44,7 +44,7 @@ class ExportCancelled : public std::runtime_error {
 // `cancel`, when given, is looked at after every row. `unique` writes each company once (its
 // newest row). Throws ExportError for the file,
 // ExportCancelled, and StoreError for the store; the store is never changed.
-std::int64_t ExportRecords(RecordStore& store, const std::string& path, ExportFormat format,
+std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportFormat format,
                            ExportEncoding encoding = ExportEncoding::Gbk,
                            const std::atomic<bool>* cancel = nullptr, bool unique = false);
 

@@ -1,32 +1,16 @@
 #pragma once
-// The record store: a SQLite file holding the collected companies (T_MEMBER_CHINA, each row with
-// the contact address it came from), the pages that still failed after their retries
-// (T_FAILURE) and the one lasting setting, the page a crawl started last (T_CONFIG
-// 'lastpageindex').
-//
-// One RecordStore is one connection and belongs to one thread; the window and every crawl
-// worker open their own. The file is in WAL mode with a busy time-out, so readers never wait
-// for the writer and writers wait for each other instead of failing. Every operation commits
-// before it returns. Texts are GBK outside and UTF-8 inside the file.
+// The record store in a SQLite file (see Store.h for what every store promises). The file is in
+// WAL mode with a busy time-out, so readers never wait for the writer and writers wait for
+// each other instead of failing.
 
-#include <array>
-#include <atomic>
-#include <cstdint>
-#include <functional>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
-#include "store/MemberRecord.h"
-#include "store/RecordWriter.h"
-#include "store/RowSource.h"
-#include "store/StoreError.h"
+#include "store/Store.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
-class RecordStore : public IRecordWriter {
+class RecordStore : public IRecordStore {
   public:
     // Opens the file, creating it and any missing table. Throws StoreError.
     explicit RecordStore(std::string path);
@@ -34,25 +18,19 @@ class RecordStore : public IRecordWriter {
     RecordStore(const RecordStore&) = delete;
     RecordStore& operator=(const RecordStore&) = delete;
 
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const override { return path_; }
+    std::string DisplayName() const override { return path_; }
 
-    int LoadLastPageIndex();
-    void SaveLastPageIndex(int page);
-    // Other lasting settings in T_CONFIG beside 'lastpageindex' (UTF-8 values): the search of
-    // the last pre-collect ('lastindustry', 'lastregion'), the folder of the last export.
-    std::optional<std::string> LoadSetting(const std::string& name);
-    void SaveSetting(const std::string& name, const std::string& value);
+    int LoadLastPageIndex() override;
+    void SaveLastPageIndex(int page) override;
+    std::optional<std::string> LoadSetting(const std::string& name) override;
+    void SaveSetting(const std::string& name, const std::string& value) override;
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override;
-    // Whether the company is stored: by its contact page, or by its normalised name together
-    // with the region of its search (GBK in).
     bool IsKnownCompany(const std::string& contact, const std::string& name,
                         const std::string& region) override;
 
-    // The nine texts of a row in UTF-8, as an import reads them.
-    using Utf8Row = std::array<std::string, MemberRecord::kFieldCount>;
-    // Appends every row in one transaction: all of them or, on a failure, none.
-    std::int64_t ImportRows(const std::vector<Utf8Row>& rows);
+    std::int64_t ImportRows(const std::vector<Utf8Row>& rows) override;
     std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
                                   std::int64_t failureId) override;
 
@@ -60,28 +38,16 @@ class RecordStore : public IRecordWriter {
                              const MemberRecord* placeholder = nullptr) override;
     std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) override;
     bool HasContact(const std::string& address, const std::string& title) override;
-    // Every kept failure, oldest first.
-    std::vector<KeptFailure> KeptFailures();
-    std::int64_t CountKeptFailures();
+    std::vector<KeptFailure> KeptFailures() override;
+    std::int64_t CountKeptFailures() override;
+    std::optional<MemberRecord> NewestMemberRecord() override;
+    std::optional<MemberRecord> MemberRecordById(std::int64_t id) override;
+    void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) override;
+    bool HasMemberRecords() override;
+    bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) override;
+    void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) override;
+    void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) override;
 
-    std::optional<MemberRecord> NewestMemberRecord();
-    std::optional<MemberRecord> MemberRecordById(std::int64_t id);
-    // At most 40 records, newest first, each handed over as soon as it is read.
-    void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver);
-    bool HasMemberRecords();
-    // Removes every record and with them the kept failures (their rows are gone), all or
-    // nothing. When `cancel` is raised before the change is committed, nothing is removed and
-    // the answer is false.
-    bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr);
-
-    // Every row in id order as its nine stored UTF-8 texts (null as empty), for the export.
-    using RawRow = ExportRow;
-    void ForEachMemberRow(const std::function<void(const RawRow&)>& visit);
-    // The same with each company once: its newest row (see IsKnownCompany for what makes a
-    // company; rows without a contact page are told apart by name and region).
-    void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit);
-
-    static constexpr int kNewestLimit = 40;
     static constexpr int kBusyTimeoutMs = 10000;
 
   private:
@@ -103,10 +69,6 @@ class RecordStore : public IRecordWriter {
     unsigned long long fileDevice_ = 0;
     unsigned long long fileInode_ = 0;
 };
-
-// Whether a contact address names one company: not empty, and not a bare prefix that a link
-// which could not be read leaves (such addresses end with "/").
-bool IdentifiesCompany(std::string_view contact);
 
 // A stored value as text: null as the empty text, numbers as their decimal form, text as GBK.
 std::string FieldToText(sqlite3_stmt* stmt, int column);

@@ -6,7 +6,7 @@
 
 #include "store/RecordStore.h"
 
-inline std::vector<MemberRecord> StoredRows(RecordStore& store) {
+inline std::vector<MemberRecord> StoredRows(IRecordStore& store) {
     std::vector<MemberRecord> rows;
     store.ForEachMemberRow([&](const RecordStore::RawRow& raw) {
         MemberRecord r;

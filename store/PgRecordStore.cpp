@@ -1,0 +1,518 @@
+#include "store/PgRecordStore.h"
+
+#include <libpq-fe.h>
+
+#include <utility>
+
+#include "text/GbkCodec.h"
+#include "text/Normalise.h"
+#include "text/Number.h"
+
+namespace {
+
+constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, address, zip";
+// Serialises the creation of the tables when several collectors start at once.
+constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(73120415)";
+
+std::string Utf8(const std::string& gbk) {
+    return text::GbkToUtf8(gbk);
+}
+
+}  // namespace
+
+std::string RedactPassword(const std::string& uri) {
+    std::string out = uri;
+    const size_t scheme = out.find("://");
+    if (scheme != std::string::npos) {
+        const size_t begin = scheme + 3;
+        const size_t end = out.find_first_of("/?", begin);
+        const size_t at = out.rfind('@', end == std::string::npos ? out.size() : end);
+        if (at != std::string::npos && at >= begin) {
+            const size_t colon = out.find(':', begin);
+            if (colon != std::string::npos && colon < at) {
+                out.replace(colon + 1, at - colon - 1, "***");
+            }
+        }
+    }
+    // password=... among the parameters
+    for (size_t p = out.find("password="); p != std::string::npos;
+         p = out.find("password=", p + 1)) {
+        if (p > 0 && out[p - 1] != '?' && out[p - 1] != '&' && out[p - 1] != ' ') {
+            continue;
+        }
+        const size_t value = p + 9;
+        const size_t end = out.find_first_of("& ", value);
+        out.replace(value, (end == std::string::npos ? out.size() : end) - value, "***");
+    }
+    return out;
+}
+
+bool IsPostgresLocation(const std::string& location) {
+    return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
+}
+
+// A query's result, cleared when it goes out of scope.
+class PgRecordStore::Result {
+  public:
+    explicit Result(PGresult* r) : r_(r) {}
+    Result(Result&& o) noexcept : r_(std::exchange(o.r_, nullptr)) {}
+    Result& operator=(Result&&) = delete;
+    ~Result() { PQclear(r_); }
+    const PGresult* get() const { return r_; }
+    int Rows() const { return PQntuples(r_); }
+    // The rows a command changed.
+    int Changed() const { return text::LeadingInt(PQcmdTuples(const_cast<PGresult*>(r_))); }
+    std::string_view Text(int row, int column) const {
+        return std::string_view(PQgetvalue(r_, row, column),
+                                static_cast<size_t>(PQgetlength(r_, row, column)));
+    }
+    std::string Gbk(int row, int column) const { return text::Utf8ToGbk(Text(row, column)); }
+    std::int64_t Int(int row, int column) const { return text::LeadingLong(Text(row, column)); }
+    MemberRecord Record(int row) const {
+        MemberRecord r;
+        auto fields = r.Fields();
+        for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+            *fields[i] = Gbk(row, i);
+        }
+        if (PQnfields(r_) > MemberRecord::kFieldCount) {
+            r.contact = Gbk(row, MemberRecord::kFieldCount);
+        }
+        return r;
+    }
+
+  private:
+    PGresult* r_;
+};
+
+PgRecordStore::PgRecordStore(std::string uri) : uri_(std::move(uri)) {
+    conn_ = PQconnectdb(uri_.c_str());
+    if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
+        std::string message = conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory";
+        while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+            message.pop_back();
+        }
+        PQfinish(conn_);
+        conn_ = nullptr;
+        throw StoreError("无法连接数据库 " + RedactPassword(uri_) + "：" + message);
+    }
+    PQsetClientEncoding(conn_, "UTF8");
+    // Notices ("already exists, skipping") are not for the user's terminal.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
+    try {
+        CreateMissingTables();
+    } catch (...) {
+        PQfinish(conn_);
+        conn_ = nullptr;
+        throw;
+    }
+}
+
+PgRecordStore::~PgRecordStore() {
+    PQfinish(conn_);
+}
+
+void PgRecordStore::Fail(const char* what, const PGresult* result) {
+    std::string message = result != nullptr ? PQresultErrorMessage(result) : "";
+    if (message.empty()) {
+        message = PQerrorMessage(conn_);
+    }
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    throw StoreError(std::string("数据库操作失败（") + what + "）：" + message);
+}
+
+PgRecordStore::Result PgRecordStore::Run(const char* sql, const std::vector<std::string>& params) {
+    std::vector<const char*> values;
+    values.reserve(params.size());
+    for (const std::string& p : params) {
+        values.push_back(p.c_str());
+    }
+    Result r(PQexecParams(conn_, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                          nullptr, nullptr, 0));
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        Fail("query", r.get());
+    }
+    return r;
+}
+
+template <typename F>
+void PgRecordStore::InTransaction(F&& body) {
+    Run("BEGIN");
+    try {
+        body();
+        Run("COMMIT");
+    } catch (...) {
+        PQclear(PQexec(conn_, "ROLLBACK"));
+        throw;
+    }
+}
+
+void PgRecordStore::CreateMissingTables() {
+    InTransaction([&] {
+        Run(kSchemaLock);
+        Run("CREATE TABLE IF NOT EXISTS T_MEMBER_CHINA ("
+            "id BIGSERIAL PRIMARY KEY, "
+            "title TEXT DEFAULT '', person TEXT DEFAULT '', sex TEXT DEFAULT '', "
+            "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
+            "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '', "
+            "contact TEXT DEFAULT '', namekey TEXT DEFAULT '', region TEXT DEFAULT '', "
+            "search BIGINT DEFAULT 0)");
+        Run("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
+        Run("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
+        // A company once per shared search and contact page.
+        Run("CREATE UNIQUE INDEX IF NOT EXISTS ux_member_search ON T_MEMBER_CHINA (search, "
+            "contact) WHERE search <> 0");
+        Run("CREATE TABLE IF NOT EXISTS T_FAILURE ("
+            "id BIGSERIAL PRIMARY KEY, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
+            "address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
+            "reason TEXT DEFAULT '', tries INTEGER DEFAULT 0, rowid_kept BIGINT DEFAULT 0, "
+            "time TEXT DEFAULT '', UNIQUE (kind, address, title))");
+        Run("CREATE TABLE IF NOT EXISTS T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT)");
+        Run("INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', '1') "
+            "ON CONFLICT DO NOTHING");
+        Run("CREATE TABLE IF NOT EXISTS T_SEARCH (id BIGSERIAL PRIMARY KEY, industry TEXT NOT "
+            "NULL, region TEXT NOT NULL, pages INTEGER DEFAULT 0, UNIQUE (industry, region))");
+        Run("CREATE TABLE IF NOT EXISTS T_PAGE (search BIGINT NOT NULL, page INTEGER NOT NULL, "
+            "done BOOLEAN DEFAULT false, lease_until TIMESTAMPTZ, PRIMARY KEY (search, page))");
+    });
+}
+
+int PgRecordStore::LoadLastPageIndex() {
+    const auto value = LoadSetting("lastpageindex");
+    return value ? text::LeadingInt(*value) : 1;
+}
+
+void PgRecordStore::SaveLastPageIndex(int page) {
+    SaveSetting("lastpageindex", std::to_string(page));
+}
+
+std::optional<std::string> PgRecordStore::LoadSetting(const std::string& name) {
+    Result r = Run("SELECT itemdata FROM T_CONFIG WHERE itemname=$1", {name});
+    if (r.Rows() == 0) {
+        return std::nullopt;
+    }
+    return std::string(r.Text(0, 0));
+}
+
+void PgRecordStore::SaveSetting(const std::string& name, const std::string& value) {
+    Run("INSERT INTO T_CONFIG (itemname, itemdata) VALUES ($1, $2) "
+        "ON CONFLICT (itemname) DO UPDATE SET itemdata=excluded.itemdata",
+        {name, value});
+}
+
+namespace {
+
+IRecordStore::Utf8Row Utf8RowOf(const MemberRecord& record) {
+    IRecordStore::Utf8Row row;
+    auto fields = record.Fields();
+    for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+        row[i] = text::GbkToUtf8(*fields[i]);
+    }
+    return row;
+}
+
+}  // namespace
+
+std::int64_t PgRecordStore::AppendUtf8(const Utf8Row& row, const std::string& contact,
+                                       const std::string& region, std::int64_t search) {
+    const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+                            ", contact, namekey, region, search) VALUES "
+                            "($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13) " +
+                            (search != 0 ? "ON CONFLICT DO NOTHING " : "") + "RETURNING id";
+    Result r =
+        Run(sql.c_str(), {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8],
+                          contact, text::NormaliseName(row[0]), region, std::to_string(search)});
+    return r.Rows() == 0 ? 0 : r.Int(0, 0);
+}
+
+std::int64_t PgRecordStore::AppendMemberRecord(const MemberRecord& record) {
+    return AppendUtf8(Utf8RowOf(record), Utf8(record.contact), Utf8(record.region), 0);
+}
+
+std::int64_t PgRecordStore::AppendForSearch(std::int64_t search, const MemberRecord& record) {
+    return AppendUtf8(Utf8RowOf(record), Utf8(record.contact), Utf8(record.region), search);
+}
+
+bool PgRecordStore::IsKnownCompany(const std::string& contact, const std::string& name,
+                                   const std::string& region) {
+    if (IdentifiesCompany(contact) && HasContact(contact, std::string())) {
+        return true;
+    }
+    const std::string key = text::NormaliseName(Utf8(name));
+    if (key.empty()) {
+        return false;
+    }
+    // A row that knows no region (imported, or stored before regions were kept) matches any.
+    Result r = Run("SELECT 1 FROM T_MEMBER_CHINA WHERE namekey=$1 AND region IN ($2, '') LIMIT 1",
+                   {key, Utf8(region)});
+    return r.Rows() > 0;
+}
+
+std::int64_t PgRecordStore::ImportRows(const std::vector<Utf8Row>& rows) {
+    InTransaction([&] {
+        for (const Utf8Row& row : rows) {
+            AppendUtf8(row, std::string(), std::string(), 0);
+        }
+    });
+    return static_cast<std::int64_t>(rows.size());
+}
+
+std::int64_t PgRecordStore::FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
+                                             std::int64_t failureId) {
+    std::int64_t filled = rowId;
+    InTransaction([&] {
+        const Utf8Row row = Utf8RowOf(record);
+        Result r =
+            Run("UPDATE T_MEMBER_CHINA SET person=$1, sex=$2, job=$3, mobile=$4, phone=$5, fax=$6, "
+                "address=$7, zip=$8 WHERE id=$9",
+                {row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8],
+                 std::to_string(rowId)});
+        if (r.Changed() == 0) {
+            filled = AppendMemberRecord(record);  // the row was removed meanwhile
+        }
+        Run("DELETE FROM T_FAILURE WHERE id=$1", {std::to_string(failureId)});
+    });
+    return filled;
+}
+
+std::int64_t PgRecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeholder) {
+    InTransaction([&] {
+        if (placeholder != nullptr) {
+            f.rowId = AppendMemberRecord(*placeholder);
+        }
+        Result r =
+            Run("INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
+                "rowid_kept, time) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,"
+                "to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS')) "
+                "ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
+                "tries=excluded.tries, time=excluded.time, page=excluded.page, "
+                "rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN excluded.rowid_kept "
+                "ELSE T_FAILURE.rowid_kept END RETURNING id, rowid_kept",
+                {KindName(f.kind), std::to_string(f.page), Utf8(f.address), Utf8(f.title),
+                 Utf8(f.condition), f.reason, std::to_string(f.tries), std::to_string(f.rowId)});
+        f.id = r.Int(0, 0);
+        f.rowId = r.Int(0, 1);
+    });
+    return f.id;
+}
+
+std::int64_t PgRecordStore::DropFailureAt(KeptFailure::Kind kind, const std::string& address) {
+    Result r =
+        Run("DELETE FROM T_FAILURE WHERE id = (SELECT id FROM T_FAILURE WHERE kind=$1 AND "
+            "address=$2 ORDER BY id LIMIT 1) RETURNING id",
+            {KindName(kind), Utf8(address)});
+    return r.Rows() == 0 ? 0 : r.Int(0, 0);
+}
+
+bool PgRecordStore::HasContact(const std::string& address, const std::string& title) {
+    if (address.empty()) {
+        return false;
+    }
+    if (IdentifiesCompany(address) && title.empty()) {
+        return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 LIMIT 1", {Utf8(address)})
+                   .Rows() > 0;
+    }
+    // An address that names no company of its own is only the same row with the same name.
+    return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND title=$2 LIMIT 1",
+               {Utf8(address), Utf8(title)})
+               .Rows() > 0;
+}
+
+std::vector<KeptFailure> PgRecordStore::KeptFailures() {
+    Result r =
+        Run("SELECT id, kind, page, address, title, condition, reason, tries, rowid_kept, time "
+            "FROM T_FAILURE ORDER BY id");
+    std::vector<KeptFailure> out;
+    for (int i = 0; i < r.Rows(); ++i) {
+        KeptFailure f;
+        f.id = r.Int(i, 0);
+        f.kind =
+            r.Text(i, 1) == "page" ? KeptFailure::Kind::ResultPage : KeptFailure::Kind::ContactPage;
+        f.page = static_cast<int>(r.Int(i, 2));
+        f.address = r.Gbk(i, 3);
+        f.title = r.Gbk(i, 4);
+        f.condition = r.Gbk(i, 5);
+        f.reason = std::string(r.Text(i, 6));
+        f.tries = static_cast<int>(r.Int(i, 7));
+        f.rowId = r.Int(i, 8);
+        f.time = std::string(r.Text(i, 9));
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
+std::int64_t PgRecordStore::CountKeptFailures() {
+    return Run("SELECT count(*) FROM T_FAILURE").Int(0, 0);
+}
+
+std::optional<MemberRecord> PgRecordStore::NewestMemberRecord() {
+    const std::string sql =
+        std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA ORDER BY id DESC LIMIT 1";
+    Result r = Run(sql.c_str());
+    if (r.Rows() == 0) {
+        return std::nullopt;
+    }
+    return r.Record(0);
+}
+
+std::optional<MemberRecord> PgRecordStore::MemberRecordById(std::int64_t id) {
+    const std::string sql =
+        std::string("SELECT ") + kColumns + ", contact FROM T_MEMBER_CHINA WHERE id=$1";
+    Result r = Run(sql.c_str(), {std::to_string(id)});
+    if (r.Rows() == 0) {
+        return std::nullopt;
+    }
+    return r.Record(0);
+}
+
+void PgRecordStore::NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) {
+    const std::string sql = std::string("SELECT ") + kColumns +
+                            " FROM T_MEMBER_CHINA ORDER BY id DESC LIMIT " +
+                            std::to_string(kNewestLimit);
+    Result r = Run(sql.c_str());
+    for (int i = 0; i < r.Rows(); ++i) {
+        deliver(r.Record(i));
+    }
+}
+
+bool PgRecordStore::HasMemberRecords() {
+    return Run("SELECT EXISTS (SELECT 1 FROM T_MEMBER_CHINA)").Text(0, 0) == "t";
+}
+
+bool PgRecordStore::ClearMemberRecords(const std::atomic<bool>* cancel) {
+    struct Cancelled {};
+    try {
+        InTransaction([&] {
+            Run("DELETE FROM T_MEMBER_CHINA");
+            Run("DELETE FROM T_FAILURE");
+            // The shared searches start over: their records are gone.
+            Run("DELETE FROM T_PAGE");
+            Run("DELETE FROM T_SEARCH");
+            if (cancel != nullptr && cancel->load()) {
+                throw Cancelled{};
+            }
+        });
+    } catch (const Cancelled&) {
+        return false;
+    }
+    return true;
+}
+
+void PgRecordStore::StreamRows(const char* sql, const std::function<void(const RawRow&)>& visit) {
+    // Row by row, so a million rows never sit in memory at once.
+    if (PQsendQuery(conn_, sql) != 1 || PQsetSingleRowMode(conn_) != 1) {
+        Fail("query", nullptr);
+    }
+    auto drain = [this] {
+        while (PGresult* rest = PQgetResult(conn_)) {
+            PQclear(rest);
+        }
+    };
+    RawRow row;
+    try {
+        while (PGresult* raw = PQgetResult(conn_)) {
+            Result r(raw);
+            const ExecStatusType status = PQresultStatus(raw);
+            if (status == PGRES_SINGLE_TUPLE) {
+                for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+                    row[i] = r.Text(0, i);
+                }
+                visit(row);
+            } else if (status != PGRES_TUPLES_OK) {
+                const std::string message = PQresultErrorMessage(raw);
+                drain();
+                throw StoreError("数据库操作失败（query）：" + message);
+            }
+        }
+    } catch (const StoreError&) {
+        throw;
+    } catch (...) {
+        // Stopped by the reader: the rest of the answer is thrown away, the connection stays.
+        if (PGcancel* c = PQgetCancel(conn_)) {
+            char buffer[256];
+            PQcancel(c, buffer, sizeof buffer);
+            PQfreeCancel(c);
+        }
+        drain();
+        throw;
+    }
+}
+
+void PgRecordStore::ForEachMemberRow(const std::function<void(const RawRow&)>& visit) {
+    const std::string sql = std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA ORDER BY id";
+    StreamRows(sql.c_str(), visit);
+}
+
+void PgRecordStore::ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) {
+    // As in the SQLite store: a company is its contact page, else its name and region.
+    const std::string sql =
+        std::string("SELECT ") + kColumns +
+        " FROM T_MEMBER_CHINA WHERE id IN (SELECT coalesce(max(CASE WHEN id NOT IN (SELECT "
+        "rowid_kept FROM T_FAILURE) THEN id END), max(id)) FROM T_MEMBER_CHINA GROUP BY CASE "
+        "WHEN contact<>'' AND right(contact, 1)<>'/' THEN 'c' || contact "
+        "WHEN namekey<>'' THEN 'n' || namekey || chr(31) || region "
+        "ELSE 'i' || id END) ORDER BY id";
+    StreamRows(sql.c_str(), visit);
+}
+
+std::int64_t PgRecordStore::RegisterSearch(const std::string& industry, const std::string& region,
+                                           int pages) {
+    std::int64_t id = 0;
+    InTransaction([&] {
+        Result r =
+            Run("INSERT INTO T_SEARCH (industry, region, pages) VALUES ($1, $2, $3) "
+                "ON CONFLICT (industry, region) DO UPDATE SET pages = "
+                "greatest(T_SEARCH.pages, excluded.pages) RETURNING id",
+                {Utf8(industry), Utf8(region), std::to_string(pages)});
+        id = r.Int(0, 0);
+        Run("INSERT INTO T_PAGE (search, page) SELECT $1, generate_series(1, $2::int) "
+            "ON CONFLICT DO NOTHING",
+            {std::to_string(id), std::to_string(pages)});
+    });
+    return id;
+}
+
+std::optional<int> PgRecordStore::ClaimPage(std::int64_t search, int first, int last,
+                                            std::chrono::seconds lease) {
+    // Locked rows are passed over, so two collectors never wait for nor take the same page;
+    // the claim is committed at once: no transaction stays open while the page is walked.
+    Result r =
+        Run("UPDATE T_PAGE SET lease_until = now() + make_interval(secs => $4::int) "
+            "WHERE (search, page) = (SELECT search, page FROM T_PAGE WHERE search=$1 AND page "
+            "BETWEEN $2 AND $3 AND NOT done AND (lease_until IS NULL OR lease_until < now()) "
+            "ORDER BY page LIMIT 1 FOR UPDATE SKIP LOCKED) RETURNING page",
+            {std::to_string(search), std::to_string(first), std::to_string(last),
+             std::to_string(lease.count())});
+    if (r.Rows() == 0) {
+        return std::nullopt;
+    }
+    return static_cast<int>(r.Int(0, 0));
+}
+
+void PgRecordStore::RenewLease(std::int64_t search, int page, std::chrono::seconds lease) {
+    Run("UPDATE T_PAGE SET lease_until = now() + make_interval(secs => $3::int) "
+        "WHERE search=$1 AND page=$2 AND NOT done",
+        {std::to_string(search), std::to_string(page), std::to_string(lease.count())});
+}
+
+void PgRecordStore::MarkPageDone(std::int64_t search, int page) {
+    InTransaction([&] {
+        Run("UPDATE T_PAGE SET done = true, lease_until = NULL WHERE search=$1 AND page=$2",
+            {std::to_string(search), std::to_string(page)});
+        // 'lastpageindex' keeps the highest page done.
+        Run("INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', $1) "
+            "ON CONFLICT (itemname) DO UPDATE SET itemdata = CASE WHEN T_CONFIG.itemdata ~ "
+            "'^[0-9]{1,9}$' AND T_CONFIG.itemdata::int >= excluded.itemdata::int "
+            "THEN T_CONFIG.itemdata ELSE excluded.itemdata END",
+            {std::to_string(page)});
+    });
+}
+
+int PgRecordStore::PagesDone(std::int64_t search) {
+    return static_cast<int>(
+        Run("SELECT count(*) FROM T_PAGE WHERE search=$1 AND done", {std::to_string(search)})
+            .Int(0, 0));
+}

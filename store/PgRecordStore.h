@@ -1,0 +1,90 @@
+#pragma once
+// The record store in a PostgreSQL database, for several collectors on several machines that
+// keep one list (see Store.h for what every store promises). The tables are those of the
+// SQLite file, created when missing, all texts UTF-8; every query binds its values.
+//
+// Beside the records it keeps the work of shared searches: a search (industry and region) is
+// registered once with its result pages, and each collector claims the next unclaimed page
+// with a lease that it renews while it works on the page, so no two collectors walk the same
+// page and a page whose collector died is claimed again when its lease has run out. A company
+// is stored once per search and contact page: a page walked again adds nothing.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/Store.h"
+
+typedef struct pg_conn PGconn;
+typedef struct pg_result PGresult;
+
+class PgRecordStore : public IRecordStore {
+  public:
+    // Connects and creates any missing table. Throws StoreError (without the password).
+    explicit PgRecordStore(std::string uri);
+    ~PgRecordStore() override;
+    PgRecordStore(const PgRecordStore&) = delete;
+    PgRecordStore& operator=(const PgRecordStore&) = delete;
+
+    const std::string& Path() const override { return uri_; }
+    std::string DisplayName() const override { return RedactPassword(uri_); }
+
+    int LoadLastPageIndex() override;
+    void SaveLastPageIndex(int page) override;
+    std::optional<std::string> LoadSetting(const std::string& name) override;
+    void SaveSetting(const std::string& name, const std::string& value) override;
+
+    std::int64_t AppendMemberRecord(const MemberRecord& record) override;
+    bool IsKnownCompany(const std::string& contact, const std::string& name,
+                        const std::string& region) override;
+    std::int64_t ImportRows(const std::vector<Utf8Row>& rows) override;
+    std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
+                                  std::int64_t failureId) override;
+    std::int64_t KeepFailure(KeptFailure& failure,
+                             const MemberRecord* placeholder = nullptr) override;
+    std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) override;
+    bool HasContact(const std::string& address, const std::string& title) override;
+    std::vector<KeptFailure> KeptFailures() override;
+    std::int64_t CountKeptFailures() override;
+    std::optional<MemberRecord> NewestMemberRecord() override;
+    std::optional<MemberRecord> MemberRecordById(std::int64_t id) override;
+    void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) override;
+    bool HasMemberRecords() override;
+    bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) override;
+    void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) override;
+    void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) override;
+
+    // --- Shared searches ---
+    // Registers the search (GBK industry and region) with its result pages, or finds it, and
+    // gives its id. A later registration with more pages adds them.
+    std::int64_t RegisterSearch(const std::string& industry, const std::string& region, int pages);
+    // Claims the lowest page of the search in [first, last] that nobody works on (or whose
+    // lease ran out) for `lease`; nothing when every such page is done or claimed.
+    std::optional<int> ClaimPage(std::int64_t search, int first, int last,
+                                 std::chrono::seconds lease);
+    // The collector is still at work on the page: its lease starts over.
+    void RenewLease(std::int64_t search, int page, std::chrono::seconds lease);
+    // The page is walked to its end; the highest page done is kept as 'lastpageindex'.
+    void MarkPageDone(std::int64_t search, int page);
+    // Pages of the search done by every collector so far.
+    int PagesDone(std::int64_t search);
+    // Stores the company's row for the search unless the search already holds that contact
+    // page; gives its id, or 0 when it was there.
+    std::int64_t AppendForSearch(std::int64_t search, const MemberRecord& record);
+
+  private:
+    class Result;
+    Result Run(const char* sql, const std::vector<std::string>& params = {});
+    [[noreturn]] void Fail(const char* what, const PGresult* result);
+    void CreateMissingTables();
+    template <typename F>
+    void InTransaction(F&& body);
+    std::int64_t AppendUtf8(const Utf8Row& row, const std::string& contact,
+                            const std::string& region, std::int64_t search);
+    void StreamRows(const char* sql, const std::function<void(const RawRow&)>& visit);
+
+    std::string uri_;
+    PGconn* conn_ = nullptr;
+};

@@ -1,0 +1,80 @@
+#pragma once
+// What the program needs of a record store, whatever holds it: a SQLite file (RecordStore, the
+// default) or a PostgreSQL database shared by several collectors (PgRecordStore). Both hold
+// the same tables with the same meaning: the collected companies (T_MEMBER_CHINA), the pages
+// that still failed after their retries (T_FAILURE) and the lasting settings (T_CONFIG).
+//
+// One store object is one connection and belongs to one thread; the window and every crawl
+// worker open their own. Every operation commits before it returns; a failure throws
+// StoreError. Texts are GBK outside and UTF-8 inside.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/MemberRecord.h"
+#include "store/RecordWriter.h"
+#include "store/RowSource.h"
+#include "store/StoreError.h"
+
+class IRecordStore : public IRecordWriter {
+  public:
+    // The location as given: a file path, or a PostgreSQL connection URI.
+    virtual const std::string& Path() const = 0;
+    // The location as shown to people: a URI without its password.
+    virtual std::string DisplayName() const = 0;
+
+    virtual int LoadLastPageIndex() = 0;
+    virtual void SaveLastPageIndex(int page) = 0;
+    // Other lasting settings in T_CONFIG beside 'lastpageindex' (UTF-8 values): the search of
+    // the last pre-collect ('lastindustry', 'lastregion'), the folder of the last export.
+    virtual std::optional<std::string> LoadSetting(const std::string& name) = 0;
+    virtual void SaveSetting(const std::string& name, const std::string& value) = 0;
+
+    // The nine texts of a row in UTF-8, as an import reads them.
+    using Utf8Row = std::array<std::string, MemberRecord::kFieldCount>;
+    // Appends every row in one transaction: all of them or, on a failure, none.
+    virtual std::int64_t ImportRows(const std::vector<Utf8Row>& rows) = 0;
+
+    // Every kept failure, oldest first.
+    virtual std::vector<KeptFailure> KeptFailures() = 0;
+    virtual std::int64_t CountKeptFailures() = 0;
+
+    virtual std::optional<MemberRecord> NewestMemberRecord() = 0;
+    virtual std::optional<MemberRecord> MemberRecordById(std::int64_t id) = 0;
+    // At most kNewestLimit records, newest first, each handed over as soon as it is read.
+    virtual void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) = 0;
+    virtual bool HasMemberRecords() = 0;
+    // Removes every record and with them the kept failures (their rows are gone), all or
+    // nothing. When `cancel` is raised before the change is committed, nothing is removed and
+    // the answer is false.
+    virtual bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) = 0;
+
+    // Every row in id order as its nine stored UTF-8 texts (null as empty), for the export.
+    using RawRow = ExportRow;
+    virtual void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) = 0;
+    // The same with each company once: its newest row (see IsKnownCompany for what makes a
+    // company; rows without a contact page are told apart by name and region).
+    virtual void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) = 0;
+
+    static constexpr int kNewestLimit = 40;
+};
+
+// The location as shown to people: a URI with any password replaced by "***".
+std::string RedactPassword(const std::string& location);
+
+// Whether a store location names a PostgreSQL database ("postgresql://…" or "postgres://…").
+bool IsPostgresLocation(const std::string& location);
+
+// Opens the store at `location`: a PostgreSQL connection URI, or else a SQLite file path.
+// Throws StoreError.
+std::unique_ptr<IRecordStore> OpenStore(const std::string& location);
+
+// Whether a contact address names one company: not empty, and not a bare prefix that a link
+// which could not be read leaves (such addresses end with "/").
+bool IdentifiesCompany(std::string_view contact);
