@@ -191,7 +191,8 @@ void CCollectorDlg::OnInitDialog() {
     m_nStartPage = 1;
     if (IRecordStore* store = Store()) {
         try {
-            m_nStartPage = store->LoadLastPageIndex();
+            // A shared store hands out its pages itself: by default the whole range.
+            m_nStartPage = store->SharedPages() != nullptr ? 1 : store->LoadLastPageIndex();
             // The proposed start page belongs to the search of the last pre-collect: show it.
             const auto industry = store->LoadSetting(kLastIndustry);
             const auto region = store->LoadSetting(kLastRegion);

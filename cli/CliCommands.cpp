@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -185,6 +186,10 @@ int RunCollect(const CliOptions& o) {
     request.pacing = {o.every, o.waitSeconds, o.timeoutSeconds};
     request.skipKnown = o.skipKnown;
     request.lanes = o.parallel;
+    // How long a page of a shared store stays claimed without a sign of life (tests shorten).
+    if (const char* lease = std::getenv("COLLECTOR_LEASE_SECONDS")) {
+        request.lease = std::chrono::seconds(std::max(1, std::atoi(lease)));
+    }
     request.delay = std::chrono::milliseconds(o.delayMs);
     if (o.retryFailed) {
         try {
@@ -211,8 +216,10 @@ int RunCollect(const CliOptions& o) {
             request.lastPage = static_cast<int>(r.pages);
         }
         try {
-            request.startPage =
-                o.startPage ? *o.startPage : std::max(1, store->LoadLastPageIndex());
+            // A shared store hands out its pages itself: by default the whole range.
+            request.startPage = o.startPage            ? *o.startPage
+                                : store->SharedPages() ? 1
+                                                       : std::max(1, store->LoadLastPageIndex());
         } catch (const StoreError& e) {
             return Fail(e.what());
         }

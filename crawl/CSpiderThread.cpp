@@ -5,6 +5,8 @@
 #include "crawl/ContactParser.h"
 #include "crawl/ListingParser.h"
 #include "crawl/SearchAddress.h"
+#include "store/SharedPages.h"
+#include "store/Store.h"
 #include "store/StoreError.h"
 #include "text/GbkCodec.h"
 #include "text/GbkSearch.h"
@@ -70,6 +72,7 @@ int CSpiderThread::RunJob() {
         // The record was not stored: it is neither counted nor reported, and the crawl ends.
         Post(ev::StoreFailed{e.what()});
     } catch (const Outage& e) {
+        LeaveSharedPage();
         Post(ev::NetFailed{e.reason});
     }
     return 1;
@@ -156,6 +159,17 @@ void CSpiderThread::PreCollect() {
     Post(ev::PreCollected{pages, matches});
 }
 
+void CSpiderThread::LeaveSharedPage() {
+    if (m_pShared == nullptr || m_nPage == 0) {
+        return;
+    }
+    try {
+        m_pShared->ReleasePage(m_nSearch, m_nPage);
+    } catch (const StoreError&) {
+        // Its lease runs out on its own.
+    }
+}
+
 void CSpiderThread::KeepPage(KeptFailure failure) {
     // A worker told to stop leaves its page to the run that resumes there.
     auto gate = m_pStop->StoreGate();
@@ -185,6 +199,14 @@ void CSpiderThread::CollectPages() {
     }
     const std::string keyword = BuildKeyword();
     m_nRecords = 0;
+    // A store several collectors share hands out the pages (opened now only then: a file
+    // is opened at the first record).
+    if (IsPostgresLocation(m_strStorePath)) {
+        if (ISharedPages* shared = Store().SharedPages()) {
+            CollectShared(*shared);
+            return;
+        }
+    }
     if (m_job.nLanes > 1 && m_makeLanes) {
         CollectInLanes(keyword);
         return;
@@ -318,7 +340,11 @@ bool CSpiderThread::ForEachCompany(const std::string& block, const std::function
 
 bool CSpiderThread::ParseListingPage(std::string block) {
     return ForEachCompany(
-        block, [this] { return WaitWhilePaused() == Gate::Go; },
+        block,
+        [this] {
+            KeepLease();
+            return WaitWhilePaused() == Gate::Go;
+        },
         [this](std::string name, std::string address) {
             // False: stopped with this company neither stored nor kept.
             return ParseContactPage(std::move(name), std::move(address));
@@ -397,6 +423,14 @@ bool CSpiderThread::StoreContact(std::string name, const std::string& address,
         std::int64_t rowId = 0;
         if (filled) {
             rowId = Store().FillMemberRecord(kept->second.rowId, record, kept->second.id);
+        } else if (m_pShared != nullptr) {
+            rowId = m_pShared->AppendForSearch(m_nSearch, record);
+            if (rowId == 0) {
+                // A page walked again after its collector died: this company is stored.
+                hold.MarkDone();
+                NoteOutcome(a.result);
+                return true;
+            }
         } else {
             rowId = Store().AppendMemberRecord(record);
         }

@@ -5,6 +5,7 @@
 // reports only through the job's notification sink and is steered by the run-control word and
 // its own stop token.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -102,6 +103,13 @@ class CSpiderThread {
     // failure. False when the worker's records are dropped (nothing stored).
     bool StoreContact(std::string name, const std::string& address, const std::string& key,
                       const Attempt& attempt, LedgerHold& hold);
+    // Walks the pages of a search shared with other collectors: claims one page at a time
+    // until every page of the range is done (CSpiderThreadShared.cpp).
+    void CollectShared(ISharedPages& shared);
+    // Renews the lease of the shared page in hand when a good part of it has passed.
+    void KeepLease();
+    // Gives the shared page in hand back at once (when the run ends in the middle of it).
+    void LeaveSharedPage();
     // Waits until `address`'s host may be asked again; false when a stop came first.
     bool WaitForHost(const std::string& address);
 
@@ -118,6 +126,10 @@ class CSpiderThread {
     int m_nFailuresInARow = 0;
     std::string m_strLastReason;
     std::map<std::string, KeptFailure> m_keptContacts;  // by CompanyKey
-    bool m_bSkipStored = false;  // retrying a result page: skip companies already stored
+    bool m_bSkipStored = false;
+    ISharedPages* m_pShared = nullptr;  // collecting a shared search: its store
+    std::int64_t m_nSearch = 0;         // ... the search's id
+    std::chrono::steady_clock::time_point
+        m_leaseRenewed;  // retrying a result page: skip companies already stored
     std::map<std::string, KeptFailure> m_keptPages;  // by address
 };

@@ -53,6 +53,7 @@ void CollectSession::StartCollect(const CollectRequest& request, IRecordStore& s
     job.bSkipKnown = request.skipKnown;
     job.nLanes = std::clamp(request.lanes, 1, kMaxLanes);
     job.delay = std::max(request.delay, std::chrono::milliseconds(0));
+    job.lease = std::max(request.lease, std::chrono::seconds(1));
     BeginRun(std::move(job), request, store);
 }
 
@@ -206,6 +207,14 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
     } else if (const auto* e = event.As<ev::FailureHealed>()) {
         if (OfThisRun(event.worker)) {
             failures_.erase(e->failureId);
+        }
+    } else if (const auto* e = event.As<ev::PagesDone>()) {
+        // A shared search: the progress is the pages done by every collector; the store keeps
+        // the highest of them itself.
+        if (runWorker) {
+            page_ = e->done;
+            u.kind = SessionUpdate::Kind::PageStarted;
+            u.page = e->done;
         }
     } else if (const auto* e = event.As<ev::LanesChanged>()) {
         if (runWorker) {

@@ -67,6 +67,7 @@ struct CollectRequest {
     bool skipKnown = false;              // skip companies the store already holds
     int lanes = 1;                       // fetches in flight at once (collect)
     std::chrono::milliseconds delay{0};  // between two requests to the same host
+    std::chrono::seconds lease{120};     // a shared store: how long a claimed page is held
 };
 
 class CollectSession {

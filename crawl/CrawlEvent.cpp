@@ -34,6 +34,9 @@ ClassicMessage ClassicMessageOf(const CrawlEvent& event) {
                           [](const ev::LanesChanged& e) {
                               return ClassicMessage{WM_CRAWL_LANES_CHANGED, 0, e.lanes};
                           },
+                          [](const ev::PagesDone& e) {
+                              return ClassicMessage{WM_CRAWL_PAGES_DONE, 0, e.done};
+                          },
                           [](const ev::Finished&) {
                               return ClassicMessage{WM_CRAWL_FINISHED, 0, 0};
                           },

@@ -46,6 +46,10 @@ struct BackingOff {
 struct LanesChanged {
     int lanes = 1;
 };
+// A shared search (several collectors, one store): the pages done by all of them so far.
+struct PagesDone {
+    int done = 0;
+};
 // The page loop passed its last page (collect), or every kept failure was tried (retry).
 struct Finished {};
 // The directory could not be reached: the session did not open, the pre-collect page could
@@ -67,8 +71,8 @@ struct WorkerEnded {
 
 using CrawlEventBody =
     std::variant<ev::PreCollected, ev::PageStarted, ev::RecordSaved, ev::FetchFailed,
-                 ev::FailureHealed, ev::BackingOff, ev::LanesChanged, ev::Finished, ev::NetFailed,
-                 ev::StoreFailed, ev::WorkerEnded>;
+                 ev::FailureHealed, ev::BackingOff, ev::LanesChanged, ev::PagesDone, ev::Finished,
+                 ev::NetFailed, ev::StoreFailed, ev::WorkerEnded>;
 
 struct CrawlEvent {
     int worker = 0;  // serial number of the posting worker
@@ -93,6 +97,7 @@ inline constexpr int WM_CRAWL_FAILURE_HEALED = WM_USER + 26;  // lParam the kept
 inline constexpr int WM_CRAWL_BACKING_OFF = WM_USER + 28;     // lParam the wait in ms
 inline constexpr int WM_CRAWL_WORKER_ENDED = WM_USER + 27;    // wParam 1 when it crashed
 inline constexpr int WM_CRAWL_LANES_CHANGED = WM_USER + 29;   // lParam the lanes in use
+inline constexpr int WM_CRAWL_PAGES_DONE = WM_USER + 30;      // lParam pages done by all
 
 struct ClassicMessage {
     int message = 0;

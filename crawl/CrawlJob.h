@@ -39,4 +39,7 @@ struct CrawlJob {
     int nLanes = 1;
     // The least time between the starts of two requests to the same host.
     std::chrono::milliseconds delay{0};
+    // A store shared by several collectors: how long a claimed page stays this worker's
+    // without a sign of life.
+    std::chrono::seconds lease{120};
 };

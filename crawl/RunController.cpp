@@ -116,7 +116,9 @@ void RunController::Tick(bool allowRestart) {
             current_->RequestStop();
         }
         CrawlJob job = *lastJob_;
-        job.nStartPage = std::max(1, pagesDone_);
+        if (pagesDone_ > 0) {
+            job.nStartPage = pagesDone_;  // a shared search has no page in progress: its range
+        }
         ++restarts_;
         StartWorker(std::move(job));
     }

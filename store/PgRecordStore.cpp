@@ -164,7 +164,7 @@ void PgRecordStore::CreateMissingTables() {
         Run("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
         // A company once per shared search and contact page.
         Run("CREATE UNIQUE INDEX IF NOT EXISTS ux_member_search ON T_MEMBER_CHINA (search, "
-            "contact) WHERE search <> 0");
+            "contact, title) WHERE search <> 0");
         Run("CREATE TABLE IF NOT EXISTS T_FAILURE ("
             "id BIGSERIAL PRIMARY KEY, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
             "address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
@@ -509,6 +509,19 @@ void PgRecordStore::MarkPageDone(std::int64_t search, int page) {
             "THEN T_CONFIG.itemdata ELSE excluded.itemdata END",
             {std::to_string(page)});
     });
+}
+
+void PgRecordStore::ReleasePage(std::int64_t search, int page) {
+    Run("UPDATE T_PAGE SET lease_until = NULL WHERE search=$1 AND page=$2 AND NOT done",
+        {std::to_string(search), std::to_string(page)});
+}
+
+int PgRecordStore::PagesLeft(std::int64_t search, int first, int last) {
+    return static_cast<int>(
+        Run("SELECT count(*) FROM T_PAGE WHERE search=$1 AND page BETWEEN "
+            "$2 AND $3 AND NOT done",
+            {std::to_string(search), std::to_string(first), std::to_string(last)})
+            .Int(0, 0));
 }
 
 int PgRecordStore::PagesDone(std::int64_t search) {

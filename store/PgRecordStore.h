@@ -6,8 +6,9 @@
 // Beside the records it keeps the work of shared searches: a search (industry and region) is
 // registered once with its result pages, and each collector claims the next unclaimed page
 // with a lease that it renews while it works on the page, so no two collectors walk the same
-// page and a page whose collector died is claimed again when its lease has run out. A company
-// is stored once per search and contact page: a page walked again adds nothing.
+// page and a page whose collector died is claimed again when its lease has run out (see
+// SharedPages.h). A company is stored once per search, contact page and name: a page walked
+// again adds nothing.
 
 #include <chrono>
 #include <cstdint>
@@ -15,12 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "store/SharedPages.h"
 #include "store/Store.h"
 
 typedef struct pg_conn PGconn;
 typedef struct pg_result PGresult;
 
-class PgRecordStore : public IRecordStore {
+class PgRecordStore : public IRecordStore, public ISharedPages {
   public:
     // Connects and creates any missing table. Throws StoreError (without the password).
     explicit PgRecordStore(std::string uri);
@@ -56,23 +58,17 @@ class PgRecordStore : public IRecordStore {
     void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) override;
     void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) override;
 
-    // --- Shared searches ---
-    // Registers the search (GBK industry and region) with its result pages, or finds it, and
-    // gives its id. A later registration with more pages adds them.
-    std::int64_t RegisterSearch(const std::string& industry, const std::string& region, int pages);
-    // Claims the lowest page of the search in [first, last] that nobody works on (or whose
-    // lease ran out) for `lease`; nothing when every such page is done or claimed.
+    ISharedPages* SharedPages() override { return this; }
+    std::int64_t RegisterSearch(const std::string& industry, const std::string& region,
+                                int pages) override;
     std::optional<int> ClaimPage(std::int64_t search, int first, int last,
-                                 std::chrono::seconds lease);
-    // The collector is still at work on the page: its lease starts over.
-    void RenewLease(std::int64_t search, int page, std::chrono::seconds lease);
-    // The page is walked to its end; the highest page done is kept as 'lastpageindex'.
-    void MarkPageDone(std::int64_t search, int page);
-    // Pages of the search done by every collector so far.
-    int PagesDone(std::int64_t search);
-    // Stores the company's row for the search unless the search already holds that contact
-    // page; gives its id, or 0 when it was there.
-    std::int64_t AppendForSearch(std::int64_t search, const MemberRecord& record);
+                                 std::chrono::seconds lease) override;
+    void RenewLease(std::int64_t search, int page, std::chrono::seconds lease) override;
+    void ReleasePage(std::int64_t search, int page) override;
+    void MarkPageDone(std::int64_t search, int page) override;
+    int PagesDone(std::int64_t search) override;
+    int PagesLeft(std::int64_t search, int first, int last) override;
+    std::int64_t AppendForSearch(std::int64_t search, const MemberRecord& record) override;
 
   private:
     class Result;

@@ -6,6 +6,8 @@
 #include "store/KeptFailure.h"
 #include "store/MemberRecord.h"
 
+class ISharedPages;
+
 // What the crawl needs of the store. A failure throws StoreError; when a call returns, its
 // change is committed.
 class IRecordWriter {
@@ -32,4 +34,6 @@ class IRecordWriter {
     // with the region of its search (GBK in).
     virtual bool IsKnownCompany(const std::string& contact, const std::string& name,
                                 const std::string& region) = 0;
+    // The shared work of searches, when several collectors use this store at once.
+    virtual ISharedPages* SharedPages() { return nullptr; }
 };

@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <numeric>
+#include <thread>
 
 #include "DirectorySite.h"
+#include "GeneratedSite.h"
 #include "PgCluster.h"
 #include "StoredRows.h"
 #include "TempDir.h"
@@ -192,4 +197,177 @@ TEST_F(PgStoreTest, APasswordNeverShows) {
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(RedactPassword(in), out);
     }
+}
+
+TEST_F(PgStoreTest, ClaimsAreExclusiveAndALeaseThatRanOutIsClaimedAgain) {
+    const std::string uri = cluster->NewDatabase();
+    PgRecordStore a(uri);
+    PgRecordStore b(uri);
+    const std::int64_t search = a.RegisterSearch(Gbk("化工"), Gbk("广东"), 20);
+    EXPECT_EQ(b.RegisterSearch(Gbk("化工"), Gbk("广东"), 12), search);  // found, not shrunk
+    EXPECT_EQ(a.PagesLeft(search, 1, 20), 20);
+
+    // Two collectors walking at once take every page once between them.
+    std::vector<int> claimedA, claimedB;
+    auto walk = [search](PgRecordStore& store, std::vector<int>& claimed) {
+        while (auto page = store.ClaimPage(search, 1, 20, seconds(60))) {
+            claimed.push_back(*page);
+            store.MarkPageDone(search, *page);
+        }
+    };
+    std::thread ta(walk, std::ref(a), std::ref(claimedA));
+    std::thread tb(walk, std::ref(b), std::ref(claimedB));
+    ta.join();
+    tb.join();
+    std::vector<int> all = claimedA;
+    all.insert(all.end(), claimedB.begin(), claimedB.end());
+    std::sort(all.begin(), all.end());
+    std::vector<int> expected(20);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(all, expected);
+    EXPECT_EQ(a.PagesDone(search), 20);
+    EXPECT_EQ(a.LoadLastPageIndex(), 20);  // the highest page done
+
+    // A lease that ran out (lease 0: at once) is claimed again; a live one is passed over.
+    const std::int64_t other = a.RegisterSearch(Gbk("模具"), "", 3);
+    EXPECT_EQ(a.ClaimPage(other, 1, 3, seconds(0)), 1);
+    EXPECT_EQ(b.ClaimPage(other, 1, 3, seconds(60)), 1);
+    EXPECT_EQ(a.ClaimPage(other, 1, 3, seconds(60)), 2);
+    a.ReleasePage(other, 2);
+    EXPECT_EQ(b.ClaimPage(other, 2, 3, seconds(60)), 2);  // given back, and within the range
+    EXPECT_EQ(a.ClaimPage(other, 1, 2, seconds(60)), std::nullopt);
+    EXPECT_EQ(a.PagesLeft(other, 1, 3), 3);
+    a.MarkPageDone(other, 2);
+    EXPECT_EQ(a.LoadLastPageIndex(), 20);  // stays the highest
+
+    // A company once per search, contact page and name.
+    MemberRecord r = Record("广州化工有限公司", "陈明", "http://c/gzhg.html");
+    EXPECT_NE(a.AppendForSearch(other, r), 0);
+    EXPECT_EQ(b.AppendForSearch(other, r), 0);
+    EXPECT_NE(b.AppendForSearch(search, r), 0);
+    r.title = Gbk("另一家");
+    EXPECT_NE(b.AppendForSearch(other, r), 0);
+
+    // Eight collectors racing for the last page: one gets it.
+    const std::int64_t last = a.RegisterSearch(Gbk("最后"), "", 1);
+    std::atomic<int> winners{0};
+    std::vector<std::thread> racers;
+    for (int i = 0; i < 8; ++i) {
+        racers.emplace_back([&] {
+            PgRecordStore store(uri);
+            if (store.ClaimPage(last, 1, 1, seconds(60))) {
+                ++winners;
+            }
+        });
+    }
+    for (auto& t : racers) {
+        t.join();
+    }
+    EXPECT_EQ(winners.load(), 1);
+}
+
+namespace {
+
+// Runs a collect of the generated directory (6 pages of 8) into `store` to its end.
+RunEnd CollectGenerated(IRecordStore& store, EventQueue& queue, CollectSession& session,
+                        const std::function<void()>& onRecord = {}) {
+    CollectRequest request;
+    request.condition = Gbk("塑料^广东");
+    request.lastPage = 6;
+    request.pacing = {0, 0, 0};
+    session.StartCollect(request, store);
+    const auto deadline = std::chrono::steady_clock::now() + seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (auto event = queue.Take(milliseconds(50))) {
+            SessionUpdate u = session.Handle(*event);
+            if (u.kind == SessionUpdate::Kind::RecordSaved && onRecord) {
+                onRecord();
+            }
+            if (u.kind == SessionUpdate::Kind::RunEnded) {
+                session.Shutdown(seconds(30));
+                while (auto rest = queue.Take(milliseconds(0))) {
+                    session.Handle(*rest);
+                }
+                return u.end;
+            }
+        }
+    }
+    ADD_FAILURE() << "the run did not end";
+    return {};
+}
+
+std::vector<std::string> SortedTitles(IRecordStore& store) {
+    std::vector<std::string> titles;
+    for (const MemberRecord& r : StoredRows(store)) {
+        titles.push_back(r.title);
+    }
+    std::sort(titles.begin(), titles.end());
+    return titles;
+}
+
+}  // namespace
+
+TEST_F(PgStoreTest, TwoCollectorsShareOneSearchAndWalkEachPageOnce) {
+    Server server;
+    server.UseAsProxy();
+    ServeGeneratedSite(server, 6, 8);
+    server.SetLatency(3, 10);
+    const std::string uri = cluster->NewDatabase();
+    auto storeA = OpenStore(uri);
+    auto storeB = OpenStore(uri);
+    SteadyClock clock;
+    auto queueA = std::make_shared<EventQueue>();
+    auto queueB = std::make_shared<EventQueue>();
+    CollectSession a(clock, queueA);
+    CollectSession b(clock, queueB);
+    RunEnd endB;
+    std::thread second([&] { endB = CollectGenerated(*storeB, *queueB, b); });
+    const RunEnd endA = CollectGenerated(*storeA, *queueA, a);
+    second.join();
+    EXPECT_EQ(endA.how, RunEnd::How::Finished);
+    EXPECT_EQ(endB.how, RunEnd::How::Finished);
+    std::vector<std::string> expected = GeneratedTitles(1, 6, 8);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(SortedTitles(*storeA), expected);  // every company once
+    EXPECT_EQ(a.Records() + b.Records(), 48);
+    EXPECT_GT(a.Records(), 0);
+    EXPECT_GT(b.Records(), 0);
+    EXPECT_EQ(a.Page(), 6);  // the pages done by both
+    std::map<std::string, int> asked;
+    for (const auto& r : server.Requests()) {
+        if (r.key.find("_p-") != std::string::npos) {
+            ++asked[r.key];
+        }
+    }
+    EXPECT_EQ(asked.size(), size_t{6});
+    for (const auto& [page, times] : asked) {
+        EXPECT_EQ(times, 1) << page;
+    }
+    EXPECT_EQ(storeA->LoadLastPageIndex(), 6);
+}
+
+TEST_F(PgStoreTest, TheDatabaseGoingAwayEndsTheRunAsAStoreFailure) {
+    Server server;
+    server.UseAsProxy();
+    ServeGeneratedSite(server, 6, 8);
+    server.SetLatency(20);
+    const std::string uri = cluster->NewDatabase();
+    auto store = OpenStore(uri);
+    SteadyClock clock;
+    auto queue = std::make_shared<EventQueue>();
+    CollectSession session(clock, queue);
+    bool stopped = false;
+    const RunEnd end = CollectGenerated(*store, *queue, session, [&] {
+        if (!stopped && session.Records() == 5) {
+            stopped = cluster->Stop();
+        }
+    });
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(end.how, RunEnd::How::StoreFailed);
+    EXPECT_FALSE(end.reason.empty());
+    EXPECT_EQ(end.reason.find(PgCluster::kPassword), std::string::npos);
+    ASSERT_TRUE(cluster->Start());
+    auto again = OpenStore(uri);
+    // Nothing was reported as stored that is not.
+    EXPECT_EQ(static_cast<int>(StoredRows(*again).size()), session.Records());
 }

@@ -1,0 +1,38 @@
+#pragma once
+// The work of a shared search, for a store that several collectors use at once: a search
+// (industry and region) is registered once with its result pages; each collector claims the
+// next page nobody works on, with a lease it renews while it works, marks it done at its end
+// and stores each company once per search and contact page. A page whose lease ran out (its
+// collector died) is claimed again. A failure throws StoreError.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "store/MemberRecord.h"
+
+class ISharedPages {
+  public:
+    virtual ~ISharedPages() = default;
+    // Registers the search (GBK industry and region) with pages 1 to `pages`, or finds it,
+    // and gives its id. A later registration with more pages adds them.
+    virtual std::int64_t RegisterSearch(const std::string& industry, const std::string& region,
+                                        int pages) = 0;
+    // Claims the lowest page of the search in [first, last] that is not done and not leased
+    // (or whose lease ran out) for `lease`; nothing when there is none now.
+    virtual std::optional<int> ClaimPage(std::int64_t search, int first, int last,
+                                         std::chrono::seconds lease) = 0;
+    // The collector is still at work on the page: its lease starts over.
+    virtual void RenewLease(std::int64_t search, int page, std::chrono::seconds lease) = 0;
+    // The collector leaves the page unfinished: anyone may claim it at once.
+    virtual void ReleasePage(std::int64_t search, int page) = 0;
+    // The page is walked to its end; the highest page done is kept as 'lastpageindex'.
+    virtual void MarkPageDone(std::int64_t search, int page) = 0;
+    // Pages of the search done by every collector so far, and those in [first, last] not done.
+    virtual int PagesDone(std::int64_t search) = 0;
+    virtual int PagesLeft(std::int64_t search, int first, int last) = 0;
+    // Stores the company's row for the search unless the search already holds it (the same
+    // contact page and name); gives its id, or 0 when it was there.
+    virtual std::int64_t AppendForSearch(std::int64_t search, const MemberRecord& record) = 0;
+};
