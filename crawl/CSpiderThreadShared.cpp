@@ -41,6 +41,7 @@ void CSpiderThread::CollectShared(ISharedPages& shared) {
             shared.ClaimPage(m_nSearch, m_nStartPage, m_nLastPage, m_job.lease);
         if (!claimed) {
             if (shared.PagesLeft(m_nSearch, m_nStartPage, m_nLastPage) == 0) {
+                Post(ev::PagesDone{shared.PagesDone(m_nSearch)});  // the others' last ones too
                 Post(ev::Finished{});
                 return;
             }
