@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,8 @@
 
 #include "ChildProcess.h"
 #include "DirectorySite.h"
+#include "GeneratedSite.h"
+#include "PgCluster.h"
 #include "StoredRows.h"
 #include "TempDir.h"
 #include "store/RecordStore.h"
@@ -403,4 +406,88 @@ TEST_F(CliTest, KilledAtAnyMomentLosesNoReportedRecord) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("page 3 / 3"), std::string::npos) << r.err;
     EXPECT_EQ(IntegrityCheck(storePath), "ok");
+}
+
+namespace {
+
+// collector-cli processes sharing one PostgreSQL store over the generated directory.
+class SharedStoreCliTest : public CliTest {
+  protected:
+    void SetUp() override {
+        std::string why;
+        cluster = PgCluster::Shared(why);
+        if (cluster == nullptr) {
+            GTEST_SKIP() << "no PostgreSQL for this test: " << why;
+        }
+        CliTest::SetUp();
+        ServeGeneratedSite(server, kPages, 8);
+        uri = cluster->NewDatabase();
+    }
+    std::unique_ptr<ChildProcess> Collector() {
+        return std::make_unique<ChildProcess>(
+            COLLECTOR_CLI_PATH,
+            std::vector<std::string>{"--store", uri, "collect", "--industry", "塑料", "--region",
+                                     "广东", "--last", std::to_string(kPages), "--every", "0",
+                                     "--timeout", "0"},
+            dir.Path());
+    }
+    std::vector<std::string> Titles() {
+        std::vector<std::string> titles;
+        for (const MemberRecord& r : ::StoredRows(*OpenStore(uri))) {
+            titles.push_back(r.title);
+        }
+        std::sort(titles.begin(), titles.end());
+        return titles;
+    }
+    std::vector<std::string> Expected() {
+        std::vector<std::string> t = GeneratedTitles(1, kPages, 8);
+        std::sort(t.begin(), t.end());
+        return t;
+    }
+
+    static constexpr int kPages = 10;
+    PgCluster* cluster = nullptr;
+    std::string uri;
+};
+
+}  // namespace
+
+TEST_F(SharedStoreCliTest, FourCollectorsStoreEveryCompanyOnce) {
+    server.SetLatency(5, 10);
+    std::vector<std::unique_ptr<ChildProcess>> collectors;
+    for (int i = 0; i < 4; ++i) {
+        collectors.push_back(Collector());
+    }
+    for (auto& c : collectors) {
+        EXPECT_EQ(c->Wait(), 0) << c->Stderr();
+        EXPECT_EQ(c->Stderr().find(PgCluster::kPassword), std::string::npos);
+        // Each shows the pages done by all of them at its end.
+        EXPECT_NE(c->Stderr().find("page 10 / 10"), std::string::npos) << c->Stderr();
+    }
+    EXPECT_EQ(Titles(), Expected());
+    EXPECT_EQ(OpenStore(uri)->LoadLastPageIndex(), kPages);
+
+    // A store that cannot be reached is named without its password.
+    auto r = Cli({"--store", cluster->Uri("no_such_db"), "clear"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("no_such_db"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(PgCluster::kPassword), std::string::npos) << r.err;
+}
+
+TEST_F(SharedStoreCliTest, AKilledCollectorsPageIsClaimedAgainWhenItsLeaseRunsOut) {
+    ::setenv("COLLECTOR_LEASE_SECONDS", "1", 1);
+    server.SetLatency(40);
+    auto killed = Collector();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (::StoredRows(*OpenStore(uri)).size() < 3 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    killed->Signal(SIGKILL);
+    EXPECT_EQ(killed->Wait(), 128 + SIGKILL);
+    server.SetLatency(0);
+    auto survivor = Collector();
+    EXPECT_EQ(survivor->Wait(), 0) << survivor->Stderr();
+    ::unsetenv("COLLECTOR_LEASE_SECONDS");
+    EXPECT_EQ(Titles(), Expected());  // the page in hand walked again, nothing twice
 }
