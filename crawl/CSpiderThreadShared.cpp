@@ -13,7 +13,7 @@
 namespace {
 
 // How often a worker with nothing to claim looks again.
-constexpr auto kClaimPoll = std::chrono::milliseconds(500);
+constexpr auto kClaimPoll = std::chrono::milliseconds(250);
 
 }  // namespace
 

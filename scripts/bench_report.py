@@ -22,6 +22,7 @@ def load(name):
 search, context = load("search_bench")
 store, _ = load("store_bench")
 crawl, _ = load("crawl_bench")
+shared, _ = load("shared_bench")
 
 
 def find(table, prefix):
@@ -201,6 +202,20 @@ row("collect of 1,000 companies on loopback without delay, --parallel 16",
     f"{1000 / near_16[1]:,.0f} records/s", f"--parallel 1: {1000 / near_1[1]:,.0f} records/s",
     f"{r:.2f}", "not slower than one lane", r >= 1.0,
     "python3 scripts/bench_report.py (crawl_peak_kb)")
+one = find(shared, "BM_SharedCollect/1/")
+for n in (2, 4):
+    s_ = find(shared, f"BM_SharedCollect/{n}/")
+    r = s_["items_per_second"] / one["items_per_second"]
+    goal = 0.8 * n
+    row(f"{n} collector-cli processes on one PostgreSQL store, one search of 200 companies, "
+        "every answer 50 ms late; every record stored once",
+        f"{s_['items_per_second']:,.0f} records/s", f"1 process: {one['items_per_second']:,.0f} records/s",
+        f"{r:.2f}", f">= {goal:.1f}", r >= goal, "build/release/bench/shared_bench")
+a, b = find(shared, "BM_PgAppendMemberRecord"), find(shared, "BM_BarePqInsert")
+r = a["items_per_second"] / b["items_per_second"]
+row("records appended per second to PostgreSQL (one commit each)",
+    f"{a['items_per_second']:,.0f}/s", f"bare libpq insert {b['items_per_second']:,.0f}/s",
+    f"{r:.2f}", ">= 0.5 of bare libpq", r >= 0.5, "build/release/bench/shared_bench --benchmark_filter=Insert\\|Append")
 row("window start-up to its first showing under Xvfb (median of 5)", f"{startup:.0f} ms", "-", "-",
     "well under a second", startup < 1000, "python3 scripts/bench_report.py (window_startup_ms)")
 
