@@ -256,7 +256,10 @@ void CCollectorDlg::OnTimer() {
     }
     if (m_pSession->Restarts() != m_nRestartsSeen) {
         m_nRestartsSeen = m_pSession->Restarts();
-        m_nStartPage = m_nPagesDone;  // the fresh worker began at the page in progress
+        // The fresh worker began at the page in progress; a shared store keeps the range.
+        if (m_pStore && m_pStore->SharedPages() == nullptr) {
+            m_nStartPage = m_nPagesDone;
+        }
     }
 }
 

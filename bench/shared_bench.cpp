@@ -58,9 +58,8 @@ void BM_SharedCollect(benchmark::State& state) {
         for (int i = 0; i < collectors; ++i) {
             running.push_back(std::make_unique<ChildProcess>(
                 COLLECTOR_CLI_PATH,
-                std::vector<std::string>{"--store", uri, "collect", "--industry", "bench",
-                                         "--last", std::to_string(kPages), "--every", "0",
-                                         "--timeout", "0"},
+                std::vector<std::string>{"--store", uri, "collect", "--industry", "bench", "--last",
+                                         std::to_string(kPages), "--every", "0", "--timeout", "0"},
                 dir.Path()));
         }
         bool ok = true;

@@ -89,7 +89,8 @@ std::string CSpiderThread::BuildKeyword() {
 CSpiderThread::Attempt CSpiderThread::FetchWithRetries(const std::string& address) {
     Attempt a;
     for (;;) {
-        if (!WaitForHost(address)) {
+        // Without a delay between requests one lane has nothing to pace.
+        if (m_job.delay.count() > 0 && !WaitForHost(address)) {
             a.stopped = true;
             return a;
         }
@@ -102,6 +103,7 @@ CSpiderThread::Attempt CSpiderThread::FetchWithRetries(const std::string& addres
         }
         const std::chrono::milliseconds wait = m_job.retry.WaitBefore(a.tries, a.result);
         Post(ev::BackingOff{wait.count()});
+        KeepLease(wait);
         if (m_wait(wait, *m_pStop)) {
             a.stopped = true;
             return a;
@@ -160,26 +162,28 @@ void CSpiderThread::PreCollect() {
 }
 
 void CSpiderThread::LeaveSharedPage() {
-    if (m_pShared == nullptr || m_nPage == 0) {
+    if (m_pShared == nullptr || !m_claim) {
         return;
     }
     try {
-        m_pShared->ReleasePage(m_nSearch, m_nPage);
+        m_pShared->ReleasePage(m_nSearch, *m_claim);
     } catch (const StoreError&) {
         // Its lease runs out on its own.
     }
+    m_claim.reset();
 }
 
-void CSpiderThread::KeepPage(KeptFailure failure) {
+bool CSpiderThread::KeepPage(KeptFailure failure) {
     // A worker told to stop leaves its page to the run that resumes there.
     auto gate = m_pStop->StoreGate();
     if (!gate || StopRequested()) {
-        return;
+        return false;
     }
     failure.condition = m_strCondition;
     Store().KeepFailure(failure);
     m_keptPages[failure.address] = failure;
     Post(ev::FetchFailed{failure});
+    return true;
 }
 
 void CSpiderThread::HealPage(const std::string& address) {
@@ -309,6 +313,9 @@ CSpiderThread::Gate CSpiderThread::WaitWhilePaused() {
         if (word != RunState::Pause) {
             return Gate::Go;
         }
+        if (!KeepLease(std::chrono::milliseconds(kPausePollMs))) {
+            return Gate::Stop;  // the page is another collector's now
+        }
         m_pStop->WaitFor(std::chrono::milliseconds(kPausePollMs));
     }
 }
@@ -340,11 +347,7 @@ bool CSpiderThread::ForEachCompany(const std::string& block, const std::function
 
 bool CSpiderThread::ParseListingPage(std::string block) {
     return ForEachCompany(
-        block,
-        [this] {
-            KeepLease();
-            return WaitWhilePaused() == Gate::Go;
-        },
+        block, [this] { return KeepLease() && WaitWhilePaused() == Gate::Go; },
         [this](std::string name, std::string address) {
             // False: stopped with this company neither stored nor kept.
             return ParseContactPage(std::move(name), std::move(address));
@@ -463,7 +466,12 @@ bool CSpiderThread::StoreContact(std::string name, const std::string& address,
         placeholder.contact = address;
         placeholder.region = m_strRegion;
     }
-    Store().KeepFailure(f, known ? nullptr : &placeholder);
+    if (m_pShared != nullptr) {
+        // The company's row of the search, appended only when the search holds none.
+        m_pShared->KeepFailureForSearch(m_nSearch, f, known ? nullptr : &placeholder);
+    } else {
+        Store().KeepFailure(f, known ? nullptr : &placeholder);
+    }
     hold.MarkDone();
     if (!known) {
         ++m_nRecords;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "crawl/CrawlJob.h"
@@ -18,6 +19,7 @@
 #include "crawl/PageFetcher.h"
 #include "crawl/RunLedger.h"
 #include "store/RecordWriter.h"
+#include "store/SharedPages.h"
 
 // How a worker opens the store it appends to; called on the worker's thread at its first record.
 using RecordWriterFactory = std::function<std::unique_ptr<IRecordWriter>(const std::string& path)>;
@@ -80,7 +82,8 @@ class CSpiderThread {
     // the count.
     void NoteOutcome(const FetchResult& result);
     // Keeps a result page that still fails, and reports it.
-    void KeepPage(KeptFailure failure);
+    // False when it was not kept (the worker was told to stop, or its records are dropped).
+    bool KeepPage(KeptFailure failure);
     // A result page read whole is no longer a failure, whoever kept it.
     void HealPage(const std::string& address);
     static std::string CompanyKey(const std::string& name, const std::string& address);
@@ -106,8 +109,10 @@ class CSpiderThread {
     // Walks the pages of a search shared with other collectors: claims one page at a time
     // until every page of the range is done (CSpiderThreadShared.cpp).
     void CollectShared(ISharedPages& shared);
-    // Renews the lease of the shared page in hand when a good part of it has passed.
-    void KeepLease();
+    // Renews the lease of the shared page in hand when a good part of it has passed, or at
+    // once when the worker is about to wait `coming` (so the lease outlasts the wait). False
+    // when the claim was lost to another collector: the page is theirs now.
+    bool KeepLease(std::chrono::milliseconds coming = std::chrono::milliseconds(0));
     // Gives the shared page in hand back at once (when the run ends in the middle of it).
     void LeaveSharedPage();
     // Waits until `address`'s host may be asked again; false when a stop came first.
@@ -126,10 +131,12 @@ class CSpiderThread {
     int m_nFailuresInARow = 0;
     std::string m_strLastReason;
     std::map<std::string, KeptFailure> m_keptContacts;  // by CompanyKey
-    bool m_bSkipStored = false;
-    ISharedPages* m_pShared = nullptr;  // collecting a shared search: its store
-    std::int64_t m_nSearch = 0;         // ... the search's id
-    std::chrono::steady_clock::time_point
-        m_leaseRenewed;  // retrying a result page: skip companies already stored
+    bool m_bSkipStored = false;  // retrying a result page: skip companies already stored
+    // Collecting a shared search: its store, the search's id, the claim of the page in hand.
+    ISharedPages* m_pShared = nullptr;
+    std::int64_t m_nSearch = 0;
+    std::optional<ISharedPages::Claim> m_claim;
+    std::chrono::steady_clock::time_point m_leaseRenewed;
+    bool m_bLeaseLost = false;
     std::map<std::string, KeptFailure> m_keptPages;  // by address
 };

@@ -2,8 +2,10 @@
 // walking its range in order, the worker claims one page at a time (the lowest that nobody
 // works on), walks it as it would any page, marks it done and claims the next; when no page
 // can be claimed but some are still being walked by others, it waits, so that a page whose
-// collector died is taken over once its lease runs out. A company is stored once per search:
-// a page walked again adds nothing. Progress is the pages done by all the collectors.
+// collector died is taken over once its lease runs out. The lease is renewed between the
+// page's companies and before every wait; a worker that finds its claim lost (it was too slow
+// and another collector took the page over) leaves the page to that one. A company is stored
+// once per search: a page walked again adds nothing. Progress is the pages done by all.
 
 #include "crawl/CSpiderThread.h"
 #include "crawl/ListingParser.h"
@@ -17,15 +19,23 @@ constexpr auto kClaimPoll = std::chrono::milliseconds(250);
 
 }  // namespace
 
-void CSpiderThread::KeepLease() {
-    if (m_pShared == nullptr || m_nPage == 0) {
-        return;
+bool CSpiderThread::KeepLease(std::chrono::milliseconds coming) {
+    if (m_pShared == nullptr || !m_claim) {
+        return true;
+    }
+    if (m_bLeaseLost) {
+        return false;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (now - m_leaseRenewed >= m_job.lease / 4) {
-        m_pShared->RenewLease(m_nSearch, m_nPage, m_job.lease);
+    if (coming.count() > 0 || now - m_leaseRenewed >= m_job.lease / 4) {
+        const auto lease = m_job.lease + std::chrono::ceil<std::chrono::seconds>(coming);
+        if (!m_pShared->RenewLease(m_nSearch, *m_claim, lease)) {
+            m_bLeaseLost = true;
+            return false;
+        }
         m_leaseRenewed = now;
     }
+    return true;
 }
 
 void CSpiderThread::CollectShared(ISharedPages& shared) {
@@ -37,9 +47,8 @@ void CSpiderThread::CollectShared(ISharedPages& shared) {
         if (WaitWhilePaused() == Gate::Stop) {
             return;
         }
-        const std::optional<int> claimed =
-            shared.ClaimPage(m_nSearch, m_nStartPage, m_nLastPage, m_job.lease);
-        if (!claimed) {
+        m_claim = shared.ClaimPage(m_nSearch, m_nStartPage, m_nLastPage, m_job.lease);
+        if (!m_claim) {
             if (shared.PagesLeft(m_nSearch, m_nStartPage, m_nLastPage) == 0) {
                 Post(ev::PagesDone{shared.PagesDone(m_nSearch)});  // the others' last ones too
                 Post(ev::Finished{});
@@ -53,12 +62,13 @@ void CSpiderThread::CollectShared(ISharedPages& shared) {
             }
             continue;
         }
-        m_nPage = *claimed;
+        m_nPage = m_claim->page;
+        m_bLeaseLost = false;
         m_leaseRenewed = std::chrono::steady_clock::now();
         const std::string address = ResultPageAddress(keyword, m_nPage);
         Attempt a = FetchWithRetries(address);
         if (a.stopped) {
-            shared.ReleasePage(m_nSearch, m_nPage);
+            LeaveSharedPage();
             return;
         }
         if (!a.result.ok) {
@@ -70,15 +80,23 @@ void CSpiderThread::CollectShared(ISharedPages& shared) {
             f.address = address;
             f.reason = a.result.reason;
             f.tries = a.tries + (kept != m_keptPages.end() ? kept->second.tries : 0);
-            KeepPage(std::move(f));
+            if (!KeepPage(std::move(f))) {
+                LeaveSharedPage();  // not kept: someone must still walk it
+                return;
+            }
             shared.MarkPageDone(m_nSearch, m_nPage);
+            m_claim.reset();
             NoteOutcome(a.result);
             continue;
         }
         NoteOutcome(a.result);
         if (!ParseListingPage(ListingBlockOf(a.result.body))) {
+            if (m_bLeaseLost) {
+                m_claim.reset();  // another collector walks it now
+                continue;
+            }
             // Stopped in the middle: the page goes back to whoever claims it next.
-            shared.ReleasePage(m_nSearch, m_nPage);
+            LeaveSharedPage();
             return;
         }
         HealPage(address);
@@ -86,7 +104,9 @@ void CSpiderThread::CollectShared(ISharedPages& shared) {
         if (!gate) {
             return;
         }
+        // Every company of the page is stored, whoever holds the claim now.
         shared.MarkPageDone(m_nSearch, m_nPage);
+        m_claim.reset();
         Post(ev::PagesDone{shared.PagesDone(m_nSearch)});
     }
 }

@@ -213,6 +213,7 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
         // the highest of them itself.
         if (runWorker) {
             page_ = e->done;
+            controller_.OnProgress();
             u.kind = SessionUpdate::Kind::PageStarted;
             u.page = e->done;
         }

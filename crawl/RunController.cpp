@@ -56,6 +56,12 @@ void RunController::OnPageStarted(int page) {
     }
 }
 
+void RunController::OnProgress() {
+    if (running_ && watchdogDue_) {
+        ArmWatchdog();
+    }
+}
+
 void RunController::OnRecordSaved(int count) {
     if (!running_) {
         return;

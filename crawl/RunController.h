@@ -50,6 +50,9 @@ class RunController {
 
     // The driver's notifications, on its own thread. `count`: the run's records so far.
     void OnPageStarted(int page);
+    // Progress that is no page in progress (a shared search's page done): the watchdog that
+    // runs starts over.
+    void OnProgress();
     void OnRecordSaved(int count);
     void OnRunEnded();  // finished, or the store failed
     // The worker waits `wait` before a retry: a running watchdog gives it that long besides.

@@ -61,14 +61,16 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     ISharedPages* SharedPages() override { return this; }
     std::int64_t RegisterSearch(const std::string& industry, const std::string& region,
                                 int pages) override;
-    std::optional<int> ClaimPage(std::int64_t search, int first, int last,
-                                 std::chrono::seconds lease) override;
-    void RenewLease(std::int64_t search, int page, std::chrono::seconds lease) override;
-    void ReleasePage(std::int64_t search, int page) override;
+    std::optional<Claim> ClaimPage(std::int64_t search, int first, int last,
+                                   std::chrono::seconds lease) override;
+    bool RenewLease(std::int64_t search, const Claim& claim, std::chrono::seconds lease) override;
+    void ReleasePage(std::int64_t search, const Claim& claim) override;
     void MarkPageDone(std::int64_t search, int page) override;
     int PagesDone(std::int64_t search) override;
     int PagesLeft(std::int64_t search, int first, int last) override;
     std::int64_t AppendForSearch(std::int64_t search, const MemberRecord& record) override;
+    std::int64_t KeepFailureForSearch(std::int64_t search, KeptFailure& failure,
+                                      const MemberRecord* placeholder) override;
 
   private:
     class Result;
@@ -79,8 +81,14 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     void InTransaction(F&& body);
     std::int64_t AppendUtf8(const Utf8Row& row, const std::string& contact,
                             const std::string& region, std::int64_t search);
+    std::int64_t KeepFailureIn(std::int64_t search, KeptFailure& failure,
+                               const MemberRecord* placeholder);
     void StreamRows(const char* sql, const std::function<void(const RawRow&)>& visit);
 
+    // A libpq message with any password of the URI taken out.
+    std::string Scrub(std::string message) const;
+
     std::string uri_;
+    std::vector<std::string> secrets_;  // the passwords in the URI, as written
     PGconn* conn_ = nullptr;
 };

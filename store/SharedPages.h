@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "store/KeptFailure.h"
 #include "store/MemberRecord.h"
 
 class ISharedPages {
@@ -19,20 +20,33 @@ class ISharedPages {
     // and gives its id. A later registration with more pages adds them.
     virtual std::int64_t RegisterSearch(const std::string& industry, const std::string& region,
                                         int pages) = 0;
+    // A claimed page, with the token that tells this claim from a later one of the same page.
+    struct Claim {
+        int page = 0;
+        std::string token;
+    };
     // Claims the lowest page of the search in [first, last] that is not done and not leased
     // (or whose lease ran out) for `lease`; nothing when there is none now.
-    virtual std::optional<int> ClaimPage(std::int64_t search, int first, int last,
-                                         std::chrono::seconds lease) = 0;
-    // The collector is still at work on the page: its lease starts over.
-    virtual void RenewLease(std::int64_t search, int page, std::chrono::seconds lease) = 0;
-    // The collector leaves the page unfinished: anyone may claim it at once.
-    virtual void ReleasePage(std::int64_t search, int page) = 0;
+    virtual std::optional<Claim> ClaimPage(std::int64_t search, int first, int last,
+                                           std::chrono::seconds lease) = 0;
+    // The collector is still at work on the page: its lease starts over, lasting `lease`.
+    // False when the claim was lost (its lease ran out and another collector took the page).
+    virtual bool RenewLease(std::int64_t search, const Claim& claim,
+                            std::chrono::seconds lease) = 0;
+    // The collector leaves the page unfinished: anyone may claim it at once (unless the claim
+    // was already lost to another collector).
+    virtual void ReleasePage(std::int64_t search, const Claim& claim) = 0;
     // The page is walked to its end; the highest page done is kept as 'lastpageindex'.
     virtual void MarkPageDone(std::int64_t search, int page) = 0;
     // Pages of the search done by every collector so far, and those in [first, last] not done.
     virtual int PagesDone(std::int64_t search) = 0;
     virtual int PagesLeft(std::int64_t search, int first, int last) = 0;
     // Stores the company's row for the search unless the search already holds it (the same
-    // contact page and name); gives its id, or 0 when it was there.
+    // contact page and name); gives its id, or 0 when it was there. A row the search holds
+    // in the place of a failed contact page is filled instead, and its failure dropped.
     virtual std::int64_t AppendForSearch(std::int64_t search, const MemberRecord& record) = 0;
+    // KeepFailure for a company of the search: its placeholder row is the search's row of that
+    // company, appended only when the search holds none.
+    virtual std::int64_t KeepFailureForSearch(std::int64_t search, KeptFailure& failure,
+                                              const MemberRecord* placeholder) = 0;
 };
