@@ -173,6 +173,18 @@ void CSpiderThread::LeaveSharedPage() {
     m_claim.reset();
 }
 
+KeptFailure CSpiderThread::PageFailure(int page, const std::string& address,
+                                       const Attempt& a) const {
+    KeptFailure f;
+    f.kind = KeptFailure::Kind::ResultPage;
+    f.page = page;
+    f.address = address;
+    f.reason = a.result.reason;
+    auto kept = m_keptPages.find(address);
+    f.tries = a.tries + (kept != m_keptPages.end() ? kept->second.tries : 0);
+    return f;
+}
+
 bool CSpiderThread::KeepPage(KeptFailure failure) {
     // A worker told to stop leaves its page to the run that resumes there.
     auto gate = m_pStop->StoreGate();
@@ -226,15 +238,8 @@ void CSpiderThread::CollectPages() {
         if (a.stopped) {
             return;
         }
-        auto kept = m_keptPages.find(address);
         if (!a.result.ok) {
-            KeptFailure f;
-            f.kind = KeptFailure::Kind::ResultPage;
-            f.page = m_nPage;
-            f.address = address;
-            f.reason = a.result.reason;
-            f.tries = a.tries + (kept != m_keptPages.end() ? kept->second.tries : 0);
-            KeepPage(std::move(f));
+            KeepPage(PageFailure(m_nPage, address, a));
             NoteOutcome(a.result);
             continue;
         }

@@ -82,6 +82,8 @@ class CSpiderThread {
     // the count.
     void NoteOutcome(const FetchResult& result);
     // Keeps a result page that still fails, and reports it.
+    // The failure of a result page after `attempt`, its tries counted over every run.
+    KeptFailure PageFailure(int page, const std::string& address, const Attempt& attempt) const;
     // False when it was not kept (the worker was told to stop, or its records are dropped).
     bool KeepPage(KeptFailure failure);
     // A result page read whole is no longer a failure, whoever kept it.

@@ -252,15 +252,7 @@ bool LaneWalk::Commit() {
             if (Stopping()) {
                 return true;  // the page stays the one to resume at
             }
-            auto kept = s_.m_keptPages.find(w.listing.address);
-            KeptFailure f;
-            f.kind = KeptFailure::Kind::ResultPage;
-            f.page = pageNo;
-            f.address = w.listing.address;
-            f.reason = listed.reason;
-            f.tries =
-                w.listing.attempt.tries + (kept != s_.m_keptPages.end() ? kept->second.tries : 0);
-            s_.KeepPage(std::move(f));
+            s_.KeepPage(s_.PageFailure(pageNo, w.listing.address, w.listing.attempt));
             const FetchResult outcome = listed;
             window_.pop_front();
             Note(outcome);

@@ -73,14 +73,7 @@ void CSpiderThread::CollectShared(ISharedPages& shared) {
         }
         if (!a.result.ok) {
             // Kept to be fetched again with the failures; the shared walk goes on past it.
-            auto kept = m_keptPages.find(address);
-            KeptFailure f;
-            f.kind = KeptFailure::Kind::ResultPage;
-            f.page = m_nPage;
-            f.address = address;
-            f.reason = a.result.reason;
-            f.tries = a.tries + (kept != m_keptPages.end() ? kept->second.tries : 0);
-            if (!KeepPage(std::move(f))) {
+            if (!KeepPage(PageFailure(m_nPage, address, a))) {
                 LeaveSharedPage();  // not kept: someone must still walk it
                 return;
             }
