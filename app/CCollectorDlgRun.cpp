@@ -13,6 +13,7 @@
 #include "app/ModalScope.h"
 #include "app/NotificationBridge.h"
 #include "crawl/SearchAddress.h"
+#include "store/SharedPages.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 
@@ -346,6 +347,7 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
 }
 
 void CCollectorDlg::RememberSearch() {
+    // Called with the totals of the pre-collect in m_nPagesTotal.
     IRecordStore* store = Store();
     if (store == nullptr) {
         return;
@@ -356,6 +358,10 @@ void CCollectorDlg::RememberSearch() {
         SplitCondition(m_strCondition, industry, region);  // as it was pre-collected
         store->SaveSetting(kLastIndustry, text::GbkToUtf8(industry));
         store->SaveSetting(kLastRegion, text::GbkToUtf8(region));
+        // A shared store learns the search's pages now, for every collector that joins it.
+        if (ISharedPages* shared = store->SharedPages(); shared != nullptr && m_nRecordsTotal > 0) {
+            shared->RegisterSearch(industry, region, m_nPagesTotal);
+        }
     } catch (const StoreError&) {
         // Only a convenience for the next start; the run itself reports store failures.
     }

@@ -17,6 +17,7 @@
 #include "platform/SystemError.h"
 #include "store/CsvImport.h"
 #include "store/ExportRecords.h"
+#include "store/SharedPages.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 
@@ -133,6 +134,19 @@ int RunPreCollect(const CliOptions& o) {
         return *failed;
     }
     std::cout << "pages: " << r.pages << "\nmatches: " << r.matches << std::endl;
+    // A shared store learns the search's pages now, for every collector that joins it.
+    if (IsPostgresLocation(StorePathOf(o)) && r.matches > 0) {
+        try {
+            auto store = OpenStore(StorePathOf(o));
+            if (ISharedPages* shared = store->SharedPages()) {
+                shared->RegisterSearch(
+                    text::Utf8ToGbk(o.industry), text::Utf8ToGbk(o.region),
+                    static_cast<int>(std::min<std::int64_t>(r.pages, INT32_MAX)));
+            }
+        } catch (const StoreError& e) {
+            return Fail(e.what());
+        }
+    }
     return kExitOk;
 }
 

@@ -591,6 +591,8 @@ void PgRecordStore::ForEachUniqueMemberRow(const std::function<void(const RawRow
 
 std::int64_t PgRecordStore::RegisterSearch(const std::string& industry, const std::string& region,
                                            int pages) {
+    // A page count a broken result page claims must not fill the table with millions of rows.
+    pages = std::clamp(pages, 1, kMaxSharedPages);
     std::int64_t id = 0;
     InTransaction([&] {
         Result r =

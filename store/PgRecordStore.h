@@ -72,6 +72,9 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     std::int64_t KeepFailureForSearch(std::int64_t search, KeptFailure& failure,
                                       const MemberRecord* placeholder) override;
 
+    // The most pages a shared search is registered with.
+    static constexpr int kMaxSharedPages = 100000;
+
   private:
     class Result;
     Result Run(const char* sql, const std::vector<std::string>& params = {});

@@ -16,6 +16,7 @@
 #include "PgCluster.h"
 #include "StoredRows.h"
 #include "TempDir.h"
+#include "store/PgRecordStore.h"
 #include "store/RecordStore.h"
 
 using namespace standin;
@@ -453,6 +454,16 @@ class SharedStoreCliTest : public CliTest {
 }  // namespace
 
 TEST_F(SharedStoreCliTest, FourCollectorsStoreEveryCompanyOnce) {
+    // A pre-collect registers the search's pages for the collectors that join it.
+    auto pre = RunProgram(COLLECTOR_CLI_PATH,
+                          {"--store", uri, "precollect", "--industry", "塑料", "--region", "广东"},
+                          dir.Path());
+    ASSERT_EQ(pre.code, 0) << pre.err;
+    {
+        PgRecordStore store(uri);
+        const std::int64_t search = store.RegisterSearch(Gbk("塑料"), Gbk("广东"), 1);
+        EXPECT_EQ(store.PagesLeft(search, 1, 1000), kPages);
+    }
     server.SetLatency(5, 10);
     std::vector<std::unique_ptr<ChildProcess>> collectors;
     for (int i = 0; i < 4; ++i) {
