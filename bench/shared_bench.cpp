@@ -15,6 +15,7 @@
 #include "ChildProcess.h"
 #include "GeneratedSite.h"
 #include "PgCluster.h"
+#include "SampleRecord.h"
 #include "TempDir.h"
 #include "store/PgRecordStore.h"
 #include "text/GbkCodec.h"
@@ -88,18 +89,9 @@ BENCHMARK(BM_SharedCollect)
     ->UseRealTime();
 
 MemberRecord Sample() {
-    auto g = [](const char* s) { return text::Utf8ToGbk(s); };
-    MemberRecord r{g("广州化工有限公司"),
-                   g("陈明"),
-                   g("先生"),
-                   g("销售经理"),
-                   "13800138000",
-                   "86-020-12345678",
-                   "86-020-12345679",
-                   g("广州市天河区黄埔大道100号"),
-                   "510000"};
+    MemberRecord r = SampleRecord();
     r.contact = "http://www.tarvola.com/company/detail/c1.html";
-    r.region = g("广东");
+    r.region = text::Utf8ToGbk("广东");
     return r;
 }
 

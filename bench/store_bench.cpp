@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "SampleRecord.h"
 #include "store/ExportRecords.h"
 #include "store/RecordStore.h"
 #include "text/GbkCodec.h"
@@ -21,19 +22,6 @@ std::string TempPath(const std::string& name) {
         return std::string(mkdtemp(tmpl));
     }();
     return dir + "/" + name;
-}
-
-MemberRecord SampleRecord() {
-    auto g = [](const char* s) { return text::Utf8ToGbk(s); };
-    return MemberRecord{g("广州化工有限公司"),
-                        g("陈明"),
-                        g("先生"),
-                        g("销售经理"),
-                        "13800138000",
-                        "86-020-12345678",
-                        "86-020-12345679",
-                        g("广州市天河区黄埔大道100号"),
-                        "510000"};
 }
 
 void BM_AppendMemberRecord(benchmark::State& state) {

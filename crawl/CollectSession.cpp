@@ -77,7 +77,7 @@ void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, IReco
     ++runSerial_;
     records_ = 0;
     page_ = saveProgress_ ? request.startPage : 0;
-    lanes_ = std::max(1, job.nLanes);
+    lanes_ = job.nLanes;
     failures_.clear();
     precollectWorker_ = 0;
     controller_.BeginRun(request.pacing);

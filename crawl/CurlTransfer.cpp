@@ -8,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 void CurlGlobalInit() {
     static std::once_flag once;
@@ -217,6 +218,8 @@ void CurlTransfer::Begin(const std::string& address, const FetchLimits& limits) 
 
 FetchResult CurlTransfer::Finish(int code) {
     const auto rc = static_cast<CURLcode>(code);
+    // The body goes with the result, or is dropped: a lane holds no page between fetches.
+    BodyReader reader = std::exchange(reader_, BodyReader());
     if (rc != CURLE_OK) {
         std::string reason = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(rc);
         if (rc == CURLE_WRITE_ERROR) {
@@ -224,17 +227,13 @@ FetchResult CurlTransfer::Finish(int code) {
         } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
             reason = "no data for " + std::to_string(idleSeconds_) + " s";
         }
-        reader_ = BodyReader();
         return FetchResult::Failure(std::move(reason), RetryableCurlCode(rc));
     }
     long status = 0;
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
     if (status == 200) {
-        FetchResult page = FetchResult::Page(std::move(reader_.Text()));
-        reader_ = BodyReader();
-        return page;
+        return FetchResult::Page(std::move(reader.Text()));
     }
-    reader_ = BodyReader();
     FetchResult failure =
         FetchResult::Failure("HTTP " + std::to_string(status),
                              RetryableStatus(static_cast<int>(status)), static_cast<int>(status));

@@ -302,12 +302,30 @@ IRecordStore::Utf8Row Utf8RowOf(const MemberRecord& record) {
 
 }  // namespace
 
+namespace {
+
+// The INSERT of a row with its contact page, name key, region and search ($1 to $13), with
+// what to do when the search holds the company already; it gives the id of the row written.
+std::string InsertMember(const char* onConflict) {
+    return std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+           ", contact, namekey, region, search) VALUES "
+           "($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13) " +
+           onConflict + " RETURNING id";
+}
+
+}  // namespace
+
 std::int64_t PgRecordStore::AppendUtf8(const Utf8Row& row, const std::string& contact,
                                        const std::string& region, std::int64_t search) {
-    const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-                            ", contact, namekey, region, search) VALUES "
-                            "($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13) " +
-                            (search != 0 ? "ON CONFLICT DO NOTHING " : "") + "RETURNING id";
+    // Rows outside a shared search are never in conflict.
+    static const std::string append = InsertMember("");
+    static const std::string appendOnce = InsertMember("ON CONFLICT DO NOTHING");
+    return InsertUtf8(search != 0 ? appendOnce : append, row, contact, region, search);
+}
+
+std::int64_t PgRecordStore::InsertUtf8(const std::string& sql, const Utf8Row& row,
+                                       const std::string& contact, const std::string& region,
+                                       std::int64_t search) {
     Result r =
         Run(sql.c_str(), {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8],
                           contact, text::NormaliseName(row[0]), region, std::to_string(search)});
@@ -321,25 +339,19 @@ std::int64_t PgRecordStore::AppendMemberRecord(const MemberRecord& record) {
 std::int64_t PgRecordStore::AppendForSearch(std::int64_t search, const MemberRecord& record) {
     std::int64_t id = 0;
     InTransaction([&] {
-        const Utf8Row row = Utf8RowOf(record);
         // A row of the company kept in the place of its failed contact page is filled; any
         // other row of it means it is stored.
-        const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-                                ", contact, namekey, region, search) VALUES "
-                                "($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13) "
-                                "ON CONFLICT (search, contact, title) WHERE search <> 0 DO UPDATE "
-                                "SET person=excluded.person, sex=excluded.sex, job=excluded.job, "
-                                "mobile=excluded.mobile, phone=excluded.phone, fax=excluded.fax, "
-                                "address=excluded.address, zip=excluded.zip WHERE EXISTS (SELECT 1 "
-                                "FROM T_FAILURE f WHERE f.kind='contact' AND f.rowid_kept = "
-                                "T_MEMBER_CHINA.id) RETURNING id";
-        Result r = Run(sql.c_str(), {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7],
-                                     row[8], Utf8(record.contact), text::NormaliseName(row[0]),
-                                     Utf8(record.region), std::to_string(search)});
-        if (r.Rows() == 0) {
+        static const std::string fillOrSkip = InsertMember(
+            "ON CONFLICT (search, contact, title) WHERE search <> 0 DO UPDATE "
+            "SET person=excluded.person, sex=excluded.sex, job=excluded.job, "
+            "mobile=excluded.mobile, phone=excluded.phone, fax=excluded.fax, "
+            "address=excluded.address, zip=excluded.zip WHERE EXISTS (SELECT 1 "
+            "FROM T_FAILURE f WHERE f.kind='contact' AND f.rowid_kept = T_MEMBER_CHINA.id)");
+        id = InsertUtf8(fillOrSkip, Utf8RowOf(record), Utf8(record.contact), Utf8(record.region),
+                        search);
+        if (id == 0) {
             return;
         }
-        id = r.Int(0, 0);
         Run("DELETE FROM T_FAILURE WHERE kind='contact' AND rowid_kept=$1", {std::to_string(id)});
     });
     return id;

@@ -84,6 +84,9 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     void InTransaction(F&& body);
     std::int64_t AppendUtf8(const Utf8Row& row, const std::string& contact,
                             const std::string& region, std::int64_t search);
+    // Runs an INSERT of InsertMember's shape; gives the id written, or 0.
+    std::int64_t InsertUtf8(const std::string& sql, const Utf8Row& row, const std::string& contact,
+                            const std::string& region, std::int64_t search);
     std::int64_t KeepFailureIn(std::int64_t search, KeptFailure& failure,
                                const MemberRecord* placeholder);
     void StreamRows(const char* sql, const std::function<void(const RawRow&)>& visit);
