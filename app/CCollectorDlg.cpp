@@ -24,7 +24,9 @@
 #include "app/ModalScope.h"
 #include "app/NotificationBridge.h"
 #include "app/UserPrompts.h"
+#include "crawl/CollectSession.h"
 #include "store/Store.h"
+#include "text/GbkCodec.h"
 
 CCollectorDlg::CCollectorDlg(std::string storePath, IUserPrompts& prompts, const Clock& clock,
                              RunController::Launcher launch, QWidget* parent)
@@ -191,14 +193,14 @@ void CCollectorDlg::OnInitDialog() {
     m_nStartPage = 1;
     if (IRecordStore* store = Store()) {
         try {
-            // A shared store hands out its pages itself: by default the whole range.
-            m_nStartPage = store->SharedPages() != nullptr ? 1 : store->LoadLastPageIndex();
-            // The proposed start page belongs to the search of the last pre-collect: show it.
+            // The search of the last pre-collect comes back, with the page it reached.
             const auto industry = store->LoadSetting(kLastIndustry);
             const auto region = store->LoadSetting(kLastRegion);
             if (industry && region) {
                 m_pageCondition->Industry()->setText(QString::fromStdString(*industry));
                 m_pageCondition->Region()->setText(QString::fromStdString(*region));
+                m_nStartPage = DefaultStartPage(
+                    *store, text::Utf8ToGbk(*industry) + "^" + text::Utf8ToGbk(*region), 0);
             }
         } catch (const StoreError& e) {
             Prompt(QStringLiteral("无法读取上次采集的页码：%1").arg(QString::fromUtf8(e.what())),

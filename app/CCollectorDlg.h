@@ -147,6 +147,9 @@ class CCollectorDlg : public QDialog {
     static constexpr int kCellMargin = 4;
     // Keeps the search of the pre-collect that just answered, for the next start.
     void RememberSearch();
+    // Puts the pre-collected search's own start page into 起始页面; gives the page that search
+    // reached before (0: none).
+    int ProposeStartPage();
     enum class RunStart { Started, NothingToRetry, Failed };
     RunStart StartCollectRun(bool retry);
     // Waits (a few seconds at most) for the workers of an earlier run to finish the record in

@@ -301,11 +301,17 @@ void CCollectorDlg::ShowUpdate(const SessionUpdate& u) {
                 SetItemText(IDC_PAGES, QStringLiteral("0 / %1").arg(m_nPagesTotal));
                 // An answer for the search as it was before an edit offers no Start.
                 EnableItem(IDC_START, !m_bConditionEdited);
-                Prompt(QStringLiteral("找到 %1 条符合条件的记录！").arg(m_nRecordsTotal), QString(),
-                       QMessageBox::Information);
+                // The start page is this search's own: where it got to, or its first page.
+                const int reached = ProposeStartPage();
+                QString found = QStringLiteral("找到 %1 条符合条件的记录！").arg(m_nRecordsTotal);
+                if (reached > 0) {
+                    found += QStringLiteral("\n上次采集到第 %1 页").arg(reached);
+                }
+                Prompt(found, QString(), QMessageBox::Information);
             } else {
                 m_nPagesTotal = 0;  // nothing to collect: Start stays off
                 SetItemText(IDC_PAGES, QStringLiteral("0 / 0"));
+                ProposeStartPage();
                 Prompt(QStringLiteral("没有找到符合条件的记录！"), QString(),
                        QMessageBox::Information);
             }
@@ -367,6 +373,23 @@ void CCollectorDlg::RememberSearch() {
     }
 }
 
+int CCollectorDlg::ProposeStartPage() {
+    int reached = 0;
+    m_nStartPage = 1;
+    if (IRecordStore* store = Store()) {
+        try {
+            if (store->SharedPages() == nullptr) {
+                reached = LoadSearchPage(*store, m_strCondition).value_or(0);
+            }
+            m_nStartPage = DefaultStartPage(*store, m_strCondition, m_nPagesTotal);
+        } catch (const StoreError&) {
+            // The first page, then: entries already stored are not stored again.
+        }
+    }
+    SetItemText(IDC_START_PAGE, QString::number(m_nStartPage));
+    return reached;
+}
+
 void CCollectorDlg::ShowRunEnd(const RunEnd& end) {
     const QString reason = QString::fromUtf8(end.reason.c_str());
     const int failures = static_cast<int>(end.failures.size());
@@ -389,6 +412,13 @@ void CCollectorDlg::ShowRunEnd(const RunEnd& end) {
         case RunEnd::How::NetFailed:
             ShowRunEnded(QStringLiteral("网络连接失败！"));
             Prompt(QStringLiteral("网络连接失败！\n%1\n下次开始采集时从第 %2 页继续。")
+                       .arg(reason)
+                       .arg(m_pSession->Page()),
+                   QStringLiteral("开始采集"), QMessageBox::Warning);
+            return;
+        case RunEnd::How::Challenged:
+            ShowRunEnded(QStringLiteral("网站要求验证或访问过于频繁"));
+            Prompt(QStringLiteral("网站要求验证或访问过于频繁\n%1\n下次开始采集时从第 %2 页继续。")
                        .arg(reason)
                        .arg(m_pSession->Page()),
                    QStringLiteral("开始采集"), QMessageBox::Warning);

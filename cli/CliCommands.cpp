@@ -179,6 +179,8 @@ int ReportRunEnd(const RunEnd& end) {
             return kExitStopped;
         case RunEnd::How::NetFailed:
             return Fail("网络连接失败！（" + end.reason + "）下次采集从当前页继续。");
+        case RunEnd::How::Challenged:
+            return Fail("网站要求验证或访问过于频繁（" + end.reason + "）下次采集从当前页继续。");
         case RunEnd::How::StoreFailed:
             return Fail("数据库错误，采集已停止：" + end.reason);
         case RunEnd::How::Crashed:
@@ -230,10 +232,9 @@ int RunCollect(const CliOptions& o) {
             request.lastPage = static_cast<int>(r.pages);
         }
         try {
-            // A shared store hands out its pages itself: by default the whole range.
-            request.startPage = o.startPage            ? *o.startPage
-                                : store->SharedPages() ? 1
-                                                       : std::max(1, store->LoadLastPageIndex());
+            request.startPage = o.startPage
+                                    ? *o.startPage
+                                    : DefaultStartPage(*store, request.condition, request.lastPage);
         } catch (const StoreError& e) {
             return Fail(e.what());
         }
@@ -263,7 +264,7 @@ int RunCollect(const CliOptions& o) {
         return Fail(e.what());
     }
 
-    Progress progress(request.lastPage, o.retryFailed ? 1 : request.lanes);
+    Progress progress(request.lastPage, request.lanes);
     std::optional<RunEnd> end;
     while (!end) {
         if (StopSignalled()) {

@@ -37,16 +37,21 @@ std::string CliUsage(CliOptions::Command command) {
                    "collect [--industry TEXT] [--region TEXT] [--start P] [--last L]\n"
                    "                         [--every N] [--wait S] [--timeout T] "
                    "[--retry-failed]\n"
-                   "                         [--skip-known] [--parallel K] [--delay MS]\n"
-                   "  从第 P 页（默认：上次采集到的页）采集到第 L "
-                   "页（默认：预采集得到的总页数）。\n"
+                   "                         [--no-skip-known] [--parallel K] [--delay MS]\n"
+                   "  从第 P 页（默认：这次搜索上次采集到的页，从未采集过为第 1 页）采集到第 L\n"
+                   "  页（默认：预采集得到的总页数）。列表中的每一项只保存一次，中断后再采集\n"
+                   "  不会重复保存。\n"
                    "  每采集 N 条记录暂停 S 秒（默认 30 条、10 秒）；T 秒（默认 50）无新记录时\n"
                    "  从当前页重新开始。Ctrl+C 停止采集：正在处理的记录保存后退出（退出码 "
                    "130）。\n"
                    "  重试后仍未能获取的页面保存在数据库中；--retry-failed 重新获取这些页面。\n"
-                   "  --skip-known：跳过数据库中已有的公司（按联系页地址，或名称和地区）。\n"
+                   "  默认跳过数据库中已有的公司（按联系页地址，或名称和地区）；--no-skip-known\n"
+                   "  按目录原样保存每一项（同一公司出现在两页时保存两行）。\n"
+                   "  网站返回的不是所请求的页面（验证页等）时按失败重试；连续 5 次则停止：\n"
+                   "  网站要求验证或访问过于频繁（退出码 1）。\n"
                    "  --parallel K：同时获取 K 个页面（1 到 32，默认 1），记录仍按列表顺序保存；\n"
-                   "  网站回答 429 或 503 时并发数减半。--delay MS：对同一主机的两次请求至少\n"
+                   "  网站回答 429、503 或验证页时并发数减半。--delay "
+                   "MS：对同一主机的两次请求至少\n"
                    "  间隔 MS 毫秒（默认 0）。\n"
                    "  退出码：0 全部保存；3 已采集到最后一页，但有页面未能获取；1 数据库、文件或\n"
                    "  网络错误；2 参数错误；130 已停止。\n";
@@ -160,6 +165,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.retryFailed = true;
         } else if (o.command == C::Collect && a == "--skip-known") {
             o.skipKnown = true;
+        } else if (o.command == C::Collect && a == "--no-skip-known") {
+            o.skipKnown = false;
         } else if (o.command == C::Export && a == "--unique") {
             o.unique = true;
         } else if (o.command == C::Collect && a == "--every") {

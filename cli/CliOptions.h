@@ -3,7 +3,7 @@
 //   collector-cli [--store PATH] precollect [--industry TEXT] [--region TEXT]
 //   collector-cli [--store PATH] collect [--industry TEXT] [--region TEXT] [--start P] [--last L]
 //                                        [--every N] [--wait S] [--timeout T] [--retry-failed]
-//                                        [--skip-known] [--parallel K] [--delay MS]
+//                                        [--no-skip-known] [--parallel K] [--delay MS]
 //   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]
 //                                       FILE|-
 //   collector-cli [--store PATH] clear
@@ -28,7 +28,7 @@ struct CliOptions {
     int parallel = 1;          // collect: fetches in flight at once
     int delayMs = 0;           // collect: between two requests to the same host
     bool retryFailed = false;  // collect: fetch the kept failures again instead
-    bool skipKnown = false;    // collect: skip companies already stored
+    bool skipKnown = true;     // collect: skip companies already stored (--no-skip-known: not)
     bool unique = false;       // export: each company once
     std::string format;        // "text" or "csv"
     std::string encoding = "gbk";

@@ -4,6 +4,14 @@
 
 #include "store/Store.h"
 
+int DefaultStartPage(IRecordStore& store, const std::string& condition, int lastPage) {
+    if (store.SharedPages() != nullptr) {
+        return 1;
+    }
+    const int page = LoadSearchPage(store, condition).value_or(1);
+    return lastPage > 0 ? std::min(page, lastPage) : page;
+}
+
 CollectSession::CollectSession(const Clock& clock, std::shared_ptr<IEventSink> sink,
                                RunController::Launcher launch)
     : sink_(std::move(sink)), controller_(clock, std::move(launch)) {}
@@ -54,6 +62,9 @@ void CollectSession::StartCollect(const CollectRequest& request, IRecordStore& s
     job.nLanes = std::clamp(request.lanes, 1, kMaxLanes);
     job.delay = std::max(request.delay, std::chrono::milliseconds(0));
     job.lease = std::max(request.lease, std::chrono::seconds(1));
+    // The run's pacing outlives a watchdog restart: the fresh worker keeps the spacing and the
+    // lanes the site allowed.
+    job.pPacer = std::make_shared<LanePacer>(job.nLanes, job.delay);
     BeginRun(std::move(job), request, store);
 }
 
@@ -64,6 +75,9 @@ bool CollectSession::StartRetry(const CollectRequest& request, IRecordStore& sto
     if (job.failures.empty()) {
         return false;
     }
+    job.nLanes = std::clamp(request.lanes, 1, kMaxLanes);
+    job.delay = std::max(request.delay, std::chrono::milliseconds(0));
+    job.pPacer = std::make_shared<LanePacer>(job.nLanes, job.delay);
     BeginRun(std::move(job), request, store);
     return true;
 }
@@ -74,6 +88,7 @@ void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, IReco
     job.retry = request.retry;
     store_ = &store;
     saveProgress_ = job.nMode == CRAWL_MODE_COLLECT;  // a retry keeps no page in progress
+    condition_ = job.strCondition;
     ++runSerial_;
     records_ = 0;
     page_ = saveProgress_ ? request.startPage : 0;
@@ -163,7 +178,7 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
             u.kind = SessionUpdate::Kind::PreCollectFailed;
             u.reason = e->reason;
         } else if (runWorker) {
-            return End(RunEnd::How::NetFailed, e->reason);
+            return End(e->challenged ? RunEnd::How::Challenged : RunEnd::How::NetFailed, e->reason);
         }
     } else if (const auto* e = event.As<ev::PageStarted>()) {
         // A worker with several lanes that is told to stop still stores what it has in hand,
@@ -175,6 +190,9 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
             }
             if (saveProgress_ && store_ != nullptr) {
                 try {
+                    // The search keeps its own page; the old single page is kept up to date
+                    // for older readers of the file, and never read for a search.
+                    SaveSearchPage(*store_, condition_, e->page);
                     store_->SaveLastPageIndex(e->page);
                 } catch (const StoreError& err) {
                     if (!running_) {

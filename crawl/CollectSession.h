@@ -8,7 +8,7 @@
 //   to the same run, so its stored record counts; a worker of an earlier run has its record
 //   stored, but it neither counts for, pauses nor ends the run in progress;
 // - the run's record and page totals across watchdog restarts, and the page in progress,
-//   saved in the store so the next run resumes there;
+//   saved in the store under the run's search, so the next run of that search resumes there;
 // - the pause after every N records of the run and the watchdog (RunController);
 // - the failures kept in this run, and how the run ended.
 
@@ -28,7 +28,8 @@
 class IRecordStore;
 
 struct RunEnd {
-    enum class How { Finished, Stopped, NetFailed, StoreFailed, Crashed };
+    // Challenged: the site kept answering with pages that are not the ones asked for.
+    enum class How { Finished, Stopped, NetFailed, Challenged, StoreFailed, Crashed };
     How how = How::Finished;
     std::string reason;                 // UTF-8, for the failures
     std::vector<KeptFailure> failures;  // kept in this run and still failing
@@ -65,10 +66,16 @@ struct CollectRequest {
     PacingSettings pacing;
     RetryPolicy retry;
     bool skipKnown = false;              // skip companies the store already holds
-    int lanes = 1;                       // fetches in flight at once (collect)
+    int lanes = 1;                       // fetches in flight at once
     std::chrono::milliseconds delay{0};  // between two requests to the same host
     std::chrono::seconds lease{120};     // a shared store: how long a claimed page is held
 };
+
+// Where a collect of `condition` (GBK "industry^region") starts when the user names no page:
+// the page that search reached (a search that shrank since: its last page `lastPage`, when
+// known), 1 for a search never collected. A shared store hands out its pages itself: 1, the
+// whole range. Throws StoreError.
+int DefaultStartPage(IRecordStore& store, const std::string& condition, int lastPage);
 
 class CollectSession {
   public:
@@ -124,6 +131,7 @@ class CollectSession {
     IRecordStore* store_ = nullptr;
     bool running_ = false;
     bool saveProgress_ = false;  // a collect run keeps its page in progress; a retry does not
+    std::string condition_;      // the search of the run: its page is kept under it
     int runSerial_ = 0;
     std::map<int, int> runOfWorker_;
     int precollectWorker_ = 0;

@@ -96,7 +96,10 @@ ContactLayout RecognizeLayout(std::string_view page) {
     if (text::ContainsText(page, M().borderMark)) {
         return ContactLayout::Bordered;
     }
-    return ContactLayout::ContactWays;
+    if (text::ContainsText(page, M().waysMark)) {
+        return ContactLayout::ContactWays;
+    }
+    return ContactLayout::None;
 }
 
 MemberRecord ExtractContactFields(std::string_view page) {
@@ -109,6 +112,7 @@ MemberRecord ExtractContactFields(std::string_view page) {
             ReadBordered(page, r);
             break;
         case ContactLayout::ContactWays:
+        case ContactLayout::None:  // nothing to find; read as the last layout, as always
             ReadContactWays(page, r);
             break;
     }

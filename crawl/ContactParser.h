@@ -8,7 +8,8 @@
 enum class ContactLayout {
     ContactMore,  // the page offers "查看更多资料"
     Bordered,     // the page has the bordered contact box
-    ContactWays,  // anything else, an empty page included
+    ContactWays,  // the page says "您可以通过以下方式联系该公司"
+    None,         // no contact section at all: not a contact page
 };
 
 ContactLayout RecognizeLayout(std::string_view page);

@@ -53,9 +53,12 @@ struct PagesDone {
 // The page loop passed its last page (collect), or every kept failure was tried (retry).
 struct Finished {};
 // The directory could not be reached: the session did not open, the pre-collect page could
-// not be fetched, or too many fetches in a row failed.
+// not be fetched, or too many fetches in a row failed or were not answered with the page.
 struct NetFailed {
     std::string reason;  // UTF-8
+    // The site kept answering with pages that are not the ones asked for (a verification or
+    // "too many visits" page): it asks for a human, or for fewer visits.
+    bool challenged = false;
 };
 // The store failed; the crawl ended. The record in hand was not stored.
 struct StoreFailed {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "crawl/CrawlEvent.h"
+#include "crawl/LanePacer.h"
 #include "crawl/RetryPolicy.h"
 #include "crawl/RunControl.h"
 #include "crawl/RunLedger.h"
@@ -39,6 +40,9 @@ struct CrawlJob {
     int nLanes = 1;
     // The least time between the starts of two requests to the same host.
     std::chrono::milliseconds delay{0};
+    // The run's pacer, which a worker the watchdog starts goes on with (none: the worker
+    // makes its own from nLanes and delay).
+    std::shared_ptr<LanePacer> pPacer;
     // A store shared by several collectors: how long a claimed page stays this worker's
     // without a sign of life.
     std::chrono::seconds lease{120};

@@ -86,3 +86,11 @@ void CurlLanes::CancelAll() {
         Release(busy_.back());
     }
 }
+
+size_t CurlLanes::BytesInFlight() const {
+    size_t n = 0;
+    for (const Lane* lane : busy_) {
+        n += lane->transfer.BytesHeld();
+    }
+    return n;
+}

@@ -22,6 +22,7 @@ class CurlLanes : public ILaneFetcher {
     bool Start(std::uint64_t tag, const std::string& address) override;
     std::vector<Done> Wait(std::chrono::milliseconds timeout) override;
     int InFlight() const override { return static_cast<int>(busy_.size()); }
+    size_t BytesInFlight() const override;
     void CancelAll() override;
     void SetLimits(const FetchLimits& limits) { limits_ = limits; }
 

@@ -53,6 +53,7 @@ class BodyReader {
     // False when the page grew past kMaxPageBytes.
     bool Feed(const char* data, size_t size);
     std::string& Text() { return text_; }
+    size_t Size() const { return text_.size(); }
 
   private:
     std::string text_;
@@ -70,6 +71,8 @@ class CurlTransfer {
     // Creates the handle with the options every fetch shares; false when libcurl cannot.
     bool Open();
     CURL* Handle() const { return curl_; }
+    // The bytes of the body received so far.
+    size_t BytesHeld() const { return reader_.Size(); }
     // Points the handle at `address` with fresh per-transfer state.
     void Begin(const std::string& address, const FetchLimits& limits);
     // What the transfer begun last gave, `code` being libcurl's CURLcode for it.

@@ -13,6 +13,9 @@ struct FetchResult {
     std::string reason;      // why it failed (UTF-8): libcurl's message or "HTTP 503"
     bool retryable = false;  // a connection error, a time-out, 5xx or 429
     std::optional<std::chrono::seconds> retryAfter;  // what the server asked, when it did
+    // Answered, but not with the page asked for (a verification or "too many visits" page):
+    // the site is pushing back, as with a 429.
+    bool notThePage = false;
 
     static FetchResult Page(std::string body) {
         FetchResult r;

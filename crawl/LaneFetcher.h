@@ -26,6 +26,8 @@ class ILaneFetcher {
     // Waits at most `timeout` for fetches to finish and gives those that did.
     virtual std::vector<Done> Wait(std::chrono::milliseconds timeout) = 0;
     virtual int InFlight() const = 0;
+    // The bytes of the pages in flight received so far.
+    virtual size_t BytesInFlight() const { return 0; }
     // Abandons every fetch in flight; none of them is given by Wait().
     virtual void CancelAll() = 0;
 };
@@ -34,7 +36,10 @@ class ILaneFetcher {
 // scripted fetchers of tests and for any fetcher without a multi interface.
 class SerialLanes : public ILaneFetcher {
   public:
-    explicit SerialLanes(std::unique_ptr<IPageFetcher> fetcher) : fetcher_(std::move(fetcher)) {}
+    explicit SerialLanes(std::unique_ptr<IPageFetcher> fetcher)
+        : owned_(std::move(fetcher)), fetcher_(owned_.get()) {}
+    // Over a fetcher that someone else owns.
+    explicit SerialLanes(IPageFetcher& fetcher) : fetcher_(&fetcher) {}
     bool OpenSession(int) override { return fetcher_->OpenSession(); }
     bool Start(std::uint64_t tag, const std::string& address) override {
         if (!pending_.empty()) {
@@ -55,6 +60,7 @@ class SerialLanes : public ILaneFetcher {
     void CancelAll() override { pending_.clear(); }
 
   private:
-    std::unique_ptr<IPageFetcher> fetcher_;
+    std::unique_ptr<IPageFetcher> owned_;
+    IPageFetcher* fetcher_;
     std::vector<std::pair<std::uint64_t, std::string>> pending_;
 };

@@ -5,7 +5,13 @@
 LanePacer::LanePacer(int lanes, std::chrono::milliseconds spacing)
     : lanes_(std::max(1, lanes)), inUse_(lanes_), spacing_(spacing) {}
 
+int LanePacer::LanesInUse() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inUse_;
+}
+
 Clock::TimePoint LanePacer::ReadyAt(const std::string& host) const {
+    std::lock_guard<std::mutex> lock(mutex_);
     auto it = hosts_.find(host);
     if (it == hosts_.end()) {
         return Clock::TimePoint::min();
@@ -19,6 +25,7 @@ Clock::TimePoint LanePacer::ReadyAt(const std::string& host) const {
 }
 
 void LanePacer::Started(const std::string& host, Clock::TimePoint now) {
+    std::lock_guard<std::mutex> lock(mutex_);
     Host& h = hosts_[host];
     h.lastStart = now;
     h.started = true;
@@ -26,8 +33,10 @@ void LanePacer::Started(const std::string& host, Clock::TimePoint now) {
 
 bool LanePacer::Answered(const std::string& host, const FetchResult& result,
                          Clock::TimePoint started, Clock::TimePoint now) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const int before = inUse_;
-    if (result.status == 429 || result.status == 503) {
+    // A page that is not the one asked for is the site pushing back, as a 429 is.
+    if (result.status == 429 || result.status == 503 || result.notThePage) {
         if (started >= lastHalving_) {
             inUse_ = std::max(1, inUse_ / 2);
             lastHalving_ = now;

@@ -2,15 +2,18 @@
 // How hard a worker may press the directory: how many of its lanes it uses and when the next
 // request to a host may start.
 // - Two requests to the same host start at least `spacing` apart.
-// - An answer 429 or 503 halves the lanes in use (never below one), once per overload: the
+// - An answer 429 or 503, or a page that is not the one asked for, halves the lanes in use (never
+// below one), once per overload: the
 //   answers to requests that had started before the last halving do not halve again. When it
 //   says Retry-After, its host gets no new request before that time has passed.
 // - After kSuccessesPerLane answered pages in a row one lane comes back, up to the lanes the
 //   run was given.
-// Time comes from the caller, so the rules can be tested without waiting.
+// Time comes from the caller, so the rules can be tested without waiting. A run's pacer outlives
+// a watchdog restart (the fresh worker goes on with it), so it may be used from two threads.
 
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "crawl/Clock.h"
@@ -20,7 +23,7 @@ class LanePacer {
   public:
     LanePacer(int lanes, std::chrono::milliseconds spacing);
 
-    int LanesInUse() const { return inUse_; }
+    int LanesInUse() const;
     // The earliest time a request to `host` may start.
     Clock::TimePoint ReadyAt(const std::string& host) const;
     void Started(const std::string& host, Clock::TimePoint now);
@@ -43,6 +46,7 @@ class LanePacer {
     int successes_ = 0;
     Clock::TimePoint lastHalving_ = Clock::TimePoint::min();
     std::map<std::string, Host> hosts_;
+    mutable std::mutex mutex_;
 };
 
 // The host of an address ("http://host:port/path" gives "host:port").

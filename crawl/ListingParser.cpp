@@ -1,12 +1,15 @@
 #include "crawl/ListingParser.h"
 
+#include <map>
+
+#include "crawl/EntryKey.h"
 #include "crawl/Hosts.h"
 #include "text/GbkSearch.h"
 
 using text::ExtractBetween;
 
 std::string ListingBlockOf(std::string_view page) {
-    return ExtractBetween(page, "<div id=\"offer_list\" class=\"list\">", "<script language=");
+    return ExtractBetween(page, kListingMarker, "<script language=");
 }
 
 std::string CompanyNameOfEntry(std::string_view entry) {
@@ -35,4 +38,24 @@ std::string ContactAddressOfEntry(std::string_view entry) {
         return text::ReplaceAll(link, "bizreflist", "contact");
     }
     return contactPrefix + ExtractBetween(entry, "detail/contact/", "\" target=");
+}
+
+std::vector<ListedEntry> ReadListing(std::string_view block, std::string_view region) {
+    std::vector<ListedEntry> entries;
+    std::map<std::string, int> seen;
+    size_t p = text::FindText(block, kEntryMarker);
+    while (p != text::npos) {
+        const size_t begin = p + kEntryMarker.size();
+        const size_t q = text::FindText(block, kEntryMarker, begin);
+        const std::string_view e =
+            q == text::npos ? block.substr(begin) : block.substr(begin, q - begin);
+        ListedEntry entry;
+        entry.name = CompanyNameOfEntry(e);
+        entry.address = ContactAddressOfEntry(e);
+        entry.occurrence = seen[CompanyOfEntry(entry.name, entry.address)]++;
+        entry.inRegion = text::ContainsText(e, region);
+        entries.push_back(std::move(entry));
+        p = q;
+    }
+    return entries;
 }

@@ -4,6 +4,10 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+// Where the listing block of a result page begins.
+inline constexpr std::string_view kListingMarker = "<div id=\"offer_list\" class=\"list\">";
 
 // The listing block of a result page (empty when the page lacks its markers).
 std::string ListingBlockOf(std::string_view page);
@@ -18,3 +22,17 @@ std::string CompanyNameOfEntry(std::string_view entry);
 // The address of the company's contact page, by the first of four rules that applies. Never
 // validated: with nothing recognisable it is the bare detail-contact prefix.
 std::string ContactAddressOfEntry(std::string_view entry);
+
+// One entry of a listing block, as the walk needs it.
+struct ListedEntry {
+    std::string name;     // CompanyNameOfEntry
+    std::string address;  // ContactAddressOfEntry
+    // How many earlier entries of the block name the same company (see CompanyOfEntry),
+    // counted over every entry, whatever its region.
+    int occurrence = 0;
+    bool inRegion = true;  // the entry's text names the region of the search
+};
+
+// Every entry of `block` in order, each marked with whether it lists `region` (GBK; empty
+// matches every entry).
+std::vector<ListedEntry> ReadListing(std::string_view block, std::string_view region);

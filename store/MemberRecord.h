@@ -22,6 +22,10 @@ struct MemberRecord {
     std::string contact{};
     // The region of the search that found the company (GBK), to tell namesakes apart.
     std::string region{};
+    // The listing entry the row stands for (UTF-8, see crawl/EntryKey.h); empty for rows that
+    // came from no listing (imported, or stored before rows knew their entry). The store holds
+    // at most one row per entry.
+    std::string entry{};
 
     static constexpr int kFieldCount = 9;
 

@@ -244,12 +244,16 @@ void PgRecordStore::CreateMissingTables() {
             "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
             "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '', "
             "contact TEXT DEFAULT '', namekey TEXT DEFAULT '', region TEXT DEFAULT '', "
-            "search BIGINT DEFAULT 0)");
+            "search BIGINT DEFAULT 0, entrykey TEXT DEFAULT '')");
+        // Older databases: rows without an entry, and a company once per search and contact
+        // page, which kept two entries of one company apart from two rows.
+        Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN IF NOT EXISTS entrykey TEXT DEFAULT ''");
+        Run("DROP INDEX IF EXISTS ux_member_search_company");
         Run("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Run("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
-        // A company once per shared search and contact page.
-        Run("CREATE UNIQUE INDEX IF NOT EXISTS ux_member_search_company ON T_MEMBER_CHINA "
-            "(search, contact, title) WHERE search <> 0");
+        // One row per listing entry, whichever collector stores it.
+        Run("CREATE UNIQUE INDEX IF NOT EXISTS ux_member_entry ON T_MEMBER_CHINA (entrykey) "
+            "WHERE entrykey <> ''");
         Run("CREATE TABLE IF NOT EXISTS T_FAILURE ("
             "id BIGSERIAL PRIMARY KEY, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
             "address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
@@ -304,57 +308,87 @@ IRecordStore::Utf8Row Utf8RowOf(const MemberRecord& record) {
 
 namespace {
 
-// The INSERT of a row with its contact page, name key, region and search ($1 to $13), with
-// what to do when the search holds the company already; it gives the id of the row written.
-std::string InsertMember(const char* onConflict) {
-    return std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-           ", contact, namekey, region, search) VALUES "
-           "($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13) " +
-           onConflict + " RETURNING id";
+// The INSERT of a row with its contact page, name key, region and entry ($1 to $13); a row of
+// an entry that is stored already is not written. It gives the id of the row written.
+const std::string& InsertMember() {
+    static const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+                                   ", contact, namekey, region, entrykey) VALUES "
+                                   "($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13) "
+                                   "ON CONFLICT DO NOTHING RETURNING id";
+    return sql;
 }
 
 }  // namespace
 
 std::int64_t PgRecordStore::AppendUtf8(const Utf8Row& row, const std::string& contact,
-                                       const std::string& region, std::int64_t search) {
-    // Rows outside a shared search are never in conflict.
-    static const std::string append = InsertMember("");
-    static const std::string appendOnce = InsertMember("ON CONFLICT DO NOTHING");
-    return InsertUtf8(search != 0 ? appendOnce : append, row, contact, region, search);
-}
-
-std::int64_t PgRecordStore::InsertUtf8(const std::string& sql, const Utf8Row& row,
-                                       const std::string& contact, const std::string& region,
-                                       std::int64_t search) {
+                                       const std::string& region, const std::string& entry) {
     Result r =
-        Run(sql.c_str(), {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8],
-                          contact, text::NormaliseName(row[0]), region, std::to_string(search)});
+        Run(InsertMember().c_str(), {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7],
+                                     row[8], contact, text::NormaliseName(row[0]), region, entry});
     return r.Rows() == 0 ? 0 : r.Int(0, 0);
 }
 
 std::int64_t PgRecordStore::AppendMemberRecord(const MemberRecord& record) {
-    return AppendUtf8(Utf8RowOf(record), Utf8(record.contact), Utf8(record.region), 0);
+    return AppendUtf8(Utf8RowOf(record), Utf8(record.contact), Utf8(record.region), record.entry);
 }
 
-std::int64_t PgRecordStore::AppendForSearch(std::int64_t search, const MemberRecord& record) {
-    std::int64_t id = 0;
+IRecordWriter::EntryWrite PgRecordStore::AppendEntry(const MemberRecord& record) {
+    EntryWrite w;
     InTransaction([&] {
-        // A row of the company kept in the place of its failed contact page is filled; any
-        // other row of it means it is stored.
-        static const std::string fillOrSkip = InsertMember(
-            "ON CONFLICT (search, contact, title) WHERE search <> 0 DO UPDATE "
-            "SET person=excluded.person, sex=excluded.sex, job=excluded.job, "
-            "mobile=excluded.mobile, phone=excluded.phone, fax=excluded.fax, "
-            "address=excluded.address, zip=excluded.zip WHERE EXISTS (SELECT 1 "
-            "FROM T_FAILURE f WHERE f.kind='contact' AND f.rowid_kept = T_MEMBER_CHINA.id)");
-        id = InsertUtf8(fillOrSkip, Utf8RowOf(record), Utf8(record.contact), Utf8(record.region),
-                        search);
-        if (id == 0) {
+        w.rowId = AppendMemberRecord(record);
+        if (w.rowId != 0) {
             return;
         }
-        Run("DELETE FROM T_FAILURE WHERE kind='contact' AND rowid_kept=$1", {std::to_string(id)});
+        // The entry has a row: filled when it waits for its contact page, else left alone.
+        // The row is locked, so two collectors never both fill it.
+        Result kept = Run(
+            "SELECT f.id, m.id FROM T_MEMBER_CHINA m JOIN T_FAILURE f ON f.rowid_kept = m.id AND "
+            "f.kind = 'contact' WHERE m.entrykey = $1 LIMIT 1 FOR UPDATE OF m",
+            {record.entry});
+        if (kept.Rows() == 0) {
+            return;
+        }
+        w.healedFailure = kept.Int(0, 0);
+        w.rowId = kept.Int(0, 1);
+        FillRow(w.rowId, record);
+        Run("DELETE FROM T_FAILURE WHERE id=$1", {std::to_string(w.healedFailure)});
     });
-    return id;
+    return w;
+}
+
+bool PgRecordStore::FillRow(std::int64_t rowId, const MemberRecord& record) {
+    const Utf8Row row = Utf8RowOf(record);
+    return Run("UPDATE T_MEMBER_CHINA SET person=$1, sex=$2, job=$3, mobile=$4, phone=$5, fax=$6, "
+               "address=$7, zip=$8 WHERE id=$9",
+               {row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8],
+                std::to_string(rowId)})
+               .Changed() != 0;
+}
+
+std::int64_t PgRecordStore::RowOfEntry(const std::string& entry) {
+    if (entry.empty()) {
+        return 0;
+    }
+    Result r = Run("SELECT id FROM T_MEMBER_CHINA WHERE entrykey=$1", {entry});
+    return r.Rows() == 0 ? 0 : r.Int(0, 0);
+}
+
+bool PgRecordStore::HasEntry(const std::string& entry) {
+    return RowOfEntry(entry) != 0;
+}
+
+bool PgRecordStore::HasUnkeyedContact(const std::string& address, const std::string& title) {
+    if (address.empty()) {
+        return false;
+    }
+    if (IdentifiesCompany(address)) {
+        return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND entrykey='' LIMIT 1",
+                   {Utf8(address)})
+                   .Rows() > 0;
+    }
+    return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND title=$2 AND entrykey='' LIMIT 1",
+               {Utf8(address), Utf8(title)})
+               .Rows() > 0;
 }
 
 bool PgRecordStore::IsKnownCompany(const std::string& contact, const std::string& name,
@@ -375,7 +409,7 @@ bool PgRecordStore::IsKnownCompany(const std::string& contact, const std::string
 std::int64_t PgRecordStore::ImportRows(const std::vector<Utf8Row>& rows) {
     InTransaction([&] {
         for (const Utf8Row& row : rows) {
-            AppendUtf8(row, std::string(), std::string(), 0);
+            AppendUtf8(row, std::string(), std::string(), std::string());
         }
     });
     return static_cast<std::int64_t>(rows.size());
@@ -385,13 +419,7 @@ std::int64_t PgRecordStore::FillMemberRecord(std::int64_t rowId, const MemberRec
                                              std::int64_t failureId) {
     std::int64_t filled = rowId;
     InTransaction([&] {
-        const Utf8Row row = Utf8RowOf(record);
-        Result r =
-            Run("UPDATE T_MEMBER_CHINA SET person=$1, sex=$2, job=$3, mobile=$4, phone=$5, fax=$6, "
-                "address=$7, zip=$8 WHERE id=$9",
-                {row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8],
-                 std::to_string(rowId)});
-        if (r.Changed() == 0) {
+        if (!FillRow(rowId, record)) {
             filled = AppendMemberRecord(record);  // the row was removed meanwhile
         }
         Run("DELETE FROM T_FAILURE WHERE id=$1", {std::to_string(failureId)});
@@ -400,26 +428,11 @@ std::int64_t PgRecordStore::FillMemberRecord(std::int64_t rowId, const MemberRec
 }
 
 std::int64_t PgRecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeholder) {
-    return KeepFailureIn(0, f, placeholder);
-}
-
-std::int64_t PgRecordStore::KeepFailureForSearch(std::int64_t search, KeptFailure& f,
-                                                 const MemberRecord* placeholder) {
-    return KeepFailureIn(search, f, placeholder);
-}
-
-std::int64_t PgRecordStore::KeepFailureIn(std::int64_t search, KeptFailure& f,
-                                          const MemberRecord* placeholder) {
     InTransaction([&] {
         if (placeholder != nullptr) {
-            f.rowId = AppendUtf8(Utf8RowOf(*placeholder), Utf8(placeholder->contact),
-                                 Utf8(placeholder->region), search);
+            f.rowId = AppendMemberRecord(*placeholder);
             if (f.rowId == 0) {
-                // The search holds the company already (a page walked again): keep that row.
-                Result row = Run(
-                    "SELECT id FROM T_MEMBER_CHINA WHERE search=$1 AND contact=$2 AND title=$3",
-                    {std::to_string(search), Utf8(placeholder->contact), Utf8(placeholder->title)});
-                f.rowId = row.Rows() > 0 ? row.Int(0, 0) : 0;
+                f.rowId = RowOfEntry(placeholder->entry);  // the entry's row is stored already
             }
         }
         Result r =

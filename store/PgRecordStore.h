@@ -7,8 +7,8 @@
 // registered once with its result pages, and each collector claims the next unclaimed page
 // with a lease that it renews while it works on the page, so no two collectors walk the same
 // page and a page whose collector died is claimed again when its lease has run out (see
-// SharedPages.h). A company is stored once per search, contact page and name: a page walked
-// again adds nothing.
+// SharedPages.h). A listing entry is stored once, whoever walks its page: a page walked again
+// adds nothing.
 
 #include <chrono>
 #include <cstdint>
@@ -39,6 +39,9 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     void SaveSetting(const std::string& name, const std::string& value) override;
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override;
+    EntryWrite AppendEntry(const MemberRecord& record) override;
+    bool HasEntry(const std::string& entry) override;
+    bool HasUnkeyedContact(const std::string& address, const std::string& title) override;
     bool IsKnownCompany(const std::string& contact, const std::string& name,
                         const std::string& region) override;
     std::int64_t ImportRows(const std::vector<Utf8Row>& rows) override;
@@ -68,9 +71,6 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     void MarkPageDone(std::int64_t search, int page) override;
     int PagesDone(std::int64_t search) override;
     int PagesLeft(std::int64_t search, int first, int last) override;
-    std::int64_t AppendForSearch(std::int64_t search, const MemberRecord& record) override;
-    std::int64_t KeepFailureForSearch(std::int64_t search, KeptFailure& failure,
-                                      const MemberRecord* placeholder) override;
 
     // The most pages a shared search is registered with.
     static constexpr int kMaxSharedPages = 100000;
@@ -83,12 +83,10 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     template <typename F>
     void InTransaction(F&& body);
     std::int64_t AppendUtf8(const Utf8Row& row, const std::string& contact,
-                            const std::string& region, std::int64_t search);
-    // Runs an INSERT of InsertMember's shape; gives the id written, or 0.
-    std::int64_t InsertUtf8(const std::string& sql, const Utf8Row& row, const std::string& contact,
-                            const std::string& region, std::int64_t search);
-    std::int64_t KeepFailureIn(std::int64_t search, KeptFailure& failure,
-                               const MemberRecord* placeholder);
+                            const std::string& region, const std::string& entry);
+    // Writes the eight contact texts into row `rowId`; false when there is no such row.
+    bool FillRow(std::int64_t rowId, const MemberRecord& record);
+    std::int64_t RowOfEntry(const std::string& entry);
     void StreamRows(const char* sql, const std::function<void(const RawRow&)>& visit);
 
     // A libpq message with any password of the URI taken out.

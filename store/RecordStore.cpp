@@ -146,7 +146,8 @@ void RecordStore::CreateMissingTables() {
             "title TEXT DEFAULT '', person TEXT DEFAULT '', sex TEXT DEFAULT '', "
             "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
             "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '', "
-            "contact TEXT DEFAULT '', namekey TEXT DEFAULT '', region TEXT DEFAULT '')");
+            "contact TEXT DEFAULT '', namekey TEXT DEFAULT '', region TEXT DEFAULT '', "
+            "entrykey TEXT DEFAULT '')");
         Exec(
             "CREATE TABLE IF NOT EXISTS T_FAILURE ("
             "id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
@@ -167,24 +168,30 @@ void RecordStore::CreateMissingTables() {
 }
 
 void RecordStore::AddMissingColumns() {
-    // Files written before rows remembered their contact page, normalised name and region get
-    // the columns (names filled in); a file that has them is not written to, so a read-only
-    // store still opens.
-    bool hasContact = false;
-    bool hasNameKey = false;
-    bool hasIndex = false;
-    {
+    // Files written before rows remembered their contact page, normalised name, region and
+    // listing entry get the columns (names filled in); a file that has them is not written to,
+    // so a read-only store still opens.
+    struct Found {
+        bool contact = false, namekey = false, entry = false, indexes = false;
+        bool All() const { return contact && namekey && entry && indexes; }
+    };
+    auto look = [this] {
+        Found f;
         Statement probe(*this, "SELECT name FROM pragma_table_info('T_MEMBER_CHINA')");
         while (probe.Step()) {
             const std::string_view column = ColumnView(probe.get(), 0);
-            hasContact = hasContact || column == "contact";
-            hasNameKey = hasNameKey || column == "namekey";
+            f.contact = f.contact || column == "contact";
+            f.namekey = f.namekey || column == "namekey";
+            f.entry = f.entry || column == "entrykey";
         }
-        Statement index(
-            *this, "SELECT 1 FROM sqlite_master WHERE type='index' AND name='ix_member_namekey'");
-        hasIndex = index.Step();
-    }
-    if (hasContact && hasNameKey && hasIndex) {
+        Statement index(*this,
+                        "SELECT count(*) FROM sqlite_master WHERE type='index' AND name IN "
+                        "('ix_member_namekey', 'ux_member_entry')");
+        index.Step();
+        f.indexes = sqlite3_column_int(index.get(), 0) == 2;
+        return f;
+    };
+    if (look().All()) {
         return;
     }
     if (sqlite3_db_readonly(db_, "main") == 1) {
@@ -192,18 +199,11 @@ void RecordStore::AddMissingColumns() {
     }
     InTransaction([&] {
         // Another program may have added them since the look above.
-        {
-            Statement probe(*this, "SELECT name FROM pragma_table_info('T_MEMBER_CHINA')");
-            while (probe.Step()) {
-                const std::string_view column = ColumnView(probe.get(), 0);
-                hasContact = hasContact || column == "contact";
-                hasNameKey = hasNameKey || column == "namekey";
-            }
-        }
-        if (!hasContact) {
+        const Found f = look();
+        if (!f.contact) {
             Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN contact TEXT DEFAULT ''");
         }
-        if (!hasNameKey) {
+        if (!f.namekey) {
             Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN namekey TEXT DEFAULT ''");
             Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN region TEXT DEFAULT ''");
             sqlite3_create_function(
@@ -220,8 +220,15 @@ void RecordStore::AddMissingColumns() {
                 nullptr, nullptr);
             Exec("UPDATE T_MEMBER_CHINA SET namekey=collector_namekey(title)");
         }
+        if (!f.entry) {
+            // Older rows know no entry: they stay without one.
+            Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN entrykey TEXT DEFAULT ''");
+        }
         Exec("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Exec("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
+        Exec(
+            "CREATE UNIQUE INDEX IF NOT EXISTS ux_member_entry ON T_MEMBER_CHINA (entrykey) "
+            "WHERE entrykey <> ''");
     });
 }
 
@@ -293,22 +300,25 @@ std::int64_t RecordStore::AppendRow(const MemberRecord& record) {
     for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
         row[i] = text::GbkToUtf8(*fields[i]);
     }
-    return AppendUtf8Row(row, text::GbkToUtf8(record.contact), text::GbkToUtf8(record.region));
+    return AppendUtf8Row(row, text::GbkToUtf8(record.contact), text::GbkToUtf8(record.region),
+                         record.entry);
 }
 
 std::int64_t RecordStore::AppendUtf8Row(const Utf8Row& row, const std::string& contact,
-                                        const std::string& region) {
+                                        const std::string& region, const std::string& entry) {
     if (append_ == nullptr) {
+        // A row of an entry that is stored already is not appended again (its id is then 0).
         const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-                                ", contact, namekey, region) VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
+                                ", contact, namekey, region, entrykey) VALUES "
+                                "(?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT DO NOTHING";
         if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &append_,
                                nullptr) != SQLITE_OK) {
             Fail("prepare");
         }
     }
     const std::string namekey = text::NormaliseName(row[0]);
-    const std::string* values[] = {&row[0], &row[1], &row[2], &row[3],  &row[4],  &row[5],
-                                   &row[6], &row[7], &row[8], &contact, &namekey, &region};
+    const std::string* values[] = {&row[0], &row[1], &row[2],  &row[3],  &row[4], &row[5], &row[6],
+                                   &row[7], &row[8], &contact, &namekey, &region, &entry};
     for (int i = 0; i < static_cast<int>(std::size(values)); ++i) {
         if (sqlite3_bind_text(append_, i + 1, values[i]->data(),
                               static_cast<int>(values[i]->size()), SQLITE_TRANSIENT) != SQLITE_OK) {
@@ -323,7 +333,7 @@ std::int64_t RecordStore::AppendUtf8Row(const Utf8Row& row, const std::string& c
     if (rc != SQLITE_DONE) {
         throw StoreError("数据库操作失败（step）：" + message);
     }
-    return sqlite3_last_insert_rowid(db_);
+    return sqlite3_changes(db_) == 0 ? 0 : sqlite3_last_insert_rowid(db_);
 }
 
 bool IdentifiesCompany(std::string_view contact) {
@@ -351,7 +361,7 @@ std::int64_t RecordStore::ImportRows(const std::vector<Utf8Row>& rows) {
     CheckFileStillThere();
     InTransaction([&] {
         for (const Utf8Row& row : rows) {
-            AppendUtf8Row(row, std::string(), std::string());
+            AppendUtf8Row(row, std::string(), std::string(), std::string());
         }
     });
     return static_cast<std::int64_t>(rows.size());
@@ -432,16 +442,7 @@ std::int64_t RecordStore::FillMemberRecord(std::int64_t rowId, const MemberRecor
     CheckFileStillThere();
     std::int64_t filled = rowId;
     InTransaction([&] {
-        Statement st(*this,
-                     "UPDATE T_MEMBER_CHINA SET person=?, sex=?, job=?, mobile=?, phone=?, fax=?, "
-                     "address=?, zip=? WHERE id=?");
-        auto fields = record.Fields();
-        for (int i = 1; i < MemberRecord::kFieldCount; ++i) {
-            st.BindText(i, text::GbkToUtf8(*fields[i]));
-        }
-        sqlite3_bind_int64(st.get(), MemberRecord::kFieldCount, rowId);
-        st.Step();
-        if (sqlite3_changes(db_) == 0) {
+        if (!FillRow(rowId, record)) {
             filled = AppendRow(record);  // the row was removed meanwhile: the company stays
         }
         Statement drop(*this, "DELETE FROM T_FAILURE WHERE id=?");
@@ -451,12 +452,28 @@ std::int64_t RecordStore::FillMemberRecord(std::int64_t rowId, const MemberRecor
     return filled;
 }
 
+bool RecordStore::FillRow(std::int64_t rowId, const MemberRecord& record) {
+    Statement st(*this,
+                 "UPDATE T_MEMBER_CHINA SET person=?, sex=?, job=?, mobile=?, phone=?, fax=?, "
+                 "address=?, zip=? WHERE id=?");
+    auto fields = record.Fields();
+    for (int i = 1; i < MemberRecord::kFieldCount; ++i) {
+        st.BindText(i, text::GbkToUtf8(*fields[i]));
+    }
+    sqlite3_bind_int64(st.get(), MemberRecord::kFieldCount, rowId);
+    st.Step();
+    return sqlite3_changes(db_) != 0;
+}
+
 std::int64_t RecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeholder) {
     CheckFileStillThere();
     std::int64_t id = 0;
     InTransaction([&] {
         if (placeholder != nullptr) {
             f.rowId = AppendRow(*placeholder);
+            if (f.rowId == 0) {
+                f.rowId = RowOfEntry(placeholder->entry);  // the entry's row is stored already
+            }
         }
         Statement st(*this,
                      "INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
@@ -560,4 +577,58 @@ void RecordStore::ForEachMemberRow(const std::function<void(const RawRow&)>& vis
         }
         visit(row);
     }
+}
+
+std::int64_t RecordStore::RowOfEntry(const std::string& entry) {
+    if (entry.empty()) {
+        return 0;
+    }
+    Statement st(*this, "SELECT id FROM T_MEMBER_CHINA WHERE entrykey=?");
+    st.BindText(1, entry);
+    return st.Step() ? sqlite3_column_int64(st.get(), 0) : 0;
+}
+
+bool RecordStore::HasEntry(const std::string& entry) {
+    return RowOfEntry(entry) != 0;
+}
+
+bool RecordStore::HasUnkeyedContact(const std::string& address, const std::string& title) {
+    if (address.empty()) {
+        return false;
+    }
+    const bool own = IdentifiesCompany(address);
+    Statement st(*this, own ? "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? AND entrykey='' LIMIT 1"
+                            : "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? AND title=? AND "
+                              "entrykey='' LIMIT 1");
+    st.BindText(1, text::GbkToUtf8(address));
+    if (!own) {
+        st.BindText(2, text::GbkToUtf8(title));
+    }
+    return st.Step();
+}
+
+IRecordWriter::EntryWrite RecordStore::AppendEntry(const MemberRecord& record) {
+    CheckFileStillThere();
+    EntryWrite w;
+    InTransaction([&] {
+        w.rowId = AppendRow(record);
+        if (w.rowId != 0) {
+            return;
+        }
+        // The entry has a row: filled when it waits for its contact page, else left alone.
+        Statement kept(*this,
+                       "SELECT f.id, m.id FROM T_MEMBER_CHINA m JOIN T_FAILURE f ON "
+                       "f.rowid_kept=m.id AND f.kind='contact' WHERE m.entrykey=? LIMIT 1");
+        kept.BindText(1, record.entry);
+        if (!kept.Step()) {
+            return;
+        }
+        w.healedFailure = sqlite3_column_int64(kept.get(), 0);
+        w.rowId = sqlite3_column_int64(kept.get(), 1);
+        FillRow(w.rowId, record);
+        Statement drop(*this, "DELETE FROM T_FAILURE WHERE id=?");
+        sqlite3_bind_int64(drop.get(), 1, w.healedFailure);
+        drop.Step();
+    });
+    return w;
 }

@@ -27,6 +27,9 @@ class RecordStore : public IRecordStore {
     void SaveSetting(const std::string& name, const std::string& value) override;
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override;
+    EntryWrite AppendEntry(const MemberRecord& record) override;
+    bool HasEntry(const std::string& entry) override;
+    bool HasUnkeyedContact(const std::string& address, const std::string& title) override;
     bool IsKnownCompany(const std::string& contact, const std::string& name,
                         const std::string& region) override;
 
@@ -58,7 +61,10 @@ class RecordStore : public IRecordStore {
     void AddMissingColumns();
     std::int64_t AppendRow(const MemberRecord& record);
     std::int64_t AppendUtf8Row(const Utf8Row& row, const std::string& contact,
-                               const std::string& region);
+                               const std::string& region, const std::string& entry);
+    // Writes the eight contact texts into row `rowId`; false when there is no such row.
+    bool FillRow(std::int64_t rowId, const MemberRecord& record);
+    std::int64_t RowOfEntry(const std::string& entry);
     template <typename F>
     void InTransaction(F&& body);
     void CheckFileStillThere();

@@ -13,8 +13,24 @@ class ISharedPages;
 class IRecordWriter {
   public:
     virtual ~IRecordWriter() = default;
-    // Appends one row (with its contact address) and gives its id.
+    // Appends one row (with its contact address) and gives its id; 0 when the row's entry
+    // (record.entry, when not empty) is stored already.
     virtual std::int64_t AppendMemberRecord(const MemberRecord& record) = 0;
+    // What storing a listing entry's row did.
+    struct EntryWrite {
+        std::int64_t rowId = 0;          // the row written; 0: the entry was stored already
+        std::int64_t healedFailure = 0;  // a row kept for its failed contact page was filled
+    };
+    // Stores the row of a listing entry (record.entry) in one transaction: appended when the
+    // store holds no row of that entry; filled in when the row it holds was kept in the place
+    // of a failed contact page (that failure is dropped); else nothing.
+    virtual EntryWrite AppendEntry(const MemberRecord& record) = 0;
+    // Whether a row of this listing entry is stored.
+    virtual bool HasEntry(const std::string& entry) = 0;
+    // Whether a row stored before rows knew their entry has this contact address (and, when the
+    // address names no company of its own, this title): such a row may stand for an entry of
+    // the page a run resumes at.
+    virtual bool HasUnkeyedContact(const std::string& address, const std::string& title) = 0;
     // Writes the contact details into a row kept for a failed contact page (the company name
     // stays as it is) and drops the failure, in one transaction. A row that is no longer
     // there is appended instead. Gives the row's id.
@@ -22,7 +38,8 @@ class IRecordWriter {
                                           std::int64_t failureId) = 0;
     // Keeps a failure (or, when one with the same kind, address and company is kept, updates
     // it) and gives its id. With `placeholder`, the company's row is appended first, in the
-    // same transaction, and `failure.rowId` names it.
+    // same transaction, and `failure.rowId` names it; when the placeholder's entry is stored
+    // already, that row is the one named and nothing is appended.
     virtual std::int64_t KeepFailure(KeptFailure& failure,
                                      const MemberRecord* placeholder = nullptr) = 0;
     // Drops the kept failure of that kind and address, if any; gives its id (0: none).

@@ -2,16 +2,13 @@
 // The work of a shared search, for a store that several collectors use at once: a search
 // (industry and region) is registered once with its result pages; each collector claims the
 // next page nobody works on, with a lease it renews while it works, marks it done at its end
-// and stores each company once per search and contact page. A page whose lease ran out (its
-// collector died) is claimed again. A failure throws StoreError.
+// and stores each listing entry once (see IRecordWriter::AppendEntry). A page whose lease ran out
+// (its collector died) is claimed again. A failure throws StoreError.
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
-
-#include "store/KeptFailure.h"
-#include "store/MemberRecord.h"
 
 class ISharedPages {
   public:
@@ -41,12 +38,4 @@ class ISharedPages {
     // Pages of the search done by every collector so far, and those in [first, last] not done.
     virtual int PagesDone(std::int64_t search) = 0;
     virtual int PagesLeft(std::int64_t search, int first, int last) = 0;
-    // Stores the company's row for the search unless the search already holds it (the same
-    // contact page and name); gives its id, or 0 when it was there. A row the search holds
-    // in the place of a failed contact page is filled instead, and its failure dropped.
-    virtual std::int64_t AppendForSearch(std::int64_t search, const MemberRecord& record) = 0;
-    // KeepFailure for a company of the search: its placeholder row is the search's row of that
-    // company, appended only when the search holds none.
-    virtual std::int64_t KeepFailureForSearch(std::int64_t search, KeptFailure& failure,
-                                              const MemberRecord* placeholder) = 0;
 };

@@ -262,27 +262,33 @@ TEST_F(PgStoreTest, ClaimsAreExclusiveAndALeaseThatRanOutIsClaimedAgain) {
     a.MarkPageDone(other, 2);
     EXPECT_EQ(a.LoadLastPageIndex(), 20);  // stays the highest
 
-    // A company once per search, contact page and name; a row kept for its failed contact page
-    // is the one a later walk fills, also when the page failed twice.
+    // One row per listing entry, whichever collector stores it: the same company listed twice
+    // is two entries. A row kept for an entry's failed contact page is the one a later walk
+    // fills, also when the page failed twice.
     MemberRecord r = Record("广州化工有限公司", "陈明", "http://c/gzhg.html");
-    EXPECT_NE(a.AppendForSearch(other, r), 0);
-    EXPECT_EQ(b.AppendForSearch(other, r), 0);
-    EXPECT_NE(b.AppendForSearch(search, r), 0);
-    r.title = Gbk("另一家");
-    EXPECT_NE(b.AppendForSearch(other, r), 0);
+    r.entry = "化工/广东/1/gzhg/0";
+    EXPECT_NE(a.AppendEntry(r).rowId, 0);
+    EXPECT_EQ(b.AppendEntry(r).rowId, 0);
+    EXPECT_TRUE(b.HasEntry(r.entry));
+    r.entry = "化工/广东/2/gzhg/0";
+    EXPECT_NE(b.AppendEntry(r).rowId, 0);
     MemberRecord placeholder = Record("深圳电子化工厂", "", "http://c/szdz.html");
+    placeholder.entry = "化工/广东/1/szdz/0";
     KeptFailure f;
     f.kind = KeptFailure::Kind::ContactPage;
     f.address = placeholder.contact;
     f.title = placeholder.title;
-    a.KeepFailureForSearch(other, f, &placeholder);
+    a.KeepFailure(f, &placeholder);
     const std::int64_t kept = f.rowId;
     KeptFailure again = f;
-    b.KeepFailureForSearch(other, again, &placeholder);  // walked again, failed again
+    b.KeepFailure(again, &placeholder);  // walked again, failed again
     EXPECT_EQ(again.rowId, kept);
     MemberRecord full = Record("深圳电子化工厂", "王强", "http://c/szdz.html");
-    EXPECT_EQ(b.AppendForSearch(other, full), kept);
-    EXPECT_EQ(b.AppendForSearch(other, full), 0);
+    full.entry = placeholder.entry;
+    const IRecordWriter::EntryWrite filled = b.AppendEntry(full);
+    EXPECT_EQ(filled.rowId, kept);
+    EXPECT_EQ(filled.healedFailure, f.id);
+    EXPECT_EQ(b.AppendEntry(full).rowId, 0);
     EXPECT_EQ(a.MemberRecordById(kept)->person, Gbk("王强"));
     EXPECT_EQ(a.CountKeptFailures(), 0);
 

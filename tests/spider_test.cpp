@@ -119,7 +119,6 @@ TEST_F(SpiderTest, WalksThePagesInOrder) {
     Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + Entry("B", "", "b") + kBlockEnd);
     // Page 2 cannot be fetched: it is kept as a failure, then the walk goes on.
     Page(ResultPage(3), kBlockStart + Entry("C", "", "c") + kBlockEnd);
-    Page(ContactAddress("a"), "");
     Make(CRAWL_MODE_COLLECT, 1, 3)->RunJob();
     using P = std::pair<int, std::int64_t>;
     EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 1},
@@ -131,7 +130,7 @@ TEST_F(SpiderTest, WalksThePagesInOrder) {
                                                   {WM_CRAWL_RECORD_SAVED, 3},
                                                   {WM_CRAWL_FINISHED, 0}}));
     ASSERT_EQ(store->rows.size(), 3u);
-    EXPECT_EQ(store->rows[0].title, "A");  // a failed contact fetch still stores the name
+    EXPECT_EQ(store->rows[0].title, "A");  // a contact page that is missing leaves the name
     EXPECT_EQ(store->rows[2].title, "C");
     EXPECT_EQ(pages->fetched,
               (std::vector<std::string>{ResultPage(1), ContactAddress("a"), ContactAddress("b"),
@@ -144,7 +143,7 @@ TEST_F(SpiderTest, StartBeyondLastFinishesAtOnce) {
     EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_FINISHED, 0}}));
     EXPECT_TRUE(pages->fetched.empty());
 
-    Page(ResultPage(3), "");
+    Page(ResultPage(3), kBlockStart + kBlockEnd);  // read, and it lists nothing
     Make(CRAWL_MODE_COLLECT, 3, 3)->RunJob();
     EXPECT_EQ(Drain().Messages(),
               (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 3}, {WM_CRAWL_FINISHED, 0}}));
@@ -167,9 +166,9 @@ TEST_F(SpiderTest, StopBeforeAnEntryEndsTheWalkSilently) {
     Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + kBlockEnd);
     word->store(RunState::Stop);
     Make(CRAWL_MODE_COLLECT, 1, 2)->RunJob();
-    using P = std::pair<int, std::int64_t>;
-    EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 1}}));
+    EXPECT_TRUE(Drain().notes.empty());
     EXPECT_TRUE(store->rows.empty());
+    EXPECT_TRUE(pages->fetched.empty());
 }
 
 TEST_F(SpiderTest, PauseHoldsTheEntryUntilRunningOrStop) {
@@ -223,12 +222,11 @@ TEST_F(SpiderTest, RecordSavedCarriesCountAndRowId) {
 }
 
 TEST_F(SpiderTest, AWorkerWhoseRecordsWereDiscardedStoresNothing) {
-    // The store was cleared after this worker was stopped: its record in hand is dropped.
+    // The store was cleared after this worker was stopped: it stores and announces nothing.
     Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + kBlockEnd);
-    Page(ContactAddress("a"), "");
     auto spider = Make(CRAWL_MODE_COLLECT, 1, 1);
     stop->Discard();
-    EXPECT_FALSE(spider->ParseContactPage("A", ContactAddress("a")));
+    spider->RunJob();
     EXPECT_TRUE(store->rows.empty());
-    EXPECT_EQ(pages->fetched, (std::vector<std::string>{ContactAddress("a")}));
+    EXPECT_TRUE(Drain().notes.empty());
 }

@@ -18,6 +18,7 @@
 #include "app/CConditionPage.h"
 #include "app/UserPrompts.h"
 #include "store/RecordStore.h"
+#include "store/Store.h"
 
 using namespace standin;
 
@@ -194,10 +195,55 @@ class WindowTest : public QObject {
         QCOMPARE(dlg->ResultList()->rowCount(), 0);
         QVERIFY(prompts->shown.empty());
 
+        // The search of the last pre-collect comes back with its own page; the old single
+        // page of the file belongs to no search.
         dlg.reset();
-        RecordStore(StorePath()).SaveLastPageIndex(12);
+        {
+            RecordStore store(StorePath());
+            store.SaveLastPageIndex(12);
+            store.SaveSetting("lastindustry", "化工");
+            store.SaveSetting("lastregion", "广东");
+        }
         Open();
-        QCOMPARE(dlg->ItemText(IDC_START_PAGE), U("12"));
+        QCOMPARE(dlg->ItemText(IDC_START_PAGE), U("1"));
+        dlg.reset();
+        {
+            RecordStore store(StorePath());
+            SaveSearchPage(store, Gbk("化工^广东"), 2);
+        }
+        Open();
+        QCOMPARE(dlg->ItemText(IDC_START_PAGE), U("2"));
+    }
+
+    void startPageFollowsTheSearch() {
+        {
+            RecordStore store(StorePath());
+            SaveSearchPage(store, Gbk("化工^广东"), 2);
+            SaveSearchPage(store, Gbk("模具^"), 9);  // further than the search goes now
+        }
+        Open();
+        struct Case {
+            const char* industry;
+            const char* region;
+            const char* start;
+            const char* found;
+        };
+        const Case cases[] = {
+            {"化工", "广东", "2", "找到 6 条符合条件的记录！\n上次采集到第 2 页"},
+            {"无此", "", "1", "没有找到符合条件的记录！"},
+            {"模具", "", "1", "找到 2 条符合条件的记录！\n上次采集到第 9 页"},
+        };
+        for (const Case& c : cases) {
+            PreCollect(c.industry, c.region);
+            QCOMPARE(dlg->ItemText(IDC_START_PAGE), U(c.start));
+            QCOMPARE(prompts->shown.back().text, U(c.found));
+        }
+        // A page typed afterwards stands.
+        PreCollect("化工", "广东");
+        Edit(IDC_START_PAGE)->setText("3");
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
+        QCOMPARE(StoredRows(), 1);
     }
 
     void unopenableStoreKeepsTheWindowUsable() {
@@ -331,13 +377,14 @@ class WindowTest : public QObject {
         QCOMPARE(prompts->shown.back().defaultButton, QMessageBox::No);
         QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
         QCOMPARE(StoredRows(), 5);
-        // Turned off (and remembered), the company is stored again.
+        // Turned off (and remembered), the company is still not stored again: that entry of
+        // page 3 is stored.
         skipKnown->setChecked(false);
         QCOMPARE(RecordStore(StorePath()).LoadSetting("skipknown").value_or(""), std::string("0"));
         prompts->answers = {QMessageBox::No};
         QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
-        QCOMPARE(StoredRows(), 6);
+        QCOMPARE(StoredRows(), 5);
 
         // And clearing them: Yes empties the store before the run.
         prompts->answers = {QMessageBox::Yes};

@@ -65,12 +65,42 @@ class MemoryStore : public IRecordWriter {
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
-        if (shared_->failAfter >= 0 &&
-            static_cast<int>(shared_->rows.size()) >= shared_->failAfter) {
-            throw StoreError("disk I/O error");
+        return Append(record);
+    }
+    EntryWrite AppendEntry(const MemberRecord& record) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        EntryWrite w;
+        const std::int64_t row = RowOfEntry(record.entry);
+        if (row == 0) {
+            w.rowId = Append(record);
+            return w;
         }
-        shared_->rows.push_back(record);
-        return static_cast<std::int64_t>(shared_->rows.size());
+        for (auto it = shared_->failures.begin(); it != shared_->failures.end(); ++it) {
+            if (it->second.rowId == row && it->second.kind == KeptFailure::Kind::ContactPage) {
+                MemberRecord& stored = shared_->rows[static_cast<size_t>(row - 1)];
+                const std::string title = stored.title;
+                stored = record;
+                stored.title = title;
+                w.rowId = row;
+                w.healedFailure = it->first;
+                shared_->failures.erase(it);
+                break;
+            }
+        }
+        return w;
+    }
+    bool HasEntry(const std::string& entry) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        return RowOfEntry(entry) != 0;
+    }
+    bool HasUnkeyedContact(const std::string& address, const std::string& title) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        for (const auto& r : shared_->rows) {
+            if (r.entry.empty() && r.contact == address && r.title == title) {
+                return true;
+            }
+        }
+        return false;
     }
     std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
                                   std::int64_t failureId) override {
@@ -85,8 +115,11 @@ class MemoryStore : public IRecordWriter {
     std::int64_t KeepFailure(KeptFailure& failure, const MemberRecord* placeholder) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         if (placeholder != nullptr) {
-            shared_->rows.push_back(*placeholder);
-            failure.rowId = static_cast<std::int64_t>(shared_->rows.size());
+            failure.rowId = RowOfEntry(placeholder->entry);
+            if (failure.rowId == 0) {
+                shared_->rows.push_back(*placeholder);
+                failure.rowId = static_cast<std::int64_t>(shared_->rows.size());
+            }
         }
         for (auto& [id, kept] : shared_->failures) {
             if (kept.kind == failure.kind && kept.address == failure.address &&
@@ -132,5 +165,22 @@ class MemoryStore : public IRecordWriter {
     }
 
   private:
+    // Called with the mutex held.
+    std::int64_t Append(const MemberRecord& record) {
+        if (shared_->failAfter >= 0 &&
+            static_cast<int>(shared_->rows.size()) >= shared_->failAfter) {
+            throw StoreError("disk I/O error");
+        }
+        shared_->rows.push_back(record);
+        return static_cast<std::int64_t>(shared_->rows.size());
+    }
+    std::int64_t RowOfEntry(const std::string& entry) const {
+        for (size_t i = 0; !entry.empty() && i < shared_->rows.size(); ++i) {
+            if (shared_->rows[i].entry == entry) {
+                return static_cast<std::int64_t>(i + 1);
+            }
+        }
+        return 0;
+    }
     std::shared_ptr<Shared> shared_;
 };

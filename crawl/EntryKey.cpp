@@ -1,0 +1,23 @@
+#include "crawl/EntryKey.h"
+
+#include "crawl/SearchAddress.h"
+#include "store/Store.h"
+#include "text/GbkCodec.h"
+#include "text/Normalise.h"
+
+std::string CompanyOfEntry(const std::string& name, const std::string& address) {
+    if (IdentifiesCompany(address)) {
+        return text::GbkToUtf8(address);
+    }
+    return "name:" + text::NormaliseName(text::GbkToUtf8(name));
+}
+
+std::string EntryKeyOf(const std::string& condition, int page, const std::string& name,
+                       const std::string& address, int occurrence) {
+    std::string industry;
+    std::string region;
+    SplitCondition(condition, industry, region);
+    const char sep = '\x1f';
+    return text::GbkToUtf8(industry) + sep + text::GbkToUtf8(region) + sep + std::to_string(page) +
+           sep + CompanyOfEntry(name, address) + sep + std::to_string(occurrence);
+}

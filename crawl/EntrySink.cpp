@@ -1,0 +1,167 @@
+#include "crawl/EntrySink.h"
+
+#include "store/Store.h"
+
+EntrySink::EntrySink(const CrawlJob& job, OpenStore store, StopToken& stop, Post post,
+                     const std::vector<KeptFailure>& failures, bool recheckKnown)
+    : job_(job),
+      store_(std::move(store)),
+      stop_(stop),
+      post_(std::move(post)),
+      recheckKnown_(recheckKnown) {
+    for (const KeptFailure& f : failures) {
+        if (f.kind == KeptFailure::Kind::ContactPage) {
+            keptContacts_[CompanyKey(f.title, f.address)] = f;
+        } else {
+            keptPages_[f.address] = f;
+        }
+    }
+}
+
+std::string EntrySink::CompanyKey(const std::string& name, const std::string& address) {
+    // The address alone when it names a page of its own; a link that could not be read leaves
+    // only the common prefix, shared by many companies, which their names then tell apart.
+    return address + '\x1f' + name;
+}
+
+bool EntrySink::Known(const Entry& e, bool kept) {
+    return job_.bSkipKnown && !kept && store_().IsKnownCompany(e.address, e.name, e.region);
+}
+
+EntrySink::Admission EntrySink::Admit(Entry& e) {
+    if (RunLedger* ledger = job_.pLedger.get()) {
+        // A worker the watchdog started over the same page waits for what the stalled one
+        // still has in hand.
+        const std::string taken =
+            e.key.empty() ? "kept\x1f" + CompanyKey(e.name, e.address) : e.key;
+        switch (ledger->Take(taken, &stop_)) {
+            case RunLedger::Claim::Mine:
+                e.hold = LedgerHold(ledger, taken);
+                break;
+            case RunLedger::Claim::Done:
+                return Admission::Skip;
+            case RunLedger::Claim::Stopped:
+                return Admission::Stop;
+        }
+    }
+    const bool kept = keptContacts_.count(CompanyKey(e.name, e.address)) != 0;
+    IRecordWriter& store = store_();
+    // The entry is stored (a row kept for its failed contact page is filled instead); a row of
+    // an older file stands for it too where it may; a known company is skipped when asked.
+    if ((!e.key.empty() && !kept && store.HasEntry(e.key)) ||
+        (e.unkeyedRowsCount && store.HasUnkeyedContact(e.address, e.name)) || Known(e, kept)) {
+        e.hold.MarkDone();
+        return Admission::Skip;
+    }
+    return Admission::Fetch;
+}
+
+bool EntrySink::Store(Entry& e) {
+    // Held across the writes below, so a clear of the store waits for them or they are dropped.
+    auto gate = stop_.StoreGate();
+    if (!gate) {
+        return false;
+    }
+    IRecordWriter& store = store_();
+    auto kept = keptContacts_.find(CompanyKey(e.name, e.address));
+    const bool hasKeptRow = kept != keptContacts_.end() && kept->second.rowId != 0;
+    if (recheckKnown_ && Known(e, kept != keptContacts_.end())) {
+        // Stored since it was admitted, by an earlier entry of this walk.
+        e.hold.MarkDone();
+        return true;
+    }
+    // A definite answer (404 and the like) still gives the company's row, with its name only.
+    if (e.result.ok || e.result.Definite()) {
+        MemberRecord record = e.result.ok ? std::move(e.record) : MemberRecord{};
+        record.title = e.name;
+        record.contact = e.address;
+        record.region = e.region;
+        record.entry = e.key;
+        std::int64_t rowId = 0;
+        std::int64_t healed = 0;
+        if (hasKeptRow) {
+            rowId = store.FillMemberRecord(kept->second.rowId, record, kept->second.id);
+            healed = kept->second.id;
+        } else {
+            const IRecordWriter::EntryWrite w = store.AppendEntry(record);
+            rowId = w.rowId;
+            healed = w.healedFailure;
+        }
+        e.hold.MarkDone();
+        if (rowId == 0) {
+            return true;  // stored already: by another collector, or a worker of this run
+        }
+        ++records_;
+        post_(ev::RecordSaved{rowId, records_, e.address, healed != 0});
+        if (healed != 0) {
+            post_(ev::FailureHealed{healed});
+            if (kept != keptContacts_.end()) {
+                keptContacts_.erase(kept);
+            }
+        }
+        return true;
+    }
+    // Still failing: the company keeps its place with what is known, and the page is kept.
+    if (!hasKeptRow && !e.key.empty() && store.HasEntry(e.key)) {
+        e.hold.MarkDone();  // another collector stored the entry meanwhile
+        return true;
+    }
+    KeptFailure f;
+    f.kind = KeptFailure::Kind::ContactPage;
+    f.page = e.page;
+    f.address = e.address;
+    f.title = e.name;
+    f.condition = e.condition;
+    f.reason = e.result.reason;
+    f.tries = e.tries;
+    MemberRecord placeholder;
+    if (hasKeptRow) {
+        f.rowId = kept->second.rowId;
+        f.tries += kept->second.tries;
+    } else {
+        placeholder.title = e.name;
+        placeholder.contact = e.address;
+        placeholder.region = e.region;
+        placeholder.entry = e.key;
+    }
+    store.KeepFailure(f, hasKeptRow ? nullptr : &placeholder);
+    e.hold.MarkDone();
+    if (!hasKeptRow) {
+        ++records_;
+        post_(ev::RecordSaved{f.rowId, records_, e.address, false});
+    }
+    keptContacts_[CompanyKey(e.name, e.address)] = f;
+    post_(ev::FetchFailed{f});
+    return true;
+}
+
+bool EntrySink::KeepPage(const WorkPage& page, const FetchResult& result, int tries) {
+    // A worker told to stop leaves its page to the run that resumes there.
+    auto gate = stop_.StoreGate();
+    if (!gate || stop_.StopRequested()) {
+        return false;
+    }
+    KeptFailure f;
+    f.kind = KeptFailure::Kind::ResultPage;
+    f.page = page.page;
+    f.address = page.address;
+    f.condition = page.condition;
+    f.reason = result.reason;
+    auto earlier = keptPages_.find(page.address);
+    f.tries = tries + (earlier != keptPages_.end() ? earlier->second.tries : page.earlierTries);
+    store_().KeepFailure(f);
+    keptPages_[f.address] = f;
+    post_(ev::FetchFailed{f});
+    return true;
+}
+
+void EntrySink::HealPage(const std::string& address) {
+    auto gate = stop_.StoreGate();
+    if (!gate) {
+        return;
+    }
+    if (const std::int64_t id = store_().DropFailureAt(KeptFailure::Kind::ResultPage, address)) {
+        post_(ev::FailureHealed{id});
+    }
+    keptPages_.erase(address);
+}

@@ -1,0 +1,70 @@
+#pragma once
+// The one place where the outcome of a listing entry becomes a row: it admits an entry before
+// its contact page is fetched (taken in the run's ledger, not stored already, not a company
+// the run skips as known), then stores its record, fills the row kept for it, or keeps the
+// failure with the company's row in its place, and reports each (RecordSaved, FetchFailed,
+// FailureHealed). It keeps result pages that failed and heals those read whole. Every write
+// happens under the worker's store gate, so a clear of the store waits for it or drops it.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "crawl/CrawlJob.h"
+#include "crawl/FetchResult.h"
+#include "crawl/PageSource.h"
+#include "crawl/RunLedger.h"
+#include "store/RecordWriter.h"
+
+// One listing entry (or one kept contact page) on its way to the store.
+struct Entry {
+    std::string name;       // GBK
+    std::string address;    // its contact page
+    std::string key;        // EntryKeyOf; empty for a kept contact page fetched on its own
+    std::string region;     // GBK, of its search
+    std::string condition;  // GBK, of its search
+    int page = 0;
+    bool unkeyedRowsCount = false;
+    // The contact page's outcome: the failure, or the record read from it (the page itself
+    // is not kept once read).
+    FetchResult result;
+    MemberRecord record;
+    int tries = 0;
+    LedgerHold hold;
+};
+
+class EntrySink {
+  public:
+    using Post = std::function<void(CrawlEventBody)>;
+    using OpenStore = std::function<IRecordWriter&()>;
+    // `failures`: the kept failures the walk may meet again (a contact page that succeeds now
+    // fills its kept row). `recheckKnown`: entries are admitted long before they are stored
+    // (several lanes), so a company skipped as known is looked up again when stored.
+    EntrySink(const CrawlJob& job, OpenStore store, StopToken& stop, Post post,
+              const std::vector<KeptFailure>& failures, bool recheckKnown);
+
+    enum class Admission { Fetch, Skip, Stop };
+    Admission Admit(Entry& entry);
+    // False when the worker's records are dropped from now on (nothing stored).
+    bool Store(Entry& entry);
+    // Keeps a result page that still fails; false when it was not kept (the worker was told to
+    // stop, or its records are dropped): the page stays to be walked again.
+    bool KeepPage(const WorkPage& page, const FetchResult& result, int tries);
+    // A result page read whole is no longer a failure, whoever kept it.
+    void HealPage(const std::string& address);
+
+  private:
+    static std::string CompanyKey(const std::string& name, const std::string& address);
+    bool Known(const Entry& entry, bool kept);
+
+    const CrawlJob& job_;
+    OpenStore store_;
+    StopToken& stop_;
+    Post post_;
+    bool recheckKnown_;
+    int records_ = 0;
+    std::map<std::string, KeptFailure> keptContacts_;  // by CompanyKey
+    std::map<std::string, KeptFailure> keptPages_;     // by address
+};

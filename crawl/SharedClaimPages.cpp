@@ -1,0 +1,87 @@
+// A collector claims the lowest page of the shared search that nobody works on; with nothing to
+// claim but pages still being walked by others it waits, so that a page whose collector died
+// is taken over once its lease runs out. Every claim is renewed when a quarter of its lease
+// has passed, and before the walk waits, so that it outlasts the wait. A claim found lost (the
+// collector was so slow that another took the page over) leaves the page to that one.
+
+#include "crawl/PageSource.h"
+#include "crawl/SearchAddress.h"
+#include "store/StoreError.h"
+
+SharedClaimPages::SharedClaimPages(ISharedPages& shared, std::int64_t search, std::string keyword,
+                                   std::string condition, int first, int last,
+                                   std::chrono::seconds lease, Post post)
+    : shared_(shared),
+      search_(search),
+      keyword_(std::move(keyword)),
+      condition_(std::move(condition)),
+      first_(first),
+      last_(last),
+      lease_(lease),
+      post_(std::move(post)) {}
+
+IPageSource::Offer SharedClaimPages::Next(WorkPage& page) {
+    std::optional<ISharedPages::Claim> claim = shared_.ClaimPage(search_, first_, last_, lease_);
+    if (!claim) {
+        if (held_.empty() && shared_.PagesLeft(search_, first_, last_) == 0) {
+            post_(ev::PagesDone{shared_.PagesDone(search_)});  // the others' last ones too
+            return Offer::End;
+        }
+        return Offer::Wait;
+    }
+    held_[claim->page] = Held{*claim, std::chrono::steady_clock::now()};
+    page = WorkPage{};
+    page.page = claim->page;
+    page.address = ResultPageAddress(keyword_, claim->page);
+    page.condition = condition_;
+    return Offer::Page;
+}
+
+void SharedClaimPages::Finish(int page) {
+    // Every entry of the page is stored or kept, whoever holds the claim now.
+    shared_.MarkPageDone(search_, page);
+    held_.erase(page);
+    post_(ev::PagesDone{shared_.PagesDone(search_)});
+}
+
+void SharedClaimPages::Done(const WorkPage& page) {
+    Finish(page.page);
+}
+
+void SharedClaimPages::Kept(const WorkPage& page) {
+    // Kept to be fetched again with the failures; the shared walk goes on past it.
+    Finish(page.page);
+}
+
+void SharedClaimPages::Leave(const WorkPage& page) {
+    auto it = held_.find(page.page);
+    if (it == held_.end()) {
+        return;
+    }
+    const ISharedPages::Claim claim = it->second.claim;
+    held_.erase(it);
+    try {
+        shared_.ReleasePage(search_, claim);
+    } catch (const StoreError&) {
+        // Its lease runs out on its own.
+    }
+}
+
+std::vector<int> SharedClaimPages::KeepAlive(std::chrono::milliseconds coming) {
+    std::vector<int> lost;
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = held_.begin(); it != held_.end();) {
+        Held& h = it->second;
+        if (coming.count() > 0 || now - h.renewed >= lease_ / 4) {
+            const auto lease = lease_ + std::chrono::ceil<std::chrono::seconds>(coming);
+            if (!shared_.RenewLease(search_, h.claim, lease)) {
+                lost.push_back(it->first);
+                it = held_.erase(it);
+                continue;
+            }
+            h.renewed = now;
+        }
+        ++it;
+    }
+    return lost;
+}
