@@ -412,6 +412,104 @@ TEST_F(CliTest, KilledAtAnyMomentLosesNoReportedRecord) {
     EXPECT_EQ(IntegrityCheck(storePath), "ok");
 }
 
+TEST_F(CliTest, EachSearchResumesAtItsOwnPage) {
+    auto r = Cli({"collect", "--industry", "化工", "--region", "广东", "--last", "2"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Another search, never met, starts at its first page whatever page the other reached.
+    r = Cli({"collect", "--industry", "模具", "--no-skip-known"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("page 1 / 1, records 2"), std::string::npos) << r.err;
+    // The first one goes on from its page 2.
+    r = Cli({"collect", "--industry", "化工", "--region", "广东"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.find("page 1 /"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("page 3 / 3, records 1"), std::string::npos) << r.err;
+    // The old single page of the file belongs to no search.
+    {
+        RecordStore store(storePath);
+        store.SaveLastPageIndex(3);
+    }
+    r = Cli({"collect", "--industry", "化工", "--last", "3"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("page 1 / 3"), std::string::npos) << r.err;
+}
+
+namespace {
+
+// A collect of the generated directory interrupted again and again (Ctrl+C or kill -9), then
+// resumed without --start until it is done: every entry is stored exactly once.
+struct Interruption {
+    int lanes;
+    int signal;
+    bool postgres;
+};
+
+class InterruptedCollectTest : public CliTest, public ::testing::WithParamInterface<Interruption> {
+  protected:
+    void SetUp() override {
+        if (GetParam().postgres) {
+            std::string why;
+            PgCluster* cluster = PgCluster::Shared(why);
+            if (cluster == nullptr) {
+                GTEST_SKIP() << "no PostgreSQL for this test: " << why;
+            }
+            storePath = cluster->NewDatabase();
+        }
+        CliTest::SetUp();
+        ServeGeneratedSite(server, kPages, kPerPage);
+        server.SetLatency(3, 6);
+    }
+    std::vector<std::string> Args() {
+        return {"--store", storePath, "collect", "--industry", "塑料", "--region", "广东",
+                "--parallel", std::to_string(GetParam().lanes), "--every", "0", "--timeout", "0"};
+    }
+    static constexpr int kPages = 10;
+    static constexpr int kPerPage = 20;
+};
+
+}  // namespace
+
+TEST_P(InterruptedCollectTest, EveryEntryIsStoredExactlyOnce) {
+    // A shared store hands a killed collector's page to the next one when its lease has run out.
+    ::setenv("COLLECTOR_LEASE_SECONDS", "1", 1);
+    for (int i = 0; i < 6; ++i) {
+        ChildProcess child(COLLECTOR_CLI_PATH, Args(), dir.Path());
+        std::this_thread::sleep_for(std::chrono::milliseconds(120 + 90 * i));
+        child.Signal(GetParam().signal);
+        const int code = child.Wait();
+        EXPECT_TRUE(code == 0 || code == 130 || code == 128 + SIGKILL) << child.Stderr();
+        if (GetParam().signal == SIGKILL && GetParam().postgres) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        }
+    }
+    auto r = RunProgram(COLLECTOR_CLI_PATH, Args(), dir.Path());
+    ::unsetenv("COLLECTOR_LEASE_SECONDS");
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> titles;
+    for (const MemberRecord& row : ::StoredRows(*OpenStore(storePath))) {
+        titles.push_back(row.title);
+    }
+    std::vector<std::string> expected = GeneratedTitles(1, kPages, kPerPage);
+    if (GetParam().postgres) {
+        // Collectors of a shared search store pages in the order they claim them.
+        std::sort(titles.begin(), titles.end());
+        std::sort(expected.begin(), expected.end());
+    }
+    EXPECT_EQ(titles, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Resumes, InterruptedCollectTest,
+    ::testing::Values(Interruption{1, SIGINT, false}, Interruption{8, SIGINT, false},
+                      Interruption{1, SIGKILL, false}, Interruption{8, SIGKILL, false},
+                      Interruption{1, SIGINT, true}, Interruption{8, SIGINT, true},
+                      Interruption{1, SIGKILL, true}, Interruption{8, SIGKILL, true}),
+    [](const ::testing::TestParamInfo<Interruption>& info) {
+        return std::string(info.param.postgres ? "postgres" : "file") + "_lanes" +
+               std::to_string(info.param.lanes) +
+               (info.param.signal == SIGINT ? "_ctrlc" : "_kill");
+    });
+
 namespace {
 
 // collector-cli processes sharing one PostgreSQL store over the generated directory.

@@ -20,6 +20,7 @@
 #include "TempDir.h"
 #include "crawl/CollectSession.h"
 #include "crawl/CrawlWorker.h"
+#include "crawl/CurlLanes.h"
 #include "crawl/EventQueue.h"
 #include "crawl/LanePacer.h"
 #include "store/ExportRecords.h"
@@ -600,6 +601,28 @@ TEST_F(LanesTest, DelaySpacesTheRequestsToEachHost) {
     }
 }
 
+namespace {
+
+// Lanes whose pages each weigh 20 MiB while in flight.
+class HeavyLanes : public CurlLanes {
+  public:
+    size_t BytesInFlight() const override { return static_cast<size_t>(InFlight()) * (20u << 20); }
+};
+
+}  // namespace
+
+TEST_F(LanesTest, NoFetchStartsWhileTheBytesHeldReachTheBound) {
+    server.SetLatency(20, 10);
+    CrawlDeps deps = Deps();
+    deps.makeLanes = [] { return std::make_unique<HeavyLanes>(); };
+    NewSession(deps);
+    session->StartCollect(LanesRequest(8), *store);
+    EXPECT_EQ(Pump().how, RunEnd::How::Finished);
+    EXPECT_EQ(Titles(), Expected());
+    // 0, 20, 40 and 60 MiB are below 64 MiB: a fourth fetch starts, a fifth never does.
+    EXPECT_EQ(server.MostAtOnce(), 4);
+}
+
 TEST(LanePacerTest, SpacingOverloadAndRecovery) {
     using std::chrono::steady_clock;
     const steady_clock::time_point t0 = steady_clock::now();
@@ -656,6 +679,180 @@ TEST(LanePacerTest, SpacingOverloadAndRecovery) {
     };
     for (const auto& [address, host] : hosts) {
         EXPECT_EQ(HostOf(address), host);
+    }
+}
+
+TEST_F(LanesTest, ACompanyListedTwiceIsTwoEntriesUnlessKnownCompaniesAreSkipped) {
+    // Page 1 lists 公司1-2 a second time in place 5 under another contact page, and page 2 lists
+    // it in place 3 under its own contact page.
+    std::string page1 = GeneratedResultPage(1, kPerPage);
+    const std::string fifth = Gbk(GeneratedTitle(1, 5));
+    page1.replace(page1.find(fifth), fifth.size(), Gbk(GeneratedTitle(1, 2)));
+    std::string page2 = GeneratedResultPage(2, kPerPage);
+    const std::string third = "c2-3.html\" target=\"_blank\" class=\"l\">" + Gbk(GeneratedTitle(2, 3));
+    page2.replace(page2.find(third), third.size(),
+                  "c1-2.html\" target=\"_blank\" class=\"l\">" + Gbk(GeneratedTitle(1, 2)));
+    const std::string keyword = KeywordFor(Gbk("塑料"), Gbk("广东"));
+    Reply r1;
+    r1.body = page1;
+    server.Route(Strip(ResultPageAddress(keyword, 1)), r1);
+    Reply r2;
+    r2.body = page2;
+    server.Route(Strip(ResultPageAddress(keyword, 2)), r2);
+    std::vector<std::string> directory = Expected();
+    directory[4] = GeneratedTitle(1, 2);
+    directory[kPerPage + 2] = GeneratedTitle(1, 2);
+    std::vector<std::string> once = directory;
+    once.erase(once.begin() + kPerPage + 2);
+    once.erase(once.begin() + 4);
+    for (bool skipKnown : {true, false}) {
+        for (int lanes : {1, 8}) {
+            SCOPED_TRACE("skip known " + std::to_string(skipKnown) + ", lanes " +
+                         std::to_string(lanes));
+            FreshStore();
+            NewSession(Deps());
+            CollectRequest request = LanesRequest(lanes);
+            request.skipKnown = skipKnown;
+            session->StartCollect(request, *store);
+            EXPECT_EQ(Pump().how, RunEnd::How::Finished);
+            EXPECT_EQ(Titles(), skipKnown ? once : directory);
+            // Walked again for the directory's own view: the entries skipped as known are
+            // added, and no entry is stored twice.
+            NewSession(Deps());
+            request.skipKnown = false;
+            session->StartCollect(request, *store);
+            EXPECT_EQ(Pump().how, RunEnd::How::Finished);
+            std::vector<std::string> all = skipKnown ? once : directory;
+            if (skipKnown) {
+                all.insert(all.end(), 2, GeneratedTitle(1, 2));
+            }
+            EXPECT_EQ(Titles(), all);
+        }
+    }
+}
+
+namespace {
+
+std::string VerificationPage() {
+    return Gbk(
+        "<html><head><title>安全验证</title></head><body>访问过于频繁，请输入验证码</body></html>");
+}
+
+}  // namespace
+
+TEST_F(LanesTest, APageThatIsNotThePageAskedForIsRetriedAndNeverReadAsEmpty) {
+    const std::string page2 = Strip(ResultPageAddress(KeywordFor(Gbk("塑料"), Gbk("广东")), 2));
+    const std::string contact = kDetailHost + "/company/detail/c3-4.html";
+    Reply verify;
+    verify.body = VerificationPage();
+    struct Case {
+        const char* what;
+        std::string key;
+        bool forGood;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"result page once", page2, false, ""},
+        {"result page for good", page2, true, "不是搜索结果页（安全验证）"},
+        {"contact page once", contact, false, ""},
+        {"contact page for good", contact, true, "不是联系方式页（安全验证）"},
+    };
+    for (const Case& c : cases) {
+        for (int lanes : {1, 8}) {
+            SCOPED_TRACE(std::string(c.what) + ", lanes " + std::to_string(lanes));
+            FreshStore();
+            server.Unroute(page2);
+            server.Unroute(contact);
+            if (c.forGood) {
+                server.Route(c.key, verify);
+            } else {
+                server.RouteFirst(c.key, {verify});
+            }
+            NewSession(Deps());
+            CollectRequest request = LanesRequest(lanes);
+            request.retry.delays = {milliseconds(5), milliseconds(5)};
+            session->StartCollect(request, *store);
+            RunEnd end = Pump();
+            EXPECT_EQ(end.how, RunEnd::How::Finished);
+            std::vector<std::string> expected = Expected();
+            if (!c.forGood) {
+                EXPECT_TRUE(end.failures.empty());
+                EXPECT_EQ(Titles(), expected);
+                EXPECT_EQ(Rows()[2 * kPerPage + 3].person, "陈明");
+                continue;
+            }
+            ASSERT_EQ(end.failures.size(), 1u);  // kept: the run never ends as a success
+            EXPECT_EQ(end.failures[0].reason, c.reason);
+            EXPECT_EQ(end.failures[0].tries, 3);
+            if (c.key == page2) {
+                expected.erase(expected.begin() + kPerPage, expected.begin() + 2 * kPerPage);
+                EXPECT_EQ(Titles(), expected);
+            } else {
+                // The company's row is written once, with its name only, and counts.
+                EXPECT_EQ(Titles(), expected);
+                EXPECT_EQ(Rows()[2 * kPerPage + 3].person, "");
+                EXPECT_EQ(session->Records(), kPages * kPerPage);
+            }
+            // Answered properly again, a retry heals it in place.
+            server.Unroute(c.key);
+            NewSession(Deps());
+            ASSERT_TRUE(session->StartRetry(request, *store));
+            EXPECT_TRUE(Pump().failures.empty());
+            std::vector<std::string> titles = Titles();
+            std::sort(titles.begin(), titles.end());
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(titles.size(), size_t{kPages * kPerPage});  // the page's rows come last
+            EXPECT_TRUE(std::includes(titles.begin(), titles.end(), expected.begin(),
+                                      expected.end()));
+            EXPECT_EQ(store->CountKeptFailures(), 0);
+        }
+    }
+    server.Unroute(page2);
+    server.Unroute(contact);
+}
+
+TEST_F(LanesTest, FiveRefusalsInARowEndTheRunAtThePageInProgress) {
+    // From page 3 on the directory answers every result page with its verification page.
+    Reply verify;
+    verify.body = VerificationPage();
+    const std::string keyword = KeywordFor(Gbk("塑料"), Gbk("广东"));
+    for (int p = 3; p <= 20; ++p) {
+        server.Route(Strip(ResultPageAddress(keyword, p)), verify);
+    }
+    for (int lanes : {1, 8}) {
+        SCOPED_TRACE("lanes " + std::to_string(lanes));
+        FreshStore();
+        NewSession(Deps());
+        CollectRequest request = LanesRequest(lanes);
+        request.lastPage = 20;
+        request.retry.delays = {milliseconds(5), milliseconds(5)};
+        session->StartCollect(request, *store);
+        RunEnd end = Pump();
+        EXPECT_EQ(end.how, RunEnd::How::Challenged);
+        EXPECT_EQ(end.reason, "不是搜索结果页（安全验证）");
+        EXPECT_EQ(Titles(), GeneratedTitles(1, 2, kPerPage));
+        EXPECT_EQ(LoadSearchPage(*store, request.condition), 7);  // where the next run resumes
+    }
+}
+
+TEST_F(LanesTest, ASearchThatShrankEndsAtItsFirstEmptyPage) {
+    Reply empty;
+    empty.body = Gbk("共找到 24 条符合 <div id=\"offer_list\" class=\"list\">\n") +
+                 "<script language=\"javascript\"></script>";
+    const std::string keyword = KeywordFor(Gbk("塑料"), Gbk("广东"));
+    server.Route(Strip(ResultPageAddress(keyword, 4)), empty);
+    for (int lanes : {1, 8}) {
+        SCOPED_TRACE("lanes " + std::to_string(lanes));
+        FreshStore();
+        NewSession(Deps());
+        session->StartCollect(LanesRequest(lanes), *store);
+        RunEnd end = Pump();
+        EXPECT_EQ(end.how, RunEnd::How::Finished);
+        EXPECT_TRUE(end.failures.empty());
+        EXPECT_EQ(Titles(), GeneratedTitles(1, 3, kPerPage));
+        for (const standin::Request& r : server.Requests()) {
+            EXPECT_EQ(r.key.find("_p-5_"), std::string::npos) << "read past the end: " << r.key;
+        }
     }
 }
 

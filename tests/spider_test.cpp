@@ -41,8 +41,10 @@ struct Collected {
 class SpiderTest : public ::testing::Test {
   protected:
     std::unique_ptr<CSpiderThread> Make(int mode, int start, int last,
-                                        const std::string& condition = Gbk("化工^")) {
+                                        const std::string& condition = Gbk("化工^"),
+                                        std::chrono::milliseconds delay = {}) {
         CrawlJob job;
+        job.delay = delay;
         job.pNotify = queue;
         job.pRunControl = word;
         job.nMode = mode;
@@ -229,4 +231,21 @@ TEST_F(SpiderTest, AWorkerWhoseRecordsWereDiscardedStoresNothing) {
     spider->RunJob();
     EXPECT_TRUE(store->rows.empty());
     EXPECT_TRUE(Drain().notes.empty());
+}
+
+TEST_F(SpiderTest, AWaitForTheNextRequestIsAnnounced) {
+    // With a delay between requests the worker waits before each fetch: it says so, so that
+    // the watchdog does not take a polite wait for a stall.
+    Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + Entry("B", "", "b") + kBlockEnd);
+    Make(CRAWL_MODE_COLLECT, 1, 1, Gbk("化工^"), std::chrono::milliseconds(150))->RunJob();
+    int announced = 0;
+    for (const auto& [message, ms] : Drain().Messages()) {
+        if (message == WM_CRAWL_BACKING_OFF) {
+            ++announced;
+            EXPECT_GT(ms, 0);
+            EXPECT_LE(ms, 150);
+        }
+    }
+    EXPECT_EQ(announced, 1);  // before B's page: A's is on another host than the result page
+    EXPECT_EQ(store->rows.size(), 2u);
 }
