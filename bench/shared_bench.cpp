@@ -1,6 +1,7 @@
 // Several collector-cli processes sharing one PostgreSQL store (a throwaway cluster on
 // loopback) on one search of the stand-in directory, every answer 50 ms late: records per
-// second for N = 1, 2 and 4 processes, every record checked to be stored exactly once. And
+// second for N = 1, 2 and 4 processes with one lane each and 4 with eight, every record checked
+// to be stored exactly once. And
 // the store's append against a bare libpq insert loop with the same commits (one per row).
 
 #include <benchmark/benchmark.h>
@@ -50,6 +51,7 @@ void BM_SharedCollect(benchmark::State& state) {
     (void)site;
     TempDir dir;
     const int collectors = static_cast<int>(state.range(0));
+    const std::string lanes = std::to_string(state.range(1));
     for (auto _ : state) {
         state.PauseTiming();
         const std::string uri = cluster->NewDatabase();
@@ -60,7 +62,8 @@ void BM_SharedCollect(benchmark::State& state) {
             running.push_back(std::make_unique<ChildProcess>(
                 COLLECTOR_CLI_PATH,
                 std::vector<std::string>{"--store", uri, "collect", "--industry", "bench", "--last",
-                                         std::to_string(kPages), "--every", "0", "--timeout", "0"},
+                                         std::to_string(kPages), "--every", "0", "--timeout", "0",
+                                         "--parallel", lanes},
                 dir.Path()));
         }
         bool ok = true;
@@ -81,9 +84,10 @@ void BM_SharedCollect(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kPages * kPerPage);
 }
 BENCHMARK(BM_SharedCollect)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
+    ->Args({1, 1})
+    ->Args({2, 1})
+    ->Args({4, 1})
+    ->Args({4, 8})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();

@@ -1,7 +1,8 @@
 // A generated directory on loopback for measuring whole runs of collector-cli: PAGES result
 // pages of 20 companies for any search, each with a contact page, every answer LATENCY_MS
-// late (a distant site; 0 by default). Prints "port N", then serves until its standard input
-// closes.
+// late (a distant site; 0 by default). With a third argument "heavy" every contact page weighs
+// 6 MiB and the first one answers 503 with Retry-After 100 once, so a collect has much to hold
+// while one entry waits. Prints "port N", then serves until its standard input closes.
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,22 @@ int main(int argc, char** argv) {
     standin::Server server;
     standin::ServeGeneratedSite(server, pages, 20);
     server.SetLatency(latencyMs);
+    if (argc > 3 && std::string(argv[3]) == "heavy") {
+        standin::Reply heavy;
+        heavy.body = standin::GeneratedContactPage();
+        heavy.repeat = (6u << 20) / heavy.body.size();
+        for (int p = 1; p <= pages; ++p) {
+            for (int i = 1; i <= 20; ++i) {
+                server.Route("www.tarvola.com/company/detail/c" + std::to_string(p) + "-" +
+                                 std::to_string(i) + ".html",
+                             heavy);
+            }
+        }
+        standin::Reply busy;
+        busy.status = 503;
+        busy.headers = {{"Retry-After", "100"}};
+        server.RouteFirst("www.tarvola.com/company/detail/c1-1.html", {busy});
+    }
     std::cout << "port " << server.Port() << std::endl;
     std::string line;
     while (std::getline(std::cin, line)) {

@@ -460,8 +460,11 @@ class InterruptedCollectTest : public CliTest, public ::testing::WithParamInterf
         server.SetLatency(3, 6);
     }
     std::vector<std::string> Args() {
-        return {"--store", storePath, "collect", "--industry", "塑料", "--region", "广东",
-                "--parallel", std::to_string(GetParam().lanes), "--every", "0", "--timeout", "0"};
+        return {"--store",    storePath,    "collect",
+                "--industry", "塑料",       "--region",
+                "广东",       "--parallel", std::to_string(GetParam().lanes),
+                "--every",    "0",          "--timeout",
+                "0"};
     }
     static constexpr int kPages = 10;
     static constexpr int kPerPage = 20;

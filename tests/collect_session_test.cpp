@@ -689,7 +689,8 @@ TEST_F(LanesTest, ACompanyListedTwiceIsTwoEntriesUnlessKnownCompaniesAreSkipped)
     const std::string fifth = Gbk(GeneratedTitle(1, 5));
     page1.replace(page1.find(fifth), fifth.size(), Gbk(GeneratedTitle(1, 2)));
     std::string page2 = GeneratedResultPage(2, kPerPage);
-    const std::string third = "c2-3.html\" target=\"_blank\" class=\"l\">" + Gbk(GeneratedTitle(2, 3));
+    const std::string third =
+        "c2-3.html\" target=\"_blank\" class=\"l\">" + Gbk(GeneratedTitle(2, 3));
     page2.replace(page2.find(third), third.size(),
                   "c1-2.html\" target=\"_blank\" class=\"l\">" + Gbk(GeneratedTitle(1, 2)));
     const std::string keyword = KeywordFor(Gbk("塑料"), Gbk("广东"));
@@ -802,8 +803,8 @@ TEST_F(LanesTest, APageThatIsNotThePageAskedForIsRetriedAndNeverReadAsEmpty) {
             std::sort(titles.begin(), titles.end());
             std::sort(expected.begin(), expected.end());
             EXPECT_EQ(titles.size(), size_t{kPages * kPerPage});  // the page's rows come last
-            EXPECT_TRUE(std::includes(titles.begin(), titles.end(), expected.begin(),
-                                      expected.end()));
+            EXPECT_TRUE(
+                std::includes(titles.begin(), titles.end(), expected.begin(), expected.end()));
             EXPECT_EQ(store->CountKeptFailures(), 0);
         }
     }

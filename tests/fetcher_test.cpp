@@ -88,8 +88,8 @@ TEST_F(FetcherTest, EveryFailureSaysWhyAndWhetherToTryAgain) {
     };
     for (const Case& c : cases) {
         // A 204 has no body by definition; a body after it would garble the next answer.
-        FetchResult r = Result("/s" + std::to_string(c.status),
-                               Body(c.status == 204 ? "" : "page", c.status));
+        FetchResult r =
+            Result("/s" + std::to_string(c.status), Body(c.status == 204 ? "" : "page", c.status));
         EXPECT_FALSE(r.ok) << c.status;
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.retryable, c.retryable) << c.status;

@@ -22,7 +22,8 @@ namespace {
 
 // The workbook as tests/xlsx_dump.py prints it; empty when it could not be read.
 std::string Dump(const std::string& path) {
-    const std::string command = "/usr/bin/python3 " COLLECTOR_TEST_DIR "/xlsx_dump.py '" + path + "'";
+    const std::string command =
+        "/usr/bin/python3 " COLLECTOR_TEST_DIR "/xlsx_dump.py '" + path + "'";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return {};
@@ -47,7 +48,8 @@ std::string Row(std::initializer_list<std::string> cells) {
     return line + "\n";
 }
 
-const std::string kHeader = Row({"公司名称", "联系人", "性别", "职务", "手机", "电话", "传真", "地址", "邮编"});
+const std::string kHeader =
+    Row({"公司名称", "联系人", "性别", "职务", "手机", "电话", "传真", "地址", "邮编"});
 
 bool HaveOpenpyxl() {
     return std::system("/usr/bin/python3 -c 'import openpyxl' 2>/dev/null") == 0;
@@ -78,11 +80,20 @@ TEST(XlsxExport, TextsStayTextsAndTheWorkbookOpensClean) {
     }
     TempDir dir;
     RecordStore store(dir.File("data.db"));
-    MemberRecord numbers{Gbk("广州化工有限公司"), Gbk("陈明"), Gbk("先生"), Gbk("销售经理"),
-                         "13800138000",          "0574-86880000", "020-12345679",
-                         Gbk("广州市天河区"),     "010000"};
-    MemberRecord odd{"A\x01" "B\x1f", "", "", "", "123456789012345678", "=1+1", "", "line1\nline2",
-                     "0"};
+    MemberRecord numbers{Gbk("广州化工有限公司"), Gbk("陈明"),         Gbk("先生"),
+                         Gbk("销售经理"),         "13800138000",       "0574-86880000",
+                         "020-12345679",          Gbk("广州市天河区"), "010000"};
+    MemberRecord odd{
+        "A\x01"
+        "B\x1f",
+        "",
+        "",
+        "",
+        "123456789012345678",
+        "=1+1",
+        "",
+        "line1\nline2",
+        "0"};
     MemberRecord longText{Gbk("长")};
     longText.address = std::string(40000, 'x');
     store.AppendMemberRecord(numbers);
