@@ -2,6 +2,7 @@
 
 #include "crawl/CrawlEngine.h"
 #include "crawl/EntrySink.h"
+#include "crawl/PageCheck.h"
 #include "crawl/SearchAddress.h"
 #include "store/SharedPages.h"
 #include "store/Store.h"
@@ -79,7 +80,9 @@ void CSpiderThread::PreCollect() {
     const std::string address = PreCollectAddress(BuildKeyword());
     FetchResult result;
     for (int tries = 1;; ++tries) {
-        result = m_pFetcher->FetchPage(address);
+        // A verification page instead of the totals is no "0 matches": it is retried, then
+        // reported as the failure it is.
+        result = CheckResultPage(m_pFetcher->FetchPage(address));
         if (result.ok || !result.retryable || tries > m_job.retry.maxRetries) {
             break;
         }

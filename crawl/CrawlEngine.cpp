@@ -124,8 +124,28 @@ void CrawlEngine::FillWindow(Steady::time_point now) {
     }
 }
 
+CrawlEngine::Item* CrawlEngine::Oldest() {
+    for (Page& p : window_) {
+        if (p.lost) {
+            continue;
+        }
+        if (p.listing.state != Item::State::Done) {
+            return &p.listing;
+        }
+        for (Item& c : p.entries) {
+            if (c.state != Item::State::Done && c.state != Item::State::Skipped) {
+                return &c;
+            }
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+
 bool CrawlEngine::Dispatch(Steady::time_point now) {
     nextDue_ = Steady::time_point::max();
+    // The entry the next commit waits for may always start, or the bound could hold the run.
+    const Item* oldest = Oldest();
     auto consider = [&](Item& item) -> bool {
         if (item.state == Item::State::BackingOff && item.notBefore > now) {
             nextDue_ = std::min(nextDue_, item.notBefore);
@@ -135,7 +155,7 @@ bool CrawlEngine::Dispatch(Steady::time_point now) {
             return true;
         }
         if (p_.lanes.InFlight() >= p_.pacer.LanesInUse() ||
-            p_.lanes.BytesInFlight() + waitingBytes_ >= kMaxHeldBytes) {
+            (&item != oldest && p_.lanes.BytesInFlight() + waitingBytes_ >= kMaxHeldBytes)) {
             return true;
         }
         if (!item.listing && !item.admitted) {
@@ -361,6 +381,13 @@ void CrawlEngine::DropLostPages() {
                                               [&](const Item& c) { return &c == it->second; });
                 it = mine ? inFlight_.erase(it) : std::next(it);
             }
+            // Its entries let go of the run's ledger now: the page may be claimed again.
+            for (const Item& c : page.entries) {
+                if (c.state == Item::State::Done && c.entry.result.ok) {
+                    waitingBytes_ -= std::min(waitingBytes_, BytesOf(c.entry.record));
+                }
+            }
+            page.entries.clear();
         }
     }
     lost_.clear();

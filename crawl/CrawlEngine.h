@@ -95,6 +95,8 @@ class CrawlEngine {
     };
 
     bool Stopping() const;
+    // The item the next commit waits for (nothing when that is a page's commit itself).
+    Item* Oldest();
     bool Paused() const;
     void FillWindow(Steady::time_point now);
     void AddPage(WorkPage work);

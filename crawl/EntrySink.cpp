@@ -2,6 +2,21 @@
 
 #include "store/Store.h"
 
+namespace {
+
+KeptFailure FailureOf(KeptFailure::Kind kind, int page, const std::string& address,
+                      const std::string& condition, const std::string& reason) {
+    KeptFailure f;
+    f.kind = kind;
+    f.page = page;
+    f.address = address;
+    f.condition = condition;
+    f.reason = reason;
+    return f;
+}
+
+}  // namespace
+
 EntrySink::EntrySink(const CrawlJob& job, OpenStore store, StopToken& stop, Post post,
                      const std::vector<KeptFailure>& failures, bool recheckKnown)
     : job_(job),
@@ -45,11 +60,17 @@ EntrySink::Admission EntrySink::Admit(Entry& e) {
         }
     }
     const bool kept = keptContacts_.count(CompanyKey(e.name, e.address)) != 0;
+    if (e.key.empty() && !kept) {
+        // A kept contact page fetched on its own whose row a walk of its page filled already.
+        e.hold.MarkDone();
+        return Admission::Skip;
+    }
     IRecordWriter& store = store_();
     // The entry is stored (a row kept for its failed contact page is filled instead); a row of
     // an older file stands for it too where it may; a known company is skipped when asked.
     if ((!e.key.empty() && !kept && store.HasEntry(e.key)) ||
-        (e.unkeyedRowsCount && store.HasUnkeyedContact(e.address, e.name)) || Known(e, kept)) {
+        (e.unkeyedRowsCount && store.HasUnkeyedContact(e.address, e.name, e.region)) ||
+        Known(e, kept)) {
         e.hold.MarkDone();
         return Admission::Skip;
     }
@@ -106,13 +127,9 @@ bool EntrySink::Store(Entry& e) {
         e.hold.MarkDone();  // another collector stored the entry meanwhile
         return true;
     }
-    KeptFailure f;
-    f.kind = KeptFailure::Kind::ContactPage;
-    f.page = e.page;
-    f.address = e.address;
+    KeptFailure f =
+        FailureOf(KeptFailure::Kind::ContactPage, e.page, e.address, e.condition, e.result.reason);
     f.title = e.name;
-    f.condition = e.condition;
-    f.reason = e.result.reason;
     f.tries = e.tries;
     MemberRecord placeholder;
     if (hasKeptRow) {
@@ -141,12 +158,8 @@ bool EntrySink::KeepPage(const WorkPage& page, const FetchResult& result, int tr
     if (!gate || stop_.StopRequested()) {
         return false;
     }
-    KeptFailure f;
-    f.kind = KeptFailure::Kind::ResultPage;
-    f.page = page.page;
-    f.address = page.address;
-    f.condition = page.condition;
-    f.reason = result.reason;
+    KeptFailure f = FailureOf(KeptFailure::Kind::ResultPage, page.page, page.address,
+                              page.condition, result.reason);
     auto earlier = keptPages_.find(page.address);
     f.tries = tries + (earlier != keptPages_.end() ? earlier->second.tries : page.earlierTries);
     store_().KeepFailure(f);

@@ -28,7 +28,8 @@ FetchResult NotThePage(FetchResult fetched, const char* what) {
 
 bool IsResultPage(std::string_view page) {
     static const std::string found = text::Utf8ToGbk("共找到");
-    return text::ContainsText(page, kListingMarker) || text::ContainsText(page, found);
+    // A listing cut short (its end marker missing) is not a page without companies.
+    return !ListingBlockOf(page).empty() || text::ContainsText(page, found);
 }
 
 bool IsContactPage(std::string_view page) {

@@ -4,7 +4,8 @@
 // page without companies, read as a contact page like a company without details. These checks
 // turn such an answer into a failure to retry, with the page's title as its reason.
 //
-// - A result page carries the listing block or the totals that pre-collect reads ("共找到").
+// - A result page carries the listing block (both its ends) or the totals that pre-collect
+//   reads ("共找到").
 //   One with the totals and no entries is a real page (a search that shrank ends there).
 // - A contact page carries the contact section of one of its three layouts (found but without
 //   fields it is still a contact page).

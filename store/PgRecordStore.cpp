@@ -247,7 +247,12 @@ void PgRecordStore::CreateMissingTables() {
             "search BIGINT DEFAULT 0, entrykey TEXT DEFAULT '')");
         // Older databases: rows without an entry, and a company once per search and contact
         // page, which kept two entries of one company apart from two rows.
-        Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN IF NOT EXISTS entrykey TEXT DEFAULT ''");
+        // Altered only when needed: ALTER takes a lock that would queue behind other collectors.
+        if (Run("SELECT 1 FROM information_schema.columns WHERE table_name = 't_member_china' "
+                "AND column_name = 'entrykey' AND table_schema = current_schema()")
+                .Rows() == 0) {
+            Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN IF NOT EXISTS entrykey TEXT DEFAULT ''");
+        }
         Run("DROP INDEX IF EXISTS ux_member_search_company");
         Run("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Run("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
@@ -343,15 +348,19 @@ IRecordWriter::EntryWrite PgRecordStore::AppendEntry(const MemberRecord& record)
         // The row is locked, so two collectors never both fill it.
         Result kept = Run(
             "SELECT f.id, m.id FROM T_MEMBER_CHINA m JOIN T_FAILURE f ON f.rowid_kept = m.id AND "
-            "f.kind = 'contact' WHERE m.entrykey = $1 LIMIT 1 FOR UPDATE OF m",
+            "f.kind = 'contact' WHERE m.entrykey = $1 LIMIT 1 FOR UPDATE OF m, f",
             {record.entry});
         if (kept.Rows() == 0) {
+            return;
+        }
+        // Another collector that filled it first took the failure away: nothing to do then.
+        if (Run("DELETE FROM T_FAILURE WHERE id=$1", {std::to_string(kept.Int(0, 0))}).Changed() ==
+            0) {
             return;
         }
         w.healedFailure = kept.Int(0, 0);
         w.rowId = kept.Int(0, 1);
         FillRow(w.rowId, record);
-        Run("DELETE FROM T_FAILURE WHERE id=$1", {std::to_string(w.healedFailure)});
     });
     return w;
 }
@@ -377,17 +386,20 @@ bool PgRecordStore::HasEntry(const std::string& entry) {
     return RowOfEntry(entry) != 0;
 }
 
-bool PgRecordStore::HasUnkeyedContact(const std::string& address, const std::string& title) {
+bool PgRecordStore::HasUnkeyedContact(const std::string& address, const std::string& title,
+                                      const std::string& region) {
     if (address.empty()) {
         return false;
     }
     if (IdentifiesCompany(address)) {
-        return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND entrykey='' LIMIT 1",
-                   {Utf8(address)})
+        return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND entrykey='' AND "
+                   "region IN ($2, '') LIMIT 1",
+                   {Utf8(address), Utf8(region)})
                    .Rows() > 0;
     }
-    return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND title=$2 AND entrykey='' LIMIT 1",
-               {Utf8(address), Utf8(title)})
+    return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND entrykey='' AND "
+               "region IN ($2, '') AND title=$3 LIMIT 1",
+               {Utf8(address), Utf8(region), Utf8(title)})
                .Rows() > 0;
 }
 

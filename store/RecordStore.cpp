@@ -592,17 +592,20 @@ bool RecordStore::HasEntry(const std::string& entry) {
     return RowOfEntry(entry) != 0;
 }
 
-bool RecordStore::HasUnkeyedContact(const std::string& address, const std::string& title) {
+bool RecordStore::HasUnkeyedContact(const std::string& address, const std::string& title,
+                                    const std::string& region) {
     if (address.empty()) {
         return false;
     }
     const bool own = IdentifiesCompany(address);
-    Statement st(*this, own ? "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? AND entrykey='' LIMIT 1"
-                            : "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? AND title=? AND "
-                              "entrykey='' LIMIT 1");
+    Statement st(*this, own ? "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? AND entrykey='' AND "
+                              "region IN (?, '') LIMIT 1"
+                            : "SELECT 1 FROM T_MEMBER_CHINA WHERE contact=? AND entrykey='' AND "
+                              "region IN (?, '') AND title=? LIMIT 1");
     st.BindText(1, text::GbkToUtf8(address));
+    st.BindText(2, text::GbkToUtf8(region));
     if (!own) {
-        st.BindText(2, text::GbkToUtf8(title));
+        st.BindText(3, text::GbkToUtf8(title));
     }
     return st.Step();
 }

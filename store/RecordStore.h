@@ -29,7 +29,8 @@ class RecordStore : public IRecordStore {
     std::int64_t AppendMemberRecord(const MemberRecord& record) override;
     EntryWrite AppendEntry(const MemberRecord& record) override;
     bool HasEntry(const std::string& entry) override;
-    bool HasUnkeyedContact(const std::string& address, const std::string& title) override;
+    bool HasUnkeyedContact(const std::string& address, const std::string& title,
+                           const std::string& region) override;
     bool IsKnownCompany(const std::string& contact, const std::string& name,
                         const std::string& region) override;
 

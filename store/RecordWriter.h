@@ -28,9 +28,10 @@ class IRecordWriter {
     // Whether a row of this listing entry is stored.
     virtual bool HasEntry(const std::string& entry) = 0;
     // Whether a row stored before rows knew their entry has this contact address (and, when the
-    // address names no company of its own, this title): such a row may stand for an entry of
-    // the page a run resumes at.
-    virtual bool HasUnkeyedContact(const std::string& address, const std::string& title) = 0;
+    // address names no company of its own, this title) and this region or none: such a row may
+    // stand for an entry of the page a run resumes at.
+    virtual bool HasUnkeyedContact(const std::string& address, const std::string& title,
+                                   const std::string& region) = 0;
     // Writes the contact details into a row kept for a failed contact page (the company name
     // stays as it is) and drops the failure, in one transaction. A row that is no longer
     // there is appended instead. Gives the row's id.

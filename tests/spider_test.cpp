@@ -57,7 +57,7 @@ class SpiderTest : public ::testing::Test {
             [storeShared](const std::string&) {
                 return std::make_unique<MemoryStore>(storeShared);
             },
-            stop, 7);
+            stop, 7, [](std::chrono::milliseconds, StopToken& s) { return s.StopRequested(); });
     }
     void Page(const std::string& address, const std::string& body) { pages->pages[address] = body; }
     std::string ResultPage(int p) { return ResultPageAddress(UrlEncode(Gbk("化工")), p); }
@@ -87,16 +87,26 @@ TEST_F(SpiderTest, PreCollectReadsTheTotals) {
         {Gbk("共找到 1234 条符合<span class=\"total-page\">共62页</span>"), 62, 1234},
         {Gbk("共找到\r\n 7\t条符合 total-page\">共0页<"), 1, 7},
         {Gbk("共找到 x 条符合"), 1, 0},
-        {"", 1, 0},  // the page could not be fetched
+        // Not the totals at all (a verification page): tried three times, then a failure,
+        // never "0 matches".
+        {Gbk("<title>安全验证</title>访问过于频繁"), 0, 0},
     };
     for (const auto& c : cases) {
         Page(PreCollectAddress(UrlEncode(Gbk("化工"))), c.page);
         EXPECT_EQ(Make(CRAWL_MODE_PRECOLLECT, 1, 1)->RunJob(), 1);
         auto got = Drain();
+        ASSERT_FALSE(got.notes.empty());
+        const EventNote& last = got.notes.back();
+        if (c.pages == 0) {
+            EXPECT_EQ(last.message, WM_CRAWL_NET_FAILED);
+            EXPECT_EQ(last.error, "不是搜索结果页（安全验证）");
+            EXPECT_EQ(got.notes.size(), 3u);  // two back-offs before it
+            continue;
+        }
         ASSERT_EQ(got.notes.size(), 1u);
-        EXPECT_EQ(got.notes[0].message, WM_CRAWL_PRECOLLECTED);
-        EXPECT_EQ(got.notes[0].wParam, c.pages);
-        EXPECT_EQ(got.notes[0].lParam, c.matches);
+        EXPECT_EQ(last.message, WM_CRAWL_PRECOLLECTED);
+        EXPECT_EQ(last.wParam, c.pages);
+        EXPECT_EQ(last.lParam, c.matches);
     }
 }
 
@@ -145,7 +155,7 @@ TEST_F(SpiderTest, StartBeyondLastFinishesAtOnce) {
     EXPECT_EQ(Drain().Messages(), (std::vector<P>{{WM_CRAWL_FINISHED, 0}}));
     EXPECT_TRUE(pages->fetched.empty());
 
-    Page(ResultPage(3), kBlockStart + kBlockEnd);  // read, and it lists nothing
+    Page(ResultPage(3), Gbk("共找到 0 条符合") + kBlockStart + kBlockEnd);  // lists nothing
     Make(CRAWL_MODE_COLLECT, 3, 3)->RunJob();
     EXPECT_EQ(Drain().Messages(),
               (std::vector<P>{{WM_CRAWL_PAGE_STARTED, 3}, {WM_CRAWL_FINISHED, 0}}));

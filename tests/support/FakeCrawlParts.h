@@ -93,7 +93,8 @@ class MemoryStore : public IRecordWriter {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         return RowOfEntry(entry) != 0;
     }
-    bool HasUnkeyedContact(const std::string& address, const std::string& title) override {
+    bool HasUnkeyedContact(const std::string& address, const std::string& title,
+                           const std::string&) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         for (const auto& r : shared_->rows) {
             if (r.entry.empty() && r.contact == address && r.title == title) {
