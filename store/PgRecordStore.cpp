@@ -236,6 +236,15 @@ void PgRecordStore::InTransaction(F&& body) {
 }
 
 void PgRecordStore::CreateMissingTables() {
+    // Most opens find everything in place: look before taking the schema lock, which would make
+    // collectors that start together wait for each other's DDL.
+    if (Run("SELECT to_regclass('t_page') IS NOT NULL AND to_regclass('t_search') IS NOT NULL "
+            "AND to_regclass('t_config') IS NOT NULL AND to_regclass('t_failure') IS NOT NULL "
+            "AND to_regclass('ux_member_entry') IS NOT NULL AND to_regclass('ix_member_namekey') "
+            "IS NOT NULL AND to_regclass('ux_member_search_company') IS NULL")
+            .Text(0, 0) == "t") {
+        return;
+    }
     InTransaction([&] {
         Run(kSchemaLock);
         Run("CREATE TABLE IF NOT EXISTS T_MEMBER_CHINA ("
@@ -339,16 +348,18 @@ std::int64_t PgRecordStore::AppendMemberRecord(const MemberRecord& record) {
 
 IRecordWriter::EntryWrite PgRecordStore::AppendEntry(const MemberRecord& record) {
     EntryWrite w;
+    // Most entries are new: the insert alone is atomic and commits on its own.
+    w.rowId = AppendMemberRecord(record);
+    if (w.rowId != 0) {
+        return w;
+    }
     InTransaction([&] {
-        w.rowId = AppendMemberRecord(record);
-        if (w.rowId != 0) {
-            return;
-        }
         // The entry has a row: filled when it waits for its contact page, else left alone.
         // The row is locked, so two collectors never both fill it.
         Result kept = Run(
             "SELECT f.id, m.id FROM T_MEMBER_CHINA m JOIN T_FAILURE f ON f.rowid_kept = m.id AND "
-            "f.kind = 'contact' WHERE m.entrykey = $1 LIMIT 1 FOR UPDATE OF m, f",
+            "f.kind = 'contact' WHERE m.entrykey = $1 AND m.entrykey <> '' LIMIT 1 FOR UPDATE OF "
+            "m, f",
             {record.entry});
         if (kept.Rows() == 0) {
             return;
@@ -378,7 +389,8 @@ std::int64_t PgRecordStore::RowOfEntry(const std::string& entry) {
     if (entry.empty()) {
         return 0;
     }
-    Result r = Run("SELECT id FROM T_MEMBER_CHINA WHERE entrykey=$1", {entry});
+    // The second condition matches the partial unique index, so a generic plan can use it.
+    Result r = Run("SELECT id FROM T_MEMBER_CHINA WHERE entrykey=$1 AND entrykey <> ''", {entry});
     return r.Rows() == 0 ? 0 : r.Int(0, 0);
 }
 

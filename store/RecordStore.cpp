@@ -110,6 +110,7 @@ RecordStore::RecordStore(std::string path) : path_(std::move(path)) {
 
 RecordStore::~RecordStore() {
     sqlite3_finalize(append_);
+    sqlite3_finalize(rowOfEntry_);
     sqlite3_close(db_);
 }
 
@@ -583,9 +584,26 @@ std::int64_t RecordStore::RowOfEntry(const std::string& entry) {
     if (entry.empty()) {
         return 0;
     }
-    Statement st(*this, "SELECT id FROM T_MEMBER_CHINA WHERE entrykey=?");
-    st.BindText(1, entry);
-    return st.Step() ? sqlite3_column_int64(st.get(), 0) : 0;
+    // Asked before every entry is fetched: prepared once. "entrykey <> ''" lets the planner
+    // use the partial unique index (a bound value alone does not tell it the key is not
+    // empty): without it every look-up reads the whole table.
+    if (rowOfEntry_ == nullptr &&
+        sqlite3_prepare_v3(db_, "SELECT id FROM T_MEMBER_CHINA WHERE entrykey=? AND entrykey<>''",
+                           -1, SQLITE_PREPARE_PERSISTENT, &rowOfEntry_, nullptr) != SQLITE_OK) {
+        Fail("prepare");
+    }
+    if (sqlite3_bind_text(rowOfEntry_, 1, entry.data(), static_cast<int>(entry.size()),
+                          SQLITE_TRANSIENT) != SQLITE_OK) {
+        Fail("bind");
+    }
+    const int rc = sqlite3_step(rowOfEntry_);
+    const std::int64_t id = rc == SQLITE_ROW ? sqlite3_column_int64(rowOfEntry_, 0) : 0;
+    const std::string message = rc == SQLITE_ROW || rc == SQLITE_DONE ? "" : sqlite3_errmsg(db_);
+    sqlite3_reset(rowOfEntry_);
+    if (!message.empty()) {
+        throw StoreError("数据库操作失败（step）：" + message);
+    }
+    return id;
 }
 
 bool RecordStore::HasEntry(const std::string& entry) {
@@ -613,15 +631,17 @@ bool RecordStore::HasUnkeyedContact(const std::string& address, const std::strin
 IRecordWriter::EntryWrite RecordStore::AppendEntry(const MemberRecord& record) {
     CheckFileStillThere();
     EntryWrite w;
+    // Most entries are new: the insert alone is atomic and commits on its own.
+    w.rowId = AppendRow(record);
+    if (w.rowId != 0) {
+        return w;
+    }
     InTransaction([&] {
-        w.rowId = AppendRow(record);
-        if (w.rowId != 0) {
-            return;
-        }
         // The entry has a row: filled when it waits for its contact page, else left alone.
         Statement kept(*this,
                        "SELECT f.id, m.id FROM T_MEMBER_CHINA m JOIN T_FAILURE f ON "
-                       "f.rowid_kept=m.id AND f.kind='contact' WHERE m.entrykey=? LIMIT 1");
+                       "f.rowid_kept=m.id AND f.kind='contact' WHERE m.entrykey=? AND "
+                       "m.entrykey<>'' LIMIT 1");
         kept.BindText(1, record.entry);
         if (!kept.Step()) {
             return;

@@ -72,7 +72,8 @@ class RecordStore : public IRecordStore {
 
     std::string path_;
     sqlite3* db_ = nullptr;
-    sqlite3_stmt* append_ = nullptr;  // prepared once: appending is the crawl's hot path
+    sqlite3_stmt* append_ = nullptr;      // prepared once: appending is the crawl's hot path
+    sqlite3_stmt* rowOfEntry_ = nullptr;  // likewise the look-up before every entry
     unsigned long long fileDevice_ = 0;
     unsigned long long fileInode_ = 0;
 };
