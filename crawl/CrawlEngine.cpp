@@ -14,7 +14,7 @@ namespace {
 constexpr auto kPoll = std::chrono::milliseconds(100);
 // How often a source that had nothing to give is asked again (a shared search whose other
 // pages are being walked by other collectors).
-constexpr auto kAskAgain = std::chrono::milliseconds(250);
+constexpr auto kAskAgain = std::chrono::milliseconds(100);
 
 size_t BytesOf(const MemberRecord& r) {
     size_t n = sizeof r;
@@ -26,7 +26,8 @@ size_t BytesOf(const MemberRecord& r) {
 
 }  // namespace
 
-CrawlEngine::CrawlEngine(Parts parts) : p_(std::move(parts)), lanes_(std::max(1, p_.job.nLanes)) {}
+CrawlEngine::CrawlEngine(Parts parts)
+    : p_(std::move(parts)), lanes_(std::max(1, p_.job.nLanes)), entriesPerPage_(lanes_) {}
 
 CrawlEngine::~CrawlEngine() {
     p_.lanes.CancelAll();
@@ -94,10 +95,12 @@ void CrawlEngine::FillWindow(Steady::time_point now) {
             return;  // one lane reads no result page ahead
         }
     } else {
+        // Result pages are read ahead while fewer than twice the lanes' entries wait; one
+        // still being read counts as the entries the last page read brought.
         int waiting = 0;
         for (const Page& p : window_) {
             if (p.listing.state != Item::State::Done) {
-                return;  // one result page at a time
+                waiting += entriesPerPage_;
             }
             for (const Item& c : p.entries) {
                 waiting += c.state == Item::State::Queued ? 1 : 0;
@@ -216,6 +219,7 @@ void CrawlEngine::ReadListing(Page& page, Item& listing) {
     if (entries.empty()) {
         p_.source.EndsAt(page.work.page);  // read, and lists nothing: the search ends here
     }
+    entriesPerPage_ = std::max<int>(1, static_cast<int>(entries.size()));
     for (const ListedEntry& e : entries) {
         if (!e.inRegion) {
             continue;
@@ -360,6 +364,7 @@ bool CrawlEngine::Commit() {
         }
         p_.source.Done(w.work);
         window_.pop_front();
+        askAgainAt_ = {};  // a source that had nothing may have more now
         if (window_.empty() && !Stopping()) {
             // Taken at once, so that it is announced: it is now the first page not stored.
             FillWindow(Steady::now());

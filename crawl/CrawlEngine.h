@@ -8,7 +8,8 @@
 // - One lane is the same loop without read-ahead: a result page, then its contact pages in
 //   order, a back-off holding the lane (the waiter, so tests need not sleep).
 // - With several lanes, result pages are fetched first and ahead while fewer than twice the
-//   lanes' entries wait, and retries wait without holding a lane.
+//   lanes' entries wait (a page still being read counts as many as the last one listed), and
+//   retries wait without holding a lane.
 // - A finished page is reduced at once (a listing to its entries, a contact page to its
 //   record); while the bytes in flight and waiting reach kMaxHeldBytes no fetch starts.
 // - A 200 answer that is not the page asked for is a failure to retry (PageCheck.h); the
@@ -114,7 +115,8 @@ class CrawlEngine {
     void DropLostPages();
 
     Parts p_;
-    int lanes_;  // lanes the run was given
+    int lanes_;           // lanes the run was given
+    int entriesPerPage_;  // what the last result page read listed (at first: the lanes)
     std::deque<Page> window_;
     std::map<std::uint64_t, Item*> inFlight_;
     std::uint64_t nextTag_ = 1;
