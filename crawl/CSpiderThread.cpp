@@ -112,25 +112,20 @@ void CSpiderThread::PreCollect() {
 }
 
 void CSpiderThread::Walk(IPageSource& source) {
-    std::unique_ptr<ILaneFetcher> made;
-    std::unique_ptr<ILaneFetcher> serial;
-    ILaneFetcher* lanes = nullptr;
+    // Several lanes on their own session; one lane fetches on the worker's, a page at a time.
+    std::unique_ptr<ILaneFetcher> lanes;
     if (m_job.nLanes > 1 && m_makeLanes) {
-        made = m_makeLanes();
-        if (!made || !made->OpenSession(m_job.nLanes)) {
+        lanes = m_makeLanes();
+        if (!lanes || !lanes->OpenSession(m_job.nLanes)) {
             Post(ev::NetFailed{"HTTP session could not be opened"});
             return;
         }
-        lanes = made.get();
     } else {
-        // One lane fetches on the worker's own session, one page at a time.
-        serial = std::make_unique<SerialLanes>(*m_pFetcher);
-        lanes = serial.get();
+        lanes = std::make_unique<SerialLanes>(*m_pFetcher);
     }
     auto post = [this](CrawlEventBody body) { Post(std::move(body)); };
     EntrySink sink(
-        m_job, [this]() -> IRecordWriter& { return Store(); }, *m_pStop, post, m_job.failures,
-        m_job.nLanes > 1);
+        m_job, [this]() -> IRecordWriter& { return Store(); }, *m_pStop, post, m_job.nLanes > 1);
     CrawlEngine engine({m_job, *lanes, source, sink, *m_pPacer, *m_pStop, m_wait, post});
     if (engine.Run() == CrawlEngine::End::Finished && !m_pStop->StopRequested()) {
         Post(ev::Finished{});

@@ -18,13 +18,13 @@ KeptFailure FailureOf(KeptFailure::Kind kind, int page, const std::string& addre
 }  // namespace
 
 EntrySink::EntrySink(const CrawlJob& job, OpenStore store, StopToken& stop, Post post,
-                     const std::vector<KeptFailure>& failures, bool recheckKnown)
+                     bool recheckKnown)
     : job_(job),
       store_(std::move(store)),
       stop_(stop),
       post_(std::move(post)),
       recheckKnown_(recheckKnown) {
-    for (const KeptFailure& f : failures) {
+    for (const KeptFailure& f : job.failures) {
         if (f.kind == KeptFailure::Kind::ContactPage) {
             keptContacts_[CompanyKey(f.title, f.address)] = f;
         } else {

@@ -39,11 +39,10 @@ class EntrySink {
   public:
     using Post = std::function<void(CrawlEventBody)>;
     using OpenStore = std::function<IRecordWriter&()>;
-    // `failures`: the kept failures the walk may meet again (a contact page that succeeds now
-    // fills its kept row). `recheckKnown`: entries are admitted long before they are stored
+    // The job's kept failures are those the walk may meet again (a contact page that succeeds
+    // now fills its kept row). `recheckKnown`: entries are admitted long before they are stored
     // (several lanes), so a company skipped as known is looked up again when stored.
-    EntrySink(const CrawlJob& job, OpenStore store, StopToken& stop, Post post,
-              const std::vector<KeptFailure>& failures, bool recheckKnown);
+    EntrySink(const CrawlJob& job, OpenStore store, StopToken& stop, Post post, bool recheckKnown);
 
     enum class Admission { Fetch, Skip, Stop };
     Admission Admit(Entry& entry);
