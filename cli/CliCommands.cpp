@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <stdexcept>
 
 #include "cli/CliOptions.h"
 #include "crawl/CollectSession.h"
@@ -20,6 +21,7 @@
 #include "store/SharedPages.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
+#include "text/Number.h"
 
 namespace {
 
@@ -32,6 +34,15 @@ constexpr auto kPoll = std::chrono::milliseconds(100);
 int Fail(const std::string& message, int code = kExitFailure) {
     std::cerr << message << std::endl;
     return code;
+}
+
+// A store failure, or the store call given up for Ctrl+C (which is a stop, not a failure).
+int StoreFailed(const StoreError& e) {
+    if (dynamic_cast<const StoreInterrupted*>(&e) != nullptr || StopSignalled()) {
+        std::cerr << "操作停止！" << std::endl;
+        return kExitStopped;
+    }
+    return Fail(e.what());
 }
 
 // Progress on stderr: a line per event, or one redrawn line with a bar on a terminal.
@@ -137,14 +148,14 @@ int RunPreCollect(const CliOptions& o) {
     // A shared store learns the search's pages now, for every collector that joins it.
     if (IsPostgresLocation(StorePathOf(o)) && r.matches > 0) {
         try {
-            auto store = OpenStore(StorePathOf(o));
+            auto store = OpenStore(StorePathOf(o), &platform::StopSignalled());
             if (ISharedPages* shared = store->SharedPages()) {
                 shared->RegisterSearch(
                     text::Utf8ToGbk(o.industry), text::Utf8ToGbk(o.region),
                     static_cast<int>(std::min<std::int64_t>(r.pages, INT32_MAX)));
             }
         } catch (const StoreError& e) {
-            return Fail(e.what());
+            return StoreFailed(e);
         }
     }
     return kExitOk;
@@ -192,9 +203,9 @@ int ReportRunEnd(const RunEnd& end) {
 int RunCollect(const CliOptions& o) {
     std::unique_ptr<IRecordStore> store;
     try {
-        store = OpenStore(StorePathOf(o));
+        store = OpenStore(StorePathOf(o), &platform::StopSignalled());
     } catch (const StoreError& e) {
-        return Fail(e.what());
+        return StoreFailed(e);
     }
 
     CollectRequest request;
@@ -203,9 +214,8 @@ int RunCollect(const CliOptions& o) {
     request.skipKnown = o.skipKnown;
     request.lanes = o.parallel;
     // How long a page of a shared store stays claimed without a sign of life (tests shorten).
-    if (const char* lease = std::getenv("COLLECTOR_LEASE_SECONDS")) {
-        request.lease = std::chrono::seconds(std::max(1, std::atoi(lease)));
-    }
+    request.lease = std::chrono::seconds(
+        text::EnvNumber("COLLECTOR_LEASE_SECONDS", 1, 86400, CollectRequest{}.lease.count()));
     request.delay = std::chrono::milliseconds(o.delayMs);
     if (o.retryFailed) {
         try {
@@ -214,7 +224,7 @@ int RunCollect(const CliOptions& o) {
                 return kExitOk;
             }
         } catch (const StoreError& e) {
-            return Fail(e.what());
+            return StoreFailed(e);
         }
     } else {
         if (o.lastPage) {
@@ -236,7 +246,7 @@ int RunCollect(const CliOptions& o) {
                                     ? *o.startPage
                                     : DefaultStartPage(*store, request.condition, request.lastPage);
         } catch (const StoreError& e) {
-            return Fail(e.what());
+            return StoreFailed(e);
         }
         if (request.startPage > request.lastPage) {
             return Fail("起始采集页码不能大于总页面个数!（起始 " +
@@ -261,7 +271,7 @@ int RunCollect(const CliOptions& o) {
     } catch (const std::system_error&) {
         return Fail(kCannotStartThread);
     } catch (const StoreError& e) {
-        return Fail(e.what());
+        return StoreFailed(e);
     }
 
     Progress progress(request.lastPage, request.lanes);
@@ -307,7 +317,7 @@ int RunCollect(const CliOptions& o) {
 
 int RunExport(const CliOptions& o) {
     try {
-        auto opened = OpenStore(StorePathOf(o));
+        auto opened = OpenStore(StorePathOf(o), &platform::StopSignalled());
         IRecordStore& store = *opened;
         if (!store.HasMemberRecords()) {
             return Fail("没有任何可以导出的数据！");
@@ -325,6 +335,8 @@ int RunExport(const CliOptions& o) {
     } catch (const ExportCancelled&) {
         std::cerr << "操作停止！" << std::endl;
         return kExitStopped;
+    } catch (const StoreError& e) {
+        return StoreFailed(e);
     } catch (const std::exception& e) {
         return Fail(e.what());
     }
@@ -368,18 +380,18 @@ int RunImport(const CliOptions& o) {
         return Fail("文件中有错误的行，没有导入任何记录。");
     }
     try {
-        auto opened = OpenStore(StorePathOf(o));
+        auto opened = OpenStore(StorePathOf(o), &platform::StopSignalled());
         IRecordStore& store = *opened;
         std::cout << "imported: " << store.ImportRows(parsed.rows) << std::endl;
         return kExitOk;
     } catch (const StoreError& e) {
-        return Fail(e.what());
+        return StoreFailed(e);
     }
 }
 
 int RunClear(const CliOptions& o) {
     try {
-        auto opened = OpenStore(StorePathOf(o));
+        auto opened = OpenStore(StorePathOf(o), &platform::StopSignalled());
         IRecordStore& store = *opened;
         if (!store.ClearMemberRecords(&platform::StopSignalled())) {
             std::cerr << "操作停止！" << std::endl;
@@ -387,7 +399,7 @@ int RunClear(const CliOptions& o) {
         }
         return kExitOk;
     } catch (const StoreError& e) {
-        return Fail(e.what());
+        return StoreFailed(e);
     }
 }
 
@@ -410,21 +422,30 @@ int RunCli(const std::vector<std::string>& args) {
         o.industry.empty() && o.region.empty()) {
         return Fail("请至少指定一项采集条件！", kExitUsage);
     }
+    if (IsPostgresLocation(o.storePath) && !PasswordSpans(o.storePath).empty()) {
+        std::cerr << "警告：数据库地址中写有密码，本机的其他用户可以看到它。请改用 PGPASSWORD、"
+                     "~/.pgpass（或 PGPASSFILE）或 service=，地址中不写密码。"
+                  << std::endl;
+    }
     CurlGlobalInit();
     platform::InstallStopHandlers();
-    switch (o.command) {
-        case C::PreCollect:
-            return RunPreCollect(o);
-        case C::Collect:
-            return RunCollect(o);
-        case C::Export:
-            return RunExport(o);
-        case C::Clear:
-            return RunClear(o);
-        case C::Import:
-            return RunImport(o);
-        case C::None:
-            break;
+    try {
+        switch (o.command) {
+            case C::PreCollect:
+                return RunPreCollect(o);
+            case C::Collect:
+                return RunCollect(o);
+            case C::Export:
+                return RunExport(o);
+            case C::Clear:
+                return RunClear(o);
+            case C::Import:
+                return RunImport(o);
+            case C::None:
+                break;
+        }
+    } catch (const std::invalid_argument& e) {
+        return Fail(e.what());  // a setting read from the environment is not what it must be
     }
     return kExitUsage;
 }

@@ -1,10 +1,23 @@
 // collector-cli: collects, exports and clears without a window.
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/CliCommands.h"
+#include "store/Store.h"
 
 int main(int argc, char** argv) {
-    return RunCli(std::vector<std::string>(argv + 1, argv + argc));
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // Read now; from here on `ps` shows no password of a store URI given on the command line.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!IsPostgresLocation(arg)) {
+            continue;
+        }
+        for (const auto& [begin, end] : PasswordSpans(arg)) {
+            std::memset(argv[i] + begin, '*', end - begin);
+        }
+    }
+    return RunCli(args);
 }

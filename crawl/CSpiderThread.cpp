@@ -38,7 +38,7 @@ void CSpiderThread::Post(CrawlEventBody body) {
 
 IRecordWriter& CSpiderThread::Store() {
     if (!m_pStore) {
-        m_pStore = m_openStore(m_strStorePath);
+        m_pStore = m_openStore(m_strStorePath, &m_pStop->Flag());
     }
     return *m_pStore;
 }

@@ -17,7 +17,9 @@
 #include "store/RecordWriter.h"
 
 // How a worker opens the store it appends to; called on the worker's thread at its first record.
-using RecordWriterFactory = std::function<std::unique_ptr<IRecordWriter>(const std::string& path)>;
+// A store that waits on a server gives up once `interrupt` (the worker's stop) is raised.
+using RecordWriterFactory = std::function<std::unique_ptr<IRecordWriter>(
+    const std::string& path, const std::atomic<bool>* interrupt)>;
 // How a worker gets its lanes when it collects with more than one.
 using LaneFetcherFactory = std::function<std::unique_ptr<ILaneFetcher>()>;
 

@@ -196,8 +196,13 @@ bool CrawlEngine::Dispatch(Steady::time_point now) {
             return false;
         }
     }
+    // With every lane busy nothing more can start: the rest is not looked at.
+    auto full = [this] { return p_.lanes.InFlight() >= p_.pacer.LanesInUse(); };
     for (Page& p : window_) {
         for (Item& c : p.entries) {
+            if (full()) {
+                return true;
+            }
             if (!p.lost && !consider(c)) {
                 return false;
             }

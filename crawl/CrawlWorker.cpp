@@ -18,7 +18,9 @@ struct CrawlWorker::State {
 CrawlDeps DefaultCrawlDeps() {
     CrawlDeps deps;
     deps.makeFetcher = [] { return std::make_unique<CurlFetcher>(); };
-    deps.openStore = [](const std::string& path) { return OpenStore(path); };
+    deps.openStore = [](const std::string& path, const std::atomic<bool>* interrupt) {
+        return OpenStore(path, interrupt);
+    };
     deps.makeLanes = [] { return std::make_unique<CurlLanes>(); };
     return deps;
 }

@@ -1,6 +1,8 @@
 #include "crawl/EntrySink.h"
 
 #include "store/Store.h"
+#include "text/GbkCodec.h"
+#include "text/Normalise.h"
 
 namespace {
 
@@ -37,6 +39,34 @@ std::string EntrySink::CompanyKey(const std::string& name, const std::string& ad
     // The address alone when it names a page of its own; a link that could not be read leaves
     // only the common prefix, shared by many companies, which their names then tell apart.
     return address + '\x1f' + name;
+}
+
+std::vector<std::string> EntrySink::CompanyOf(const Entry& e) {
+    // As the store knows a company: by its contact page, or by its name in its region.
+    std::vector<std::string> keys;
+    if (IdentifiesCompany(e.address)) {
+        keys.push_back("c" + e.address);
+    }
+    const std::string name = text::NormaliseName(text::GbkToUtf8(e.name));
+    if (!name.empty()) {
+        keys.push_back("n" + name + '\x1f' + e.region);
+    }
+    return keys;
+}
+
+bool EntrySink::StoredThisRun(const Entry& e) const {
+    for (const std::string& key : CompanyOf(e)) {
+        if (storedThisRun_.count(key) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void EntrySink::NoteStored(const Entry& e) {
+    for (std::string& key : CompanyOf(e)) {
+        storedThisRun_.insert(std::move(key));
+    }
 }
 
 bool EntrySink::Known(const Entry& e, bool kept) {
@@ -86,7 +116,7 @@ bool EntrySink::Store(Entry& e) {
     IRecordWriter& store = store_();
     auto kept = keptContacts_.find(CompanyKey(e.name, e.address));
     const bool hasKeptRow = kept != keptContacts_.end() && kept->second.rowId != 0;
-    if (recheckKnown_ && Known(e, kept != keptContacts_.end())) {
+    if (recheckKnown_ && job_.bSkipKnown && kept == keptContacts_.end() && StoredThisRun(e)) {
         // Stored since it was admitted, by an earlier entry of this walk.
         e.hold.MarkDone();
         return true;
@@ -113,6 +143,7 @@ bool EntrySink::Store(Entry& e) {
             return true;  // stored already: by another collector, or a worker of this run
         }
         ++records_;
+        NoteStored(e);
         post_(ev::RecordSaved{rowId, records_, e.address, healed != 0});
         if (healed != 0) {
             post_(ev::FailureHealed{healed});
@@ -145,6 +176,7 @@ bool EntrySink::Store(Entry& e) {
     e.hold.MarkDone();
     if (!hasKeptRow) {
         ++records_;
+        NoteStored(e);
         post_(ev::RecordSaved{f.rowId, records_, e.address, false});
     }
     keptContacts_[CompanyKey(e.name, e.address)] = f;

@@ -10,7 +10,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "crawl/CrawlJob.h"
 #include "crawl/FetchResult.h"
@@ -57,12 +59,18 @@ class EntrySink {
   private:
     static std::string CompanyKey(const std::string& name, const std::string& address);
     bool Known(const Entry& entry, bool kept);
+    static std::vector<std::string> CompanyOf(const Entry& entry);
+    bool StoredThisRun(const Entry& entry) const;
+    void NoteStored(const Entry& entry);
 
     const CrawlJob& job_;
     OpenStore store_;
     StopToken& stop_;
     Post post_;
     bool recheckKnown_;
+    // The companies this walk stored: an entry admitted before an earlier entry of the same
+    // company was stored is skipped when its turn comes (several lanes admit ahead).
+    std::set<std::string> storedThisRun_;
     int records_ = 0;
     std::map<std::string, KeptFailure> keptContacts_;  // by CompanyKey
     std::map<std::string, KeptFailure> keptPages_;     // by address

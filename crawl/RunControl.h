@@ -24,9 +24,13 @@ class StopToken {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
+            flag_ = true;
         }
         changed_.notify_all();
     }
+    // The request as a flag that code which cannot wait on the token (a store waiting on its
+    // server) looks at.
+    const std::atomic<bool>& Flag() const { return flag_; }
     bool StopRequested() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return stop_;
@@ -57,6 +61,7 @@ class StopToken {
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool stop_ = false;
+    std::atomic<bool> flag_{false};
     std::mutex storeMutex_;
     bool discard_ = false;
 };

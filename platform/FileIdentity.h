@@ -9,9 +9,7 @@ namespace platform {
 struct FileIdentity {
     unsigned long long device = 0;
     unsigned long long inode = 0;
-    bool operator==(const FileIdentity& o) const {
-        return device == o.device && inode == o.inode;
-    }
+    bool operator==(const FileIdentity& o) const { return device == o.device && inode == o.inode; }
 };
 
 // The identity of an existing file or folder; nothing when it does not exist.

@@ -79,8 +79,8 @@ std::string ChooseStorePath(const std::string& programFolder, const std::string&
 }  // namespace platform
 
 std::string DefaultStorePath() {
-    std::string path =
-        platform::ChooseStorePath(ModuleDirectory(), platform::DataFolder(), platform::FolderWritable);
+    std::string path = platform::ChooseStorePath(ModuleDirectory(), platform::DataFolder(),
+                                                 platform::FolderWritable);
     // Neither folder can be had: name the one beside the program, so the error says where.
     return path.empty() ? ModuleDirectory() + "data.db" : path;
 }

@@ -10,6 +10,7 @@
 // SharedPages.h). A listing entry is stored once, whoever walks its page: a page walked again
 // adds nothing.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -24,8 +25,9 @@ typedef struct pg_result PGresult;
 
 class PgRecordStore : public IRecordStore, public ISharedPages {
   public:
-    // Connects and creates any missing table. Throws StoreError (without the password).
-    explicit PgRecordStore(std::string uri);
+    // Connects and creates any missing table. Throws StoreError (without the password), and
+    // StoreInterrupted once `interrupt` is raised.
+    explicit PgRecordStore(std::string uri, const std::atomic<bool>* interrupt = nullptr);
     ~PgRecordStore() override;
     PgRecordStore(const PgRecordStore&) = delete;
     PgRecordStore& operator=(const PgRecordStore&) = delete;
@@ -63,6 +65,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) override;
 
     ISharedPages* SharedPages() override { return this; }
+    void SetInterrupt(const std::atomic<bool>* flag) override { interrupt_ = flag; }
     std::int64_t RegisterSearch(const std::string& industry, const std::string& region,
                                 int pages) override;
     std::optional<Claim> ClaimPage(std::int64_t search, int first, int last,
@@ -76,8 +79,28 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     // The most pages a shared search is registered with.
     static constexpr int kMaxSharedPages = 100000;
 
+    // How long a statement may go without an answer before the server is probed (a second,
+    // short connection): no answer to the probe is a dead server, an answer means busy.
+    // COLLECTOR_DB_DEADLINE_SECONDS sets another.
+    static constexpr int kPatienceSeconds = 30;
+
   private:
     class Result;
+    static constexpr auto kPollSlice = std::chrono::milliseconds(100);
+    static constexpr auto kStopGrace = std::chrono::milliseconds(1000);
+    static constexpr auto kProbeLimit = std::chrono::seconds(5);
+
+    // A new connection, polled so that a stop or a silent server cannot hold it: nothing,
+    // with the reason in `why`, when there is none within `limit` (or the URI's
+    // connect_timeout). Throws StoreInterrupted.
+    PGconn* Connect(std::string& why, std::chrono::seconds limit = std::chrono::seconds(10)) const;
+    bool ServerAnswers() const;
+    // Gives the connection up at once, without a word to the server (which may not answer).
+    void Abandon();
+    void Send(const char* sql, const std::vector<std::string>& params);
+    // The next result of the statement sent, nothing at its end or when the connection broke;
+    // waits only while the server lives and no stop is asked for.
+    PGresult* NextResult();
     Result Run(const char* sql, const std::vector<std::string>& params = {});
     [[noreturn]] void Fail(const char* what, const PGresult* result);
     void CreateMissingTables();
@@ -96,4 +119,6 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     std::string uri_;
     std::vector<std::string> secrets_;  // the passwords in the URI, as written
     PGconn* conn_ = nullptr;
+    const std::atomic<bool>* interrupt_ = nullptr;
+    std::chrono::milliseconds patience_;
 };

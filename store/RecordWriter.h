@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -52,6 +53,9 @@ class IRecordWriter {
     // with the region of its search (GBK in).
     virtual bool IsKnownCompany(const std::string& contact, const std::string& name,
                                 const std::string& region) = 0;
+    // From now on a call that waits (on a database server) gives up, throwing
+    // StoreInterrupted, once `flag` is raised; a file store never waits long and ignores it.
+    virtual void SetInterrupt(const std::atomic<bool>* flag) { (void)flag; }
     // The shared work of searches, when several collectors use this store at once.
     virtual ISharedPages* SharedPages() { return nullptr; }
 };

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/MemberRecord.h"
@@ -79,13 +80,17 @@ void SaveSearchPage(IRecordStore& store, const std::string& condition, int page)
 
 // The location as shown to people: a URI with any password replaced by "***".
 std::string RedactPassword(const std::string& location);
+// Where the passwords of a location are, as libpq reads them (the URI's user part, password=
+// parameters): [begin, end) of each.
+std::vector<std::pair<size_t, size_t>> PasswordSpans(const std::string& location);
 
 // Whether a store location names a PostgreSQL database ("postgresql://…" or "postgres://…").
 bool IsPostgresLocation(const std::string& location);
 
 // Opens the store at `location`: a PostgreSQL connection URI, or else a SQLite file path.
-// Throws StoreError.
-std::unique_ptr<IRecordStore> OpenStore(const std::string& location);
+// Throws StoreError; StoreInterrupted once `interrupt` is raised (see SetInterrupt).
+std::unique_ptr<IRecordStore> OpenStore(const std::string& location,
+                                        const std::atomic<bool>* interrupt = nullptr);
 
 // Whether a contact address names one company: not empty, and not a bare prefix that a link
 // which could not be read leaves (such addresses end with "/").

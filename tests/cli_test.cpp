@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "ChildProcess.h"
@@ -605,4 +606,56 @@ TEST_F(SharedStoreCliTest, AKilledCollectorsPageIsClaimedAgainWhenItsLeaseRunsOu
     EXPECT_EQ(survivor->Wait(), 0) << survivor->Stderr();
     ::unsetenv("COLLECTOR_LEASE_SECONDS");
     EXPECT_EQ(Titles(), Expected());  // the page in hand walked again, nothing twice
+}
+
+TEST_F(SharedStoreCliTest, AFrozenServerOrCtrlCNeverHoldsACommandAndNoPasswordShows) {
+    ::setenv("COLLECTOR_DB_DEADLINE_SECONDS", "2", 1);
+    server.SetLatency(40);
+    auto collector = Collector();
+    // The password of the URI was read and is no longer in the argument list `ps` shows.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (::StoredRows(*OpenStore(uri)).size() < 3 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::ifstream cmdline("/proc/" + std::to_string(collector->Pid()) + "/cmdline");
+    const std::string args((std::istreambuf_iterator<char>(cmdline)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_NE(args.find("collect"), std::string::npos);
+    EXPECT_EQ(args.find(PgCluster::kPassword), std::string::npos) << args;
+
+    // The server's processes stop: the collect ends as a store failure, not a hang.
+    cluster->Freeze(true);
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(collector->Wait(), 1) << collector->Stderr();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_NE(collector->Stderr().find("数据库无响应"), std::string::npos) << collector->Stderr();
+    EXPECT_NE(collector->Stderr().find("警告：数据库地址中写有密码"), std::string::npos);
+    EXPECT_EQ(collector->Stderr().find(PgCluster::kPassword), std::string::npos);
+
+    // Ctrl+C ends a command waiting on the frozen server at once.
+    for (const char* command : {"clear", "export"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args{"--store", uri, command};
+        if (std::string(command) == "export") {
+            args.insert(args.end(), {"--format", "csv", dir.File("out.csv")});
+        }
+        ChildProcess child(COLLECTOR_CLI_PATH, args, dir.Path());
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        started = std::chrono::steady_clock::now();
+        child.Signal(SIGINT);
+        EXPECT_EQ(child.Wait(), 130) << child.Stderr();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+    }
+    cluster->Freeze(false);
+    ::unsetenv("COLLECTOR_DB_DEADLINE_SECONDS");
+
+    // A setting read from the environment is read strictly.
+    ::setenv("COLLECTOR_LEASE_SECONDS", "2m", 1);
+    auto r =
+        RunProgram(COLLECTOR_CLI_PATH,
+                   {"--store", uri, "collect", "--industry", "塑料", "--last", "1"}, dir.Path());
+    ::unsetenv("COLLECTOR_LEASE_SECONDS");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("COLLECTOR_LEASE_SECONDS"), std::string::npos) << r.err;
 }

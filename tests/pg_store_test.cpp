@@ -2,9 +2,14 @@
 // database of a throwaway cluster give the same answers and the same exported bytes; a run
 // collects into PostgreSQL as into a file; a password never shows.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -197,9 +202,18 @@ TEST_F(PgStoreTest, APasswordNeverShows) {
             EXPECT_EQ(std::string(e.what()).find("s3cret"), std::string::npos) << e.what();
         }
     }
+    // Only the password itself is masked, not the same letters inside another word.
+    try {
+        PgRecordStore store("postgresql://collector:p@127.0.0.1:99999/db");
+        FAIL() << "a bad port opened";
+    } catch (const StoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("port"), std::string::npos) << e.what();
+    }
     const std::pair<const char*, const char*> cases[] = {
         {"postgresql://u:pw@h:5432/db", "postgresql://u:***@h:5432/db"},
         {"postgresql://u:p/w@d@h/db", "postgresql://u:***@h/db"},
+        {"postgresql://collector:my?pass@h:5432/db?sslmode=disable",
+         "postgresql://collector:***@h:5432/db?sslmode=disable"},
         {"postgresql://u@h/db?password=pw&sslmode=disable",
          "postgresql://u@h/db?password=***&sslmode=disable"},
         {"postgresql://h/db?sslpassword=k&password=p",
@@ -293,6 +307,8 @@ TEST_F(PgStoreTest, ClaimsAreExclusiveAndALeaseThatRanOutIsClaimedAgain) {
     EXPECT_EQ(a.CountKeptFailures(), 0);
 
     // Eight collectors racing for the last page: one gets it.
+    // A search with more pages than can be registered is refused, never walked in part.
+    EXPECT_THROW(a.RegisterSearch(Gbk("太大"), "", PgRecordStore::kMaxSharedPages + 1), StoreError);
     const std::int64_t last = a.RegisterSearch(Gbk("最后"), "", 1);
     std::atomic<int> winners{0};
     std::vector<std::thread> racers;
@@ -414,4 +430,99 @@ TEST_F(PgStoreTest, TheDatabaseGoingAwayEndsTheRunAsAStoreFailure) {
     auto again = OpenStore(uri);
     // Nothing was reported as stored that is not.
     EXPECT_EQ(static_cast<int>(StoredRows(*again).size()), session.Records());
+}
+
+namespace {
+
+// A host that takes connections and never says a word: a listening socket nobody accepts on.
+class SilentHost {
+  public:
+    SilentHost() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 8);
+        socklen_t n = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+        port_ = ntohs(a.sin_port);
+    }
+    ~SilentHost() { ::close(fd_); }
+    std::string Uri(const std::string& options = "") const {
+        return "postgresql://collector@127.0.0.1:" + std::to_string(port_) + "/leads" + options;
+    }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(PgStoreTest, NothingWaitsForEverOnTheDatabase) {
+    ::setenv("COLLECTOR_DB_DEADLINE_SECONDS", "2", 1);
+    const std::string uri = cluster->NewDatabase();
+    SilentHost silent;
+    struct Case {
+        const char* what;
+        bool frozenServer;       // else a host that never answers the connection
+        bool interrupt;          // the caller is told to stop 300 ms in
+        const char* uriOptions;  // for the silent host
+        seconds within;
+        const char* says;  // in the message, when not interrupted
+    };
+    const Case cases[] = {
+        {"frozen server, statement", true, false, "", seconds(12), "数据库无响应"},
+        {"frozen server, statement, stop", true, true, "", seconds(3), ""},
+        {"silent host, connect, stop", false, true, "", seconds(3), ""},
+        {"silent host, connect_timeout=2", false, false, "?connect_timeout=2", seconds(5),
+         "2 秒内没有应答"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::atomic<bool> stop{false};
+        std::unique_ptr<PgRecordStore> store;
+        if (c.frozenServer) {
+            store = std::make_unique<PgRecordStore>(uri, &stop);
+            cluster->Freeze(true);
+        }
+        std::thread stopper([&] {
+            if (c.interrupt) {
+                std::this_thread::sleep_for(milliseconds(300));
+                stop = true;
+            }
+        });
+        const auto started = std::chrono::steady_clock::now();
+        std::string message;
+        bool interrupted = false;
+        try {
+            if (c.frozenServer) {
+                store->CountKeptFailures();
+            } else {
+                PgRecordStore(silent.Uri(c.uriOptions), &stop);
+            }
+            ADD_FAILURE() << "the call came back";
+        } catch (const StoreInterrupted&) {
+            interrupted = true;
+        } catch (const StoreError& e) {
+            message = e.what();
+        }
+        const auto took = std::chrono::steady_clock::now() - started;
+        stopper.join();
+        cluster->Freeze(false);
+        EXPECT_LT(took, c.within);
+        EXPECT_EQ(interrupted, c.interrupt);
+        if (!c.interrupt) {
+            EXPECT_NE(message.find(c.says), std::string::npos) << message;
+            EXPECT_EQ(message.find(PgCluster::kPassword), std::string::npos) << message;
+        }
+        if (store) {
+            // Given up, the store says so at once instead of waiting again.
+            EXPECT_THROW(store->CountKeptFailures(), StoreError);
+        }
+    }
+    // The server, answering again, serves a new connection.
+    EXPECT_EQ(PgRecordStore(uri).CountKeptFailures(), 0);
+    ::unsetenv("COLLECTOR_DB_DEADLINE_SECONDS");
 }

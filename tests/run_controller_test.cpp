@@ -170,7 +170,9 @@ TEST(RunController, WatchdogRestartStoresNoCompanyTwice) {
 
     CrawlDeps deps;
     deps.makeFetcher = blockingFetcher;
-    deps.openStore = [rows](const std::string&) { return std::make_unique<MemoryStore>(rows); };
+    deps.openStore = [rows](const std::string&, const std::atomic<bool>*) {
+        return std::make_unique<MemoryStore>(rows);
+    };
     ManualClock clock;
     TempDir dir;
     RecordStore progress(dir.File("data.db"));  // keeps the page in progress

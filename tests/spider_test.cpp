@@ -54,7 +54,7 @@ class SpiderTest : public ::testing::Test {
         auto storeShared = store;
         return std::make_unique<CSpiderThread>(
             job, std::make_unique<FakeFetcher>(pages),
-            [storeShared](const std::string&) {
+            [storeShared](const std::string&, const std::atomic<bool>*) {
                 return std::make_unique<MemoryStore>(storeShared);
             },
             stop, 7, [](std::chrono::milliseconds, StopToken& s) { return s.StopRequested(); });

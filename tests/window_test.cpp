@@ -501,7 +501,9 @@ class WindowTest : public QObject {
         auto rows = std::make_shared<MemoryStore::Shared>();
         CrawlDeps deps;
         deps.makeFetcher = [pages] { return std::make_unique<FakeFetcher>(pages); };
-        deps.openStore = [rows](const std::string&) { return std::make_unique<MemoryStore>(rows); };
+        deps.openStore = [rows](const std::string&, const std::atomic<bool>*) {
+            return std::make_unique<MemoryStore>(rows);
+        };
         dlg = std::make_unique<CCollectorDlg>(
             StorePath(), *prompts, *clock,
             [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
@@ -608,7 +610,9 @@ class WindowTest : public QObject {
         auto rows = std::make_shared<MemoryStore::Shared>();
         rows->failAfter = 1;  // the second append fails
         CrawlDeps deps = DefaultCrawlDeps();
-        deps.openStore = [rows](const std::string&) { return std::make_unique<MemoryStore>(rows); };
+        deps.openStore = [rows](const std::string&, const std::atomic<bool>*) {
+            return std::make_unique<MemoryStore>(rows);
+        };
         dlg = std::make_unique<CCollectorDlg>(
             StorePath(), *prompts, *clock,
             [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });

@@ -1,6 +1,9 @@
 #include "text/Number.h"
 
+#include <cstdlib>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
 namespace text {
 
@@ -39,3 +42,34 @@ int LeadingInt(std::string_view s) {
 }
 
 }  // namespace text
+
+std::optional<std::int64_t> text::StrictNumber(std::string_view s, std::int64_t low,
+                                               std::int64_t high) {
+    if (s.empty() || s.size() > 18) {
+        return std::nullopt;
+    }
+    std::int64_t n = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        n = n * 10 + (c - '0');
+    }
+    if (n < low || n > high) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+std::int64_t text::EnvNumber(const char* name, std::int64_t low, std::int64_t high,
+                             std::int64_t fallback) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) {
+        return fallback;
+    }
+    if (auto n = StrictNumber(value, low, high)) {
+        return *n;
+    }
+    throw std::invalid_argument("环境变量 " + std::string(name) + " 应为 " + std::to_string(low) +
+                                " 到 " + std::to_string(high) + " 之间的整数：" + value);
+}

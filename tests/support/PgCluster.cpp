@@ -7,10 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
+#include <vector>
 
 namespace {
 
@@ -122,7 +125,36 @@ bool PgCluster::Stop() {
     return stopped;
 }
 
+void PgCluster::Freeze(bool frozen) {
+    std::ifstream pidFile(dir_ + "/data/postmaster.pid");
+    int postmaster = 0;
+    pidFile >> postmaster;
+    if (postmaster <= 0) {
+        return;
+    }
+    std::vector<int> pids{postmaster};
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) {
+            continue;
+        }
+        // pid (comm) state ppid ...: the name may hold blanks, so read after its ')'.
+        std::istringstream rest(line.substr(line.rfind(')') + 1));
+        std::string state;
+        int parent = 0;
+        rest >> state >> parent;
+        if (parent == postmaster) {
+            pids.push_back(std::atoi(entry.path().filename().c_str()));
+        }
+    }
+    for (int pid : pids) {
+        ::kill(pid, frozen ? SIGSTOP : SIGCONT);
+    }
+}
+
 PgCluster::~PgCluster() {
+    Freeze(false);
     if (running_) {
         Stop();
     }

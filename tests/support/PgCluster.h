@@ -18,6 +18,9 @@ class PgCluster {
     // Stops the server at once (clients lose their connections) and starts it again.
     bool Stop();
     bool Start();
+    // Stops (SIGSTOP) or continues (SIGCONT) every process of the server: the kernel still
+    // takes connections, nothing answers them. A host that froze.
+    void Freeze(bool frozen);
 
     static constexpr const char* kUser = "collector";
     static constexpr const char* kPassword = "s3cret-Pw9";
