@@ -5,6 +5,7 @@
 #include "app/CCollectorDlg.h"
 #include "app/ModalScope.h"
 #include "app/UserPrompts.h"
+#include "store/ExportRecords.h"
 #include "store/Store.h"
 
 bool CCollectorDlg::CheckExportable() {
@@ -64,14 +65,28 @@ void CCollectorDlg::ExportRecords(ExportFormat format) {
                          ? EXPORT_FORMAT_CSV
                          : EXPORT_FORMAT_XLSX;
         }
-        const std::int64_t rows = ::ExportRecords(*store, path->toStdString(), format,
-                                                  ExportEncoding::Gbk, nullptr, unique);
+        std::int64_t rows = 0;
+        try {
+            rows = ::ExportRecords(*store, path->toStdString(), format, ExportEncoding::Gbk,
+                                   nullptr, unique);
+        } catch (const ExportNotEncodable& e) {
+            // Nothing was written: offered in UTF-8 instead, never with "?" in the names.
+            if (Prompt(QString::fromUtf8(e.what()) + QStringLiteral("\n\n现在改用 UTF-8 编码导出吗？"),
+                       QStringLiteral("导出"), QMessageBox::Question,
+                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes) {
+                SetStatusText(QStringLiteral("没有导出。"));
+                return;
+            }
+            rows = ::ExportRecords(*store, path->toStdString(), format, ExportEncoding::Utf8Bom,
+                                   nullptr, unique);
+        }
         SetStatusText(QStringLiteral("已导出 %1 条记录到 %2").arg(rows).arg(*path));
         try {
             store->SaveSetting(kLastExportFolder, QFileInfo(*path).absolutePath().toStdString());
         } catch (const StoreError&) {
         }
     } catch (const std::exception& e) {
+        SetStatusText(QStringLiteral("导出失败"));
         Prompt(QString::fromUtf8(e.what()), QStringLiteral("导出失败"), QMessageBox::Critical);
     }
 }

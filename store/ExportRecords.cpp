@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/FileIdentity.h"
@@ -32,6 +33,65 @@ void AppendExportField(std::string& line, std::string_view value) {
     line.push_back('"');
 }
 
+namespace {
+
+// Collects the rows a GBK export cannot hold, and says so.
+class Unencodable {
+  public:
+    void Note(std::int64_t row, std::string_view title) {
+        if (++count_ <= kNamed) {
+            named_ += (named_.empty() ? "" : "、") + std::string("第 ") + std::to_string(row) +
+                      " 条（" + std::string(title.substr(0, 60)) + "）";
+        }
+    }
+    void ThrowIfAny() const {
+        if (count_ == 0) {
+            return;
+        }
+        throw ExportNotEncodable("有 " + std::to_string(count_) +
+                                 " 条记录含有 GBK 编码无法表示的字符，没有导出：" + named_ +
+                                 (count_ > kNamed ? " 等" : "") +
+                                 "。请改用 UTF-8 编码导出（--encoding utf-8）。");
+    }
+
+  private:
+    static constexpr std::int64_t kNamed = 5;
+    std::int64_t count_ = 0;
+    std::string named_;
+};
+
+// The line of a row, UTF-8: the separators and quotes are ASCII, the same byte in both
+// encodings, so it is built once and converted once.
+void BuildLine(const ExportRow& row, std::string& line) {
+    line.clear();
+    for (size_t i = 0; i < row.size(); ++i) {
+        if (i > 0) {
+            line.push_back(',');
+        }
+        AppendExportField(line, row[i]);
+    }
+    line.append("\r\n");
+}
+
+}  // namespace
+
+void CheckGbkExport(const RowSource& rows, const std::atomic<bool>* cancel) {
+    Unencodable lost;
+    std::int64_t count = 0;
+    std::string line;
+    rows([&](const ExportRow& row) {
+        if (cancel != nullptr && cancel->load()) {
+            throw ExportCancelled();
+        }
+        ++count;
+        BuildLine(row, line);
+        if (!text::Utf8ToGbkExact(line)) {
+            lost.Note(count, row[0]);
+        }
+    });
+    lost.ThrowIfAny();
+}
+
 std::int64_t WriteDelimited(const RowSource& rows, IByteSink& sink, ExportEncoding encoding,
                             const std::atomic<bool>* cancel) {
     if (encoding == ExportEncoding::Utf8Bom) {
@@ -39,24 +99,22 @@ std::int64_t WriteDelimited(const RowSource& rows, IByteSink& sink, ExportEncodi
     }
     std::int64_t count = 0;
     std::string line;
+    Unencodable lost;
     rows([&](const ExportRow& row) {
         if (cancel != nullptr && cancel->load()) {
             throw ExportCancelled();
         }
-        // The line is built in UTF-8 and converted once: the separators and quotes are ASCII,
-        // the same byte in both encodings.
-        line.clear();
-        for (size_t i = 0; i < row.size(); ++i) {
-            if (i > 0) {
-                line.push_back(',');
-            }
-            AppendExportField(line, row[i]);
-        }
-        line.append("\r\n");
-        sink.Write(encoding == ExportEncoding::Gbk && !text::IsAscii(line) ? text::Utf8ToGbk(line)
-                                                                           : line);
+        BuildLine(row, line);
         ++count;
+        if (encoding == ExportEncoding::Utf8Bom || text::IsAscii(line)) {
+            sink.Write(line);
+        } else if (std::optional<std::string> gbk = text::Utf8ToGbkExact(line)) {
+            sink.Write(*gbk);
+        } else {
+            lost.Note(count, row[0]);
+        }
     });
+    lost.ThrowIfAny();
     return count;
 }
 
@@ -70,12 +128,6 @@ std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportF
             }
         }
     }
-    std::unique_ptr<IByteSink> sink;
-    if (toStdout) {
-        sink = std::make_unique<StreamSink>(stdout, "标准输出");
-    } else {
-        sink = std::make_unique<FileSink>(path);
-    }
     const RowSource rows = [&store, unique](const std::function<void(const ExportRow&)>& visit) {
         if (unique) {
             store.ForEachUniqueMemberRow(visit);
@@ -83,6 +135,16 @@ std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportF
             store.ForEachMemberRow(visit);
         }
     };
+    if (toStdout && format != EXPORT_FORMAT_XLSX && encoding == ExportEncoding::Gbk) {
+        // What goes out cannot be taken back: the rows are looked at before the first byte.
+        CheckGbkExport(rows, cancel);
+    }
+    std::unique_ptr<IByteSink> sink;
+    if (toStdout) {
+        sink = std::make_unique<StreamSink>(stdout, "标准输出");
+    } else {
+        sink = std::make_unique<FileSink>(path);
+    }
     const std::int64_t count = format == EXPORT_FORMAT_XLSX
                                    ? WriteXlsx(rows, *sink, cancel)
                                    : WriteDelimited(rows, *sink, encoding, cancel);

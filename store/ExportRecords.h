@@ -29,6 +29,13 @@ class ExportError : public std::runtime_error {
     explicit ExportError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A GBK export of rows holding characters GBK lacks: nothing was written (a file target keeps
+// its old content); what() names the first rows, how many there are, and suggests UTF-8.
+class ExportNotEncodable : public ExportError {
+  public:
+    explicit ExportNotEncodable(const std::string& message) : ExportError(message) {}
+};
+
 // The export was stopped (Ctrl+C); the target is as it was before.
 class ExportCancelled : public std::runtime_error {
   public:
@@ -48,9 +55,14 @@ std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportF
                            ExportEncoding encoding = ExportEncoding::Gbk,
                            const std::atomic<bool>* cancel = nullptr, bool unique = false);
 
-// The text and CSV writer: rows as lines into `sink` (not finished).
+// The text and CSV writer: rows as lines into `sink` (not finished). In GBK, a row with a
+// character GBK lacks is never written with a "?" in its place: the rows are read to the end
+// and ExportNotEncodable is thrown (the sink then holds part of the file: never finish it).
 std::int64_t WriteDelimited(const RowSource& rows, IByteSink& sink, ExportEncoding encoding,
                             const std::atomic<bool>* cancel);
+
+// Reads the rows and throws ExportNotEncodable when GBK cannot hold one of them.
+void CheckGbkExport(const RowSource& rows, const std::atomic<bool>* cancel);
 
 // Appends one field to a line, quoted only when it must be.
 void AppendExportField(std::string& line, std::string_view value);

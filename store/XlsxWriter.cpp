@@ -100,6 +100,12 @@ std::string XlsxCellText(std::string_view utf8) {
             ++i;
             continue;
         }
+        const unsigned cp = CodePoint(utf8, i, n);
+        if ((cp >= 0xD800 && cp <= 0xDFFF) || (cp >= 0xFDD0 && cp <= 0xFDEF) ||
+            (cp & 0xFFFEu) == 0xFFFEu) {
+            i += n;  // a lone surrogate or a noncharacter: not allowed in XML, dropped
+            continue;
+        }
         const size_t cost = n == 4 ? 2 : 1;
         if (units + cost > kXlsxMaxCellChars) {
             break;

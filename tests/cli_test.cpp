@@ -659,3 +659,14 @@ TEST_F(SharedStoreCliTest, AFrozenServerOrCtrlCNeverHoldsACommandAndNoPasswordSh
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("COLLECTOR_LEASE_SECONDS"), std::string::npos) << r.err;
 }
+
+TEST_F(CliTest, AGbkExportThatWouldLoseCharactersWritesNothing) {
+    RecordStore(storePath).ImportRows({{"甲公司"}, {"Straße GmbH"}});
+    auto r = Cli({"export", "--format", "csv", "-"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");  // looked at before the first byte went out
+    EXPECT_NE(r.err.find("第 2 条（Straße GmbH）"), std::string::npos) << r.err;
+    r = Cli({"export", "--format", "csv", "--encoding", "utf-8", "-"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("Straße GmbH"), std::string::npos);
+}

@@ -61,3 +61,30 @@ TEST(Export, UnwritableFileIsAClearError) {
     }
     EXPECT_TRUE(store.HasMemberRecords());
 }
+
+TEST(Export, GbkNeverWritesAQuestionMarkInPlaceOfACharacter) {
+    TempDir dir;
+    RecordStore store(dir.File("data.db"));
+    store.ImportRows({{"甲公司"}, {"Straße GmbH"}, {"Zoë"}, {"경리"}, {"乙公司"}, {"😀 Ltd"}});
+    for (ExportFormat format : {EXPORT_FORMAT_TEXT, EXPORT_FORMAT_CSV}) {
+        SCOPED_TRACE(format);
+        const std::string target = dir.File("out" + std::to_string(format));
+        {
+            FILE* f = std::fopen(target.c_str(), "wb");
+            std::fputs("old", f);
+            std::fclose(f);
+        }
+        try {
+            ExportRecords(store, target, format);
+            FAIL() << "exported with characters lost";
+        } catch (const ExportNotEncodable& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find("有 4 条记录"), std::string::npos) << message;
+            EXPECT_NE(message.find("第 2 条（Straße GmbH）"), std::string::npos) << message;
+            EXPECT_NE(message.find("--encoding utf-8"), std::string::npos) << message;
+        }
+        EXPECT_EQ(ReadFileBytes(target), "old");  // the file it was to replace is untouched
+        EXPECT_EQ(ExportRecords(store, target, format, ExportEncoding::Utf8Bom), 6);
+        EXPECT_NE(ReadFileBytes(target).find("Straße GmbH"), std::string::npos);
+    }
+}

@@ -159,6 +159,10 @@ TEST(XlsxExport, CellTextsAndWidths) {
         {"a\tb\r\nc", "a\tb\r\nc", 6},
         {std::string("x\0y", 3) + "\x07\x1b", "xy", 2},
         {"\xEF\xBC\xA1", "\xEF\xBC\xA1", 2},  // full-width A
+        // Noncharacters (U+FFFF, U+FFFE, U+FDD0, U+1FFFF) and a lone surrogate: not XML.
+        {"a\xEF\xBF\xBF" "b\xEF\xBF\xBE", "ab", 2},
+        {"\xEF\xB7\x90y\xF0\x9F\xBF\xBF", "y", 1},
+        {"\xED\xA0\x80z", "z", 1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(XlsxCellText(c.in), c.out);

@@ -53,12 +53,15 @@ std::string Convert(iconv_t cd, std::string_view in, std::string_view replacemen
             continue;
         }
         // EILSEQ (invalid or unmappable) or EINVAL (cut off at the end).
+        const bool cutOff = errno == EINVAL;
         out.resize(used);
         out.append(replacement);
         used = out.size();
         out.resize(used + srcLeft * 2 + 16);
-        size_t n =
-            errno == EINVAL ? srcLeft : skip(reinterpret_cast<const unsigned char*>(src), srcLeft);
+        size_t n = skip(reinterpret_cast<const unsigned char*>(src), srcLeft);
+        if (cutOff) {
+            n = srcLeft;
+        }
         src += n;
         srcLeft -= n;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -118,6 +121,22 @@ std::string Utf8ToGbk(std::string_view utf8) {
         }
         return n;
     });
+}
+
+std::optional<std::string> Utf8ToGbkExact(std::string_view utf8) {
+    if (IsAscii(utf8)) {
+        return std::string(utf8);
+    }
+    thread_local Converter conv("CP936", "UTF-8");
+    bool lost = false;
+    std::string out = Convert(conv.get(), utf8, "", [&lost](const unsigned char*, size_t) {
+        lost = true;
+        return size_t{1};
+    });
+    if (lost) {
+        return std::nullopt;
+    }
+    return out;
 }
 
 }  // namespace text

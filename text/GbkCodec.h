@@ -5,6 +5,7 @@
 // of the text is still converted; a UTF-8 character without a GBK form (or a malformed UTF-8
 // byte) becomes "?".
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ namespace text {
 
 std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
+
+// `utf8` in GBK, or nothing when a character has no GBK form (or the UTF-8 is malformed): for
+// writing where a "?" in place of a name would be a silent loss.
+std::optional<std::string> Utf8ToGbkExact(std::string_view utf8);
 
 // True when every byte is below 0x80; such text is the same in GBK and UTF-8.
 bool IsAscii(std::string_view s);
