@@ -153,6 +153,13 @@ void CCollectorDlg::OnButtonStart() {
         if (answer == QMessageBox::Yes) {
             if (IRecordStore* store = Store()) {
                 try {
+                    // The team's work on a shared store is not wiped from under it.
+                    if (const std::string busy = OthersAtWork(*store); !busy.empty()) {
+                        Prompt(QString::fromStdString(busy) + QStringLiteral("没有清空。"),
+                               QStringLiteral("确认"), QMessageBox::Warning);
+                        ShowRunEnded(QStringLiteral("操作停止！"));
+                        return;
+                    }
                     // Nothing an earlier worker still has in hand may land after the clear.
                     m_pSession->DiscardEarlierWork();
                     store->ClearMemberRecords();

@@ -393,6 +393,9 @@ int RunClear(const CliOptions& o) {
     try {
         auto opened = OpenStore(StorePathOf(o), &platform::StopSignalled());
         IRecordStore& store = *opened;
+        if (const std::string busy = OthersAtWork(store); !busy.empty() && !o.force) {
+            return Fail(busy + "没有清空。确实要清空，请加 --force。");
+        }
         if (!store.ClearMemberRecords(&platform::StopSignalled())) {
             std::cerr << "操作停止！" << std::endl;
             return kExitStopped;

@@ -62,7 +62,9 @@ std::string CliUsage(CliOptions::Command command) {
                    "  带字节顺序标记；xlsx 为 Excel 工作簿，每个单元格都是文本。\n"
                    "  --unique：每家公司只导出一次（最新的记录）。\n";
         case C::Clear:
-            return head + "clear\n  删除全部已采集的记录（保留上次采集页码）。\n";
+            return head +
+                   "clear [--force]\n  删除全部已采集的记录（保留上次采集页码）。共享的 PostgreSQL "
+                   "数据库上有其他\n  采集器正在工作时拒绝清空，--force 仍然清空。\n";
         case C::Import:
             return head +
                    "import FILE|-\n"
@@ -167,6 +169,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.skipKnown = true;
         } else if (o.command == C::Collect && a == "--no-skip-known") {
             o.skipKnown = false;
+        } else if (o.command == C::Clear && a == "--force") {
+            o.force = true;
         } else if (o.command == C::Export && a == "--unique") {
             o.unique = true;
         } else if (o.command == C::Collect && a == "--every") {

@@ -6,7 +6,7 @@
 //                                        [--no-skip-known] [--parallel K] [--delay MS]
 //   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]
 //                                       FILE|-
-//   collector-cli [--store PATH] clear
+//   collector-cli [--store PATH] clear [--force]
 //   collector-cli [--store PATH] import FILE|-
 
 #include <optional>
@@ -30,6 +30,7 @@ struct CliOptions {
     bool retryFailed = false;  // collect: fetch the kept failures again instead
     bool skipKnown = true;     // collect: skip companies already stored (--no-skip-known: not)
     bool unique = false;       // export: each company once
+    bool force = false;        // clear: also while other collectors work on a shared store
     std::string format;        // "text" or "csv"
     std::string encoding = "gbk";
     std::string file;

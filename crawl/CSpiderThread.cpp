@@ -127,9 +127,19 @@ void CSpiderThread::Walk(IPageSource& source) {
     EntrySink sink(
         m_job, [this]() -> IRecordWriter& { return Store(); }, *m_pStop, post, m_job.nLanes > 1);
     CrawlEngine engine({m_job, *lanes, source, sink, *m_pPacer, *m_pStop, m_wait, post});
-    if (engine.Run() == CrawlEngine::End::Finished && !m_pStop->StopRequested()) {
-        Post(ev::Finished{});
+    if (engine.Run() != CrawlEngine::End::Finished || m_pStop->StopRequested()) {
+        return;
     }
+    if (m_nMode == CRAWL_MODE_COLLECT) {
+        // The search is not complete while a page of it is kept, whoever kept it and whenever:
+        // its end names them all.
+        for (const KeptFailure& f : Store().KeptFailures()) {
+            if (f.condition == m_strCondition) {
+                Post(ev::FetchFailed{f});
+            }
+        }
+    }
+    Post(ev::Finished{});
 }
 
 void CSpiderThread::CollectPages() {

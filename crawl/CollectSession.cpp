@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "store/SharedPages.h"
 #include "store/Store.h"
 
 int DefaultStartPage(IRecordStore& store, const std::string& condition, int lastPage) {
@@ -10,6 +11,16 @@ int DefaultStartPage(IRecordStore& store, const std::string& condition, int last
     }
     const int page = LoadSearchPage(store, condition).value_or(1);
     return lastPage > 0 ? std::min(page, lastPage) : page;
+}
+
+std::string OthersAtWork(IRecordStore& store) {
+    ISharedPages* shared = store.SharedPages();
+    // A collector renews its registration every few seconds while it works.
+    const int working = shared != nullptr ? shared->WorkingCollectors(std::chrono::seconds(30)) : 0;
+    if (working == 0) {
+        return {};
+    }
+    return "有 " + std::to_string(working) + " 个采集器正在使用这个共享数据库，";
 }
 
 CollectSession::CollectSession(const Clock& clock, std::shared_ptr<IEventSink> sink,

@@ -77,6 +77,10 @@ struct CollectRequest {
 // whole range. Throws StoreError.
 int DefaultStartPage(IRecordStore& store, const std::string& condition, int lastPage);
 
+// Why clearing `store` would pull the ground from under other collectors ("有 N 个采集器正在使用
+// 这个共享数据库，"), or nothing when none works on it. Throws StoreError.
+std::string OthersAtWork(IRecordStore& store);
+
 class CollectSession {
   public:
     // `sink` receives every worker's events; `launch` starts workers (real ones when empty).

@@ -89,6 +89,9 @@ class SharedClaimPages : public IPageSource {
     SharedClaimPages(ISharedPages& shared, std::int64_t search, std::string keyword,
                      std::string condition, int first, int last, std::chrono::seconds lease,
                      Post post);
+    ~SharedClaimPages() override;
+    SharedClaimPages(const SharedClaimPages&) = delete;
+    SharedClaimPages& operator=(const SharedClaimPages&) = delete;
     Offer Next(WorkPage& page) override;
     void Done(const WorkPage& page) override;
     void Kept(const WorkPage& page) override;
@@ -100,7 +103,10 @@ class SharedClaimPages : public IPageSource {
         ISharedPages::Claim claim;
         std::chrono::steady_clock::time_point renewed;
     };
-    void Finish(int page);
+    // Throws StoreError when the search is gone.
+    void CheckSearch();
+    // How often the collector's registration is renewed.
+    static constexpr auto kBeat = std::chrono::seconds(5);
 
     ISharedPages& shared_;
     std::int64_t search_;
@@ -111,6 +117,8 @@ class SharedClaimPages : public IPageSource {
     std::chrono::seconds lease_;
     Post post_;
     std::map<int, Held> held_;
+    std::string token_;  // this collector's registration
+    std::chrono::steady_clock::time_point beat_;
 };
 
 class KeptFailurePages : public IPageSource {

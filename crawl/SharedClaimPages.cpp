@@ -18,12 +18,33 @@ SharedClaimPages::SharedClaimPages(ISharedPages& shared, std::int64_t search, st
       first_(first),
       last_(last),
       lease_(lease),
-      post_(std::move(post)) {}
+      post_(std::move(post)) {
+    // A new run of the search: the pages kept as failures before may be walked again.
+    shared_.RetryFailedPages(search_);
+    token_ = shared_.Register();
+    beat_ = std::chrono::steady_clock::now();
+}
+
+SharedClaimPages::~SharedClaimPages() {
+    try {
+        shared_.Unregister(token_);
+    } catch (const StoreError&) {
+        // Its registration goes stale on its own.
+    }
+}
+
+void SharedClaimPages::CheckSearch() {
+    // Pages that vanish (another collector cleared the store) are no walk to call done.
+    if (!shared_.SearchExists(search_)) {
+        throw StoreError("搜索已被清除：另一个采集器清空了共享数据库，采集已停止");
+    }
+}
 
 IPageSource::Offer SharedClaimPages::Next(WorkPage& page) {
     std::optional<ISharedPages::Claim> claim = shared_.ClaimPage(search_, first_, last_, lease_);
     if (!claim) {
         if (held_.empty() && shared_.PagesLeft(search_, first_, last_) == 0) {
+            CheckSearch();
             post_(ev::PagesDone{shared_.PagesDone(search_)});  // the others' last ones too
             return Offer::End;
         }
@@ -37,20 +58,20 @@ IPageSource::Offer SharedClaimPages::Next(WorkPage& page) {
     return Offer::Page;
 }
 
-void SharedClaimPages::Finish(int page) {
-    // Every entry of the page is stored or kept, whoever holds the claim now.
-    shared_.MarkPageDone(search_, page);
-    held_.erase(page);
+void SharedClaimPages::Done(const WorkPage& page) {
+    CheckSearch();
+    // Every entry of the page is stored, whoever holds the claim now.
+    shared_.MarkPageDone(search_, page.page);
+    held_.erase(page.page);
     post_(ev::PagesDone{shared_.PagesDone(search_)});
 }
 
-void SharedClaimPages::Done(const WorkPage& page) {
-    Finish(page.page);
-}
-
 void SharedClaimPages::Kept(const WorkPage& page) {
-    // Kept to be fetched again with the failures; the shared walk goes on past it.
-    Finish(page.page);
+    // Kept to be fetched again with the failures: not done, and not claimed again in this run;
+    // the shared walk goes on past it.
+    CheckSearch();
+    shared_.MarkPageFailed(search_, page.page);
+    held_.erase(page.page);
 }
 
 void SharedClaimPages::Leave(const WorkPage& page) {
@@ -70,11 +91,16 @@ void SharedClaimPages::Leave(const WorkPage& page) {
 std::vector<int> SharedClaimPages::KeepAlive(std::chrono::milliseconds coming) {
     std::vector<int> lost;
     const auto now = std::chrono::steady_clock::now();
+    if (now - beat_ >= kBeat) {
+        shared_.Heartbeat(token_);
+        beat_ = now;
+    }
     for (auto it = held_.begin(); it != held_.end();) {
         Held& h = it->second;
         if (coming.count() > 0 || now - h.renewed >= lease_ / 4) {
             const auto lease = lease_ + std::chrono::ceil<std::chrono::seconds>(coming);
             if (!shared_.RenewLease(search_, h.claim, lease)) {
+                CheckSearch();
                 lost.push_back(it->first);
                 it = held_.erase(it);
                 continue;

@@ -414,7 +414,8 @@ void PgRecordStore::CreateMissingTables() {
     if (Run("SELECT to_regclass('t_page') IS NOT NULL AND to_regclass('t_search') IS NOT NULL "
             "AND to_regclass('t_config') IS NOT NULL AND to_regclass('t_failure') IS NOT NULL "
             "AND to_regclass('ux_member_entry') IS NOT NULL AND to_regclass('ix_member_namekey') "
-            "IS NOT NULL AND to_regclass('ux_member_search_company') IS NULL")
+            "IS NOT NULL AND to_regclass('t_collector') IS NOT NULL AND "
+            "to_regclass('ux_member_search_company') IS NULL")
             .Text(0, 0) == "t") {
         return;
     }
@@ -454,6 +455,14 @@ void PgRecordStore::CreateMissingTables() {
         Run("CREATE TABLE IF NOT EXISTS T_PAGE (search BIGINT NOT NULL, page INTEGER NOT NULL, "
             "done BOOLEAN DEFAULT false, lease_until TIMESTAMPTZ, owner TEXT DEFAULT '', "
             "PRIMARY KEY (search, page))");
+        // A page kept as a failure is neither done nor to be claimed again in the same run; a
+        // kept failure is claimed by the one retry that fetches it.
+        Run("ALTER TABLE T_PAGE ADD COLUMN IF NOT EXISTS failed BOOLEAN DEFAULT false");
+        Run("ALTER TABLE T_FAILURE ADD COLUMN IF NOT EXISTS claim TEXT DEFAULT ''");
+        Run("ALTER TABLE T_FAILURE ADD COLUMN IF NOT EXISTS claim_until TIMESTAMPTZ");
+        // The collectors at work on shared searches, each seen lately (made last: its presence
+        // says the whole schema is in place).
+        Run("CREATE TABLE IF NOT EXISTS T_COLLECTOR (token TEXT PRIMARY KEY, seen TIMESTAMPTZ)");
     });
 }
 
@@ -832,7 +841,8 @@ std::optional<ISharedPages::Claim> PgRecordStore::ClaimPage(std::int64_t search,
         Run("UPDATE T_PAGE SET lease_until = now() + make_interval(secs => $4::int), "
             "owner = md5(random()::text || clock_timestamp()::text || pg_backend_pid()::text) "
             "WHERE (search, page) = (SELECT search, page FROM T_PAGE WHERE search=$1 AND page "
-            "BETWEEN $2 AND $3 AND NOT done AND (lease_until IS NULL OR lease_until < now()) "
+            "BETWEEN $2 AND $3 AND NOT done AND NOT failed AND (lease_until IS NULL OR lease_until "
+            "< now()) "
             "ORDER BY page LIMIT 1 FOR UPDATE SKIP LOCKED) RETURNING page, owner",
             {std::to_string(search), std::to_string(first), std::to_string(last),
              std::to_string(lease.count())});
@@ -853,7 +863,8 @@ bool PgRecordStore::RenewLease(std::int64_t search, const Claim& claim,
 
 void PgRecordStore::MarkPageDone(std::int64_t search, int page) {
     InTransaction([&] {
-        Run("UPDATE T_PAGE SET done = true, lease_until = NULL WHERE search=$1 AND page=$2",
+        Run("UPDATE T_PAGE SET done = true, failed = false, lease_until = NULL WHERE search=$1 AND "
+            "page=$2",
             {std::to_string(search), std::to_string(page)});
         // 'lastpageindex' keeps the highest page done.
         Run("INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', $1) "
@@ -873,7 +884,7 @@ void PgRecordStore::ReleasePage(std::int64_t search, const Claim& claim) {
 int PgRecordStore::PagesLeft(std::int64_t search, int first, int last) {
     return static_cast<int>(
         Run("SELECT count(*) FROM T_PAGE WHERE search=$1 AND page BETWEEN "
-            "$2 AND $3 AND NOT done",
+            "$2 AND $3 AND NOT done AND NOT failed",
             {std::to_string(search), std::to_string(first), std::to_string(last)})
             .Int(0, 0));
 }
@@ -881,5 +892,43 @@ int PgRecordStore::PagesLeft(std::int64_t search, int first, int last) {
 int PgRecordStore::PagesDone(std::int64_t search) {
     return static_cast<int>(
         Run("SELECT count(*) FROM T_PAGE WHERE search=$1 AND done", {std::to_string(search)})
+            .Int(0, 0));
+}
+
+void PgRecordStore::MarkPageFailed(std::int64_t search, int page) {
+    Run("UPDATE T_PAGE SET failed = true, lease_until = NULL WHERE search=$1 AND page=$2 AND "
+        "NOT done",
+        {std::to_string(search), std::to_string(page)});
+}
+
+void PgRecordStore::RetryFailedPages(std::int64_t search) {
+    Run("UPDATE T_PAGE SET failed = false WHERE search=$1 AND failed", {std::to_string(search)});
+}
+
+bool PgRecordStore::SearchExists(std::int64_t search) {
+    return Run("SELECT 1 FROM T_SEARCH WHERE id=$1", {std::to_string(search)}).Rows() > 0;
+}
+
+std::string PgRecordStore::Register() {
+    return std::string(
+        Run("INSERT INTO T_COLLECTOR (token, seen) VALUES (md5(random()::text || "
+            "clock_timestamp()::text || pg_backend_pid()::text), now()) RETURNING token")
+            .Text(0, 0));
+}
+
+void PgRecordStore::Heartbeat(const std::string& token) {
+    Run("INSERT INTO T_COLLECTOR (token, seen) VALUES ($1, now()) ON CONFLICT (token) DO UPDATE "
+        "SET seen = now()",
+        {token});
+}
+
+void PgRecordStore::Unregister(const std::string& token) {
+    Run("DELETE FROM T_COLLECTOR WHERE token=$1 OR seen < now() - interval '1 day'", {token});
+}
+
+int PgRecordStore::WorkingCollectors(std::chrono::seconds fresh) {
+    return static_cast<int>(
+        Run("SELECT count(*) FROM T_COLLECTOR WHERE seen > now() - make_interval(secs => $1::int)",
+            {std::to_string(fresh.count())})
             .Int(0, 0));
 }

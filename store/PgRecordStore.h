@@ -75,6 +75,13 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     void MarkPageDone(std::int64_t search, int page) override;
     int PagesDone(std::int64_t search) override;
     int PagesLeft(std::int64_t search, int first, int last) override;
+    void MarkPageFailed(std::int64_t search, int page) override;
+    void RetryFailedPages(std::int64_t search) override;
+    bool SearchExists(std::int64_t search) override;
+    std::string Register() override;
+    void Heartbeat(const std::string& token) override;
+    void Unregister(const std::string& token) override;
+    int WorkingCollectors(std::chrono::seconds fresh) override;
 
     // The most pages a shared search is registered with.
     static constexpr int kMaxSharedPages = 100000;

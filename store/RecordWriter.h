@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "store/KeptFailure.h"
 #include "store/MemberRecord.h"
@@ -44,6 +45,8 @@ class IRecordWriter {
     // already, that row is the one named and nothing is appended.
     virtual std::int64_t KeepFailure(KeptFailure& failure,
                                      const MemberRecord* placeholder = nullptr) = 0;
+    // Every kept failure, oldest first.
+    virtual std::vector<KeptFailure> KeptFailures() = 0;
     // Drops the kept failure of that kind and address, if any; gives its id (0: none).
     virtual std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) = 0;
     // Whether a row with this contact address is stored (GBK in); with `title`, or when the

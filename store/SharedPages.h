@@ -35,7 +35,21 @@ class ISharedPages {
     virtual void ReleasePage(std::int64_t search, const Claim& claim) = 0;
     // The page is walked to its end; the highest page done is kept as 'lastpageindex'.
     virtual void MarkPageDone(std::int64_t search, int page) = 0;
-    // Pages of the search done by every collector so far, and those in [first, last] not done.
+    // The page still failed after its retries and is kept as a failure: neither done nor
+    // claimed again until RetryFailedPages (a later collect of the search).
+    virtual void MarkPageFailed(std::int64_t search, int page) = 0;
+    virtual void RetryFailedPages(std::int64_t search) = 0;
+    // False when the search was removed (the store was cleared) since it was registered.
+    virtual bool SearchExists(std::int64_t search) = 0;
+    // A collector at work on the store registers, renews its registration while it works and
+    // leaves; a clear of the store is refused while others are at work.
+    virtual std::string Register() = 0;
+    virtual void Heartbeat(const std::string& token) = 0;
+    virtual void Unregister(const std::string& token) = 0;
+    // Collectors seen within `fresh`.
+    virtual int WorkingCollectors(std::chrono::seconds fresh) = 0;
+    // Pages of the search done by every collector so far, and those in [first, last] neither
+    // done nor failed.
     virtual int PagesDone(std::int64_t search) = 0;
     virtual int PagesLeft(std::int64_t search, int first, int last) = 0;
 };

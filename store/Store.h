@@ -48,8 +48,6 @@ class IRecordStore : public IRecordWriter {
     // Appends every row in one transaction: all of them or, on a failure, none.
     virtual std::int64_t ImportRows(const std::vector<Utf8Row>& rows) = 0;
 
-    // Every kept failure, oldest first.
-    virtual std::vector<KeptFailure> KeptFailures() = 0;
     virtual std::int64_t CountKeptFailures() = 0;
 
     virtual std::optional<MemberRecord> NewestMemberRecord() = 0;

@@ -670,3 +670,38 @@ TEST_F(CliTest, AGbkExportThatWouldLoseCharactersWritesNothing) {
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("Straße GmbH"), std::string::npos);
 }
+
+TEST_F(SharedStoreCliTest, ASharedSearchWithAKeptPageNeverEndsAsDoneAndIsNotClearedFromUnderIt) {
+    // Page 3 answers 500 for good: every collect of the search says so, now and later.
+    standin::Reply broken;
+    broken.status = 500;
+    server.Route(Strip(ResultPageAddress(KeywordFor(Gbk("塑料"), Gbk("广东")), 3)), broken);
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        auto c = Collector();
+        EXPECT_EQ(c->Wait(), 3) << c->Stderr();
+        EXPECT_NE(c->Stderr().find("第 3 页"), std::string::npos) << c->Stderr();
+        EXPECT_EQ(c->Stderr().find("操作成功完成"), std::string::npos) << c->Stderr();
+    }
+    server.Unroute(Strip(ResultPageAddress(KeywordFor(Gbk("塑料"), Gbk("广东")), 3)));
+
+    // A clear while another collector works is refused, unless forced; the collector whose
+    // search vanished stops, never calling the walk done.
+    auto r = Cli({"--store", uri, "clear"});
+    EXPECT_EQ(r.code, 0) << r.err;  // nobody at work
+    server.SetLatency(60);
+    auto working = Collector();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (::StoredRows(*OpenStore(uri)).size() < 2 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    r = Cli({"--store", uri, "clear"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("有 1 个采集器正在使用这个共享数据库"), std::string::npos) << r.err;
+    EXPECT_GE(::StoredRows(*OpenStore(uri)).size(), size_t{2});
+    r = Cli({"--store", uri, "clear", "--force"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(working->Wait(), 1) << working->Stderr();
+    EXPECT_NE(working->Stderr().find("搜索已被清除"), std::string::npos) << working->Stderr();
+}

@@ -140,6 +140,8 @@ TEST_F(SpiderTest, WalksThePagesInOrder) {
                                                   {WM_CRAWL_FETCH_FAILED, 2},
                                                   {WM_CRAWL_PAGE_STARTED, 3},
                                                   {WM_CRAWL_RECORD_SAVED, 3},
+                                                  // the end names what the search still keeps
+                                                  {WM_CRAWL_FETCH_FAILED, 2},
                                                   {WM_CRAWL_FINISHED, 0}}));
     ASSERT_EQ(store->rows.size(), 3u);
     EXPECT_EQ(store->rows[0].title, "A");  // a contact page that is missing leaves the name

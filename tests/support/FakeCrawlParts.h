@@ -134,6 +134,14 @@ class MemoryStore : public IRecordWriter {
         shared_->failures[failure.id] = failure;
         return failure.id;
     }
+    std::vector<KeptFailure> KeptFailures() override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        std::vector<KeptFailure> out;
+        for (const auto& [id, f] : shared_->failures) {
+            out.push_back(f);
+        }
+        return out;
+    }
     std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         for (auto it = shared_->failures.begin(); it != shared_->failures.end(); ++it) {
