@@ -166,6 +166,6 @@ void CSpiderThread::CollectPages() {
 }
 
 void CSpiderThread::RetryFailures() {
-    KeptFailurePages source(m_job.failures);
+    KeptFailurePages source(m_job.failures, [this]() -> IRecordWriter& { return Store(); });
     Walk(source);
 }

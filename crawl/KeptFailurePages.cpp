@@ -1,14 +1,24 @@
 #include "crawl/PageSource.h"
 
-KeptFailurePages::KeptFailurePages(std::vector<KeptFailure> failures)
-    : failures_(std::move(failures)) {}
+#include "store/StoreError.h"
+
+KeptFailurePages::KeptFailurePages(std::vector<KeptFailure> failures, OpenStore store)
+    : failures_(std::move(failures)), store_(std::move(store)) {}
 
 IPageSource::Offer KeptFailurePages::Next(WorkPage& page) {
-    if (next_ >= failures_.size()) {
-        return Offer::End;
+    std::optional<std::string> claim;
+    const KeptFailure* next = nullptr;
+    while (!claim) {
+        if (next_ >= failures_.size()) {
+            return Offer::End;
+        }
+        next = &failures_[next_++];
+        claim = store_().ClaimFailure(next->id, kClaim);  // nothing: gone, or another's now
     }
-    const KeptFailure& f = failures_[next_++];
+    const KeptFailure& f = *next;
+    claims_[f.id] = *claim;
     page = WorkPage{};
+    page.failureId = f.id;
     page.page = f.page;
     page.condition = f.condition;
     if (f.kind == KeptFailure::Kind::ContactPage) {
@@ -20,4 +30,18 @@ IPageSource::Offer KeptFailurePages::Next(WorkPage& page) {
         page.unkeyedRowsCount = true;
     }
     return Offer::Page;
+}
+
+void KeptFailurePages::Leave(const WorkPage& page) {
+    auto it = claims_.find(page.failureId);
+    if (it == claims_.end()) {
+        return;
+    }
+    const std::string token = it->second;
+    claims_.erase(it);
+    try {
+        store_().ReleaseFailure(page.failureId, token);
+    } catch (const StoreError&) {
+        // The claim runs out on its own.
+    }
 }

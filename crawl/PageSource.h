@@ -19,6 +19,7 @@
 
 #include "crawl/CrawlEvent.h"
 #include "store/KeptFailure.h"
+#include "store/RecordWriter.h"
 #include "store/SharedPages.h"
 
 // One unit of work.
@@ -28,7 +29,8 @@ struct WorkPage {
     std::string condition;  // GBK "industry^region" of its search
     // A kept contact page fetched again on its own: the unit is this one entry, no listing.
     std::optional<KeptFailure> contact;
-    int earlierTries = 0;  // fetches of the result page in earlier runs (a kept failure)
+    int earlierTries = 0;        // fetches of the result page in earlier runs (a kept failure)
+    std::int64_t failureId = 0;  // the kept failure this unit fetches again, when it is one
     // Entries of the page may have rows stored before rows knew their entry: such a row
     // counts as the entry's (the first page a run resumes at, a retried page).
     bool unkeyedRowsCount = false;
@@ -123,13 +125,21 @@ class SharedClaimPages : public IPageSource {
 
 class KeptFailurePages : public IPageSource {
   public:
-    explicit KeptFailurePages(std::vector<KeptFailure> failures);
+    using OpenStore = std::function<IRecordWriter&()>;
+    // Each failure is claimed in the store before it is handed out: two retries at once (two
+    // processes on one file or one database) never fetch the same one.
+    KeptFailurePages(std::vector<KeptFailure> failures, OpenStore store);
     Offer Next(WorkPage& page) override;
-    void Done(const WorkPage&) override {}
-    void Kept(const WorkPage&) override {}
-    void Leave(const WorkPage&) override {}
+    void Done(const WorkPage& page) override { claims_.erase(page.failureId); }
+    void Kept(const WorkPage& page) override { claims_.erase(page.failureId); }
+    void Leave(const WorkPage& page) override;
+
+    // How long a claim holds (a retry that dies lets its failures go then).
+    static constexpr std::chrono::seconds kClaim{600};
 
   private:
     std::vector<KeptFailure> failures_;
+    OpenStore store_;
     size_t next_ = 0;
+    std::map<std::int64_t, std::string> claims_;  // failure id -> token
 };

@@ -646,7 +646,8 @@ std::int64_t PgRecordStore::KeepFailure(KeptFailure& f, const MemberRecord* plac
                 "rowid_kept, time) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,"
                 "to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS')) "
                 "ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
-                "tries=excluded.tries, time=excluded.time, page=excluded.page, "
+                "tries=excluded.tries, time=excluded.time, page=excluded.page, claim='', "
+                "claim_until=NULL, "
                 "rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN excluded.rowid_kept "
                 "ELSE T_FAILURE.rowid_kept END RETURNING id, rowid_kept",
                 {KindName(f.kind), std::to_string(f.page), Utf8(f.address), Utf8(f.title),
@@ -931,4 +932,19 @@ int PgRecordStore::WorkingCollectors(std::chrono::seconds fresh) {
         Run("SELECT count(*) FROM T_COLLECTOR WHERE seen > now() - make_interval(secs => $1::int)",
             {std::to_string(fresh.count())})
             .Int(0, 0));
+}
+
+std::optional<std::string> PgRecordStore::ClaimFailure(std::int64_t id,
+                                                       std::chrono::seconds lease) {
+    Result r =
+        Run("UPDATE T_FAILURE SET claim = md5(random()::text || clock_timestamp()::text || "
+            "pg_backend_pid()::text), claim_until = now() + make_interval(secs => $2::int) WHERE "
+            "id=$1 AND (claim_until IS NULL OR claim_until < now()) RETURNING claim",
+            {std::to_string(id), std::to_string(lease.count())});
+    return r.Rows() == 0 ? std::nullopt : std::optional<std::string>(std::string(r.Text(0, 0)));
+}
+
+void PgRecordStore::ReleaseFailure(std::int64_t id, const std::string& token) {
+    Run("UPDATE T_FAILURE SET claim_until = NULL WHERE id=$1 AND claim=$2",
+        {std::to_string(id), token});
 }

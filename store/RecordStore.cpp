@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
 #include <utility>
 
 #include "text/GbkCodec.h"
@@ -154,7 +157,8 @@ void RecordStore::CreateMissingTables() {
             "id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
             "address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
             "reason TEXT DEFAULT '', tries INTEGER DEFAULT 0, rowid_kept INTEGER DEFAULT 0, "
-            "time TEXT DEFAULT '', UNIQUE (kind, address, title))");
+            "time TEXT DEFAULT '', claim TEXT DEFAULT '', claim_until INTEGER DEFAULT 0, "
+            "UNIQUE (kind, address, title))");
         Statement has(*this, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_CONFIG'");
         if (!has.Step()) {
             Exec("CREATE TABLE T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT)");
@@ -173,8 +177,8 @@ void RecordStore::AddMissingColumns() {
     // listing entry get the columns (names filled in); a file that has them is not written to,
     // so a read-only store still opens.
     struct Found {
-        bool contact = false, namekey = false, entry = false, indexes = false;
-        bool All() const { return contact && namekey && entry && indexes; }
+        bool contact = false, namekey = false, entry = false, indexes = false, claim = false;
+        bool All() const { return contact && namekey && entry && indexes && claim; }
     };
     auto look = [this] {
         Found f;
@@ -185,6 +189,8 @@ void RecordStore::AddMissingColumns() {
             f.namekey = f.namekey || column == "namekey";
             f.entry = f.entry || column == "entrykey";
         }
+        Statement failure(*this, "SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='claim'");
+        f.claim = failure.Step();
         Statement index(*this,
                         "SELECT count(*) FROM sqlite_master WHERE type='index' AND name IN "
                         "('ix_member_namekey', 'ux_member_entry')");
@@ -220,6 +226,11 @@ void RecordStore::AddMissingColumns() {
                 },
                 nullptr, nullptr);
             Exec("UPDATE T_MEMBER_CHINA SET namekey=collector_namekey(title)");
+        }
+        if (!f.claim) {
+            // A kept failure is claimed by the one retry that fetches it.
+            Exec("ALTER TABLE T_FAILURE ADD COLUMN claim TEXT DEFAULT ''");
+            Exec("ALTER TABLE T_FAILURE ADD COLUMN claim_until INTEGER DEFAULT 0");
         }
         if (!f.entry) {
             // Older rows know no entry: they stay without one.
@@ -480,9 +491,9 @@ std::int64_t RecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeh
                      "INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
                      "rowid_kept, time) VALUES (?,?,?,?,?,?,?,?,datetime('now','localtime')) "
                      "ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
-                     "tries=excluded.tries, time=excluded.time, page=excluded.page, "
-                     "rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN excluded.rowid_kept "
-                     "ELSE rowid_kept END");
+                     "tries=excluded.tries, time=excluded.time, page=excluded.page, claim='', "
+                     "claim_until=0, rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN "
+                     "excluded.rowid_kept ELSE rowid_kept END");
         st.BindText(1, KindName(f.kind));
         sqlite3_bind_int(st.get(), 2, f.page);
         st.BindText(3, text::GbkToUtf8(f.address));
@@ -654,4 +665,25 @@ IRecordWriter::EntryWrite RecordStore::AppendEntry(const MemberRecord& record) {
         drop.Step();
     });
     return w;
+}
+
+std::optional<std::string> RecordStore::ClaimFailure(std::int64_t id, std::chrono::seconds lease) {
+    static std::atomic<unsigned> serial{0};
+    const std::string token = std::to_string(::getpid()) + "-" + std::to_string(++serial) + "-" +
+                              std::to_string(reinterpret_cast<std::uintptr_t>(this));
+    Statement st(*this,
+                 "UPDATE T_FAILURE SET claim=?, claim_until=CAST(strftime('%s','now') AS INTEGER)"
+                 " + ? WHERE id=? AND claim_until < CAST(strftime('%s','now') AS INTEGER)");
+    st.BindText(1, token);
+    sqlite3_bind_int64(st.get(), 2, lease.count());
+    sqlite3_bind_int64(st.get(), 3, id);
+    st.Step();
+    return sqlite3_changes(db_) == 1 ? std::optional<std::string>(token) : std::nullopt;
+}
+
+void RecordStore::ReleaseFailure(std::int64_t id, const std::string& token) {
+    Statement st(*this, "UPDATE T_FAILURE SET claim='', claim_until=0 WHERE id=? AND claim=?");
+    sqlite3_bind_int64(st.get(), 1, id);
+    st.BindText(2, token);
+    st.Step();
 }

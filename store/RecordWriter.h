@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,12 @@ class IRecordWriter {
     // already, that row is the one named and nothing is appended.
     virtual std::int64_t KeepFailure(KeptFailure& failure,
                                      const MemberRecord* placeholder = nullptr) = 0;
+    // Claims kept failure `id` for a retry that fetches it, for `lease`: the claim's token, or
+    // nothing when it is gone or another retry holds it. Keeping it again lets the claim go.
+    virtual std::optional<std::string> ClaimFailure(std::int64_t id,
+                                                    std::chrono::seconds lease) = 0;
+    // Gives a claim back unused (the retry stopped before it).
+    virtual void ReleaseFailure(std::int64_t id, const std::string& token) = 0;
     // Every kept failure, oldest first.
     virtual std::vector<KeptFailure> KeptFailures() = 0;
     // Drops the kept failure of that kind and address, if any; gives its id (0: none).

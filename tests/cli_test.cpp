@@ -705,3 +705,48 @@ TEST_F(SharedStoreCliTest, ASharedSearchWithAKeptPageNeverEndsAsDoneAndIsNotClea
     EXPECT_EQ(working->Wait(), 1) << working->Stderr();
     EXPECT_NE(working->Stderr().find("搜索已被清除"), std::string::npos) << working->Stderr();
 }
+
+TEST_F(CliTest, TwoRetriesAtOnceFetchAndStoreEachFailureOnce) {
+    ServeGeneratedSite(server, 3, 8);
+    const std::string page2 = Strip(ResultPageAddress(KeywordFor(Gbk("塑料"), Gbk("广东")), 2));
+    std::vector<std::string> stores{storePath};
+    std::string why;
+    if (PgCluster* cluster = PgCluster::Shared(why)) {
+        stores.push_back(cluster->NewDatabase());
+    }
+    for (const std::string& store : stores) {
+        SCOPED_TRACE(store.substr(0, 10));
+        standin::Reply broken;
+        broken.status = 500;
+        server.Route(page2, broken);
+        auto r = RunProgram(COLLECTOR_CLI_PATH,
+                            {"--store", store, "collect", "--industry", "塑料", "--region", "广东",
+                             "--last", "3", "--timeout", "0"},
+                            dir.Path());
+        EXPECT_EQ(r.code, 3) << r.err;
+        server.Unroute(page2);
+        server.SetLatency(150);
+        server.ClearRequests();
+        ChildProcess a(COLLECTOR_CLI_PATH, {"--store", store, "collect", "--retry-failed"},
+                       dir.Path());
+        ChildProcess b(COLLECTOR_CLI_PATH, {"--store", store, "collect", "--retry-failed"},
+                       dir.Path());
+        EXPECT_EQ(a.Wait(), 0) << a.Stderr();
+        EXPECT_EQ(b.Wait(), 0) << b.Stderr();
+        server.SetLatency(0);
+        int fetched = 0;
+        for (const standin::Request& q : server.Requests()) {
+            fetched += q.key == page2 ? 1 : 0;
+        }
+        EXPECT_EQ(fetched, 1);
+        std::vector<std::string> titles;
+        for (const MemberRecord& row : ::StoredRows(*OpenStore(store))) {
+            titles.push_back(row.title);
+        }
+        std::sort(titles.begin(), titles.end());
+        std::vector<std::string> expected = GeneratedTitles(1, 3, 8);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(titles, expected);
+        EXPECT_EQ(OpenStore(store)->CountKeptFailures(), 0);
+    }
+}

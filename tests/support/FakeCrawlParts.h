@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -59,7 +60,8 @@ class MemoryStore : public IRecordWriter {
         std::vector<MemberRecord> rows;
         std::map<std::int64_t, KeptFailure> failures;
         std::int64_t nextFailureId = 1;
-        int failAfter = -1;  // rows accepted before every append fails
+        std::set<std::int64_t> claimed;  // kept failures a retry holds
+        int failAfter = -1;              // rows accepted before every append fails
     };
     explicit MemoryStore(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
 
@@ -133,6 +135,17 @@ class MemoryStore : public IRecordWriter {
         failure.id = shared_->nextFailureId++;
         shared_->failures[failure.id] = failure;
         return failure.id;
+    }
+    std::optional<std::string> ClaimFailure(std::int64_t id, std::chrono::seconds) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        if (shared_->failures.count(id) == 0 || !shared_->claimed.insert(id).second) {
+            return std::nullopt;
+        }
+        return std::to_string(id);
+    }
+    void ReleaseFailure(std::int64_t id, const std::string&) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->claimed.erase(id);
     }
     std::vector<KeptFailure> KeptFailures() override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
