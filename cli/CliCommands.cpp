@@ -342,48 +342,81 @@ int RunExport(const CliOptions& o) {
     }
 }
 
+// Thrown out of the import's line source when Ctrl+C came: nothing is imported.
+struct ImportStopped {};
+
 int RunImport(const CliOptions& o) {
-    std::string bytes;
-    {
-        FILE* in = o.file == "-" ? stdin : std::fopen(o.file.c_str(), "rb");
+    // Standard input is kept in a temporary file first: the file is read more than once.
+    FILE* in = nullptr;
+    if (o.file == "-") {
+        in = std::tmpfile();
         if (in == nullptr) {
-            return Fail("无法打开导入文件“" + o.file + "”：" + platform::ErrorText(errno));
+            return Fail("无法创建临时文件：" + platform::ErrorText(errno));
         }
         char buf[1 << 16];
         size_t n = 0;
-        while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) {
-            bytes.append(buf, n);
+        while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0 && !StopSignalled()) {
+            if (std::fwrite(buf, 1, n, in) != n) {
+                std::fclose(in);
+                return Fail("无法写入临时文件：" + platform::ErrorText(errno));
+            }
         }
-        const bool failed = std::ferror(in) != 0;
-        if (in != stdin) {
-            std::fclose(in);
-        }
-        if (failed) {
-            return Fail("无法读取导入文件“" + o.file + "”");
+    } else {
+        in = std::fopen(o.file.c_str(), "rb");
+        if (in == nullptr) {
+            return Fail("无法打开导入文件“" + o.file + "”：" + platform::ErrorText(errno));
         }
     }
-    if (StopSignalled()) {
-        // Stopped while reading (a cut pipe may look like a whole file): nothing is imported.
-        std::cerr << "操作停止！" << std::endl;
-        return kExitStopped;
-    }
-    ParsedImport parsed;
-    try {
-        parsed = ParseImportCsv(bytes);
-    } catch (const std::bad_alloc&) {
-        return Fail("文件太大，内存不足，没有导入任何记录。");
-    }
-    if (!parsed.errors.empty()) {
-        for (const ImportLineError& e : parsed.errors) {
-            std::cerr << "第 " << e.line << " 行：" << e.why << std::endl;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(in, std::fclose);
+    bool readFailed = false;
+    ImportLines lines;
+    lines.rewind = [&] { std::rewind(in); };
+    lines.next = [&](std::string& line) {
+        if (StopSignalled()) {
+            throw ImportStopped{};  // a cut pipe may look like a whole file
         }
-        return Fail("文件中有错误的行，没有导入任何记录。");
-    }
+        line.clear();
+        char buf[4096];
+        while (std::fgets(buf, sizeof buf, in) != nullptr) {
+            line.append(buf);
+            if (!line.empty() && line.back() == '\n') {
+                line.pop_back();
+                return true;
+            }
+        }
+        readFailed = readFailed || std::ferror(in) != 0;
+        return !line.empty();
+    };
+    const ImportEncoding encoding = !o.encodingGiven      ? ImportEncoding::Detect
+                                    : o.encoding == "gbk" ? ImportEncoding::Gbk
+                                                          : ImportEncoding::Utf8;
     try {
         auto opened = OpenStore(StorePathOf(o), &platform::StopSignalled());
-        IRecordStore& store = *opened;
-        std::cout << "imported: " << store.ImportRows(parsed.rows) << std::endl;
+        const ImportReport report = ImportCsv(lines, *opened, encoding, o.skipKnown);
+        if (readFailed) {
+            return Fail("无法读取导入文件“" + o.file + "”，没有导入任何记录。");
+        }
+        if (!report.refusal.empty()) {
+            return Fail(report.refusal + "。");
+        }
+        if (!report.errors.empty()) {
+            for (const ImportLineError& e : report.errors) {
+                std::cerr << "第 " << e.line << " 行：" << e.why << std::endl;
+            }
+            if (report.moreErrors > 0) {
+                std::cerr << "还有 " << report.moreErrors << " 行有错误。" << std::endl;
+            }
+            return Fail("文件中有错误的行，没有导入任何记录。");
+        }
+        std::cout << "imported: " << report.count.imported << std::endl;
+        if (report.count.skipped > 0) {
+            std::cerr << "跳过已有的公司 " << report.count.skipped
+                      << " 家（--no-skip-known 导入每一行）。" << std::endl;
+        }
         return kExitOk;
+    } catch (const ImportStopped&) {
+        std::cerr << "操作停止！" << std::endl;
+        return kExitStopped;
     } catch (const StoreError& e) {
         return StoreFailed(e);
     }

@@ -67,11 +67,13 @@ std::string CliUsage(CliOptions::Command command) {
                    "数据库上有其他\n  采集器正在工作时拒绝清空，--force 仍然清空。\n";
         case C::Import:
             return head +
-                   "import FILE|-\n"
+                   "import [--encoding gbk|utf-8] [--no-skip-known] FILE|-\n"
                    "  把 CSV 文件（导出的格式，或 mdb-export 导出的旧数据）中的记录追加到数据库：\n"
                    "  GBK 或 UTF-8；首行可以是列名（title ... zip 或 公司名称 ... "
                    "邮编，顺序不限）。\n"
-                   "  有错误的行会逐一列出，整个文件都不导入。\n";
+                   "  不指定 --encoding 时按字节顺序标记或文件内容判断；无法判断时拒绝导入。\n"
+                   "  默认跳过数据库中已有名称的公司；--no-skip-known 导入每一行。\n"
+                   "  有错误的行会列出（前 20 行），整个文件都不导入。\n";
         case C::None:
             break;
     }
@@ -167,7 +169,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.retryFailed = true;
         } else if (o.command == C::Collect && a == "--skip-known") {
             o.skipKnown = true;
-        } else if (o.command == C::Collect && a == "--no-skip-known") {
+        } else if ((o.command == C::Collect || o.command == C::Import) && a == "--no-skip-known") {
             o.skipKnown = false;
         } else if (o.command == C::Clear && a == "--force") {
             o.force = true;
@@ -200,7 +202,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                 error = "--format 只能是 text、csv 或 xlsx：" + o.format;
                 return std::nullopt;
             }
-        } else if (o.command == C::Export && a == "--encoding") {
+        } else if ((o.command == C::Export || o.command == C::Import) && a == "--encoding") {
+            o.encodingGiven = true;
             if (!value(a, o.encoding))
                 return std::nullopt;
             if (o.encoding != "gbk" && o.encoding != "utf-8") {

@@ -7,7 +7,7 @@
 //   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]
 //                                       FILE|-
 //   collector-cli [--store PATH] clear [--force]
-//   collector-cli [--store PATH] import FILE|-
+//   collector-cli [--store PATH] import [--encoding gbk|utf-8] [--no-skip-known] FILE|-
 
 #include <optional>
 #include <string>
@@ -28,11 +28,12 @@ struct CliOptions {
     int parallel = 1;          // collect: fetches in flight at once
     int delayMs = 0;           // collect: between two requests to the same host
     bool retryFailed = false;  // collect: fetch the kept failures again instead
-    bool skipKnown = true;     // collect: skip companies already stored (--no-skip-known: not)
+    bool skipKnown = true;     // collect, import: skip companies already stored (--no-skip-known)
     bool unique = false;       // export: each company once
     bool force = false;        // clear: also while other collectors work on a shared store
     std::string format;        // "text" or "csv"
     std::string encoding = "gbk";
+    bool encodingGiven = false;  // import: without it, the file's encoding is found out
     std::string file;
 };
 

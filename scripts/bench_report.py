@@ -81,6 +81,29 @@ def crawl_peak_kb(companies_pages, lanes=1, latency_ms=0):
     return peak, seconds
 
 
+def import_peak_kb(megabytes):
+    """Peak resident memory of collector-cli importing a UTF-8 CSV of about MEGABYTES MiB."""
+    with tempfile.TemporaryDirectory() as d:
+        csv = os.path.join(d, "in.csv")
+        line_of = lambda i: ("广州化工有限公司%d,陈明,先生,销售经理,13800138000,020-12345678,"
+                             "020-12345679,广州市天河区黄埔大道%d号,510000\r\n" % (i, i)).encode()
+        with open(csv, "wb") as f:
+            f.write(b"\xef\xbb\xbf")
+            i, written = 0, 0
+            while written < megabytes << 20:
+                chunk = b"".join(line_of(i + k) for k in range(10000))
+                f.write(chunk)
+                written += len(chunk)
+                i += 10000
+        cli = os.path.join(build, "cli/collector-cli")
+        proc = subprocess.Popen([cli, "--store", os.path.join(d, "data.db"), "import",
+                                 "--no-skip-known", csv], stdout=subprocess.DEVNULL)
+        _, status, usage = os.wait4(proc.pid, 0)
+        if status != 0:
+            raise SystemExit("collector-cli import failed: status %d" % status)
+        return usage.ru_maxrss
+
+
 def heavy_peak_kb(lanes, seconds=12):
     """Peak resident memory of collector-cli over the first SECONDS of a collect of 3 pages
     whose contact pages weigh 6 MiB each, the first of them held back by Retry-After 100."""
@@ -243,6 +266,9 @@ row("peak memory of a collect whose contact pages weigh 6 MiB, the first held ba
     f"--parallel 1: {heavy1 / 1024:.1f} MiB", f"+{(heavy8 - heavy1) / 1024:.1f} MiB",
     "<= one lane + 64 MiB", heavy8 <= heavy1 + 64 * 1024,
     "python3 scripts/bench_report.py (heavy_peak_kb)")
+imp = import_peak_kb(100)
+row("peak memory of collector-cli importing a 100 MiB CSV file", f"{imp / 1024:.1f} MiB", "-",
+    "-", "within 64 MiB", imp <= 64 * 1024, "python3 scripts/bench_report.py (import_peak_kb)")
 a, b = find(shared, "BM_PgAppendMemberRecord"), find(shared, "BM_BarePqInsert")
 r = a["items_per_second"] / b["items_per_second"]
 row("records appended per second to PostgreSQL (one commit each)",

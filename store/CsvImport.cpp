@@ -146,88 +146,264 @@ std::optional<int> ColumnOf(std::string name) {
     return std::nullopt;
 }
 
-}  // namespace
+// Which encoding the text is in, or why that cannot be said.
+struct Decision {
+    ImportEncoding encoding = ImportEncoding::Utf8;
+    bool bom = false;
+    std::string refusal;
+};
 
-ParsedImport ParseImportCsv(std::string_view bytes) {
-    ParsedImport result;
-    if (bytes.find('\0') != std::string_view::npos || bytes.substr(0, 2) == "\xFF\xFE" ||
-        bytes.substr(0, 2) == "\xFE\xFF") {
-        result.errors.push_back(
-            {1, "文件是 UTF-16 或二进制文件，只能导入 GBK 或 UTF-8 的 CSV 文件"});
-        return result;
-    }
-    std::string text;
-    bool gbk = false;
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        text = std::string(bytes.substr(3));
-        if (!ValidUtf8(text)) {
-            result.errors.push_back({1, "文件标明是 UTF-8，但其中有不是 UTF-8 的字节"});
-            return result;
+Decision Decide(const ImportLines& in, ImportEncoding asked) {
+    Decision d;
+    in.rewind();
+    std::string line;
+    int n = 0;
+    int badUtf8 = 0;
+    int badGbk = 0;
+    bool nonAscii = false;
+    while (in.next(line)) {
+        ++n;
+        std::string_view view(line);
+        if (n == 1) {
+            if (view.substr(0, 2) == "\xFF\xFE" || view.substr(0, 2) == "\xFE\xFF") {
+                d.refusal = "文件是 UTF-16 或二进制文件，只能导入 GBK 或 UTF-8 的 CSV 文件";
+                return d;
+            }
+            if (view.substr(0, 3) == "\xEF\xBB\xBF") {
+                d.bom = true;
+                view.remove_prefix(3);
+            }
         }
-    } else if (ValidUtf8(bytes)) {
-        text = std::string(bytes);
+        if (view.find('\0') != std::string_view::npos) {
+            d.refusal = "文件是 UTF-16 或二进制文件，只能导入 GBK 或 UTF-8 的 CSV 文件";
+            return d;
+        }
+        if (text::IsAscii(view)) {
+            continue;
+        }
+        nonAscii = true;
+        if (badUtf8 == 0 && !ValidUtf8(view)) {
+            badUtf8 = n;
+        }
+        if (badGbk == 0 && !text::GbkToUtf8Exact(view)) {
+            badGbk = n;
+        }
+    }
+    const auto at = [](int line) { return "第 " + std::to_string(line) + " 行"; };
+    if (d.bom || asked == ImportEncoding::Utf8) {
+        if (badUtf8 != 0) {
+            d.refusal = (d.bom ? "文件标明是 UTF-8，但" : "文件不是 UTF-8：") + at(badUtf8) +
+                        "有不是 UTF-8 的字节";
+        }
+        d.encoding = ImportEncoding::Utf8;
+        return d;
+    }
+    if (asked == ImportEncoding::Gbk) {
+        if (badGbk != 0) {
+            d.refusal = "文件不是 GBK：" + at(badGbk) + "有不是 GBK 的字节";
+        }
+        d.encoding = ImportEncoding::Gbk;
+        return d;
+    }
+    if (!nonAscii || (badUtf8 == 0 && badGbk != 0)) {
+        d.encoding = ImportEncoding::Utf8;
+    } else if (badGbk == 0 && badUtf8 != 0) {
+        d.encoding = ImportEncoding::Gbk;
+    } else if (badGbk == 0 && badUtf8 == 0) {
+        d.refusal =
+            "无法确定文件的编码：其中的中文按 GBK 和按 UTF-8 读都说得通。请用 --encoding gbk 或 "
+            "--encoding utf-8 指明";
     } else {
-        text = text::GbkToUtf8(bytes);
-        gbk = true;
+        d.refusal = "文件既不是 GBK 也不是 UTF-8：" + at(badUtf8) + "不是 UTF-8，" + at(badGbk) +
+                    "不是 GBK，没有导入任何记录";
+    }
+    return d;
+}
+
+// The rows of the text, one at a time, with what is wrong with the bad ones.
+class RowReader {
+  public:
+    RowReader(const ImportLines& in, const Decision& d) : in_(in), decision_(d) { in_.rewind(); }
+
+    // The next good row; false at the end. Bad rows go to `report`.
+    bool Next(IRecordStore::Utf8Row& row, ImportReport& report) {
+        int start = 0;
+        std::string raw;
+        while (NextRecord(start, raw)) {
+            std::string text = raw;
+            if (decision_.encoding == ImportEncoding::Gbk) {
+                text = text::GbkToUtf8Exact(raw).value_or(text::GbkToUtf8(raw));
+            }
+            std::vector<Record> split = SplitRecords(text);
+            if (split.empty()) {
+                continue;
+            }
+            Record& r = split.front();
+            r.line = start;
+            if (!headerSeen_) {
+                headerSeen_ = true;
+                if (ReadHeader(r, report)) {
+                    continue;
+                }
+            }
+            if (r.fields.size() == 1 && r.fields[0].empty() && !r.unterminated) {
+                continue;  // an empty line
+            }
+            std::string why;
+            if (r.unterminated) {
+                why = "引号没有结束";
+            } else if (r.strayAfterQuote) {
+                why = "引号后面有多余的字符";
+            } else if (r.fields.size() != columns_.size()) {
+                why = "有 " + std::to_string(r.fields.size()) + " 个字段，应为 " +
+                      std::to_string(columns_.size()) + " 个";
+            }
+            if (!why.empty()) {
+                Bad(report, r.line, std::move(why));
+                continue;
+            }
+            row = IRecordStore::Utf8Row{};
+            for (size_t f = 0; f < r.fields.size(); ++f) {
+                if (columns_[f]) {
+                    row[static_cast<size_t>(*columns_[f])] = std::move(r.fields[f]);
+                }
+            }
+            return true;
+        }
+        return false;
     }
 
-    std::vector<Record> records = SplitRecords(text);
-    // The first line is a header when it names the company column and another one.
-    std::vector<std::optional<int>> columns;
-    size_t first = 0;
-    if (!records.empty()) {
+  private:
+    static void Bad(ImportReport& report, int line, std::string why) {
+        if (report.errors.size() < ImportReport::kNamedErrors) {
+            report.errors.push_back({line, std::move(why)});
+        } else {
+            ++report.moreErrors;
+        }
+    }
+
+    // Lines joined while a quote is open: one record's bytes and the line it starts on.
+    bool NextRecord(int& start, std::string& raw) {
+        std::string line;
+        bool open = false;
+        bool any = false;
+        while (in_.next(line)) {
+            ++lineNo_;
+            if (lineNo_ == 1 && decision_.bom) {
+                line.erase(0, 3);
+            }
+            // A quote doubled inside a quoted field flips twice: the count's parity says
+            // whether a field is still open at the line's end.
+            if (std::count(line.begin(), line.end(), '"') % 2 != 0) {
+                open = !open;
+            }
+            if (!any) {
+                raw = std::move(line);
+                start = lineNo_;
+                any = true;
+            } else {
+                raw += '\n';
+                raw += line;
+            }
+            if (!open) {
+                return true;
+            }
+        }
+        return any;  // an open quote at the end: SplitRecords says so
+    }
+
+    // The first record is a header when it names the company column and another one; a name
+    // given twice is a mistake (one of the two columns would be lost).
+    bool ReadHeader(const Record& r, ImportReport& report) {
+        std::vector<std::optional<int>> columns;
         int named = 0;
         bool title = false;
-        for (const std::string& f : records[0].fields) {
+        std::string twice;
+        for (const std::string& f : r.fields) {
             const auto c = ColumnOf(f);
+            if (c && std::find(columns.begin(), columns.end(), c) != columns.end()) {
+                twice = Trimmed(f);
+            }
             named += c ? 1 : 0;
             title = title || c == 0;
             columns.push_back(c);
         }
         if (title && named >= 2) {
-            first = 1;
-        } else {
-            columns.clear();
-        }
-    }
-    if (columns.empty()) {
-        for (int c = 0; c < MemberRecord::kFieldCount; ++c) {
-            columns.push_back(c);
-        }
-    }
-    for (size_t i = first; i < records.size(); ++i) {
-        const Record& r = records[i];
-        if (r.fields.size() == 1 && r.fields[0].empty() && !r.unterminated) {
-            continue;  // an empty line
-        }
-        if (r.unterminated) {
-            result.errors.push_back({r.line, "引号没有结束"});
-            continue;
-        }
-        if (r.strayAfterQuote) {
-            result.errors.push_back({r.line, "引号后面有多余的字符"});
-            continue;
-        }
-        if (gbk && std::any_of(r.fields.begin(), r.fields.end(), [](const std::string& f) {
-                return f.find("\xEF\xBF\xBD") != std::string::npos;
-            })) {
-            // Neither UTF-8 nor GBK: importing it would store unreadable text.
-            result.errors.push_back({r.line, "有无法识别的文字（既不是 GBK 也不是 UTF-8）"});
-            continue;
-        }
-        if (r.fields.size() != columns.size()) {
-            result.errors.push_back({r.line, "有 " + std::to_string(r.fields.size()) +
-                                                 " 个字段，应为 " + std::to_string(columns.size()) +
-                                                 " 个"});
-            continue;
-        }
-        IRecordStore::Utf8Row row;
-        for (size_t f = 0; f < r.fields.size(); ++f) {
-            if (columns[f]) {
-                row[static_cast<size_t>(*columns[f])] = r.fields[f];
+            columns_ = std::move(columns);
+            if (!twice.empty()) {
+                Bad(report, r.line, "列名“" + twice + "”出现了两次");
             }
+            return true;
         }
-        result.rows.push_back(std::move(row));
+        return false;
     }
-    return result;
+
+    const ImportLines& in_;
+    Decision decision_;
+    int lineNo_ = 0;
+    bool headerSeen_ = false;
+    std::vector<std::optional<int>> columns_ = [] {
+        std::vector<std::optional<int>> c;
+        for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+            c.push_back(i);
+        }
+        return c;
+    }();
+};
+
+}  // namespace
+
+ImportReport ImportCsv(const ImportLines& lines, IRecordStore& store, ImportEncoding encoding,
+                       bool skipKnown) {
+    ImportReport report;
+    const Decision d = Decide(lines, encoding);
+    if (!d.refusal.empty()) {
+        report.refusal = d.refusal;
+        return report;
+    }
+    {
+        // Every line is looked at before anything is stored: a bad one stops the whole file.
+        RowReader check(lines, d);
+        IRecordStore::Utf8Row row;
+        while (check.Next(row, report)) {
+        }
+    }
+    if (report.Failed()) {
+        return report;
+    }
+    RowReader rows(lines, d);
+    ImportReport ignored;
+    report.count = store.ImportRows(
+        [&](IRecordStore::Utf8Row& row) { return rows.Next(row, ignored); }, skipKnown);
+    return report;
+}
+
+ParsedImport ParseImportCsv(std::string_view bytes, ImportEncoding encoding) {
+    size_t at = 0;
+    ImportLines lines;
+    lines.rewind = [&at] { at = 0; };
+    lines.next = [&at, bytes](std::string& line) {
+        if (at >= bytes.size()) {
+            return false;
+        }
+        const size_t end = bytes.find('\n', at);
+        const size_t stop = end == std::string_view::npos ? bytes.size() : end;
+        line.assign(bytes.substr(at, stop - at));
+        at = stop + 1;
+        return true;
+    };
+    ParsedImport parsed;
+    const Decision d = Decide(lines, encoding);
+    if (!d.refusal.empty()) {
+        parsed.errors.push_back({1, d.refusal});
+        return parsed;
+    }
+    RowReader reader(lines, d);
+    ImportReport report;
+    IRecordStore::Utf8Row row;
+    while (reader.Next(row, report)) {
+        parsed.rows.push_back(row);
+    }
+    parsed.errors = std::move(report.errors);
+    return parsed;
 }

@@ -612,13 +612,26 @@ bool PgRecordStore::IsKnownCompany(const std::string& contact, const std::string
     return r.Rows() > 0;
 }
 
-std::int64_t PgRecordStore::ImportRows(const std::vector<Utf8Row>& rows) {
+IRecordStore::ImportCount PgRecordStore::ImportRows(const std::function<bool(Utf8Row&)>& next,
+                                                    bool skipKnown) {
+    ImportCount count;
     InTransaction([&] {
-        for (const Utf8Row& row : rows) {
+        Utf8Row row;
+        while (next(row)) {
+            if (skipKnown) {
+                const std::string key = text::NormaliseName(row[0]);
+                if (!key.empty() &&
+                    Run("SELECT 1 FROM T_MEMBER_CHINA WHERE namekey=$1 LIMIT 1", {key}).Rows() >
+                        0) {
+                    ++count.skipped;
+                    continue;
+                }
+            }
             AppendUtf8(row, std::string(), std::string(), std::string());
+            ++count.imported;
         }
     });
-    return static_cast<std::int64_t>(rows.size());
+    return count;
 }
 
 std::int64_t PgRecordStore::FillMemberRecord(std::int64_t rowId, const MemberRecord& record,

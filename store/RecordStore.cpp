@@ -369,14 +369,29 @@ bool RecordStore::IsKnownCompany(const std::string& contact, const std::string& 
     return st.Step();
 }
 
-std::int64_t RecordStore::ImportRows(const std::vector<Utf8Row>& rows) {
+IRecordStore::ImportCount RecordStore::ImportRows(const std::function<bool(Utf8Row&)>& next,
+                                                  bool skipKnown) {
     CheckFileStillThere();
+    ImportCount count;
     InTransaction([&] {
-        for (const Utf8Row& row : rows) {
+        Statement known(*this, "SELECT 1 FROM T_MEMBER_CHINA WHERE namekey=? LIMIT 1");
+        Utf8Row row;
+        while (next(row)) {
+            if (skipKnown) {
+                const std::string key = text::NormaliseName(row[0]);
+                known.BindText(1, key);
+                const bool stored = !key.empty() && known.Step();
+                sqlite3_reset(known.get());
+                if (stored) {
+                    ++count.skipped;
+                    continue;
+                }
+            }
             AppendUtf8Row(row, std::string(), std::string(), std::string());
+            ++count.imported;
         }
     });
-    return static_cast<std::int64_t>(rows.size());
+    return count;
 }
 
 void RecordStore::ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) {

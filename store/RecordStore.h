@@ -36,7 +36,8 @@ class RecordStore : public IRecordStore {
     bool IsKnownCompany(const std::string& contact, const std::string& name,
                         const std::string& region) override;
 
-    std::int64_t ImportRows(const std::vector<Utf8Row>& rows) override;
+    using IRecordStore::ImportRows;
+    ImportCount ImportRows(const std::function<bool(Utf8Row&)>& next, bool skipKnown) override;
     std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
                                   std::int64_t failureId) override;
 

@@ -45,8 +45,30 @@ class IRecordStore : public IRecordWriter {
 
     // The nine texts of a row in UTF-8, as an import reads them.
     using Utf8Row = std::array<std::string, MemberRecord::kFieldCount>;
-    // Appends every row in one transaction: all of them or, on a failure, none.
-    virtual std::int64_t ImportRows(const std::vector<Utf8Row>& rows) = 0;
+    // What an import appended, and what it passed over as known.
+    struct ImportCount {
+        std::int64_t imported = 0;
+        std::int64_t skipped = 0;
+    };
+    // Appends the rows `next` hands out (false: no more) in one transaction: all of them or, on
+    // a failure or an exception out of `next`, none. With `skipKnown` a row whose company name
+    // (normalised) is stored already, in any region or earlier in the same import, is passed
+    // over. Rows are taken one at a time: memory does not grow with them.
+    virtual ImportCount ImportRows(const std::function<bool(Utf8Row&)>& next, bool skipKnown) = 0;
+    // Every row of `rows`, none skipped.
+    std::int64_t ImportRows(const std::vector<Utf8Row>& rows) {
+        size_t i = 0;
+        return ImportRows(
+                   [&](Utf8Row& row) {
+                       if (i == rows.size()) {
+                           return false;
+                       }
+                       row = rows[i++];
+                       return true;
+                   },
+                   false)
+            .imported;
+    }
 
     virtual std::int64_t CountKeptFailures() = 0;
 

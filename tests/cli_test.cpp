@@ -750,3 +750,37 @@ TEST_F(CliTest, TwoRetriesAtOnceFetchAndStoreEachFailureOnce) {
         EXPECT_EQ(OpenStore(store)->CountKeptFailures(), 0);
     }
 }
+
+TEST_F(CliTest, ImportNeverGuessesAnEncodingNorDoublesAFile) {
+    auto write = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(dir.File(name), std::ios::binary) << bytes;
+        return dir.File(name);
+    };
+    // 女士 in GBK is also valid UTF-8: the choice is the user's.
+    const std::string both = write("both.csv", Gbk("女士") + ",,,,,,,,\r\n");
+    auto r = Cli({"import", both});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("--encoding gbk"), std::string::npos) << r.err;
+    EXPECT_EQ(StoredRows(), 0);
+    r = Cli({"import", "--encoding", "gbk", both});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "imported: 1\n");
+    // The same file again adds nothing unless every row is asked for.
+    r = Cli({"import", "--encoding", "gbk", both});
+    EXPECT_EQ(r.out, "imported: 0\n");
+    EXPECT_NE(r.err.find("跳过已有的公司 1 家"), std::string::npos) << r.err;
+    r = Cli({"import", "--encoding", "gbk", "--no-skip-known", both});
+    EXPECT_EQ(r.out, "imported: 1\n");
+    EXPECT_EQ(StoredRows(), 2);
+    // Thirty bad lines: the first twenty are named, then how many more.
+    std::string bad;
+    for (int i = 0; i < 30; ++i) {
+        bad += "a,b\n";
+    }
+    r = Cli({"import", write("bad.csv", bad)});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("第 20 行"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("第 21 行"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("还有 10 行有错误"), std::string::npos) << r.err;
+    EXPECT_EQ(StoredRows(), 2);
+}

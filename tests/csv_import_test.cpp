@@ -30,10 +30,21 @@ TEST(CsvImport, LinesAndTheirMistakes) {
          "a\0,\0",
          0, "1: 文件是 UTF-16 或二进制文件，只能导入 GBK 或 UTF-8 的 CSV 文件", ""},
         {"BOM but not UTF-8", "\xEF\xBB\xBF" + Gbk("广州") + ",,,,,,,,\n", 0,
-         "1: 文件标明是 UTF-8，但其中有不是 UTF-8 的字节", ""},
+         "1: 文件标明是 UTF-8，但第 1 行有不是 UTF-8 的字节", ""},
         {"GBK", Gbk("广州化工,,,,,,,天河区,\r\n"), 1, "", "天河区"},
-        {"neither GBK nor UTF-8", "a,,,,,,,\xFF\xFF,z\n", 0,
-         "1: 有无法识别的文字（既不是 GBK 也不是 UTF-8）", ""},
+        {"neither GBK nor UTF-8", nine + "\na,,,,,,,\xFF\xFF,z\n", 0,
+         "1: 文件既不是 GBK 也不是 UTF-8：第 2 行不是 UTF-8，第 2 行不是 GBK，没有导入任何记录",
+         ""},
+        // 女士 in GBK is C5 AE CA BF, which is also UTF-8 (Ůʿ): which one cannot be told.
+        {"valid in both", Gbk("女士") + ",,,,,,,,\n", 0,
+         "1: 无法确定文件的编码：其中的中文按 GBK 和按 UTF-8 读都说得通。请用 --encoding gbk 或 "
+         "--encoding utf-8 指明",
+         ""},
+        // One stray cp1252 byte in a UTF-8 file: not UTF-8, and its UTF-8 Chinese is no GBK.
+        {"UTF-8 with a stray byte", "深圳电子厂,,,,,,,caf\xE9,\n", 0,
+         "1: 文件既不是 GBK 也不是 UTF-8：第 1 行不是 UTF-8，第 1 行不是 GBK，没有导入任何记录",
+         ""},
+        {"a column named twice", "title,zip,zip\na,1,2\n", 1, "1: 列名“zip”出现了两次", ""},
         {"header in any order, other columns ignored", "id,zip,address,title\n1,z,x,a\n", 1, "",
          "x"},
     };
@@ -51,4 +62,18 @@ TEST(CsvImport, LinesAndTheirMistakes) {
             EXPECT_EQ(p.rows[0][7], c.address);
         }
     }
+}
+
+TEST(CsvImport, TheEncodingAskedForIsTheOneRead) {
+    const ParsedImport gbk = ParseImportCsv(Gbk("女士") + ",,,,,,,,\n", ImportEncoding::Gbk);
+    ASSERT_EQ(gbk.rows.size(), 1u);
+    EXPECT_EQ(gbk.rows[0][0], "女士");
+    const ParsedImport utf8 = ParseImportCsv(Gbk("女士") + ",,,,,,,,\n", ImportEncoding::Utf8);
+    ASSERT_EQ(utf8.rows.size(), 1u);
+    EXPECT_EQ(utf8.rows[0][0], "Ůʿ");
+    // Five UTF-8 characters are fifteen bytes: the last pair is cut by the comma.
+    const ParsedImport wrong = ParseImportCsv("深圳电子厂,,,,,,,,\n", ImportEncoding::Gbk);
+    EXPECT_TRUE(wrong.rows.empty());
+    ASSERT_FALSE(wrong.errors.empty());
+    EXPECT_EQ(wrong.errors[0].why, "文件不是 GBK：第 1 行有不是 GBK 的字节");
 }

@@ -123,6 +123,22 @@ std::string Utf8ToGbk(std::string_view utf8) {
     });
 }
 
+std::optional<std::string> GbkToUtf8Exact(std::string_view gbk) {
+    if (IsAscii(gbk)) {
+        return std::string(gbk);
+    }
+    thread_local Converter conv("UTF-8", "CP936");
+    bool lost = false;
+    std::string out = Convert(conv.get(), gbk, "", [&lost](const unsigned char*, size_t) {
+        lost = true;
+        return size_t{1};
+    });
+    if (lost) {
+        return std::nullopt;
+    }
+    return out;
+}
+
 std::optional<std::string> Utf8ToGbkExact(std::string_view utf8) {
     if (IsAscii(utf8)) {
         return std::string(utf8);

@@ -14,6 +14,10 @@ namespace text {
 std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
 
+// `gbk` in UTF-8, or nothing when a byte sequence is not GBK: for reading where a U+FFFD in
+// place of a character would be a silent loss.
+std::optional<std::string> GbkToUtf8Exact(std::string_view gbk);
+
 // `utf8` in GBK, or nothing when a character has no GBK form (or the UTF-8 is malformed): for
 // writing where a "?" in place of a name would be a silent loss.
 std::optional<std::string> Utf8ToGbkExact(std::string_view utf8);
