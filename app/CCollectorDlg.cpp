@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTabBar>
@@ -291,10 +292,34 @@ void CCollectorDlg::RefreshKindView() {
     SetItemText(IDC_DESCRIPTION, QStringLiteral("Tarvola（中国站）会员信息"));
 }
 
+bool CCollectorDlg::OnStoreWaiting(std::chrono::milliseconds waited) {
+    if (waited.count() == 0) {  // the server answered (or the call was given up)
+        m_storeWait.reset();
+        m_storeWaitScope.reset();
+        return true;
+    }
+    if (!m_storeWait) {
+        // Held like a message box: no notification is handled, no watchdog fires meanwhile.
+        m_storeWaitScope = std::make_unique<ModalScope>(*this);
+        m_storeWait =
+            std::make_unique<QProgressDialog>(QStringLiteral("数据库无响应，正在等待服务器应答……"),
+                                              QStringLiteral("放弃"), 0, 0, this);
+        m_storeWait->setWindowTitle(QStringLiteral("数据库无响应"));
+        m_storeWait->setWindowModality(Qt::ApplicationModal);
+        m_storeWait->setMinimumDuration(0);
+        m_storeWait->show();
+        SetStatusText(QStringLiteral("数据库无响应"));
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return !m_storeWait->wasCanceled();
+}
+
 IRecordStore* CCollectorDlg::Store() {
     if (!m_pStore) {
         try {
             m_pStore = OpenStore(m_strStorePath);
+            m_pStore->SetWaitHook(
+                [this](std::chrono::milliseconds waited) { return OnStoreWaiting(waited); });
         } catch (const StoreError& e) {
             Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"),
                    QMessageBox::Critical);

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -54,6 +55,9 @@ enum : int {
     IDC_SKIP_KNOWN = 1021,
     IDC_PARALLEL = 1022,
 };
+
+class ModalScope;
+class QProgressDialog;
 
 class CCollectorDlg : public QDialog {
     Q_OBJECT
@@ -133,6 +137,8 @@ class CCollectorDlg : public QDialog {
     void reject() override;
 
   private:
+    // The store's wait hook: shows 数据库无响应 with 放弃 while the window waits on it.
+    bool OnStoreWaiting(std::chrono::milliseconds waited);
     void BuildControls();
     void OnInitDialog();
     void UpdateProgressLabels();
@@ -174,6 +180,9 @@ class CCollectorDlg : public QDialog {
     std::string m_strStorePath;
     IUserPrompts& m_prompts;
     std::unique_ptr<IRecordStore> m_pStore;
+    // Shown while a call on the store waits for a server that does not answer.
+    std::unique_ptr<ModalScope> m_storeWaitScope;
+    std::unique_ptr<QProgressDialog> m_storeWait;
     std::unique_ptr<CollectSession> m_pSession;
     std::shared_ptr<NotificationBridge> m_pBridge;
     std::unique_ptr<GlobalHotKey> m_pHotKey;

@@ -264,7 +264,12 @@ PGconn* PgRecordStore::Connect(std::string& why, std::chrono::seconds limit) con
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (PQstatus(conn) != CONNECTION_BAD && state != PGRES_POLLING_OK &&
            state != PGRES_POLLING_FAILED) {
-        if (Interrupted(interrupt_)) {
+        // A window waiting on the probe of a silent server stays alive and may give up.
+        if (Interrupted(interrupt_) ||
+            (waitHook_ &&
+             !waitHook_(std::max(std::chrono::milliseconds(1),
+                                 std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - deadline + limit))))) {
             PQfinish(conn);
             throw StoreInterrupted();
         }
@@ -314,8 +319,19 @@ void PgRecordStore::Abandon() {
 }
 
 PGresult* PgRecordStore::NextResult() {
-    auto waitingSince = std::chrono::steady_clock::now();
+    const auto started = std::chrono::steady_clock::now();
+    auto waitingSince = started;
     std::optional<std::chrono::steady_clock::time_point> stopSeen;
+    // Whoever was told of the wait hears of its end, however it ends.
+    struct Told {
+        const WaitHook& hook;
+        bool told = false;
+        ~Told() {
+            if (told) {
+                hook(std::chrono::milliseconds(0));
+            }
+        }
+    } told{waitHook_};
     for (;;) {
         const int unsent = PQflush(conn_);
         if (unsent < 0) {
@@ -330,6 +346,13 @@ PGresult* PgRecordStore::NextResult() {
             return nullptr;
         }
         const auto now = std::chrono::steady_clock::now();
+        if (waitHook_ && now - started >= kHookAfter) {
+            told.told = true;
+            if (!waitHook_(std::chrono::duration_cast<std::chrono::milliseconds>(now - started))) {
+                Abandon();
+                throw StoreInterrupted();
+            }
+        }
         if (Interrupted(interrupt_)) {
             // A statement about to be answered is given a moment; then it is left behind.
             stopSeen = stopSeen.value_or(now);

@@ -69,6 +69,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
 
     ISharedPages* SharedPages() override { return this; }
     void SetInterrupt(const std::atomic<bool>* flag) override { interrupt_ = flag; }
+    void SetWaitHook(WaitHook hook) override { waitHook_ = std::move(hook); }
     std::int64_t RegisterSearch(const std::string& industry, const std::string& region,
                                 int pages) override;
     std::optional<Claim> ClaimPage(std::int64_t search, int first, int last,
@@ -99,6 +100,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     static constexpr auto kPollSlice = std::chrono::milliseconds(100);
     static constexpr auto kStopGrace = std::chrono::milliseconds(1000);
     static constexpr auto kProbeLimit = std::chrono::seconds(5);
+    static constexpr auto kHookAfter = std::chrono::seconds(1);
 
     // A new connection, polled so that a stop or a silent server cannot hold it: nothing,
     // with the reason in `why`, when there is none within `limit` (or the URI's
@@ -130,5 +132,6 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     std::vector<std::string> secrets_;  // the passwords in the URI, as written
     PGconn* conn_ = nullptr;
     const std::atomic<bool>* interrupt_ = nullptr;
+    WaitHook waitHook_;
     std::chrono::milliseconds patience_;
 };

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +68,12 @@ class IRecordWriter {
     // From now on a call that waits (on a database server) gives up, throwing
     // StoreInterrupted, once `flag` is raised; a file store never waits long and ignores it.
     virtual void SetInterrupt(const std::atomic<bool>* flag) { (void)flag; }
+    // Called while a call waits on a server: with how long it has waited, about every tenth of
+    // a second from a second on, and with 0 once that wait is over. Giving false gives the call
+    // up (StoreInterrupted). A window shows that the database does not answer with it; a file
+    // store never waits long and never calls it.
+    using WaitHook = std::function<bool(std::chrono::milliseconds waited)>;
+    virtual void SetWaitHook(WaitHook hook) { (void)hook; }
     // The shared work of searches, when several collectors use this store at once.
     virtual ISharedPages* SharedPages() { return nullptr; }
 };

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
@@ -13,6 +14,7 @@
 #include "DirectorySite.h"
 #include "FakeCrawlParts.h"
 #include "ManualClock.h"
+#include "PgCluster.h"
 #include "TempDir.h"
 #include "app/CCollectorDlg.h"
 #include "app/CConditionPage.h"
@@ -169,6 +171,41 @@ class WindowTest : public QObject {
         dlg.reset();
         server.reset();
         dir.reset();
+    }
+
+    void aStoreThatDoesNotAnswerCanBeGivenUp() {
+        std::string why;
+        PgCluster* cluster = PgCluster::Shared(why);
+        if (cluster == nullptr) {
+            QSKIP(why.c_str());
+        }
+        const std::string uri = cluster->NewDatabase();
+        dlg = std::make_unique<CCollectorDlg>(uri, *prompts, *clock);
+        dlg->show();
+        prompts->shown.clear();
+        cluster->Freeze(true);
+        // A call on the store now waits: the window says so and lets the user give up.
+        bool shown = false;
+        QString status;
+        QTimer::singleShot(1800, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* wait = qobject_cast<QProgressDialog*>(w); wait && wait->isVisible()) {
+                    shown = wait->labelText().contains(U("数据库无响应"));
+                    status = dlg->ItemText(IDC_STATUS);
+                    wait->cancel();
+                }
+            }
+        });
+        QElapsedTimer took;
+        took.start();
+        QTest::mouseClick(Button(IDC_EXPORT_CSV), Qt::LeftButton);
+        cluster->Freeze(false);
+        QVERIFY(shown);
+        QCOMPARE(status, U("数据库无响应"));
+        QVERIFY(took.elapsed() < 5000);
+        QVERIFY(!prompts->shown.empty());
+        QCOMPARE(prompts->shown.back().caption, U("数据库错误"));
+        QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());
     }
 
     void startUpState() {
