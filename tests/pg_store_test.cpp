@@ -5,12 +5,14 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -458,6 +460,84 @@ class SilentHost {
     int port_ = 0;
 };
 
+// A relay between the collector and the server that, once cut, passes nothing on: a cable
+// pulled out, a host gone. Connections made after the cut are taken and never answered.
+class CuttableRelay {
+  public:
+    explicit CuttableRelay(int upstreamPort) : upstream_(upstreamPort) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listen_, 16);
+        socklen_t n = sizeof a;
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &n);
+        port_ = ntohs(a.sin_port);
+        accepter_ = std::thread([this] { Accept(); });
+    }
+    ~CuttableRelay() {
+        stop_ = true;
+        ::shutdown(listen_, SHUT_RDWR);
+        ::close(listen_);
+        accepter_.join();
+        for (auto& t : pumps_) {
+            t.join();
+        }
+        for (int fd : fds_) {
+            ::close(fd);
+        }
+    }
+    int Port() const { return port_; }
+    void Cut() { cut_ = true; }
+
+  private:
+    void Accept() {
+        for (;;) {
+            const int client = ::accept(listen_, nullptr, nullptr);
+            if (client < 0 || stop_) {
+                return;
+            }
+            const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(upstream_));
+            ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            fds_.push_back(client);
+            fds_.push_back(server);
+            pumps_.emplace_back([this, client, server] { Pump(client, server); });
+        }
+    }
+    void Pump(int a, int b) {
+        char buf[8192];
+        while (!stop_) {
+            pollfd p[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+            if (::poll(p, 2, 50) <= 0 || cut_) {
+                continue;
+            }
+            for (int i = 0; i < 2; ++i) {
+                if (p[i].revents != 0) {
+                    const ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+                    if (n <= 0) {
+                        return;
+                    }
+                    ::write(i == 0 ? b : a, buf, static_cast<size_t>(n));
+                }
+            }
+        }
+    }
+
+    int upstream_;
+    int listen_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> cut_{false};
+    std::thread accepter_;
+    std::vector<std::thread> pumps_;
+    std::vector<int> fds_;
+};
+
 }  // namespace
 
 TEST_F(PgStoreTest, NothingWaitsForEverOnTheDatabase) {
@@ -521,6 +601,25 @@ TEST_F(PgStoreTest, NothingWaitsForEverOnTheDatabase) {
             // Given up, the store says so at once instead of waiting again.
             EXPECT_THROW(store->CountKeptFailures(), StoreError);
         }
+    }
+    // A host gone (the relay passes nothing on): given up as a dead server.
+    {
+        const size_t colon = uri.rfind(':');
+        const int port = std::atoi(uri.c_str() + colon + 1);
+        CuttableRelay relay(port);
+        std::string relayed = uri;
+        relayed.replace(colon + 1, uri.find('/', colon) - colon - 1, std::to_string(relay.Port()));
+        PgRecordStore store(relayed);
+        EXPECT_EQ(store.CountKeptFailures(), 0);
+        relay.Cut();
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            store.CountKeptFailures();
+            ADD_FAILURE() << "the call came back";
+        } catch (const StoreError& e) {
+            EXPECT_NE(std::string(e.what()).find("数据库无响应"), std::string::npos) << e.what();
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(12));
     }
     // The server, answering again, serves a new connection.
     EXPECT_EQ(PgRecordStore(uri).CountKeptFailures(), 0);

@@ -99,14 +99,18 @@ TEST(XlsxExport, TextsStayTextsAndTheWorkbookOpensClean) {
     store.AppendMemberRecord(numbers);
     store.AppendMemberRecord(odd);
     store.AppendMemberRecord(longText);
+    // Noncharacters and a lone surrogate, as another tool may have stored them: an XML parser
+    // (openpyxl's) would refuse the sheet with them in it.
+    store.ImportRows({{"甲\xEF\xBF\xBF乙\xEF\xBF\xBE", "\xED\xA0\x80丙"}});
 
-    EXPECT_EQ(ExportRecords(store, dir.File("out.xlsx"), EXPORT_FORMAT_XLSX), 3);
+    EXPECT_EQ(ExportRecords(store, dir.File("out.xlsx"), EXPORT_FORMAT_XLSX), 4);
     const std::string expected =
-        "SHEET 数据|A2|A1:I4\n" + kHeader +
+        "SHEET 数据|A2|A1:I5\n" + kHeader +
         Row({"广州化工有限公司", "陈明", "先生", "销售经理", "13800138000", "0574-86880000",
              "020-12345679", "广州市天河区", "010000"}) +
         Row({"AB", "", "", "", "123456789012345678", "=1+1", "", "line1\nline2", "0"}) +
-        Row({"长", "", "", "", "", "", "", std::string(kXlsxMaxCellChars, 'x'), ""});
+        Row({"长", "", "", "", "", "", "", std::string(kXlsxMaxCellChars, 'x'), ""}) +
+        Row({"甲乙", "丙", "", "", "", "", "", "", ""});
     const std::string dump = Dump(dir.File("out.xlsx"));
     ASSERT_FALSE(dump.empty());
     EXPECT_EQ(dump.substr(0, dump.find("WIDTHS")), expected);
@@ -160,7 +164,9 @@ TEST(XlsxExport, CellTextsAndWidths) {
         {std::string("x\0y", 3) + "\x07\x1b", "xy", 2},
         {"\xEF\xBC\xA1", "\xEF\xBC\xA1", 2},  // full-width A
         // Noncharacters (U+FFFF, U+FFFE, U+FDD0, U+1FFFF) and a lone surrogate: not XML.
-        {"a\xEF\xBF\xBF" "b\xEF\xBF\xBE", "ab", 2},
+        {"a\xEF\xBF\xBF"
+         "b\xEF\xBF\xBE",
+         "ab", 2},
         {"\xEF\xB7\x90y\xF0\x9F\xBF\xBF", "y", 1},
         {"\xED\xA0\x80z", "z", 1},
     };
