@@ -315,12 +315,15 @@ bool CCollectorDlg::OnStoreWaiting(std::chrono::milliseconds waited) {
 }
 
 IRecordStore* CCollectorDlg::Store() {
+    if (m_pStore && !m_pStore->Usable()) {
+        m_pStore.reset();  // its connection was given up: a new one is tried
+    }
     if (!m_pStore) {
         try {
             m_pStore = OpenStore(m_strStorePath);
             m_pStore->SetWaitHook(
                 [this](std::chrono::milliseconds waited) { return OnStoreWaiting(waited); });
-        } catch (const StoreError& e) {
+        } catch (const std::exception& e) {  // StoreError, or a setting that is not valid
             Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"),
                    QMessageBox::Critical);
             return nullptr;

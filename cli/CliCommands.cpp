@@ -342,8 +342,10 @@ int RunExport(const CliOptions& o) {
     }
 }
 
-// Thrown out of the import's line source when Ctrl+C came: nothing is imported.
+// Thrown out of the import's line source when Ctrl+C came, or the file cannot be read:
+// nothing is imported.
 struct ImportStopped {};
+struct ImportUnreadable {};
 
 int RunImport(const CliOptions& o) {
     // Standard input is kept in a temporary file first: the file is read more than once.
@@ -361,6 +363,10 @@ int RunImport(const CliOptions& o) {
                 return Fail("无法写入临时文件：" + platform::ErrorText(errno));
             }
         }
+        if (std::ferror(stdin) != 0) {
+            std::fclose(in);
+            return Fail("无法读取标准输入，没有导入任何记录。");
+        }
     } else {
         in = std::fopen(o.file.c_str(), "rb");
         if (in == nullptr) {
@@ -368,24 +374,40 @@ int RunImport(const CliOptions& o) {
         }
     }
     std::unique_ptr<FILE, int (*)(FILE*)> file(in, std::fclose);
-    bool readFailed = false;
+    // Lines as bytes, a NUL byte included (the import refuses such a file).
+    std::string buffer;
+    size_t at = 0;
     ImportLines lines;
-    lines.rewind = [&] { std::rewind(in); };
+    lines.rewind = [&] {
+        std::rewind(in);
+        buffer.clear();
+        at = 0;
+    };
     lines.next = [&](std::string& line) {
         if (StopSignalled()) {
             throw ImportStopped{};  // a cut pipe may look like a whole file
         }
-        line.clear();
-        char buf[4096];
-        while (std::fgets(buf, sizeof buf, in) != nullptr) {
-            line.append(buf);
-            if (!line.empty() && line.back() == '\n') {
-                line.pop_back();
+        for (;;) {
+            const size_t end = buffer.find('\n', at);
+            if (end != std::string::npos) {
+                line.assign(buffer, at, end - at);
+                at = end + 1;
                 return true;
             }
+            buffer.erase(0, at);
+            at = 0;
+            char chunk[1 << 16];
+            const size_t n = std::fread(chunk, 1, sizeof chunk, in);
+            if (n == 0) {
+                if (std::ferror(in) != 0) {
+                    throw ImportUnreadable{};
+                }
+                line = std::move(buffer);
+                buffer.clear();
+                return !line.empty();
+            }
+            buffer.append(chunk, n);
         }
-        readFailed = readFailed || std::ferror(in) != 0;
-        return !line.empty();
     };
     const ImportEncoding encoding = !o.encodingGiven      ? ImportEncoding::Detect
                                     : o.encoding == "gbk" ? ImportEncoding::Gbk
@@ -393,9 +415,6 @@ int RunImport(const CliOptions& o) {
     try {
         auto opened = OpenStore(StorePathOf(o), &platform::StopSignalled());
         const ImportReport report = ImportCsv(lines, *opened, encoding, o.skipKnown);
-        if (readFailed) {
-            return Fail("无法读取导入文件“" + o.file + "”，没有导入任何记录。");
-        }
         if (!report.refusal.empty()) {
             return Fail(report.refusal + "。");
         }
@@ -417,6 +436,8 @@ int RunImport(const CliOptions& o) {
     } catch (const ImportStopped&) {
         std::cerr << "操作停止！" << std::endl;
         return kExitStopped;
+    } catch (const ImportUnreadable&) {
+        return Fail("无法读取导入文件“" + o.file + "”，没有导入任何记录。");
     } catch (const StoreError& e) {
         return StoreFailed(e);
     }

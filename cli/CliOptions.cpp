@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include "crawl/CrawlJob.h"
+#include "store/Store.h"
 
 #include <cerrno>
 #include <climits>
@@ -133,7 +134,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         } else if (a == "import") {
             o.command = C::Import;
         } else {
-            error = "未知的命令或选项：" + a;
+            error = "未知的命令或选项：" + RedactPassword(a);
             return std::nullopt;
         }
     }
@@ -214,7 +215,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                    (a[0] != '-' || a == "-") && o.file.empty()) {
             o.file = a;
         } else {
-            error = "未知的选项或参数：" + a;
+            error = "未知的选项或参数：" + RedactPassword(a);
             return std::nullopt;
         }
     }

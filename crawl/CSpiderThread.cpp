@@ -130,13 +130,11 @@ void CSpiderThread::Walk(IPageSource& source) {
     if (engine.Run() != CrawlEngine::End::Finished || m_pStop->StopRequested()) {
         return;
     }
-    if (m_nMode == CRAWL_MODE_COLLECT) {
-        // The search is not complete while a page of it is kept, whoever kept it and whenever:
-        // its end names them all.
-        for (const KeptFailure& f : Store().KeptFailures()) {
-            if (f.condition == m_strCondition) {
-                Post(ev::FetchFailed{f});
-            }
+    // The search is not complete while a page of it is kept, whoever kept it and whenever, nor
+    // is a retry while a failure is left (another retry held it): the end names them all.
+    for (const KeptFailure& f : Store().KeptFailures()) {
+        if (m_nMode == CRAWL_MODE_RETRY || f.condition == m_strCondition) {
+            Post(ev::FetchFailed{f});
         }
     }
     Post(ev::Finished{});

@@ -91,8 +91,8 @@ void SharedClaimPages::Leave(const WorkPage& page) {
 std::vector<int> SharedClaimPages::KeepAlive(std::chrono::milliseconds coming) {
     std::vector<int> lost;
     const auto now = std::chrono::steady_clock::now();
-    if (now - beat_ >= kBeat) {
-        shared_.Heartbeat(token_);
+    if (now - beat_ >= kBeat || coming.count() > 0) {
+        shared_.Heartbeat(token_, std::chrono::ceil<std::chrono::seconds>(coming));
         beat_ = now;
     }
     for (auto it = held_.begin(); it != held_.end();) {

@@ -146,6 +146,30 @@ std::optional<int> ColumnOf(std::string name) {
     return std::nullopt;
 }
 
+// Whether a quoted field is still open at the end of `line`, as SplitRecords reads quotes: a
+// quote opens a field only where the field begins; inside, a doubled quote is a quote.
+bool StillQuoted(std::string_view line, bool open) {
+    bool fieldStart = !open;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (open) {
+            if (c == '"') {
+                if (i + 1 < line.size() && line[i + 1] == '"') {
+                    ++i;
+                } else {
+                    open = false;
+                }
+            }
+            continue;
+        }
+        if (c == '"' && fieldStart) {
+            open = true;
+        }
+        fieldStart = c == ',';
+    }
+    return open;
+}
+
 // Which encoding the text is in, or why that cannot be said.
 struct Decision {
     ImportEncoding encoding = ImportEncoding::Utf8;
@@ -238,6 +262,10 @@ class RowReader {
             if (split.empty()) {
                 continue;
             }
+            if (split.size() > 1) {
+                Bad(report, start, "一行中有多条记录（有多余的回车符）");
+                continue;
+            }
             Record& r = split.front();
             r.line = start;
             if (!headerSeen_) {
@@ -292,11 +320,7 @@ class RowReader {
             if (lineNo_ == 1 && decision_.bom) {
                 line.erase(0, 3);
             }
-            // A quote doubled inside a quoted field flips twice: the count's parity says
-            // whether a field is still open at the line's end.
-            if (std::count(line.begin(), line.end(), '"') % 2 != 0) {
-                open = !open;
-            }
+            open = StillQuoted(line, open);
             if (!any) {
                 raw = std::move(line);
                 start = lineNo_;
@@ -351,6 +375,8 @@ class RowReader {
     }();
 };
 
+struct ImportChanged {};
+
 }  // namespace
 
 ImportReport ImportCsv(const ImportLines& lines, IRecordStore& store, ImportEncoding encoding,
@@ -372,9 +398,22 @@ ImportReport ImportCsv(const ImportLines& lines, IRecordStore& store, ImportEnco
         return report;
     }
     RowReader rows(lines, d);
-    ImportReport ignored;
-    report.count = store.ImportRows(
-        [&](IRecordStore::Utf8Row& row) { return rows.Next(row, ignored); }, skipKnown);
+    ImportReport second;
+    try {
+        report.count = store.ImportRows(
+            [&](IRecordStore::Utf8Row& row) {
+                const bool more = rows.Next(row, second);
+                if (second.Failed()) {
+                    throw ImportChanged{};  // the file changed since it was looked at
+                }
+                return more;
+            },
+            skipKnown);
+    } catch (const ImportChanged&) {
+        report.errors = std::move(second.errors);
+        report.moreErrors = second.moreErrors;
+        report.count = {};
+    }
     return report;
 }
 

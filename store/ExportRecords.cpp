@@ -135,8 +135,12 @@ std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportF
             store.ForEachMemberRow(visit);
         }
     };
-    if (toStdout && format != EXPORT_FORMAT_XLSX && encoding == ExportEncoding::Gbk) {
-        // What goes out cannot be taken back: the rows are looked at before the first byte.
+    struct stat target {};
+    const bool inPlace =
+        toStdout || (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode));
+    if (inPlace && format != EXPORT_FORMAT_XLSX && encoding == ExportEncoding::Gbk) {
+        // Standard output, a pipe or a device is written as it goes, and what went out cannot
+        // be taken back: the rows are looked at before the first byte.
         CheckGbkExport(rows, cancel);
     }
     std::unique_ptr<IByteSink> sink;

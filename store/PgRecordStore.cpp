@@ -195,11 +195,8 @@ PgRecordStore::PgRecordStore(std::string uri, const std::atomic<bool>* interrupt
     if (conn_ == nullptr) {
         throw StoreError("无法连接数据库 " + RedactPassword(uri_) + "：" + why);
     }
-    if (PQsetClientEncoding(conn_, "UTF8") != 0) {
-        PQfinish(conn_);
-        conn_ = nullptr;
-        throw StoreError("无法连接数据库 " + RedactPassword(uri_) + "：UTF8 not accepted");
-    }
+    // Statements are sent without blocking: a full socket is waited on like an answer.
+    PQsetnonblocking(conn_, 1);
     // Notices ("already exists, skipping") are not for the user's terminal.
     PQsetNoticeProcessor(
         conn_, [](void*, const char*) {}, nullptr);
@@ -240,8 +237,12 @@ bool Interrupted(const std::atomic<bool>* flag) {
 PGconn* PgRecordStore::Connect(std::string& why, std::chrono::seconds limit) const {
     std::vector<const char*> keys(std::begin(kDefaultKeys), std::end(kDefaultKeys));
     std::vector<const char*> values(std::begin(kDefaultValues), std::end(kDefaultValues));
-    keys.push_back("dbname");  // last, so that what the URI says overrides the defaults
+    keys.push_back("dbname");  // after the defaults, so that what the URI says overrides them
     values.push_back(uri_.c_str());
+    // Texts are UTF-8 whatever the URI says; set with the connection, so no statement of its
+    // own can block before the deadlines apply.
+    keys.push_back("client_encoding");
+    values.push_back("UTF8");
     keys.push_back(nullptr);
     values.push_back(nullptr);
     if (PQconninfoOption* options = PQconninfoParse(uri_.c_str(), nullptr)) {
@@ -297,17 +298,13 @@ bool PgRecordStore::ServerAnswers() const {
     // A server whose processes are stopped still has its kernel take connections: only an
     // answer of the server itself (a session, or its refusal) tells that it is alive.
     std::string why;
-    PGconn* probe = nullptr;
-    try {
-        probe = Connect(why, kProbeLimit);
-    } catch (const StoreInterrupted&) {
-        throw;
-    }
+    PGconn* probe = Connect(why, kProbeLimit);
     if (probe != nullptr) {
         PQfinish(probe);
         return true;
     }
-    return why.find("FATAL") != std::string::npos;
+    // A refusal of the server itself (too many connections, say) in English or in Chinese.
+    return why.find("FATAL") != std::string::npos || why.find("致命错误") != std::string::npos;
 }
 
 void PgRecordStore::Abandon() {
@@ -362,7 +359,14 @@ PGresult* PgRecordStore::NextResult() {
             }
         }
         if (now - waitingSince >= patience_) {
-            if (!ServerAnswers()) {
+            bool alive = false;
+            try {
+                alive = ServerAnswers();
+            } catch (const StoreInterrupted&) {
+                Abandon();  // the statement in flight is left behind with its connection
+                throw;
+            }
+            if (!alive) {
                 Abandon();
                 throw StoreError("数据库无响应：服务器在 " +
                                  std::to_string(patience_.count() / 1000) +
@@ -953,10 +957,10 @@ std::string PgRecordStore::Register() {
             .Text(0, 0));
 }
 
-void PgRecordStore::Heartbeat(const std::string& token) {
-    Run("INSERT INTO T_COLLECTOR (token, seen) VALUES ($1, now()) ON CONFLICT (token) DO UPDATE "
-        "SET seen = now()",
-        {token});
+void PgRecordStore::Heartbeat(const std::string& token, std::chrono::seconds ahead) {
+    Run("INSERT INTO T_COLLECTOR (token, seen) VALUES ($1, now() + make_interval(secs => "
+        "$2::int)) ON CONFLICT (token) DO UPDATE SET seen = excluded.seen",
+        {token, std::to_string(ahead.count())});
 }
 
 void PgRecordStore::Unregister(const std::string& token) {

@@ -70,6 +70,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     ISharedPages* SharedPages() override { return this; }
     void SetInterrupt(const std::atomic<bool>* flag) override { interrupt_ = flag; }
     void SetWaitHook(WaitHook hook) override { waitHook_ = std::move(hook); }
+    bool Usable() const override { return conn_ != nullptr; }
     std::int64_t RegisterSearch(const std::string& industry, const std::string& region,
                                 int pages) override;
     std::optional<Claim> ClaimPage(std::int64_t search, int first, int last,
@@ -83,7 +84,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     void RetryFailedPages(std::int64_t search) override;
     bool SearchExists(std::int64_t search) override;
     std::string Register() override;
-    void Heartbeat(const std::string& token) override;
+    void Heartbeat(const std::string& token, std::chrono::seconds ahead) override;
     void Unregister(const std::string& token) override;
     int WorkingCollectors(std::chrono::seconds fresh) override;
 

@@ -74,6 +74,8 @@ class IRecordWriter {
     // store never waits long and never calls it.
     using WaitHook = std::function<bool(std::chrono::milliseconds waited)>;
     virtual void SetWaitHook(WaitHook hook) { (void)hook; }
+    // False once the store gave its connection up (a dead server, a stop): open it anew.
+    virtual bool Usable() const { return true; }
     // The shared work of searches, when several collectors use this store at once.
     virtual ISharedPages* SharedPages() { return nullptr; }
 };

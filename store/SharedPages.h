@@ -44,7 +44,8 @@ class ISharedPages {
     // A collector at work on the store registers, renews its registration while it works and
     // leaves; a clear of the store is refused while others are at work.
     virtual std::string Register() = 0;
-    virtual void Heartbeat(const std::string& token) = 0;
+    // The collector is at work and will be for `ahead` more (a wait it is about to make).
+    virtual void Heartbeat(const std::string& token, std::chrono::seconds ahead) = 0;
     virtual void Unregister(const std::string& token) = 0;
     // Collectors seen within `fresh`.
     virtual int WorkingCollectors(std::chrono::seconds fresh) = 0;

@@ -731,8 +731,12 @@ TEST_F(CliTest, TwoRetriesAtOnceFetchAndStoreEachFailureOnce) {
                        dir.Path());
         ChildProcess b(COLLECTOR_CLI_PATH, {"--store", store, "collect", "--retry-failed"},
                        dir.Path());
-        EXPECT_EQ(a.Wait(), 0) << a.Stderr();
-        EXPECT_EQ(b.Wait(), 0) << b.Stderr();
+        // The one that finds the failure held by the other cannot call it done while it is
+        // kept: 3 then, 0 once the other has healed it.
+        for (ChildProcess* c : {&a, &b}) {
+            const int code = c->Wait();
+            EXPECT_TRUE(code == 0 || code == 3) << c->Stderr();
+        }
         server.SetLatency(0);
         int fetched = 0;
         for (const standin::Request& q : server.Requests()) {

@@ -22,6 +22,7 @@ TEST(CsvImport, LinesAndTheirMistakes) {
         {"quoted comma, quote and line break", "a,,,,,,,\"1, \"\"2\"\"\r\n3\",z\n", 1, "",
          "1, \"2\"\r\n3"},
         {"blank lines", "\n" + nine + "\n\n", 1, "", "x"},
+        {"a quote inside an unquoted field", "12\" tv,,,,,,,x,\nB,,,,,,,y,\n", 2, "", "x"},
         {"text after a closing quote", "\"a\"b,,,,,,,,\n", 0, "1: 引号后面有多余的字符", ""},
         {"unterminated quote", nine + "\n\"a,,,", 1, "2: 引号没有结束", "x"},
         {"too few fields", nine + "\na,b\n", 1, "2: 有 2 个字段，应为 9 个", "x"},
