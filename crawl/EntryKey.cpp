@@ -12,12 +12,17 @@ std::string CompanyOfEntry(const std::string& name, const std::string& address) 
     return "name:" + text::NormaliseName(text::GbkToUtf8(name));
 }
 
-std::string EntryKeyOf(const std::string& condition, int page, const std::string& name,
-                       const std::string& address, int occurrence) {
+std::string EntryPagePrefix(const std::string& condition, int page) {
     std::string industry;
     std::string region;
     SplitCondition(condition, industry, region);
     const char sep = '\x1f';
     return text::GbkToUtf8(industry) + sep + text::GbkToUtf8(region) + sep + std::to_string(page) +
-           sep + CompanyOfEntry(name, address) + sep + std::to_string(occurrence);
+           sep;
+}
+
+std::string EntryKeyOf(const std::string& condition, int page, const std::string& name,
+                       const std::string& address, int occurrence) {
+    return EntryPagePrefix(condition, page) + CompanyOfEntry(name, address) + '\x1f' +
+           std::to_string(occurrence);
 }

@@ -1,5 +1,6 @@
 #include "crawl/EntrySink.h"
 
+#include "crawl/EntryKey.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 #include "text/Normalise.h"
@@ -64,9 +65,31 @@ bool EntrySink::StoredThisRun(const Entry& e) const {
 }
 
 void EntrySink::NoteStored(const Entry& e) {
-    for (std::string& key : CompanyOf(e)) {
-        storedThisRun_.insert(std::move(key));
+    if (!recheckKnown_ || !job_.bSkipKnown) {
+        return;  // nothing is looked up again
     }
+    // Only entries admitted before it was stored can meet it again: those in the walk's window,
+    // far fewer than kRecentCompanies. The oldest are let go, so memory stays flat.
+    for (std::string& key : CompanyOf(e)) {
+        if (storedThisRun_.insert(key).second) {
+            recent_.push_back(std::move(key));
+        }
+    }
+    while (recent_.size() > kRecentCompanies) {
+        storedThisRun_.erase(recent_.front());
+        recent_.pop_front();
+    }
+}
+
+bool EntrySink::StoredEntry(const Entry& e) {
+    // The entries of a page are looked up together, when its first one is admitted; one stored
+    // meanwhile by another collector is not stored twice either (the store refuses it).
+    const std::string prefix = EntryPagePrefix(e.condition, e.page);
+    if (prefix != pagePrefix_) {
+        pageEntries_ = store_().EntriesFrom(prefix);
+        pagePrefix_ = prefix;
+    }
+    return pageEntries_.count(e.key) != 0;
 }
 
 bool EntrySink::Known(const Entry& e, bool kept) {
@@ -98,7 +121,7 @@ EntrySink::Admission EntrySink::Admit(Entry& e) {
     IRecordWriter& store = store_();
     // The entry is stored (a row kept for its failed contact page is filled instead); a row of
     // an older file stands for it too where it may; a known company is skipped when asked.
-    if ((!e.key.empty() && !kept && store.HasEntry(e.key)) ||
+    if ((!e.key.empty() && !kept && StoredEntry(e)) ||
         (e.unkeyedRowsCount && store.HasUnkeyedContact(e.address, e.name, e.region)) ||
         Known(e, kept)) {
         e.hold.MarkDone();

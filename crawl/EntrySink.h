@@ -7,6 +7,7 @@
 // happens under the worker's store gate, so a clear of the store waits for it or drops it.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -59,6 +60,7 @@ class EntrySink {
   private:
     static std::string CompanyKey(const std::string& name, const std::string& address);
     bool Known(const Entry& entry, bool kept);
+    bool StoredEntry(const Entry& entry);
     static std::vector<std::string> CompanyOf(const Entry& entry);
     bool StoredThisRun(const Entry& entry) const;
     void NoteStored(const Entry& entry);
@@ -68,9 +70,13 @@ class EntrySink {
     StopToken& stop_;
     Post post_;
     bool recheckKnown_;
-    // The companies this walk stored: an entry admitted before an earlier entry of the same
-    // company was stored is skipped when its turn comes (several lanes admit ahead).
+    // The companies this walk stored lately: an entry admitted before an earlier entry of the
+    // same company was stored is skipped when its turn comes (several lanes admit ahead).
+    static constexpr size_t kRecentCompanies = 8192;
     std::set<std::string> storedThisRun_;
+    std::deque<std::string> recent_;  // the same, oldest first
+    std::string pagePrefix_;          // the page whose stored entries are at hand
+    std::set<std::string> pageEntries_;
     int records_ = 0;
     std::map<std::string, KeptFailure> keptContacts_;  // by CompanyKey
     std::map<std::string, KeptFailure> keptPages_;     // by address

@@ -442,6 +442,7 @@ void PgRecordStore::CreateMissingTables() {
             "AND to_regclass('t_config') IS NOT NULL AND to_regclass('t_failure') IS NOT NULL "
             "AND to_regclass('ux_member_entry') IS NOT NULL AND to_regclass('ix_member_namekey') "
             "IS NOT NULL AND to_regclass('t_collector') IS NOT NULL AND "
+            "to_regclass('ix_member_entry_c') IS NOT NULL AND "
             "to_regclass('ux_member_search_company') IS NULL")
             .Text(0, 0) == "t") {
         return;
@@ -469,6 +470,9 @@ void PgRecordStore::CreateMissingTables() {
         // One row per listing entry, whichever collector stores it.
         Run("CREATE UNIQUE INDEX IF NOT EXISTS ux_member_entry ON T_MEMBER_CHINA (entrykey) "
             "WHERE entrykey <> ''");
+        // The entries of one page, read as a range of bytes (EntriesFrom).
+        Run("CREATE INDEX IF NOT EXISTS ix_member_entry_c ON T_MEMBER_CHINA "
+            "(entrykey COLLATE \"C\") WHERE entrykey <> ''");
         Run("CREATE TABLE IF NOT EXISTS T_FAILURE ("
             "id BIGSERIAL PRIMARY KEY, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
             "address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
@@ -987,4 +991,21 @@ std::optional<std::string> PgRecordStore::ClaimFailure(std::int64_t id,
 void PgRecordStore::ReleaseFailure(std::int64_t id, const std::string& token) {
     Run("UPDATE T_FAILURE SET claim_until = NULL WHERE id=$1 AND claim=$2",
         {std::to_string(id), token});
+}
+
+std::set<std::string> PgRecordStore::EntriesFrom(const std::string& prefix) {
+    std::string end = prefix;
+    if (!end.empty()) {
+        end.back() = static_cast<char>(end.back() + 1);
+    }
+    // COLLATE "C": the keys compare bytewise, as the range assumes.
+    Result r =
+        Run("SELECT entrykey FROM T_MEMBER_CHINA WHERE entrykey COLLATE \"C\" >= $1 AND "
+            "entrykey COLLATE \"C\" < $2 AND entrykey <> ''",
+            {prefix, end});
+    std::set<std::string> keys;
+    for (int i = 0; i < r.Rows(); ++i) {
+        keys.insert(std::string(r.Text(i, 0)));
+    }
+    return keys;
 }

@@ -702,3 +702,22 @@ void RecordStore::ReleaseFailure(std::int64_t id, const std::string& token) {
     st.BindText(2, token);
     st.Step();
 }
+
+std::set<std::string> RecordStore::EntriesFrom(const std::string& prefix) {
+    // A range of the entry index: every key that begins with the prefix sorts between it and
+    // the prefix with its last byte raised by one.
+    std::string end = prefix;
+    if (!end.empty()) {
+        end.back() = static_cast<char>(end.back() + 1);
+    }
+    Statement st(*this,
+                 "SELECT entrykey FROM T_MEMBER_CHINA WHERE entrykey >= ? AND entrykey < ? AND "
+                 "entrykey <> ''");
+    st.BindText(1, prefix);
+    st.BindText(2, end);
+    std::set<std::string> keys;
+    while (st.Step()) {
+        keys.insert(std::string(ColumnView(st.get(), 0)));
+    }
+    return keys;
+}

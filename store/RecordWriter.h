@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ class IRecordWriter {
     virtual EntryWrite AppendEntry(const MemberRecord& record) = 0;
     // Whether a row of this listing entry is stored.
     virtual bool HasEntry(const std::string& entry) = 0;
+    // The stored entries whose keys begin with `prefix` (those of one result page): one look
+    // instead of one per entry.
+    virtual std::set<std::string> EntriesFrom(const std::string& prefix) = 0;
     // Whether a row stored before rows knew their entry has this contact address (and, when the
     // address names no company of its own, this title) and this region or none: such a row may
     // stand for an entry of the page a run resumes at.

@@ -91,6 +91,16 @@ class MemoryStore : public IRecordWriter {
         }
         return w;
     }
+    std::set<std::string> EntriesFrom(const std::string& prefix) override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        std::set<std::string> keys;
+        for (const auto& r : shared_->rows) {
+            if (!r.entry.empty() && r.entry.rfind(prefix, 0) == 0) {
+                keys.insert(r.entry);
+            }
+        }
+        return keys;
+    }
     bool HasEntry(const std::string& entry) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         return RowOfEntry(entry) != 0;
