@@ -123,36 +123,31 @@ std::string Utf8ToGbk(std::string_view utf8) {
     });
 }
 
-std::optional<std::string> GbkToUtf8Exact(std::string_view gbk) {
-    if (IsAscii(gbk)) {
-        return std::string(gbk);
+namespace {
+
+// `in` converted with `cd`, or nothing when a byte sequence does not convert.
+std::optional<std::string> ConvertExact(iconv_t cd, std::string_view in) {
+    if (IsAscii(in)) {
+        return std::string(in);
     }
-    thread_local Converter conv("UTF-8", "CP936");
     bool lost = false;
-    std::string out = Convert(conv.get(), gbk, "", [&lost](const unsigned char*, size_t) {
+    std::string out = Convert(cd, in, "", [&lost](const unsigned char*, size_t) {
         lost = true;
         return size_t{1};
     });
-    if (lost) {
-        return std::nullopt;
-    }
-    return out;
+    return lost ? std::nullopt : std::optional<std::string>(std::move(out));
+}
+
+}  // namespace
+
+std::optional<std::string> GbkToUtf8Exact(std::string_view gbk) {
+    thread_local Converter conv("UTF-8", "CP936");
+    return ConvertExact(conv.get(), gbk);
 }
 
 std::optional<std::string> Utf8ToGbkExact(std::string_view utf8) {
-    if (IsAscii(utf8)) {
-        return std::string(utf8);
-    }
     thread_local Converter conv("CP936", "UTF-8");
-    bool lost = false;
-    std::string out = Convert(conv.get(), utf8, "", [&lost](const unsigned char*, size_t) {
-        lost = true;
-        return size_t{1};
-    });
-    if (lost) {
-        return std::nullopt;
-    }
-    return out;
+    return ConvertExact(conv.get(), utf8);
 }
 
 }  // namespace text
