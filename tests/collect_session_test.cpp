@@ -619,8 +619,10 @@ TEST_F(LanesTest, NoFetchStartsWhileTheBytesHeldReachTheBound) {
     session->StartCollect(LanesRequest(8), *store);
     EXPECT_EQ(Pump().how, RunEnd::How::Finished);
     EXPECT_EQ(Titles(), Expected());
-    // 0, 20, 40 and 60 MiB are below 64 MiB: a fourth fetch starts, a fifth never does.
-    EXPECT_EQ(server.MostAtOnce(), 4);
+    // 0, 20, 40 and 60 MiB are below 64 MiB: a fourth fetch starts; beyond it only the entry
+    // the next commit waits for may start, so that the bound never holds the run.
+    EXPECT_GE(server.MostAtOnce(), 4);
+    EXPECT_LE(server.MostAtOnce(), 5);
 }
 
 TEST(LanePacerTest, SpacingOverloadAndRecovery) {

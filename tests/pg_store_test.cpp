@@ -430,8 +430,11 @@ TEST_F(PgStoreTest, TheDatabaseGoingAwayEndsTheRunAsAStoreFailure) {
     EXPECT_EQ(end.reason.find(PgCluster::kPassword), std::string::npos);
     ASSERT_TRUE(cluster->Start());
     auto again = OpenStore(uri);
-    // Nothing was reported as stored that is not.
-    EXPECT_EQ(static_cast<int>(StoredRows(*again).size()), session.Records());
+    // Nothing was reported as stored that is not; the record in hand may have been committed
+    // just as the server went, its answer lost (a resume will not store it twice).
+    const int stored = static_cast<int>(StoredRows(*again).size());
+    EXPECT_GE(stored, session.Records());
+    EXPECT_LE(stored, session.Records() + 1);
 }
 
 namespace {
