@@ -1,34 +1,32 @@
 #include "platform/FileIdentity.h"
 
-#include <sys/stat.h>
-
 namespace platform {
-
-std::optional<FileIdentity> IdentityOf(const std::string& path) {
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return FileIdentity{static_cast<unsigned long long>(st.st_dev),
-                        static_cast<unsigned long long>(st.st_ino)};
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
 
 namespace {
 
+// Windows takes both slashes in a path.
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
 std::string NameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
+    const size_t slash = path.find_last_of(kSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of(kSeparators);
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    // The root keeps its separator: "/" or "C:\".
+    const bool root = slash == 0 || (slash == 2 && path[1] == ':');
+    return path.substr(0, root ? slash + 1 : slash);
+}
 
 bool IsSameFile(const std::string& target, const std::string& path) {
     const auto a = IdentityOf(target);

@@ -1,5 +1,6 @@
 #pragma once
-// Whether two names lead to the same file, by device and inode rather than by spelling.
+// Whether two names lead to the same file, by device and inode (on Windows: volume serial
+// number and file index) rather than by spelling.
 
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@ struct FileIdentity {
     unsigned long long device = 0;
     unsigned long long inode = 0;
     bool operator==(const FileIdentity& o) const { return device == o.device && inode == o.inode; }
+    bool operator!=(const FileIdentity& o) const { return !(*this == o); }
 };
 
 // The identity of an existing file or folder; nothing when it does not exist.

@@ -10,7 +10,8 @@ std::string ModuleDirectory();
 namespace platform {
 
 // The user's folder for this program's data, ending with a separator:
-// $XDG_DATA_HOME/collector/ (by default ~/.local/share/collector/). Not created here.
+// $XDG_DATA_HOME/collector/ (by default ~/.local/share/collector/), on Windows
+// %LOCALAPPDATA%\collector\. Not created here.
 std::string DataFolder();
 
 // Where the store is kept: data.db beside the program when that folder can be written (the
@@ -18,6 +19,9 @@ std::string DataFolder();
 // Gives the empty text when neither can be had.
 std::string ChooseStorePath(const std::string& programFolder, const std::string& dataFolder,
                             const std::function<bool(const std::string&)>& writable);
+
+// Creates `folder` and its missing parents (private to the user where that can be said).
+bool MakeFolders(const std::string& folder);
 
 // Whether the calling user may create files in `folder`.
 bool FolderWritable(const std::string& folder);

@@ -3,6 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include "platform/windows/LastError.h"
+#endif
+
 namespace platform {
 
 std::string ErrorText(int errnum) {
@@ -19,7 +23,9 @@ std::string ErrorText(int errnum) {
             words = "磁盘或文件夹是只读的";
             break;
         case ENOSPC:
+#ifdef EDQUOT
         case EDQUOT:
+#endif
             words = "磁盘空间已满";
             break;
         case EISDIR:
@@ -35,7 +41,9 @@ std::string ErrorText(int errnum) {
             words = "文件已经存在";
             break;
         case EBUSY:
+#ifdef ETXTBSY
         case ETXTBSY:
+#endif
             words = "文件正被其他程序使用";
             break;
         case EIO:
@@ -51,7 +59,15 @@ std::string ErrorText(int errnum) {
         default:
             break;
     }
+#ifdef _WIN32
+    // Windows' own words for the failure, where a Windows call is what failed.
+    std::string system = win::RememberedErrorText(errnum);
+    if (system.empty()) {
+        system = std::strerror(errnum);
+    }
+#else
     const std::string system = std::strerror(errnum);
+#endif
     return words == nullptr ? system : std::string(words) + "（" + system + "）";
 }
 

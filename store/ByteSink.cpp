@@ -1,11 +1,8 @@
 #include "store/ByteSink.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 
+#include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "store/ExportRecords.h"
 
@@ -23,16 +20,9 @@ namespace {
 
 FileSink::FileSink(std::string target) : target_(std::move(target)) {
     // A link is followed: the file it leads to is the one replaced.
-    if (char* real = ::realpath(target_.c_str(), nullptr)) {
-        struct stat lst {};
-        if (::lstat(target_.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-            target_ = real;
-        }
-        std::free(real);
-    }
-    struct stat st {};
-    const bool exists = ::stat(target_.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
+    target_ = platform::FollowLink(target_);
+    const platform::FileKind kind = platform::KindOf(target_);
+    if (kind != platform::FileKind::Missing && kind != platform::FileKind::Regular) {
         direct_ = true;
         path_ = target_;
         file_ = std::fopen(target_.c_str(), "wb");
@@ -40,22 +30,9 @@ FileSink::FileSink(std::string target) : target_(std::move(target)) {
             CannotCreate(target_, errno);
         }
     } else {
-        path_ = target_ + ".partXXXXXX";
-        const int fd = ::mkstemp(path_.data());
-        if (fd < 0) {
-            CannotCreate(target_, errno);
-        }
-        // mkstemp makes the file private; a replaced file keeps its permissions, a new one
-        // gets an ordinary file's.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, exists ? (st.st_mode & 0777) : (0666 & ~mask));
-        file_ = ::fdopen(fd, "wb");
+        file_ = platform::CreateUniqueFile(target_ + ".part", target_, path_);
         if (file_ == nullptr) {
-            const int err = errno;
-            ::close(fd);
-            ::unlink(path_.c_str());
-            CannotCreate(target_, err);
+            CannotCreate(target_, errno);
         }
     }
     std::setvbuf(file_, buffer_, _IOFBF, sizeof buffer_);
@@ -66,7 +43,7 @@ FileSink::~FileSink() {
         std::fclose(file_);
     }
     if (!finished_ && !direct_) {
-        ::unlink(path_.c_str());
+        platform::RemoveFile(path_);
     }
 }
 
@@ -77,7 +54,7 @@ void FileSink::Write(std::string_view bytes) {
 }
 
 void FileSink::Finish() {
-    if (std::fflush(file_) != 0 || (::fsync(fileno(file_)) != 0 && errno != EINVAL)) {
+    if (std::fflush(file_) != 0 || !platform::SyncFile(file_)) {
         CannotWrite(target_, errno);
     }
     FILE* f = file_;
@@ -85,7 +62,7 @@ void FileSink::Finish() {
     if (std::fclose(f) != 0) {
         CannotWrite(target_, errno);
     }
-    if (!direct_ && ::rename(path_.c_str(), target_.c_str()) != 0) {
+    if (!direct_ && !platform::MoveIntoPlace(path_, target_)) {
         CannotWrite(target_, errno);
     }
     finished_ = true;

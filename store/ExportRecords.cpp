@@ -1,8 +1,5 @@
 #include "store/ExportRecords.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +8,7 @@
 #include <vector>
 
 #include "platform/FileIdentity.h"
+#include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "store/ByteSink.h"
 #include "store/RecordStore.h"
@@ -135,9 +133,8 @@ std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportF
             store.ForEachMemberRow(visit);
         }
     };
-    struct stat target {};
-    const bool inPlace =
-        toStdout || (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode));
+    const platform::FileKind kind = toStdout ? platform::FileKind::Other : platform::KindOf(path);
+    const bool inPlace = kind != platform::FileKind::Missing && kind != platform::FileKind::Regular;
     if (inPlace && format != EXPORT_FORMAT_XLSX && encoding == ExportEncoding::Gbk) {
         // Standard output, a pipe or a device is written as it goes, and what went out cannot
         // be taken back: the rows are looked at before the first byte.

@@ -1,13 +1,12 @@
 #include "store/RecordStore.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
 #include <utility>
 
+#include "platform/FileSystem.h"
 #include "text/GbkCodec.h"
 #include "text/Normalise.h"
 #include "text/Number.h"
@@ -99,11 +98,7 @@ RecordStore::RecordStore(std::string path) : path_(std::move(path)) {
     sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     try {
         CreateMissingTables();
-        struct stat st {};
-        if (::stat(path_.c_str(), &st) == 0) {
-            fileDevice_ = st.st_dev;
-            fileInode_ = st.st_ino;
-        }
+        fileIdentity_ = platform::IdentityOf(path_);
     } catch (...) {
         sqlite3_close(db_);
         db_ = nullptr;
@@ -295,8 +290,7 @@ void RecordStore::SaveSetting(const std::string& name, const std::string& value)
 void RecordStore::CheckFileStillThere() {
     // An open file that was deleted or replaced still takes writes, which nobody would ever
     // read again: refuse them instead of reporting records as stored.
-    struct stat st {};
-    if (::stat(path_.c_str(), &st) != 0 || st.st_dev != fileDevice_ || st.st_ino != fileInode_) {
+    if (platform::IdentityOf(path_) != fileIdentity_) {
         throw StoreError("数据库文件已被删除或替换：" + path_);
     }
 }
@@ -684,7 +678,8 @@ IRecordWriter::EntryWrite RecordStore::AppendEntry(const MemberRecord& record) {
 
 std::optional<std::string> RecordStore::ClaimFailure(std::int64_t id, std::chrono::seconds lease) {
     static std::atomic<unsigned> serial{0};
-    const std::string token = std::to_string(::getpid()) + "-" + std::to_string(++serial) + "-" +
+    const std::string token = std::to_string(platform::ProcessId()) + "-" +
+                              std::to_string(++serial) + "-" +
                               std::to_string(reinterpret_cast<std::uintptr_t>(this));
     Statement st(*this,
                  "UPDATE T_FAILURE SET claim=?, claim_until=CAST(strftime('%s','now') AS INTEGER)"

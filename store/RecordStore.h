@@ -3,8 +3,10 @@
 // WAL mode with a busy time-out, so readers never wait for the writer and writers wait for
 // each other instead of failing.
 
+#include <optional>
 #include <string>
 
+#include "platform/FileIdentity.h"
 #include "store/Store.h"
 
 struct sqlite3;
@@ -78,8 +80,7 @@ class RecordStore : public IRecordStore {
     sqlite3* db_ = nullptr;
     sqlite3_stmt* append_ = nullptr;      // prepared once: appending is the crawl's hot path
     sqlite3_stmt* rowOfEntry_ = nullptr;  // likewise the look-up before every entry
-    unsigned long long fileDevice_ = 0;
-    unsigned long long fileInode_ = 0;
+    std::optional<platform::FileIdentity> fileIdentity_;  // the file as opened
 };
 
 // A stored value as text: null as the empty text, numbers as their decimal form, text as GBK.

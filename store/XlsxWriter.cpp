@@ -1,6 +1,5 @@
 #include "store/XlsxWriter.h"
 
-#include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "store/ExportRecords.h"
 
@@ -57,16 +57,14 @@ bool Wide(unsigned cp) {
 struct TempWorkbook {
     std::string path;
     TempWorkbook() {
-        const char* dir = std::getenv("TMPDIR");
-        path =
-            std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/collector-xlsx-XXXXXX";
-        const int fd = ::mkstemp(path.data());
-        if (fd < 0) {
+        FILE* file = platform::CreateUniqueFile(
+            platform::TempFolder() + platform::kPathSeparator + "collector-xlsx-", "", path);
+        if (file == nullptr) {
             throw ExportError("无法创建临时文件：" + platform::ErrorText(errno));
         }
-        ::close(fd);
+        std::fclose(file);
     }
-    ~TempWorkbook() { ::unlink(path.c_str()); }
+    ~TempWorkbook() { platform::RemoveFile(path); }
 };
 
 struct WorkbookCloser {
@@ -133,6 +131,10 @@ std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic
     TempWorkbook temp;
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
+    // The workbook's own temporary files go where the system keeps them (on Windows not the
+    // root of the disk, which an ordinary user cannot write).
+    std::string tempFolder = platform::TempFolder();
+    options.tmpdir = tempFolder.data();
     std::unique_ptr<lxw_workbook, WorkbookCloser> book(
         workbook_new_opt(temp.path.c_str(), &options));
     if (!book) {
@@ -206,7 +208,9 @@ std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic
     if (!in) {
         throw ExportError("无法读取 Excel 工作簿：" + platform::ErrorText(errno));
     }
-    ::unlink(temp.path.c_str());  // read through the handle: nothing is left if the copy dies
+    // Read through the handle: nothing is left if the copy dies. (Windows keeps an open file;
+    // the workbook's destructor removes it there.)
+    platform::RemoveFile(temp.path);
     std::string chunk(1 << 16, '\0');
     for (;;) {
         const size_t n = std::fread(chunk.data(), 1, chunk.size(), in.get());

@@ -19,11 +19,10 @@ size_t FindText(std::string_view text, std::string_view needle, size_t from) {
     size_t known = from;
     size_t pos = from;
     while (pos + needle.size() <= text.size()) {
-        const void* hit = memmem(base + pos, text.size() - pos, needle.data(), needle.size());
-        if (hit == nullptr) {
+        const size_t cand = text.find(needle, pos);
+        if (cand == std::string_view::npos) {
             return npos;
         }
-        size_t cand = static_cast<size_t>(static_cast<const unsigned char*>(hit) - base);
         size_t j = cand;
         while (j > known && IsLeadByte(base[j - 1])) {
             --j;

@@ -1,7 +1,6 @@
 #include "platform/StopSignal.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 namespace platform {
 
@@ -29,10 +28,6 @@ void InstallStopHandlers() {
 
 const std::atomic<bool>& StopSignalled() {
     return g_stop;
-}
-
-bool StderrIsTerminal() {
-    return isatty(STDERR_FILENO) == 1;
 }
 
 }  // namespace platform

@@ -1,0 +1,13 @@
+#pragma once
+// The console a command-line program writes to.
+
+namespace platform {
+
+// Makes the console show UTF-8 text and redraw a progress line, and standard input and output
+// carry bytes unchanged (nothing to do where the system already does so).
+void PrepareConsole();
+
+// Whether standard error is a terminal (a redrawn progress line) or a file or pipe.
+bool StderrIsTerminal();
+
+}  // namespace platform

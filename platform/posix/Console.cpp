@@ -1,0 +1,13 @@
+#include "platform/Console.h"
+
+#include <unistd.h>
+
+namespace platform {
+
+void PrepareConsole() {}
+
+bool StderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+#include "platform/windows/Wide.h"
+
+#include <windows.h>
+
+#include <cerrno>
+
+#include "platform/windows/LastError.h"
+
+namespace platform::win {
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::string Narrow(const wchar_t* wide, size_t length) {
+    if (length == 0) {
+        return {};
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), out.data(), n, nullptr,
+                        nullptr);
+    return out;
+}
+
+std::string Narrow(const std::wstring& wide) {
+    return Narrow(wide.data(), wide.size());
+}
+
+bool FailWithLastError() {
+    const DWORD code = GetLastError();
+    errno = ErrnoOfWindowsError(code);
+    RememberWindowsError(code, errno);
+    return false;
+}
+
+}  // namespace platform::win
