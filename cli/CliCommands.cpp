@@ -13,6 +13,8 @@
 #include "crawl/CollectSession.h"
 #include "crawl/CurlFetcher.h"
 #include "crawl/EventQueue.h"
+#include "platform/Console.h"
+#include "platform/FileSystem.h"
 #include "platform/ProgramFolders.h"
 #include "platform/StopSignal.h"
 #include "platform/SystemError.h"
@@ -351,7 +353,7 @@ int RunImport(const CliOptions& o) {
     // Standard input is kept in a temporary file first: the file is read more than once.
     FILE* in = nullptr;
     if (o.file == "-") {
-        in = std::tmpfile();
+        in = platform::AnonymousTempFile();
         if (in == nullptr) {
             return Fail("无法创建临时文件：" + platform::ErrorText(errno));
         }
