@@ -54,7 +54,8 @@ TEST(Export, UnwritableFileIsAClearError) {
         FAIL() << "export into a missing directory succeeded";
     } catch (const ExportError& e) {
         EXPECT_NE(std::string(e.what()).find("missing/out.txt"), std::string::npos);
-        EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("没有这个文件或文件夹"), std::string::npos)
+            << e.what();
     }
     if (access("/dev/full", W_OK) == 0) {
         EXPECT_THROW(ExportRecords(store, "/dev/full", EXPORT_FORMAT_TEXT), ExportError);

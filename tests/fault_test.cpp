@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/resource.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -315,13 +316,22 @@ TEST_F(StoreFaultTest, LongLockEndsTheRunWithTheStoresError) {
 }
 
 TEST_F(StoreFaultTest, ReadOnlyStoreFile) {
+#ifdef _WIN32
+    const bool root = false;
+    std::filesystem::permissions(FsPath(Path()), std::filesystem::perms::owner_read);
+    if (FILE* f = std::fopen(Path().c_str(), "r+b")) {
+        std::fclose(f);  // wine run by root: the read-only attribute does not bind root
+        GTEST_SKIP() << "this user may write a read-only file";
+    }
+#else
     const bool root = geteuid() == 0;
     if (root && std::system(("chattr +i '" + Path() + "' 2>/dev/null").c_str()) != 0) {
         GTEST_SKIP() << "cannot make the file read-only for root (chattr +i refused)";
     }
     if (!root) {
-        std::filesystem::permissions(Path(), std::filesystem::perms::owner_read);
+        std::filesystem::permissions(FsPath(Path()), std::filesystem::perms::owner_read);
     }
+#endif
     Outcome out = Crawl(Path());
     if (root) {
         std::system(("chattr -i '" + Path() + "'").c_str());
@@ -332,6 +342,9 @@ TEST_F(StoreFaultTest, ReadOnlyStoreFile) {
 }
 
 TEST_F(StoreFaultTest, StoreDirectoryRemovedDuringTheRun) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows does not remove a file that is open";
+#endif
     // The first contact page answers slowly; the directory goes while it is in hand.
     Reply slow;
     slow.body = GbkFixture("contact-more.html");
@@ -344,7 +357,7 @@ TEST_F(StoreFaultTest, StoreDirectoryRemovedDuringTheRun) {
         while (ReadRowsCount() < 1) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        std::filesystem::remove_all(dir.Path());
+        std::filesystem::remove_all(FsPath(dir.Path()));
     });
     Outcome out = Crawl(Path());
     remover.join();

@@ -104,10 +104,8 @@ TEST_F(FetcherTest, EveryFailureSaysWhyAndWhetherToTryAgain) {
 TEST_F(FetcherTest, RetryAfterInSecondsOrAsADate) {
     const std::time_t now = std::time(nullptr);
     char date[64];
-    std::tm tm{};
     const std::time_t inThirty = now + 30;
-    gmtime_r(&inThirty, &tm);
-    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", std::gmtime(&inThirty));
     struct Case {
         std::string value;
         std::optional<long> seconds;

@@ -210,7 +210,7 @@ TEST(XlsxExport, AFailingSinkIsAnErrorAndNoFileIsLeft) {
     }
     EXPECT_EQ(ReadFileBytes(dir.File("keep.xlsx")), "old");
     int files = 0;
-    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+    for (const auto& e : std::filesystem::directory_iterator(FsPath(dir.Path()))) {
         files += e.path().filename().string().rfind("keep.xlsx", 0) == 0;
     }
     EXPECT_EQ(files, 1);

@@ -1,17 +1,12 @@
 #include "StandInServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "Portable.h"
 #include "text/GbkCodec.h"
 
 #ifndef COLLECTOR_FIXTURE_DIR
@@ -40,7 +35,8 @@ const char* Reason(int status) {
 
 bool SendAll(int fd, const char* data, size_t size) {
     while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        const auto n = ::send(fd, data, static_cast<int>(std::min<size_t>(size, 1 << 20)),
+                              portable::kNoSignal);
         if (n <= 0) {
             return false;
         }
@@ -72,9 +68,11 @@ std::string GbkFixture(const std::string& name) {
 }
 
 Server::Server() {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    portable::StartSockets();
+    listenFd_ = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
     int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one),
+                 sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -94,12 +92,12 @@ Server::~Server() {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
         for (int fd : openFds_) {
-            ::shutdown(fd, SHUT_RDWR);
+            ::shutdown(fd, portable::kShutBoth);
         }
     }
     stopped_.notify_all();
-    ::shutdown(listenFd_, SHUT_RDWR);
-    ::close(listenFd_);
+    ::shutdown(listenFd_, portable::kShutBoth);
+    portable::CloseSocket(listenFd_);
     acceptThread_.join();
     std::vector<std::thread> threads;
     {
@@ -164,11 +162,12 @@ void Server::SetLatency(int ms, int jitterMs) {
 
 void Server::UseAsProxy() {
     std::string proxy = "http://" + Origin();
-    ::setenv("http_proxy", proxy.c_str(), 1);
-    ::setenv("no_proxy", "127.0.0.1,localhost", 1);
-    ::unsetenv("HTTP_PROXY");
-    ::unsetenv("all_proxy");
-    ::unsetenv("ALL_PROXY");
+    // Cleared first: Windows does not tell HTTP_PROXY from http_proxy.
+    portable::UnsetEnv("HTTP_PROXY");
+    portable::UnsetEnv("all_proxy");
+    portable::UnsetEnv("ALL_PROXY");
+    portable::SetEnv("http_proxy", proxy);
+    portable::SetEnv("no_proxy", "127.0.0.1,localhost");
 }
 
 bool Server::WaitStopped(int ms) {
@@ -178,15 +177,15 @@ bool Server::WaitStopped(int ms) {
 
 void Server::AcceptLoop() {
     for (;;) {
-        int fd = ::accept(listenFd_, nullptr, nullptr);
+        const int fd = static_cast<int>(::accept(listenFd_, nullptr, nullptr));
         if (fd < 0) {
             return;
         }
         int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
         std::lock_guard<std::mutex> lock(mutex_);
         if (stop_) {
-            ::close(fd);
+            portable::CloseSocket(fd);
             return;
         }
         openFds_.push_back(fd);
@@ -222,7 +221,7 @@ void Server::Serve(int fd) {
     for (;;) {
         size_t end;
         while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
-            ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            const auto n = ::recv(fd, chunk, sizeof chunk, 0);
             if (n <= 0) {
                 goto done;
             }
@@ -292,7 +291,8 @@ void Server::Serve(int fd) {
                 goto done;
             case Reply::Kind::Reset: {
                 linger l{1, 0};
-                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l),
+                             sizeof l);
                 goto done;
             }
             case Reply::Kind::Hang:
@@ -334,7 +334,7 @@ done : {
     std::lock_guard<std::mutex> lock(mutex_);
     openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
 }
-    ::close(fd);
+    portable::CloseSocket(fd);
 }
 
 }  // namespace standin

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 
-// A fresh directory under /tmp, removed with everything in it when the object goes.
+// A fresh directory in the temporary folder (its name has Chinese characters), removed with
+// everything in it when the object goes.
 class TempDir {
   public:
     TempDir();
@@ -17,3 +19,8 @@ class TempDir {
 };
 
 std::string ReadFileBytes(const std::string& path);
+
+// A UTF-8 path for std::filesystem, which reads a plain string in another code page on Windows.
+inline std::filesystem::path FsPath(const std::string& utf8) {
+    return std::filesystem::u8path(utf8);
+}

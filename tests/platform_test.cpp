@@ -1,0 +1,113 @@
+// What differs per operating system, tested the same way on Linux and (under wine) on
+// Windows: paths with Chinese names, file identity, replacing a file, the folders the store
+// may go to.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "TempDir.h"
+#include "platform/FileIdentity.h"
+#include "platform/FileSystem.h"
+#include "platform/ProgramFolders.h"
+
+#ifdef _WIN32
+constexpr const char* kDevice = "NUL";
+#else
+constexpr const char* kDevice = "/dev/null";
+#endif
+
+namespace {
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(FsPath(path), std::ios::binary) << bytes;
+}
+
+}  // namespace
+
+TEST(Platform, WhatAPathNames) {
+    TempDir dir;
+    Write(dir.File("数据.db"), "x");
+    std::filesystem::create_directory(FsPath(dir.File("子目录")));
+    const struct {
+        std::string path;
+        platform::FileKind kind;
+    } cases[] = {
+        {dir.File("数据.db"), platform::FileKind::Regular},
+        {dir.File("子目录"), platform::FileKind::Folder},
+        {dir.Path(), platform::FileKind::Folder},
+        {dir.File("没有.db"), platform::FileKind::Missing},
+        {dir.File("没有/数据.db"), platform::FileKind::Missing},
+        {kDevice, platform::FileKind::Other},
+        {platform::TempFolder(), platform::FileKind::Folder},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::KindOf(c.path), c.kind) << c.path;
+    }
+}
+
+TEST(Platform, TwoNamesOfOneFile) {
+    TempDir dir;
+    Write(dir.File("数据.db"), "x");
+    Write(dir.File("其他.db"), "y");
+    std::filesystem::create_directory(FsPath(dir.File("子目录")));
+#ifdef _WIN32
+    const std::string otherSpelling = dir.Path() + "\\子目录\\..\\数据.db";
+#else
+    const std::string otherSpelling = dir.Path() + "/子目录/../数据.db";
+#endif
+    const struct {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {dir.File("数据.db"), dir.File("数据.db"), true},
+        {dir.File("数据.db"), otherSpelling, true},
+        {dir.File("数据.db"), dir.File("其他.db"), false},
+        {dir.File("新.db"), dir.File("新.db"), true},  // not there yet: same folder, same name
+        {dir.File("新.db"), dir.File("子目录/新.db"), false},
+        {dir.File("新.db"), dir.File("旧.db"), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::IsSameFile(c.a, c.b), c.same) << c.a << " | " << c.b;
+    }
+}
+
+TEST(Platform, AFileMovedIntoPlaceReplacesTheOneThere) {
+    TempDir dir;
+    const std::string target = dir.File("导出.csv");
+    Write(target, "the previous export");
+    std::string temp;
+    FILE* f = platform::CreateUniqueFile(target + ".part", target, temp);
+    ASSERT_NE(f, nullptr);
+    EXPECT_NE(temp, target);
+    EXPECT_EQ(platform::FolderOf(temp), platform::FolderOf(target));  // beside its target
+    std::fputs("the new export", f);
+    EXPECT_TRUE(platform::SyncFile(f));
+    std::fclose(f);
+    ASSERT_TRUE(platform::MoveIntoPlace(temp, target));
+    EXPECT_EQ(ReadFileBytes(target), "the new export");
+    EXPECT_EQ(platform::KindOf(temp), platform::FileKind::Missing);
+    // Never over a folder, and never from a file that is not there.
+    EXPECT_FALSE(platform::MoveIntoPlace(dir.File("没有"), target));
+    EXPECT_EQ(ReadFileBytes(target), "the new export");
+}
+
+TEST(Platform, TheStoreGoesBesideTheProgramOrIntoTheUsersDataFolder) {
+    TempDir dir;
+    EXPECT_TRUE(platform::FolderWritable(dir.Path()));
+    EXPECT_FALSE(platform::FolderWritable(dir.File("没有")));
+    const std::string program = dir.File("程序") + platform::kPathSeparator;
+    const std::string data = dir.File("用户/数据") + platform::kPathSeparator;
+    const std::string beside =
+        platform::ChooseStorePath(program, data, [](const std::string&) { return true; });
+    EXPECT_EQ(beside, program + "data.db");
+    const std::string inData =
+        platform::ChooseStorePath(program, data, [](const std::string&) { return false; });
+    EXPECT_EQ(inData, data + "data.db");
+    EXPECT_EQ(platform::KindOf(dir.File("用户/数据")), platform::FileKind::Folder);
+    const std::string folder = platform::DataFolder();
+    EXPECT_EQ(folder.back(), platform::kPathSeparator);
+    EXPECT_NE(folder.find("collector"), std::string::npos) << folder;
+}
