@@ -1,0 +1,64 @@
+; The installer of the collector for Windows: the programs into their folder, a Start-menu
+; folder, an uninstaller that takes the programs and leaves the user's data
+; (%LOCALAPPDATA%\collector) alone.
+;
+; makensis -DVERSION=2.0406 -DBIN=<folder of the .exe files> -DOUTFILE=<setup .exe>
+;          [-DWINDOW] collector.nsi      (WINDOW: collector.exe is in BIN too)
+
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!define PRODUCT "Tarvola采集器"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TarvolaCollector"
+
+Name "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\${PRODUCT}"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+ShowInstDetails show
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Section "Install"
+  SetShellVarContext all
+  SetOutPath "$INSTDIR"
+  File "${BIN}\collector-cli.exe"
+!ifdef WINDOW
+  File "${BIN}\collector.exe"
+!endif
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+!ifdef WINDOW
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\collector.exe"
+!endif
+  ; collector-cli in a console that stays open, started in the program's folder.
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT} 命令行.lnk" "$SYSDIR\cmd.exe" \
+    '/k cd /d "$INSTDIR" && collector-cli.exe --help'
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\卸载 ${PRODUCT}.lnk" "$INSTDIR\uninstall.exe"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+  SetShellVarContext all
+  Delete "$INSTDIR\collector-cli.exe"
+  Delete "$INSTDIR\collector.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  Delete "$SMPROGRAMS\${PRODUCT}\*.lnk"
+  RMDir "$SMPROGRAMS\${PRODUCT}"
+  ; Not recursive: a store someone kept beside the programs stays, and so does its folder.
+  RMDir "$INSTDIR"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
