@@ -21,9 +21,11 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 TEST(PgSmokeTest, ACollectRunStoresIntoAServerElsewhereAndExportsFromIt) {
-    const char* uri = std::getenv("COLLECTOR_TEST_PG_URI");
-    ASSERT_TRUE(uri != nullptr && uri[0] != '\0')
-        << "COLLECTOR_TEST_PG_URI names no database (scripts/build-windows sets it)";
+    // A copy: setting the proxy below changes the environment the pointer is into.
+    const char* given = std::getenv("COLLECTOR_TEST_PG_URI");
+    const std::string uri = given != nullptr ? given : "";
+    ASSERT_FALSE(uri.empty()) << "COLLECTOR_TEST_PG_URI names no database (scripts/build-windows "
+                                 "sets it)";
     Server server;
     server.UseAsProxy();
     ServeFixtureSite(server);
