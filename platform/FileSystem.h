@@ -22,8 +22,9 @@ FileKind KindOf(const std::string& path);
 std::string FollowLink(const std::string& path);
 
 // A new file beside `stem` (its name is `stem` and a unique suffix), open for writing bytes.
-// It gets the permissions of the file `likeFile` when that exists, an ordinary file's
-// otherwise. Nothing (and errno) when it cannot be made.
+// It gets the permissions of the file `likeFile` when that exists, an ordinary file's when it
+// does not, and stays private to the user when `likeFile` is empty (a temporary file).
+// Nothing (and errno) when it cannot be made.
 FILE* CreateUniqueFile(const std::string& stem, const std::string& likeFile, std::string& path);
 
 // A file of no name for reading and writing back, in the temporary folder, gone when closed.

@@ -290,7 +290,8 @@ void RecordStore::SaveSetting(const std::string& name, const std::string& value)
 void RecordStore::CheckFileStillThere() {
     // An open file that was deleted or replaced still takes writes, which nobody would ever
     // read again: refuse them instead of reporting records as stored.
-    if (platform::IdentityOf(path_) != fileIdentity_) {
+    const auto now = platform::IdentityOf(path_);
+    if (!now || !fileIdentity_ || *now != *fileIdentity_) {
         throw StoreError("数据库文件已被删除或替换：" + path_);
     }
 }

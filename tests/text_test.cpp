@@ -127,6 +127,14 @@ TEST(GbkCodec, BadInputKeepsTheRest) {
                               "b"),
               "a?b");
     EXPECT_EQ(text::Utf8ToGbk("\xE4\xB8"), "?");
+    // GBK's user-defined and unassigned codes name no character (Windows would give private
+    // use ones), and a private use character has no GBK form.
+    for (const char* gbk : {"\xAA\xA1", "\xA1\x40", "\xFE\x50", "\xFF"}) {
+        EXPECT_FALSE(text::GbkToUtf8Exact(gbk).has_value()) << gbk;
+        EXPECT_EQ(text::GbkToUtf8(std::string(gbk) + "b").substr(0, 3), "\xEF\xBF\xBD") << gbk;
+    }
+    EXPECT_EQ(text::Utf8ToGbk("a\xEE\x80\x80"), "a?");
+    EXPECT_FALSE(text::Utf8ToGbkExact("\xEE\x80\x80").has_value());
 }
 
 TEST(Normalise, NamesCompareAcrossWidthsBracketsAndBlanks) {

@@ -4,15 +4,32 @@
 
 #include <windows.h>
 
+#include <climits>
+
 namespace text {
 namespace {
 
 constexpr UINT kGbk = 936;
 
+// Windows gives GBK's user-defined and unassigned codes (and the byte 0xFF) characters of the
+// private use area, where iconv and the directory's own pages know none: they count as
+// invalid, in both directions.
+bool HasPrivateUse(std::wstring_view text) {
+    for (wchar_t c : text) {
+        if (c >= 0xE000 && c <= 0xF8FF) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // `in` in UTF-16 through `codePage`, or nothing when a byte sequence does not decode.
 std::optional<std::wstring> Decode(UINT codePage, std::string_view in) {
     if (in.empty()) {
         return std::wstring();
+    }
+    if (in.size() > INT_MAX / 2) {
+        return std::nullopt;  // Windows counts in int: such a text goes character by character
     }
     const int size = static_cast<int>(in.size());
     const int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in.data(), size, nullptr, 0);
@@ -21,6 +38,9 @@ std::optional<std::wstring> Decode(UINT codePage, std::string_view in) {
     }
     std::wstring out(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in.data(), size, out.data(), n);
+    if (HasPrivateUse(out)) {
+        return std::nullopt;
+    }
     return out;
 }
 
@@ -28,6 +48,9 @@ std::optional<std::wstring> Decode(UINT codePage, std::string_view in) {
 std::optional<std::string> Encode(UINT codePage, std::wstring_view in) {
     if (in.empty()) {
         return std::string();
+    }
+    if (in.size() > INT_MAX / 4 || HasPrivateUse(in)) {
+        return std::nullopt;
     }
     const int size = static_cast<int>(in.size());
     // Best-fit would turn a character without a GBK form into a look-alike without a word.

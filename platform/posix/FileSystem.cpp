@@ -48,13 +48,15 @@ FILE* CreateUniqueFile(const std::string& stem, const std::string& likeFile, std
     if (fd < 0) {
         return nullptr;
     }
-    // mkstemp makes the file private; a replaced file keeps its permissions, a new one gets an
-    // ordinary file's.
-    struct stat st {};
-    const bool like = !likeFile.empty() && ::stat(likeFile.c_str(), &st) == 0;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, like ? (st.st_mode & 0777) : (0666 & ~mask));
+    // mkstemp makes the file private, as a temporary file stays; a replaced file keeps its
+    // permissions, a new one gets an ordinary file's.
+    if (!likeFile.empty()) {
+        struct stat st {};
+        const bool like = ::stat(likeFile.c_str(), &st) == 0;
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, like ? (st.st_mode & 0777) : (0666 & ~mask));
+    }
     FILE* file = ::fdopen(fd, "wb");
     if (file == nullptr) {
         const int err = errno;

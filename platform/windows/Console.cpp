@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <initializer_list>
 
@@ -20,6 +21,12 @@ void PrepareConsole() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);
     // The program's text is UTF-8; the progress line is redrawn with escape sequences.
+    // The console's own code page comes back when the program ends: programs run after it in
+    // the same window still show their text.
+    static const UINT before = GetConsoleOutputCP();
+    if (before != 0 && before != CP_UTF8) {
+        std::atexit([] { SetConsoleOutputCP(before); });
+    }
     SetConsoleOutputCP(CP_UTF8);
     for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
         HANDLE h = GetStdHandle(which);

@@ -59,13 +59,15 @@ void RememberWindowsError(unsigned long code, int errnum) {
 }
 
 std::string RememberedErrorText(int errnum) {
-    if (g_code == 0 || g_errnum != errnum) {
+    const unsigned long code = g_code;
+    g_code = 0;  // read once: a later failure of the C library is not this one
+    if (code == 0 || g_errnum != errnum) {
         return {};
     }
     wchar_t* buffer = nullptr;
     const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, g_code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text = n > 0 ? Narrow(buffer, n) : std::string();
     LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||

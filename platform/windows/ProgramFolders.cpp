@@ -21,17 +21,30 @@ std::string ModuleDirectory() {
 namespace platform {
 
 bool MakeFolders(const std::string& folder) {
-    // Each part after the drive ("C:") or a share's name is made in turn.
-    size_t from = folder.size() > 1 && folder[1] == ':' ? 3 : 1;
+    // Each part after the root is made in turn: after "C:\", or after "\\server\share\"
+    // (also "\\?\C:\"), neither of which can be made.
+    size_t from = 1;
     if (folder.rfind("\\\\", 0) == 0) {
-        from = folder.find_first_of("\\/", folder.find_first_of("\\/", 2) + 1);
+        const size_t server = folder.find_first_of("\\/", 2);
+        const size_t share =
+            server == std::string::npos ? server : folder.find_first_of("\\/", server + 1);
+        from = share == std::string::npos ? folder.size() : share + 1;
+        if (folder.rfind("\\\\?\\", 0) == 0 && folder.size() > 6 && folder[5] == ':') {
+            from = 7;  // \\?\C:\...
+        }
+    } else if (folder.size() > 1 && folder[1] == ':') {
+        from = 3;
     }
     for (size_t slash = folder.find_first_of("\\/", from);;
          slash = folder.find_first_of("\\/", slash + 1)) {
         const std::string part = folder.substr(0, slash);
-        if (!part.empty() && !CreateDirectoryW(win::Wide(part).c_str(), nullptr) &&
+        if (part.size() >= from && !CreateDirectoryW(win::Wide(part).c_str(), nullptr) &&
             GetLastError() != ERROR_ALREADY_EXISTS) {
-            return win::FailWithLastError();
+            const DWORD attributes = GetFileAttributesW(win::Wide(part).c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES ||
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                return win::FailWithLastError();
+            }
         }
         if (slash == std::string::npos) {
             return true;
@@ -47,7 +60,7 @@ std::string DataFolder() {
     } else {
         const wchar_t* profile = _wgetenv(L"USERPROFILE");
         base = profile != nullptr ? win::Narrow(profile, wcslen(profile)) + "\\AppData\\Local"
-                                  : std::string("C:\\");
+                                  : std::string("C:");
     }
     while (base.size() > 3 && (base.back() == '\\' || base.back() == '/')) {
         base.pop_back();
