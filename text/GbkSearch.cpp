@@ -1,8 +1,28 @@
 #include "text/GbkSearch.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace text {
+
+namespace {
+
+// The next place of `needle` in `text` at or after `from`, or npos. The C library's memmem
+// (SIMD two-way in glibc) where there is one: several times faster than a first-byte scan on
+// markup. Elsewhere (Windows) a Horspool search.
+size_t FindBytes(std::string_view text, std::string_view needle, size_t from) {
+#ifdef COLLECTOR_HAVE_MEMMEM
+    const void* hit = memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    return hit == nullptr ? npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+#else
+    const auto hit = std::search(text.begin() + from, text.end(),
+                                 std::boyer_moore_horspool_searcher(needle.begin(), needle.end()));
+    return hit == text.end() ? npos : static_cast<size_t>(hit - text.begin());
+#endif
+}
+
+}  // namespace
 
 size_t FindText(std::string_view text, std::string_view needle, size_t from) {
     if (from > text.size()) {
@@ -19,8 +39,8 @@ size_t FindText(std::string_view text, std::string_view needle, size_t from) {
     size_t known = from;
     size_t pos = from;
     while (pos + needle.size() <= text.size()) {
-        const size_t cand = text.find(needle, pos);
-        if (cand == std::string_view::npos) {
+        const size_t cand = FindBytes(text, needle, pos);
+        if (cand == npos) {
             return npos;
         }
         size_t j = cand;
