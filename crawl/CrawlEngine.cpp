@@ -223,6 +223,14 @@ void CrawlEngine::ReadListing(Page& page, Item& listing) {
     listing.result.body = std::string();  // the entries are taken out; the page is not needed
     if (entries.empty()) {
         p_.source.EndsAt(page.work.page);  // read, and lists nothing: the search ends here
+        // Pages read ahead beyond it belong to no search any more, whatever they answer
+        // (an answer may come before this one): nothing of them is stored.
+        for (Page& later : window_) {
+            if (later.work.page > page.work.page && !later.work.contact && !later.lost &&
+                later.work.condition == page.work.condition) {
+                DropPage(later);
+            }
+        }
     }
     entriesPerPage_ = std::max<int>(1, static_cast<int>(entries.size()));
     for (const ListedEntry& e : entries) {
@@ -381,26 +389,29 @@ bool CrawlEngine::Commit() {
 void CrawlEngine::DropLostPages() {
     for (int lost : lost_) {
         for (Page& page : window_) {
-            if (page.work.page != lost || page.lost) {
-                continue;
+            if (page.work.page == lost && !page.lost) {
+                DropPage(page);
             }
-            page.lost = true;
-            for (auto it = inFlight_.begin(); it != inFlight_.end();) {
-                const bool mine = it->second == &page.listing ||
-                                  std::any_of(page.entries.begin(), page.entries.end(),
-                                              [&](const Item& c) { return &c == it->second; });
-                it = mine ? inFlight_.erase(it) : std::next(it);
-            }
-            // Its entries let go of the run's ledger now: the page may be claimed again.
-            for (const Item& c : page.entries) {
-                if (c.state == Item::State::Done && c.entry.result.ok) {
-                    waitingBytes_ -= std::min(waitingBytes_, BytesOf(c.entry.record));
-                }
-            }
-            page.entries.clear();
         }
     }
     lost_.clear();
+}
+
+void CrawlEngine::DropPage(Page& page) {
+    page.lost = true;
+    for (auto it = inFlight_.begin(); it != inFlight_.end();) {
+        const bool mine = it->second == &page.listing ||
+                          std::any_of(page.entries.begin(), page.entries.end(),
+                                      [&](const Item& c) { return &c == it->second; });
+        it = mine ? inFlight_.erase(it) : std::next(it);
+    }
+    // Its entries let go of the run's ledger now: the page may be claimed again.
+    for (const Item& c : page.entries) {
+        if (c.state == Item::State::Done && c.entry.result.ok) {
+            waitingBytes_ -= std::min(waitingBytes_, BytesOf(c.entry.record));
+        }
+    }
+    page.entries.clear();
 }
 
 CrawlEngine::End CrawlEngine::Run() {

@@ -92,7 +92,9 @@ class CrawlEngine {
         std::deque<Item> entries;
         bool announced = false;
         bool noted = false;
-        bool lost = false;  // another collector took it over: nothing of it is committed
+        // Nothing of it is committed: another collector took it over, or it lies beyond the
+        // page where the search ended.
+        bool lost = false;
     };
 
     bool Stopping() const;
@@ -113,6 +115,8 @@ class CrawlEngine {
     void Announce(Steady::time_point until);
     // Marks the pages another collector took over (lost_) and forgets their fetches.
     void DropLostPages();
+    // Marks one page lost and forgets its fetches and the records it holds.
+    void DropPage(Page& page);
 
     Parts p_;
     int lanes_;           // lanes the run was given

@@ -843,6 +843,7 @@ TEST_F(LanesTest, ASearchThatShrankEndsAtItsFirstEmptyPage) {
     Reply empty;
     empty.body = Gbk("共找到 24 条符合 <div id=\"offer_list\" class=\"list\">\n") +
                  "<script language=\"javascript\"></script>";
+    empty.delayMs = 100;  // with lanes, the pages read ahead answer before it
     const std::string keyword = KeywordFor(Gbk("塑料"), Gbk("广东"));
     server.Route(Strip(ResultPageAddress(keyword, 4)), empty);
     for (int lanes : {1, 8}) {
@@ -853,10 +854,9 @@ TEST_F(LanesTest, ASearchThatShrankEndsAtItsFirstEmptyPage) {
         RunEnd end = Pump();
         EXPECT_EQ(end.how, RunEnd::How::Finished);
         EXPECT_TRUE(end.failures.empty());
+        // Lanes may have asked for the next page before the empty one answered: nothing of
+        // it is stored, whichever answer comes first.
         EXPECT_EQ(Titles(), GeneratedTitles(1, 3, kPerPage));
-        for (const standin::Request& r : server.Requests()) {
-            EXPECT_EQ(r.key.find("_p-5_"), std::string::npos) << "read past the end: " << r.key;
-        }
     }
 }
 
