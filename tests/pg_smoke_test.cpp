@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "DirectorySite.h"
+#include "FixtureCollect.h"
 #include "StoredRows.h"
 #include "TempDir.h"
 #include "crawl/CollectSession.h"
@@ -17,7 +18,6 @@
 #include "store/PgRecordStore.h"
 
 using namespace standin;
-using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 TEST(PgSmokeTest, ACollectRunStoresIntoAServerElsewhereAndExportsFromIt) {
@@ -33,24 +33,7 @@ TEST(PgSmokeTest, ACollectRunStoresIntoAServerElsewhereAndExportsFromIt) {
     ASSERT_NE(dynamic_cast<PgRecordStore*>(store.get()), nullptr);
     store->ClearMemberRecords();
 
-    SteadyClock clock;
-    auto queue = std::make_shared<EventQueue>();
-    CollectSession session(clock, queue);
-    CollectRequest request;
-    request.condition = FixtureCondition();
-    request.lastPage = 3;
-    request.pacing = {0, 0, 0};
-    session.StartCollect(request, *store);
-    std::optional<RunEnd> end;
-    const auto deadline = std::chrono::steady_clock::now() + seconds(60);
-    while (!end && std::chrono::steady_clock::now() < deadline) {
-        if (auto event = queue->Take(milliseconds(50))) {
-            SessionUpdate u = session.Handle(*event);
-            if (u.kind == SessionUpdate::Kind::RunEnded) {
-                end = u.end;
-            }
-        }
-    }
+    const std::optional<RunEnd> end = CollectFixtureSearch(*store, 3, seconds(60));
     ASSERT_TRUE(end.has_value());
     EXPECT_EQ(end->how, RunEnd::How::Finished);
     const auto rows = StoredRows(*store);

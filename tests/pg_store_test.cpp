@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "DirectorySite.h"
+#include "FixtureCollect.h"
 #include "GeneratedSite.h"
 #include "PgCluster.h"
 #include "StoredRows.h"
@@ -159,24 +160,7 @@ TEST_F(PgStoreTest, ACollectRunStoresIntoPostgresAsIntoAFile) {
     server.UseAsProxy();
     ServeFixtureSite(server);
     auto store = OpenStore(cluster->NewDatabase());
-    SteadyClock clock;
-    auto queue = std::make_shared<EventQueue>();
-    CollectSession session(clock, queue);
-    CollectRequest request;
-    request.condition = FixtureCondition();
-    request.lastPage = 3;
-    request.pacing = {0, 0, 0};
-    session.StartCollect(request, *store);
-    std::optional<RunEnd> end;
-    const auto deadline = std::chrono::steady_clock::now() + seconds(30);
-    while (!end && std::chrono::steady_clock::now() < deadline) {
-        if (auto event = queue->Take(milliseconds(50))) {
-            SessionUpdate u = session.Handle(*event);
-            if (u.kind == SessionUpdate::Kind::RunEnded) {
-                end = u.end;
-            }
-        }
-    }
+    const std::optional<RunEnd> end = CollectFixtureSearch(*store, 3, seconds(30));
     ASSERT_TRUE(end.has_value());
     EXPECT_EQ(end->how, RunEnd::How::Finished);
     EXPECT_EQ(StoredRows(*store), FixtureSiteRows());

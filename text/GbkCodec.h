@@ -25,4 +25,8 @@ std::optional<std::string> Utf8ToGbkExact(std::string_view utf8);
 // True when every byte is below 0x80; such text is the same in GBK and UTF-8.
 bool IsAscii(std::string_view s);
 
+// The length of the whole UTF-8 character at `p` (of `left` bytes), or 1 for a byte that starts
+// none: what a conversion passes over when the character has no GBK form.
+size_t Utf8CharLength(const unsigned char* p, size_t left);
+
 }  // namespace text

@@ -95,25 +95,7 @@ std::string Utf8ToGbk(std::string_view utf8) {
     }
     thread_local Converter conv("CP936", "UTF-8");
     // Skip the whole UTF-8 character that has no GBK form (or one stray byte).
-    return Convert(conv.get(), utf8, "?", [](const unsigned char* p, size_t left) {
-        size_t n = 1;
-        if (p[0] >= 0xC2 && p[0] <= 0xDF) {
-            n = 2;
-        } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
-            n = 3;
-        } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
-            n = 4;
-        }
-        if (n > left) {
-            return size_t{1};
-        }
-        for (size_t i = 1; i < n; ++i) {
-            if ((p[i] & 0xC0) != 0x80) {
-                return size_t{1};
-            }
-        }
-        return n;
-    });
+    return Convert(conv.get(), utf8, "?", Utf8CharLength);
 }
 
 namespace {

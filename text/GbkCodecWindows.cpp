@@ -71,27 +71,6 @@ std::optional<std::string> Convert(UINT from, UINT to, std::string_view in) {
     return wide ? Encode(to, *wide) : std::nullopt;
 }
 
-// The length of the UTF-8 character at `p`, or 1 for a byte that starts none.
-size_t Utf8Length(const unsigned char* p, size_t left) {
-    size_t n = 1;
-    if (p[0] >= 0xC2 && p[0] <= 0xDF) {
-        n = 2;
-    } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
-        n = 3;
-    } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
-        n = 4;
-    }
-    if (n > left) {
-        return 1;
-    }
-    for (size_t i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) {
-            return 1;
-        }
-    }
-    return n;
-}
-
 // Whether the `left` bytes at `p` are the start of a character that the text's end cut off.
 bool CutOffAtTheEnd(const unsigned char* p, size_t left) {
     const size_t want = p[0] >= 0xF0 && p[0] <= 0xF4   ? 4
@@ -162,7 +141,7 @@ std::string Utf8ToGbk(std::string_view utf8) {
             out.push_back(static_cast<char>(p[i++]));
             continue;
         }
-        size_t n = Utf8Length(p + i, utf8.size() - i);
+        size_t n = Utf8CharLength(p + i, utf8.size() - i);
         if (n == 1 && CutOffAtTheEnd(p + i, utf8.size() - i)) {
             n = utf8.size() - i;  // one "?" for what is left
         }
