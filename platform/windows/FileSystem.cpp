@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
 
 #include "platform/FileIdentity.h"
 #include "platform/windows/Wide.h"
@@ -66,16 +67,16 @@ std::string FollowLink(const std::string& path) {
     return path;
 }
 
-FILE* CreateUniqueFile(const std::string& stem, const std::string&, std::string& path) {
-    static std::atomic<unsigned> serial{0};
+namespace {
+
+// A file that did not exist, under the first name `nameFor(attempt)` gives that is free,
+// opened with `access`, `share` and `flags` and handed out as a stream in `mode`.
+FILE* CreateNewFile(const std::function<std::string()>& nextName, DWORD access, DWORD share,
+                    DWORD flags, int streamFlags, const char* mode, std::string& path) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const unsigned long long tag =
-            (GetTickCount64() << 16) ^ (GetCurrentProcessId() << 8) ^ ++serial;
-        path = stem + std::to_string(tag % 1000000000ULL);
-        // The new file takes the folder's permissions, as any file made there would.
-        HANDLE h =
-            CreateFileW(win::Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        path = nextName();
+        HANDLE h = CreateFileW(win::Wide(path).c_str(), access, share, nullptr, CREATE_NEW, flags,
+                               nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) {
                 continue;
@@ -83,14 +84,14 @@ FILE* CreateUniqueFile(const std::string& stem, const std::string&, std::string&
             win::FailWithLastError();
             return nullptr;
         }
-        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
+        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | streamFlags);
         if (fd < 0) {
             CloseHandle(h);
             DeleteFileW(win::Wide(path).c_str());
             errno = EMFILE;
             return nullptr;
         }
-        FILE* file = _fdopen(fd, "wb");
+        FILE* file = _fdopen(fd, mode);
         if (file == nullptr) {
             const int err = errno;
             _close(fd);
@@ -103,36 +104,29 @@ FILE* CreateUniqueFile(const std::string& stem, const std::string&, std::string&
     return nullptr;
 }
 
-FILE* AnonymousTempFile() {
+std::string UniqueTag() {
     static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path =
-            TempFolder() + "\\collector-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(GetTickCount64() % 100000000) + "-" + std::to_string(++serial) + ".tmp";
-        HANDLE h =
-            CreateFileW(win::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                        CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_EXISTS) {
-                continue;
-            }
-            win::FailWithLastError();
-            return nullptr;
-        }
-        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_RDWR);
-        if (fd < 0) {
-            CloseHandle(h);
-            errno = EMFILE;
-            return nullptr;
-        }
-        FILE* file = _fdopen(fd, "w+b");
-        if (file == nullptr) {
-            _close(fd);
-        }
-        return file;
-    }
-    errno = EEXIST;
-    return nullptr;
+    const unsigned long long tag =
+        (GetTickCount64() << 16) ^ (GetCurrentProcessId() << 8) ^ ++serial;
+    return std::to_string(tag % 1000000000ULL);
+}
+
+}  // namespace
+
+FILE* CreateUniqueFile(const std::string& stem, const std::string&, std::string& path) {
+    // The new file takes the folder's permissions, as any file made there would.
+    return CreateNewFile([&] { return stem + UniqueTag(); }, GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_ATTRIBUTE_NORMAL, _O_WRONLY,
+                         "wb", path);
+}
+
+FILE* AnonymousTempFile() {
+    const std::string folder = TempFolder();
+    std::string path;
+    return CreateNewFile([&] { return folder + "\\collector-" + UniqueTag() + ".tmp"; },
+                         GENERIC_READ | GENERIC_WRITE, 0,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, _O_RDWR, "w+b",
+                         path);
 }
 
 bool SyncFile(FILE* file) {
