@@ -13,6 +13,7 @@
 #include "crawl/CollectSession.h"
 #include "crawl/CurlFetcher.h"
 #include "crawl/EventQueue.h"
+#include "crawl/RunSettings.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolders.h"
@@ -20,7 +21,6 @@
 #include "platform/SystemError.h"
 #include "store/CsvImport.h"
 #include "store/ExportRecords.h"
-#include "store/SharedPages.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 #include "text/Number.h"
@@ -151,11 +151,8 @@ int RunPreCollect(const CliOptions& o) {
     if (IsPostgresLocation(StorePathOf(o)) && r.matches > 0) {
         try {
             auto store = OpenStore(StorePathOf(o), &platform::StopSignalled());
-            if (ISharedPages* shared = store->SharedPages()) {
-                shared->RegisterSearch(
-                    text::Utf8ToGbk(o.industry), text::Utf8ToGbk(o.region),
-                    static_cast<int>(std::min<std::int64_t>(r.pages, INT32_MAX)));
-            }
+            RegisterSharedSearch(*store, text::Utf8ToGbk(o.industry), text::Utf8ToGbk(o.region),
+                                 r.pages, r.matches);
         } catch (const StoreError& e) {
             return StoreFailed(e);
         }
@@ -251,7 +248,7 @@ int RunCollect(const CliOptions& o) {
             return StoreFailed(e);
         }
         if (request.startPage > request.lastPage) {
-            return Fail("起始采集页码不能大于总页面个数!（起始 " +
+            return Fail(std::string(kStartPastTotal) + "（起始 " +
                             std::to_string(request.startPage) + "，共 " +
                             std::to_string(request.lastPage) + " 页）",
                         kExitUsage);
