@@ -1,10 +1,10 @@
-#include "app/CAboutDlg.h"
+#include "app/qt/CAboutDlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/CollectorIcon.h"
-#include "app/DialogUnits.h"
+#include "app/qt/CollectorIcon.h"
+#include "app/qt/DialogUnits.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent, const QString& storePath) : QDialog(parent) {
     setWindowTitle(QStringLiteral("关于"));

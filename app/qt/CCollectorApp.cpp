@@ -1,22 +1,29 @@
-#include "app/CCollectorApp.h"
+#include "app/qt/CCollectorApp.h"
 
 #include <QApplication>
 
-#include "app/CCollectorDlg.h"
-#include "app/UserPrompts.h"
+#include "app/qt/CCollectorDlg.h"
+#include "app/qt/UserPrompts.h"
 #include "platform/ProgramFolders.h"
 
 int CCollectorApp::InitInstance() {
     QtUserPrompts prompts;
     SteadyClock clock;
     std::string storePath;
+    bool printState = false;
     const QStringList args = QApplication::arguments();
-    for (int i = 1; i + 1 < args.size(); ++i) {
-        if (args[i] == QStringLiteral("--store")) {
-            storePath = args[i + 1].toStdString();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QStringLiteral("--store") && i + 1 < args.size()) {
+            storePath = args[++i].toStdString();
+        } else if (args[i] == QStringLiteral("--print-state")) {
+            printState = true;
         }
     }
     CCollectorDlg dlg(storePath.empty() ? DefaultStorePath() : storePath, prompts, clock);
+    dlg.PrintStateLines(printState);
+    if (printState) {
+        dlg.Render(dlg.Model().State());  // the first line, before any input
+    }
     // The window may be hidden by F2, so the program ends when it is closed, not when no
     // window is visible.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -4,6 +4,7 @@
 class CCollectorApp {
   public:
     // Returns the process's exit code. `--store PATH` among the arguments names the store, as
-    // for collector-cli; without it the store is the default one.
+    // for collector-cli; without it the store is the default one. `--print-state` prints the
+    // window's state lines on standard output (for checking the window from a script).
     int InitInstance();
 };

@@ -1,4 +1,4 @@
-#include "app/CCollectorDlg.h"
+#include "app/qt/CCollectorDlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,45 +11,51 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QResizeEvent>
+#include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QThread>
+#include <iostream>
 
-#include <QHeaderView>
-#include <QResizeEvent>
-#include "app/CAboutDlg.h"
-#include "app/CConditionPage.h"
-#include "app/CollectorIcon.h"
-#include "app/DialogUnits.h"
-#include "app/GlobalHotKey.h"
-#include "app/ModalScope.h"
-#include "app/NotificationBridge.h"
-#include "app/UserPrompts.h"
-#include "crawl/CollectSession.h"
-#include "store/Store.h"
-#include "text/GbkCodec.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/CConditionPage.h"
+#include "app/qt/CollectorIcon.h"
+#include "app/qt/DialogUnits.h"
+#include "app/qt/GlobalHotKey.h"
+#include "app/qt/UserPrompts.h"
+
+namespace {
+
+QString Q(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+}  // namespace
 
 CCollectorDlg::CCollectorDlg(std::string storePath, IUserPrompts& prompts, const Clock& clock,
                              RunController::Launcher launch, QWidget* parent)
-    : QDialog(parent), m_strStorePath(std::move(storePath)), m_prompts(prompts) {
-    m_pBridge = std::make_shared<NotificationBridge>(
-        this, [this](const CrawlEvent& e) { OnNotification(e); });
-    m_pSession = std::make_unique<CollectSession>(clock, m_pBridge, std::move(launch));
+    : QDialog(parent), m_prompts(prompts) {
     BuildControls();
-    OnInitDialog();
+    m_pModel = std::make_unique<WindowModel>(std::move(storePath), *this, clock, std::move(launch));
+    ConnectControls();
+    m_pModel->Open();
     qApp->installEventFilter(this);
-    connect(&m_tickTimer, &QTimer::timeout, this, &CCollectorDlg::OnTimer);
+
+    m_pHotKey = GlobalHotKey::Create();
+    connect(m_pHotKey.get(), &GlobalHotKey::activated, this, [this] { m_pModel->HotKey(); });
+    m_pHotKey->RegisterF2();
+    connect(&m_tickTimer, &QTimer::timeout, this, [this] { m_pModel->Tick(); });
     m_tickTimer.start(100);
 }
 
 CCollectorDlg::~CCollectorDlg() {
     qApp->removeEventFilter(this);
-    m_pBridge->Detach();
-    m_pSession->Shutdown(std::chrono::milliseconds(0));
+    m_pModel.reset();  // before the controls it draws into
 }
 
 void CCollectorDlg::BuildControls() {
-    setWindowTitle(QStringLiteral("Tarvola采集器 版本：2.0406"));
     setWindowIcon(CollectorIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
@@ -57,77 +63,70 @@ void CCollectorDlg::BuildControls() {
     setFont(DialogFont());
     const DialogUnits du(font());
     // The template's layout is the smallest size; the results list takes any extra room.
-    setMinimumSize(du.X(575), du.Y(398));
+    setMinimumSize(du.X(kDialogWidth), du.Y(kDialogHeight));
     resize(minimumSize());
 
-    auto place = [&](QWidget* w, int id, int x, int y, int cx, int cy) {
-        w->setGeometry(du.Rect(x, y, cx, cy));
-        if (id != 0) {
-            w->setObjectName(QStringLiteral("ctl%1").arg(id));
-            m_controls[id] = w;
+    for (const ControlSpec& c : kMainControls) {
+        const QString text = QString::fromUtf8(c.text);
+        QWidget* w = nullptr;
+        switch (c.kind) {
+            case ControlKind::Group:
+                w = new QGroupBox(text, this);
+                break;
+            case ControlKind::Label:
+                w = new QLabel(text, this);
+                static_cast<QLabel*>(w)->setTextFormat(Qt::PlainText);
+                break;
+            case ControlKind::Digits:
+            case ControlKind::Edit: {
+                auto* e = new QLineEdit(this);
+                if (c.kind == ControlKind::Digits) {
+                    e->setAlignment(Qt::AlignCenter);
+                    e->setValidator(new QRegularExpressionValidator(
+                        QRegularExpression(QStringLiteral("[0-9]*")), e));
+                }
+                w = e;
+                break;
+            }
+            case ControlKind::Check:
+                w = new QCheckBox(text, this);
+                break;
+            case ControlKind::Button: {
+                auto* b = new QPushButton(text, this);
+                b->setAutoDefault(false);  // Enter never presses a button
+                b->setDefault(false);
+                w = b;
+                break;
+            }
+            case ControlKind::Tab:
+                m_tab = new QTabWidget(this);
+                m_tab->tabBar()->setFocusPolicy(Qt::NoFocus);
+                m_tab->setFocusPolicy(Qt::NoFocus);
+                w = m_tab;
+                break;
+            case ControlKind::List:
+                m_list = new QTableWidget(this);
+                w = m_list;
+                break;
         }
-        return w;
-    };
-    auto label = [&](int id, const char* text, int x, int y, int cx, int cy) {
-        return static_cast<QLabel*>(
-            place(new QLabel(QString::fromUtf8(text), this), id, x, y, cx, cy));
-    };
-    auto digits = [&](int id, int x, int y, int cx, int cy) {
-        auto* e = new QLineEdit(this);
-        e->setAlignment(Qt::AlignCenter);
-        e->setValidator(
-            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
-        return static_cast<QLineEdit*>(place(e, id, x, y, cx, cy));
-    };
-    auto button = [&](int id, const char* text, int x, int y, int cx, int cy) {
-        auto* b = new QPushButton(QString::fromUtf8(text), this);
-        b->setAutoDefault(false);  // Enter never presses a button
-        b->setDefault(false);
-        return static_cast<QPushButton*>(place(b, id, x, y, cx, cy));
-    };
+        w->setGeometry(du.Rect(c.x, c.y, c.cx, c.cy));
+        if (c.tooltip != nullptr) {
+            w->setToolTip(QString::fromUtf8(c.tooltip));
+        }
+        if (c.id != 0) {
+            w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
+            m_controls[c.id] = w;
+        }
+        // What moves when the window grows: right-hand controls go right, the bottom row down.
+        if (c.right || c.bottom) {
+            m_anchors.push_back({w, w->geometry(), c.right, c.bottom});
+        }
+    }
+    m_pageCondition = new CConditionPage(m_tab);
+    m_tab->addTab(m_pageCondition, QString::fromUtf8(kConditionTabTitle));
+    m_controls[IDC_INDUSTRY] = m_pageCondition->Industry();
+    m_controls[IDC_REGION] = m_pageCondition->Region();
 
-    place(new QGroupBox(QStringLiteral("运行参数"), this), 0, 7, 7, 141, 134);
-    label(0, "每采集", 30, 37, 26, 8);
-    digits(IDC_EVERY_N, 65, 34, 21, 14);
-    label(0, "个页面", 93, 37, 39, 8);
-    label(0, "等待", 48, 55, 21, 8);
-    digits(IDC_PAUSE_SECONDS, 76, 51, 21, 14);
-    label(0, "秒", 104, 53, 33, 8);
-    label(0, "并发：", 31, 69, 30, 8);
-    digits(IDC_PARALLEL, 65, 67, 21, 14)
-        ->setToolTip(QStringLiteral("同时获取的页面数（1 到 32）；记录仍按列表顺序保存"));
-    label(0, "个", 93, 69, 29, 8);
-    label(0, "超时：", 31, 87, 30, 8);
-    digits(IDC_TIMEOUT, 65, 85, 21, 14);
-    label(0, "秒", 93, 87, 29, 8);
-    auto* skipKnown = new QCheckBox(QStringLiteral("跳过已采集公司"), this);
-    skipKnown->setToolTip(
-        QStringLiteral("不再采集数据库中已有的公司（按联系页地址，或名称和地区）"));
-    place(skipKnown, IDC_SKIP_KNOWN, 31, 103, 100, 10);
-    label(0, "按下F2， 隐藏/显示界面", 31, 121, 120, 8);
-    label(0, "描述：", 155, 10, 31, 8);
-    label(IDC_DESCRIPTION, "", 200, 10, 265, 8);
-    auto* about = button(IDC_ABOUT, "关于(&A)", 518, 7, 50, 14);
-
-    m_tab = new QTabWidget(this);
-    place(m_tab, IDC_TAB, 155, 26, 413, 100);
-    m_tab->tabBar()->setFocusPolicy(Qt::NoFocus);
-    m_tab->setFocusPolicy(Qt::NoFocus);
-    m_pageCondition = new CConditionPage(m_prompts, m_tab);
-
-    auto* precollect = button(IDC_PRECOLLECT, "预采集(&P)", 155, 127, 50, 14);
-    QLabel* startPageLabel = label(0, "起始页面：", 390, 131, 42, 8);
-    digits(IDC_START_PAGE, 432, 127, 22, 14);
-    auto* start = button(IDC_START, "开始采集", 465, 127, 50, 14);
-    auto* stop = button(IDC_STOP, "停止采集", 518, 127, 50, 14);
-    label(0, "采集进度：", 7, 149, 42, 8);
-    label(0, "（记录）", 53, 149, 33, 8);
-    label(IDC_RECORDS, "", 88, 149, 53, 8);
-    label(0, "（页码）", 162, 149, 35, 8);
-    label(IDC_PAGES, "", 204, 149, 53, 8);
-
-    m_list = new QTableWidget(this);
-    place(m_list, IDC_RESULT_LIST, 7, 159, 561, 216);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -137,115 +136,52 @@ void CCollectorDlg::BuildControls() {
     m_list->verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 4);
     m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_list->horizontalHeader()->setHighlightSections(false);
-
-    label(IDC_STATUS, "等待", 7, 383, 272, 8);
-    auto* preview = button(IDC_PREVIEW, "预览采集结果", 353, 377, 66, 14);
-    auto* exportText = button(IDC_EXPORT_TEXT, "导出到文本", 433, 377, 66, 14);
-    auto* exportCsv = button(IDC_EXPORT_CSV, "导出到Excel", 503, 377, 66, 14);
-
-    // What moves when the window grows: right-hand controls go right, the bottom row goes down.
-    for (int id : {IDC_ABOUT, IDC_START, IDC_STOP, IDC_START_PAGE}) {
-        m_anchors.push_back({GetDlgItem(id), GetDlgItem(id)->geometry(), true, false});
-    }
-    m_anchors.push_back({startPageLabel, startPageLabel->geometry(), true, false});
-    m_anchors.push_back({GetDlgItem(IDC_STATUS), GetDlgItem(IDC_STATUS)->geometry(), false, true});
-    for (int id : {IDC_PREVIEW, IDC_EXPORT_TEXT, IDC_EXPORT_CSV}) {
-        m_anchors.push_back({GetDlgItem(id), GetDlgItem(id)->geometry(), true, true});
+    m_list->setColumnCount(static_cast<int>(kResultColumnCount));
+    for (int i = 0; i < static_cast<int>(kResultColumnCount); ++i) {
+        m_list->setHorizontalHeaderItem(
+            i, new QTableWidgetItem(QString::fromUtf8(kResultColumns[i].header)));
+        m_list->setColumnWidth(i, kResultColumns[i].width);
     }
     m_listGeometry = m_list->geometry();
     m_tabGeometry = m_tab->geometry();
     connect(m_list->horizontalHeader(), &QHeaderView::sectionResized, this,
             [this](int column, int, int) { UpdateCutTips(column); });
 
-    connect(about, &QPushButton::clicked, this, &CCollectorDlg::OnButtonAbout);
-    connect(precollect, &QPushButton::clicked, this, &CCollectorDlg::OnButtonPrecollect);
-    connect(start, &QPushButton::clicked, this, &CCollectorDlg::OnButtonStart);
-    connect(stop, &QPushButton::clicked, this, &CCollectorDlg::OnButtonStop);
-    connect(preview, &QPushButton::clicked, this, &CCollectorDlg::OnButtonPreview);
-    connect(exportText, &QPushButton::clicked, this, &CCollectorDlg::OnButtonExportText);
-    connect(exportCsv, &QPushButton::clicked, this, &CCollectorDlg::OnButtonExportCsv);
-
-    // Tab order of the controls that take the focus; the condition edits follow.
-    const int order[] = {IDC_PRECOLLECT, IDC_PAUSE_SECONDS, IDC_EVERY_N,     IDC_PARALLEL,
-                         IDC_TIMEOUT,    IDC_START,         IDC_STOP,        IDC_EXPORT_TEXT,
-                         IDC_EXPORT_CSV, IDC_ABOUT,         IDC_RESULT_LIST, IDC_START_PAGE,
-                         IDC_PREVIEW};
-    for (size_t i = 1; i < std::size(order); ++i) {
-        setTabOrder(GetDlgItem(order[i - 1]), GetDlgItem(order[i]));
+    for (size_t i = 1; i < std::size(kTabOrder); ++i) {
+        setTabOrder(GetDlgItem(kTabOrder[i - 1]), GetDlgItem(kTabOrder[i]));
     }
-    setTabOrder(GetDlgItem(IDC_PREVIEW), m_pageCondition->Industry());
-    setTabOrder(m_pageCondition->Industry(), m_pageCondition->Region());
 }
 
-void CCollectorDlg::OnInitDialog() {
-    m_tab->addTab(m_pageCondition, QStringLiteral(" 会员信息（中国站） "));
-    m_bRunning = false;
-    m_nKind = CRAWL_KIND_MEMBER;
-    m_nMode = 0;
-    m_strCondition.clear();
-    m_nTabIndex = 0;
-    connect(m_tab, &QTabWidget::currentChanged, this, [this](int index) {
-        m_nTabIndex = index;
-        m_nKind = CRAWL_KIND_MEMBER;  // the one tab is the member section
-        RefreshKindView();
-    });
-    RefreshKindView();
-
-    m_nStartPage = 1;
-    if (IRecordStore* store = Store()) {
-        try {
-            // The search of the last pre-collect comes back, with the page it reached.
-            const auto industry = store->LoadSetting(kLastIndustry);
-            const auto region = store->LoadSetting(kLastRegion);
-            if (industry && region) {
-                m_pageCondition->Industry()->setText(QString::fromStdString(*industry));
-                m_pageCondition->Region()->setText(QString::fromStdString(*region));
-                m_nStartPage = DefaultStartPage(
-                    *store, text::Utf8ToGbk(*industry) + "^" + text::Utf8ToGbk(*region), 0);
-            }
-        } catch (const StoreError& e) {
-            Prompt(QStringLiteral("无法读取上次采集的页码：%1").arg(QString::fromUtf8(e.what())),
-                   QStringLiteral("数据库错误"), QMessageBox::Critical);
-        }
+void CCollectorDlg::ConnectControls() {
+    WindowModel* model = m_pModel.get();
+    const std::pair<int, void (WindowModel::*)()> buttons[] = {
+        {IDC_ABOUT, &WindowModel::About},
+        {IDC_PRECOLLECT, &WindowModel::Precollect},
+        {IDC_START, &WindowModel::Start},
+        {IDC_STOP, &WindowModel::Stop},
+        {IDC_PREVIEW, &WindowModel::Preview},
+        {IDC_EXPORT_TEXT, &WindowModel::ExportText},
+        {IDC_EXPORT_CSV, &WindowModel::ExportExcel},
+    };
+    for (const auto& [id, operation] : buttons) {
+        connect(static_cast<QPushButton*>(GetDlgItem(id)), &QPushButton::clicked, this,
+                [model, operation = operation] { (model->*operation)(); });
     }
-    m_nRecordsDone = m_nRecordsTotal = m_nPagesDone = m_nPagesTotal = 0;
-    UpdateProgressLabels();
-    SetItemText(IDC_START_PAGE, QString::number(m_nStartPage));
-    SetItemText(IDC_PAUSE_SECONDS, QStringLiteral("10"));
-    SetItemText(IDC_EVERY_N, QStringLiteral("30"));
-    SetItemText(IDC_TIMEOUT, QStringLiteral("50"));
-    SetItemText(IDC_PARALLEL, QStringLiteral("1"));
-    EnableItem(IDC_START, false);
-    EnableItem(IDC_STOP, false);
-    // Skipping known companies is on unless the user turned it off before.
-    auto* skipKnown = qobject_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN));
-    bool skip = true;
-    if (IRecordStore* store = m_pStore.get()) {
-        try {
-            skip = store->LoadSetting(kSkipKnown).value_or("1") != "0";
-        } catch (const StoreError&) {
-        }
+    for (int id : {IDC_EVERY_N, IDC_PAUSE_SECONDS, IDC_PARALLEL, IDC_TIMEOUT, IDC_START_PAGE,
+                   IDC_INDUSTRY, IDC_REGION}) {
+        auto* edit = static_cast<QLineEdit*>(GetDlgItem(id));
+        connect(edit, &QLineEdit::textChanged, this,
+                [model, id](const QString& text) { model->SetText(id, text.toStdString()); });
     }
-    skipKnown->setChecked(skip);
-    connect(skipKnown, &QCheckBox::toggled, this, [this](bool on) {
-        if (IRecordStore* store = m_pStore.get()) {
-            try {
-                store->SaveSetting(kSkipKnown, on ? "1" : "0");
-            } catch (const StoreError&) {
-            }
-        }
-    });
-    // A search changed after its pre-collect is another search: it needs a pre-collect of its
-    // own before it can be collected.
-    for (QLineEdit* edit : {m_pageCondition->Industry(), m_pageCondition->Region()}) {
-        connect(edit, &QLineEdit::textEdited, this, [this] { OnConditionEdited(); });
+    for (int id : {IDC_INDUSTRY, IDC_REGION}) {
+        auto* edit = static_cast<QLineEdit*>(GetDlgItem(id));
+        connect(edit, &QLineEdit::textEdited, this, [model, id](const QString& text) {
+            model->SetText(id, text.toStdString());
+            model->ConditionEdited();
+        });
     }
-
-    m_bVisible = true;
-    m_pHotKey = GlobalHotKey::Create();
-    connect(m_pHotKey.get(), &GlobalHotKey::activated, this, &CCollectorDlg::OnHotKey);
-    m_bHotKeyRegistered = m_pHotKey->RegisterF2();
-    GetDlgItem(IDC_PRECOLLECT)->setFocus();
+    connect(static_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN)), &QCheckBox::toggled, this,
+            [model](bool on) { model->SetSkipKnown(on); });
 }
 
 QWidget* CCollectorDlg::GetDlgItem(int id) const {
@@ -267,40 +203,150 @@ QString CCollectorDlg::ItemText(int id) const {
     return {};
 }
 
-void CCollectorDlg::SetItemText(int id, const QString& text) {
-    QWidget* w = GetDlgItem(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        edit->setText(text);
-    } else if (auto* label = qobject_cast<QLabel*>(w)) {
-        label->setTextFormat(Qt::PlainText);
-        label->setText(text);
+void CCollectorDlg::Render(const WindowState& state) {
+    setWindowTitle(Q(state.title));
+    for (const ControlSpec& c : kMainControls) {
+        QWidget* w = GetDlgItem(c.id);
+        if (w == nullptr) {
+            continue;
+        }
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+            const QString text = Q(TextOf(state, c.id));
+            if (edit->text() != text) {
+                edit->setText(text);
+            }
+        } else if (auto* label = qobject_cast<QLabel*>(w); label && c.text[0] == '\0') {
+            label->setText(Q(TextOf(state, c.id)));
+        }
+        w->setEnabled(EnabledIn(state, c.id));
+    }
+    for (int id : {IDC_INDUSTRY, IDC_REGION}) {
+        auto* edit = static_cast<QLineEdit*>(GetDlgItem(id));
+        if (const QString text = Q(TextOf(state, id)); edit->text() != text) {
+            edit->setText(text);
+        }
+    }
+    {
+        auto* skipKnown = static_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN));
+        const QSignalBlocker quiet(skipKnown);
+        skipKnown->setChecked(state.skipKnown);
+    }
+    RenderRows(state);
+    if (state.focusSerial != m_focusSerial) {
+        m_focusSerial = state.focusSerial;
+        if (QWidget* w = GetDlgItem(state.focus)) {
+            w->setFocus();
+        }
+    }
+    if (state.visible != m_bVisible) {
+        m_bVisible = state.visible;
+        if (m_bVisible) {
+            show();
+            raise();
+            activateWindow();
+        } else {
+            hide();
+        }
+    }
+    if (m_bPrintState) {
+        if (std::string line = StateLine(state); line != m_lastStateLine) {
+            std::cout << line << std::endl;
+            m_lastStateLine = std::move(line);
+        }
     }
 }
 
-void CCollectorDlg::EnableItem(int id, bool enable) {
-    GetDlgItem(id)->setEnabled(enable);
+void CCollectorDlg::RenderRows(const WindowState& state) {
+    if (state.rowsEpoch != m_rowsEpoch) {
+        m_rowsEpoch = state.rowsEpoch;
+        m_list->setRowCount(0);
+    }
+    for (size_t i = static_cast<size_t>(m_list->rowCount()); i < state.rows.size(); ++i) {
+        InsertResultRow(state.rows[i]);
+    }
 }
 
-void CCollectorDlg::UpdateProgressLabels() {
-    SetItemText(IDC_RECORDS, QStringLiteral("%1 / %2").arg(m_nRecordsDone).arg(m_nRecordsTotal));
-    SetItemText(IDC_PAGES, QStringLiteral("%1 / %2").arg(m_nPagesDone).arg(m_nPagesTotal));
+void CCollectorDlg::InsertResultRow(const ResultRow& fields) {
+    const int row = m_list->rowCount();
+    m_list->insertRow(row);
+    const QFontMetrics metrics(m_list->font());
+    for (int i = 0; i < static_cast<int>(fields.size()); ++i) {
+        auto* item = new QTableWidgetItem(Q(fields[i]));
+        m_list->setItem(row, i, item);
+        SetCutTip(item, metrics);
+    }
 }
 
-void CCollectorDlg::RefreshKindView() {
-    m_pageCondition->show();
-    SetUpResultColumns();
-    SetItemText(IDC_DESCRIPTION, QStringLiteral("Tarvola（中国站）会员信息"));
+void CCollectorDlg::SetCutTip(QTableWidgetItem* item, const QFontMetrics& metrics) {
+    // A text wider than its column shows whole as the cell's tooltip.
+    const int room = m_list->columnWidth(item->column()) - 2 * kCellMargin;
+    item->setToolTip(metrics.horizontalAdvance(item->text()) > room ? item->text() : QString());
 }
 
-bool CCollectorDlg::OnStoreWaiting(std::chrono::milliseconds waited) {
-    if (waited.count() == 0) {  // the server answered (or the call was given up)
+void CCollectorDlg::UpdateCutTips(int column) {
+    const QFontMetrics metrics(m_list->font());
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        if (QTableWidgetItem* item = m_list->item(row, column)) {
+            SetCutTip(item, metrics);
+        }
+    }
+}
+
+PromptAnswer CCollectorDlg::Ask(const Question& q) {
+    if (m_bPrintState) {
+        std::cout << QuestionLine(q) << std::endl;
+    }
+    static const QMessageBox::Icon icons[] = {QMessageBox::NoIcon, QMessageBox::Information,
+                                              QMessageBox::Warning, QMessageBox::Critical,
+                                              QMessageBox::Question};
+    auto button = [](PromptAnswer a) {
+        return a == PromptAnswer::Yes  ? QMessageBox::Yes
+               : a == PromptAnswer::No ? QMessageBox::No
+                                       : QMessageBox::Ok;
+    };
+    const QMessageBox::StandardButton pressed = m_prompts.Message(
+        this, Q(q.text), Q(q.caption), icons[static_cast<int>(q.icon)],
+        q.yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, button(q.defaultAnswer));
+    return pressed == QMessageBox::Yes  ? PromptAnswer::Yes
+           : pressed == QMessageBox::No ? PromptAnswer::No
+                                        : PromptAnswer::Ok;
+}
+
+std::optional<SaveAnswer> CCollectorDlg::AskSave(const SaveRequest& request) {
+    QStringList filters;
+    for (const FileType& type : request.types) {
+        filters << Q(type.name) + QStringLiteral(" (") + Q(type.pattern) + QStringLiteral(")");
+    }
+    QString chosen;
+    const std::optional<QString> path =
+        m_prompts.SaveFileName(this, Q(request.initialName), filters.join(QStringLiteral(";;")),
+                               Q(request.defaultSuffix), &chosen);
+    if (!path) {
+        return std::nullopt;
+    }
+    const qsizetype type = filters.indexOf(chosen);
+    return SaveAnswer{path->toStdString(), type < 0 ? 0 : static_cast<size_t>(type)};
+}
+
+void CCollectorDlg::PostToUi(std::function<void()> work) {
+    // Queued to this window's thread; dropped if the window is gone by then.
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+void CCollectorDlg::ProcessEvents(std::chrono::milliseconds time) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents,
+                                    static_cast<int>(time.count()));
+    if (time.count() > 0) {
+        QThread::msleep(10);
+    }
+}
+
+bool CCollectorDlg::StoreWait(std::chrono::milliseconds waited) {
+    if (waited.count() == 0) {
         m_storeWait.reset();
-        m_storeWaitScope.reset();
         return true;
     }
     if (!m_storeWait) {
-        // Held like a message box: no notification is handled, no watchdog fires meanwhile.
-        m_storeWaitScope = std::make_unique<ModalScope>(*this);
         m_storeWait =
             std::make_unique<QProgressDialog>(QStringLiteral("数据库无响应，正在等待服务器应答……"),
                                               QStringLiteral("放弃"), 0, 0, this);
@@ -308,53 +354,14 @@ bool CCollectorDlg::OnStoreWaiting(std::chrono::milliseconds waited) {
         m_storeWait->setWindowModality(Qt::ApplicationModal);
         m_storeWait->setMinimumDuration(0);
         m_storeWait->show();
-        SetStatusText(QStringLiteral("数据库无响应"));
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     return !m_storeWait->wasCanceled();
 }
 
-IRecordStore* CCollectorDlg::Store() {
-    if (m_pStore && !m_pStore->Usable()) {
-        m_pStore.reset();  // its connection was given up: a new one is tried
-    }
-    if (!m_pStore) {
-        try {
-            m_pStore = OpenStore(m_strStorePath);
-            m_pStore->SetWaitHook(
-                [this](std::chrono::milliseconds waited) { return OnStoreWaiting(waited); });
-        } catch (const std::exception& e) {  // StoreError, or a setting that is not valid
-            Prompt(QString::fromUtf8(e.what()), QStringLiteral("数据库错误"),
-                   QMessageBox::Critical);
-            return nullptr;
-        }
-    }
-    return m_pStore.get();
-}
-
-QMessageBox::StandardButton CCollectorDlg::Prompt(const QString& text, const QString& caption,
-                                                  QMessageBox::Icon icon,
-                                                  QMessageBox::StandardButtons buttons,
-                                                  QMessageBox::StandardButton defaultButton) {
-    ModalScope modal(*this);
-    return m_prompts.Message(this, text, caption, icon, buttons, defaultButton);
-}
-
-void CCollectorDlg::OnButtonAbout() {
-    ModalScope modal(*this);
-    CAboutDlg about(this, QString::fromStdString(RedactPassword(m_strStorePath)));
+void CCollectorDlg::ShowAbout(const std::string& storeName) {
+    CAboutDlg about(this, Q(storeName));
     about.exec();
-}
-
-void CCollectorDlg::OnHotKey() {
-    m_bVisible = !m_bVisible;
-    if (m_bVisible) {
-        show();
-        raise();
-        activateWindow();
-    } else {
-        hide();
-    }
 }
 
 bool CCollectorDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -396,17 +403,11 @@ void CCollectorDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CCollectorDlg::closeEvent(QCloseEvent* event) {
-    if (m_bRunning && Prompt(QStringLiteral("采集正在进行，确定要退出吗？"), QStringLiteral("退出"),
-                             QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
-                             QMessageBox::No) != QMessageBox::Yes) {
+    if (!m_pModel->Close()) {
         event->ignore();
         return;
     }
-    // A running worker finishes the record in hand; the process never ends inside a write.
-    m_bClosing = true;
     m_tickTimer.stop();
-    m_bRunning = false;
-    m_pSession->Shutdown(std::chrono::seconds(5));
     if (m_pHotKey) {
         m_pHotKey->Unregister();
     }

@@ -1,4 +1,4 @@
-#include "app/CollectorIcon.h"
+#include "app/qt/CollectorIcon.h"
 
 #include <QPainter>
 #include <QPainterPath>

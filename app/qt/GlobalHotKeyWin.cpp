@@ -5,7 +5,7 @@
 #include <QAbstractEventDispatcher>
 #include <QAbstractNativeEventFilter>
 
-#include "app/GlobalHotKey.h"
+#include "app/qt/GlobalHotKey.h"
 
 namespace {
 

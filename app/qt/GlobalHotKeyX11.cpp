@@ -8,7 +8,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 
-#include "app/GlobalHotKey.h"
+#include "app/qt/GlobalHotKey.h"
 
 namespace {
 

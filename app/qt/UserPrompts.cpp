@@ -1,4 +1,4 @@
-#include "app/UserPrompts.h"
+#include "app/qt/UserPrompts.h"
 
 #include <QAbstractButton>
 #include <QDir>

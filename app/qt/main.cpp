@@ -4,7 +4,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-#include "app/CCollectorApp.h"
+#include "app/qt/CCollectorApp.h"
 #include "crawl/CurlFetcher.h"
 
 int main(int argc, char** argv) {

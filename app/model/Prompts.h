@@ -1,0 +1,40 @@
+#pragma once
+// What the window model asks the user, as requests a view answers: a message box, or the
+// choice of a file to write. Texts are UTF-8.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+enum class PromptIcon { None, Information, Warning, Critical, Question };
+enum class PromptAnswer { Ok, Yes, No };
+
+// A message box. With `yesNo` it offers 是 and 否, otherwise 确定 alone.
+struct Question {
+    std::string text;
+    std::string caption;
+    PromptIcon icon = PromptIcon::None;
+    bool yesNo = false;
+    PromptAnswer defaultAnswer = PromptAnswer::Ok;
+};
+
+// One entry of a save dialog's file types: its name and the pattern of its files ("*.xlsx",
+// "*" for all files).
+struct FileType {
+    std::string name;
+    std::string pattern;
+};
+
+// A save dialog. The suffix is added to a name typed without one, and an existing file is only
+// chosen after the user agreed to replace it. An initial name with a folder opens the dialog in
+// that folder; a bare name opens it in the user's home folder.
+struct SaveRequest {
+    std::string initialName;
+    std::vector<FileType> types;
+    std::string defaultSuffix;
+};
+
+struct SaveAnswer {
+    std::string path;
+    std::size_t type = 0;  // the index in `types` the user picked
+};

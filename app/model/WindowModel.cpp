@@ -1,0 +1,286 @@
+#include "app/model/WindowModel.h"
+
+#include <mutex>
+
+#include "store/Store.h"
+#include "text/GbkCodec.h"
+
+// Carries the workers' events to the window's thread. A worker that outlives the model posts
+// into nothing instead of into a destroyed object.
+class WindowModel::EventSink : public IEventSink, public std::enable_shared_from_this<EventSink> {
+  public:
+    EventSink(WindowModel& model, IWindowView& view) : model_(&model), view_(&view) {}
+
+    void Post(CrawlEvent event) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (view_ != nullptr) {
+            view_->PostToUi([self = shared_from_this(), event = std::move(event)] {
+                if (WindowModel* model = self->Model()) {
+                    model->OnEvent(event);
+                }
+            });
+        }
+    }
+    // Runs `work` on the window's thread after what is queued, while the model lives.
+    void Later(void (WindowModel::*work)()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (view_ != nullptr) {
+            view_->PostToUi([self = shared_from_this(), work] {
+                if (WindowModel* model = self->Model()) {
+                    (model->*work)();
+                }
+            });
+        }
+    }
+    WindowModel* Model() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return model_;
+    }
+    void Detach() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        model_ = nullptr;
+        view_ = nullptr;
+    }
+
+  private:
+    std::mutex mutex_;
+    WindowModel* model_;
+    IWindowView* view_;
+};
+
+WindowModel::WindowModel(std::string storePath, IWindowView& view, const Clock& clock,
+                         RunController::Launcher launch)
+    : storePath_(std::move(storePath)), view_(view) {
+    sink_ = std::make_shared<EventSink>(*this, view_);
+    session_ = std::make_unique<CollectSession>(clock, sink_, std::move(launch));
+    state_.title = kWindowTitle;
+    state_.description = "Tarvola（中国站）会员信息";
+    state_.everyN = "30";
+    state_.pauseSeconds = "10";
+    state_.timeout = "50";
+    state_.parallel = "1";
+    state_.startPage = "1";
+    state_.industry = "化工";
+    state_.region = "广州";
+    state_.status = "等待";
+    ShowProgress();
+}
+
+WindowModel::~WindowModel() {
+    sink_->Detach();
+    session_->Shutdown(std::chrono::milliseconds(0));
+}
+
+void WindowModel::Open() {
+    startPage_ = 1;
+    if (IRecordStore* store = Store()) {
+        try {
+            // The search of the last pre-collect comes back, with the page it reached.
+            const auto industry = store->LoadSetting(kLastIndustry);
+            const auto region = store->LoadSetting(kLastRegion);
+            if (industry && region) {
+                state_.industry = *industry;
+                state_.region = *region;
+                startPage_ = DefaultStartPage(
+                    *store, text::Utf8ToGbk(*industry) + "^" + text::Utf8ToGbk(*region), 0);
+            }
+        } catch (const ::StoreError& e) {
+            Prompt(std::string("无法读取上次采集的页码：") + e.what(), "数据库错误",
+                   PromptIcon::Critical);
+        }
+    }
+    state_.startPage = std::to_string(startPage_);
+    // Skipping known companies is on unless the user turned it off before.
+    state_.skipKnown = true;
+    if (store_) {
+        try {
+            state_.skipKnown = store_->LoadSetting(kSkipKnown).value_or("1") != "0";
+        } catch (const ::StoreError&) {
+        }
+    }
+    Focus(IDC_PRECOLLECT);
+    Show();
+}
+
+std::string WindowModel::StoreName() const {
+    return RedactPassword(storePath_);
+}
+
+void WindowModel::Show() {
+    view_.Render(state_);
+}
+
+void WindowModel::Focus(int id) {
+    state_.focus = id;
+    ++state_.focusSerial;
+}
+
+void WindowModel::ShowProgress() {
+    state_.records = std::to_string(recordsDone_) + " / " + std::to_string(recordsTotal_);
+    state_.pages = std::to_string(pagesDone_) + " / " + std::to_string(pagesTotal_);
+}
+
+PromptAnswer WindowModel::Prompt(const std::string& text, const std::string& caption,
+                                 PromptIcon icon, bool yesNo, PromptAnswer defaultAnswer) {
+    Show();
+    BeginModal();
+    const PromptAnswer answer = view_.Ask({text, caption, icon, yesNo, defaultAnswer});
+    EndModal();
+    return answer;
+}
+
+void WindowModel::EndModal() {
+    if (--modalDepth_ == 0 && !pending_.empty()) {
+        sink_->Later(&WindowModel::Drain);
+    }
+}
+
+void WindowModel::TellStoreError(const std::exception& e) {
+    Prompt(e.what(), "数据库错误", PromptIcon::Critical);
+}
+
+IRecordStore* WindowModel::Store() {
+    if (store_ && !store_->Usable()) {
+        store_.reset();  // its connection was given up: a new one is tried
+    }
+    if (!store_) {
+        try {
+            store_ = OpenStore(storePath_);
+            store_->SetWaitHook(
+                [this](std::chrono::milliseconds waited) { return OnStoreWaiting(waited); });
+        } catch (const std::exception& e) {  // StoreError, or a setting that is not valid
+            TellStoreError(e);
+            return nullptr;
+        }
+    }
+    return store_.get();
+}
+
+bool WindowModel::OnStoreWaiting(std::chrono::milliseconds waited) {
+    if (waited.count() == 0) {  // the server answered (or the call was given up)
+        if (storeWaiting_) {
+            storeWaiting_ = false;
+            view_.StoreWait(waited);
+            EndModal();
+        }
+        return true;
+    }
+    if (!storeWaiting_) {
+        // Held like a message box: no event is handled, no watchdog fires meanwhile.
+        storeWaiting_ = true;
+        BeginModal();
+        SetStatus("数据库无响应");
+        Show();
+    }
+    return view_.StoreWait(waited);
+}
+
+void WindowModel::SetText(int id, std::string text) {
+    switch (id) {
+        case IDC_EVERY_N:
+            state_.everyN = std::move(text);
+            break;
+        case IDC_PAUSE_SECONDS:
+            state_.pauseSeconds = std::move(text);
+            break;
+        case IDC_PARALLEL:
+            state_.parallel = std::move(text);
+            break;
+        case IDC_TIMEOUT:
+            state_.timeout = std::move(text);
+            break;
+        case IDC_START_PAGE:
+            state_.startPage = std::move(text);
+            break;
+        case IDC_INDUSTRY:
+            state_.industry = std::move(text);
+            break;
+        case IDC_REGION:
+            state_.region = std::move(text);
+            break;
+        default:
+            break;
+    }
+}
+
+void WindowModel::SetSkipKnown(bool on) {
+    state_.skipKnown = on;
+    if (store_) {
+        try {
+            store_->SaveSetting(kSkipKnown, on ? "1" : "0");
+        } catch (const ::StoreError&) {
+        }
+    }
+}
+
+void WindowModel::About() {
+    BeginModal();
+    view_.ShowAbout(StoreName());
+    EndModal();
+}
+
+void WindowModel::HotKey() {
+    state_.visible = !state_.visible;
+    Show();
+}
+
+bool WindowModel::Close() {
+    if (running_ && Prompt("采集正在进行，确定要退出吗？", "退出", PromptIcon::Question, true,
+                           PromptAnswer::No) != PromptAnswer::Yes) {
+        return false;
+    }
+    // A running worker finishes the record in hand; the process never ends inside a write.
+    closing_ = true;
+    running_ = false;
+    session_->Shutdown(std::chrono::seconds(5));
+    return true;
+}
+
+// The results list: the newest records on request, then the records of the page in progress.
+
+void WindowModel::AppendRow(const MemberRecord& record) {
+    ResultRow row;
+    const auto fields = record.Fields();
+    for (size_t i = 0; i < row.size(); ++i) {
+        row[i] = text::GbkToUtf8(*fields[i]);
+    }
+    state_.rows.push_back(std::move(row));
+}
+
+void WindowModel::ClearResultList() {
+    state_.rows.clear();
+    ++state_.rowsEpoch;
+}
+
+void WindowModel::FillResultList() {
+    ClearResultList();
+    IRecordStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    try {
+        store->NewestMemberRecords([&](const MemberRecord& r) { AppendRow(r); });
+    } catch (const ::StoreError& e) {
+        TellStoreError(e);
+    }
+}
+
+void WindowModel::AddResult(std::int64_t rowId) {
+    IRecordStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    try {
+        // The event names its row, so every saved record is listed exactly once.
+        if (auto record = store->MemberRecordById(rowId)) {
+            AppendRow(*record);
+        }
+    } catch (const ::StoreError& e) {
+        TellStoreError(e);
+    }
+}
+
+void WindowModel::Preview() {
+    FillResultList();
+    Show();
+}

@@ -1,0 +1,142 @@
+#pragma once
+// The main window's decisions, apart from any toolkit: the settings and their checks, what is
+// enabled, every text, the questions to ask and their order, the rows of the results list and
+// the calls on the run session. A view passes the user's input to the operations below, calls
+// Tick() every 100 ms, and draws the state it is handed (IWindowView::Render). Everything here
+// runs on the window's thread; workers' events reach it through IWindowView::PostToUi.
+//
+// While a question or the store's wait box is open, the workers' events are held and handled,
+// in order, as soon as it closes, and the watchdog waits: the records that would re-arm it are
+// among the held events.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/model/IWindowView.h"
+#include "app/model/WindowState.h"
+#include "crawl/Clock.h"
+#include "crawl/CollectSession.h"
+#include "crawl/RunSettings.h"
+#include "store/ExportRecords.h"
+
+class IRecordStore;
+struct MemberRecord;
+
+class WindowModel {
+  public:
+    // `storePath`: the record store (data.db beside the executable in normal use).
+    // `launch` starts workers (real ones when empty).
+    WindowModel(std::string storePath, IWindowView& view, const Clock& clock,
+                RunController::Launcher launch = {});
+    ~WindowModel();
+    WindowModel(const WindowModel&) = delete;
+    WindowModel& operator=(const WindowModel&) = delete;
+
+    // Fills the window: the settings' first values and the search of the last pre-collect with
+    // the page it reached. Called once the view can show a message.
+    void Open();
+    const WindowState& State() const { return state_; }
+
+    // The user's input.
+    // The text of an edit changed (typed, pasted or set); nothing is decided yet.
+    void SetText(int id, std::string text);
+    // The user typed in the search: a search changed after its pre-collect is another search,
+    // which needs a pre-collect of its own before it can be collected.
+    void ConditionEdited();
+    void SetSkipKnown(bool on);
+    void Precollect();
+    void Start();
+    void Stop();
+    // Fetches the failures kept in the store again (the retry question's "yes").
+    void Retry();
+    void Preview();
+    void ExportText();
+    void ExportExcel();
+    void About();
+    void HotKey();  // F2: hide or show
+    // The window is asked to close: false when the user keeps it. After true, the workers have
+    // finished the record in hand and nothing more starts.
+    bool Close();
+    void Tick();
+    void OnEvent(const CrawlEvent& event);
+
+    CollectSession& Session() { return *session_; }
+    RunController& Controller() { return session_->Controller(); }
+    bool Running() const { return running_; }
+    int StartPage() const { return startPage_; }
+    std::string StoreName() const;
+
+    // Settings kept in the store beside the start page.
+    static constexpr const char* kLastIndustry = "lastindustry";
+    static constexpr const char* kLastRegion = "lastregion";
+    static constexpr const char* kLastExportFolder = "lastexportfolder";
+    static constexpr const char* kSkipKnown = "skipknown";
+    // How long a start waits for the workers of an earlier run to finish the record in hand.
+    static constexpr std::chrono::milliseconds kEarlierWorkerWait{5000};
+
+  private:
+    class EventSink;
+    enum class RunStart { Started, NothingToRetry, Failed };
+
+    void Show();
+    PromptAnswer Prompt(const std::string& text, const std::string& caption, PromptIcon icon,
+                        bool yesNo = false, PromptAnswer defaultAnswer = PromptAnswer::Ok);
+    void BeginModal() { ++modalDepth_; }
+    void EndModal();
+    void Drain();
+    void Focus(int id);
+    void SetStatus(std::string text) { state_.status = std::move(text); }
+    void ShowProgress();
+    // The store, opened on first use; null (after telling the user) when it cannot be opened.
+    IRecordStore* Store();
+    bool OnStoreWaiting(std::chrono::milliseconds waited);
+    void TellStoreError(const std::exception& e);
+
+    bool TakeCondition();
+    std::optional<int> ReadSetting(int id, const SettingBounds& bounds);
+    RunStart StartCollectRun(bool retry);
+    void WaitForEarlierWorkers();
+    bool ClearBeforeStart();
+    void ShowRunEnded(std::string status);
+    void ShowUpdate(const SessionUpdate& u);
+    void ShowRunEnd(const RunEnd& end);
+    void RememberSearch(std::int64_t pages);
+    int ProposeStartPage();
+
+    void FillResultList();
+    void AddResult(std::int64_t rowId);
+    void ClearResultList();
+    void AppendRow(const MemberRecord& record);
+
+    bool CheckExportable();
+    void ExportRecords(ExportFormat format);
+
+    std::string storePath_;
+    IWindowView& view_;
+    std::shared_ptr<EventSink> sink_;
+    std::unique_ptr<CollectSession> session_;
+    std::unique_ptr<IRecordStore> store_;
+    WindowState state_;
+
+    int recordsDone_ = 0;
+    int recordsTotal_ = 0;
+    int pagesDone_ = 0;
+    int pagesTotal_ = 0;
+    int startPage_ = 1;
+    int every_ = 30;
+    int pauseSeconds_ = 10;
+    int timeoutSeconds_ = 15;
+    int lanes_ = 1;
+    std::string condition_;  // GBK, of the last pre-collect or run
+    bool running_ = false;
+    bool conditionEdited_ = false;  // the search was edited while a run or pre-collect went on
+    bool closing_ = false;          // the window is closing: start nothing more
+    bool storeWaiting_ = false;
+    int modalDepth_ = 0;
+    int restartsSeen_ = 0;
+    std::deque<CrawlEvent> pending_;
+};

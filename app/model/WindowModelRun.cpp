@@ -1,0 +1,422 @@
+// Run control of the window: Pre-collect, Start, Stop, retry, the pacing tick and the
+// reactions to the workers' events.
+
+#include <algorithm>
+#include <cstdint>
+#include <system_error>
+
+#include "app/model/WindowModel.h"
+#include "crawl/SearchAddress.h"
+#include "store/Store.h"
+#include "text/GbkCodec.h"
+
+bool WindowModel::TakeCondition() {
+    if (state_.industry.empty() && state_.region.empty()) {
+        Focus(IDC_INDUSTRY);
+        Prompt("请至少指定一项采集条件！", "采集条件", PromptIcon::Warning);
+        return false;
+    }
+    condition_ = text::Utf8ToGbk(state_.industry) + "^" + text::Utf8ToGbk(state_.region);
+    return true;
+}
+
+std::optional<int> WindowModel::ReadSetting(int id, const SettingBounds& bounds) {
+    if (auto value = ReadBounded(TextOf(state_, id), bounds)) {
+        return value;
+    }
+    Prompt(OutOfBoundsMessage(bounds), "开始采集", PromptIcon::Warning);
+    Focus(id);
+    Show();
+    return std::nullopt;
+}
+
+void WindowModel::ConditionEdited() {
+    if (running_) {
+        conditionEdited_ = true;  // taken into account when the run ends
+        return;
+    }
+    // During a pre-collect, its answer will be for the search before the edit.
+    conditionEdited_ = session_->PreCollecting();
+    if (pagesTotal_ == 0) {
+        return;
+    }
+    // The totals and Start belonged to the search that was pre-collected, not to this one.
+    state_.startEnabled = false;
+    recordsTotal_ = pagesTotal_ = recordsDone_ = pagesDone_ = 0;
+    ShowProgress();
+    Show();
+}
+
+void WindowModel::Precollect() {
+    if (running_ || !TakeCondition()) {
+        return;
+    }
+    state_.precollectEnabled = false;
+    conditionEdited_ = false;
+    SetStatus("操作进行中，请稍后...");
+    try {
+        session_->StartPreCollect(condition_);
+    } catch (const std::system_error&) {
+        Prompt(kCannotStartThread, "", PromptIcon::None);
+        state_.precollectEnabled = true;  // nothing is under way: it can be tried again
+        SetStatus("操作停止！");
+    }
+    Show();
+}
+
+WindowModel::RunStart WindowModel::StartCollectRun(bool retry) {
+    IRecordStore* store = Store();
+    if (store == nullptr) {
+        return RunStart::Failed;  // the user was told why
+    }
+    CollectRequest request;
+    request.condition = condition_;
+    request.startPage = startPage_;
+    request.lastPage = pagesTotal_;
+    request.pacing = {every_, pauseSeconds_, timeoutSeconds_};
+    request.lanes = lanes_;
+    request.skipKnown = state_.skipKnown;
+    try {
+        if (retry) {
+            return session_->StartRetry(request, *store) ? RunStart::Started
+                                                         : RunStart::NothingToRetry;
+        }
+        session_->StartCollect(request, *store);
+        return RunStart::Started;
+    } catch (const std::system_error&) {
+        Prompt(kCannotStartThread, "", PromptIcon::None);
+    } catch (const ::StoreError& e) {
+        TellStoreError(e);
+    }
+    return RunStart::Failed;
+}
+
+void WindowModel::Start() {
+    if (running_ || !state_.startEnabled) {
+        return;
+    }
+    const auto typed = ParseWholeNumber(state_.startPage);
+    if (typed && *typed > pagesTotal_) {
+        Prompt(kStartPastTotal, "开始采集", PromptIcon::Warning);
+        return;
+    }
+    const auto startPage = ReadSetting(IDC_START_PAGE, StartPageBounds(pagesTotal_));
+    if (!startPage) {
+        return;
+    }
+    const auto every = ReadSetting(IDC_EVERY_N, kEveryBounds);
+    if (!every) {
+        return;
+    }
+    const auto wait = ReadSetting(IDC_PAUSE_SECONDS, kWaitBounds);
+    if (!wait) {
+        return;
+    }
+    const auto timeout = ReadSetting(IDC_TIMEOUT, kTimeoutBounds);
+    if (!timeout) {
+        return;
+    }
+    const auto lanes = ReadSetting(IDC_PARALLEL, kLanesBounds);
+    if (!lanes) {
+        return;
+    }
+    startPage_ = *startPage;
+    state_.precollectEnabled = false;
+    state_.startEnabled = false;
+    Show();
+    WaitForEarlierWorkers();
+    if (closing_) {
+        return;  // the window was closed while it waited
+    }
+    FillResultList();
+    if (!state_.rows.empty() && !ClearBeforeStart()) {
+        ShowRunEnded("操作停止！");
+        return;
+    }
+    // A worker of an earlier run that is still out stores nothing more: the run that starts
+    // now reads its page again, so no company is stored twice.
+    session_->DiscardEarlierWork();
+    every_ = *every;
+    pauseSeconds_ = *wait;
+    timeoutSeconds_ = *timeout;
+    lanes_ = *lanes;
+    restartsSeen_ = session_->Restarts();
+    if (StartCollectRun(false) != RunStart::Started) {
+        ShowRunEnded("操作停止！");
+        return;
+    }
+    SetStatus("采集进行中，请稍后...");
+    running_ = true;
+    state_.stopEnabled = true;
+    Show();
+}
+
+bool WindowModel::ClearBeforeStart() {
+    if (Prompt("存在已经采集的数据。是否在采集前清空原有数据？", "确认", PromptIcon::Question, true,
+               PromptAnswer::No) != PromptAnswer::Yes) {
+        return true;  // kept: the run adds to them
+    }
+    IRecordStore* store = Store();
+    if (store == nullptr) {
+        return true;
+    }
+    try {
+        // The team's work on a shared store is not wiped from under it.
+        if (const std::string busy = OthersAtWork(*store); !busy.empty()) {
+            Prompt(busy + "没有清空。", "确认", PromptIcon::Warning);
+            return false;
+        }
+        // Nothing an earlier worker still has in hand may land after the clear.
+        session_->DiscardEarlierWork();
+        store->ClearMemberRecords();
+    } catch (const ::StoreError& e) {
+        // Not cleared: a run now would add to what the user asked to remove.
+        TellStoreError(e);
+        return false;
+    }
+    FillResultList();
+    return true;
+}
+
+void WindowModel::Retry() {
+    state_.precollectEnabled = false;
+    state_.startEnabled = false;
+    Show();
+    WaitForEarlierWorkers();
+    if (closing_) {
+        return;
+    }
+    session_->DiscardEarlierWork();
+    restartsSeen_ = session_->Restarts();
+    switch (StartCollectRun(true)) {
+        case RunStart::Started:
+            break;
+        case RunStart::NothingToRetry:
+            ShowRunEnded("没有需要重试的页面。");
+            return;
+        case RunStart::Failed:
+            ShowRunEnded("操作停止！");
+            return;
+    }
+    SetStatus("正在重试未能获取的页面，请稍后...");
+    running_ = true;
+    state_.stopEnabled = true;
+    Show();
+}
+
+void WindowModel::WaitForEarlierWorkers() {
+    if (session_->LiveWorkers() == 0) {
+        return;
+    }
+    // A stopped worker finishes its record in hand; a pending pre-collect is no longer wanted.
+    // The window keeps painting and handling worker events meanwhile, but takes no input.
+    session_->Stop();
+    const std::string status = state_.status;
+    SetStatus("正在等待上一次采集结束...");
+    Show();
+    const auto until = std::chrono::steady_clock::now() + kEarlierWorkerWait;
+    while (session_->LiveWorkers() > 0 && std::chrono::steady_clock::now() < until) {
+        view_.ProcessEvents(std::chrono::milliseconds(50));
+    }
+    view_.ProcessEvents(std::chrono::milliseconds(0));
+    SetStatus(status);
+    Show();
+}
+
+void WindowModel::ShowRunEnded(std::string status) {
+    running_ = false;
+    state_.precollectEnabled = true;
+    state_.startEnabled = true;
+    state_.stopEnabled = false;
+    SetStatus(std::move(status));
+    Show();
+    if (conditionEdited_) {
+        ConditionEdited();  // the search was edited during the run
+    }
+}
+
+void WindowModel::Stop() {
+    session_->Stop();
+    ShowRunEnded("操作停止！");
+}
+
+void WindowModel::Tick() {
+    if (closing_) {
+        return;
+    }
+    // While a question is open the watchdog waits: the records that would re-arm it are held
+    // until it closes.
+    try {
+        session_->Tick(modalDepth_ == 0);
+    } catch (const std::system_error&) {
+        Prompt(kCannotStartThread, "", PromptIcon::None);
+    }
+    if (session_->Restarts() != restartsSeen_) {
+        restartsSeen_ = session_->Restarts();
+        // The fresh worker began at the page in progress; a shared store keeps the range.
+        if (store_ && store_->SharedPages() == nullptr) {
+            startPage_ = pagesDone_;
+        }
+    }
+}
+
+void WindowModel::OnEvent(const CrawlEvent& event) {
+    pending_.push_back(event);
+    if (modalDepth_ == 0) {
+        Drain();
+    }
+}
+
+void WindowModel::Drain() {
+    bool any = false;
+    while (!pending_.empty() && modalDepth_ == 0) {
+        const CrawlEvent event = std::move(pending_.front());
+        pending_.pop_front();
+        ShowUpdate(session_->Handle(event));
+        any = true;
+    }
+    if (any) {
+        Show();
+    }
+}
+
+void WindowModel::ShowUpdate(const SessionUpdate& u) {
+    using K = SessionUpdate::Kind;
+    switch (u.kind) {
+        case K::PreCollectFailed:
+            conditionEdited_ = false;
+            state_.precollectEnabled = true;
+            SetStatus("网络连接失败！");
+            Prompt("网络连接失败！\n" + u.reason, "预采集", PromptIcon::Warning);
+            break;
+        case K::PreCollected: {
+            pagesTotal_ = static_cast<int>(std::min<std::int64_t>(u.pages, INT32_MAX));
+            recordsTotal_ = static_cast<int>(std::min<std::int64_t>(u.matches, INT32_MAX));
+            recordsDone_ = pagesDone_ = 0;
+            if (recordsTotal_ == 0) {
+                pagesTotal_ = 0;  // nothing to collect: Start stays off
+            }
+            ShowProgress();
+            RememberSearch(u.pages);
+            state_.precollectEnabled = true;
+            SetStatus("操作成功完成！");
+            // An answer for the search as it was before an edit offers no Start.
+            state_.startEnabled = recordsTotal_ > 0 && !conditionEdited_;
+            // The start page is this search's own: where it got to, or its first page.
+            const int reached = ProposeStartPage();
+            if (recordsTotal_ > 0) {
+                std::string found = "找到 " + std::to_string(recordsTotal_) + " 条符合条件的记录！";
+                if (reached > 0) {
+                    found += "\n上次采集到第 " + std::to_string(reached) + " 页";
+                }
+                Prompt(found, "", PromptIcon::Information);
+            } else {
+                Prompt("没有找到符合条件的记录！", "", PromptIcon::Information);
+            }
+            if (conditionEdited_) {
+                ConditionEdited();  // takes back the totals, as for any later edit
+            }
+            break;
+        }
+        case K::PageStarted:
+            pagesDone_ = u.page;
+            ShowProgress();
+            if (running_) {
+                ClearResultList();  // a page announced on the way out leaves the last one shown
+            }
+            break;
+        case K::RecordSaved:
+            AddResult(u.rowId);
+            if (u.counted) {
+                recordsDone_ = session_->Records();
+                ShowProgress();
+            }
+            break;
+        case K::RunEnded:
+            ShowRunEnd(u.end);
+            break;
+        case K::LanesChanged:
+            // Fewer lanes while the site says it is overloaded; all of them again later.
+            SetStatus(u.lanes < lanes_ ? "采集进行中（网站繁忙，并发 " + std::to_string(u.lanes) +
+                                             " / " + std::to_string(lanes_) + "），请稍后..."
+                                       : std::string("采集进行中，请稍后..."));
+            break;
+        case K::FetchFailed:
+        case K::None:
+            break;
+    }
+}
+
+void WindowModel::RememberSearch(std::int64_t pages) {
+    IRecordStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    try {
+        std::string industry;
+        std::string region;
+        SplitCondition(condition_, industry, region);  // as it was pre-collected
+        store->SaveSetting(kLastIndustry, text::GbkToUtf8(industry));
+        store->SaveSetting(kLastRegion, text::GbkToUtf8(region));
+        RegisterSharedSearch(*store, industry, region, pages, recordsTotal_);
+    } catch (const ::StoreError&) {
+        // Only a convenience for the next start; the run itself reports store failures.
+    }
+}
+
+int WindowModel::ProposeStartPage() {
+    int reached = 0;
+    startPage_ = 1;
+    if (IRecordStore* store = Store()) {
+        try {
+            if (store->SharedPages() == nullptr) {
+                reached = LoadSearchPage(*store, condition_).value_or(0);
+            }
+            startPage_ = DefaultStartPage(*store, condition_, pagesTotal_);
+        } catch (const ::StoreError&) {
+            // The first page, then: entries already stored are not stored again.
+        }
+    }
+    state_.startPage = std::to_string(startPage_);
+    return reached;
+}
+
+void WindowModel::ShowRunEnd(const RunEnd& end) {
+    const std::string& reason = end.reason;
+    const std::string failures = std::to_string(end.failures.size());
+    const std::string resume =
+        "\n下次开始采集时从第 " + std::to_string(session_->Page()) + " 页继续。";
+    switch (end.how) {
+        case RunEnd::How::Finished:
+            if (end.failures.empty()) {
+                ShowRunEnded("操作成功完成！");
+                return;
+            }
+            ShowRunEnded("操作完成，有 " + failures + " 个页面未能获取。");
+            if (Prompt("有 " + failures + " 个页面未能获取，现在重试吗？", "确认",
+                       PromptIcon::Question, true, PromptAnswer::Yes) == PromptAnswer::Yes) {
+                Retry();
+            }
+            return;
+        case RunEnd::How::Stopped:
+            ShowRunEnded("操作停止！");
+            return;
+        case RunEnd::How::NetFailed:
+            ShowRunEnded("网络连接失败！");
+            Prompt("网络连接失败！\n" + reason + resume, "开始采集", PromptIcon::Warning);
+            return;
+        case RunEnd::How::Challenged:
+            ShowRunEnded("网站要求验证或访问过于频繁");
+            Prompt("网站要求验证或访问过于频繁\n" + reason + resume, "开始采集",
+                   PromptIcon::Warning);
+            return;
+        case RunEnd::How::StoreFailed:
+            ShowRunEnded("操作停止！");
+            Prompt("数据库错误，采集已停止：" + reason, "数据库错误", PromptIcon::Critical);
+            return;
+        case RunEnd::How::Crashed:
+            ShowRunEnded("操作停止！");
+            Prompt("采集意外中止：" + reason, "开始采集", PromptIcon::Critical);
+            return;
+    }
+}

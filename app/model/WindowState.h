@@ -1,0 +1,57 @@
+#pragma once
+// Everything a view shows of the main window, decided by the window model: what each control
+// says, which ones are enabled, the rows of the results list. A view draws this and nothing
+// of its own.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/model/Controls.h"
+
+// One record in the results list, its nine fields as UTF-8 in the columns' order.
+using ResultRow = std::array<std::string, kResultColumnCount>;
+
+struct WindowState {
+    std::string title;
+    std::string description;
+    // The settings' edits, as the user typed them or the model filled them in.
+    std::string everyN;
+    std::string pauseSeconds;
+    std::string parallel;
+    std::string timeout;
+    std::string startPage;
+    std::string industry;
+    std::string region;
+    bool skipKnown = true;
+    // Progress and the status line.
+    std::string records;
+    std::string pages;
+    std::string status;
+    bool precollectEnabled = true;
+    bool startEnabled = false;
+    bool stopEnabled = false;
+    // The results list. `rowsEpoch` changes whenever the list is emptied or filled anew; while
+    // it stays the same, rows are only added at the end.
+    std::vector<ResultRow> rows;
+    std::uint64_t rowsEpoch = 0;
+    bool visible = true;
+    // A request to put the focus into control `focus`, new whenever `focusSerial` changes.
+    int focus = 0;
+    std::uint64_t focusSerial = 0;
+};
+
+// The text a view shows in control `id` of `state` (an edit, a label or the status line);
+// empty for a control without one.
+std::string TextOf(const WindowState& state, int id);
+// Whether control `id` takes input now.
+bool EnabledIn(const WindowState& state, int id);
+
+// One line for the test switch of the views, for example
+// "state records=7/9 pages=3/3 precollect=on start=on stop=off rows=5 status=操作成功完成！"
+std::string StateLine(const WindowState& state);
+
+struct Question;
+// The line the test switch prints for a question: "ask caption=… text=…".
+std::string QuestionLine(const Question& question);

@@ -1,0 +1,861 @@
+// The window's decisions, through the window model and a view that records what it is shown
+// and answers as a test tells it: no display. Workers run for real against the stand-in
+// directory on loopback (or in-memory parts); times of the rules come from a manual clock.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "DirectorySite.h"
+#include "FakeCrawlParts.h"
+#include "ManualClock.h"
+#include "TempDir.h"
+#include "app/model/WindowModel.h"
+#include "crawl/CrawlWorker.h"
+#include "platform/FileSystem.h"
+#include "store/RecordStore.h"
+#include "store/Store.h"
+
+using namespace standin;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Shows nothing: keeps the last state, the questions and save dialogs, answers from a script,
+// and runs the work posted to "the window's thread" when the test pumps it.
+class RecordingView : public IWindowView {
+  public:
+    void Render(const WindowState& s) override {
+        state = s;
+        ++renders;
+    }
+    PromptAnswer Ask(const Question& q) override {
+        asked.push_back(q);
+        if (whileOpen) {
+            whileOpen(q);
+        }
+        if (!answers.empty()) {
+            const PromptAnswer a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return q.yesNo ? q.defaultAnswer : PromptAnswer::Ok;
+    }
+    std::optional<SaveAnswer> AskSave(const SaveRequest& r) override {
+        saves.push_back(r);
+        if (!savePath) {
+            return std::nullopt;
+        }
+        return SaveAnswer{*savePath, saveType};
+    }
+    void PostToUi(std::function<void()> work) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            queue_.push_back(std::move(work));
+        }
+        posted_.notify_all();
+    }
+    void ProcessEvents(std::chrono::milliseconds time) override { RunPosted(time); }
+    bool StoreWait(std::chrono::milliseconds waited) override {
+        storeWaits.push_back(waited);
+        return waited.count() == 0 || !giveUpStoreWait;
+    }
+    void ShowAbout(const std::string& storeName) override { about = storeName; }
+
+    // Runs the posted work, waiting up to `time` for the first.
+    void RunPosted(std::chrono::milliseconds time) {
+        std::deque<std::function<void()>> work;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            posted_.wait_for(lock, time, [&] { return !queue_.empty(); });
+            work.swap(queue_);
+        }
+        for (auto& w : work) {
+            w();
+        }
+    }
+
+    WindowState state;
+    int renders = 0;
+    std::vector<Question> asked;
+    std::deque<PromptAnswer> answers;
+    std::function<void(const Question&)> whileOpen;  // runs while a message box is open
+    std::vector<SaveRequest> saves;
+    std::optional<std::string> savePath;
+    size_t saveType = 0;
+    std::vector<std::chrono::milliseconds> storeWaits;
+    bool giveUpStoreWait = false;
+    std::string about;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    std::deque<std::function<void()>> queue_;
+};
+
+// A directory of one result page with ten companies, in memory. Every contact page takes
+// `contactMs`; while `holdPreCollect` is set, a pre-collect waits until it is lifted.
+struct TenCompanies {
+    std::shared_ptr<FakeFetcher::Shared> pages = std::make_shared<FakeFetcher::Shared>();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holdPreCollect = false;
+    int contactMs = 0;
+    std::string preCollect;
+
+    TenCompanies() {
+        const std::string keyword = KeywordFor(Gbk("化工"), Gbk("广东"));
+        preCollect = PreCollectAddress(keyword);
+        pages->pages[preCollect] = Gbk("共找到 10 条符合 <span class=\"total-page\">共1页</span>");
+        std::string block = "<div id=\"offer_list\" class=\"list\">";
+        for (int i = 0; i < 10; ++i) {
+            const std::string id = std::to_string(i);
+            block += "<div class=\"info\"><a class=\"l\">" + Gbk("公司") + id + "</a></span><p>" +
+                     Gbk("广东") + "</p><a href=\"http://www.tarvola.com/company/detail/c" + id +
+                     ".html\" x>";
+        }
+        pages->pages[ResultPageAddress(keyword, 1)] = block + "<script language=";
+    }
+    void Hold(bool hold) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            holdPreCollect = hold;
+        }
+        changed.notify_all();
+    }
+    RunController::Launcher Launcher() {
+        CrawlDeps deps = DefaultCrawlDeps();  // the real store
+        deps.makeFetcher = [this]() -> std::unique_ptr<IPageFetcher> {
+            struct Slow : FakeFetcher {
+                explicit Slow(TenCompanies& site) : FakeFetcher(site.pages), site_(site) {}
+                FetchResult FetchPage(const std::string& a) override {
+                    if (a == site_.preCollect) {
+                        std::unique_lock<std::mutex> lock(site_.mutex);
+                        site_.changed.wait(lock, [&] { return !site_.holdPreCollect; });
+                    } else if (a.find("/detail/") != std::string::npos) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(site_.contactMs));
+                    }
+                    return FakeFetcher::FetchPage(a);
+                }
+                TenCompanies& site_;
+            };
+            return std::make_unique<Slow>(*this);
+        };
+        return [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); };
+    }
+};
+
+class WindowModelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server.UseAsProxy();
+        ServeFixtureSite(server);
+    }
+    void TearDown() override { model.reset(); }
+
+    std::string StorePath() const { return dir.File("data.db"); }
+    void Open(RunController::Launcher launch = {}, std::string store = {}) {
+        model = std::make_unique<WindowModel>(store.empty() ? StorePath() : store, view, clock,
+                                              std::move(launch));
+        model->Open();
+    }
+    // Pumps the window's thread (and its 100 ms tick) until `done` or 15 s.
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 15s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > until) {
+                return false;
+            }
+            view.RunPosted(20ms);
+            model->Tick();
+        }
+        return true;
+    }
+    bool RunUntilStatus(const std::string& status, std::chrono::milliseconds limit = 15s) {
+        return RunUntil([&] { return view.state.status == status; }, limit);
+    }
+    void Search(const char* industry, const char* region) {
+        model->SetText(IDC_INDUSTRY, industry);
+        model->SetText(IDC_REGION, region);
+    }
+    // Pre-collects a search and waits for its answer.
+    void PreCollect(const char* industry = "化工", const char* region = "广东") {
+        Search(industry, region);
+        const size_t asked = view.asked.size();
+        model->Precollect();
+        ASSERT_TRUE(RunUntil([&] { return view.asked.size() > asked; }));
+        ASSERT_EQ(view.state.status, "操作成功完成！");
+    }
+    void Collect() {
+        model->Start();
+        ASSERT_TRUE(RunUntil([&] { return !model->Running(); }));
+    }
+    int StoredRows() {
+        RecordStore store(StorePath());
+        int n = 0;
+        store.ForEachMemberRow([&](const RecordStore::RawRow&) { ++n; });
+        return n;
+    }
+    std::vector<std::string> ListTitles() {
+        std::vector<std::string> titles;
+        for (const ResultRow& row : view.state.rows) {
+            titles.push_back(row[0]);
+        }
+        return titles;
+    }
+    const Question& LastAsked() { return view.asked.back(); }
+
+    Server server;
+    TempDir dir;
+    ManualClock clock;
+    RecordingView view;
+    std::unique_ptr<WindowModel> model;
+};
+
+TEST_F(WindowModelTest, StartUpStateAndTheLastSearchComingBack) {
+    Open();
+    const WindowState& s = view.state;
+    EXPECT_EQ(s.title, "Tarvola采集器 版本：2.0406");
+    EXPECT_EQ(s.records, "0 / 0");
+    EXPECT_EQ(s.pages, "0 / 0");
+    EXPECT_EQ(s.status, "等待");
+    EXPECT_EQ(s.everyN, "30");
+    EXPECT_EQ(s.pauseSeconds, "10");
+    EXPECT_EQ(s.timeout, "50");
+    EXPECT_EQ(s.parallel, "1");
+    EXPECT_EQ(s.startPage, "1");
+    EXPECT_EQ(s.description, "Tarvola（中国站）会员信息");
+    EXPECT_EQ(s.industry, "化工");
+    EXPECT_EQ(s.region, "广州");
+    EXPECT_TRUE(s.skipKnown);
+    EXPECT_TRUE(s.precollectEnabled);
+    EXPECT_FALSE(s.startEnabled);
+    EXPECT_FALSE(s.stopEnabled);
+    EXPECT_TRUE(s.rows.empty());
+    EXPECT_EQ(s.focus, IDC_PRECOLLECT);
+    EXPECT_TRUE(view.asked.empty());
+
+    // The search of the last pre-collect comes back with its own page; the old single page of
+    // the file belongs to no search.
+    struct Case {
+        std::function<void(RecordStore&)> before;
+        const char* startPage;
+    };
+    const Case cases[] = {
+        {[](RecordStore& st) {
+             st.SaveLastPageIndex(12);
+             st.SaveSetting("lastindustry", "化工");
+             st.SaveSetting("lastregion", "广东");
+         },
+         "1"},
+        {[](RecordStore& st) { SaveSearchPage(st, Gbk("化工^广东"), 2); }, "2"},
+    };
+    for (const Case& c : cases) {
+        model.reset();
+        {
+            RecordStore store(StorePath());
+            c.before(store);
+        }
+        Open();
+        EXPECT_EQ(view.state.startPage, c.startPage);
+        EXPECT_EQ(view.state.industry, "化工");
+        EXPECT_EQ(view.state.region, "广东");
+    }
+}
+
+TEST_F(WindowModelTest, UnopenableStoreKeepsTheWindowUsable) {
+    Open({}, dir.File("missing/data.db"));
+    ASSERT_EQ(view.asked.size(), 1u);
+    EXPECT_NE(view.asked[0].text.find("无法打开数据库"), std::string::npos);
+    EXPECT_EQ(view.asked[0].caption, "数据库错误");
+    EXPECT_EQ(view.state.startPage, "1");
+    EXPECT_TRUE(view.state.precollectEnabled);
+}
+
+TEST_F(WindowModelTest, TheSearchIsWhatTheEditsHold) {
+    // Blanks are kept; an empty part is an empty part; both empty is refused.
+    struct Case {
+        const char* industry;
+        const char* region;
+        int requests;  // to the directory: 1 for a pre-collect, 0 when refused
+    };
+    const Case cases[] = {{"化工", "", 1}, {"", "广州", 1}, {" 化工 ", " 广州", 1}, {"", "", 0}};
+    Open();
+    for (const Case& c : cases) {
+        server.ClearRequests();
+        view.asked.clear();
+        Search(c.industry, c.region);
+        model->Precollect();
+        if (c.requests == 0) {
+            ASSERT_EQ(view.asked.size(), 1u);
+            EXPECT_EQ(view.asked[0].text, "请至少指定一项采集条件！");
+            EXPECT_EQ(view.asked[0].caption, "采集条件");
+            EXPECT_EQ(view.asked[0].icon, PromptIcon::Warning);
+            EXPECT_EQ(view.state.focus, IDC_INDUSTRY);
+            EXPECT_TRUE(view.state.precollectEnabled);
+            continue;
+        }
+        ASSERT_TRUE(RunUntil([&] { return !view.asked.empty(); }));
+        ASSERT_EQ(server.RequestCount(), 1u);
+        const std::string expected = PreCollectAddress(KeywordFor(Gbk(c.industry), Gbk(c.region)));
+        EXPECT_EQ(server.Requests()[0].key, Strip(expected)) << c.industry << "^" << c.region;
+    }
+}
+
+TEST_F(WindowModelTest, PreCollectTellsTheTotalsAndTheStartPageOfThatSearch) {
+    {
+        RecordStore store(StorePath());
+        SaveSearchPage(store, Gbk("化工^广东"), 2);
+        SaveSearchPage(store, Gbk("模具^"), 9);  // further than the search goes now
+    }
+    Open();
+    struct Case {
+        const char* industry;
+        const char* region;
+        const char* records;
+        const char* pages;
+        bool start;
+        const char* startPage;
+        const char* found;
+    };
+    const Case cases[] = {
+        {"化工", "广东", "0 / 6", "0 / 3", true, "2",
+         "找到 6 条符合条件的记录！\n上次采集到第 2 页"},
+        {"无此", "", "0 / 0", "0 / 0", false, "1", "没有找到符合条件的记录！"},
+        {"模具", "", "0 / 2", "0 / 1", true, "1", "找到 2 条符合条件的记录！\n上次采集到第 9 页"},
+    };
+    for (const Case& c : cases) {
+        PreCollect(c.industry, c.region);
+        EXPECT_EQ(view.state.records, c.records);
+        EXPECT_EQ(view.state.pages, c.pages);
+        EXPECT_EQ(view.state.startEnabled, c.start);
+        EXPECT_TRUE(view.state.precollectEnabled);
+        EXPECT_EQ(view.state.startPage, c.startPage);
+        EXPECT_EQ(LastAsked().text, c.found);
+        EXPECT_EQ(LastAsked().caption, "");
+        EXPECT_EQ(LastAsked().icon, PromptIcon::Information);
+    }
+    // A page typed afterwards stands.
+    PreCollect("化工", "广东");
+    model->SetText(IDC_START_PAGE, "3");
+    Collect();
+    EXPECT_EQ(view.state.status, "操作成功完成！");
+    EXPECT_EQ(StoredRows(), 1);
+}
+
+TEST_F(WindowModelTest, SettingsOutOfRangeStartNothing) {
+    Open();
+    PreCollect();  // 3 pages
+    struct Case {
+        int id;
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {IDC_START_PAGE, "4", "起始采集页码不能大于总页面个数!"},
+        {IDC_START_PAGE, "0", "起始页面应为 1 到 3 之间的整数！"},
+        {IDC_START_PAGE, "", "起始页面应为 1 到 3 之间的整数！"},
+        {IDC_EVERY_N, "100001", "每采集的个数应为 0 到 100000 之间的整数！"},
+        {IDC_EVERY_N, "", "每采集的个数应为 0 到 100000 之间的整数！"},
+        {IDC_PAUSE_SECONDS, "99999999999999", "等待秒数应为 0 到 86400 之间的整数！"},
+        {IDC_PAUSE_SECONDS, "99999999999999999999999", "等待秒数应为 0 到 86400 之间的整数！"},
+        {IDC_TIMEOUT, "86401", "超时秒数应为 0 到 86400 之间的整数！"},
+        {IDC_PARALLEL, "0", "并发数应为 1 到 32 之间的整数！"},
+        {IDC_PARALLEL, "33", "并发数应为 1 到 32 之间的整数！"},
+    };
+    for (const Case& c : cases) {
+        const std::string before = TextOf(model->State(), c.id);
+        model->SetText(c.id, c.text);
+        model->Start();
+        EXPECT_EQ(LastAsked().text, c.message) << c.text;
+        EXPECT_EQ(LastAsked().caption, "开始采集");
+        EXPECT_EQ(LastAsked().icon, PromptIcon::Warning);
+        EXPECT_FALSE(model->Running());
+        EXPECT_TRUE(view.state.startEnabled);
+        model->SetText(c.id, before);
+    }
+    EXPECT_EQ(StoredRows(), 0);
+}
+
+TEST_F(WindowModelTest, CollectToTheEndThenAgainKeepingOrClearing) {
+    Open();
+    PreCollect();
+    model->SetText(IDC_START_PAGE, "1");
+    model->Start();
+    EXPECT_EQ(view.state.status, "采集进行中，请稍后...");
+    EXPECT_FALSE(view.state.precollectEnabled);
+    EXPECT_FALSE(view.state.startEnabled);
+    EXPECT_TRUE(view.state.stopEnabled);
+    ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+    EXPECT_EQ(view.state.records, "5 / 6");
+    EXPECT_EQ(view.state.pages, "3 / 3");
+    ASSERT_EQ(ListTitles(), std::vector<std::string>{"东莞塑料化工"});  // the last page's records
+    EXPECT_EQ(view.state.rows[0][7], "宁波市北仑区明州路8号");
+    EXPECT_TRUE(view.state.precollectEnabled);
+    EXPECT_TRUE(view.state.startEnabled);
+    EXPECT_FALSE(view.state.stopEnabled);
+    EXPECT_EQ(StoredRows(), 5);
+    EXPECT_EQ(RecordStore(StorePath()).LoadLastPageIndex(), 3);
+    EXPECT_EQ(view.asked.size(), 1u);  // only the found message: nothing asked
+
+    // Again from page 3, keeping the records: the question is asked and No keeps them. The
+    // company of page 3 is known and not stored again, with 跳过已采集公司 on (the default) or
+    // off (remembered): that entry of page 3 is stored.
+    for (bool skip : {true, false}) {
+        model->SetSkipKnown(skip);
+        EXPECT_EQ(RecordStore(StorePath()).LoadSetting("skipknown").value_or("1"),
+                  skip ? "1" : "0");
+        view.answers = {PromptAnswer::No};
+        model->SetText(IDC_START_PAGE, "3");
+        model->Start();
+        EXPECT_EQ(LastAsked().text, "存在已经采集的数据。是否在采集前清空原有数据？");
+        EXPECT_EQ(LastAsked().caption, "确认");
+        EXPECT_EQ(LastAsked().defaultAnswer, PromptAnswer::No);
+        ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+        EXPECT_EQ(StoredRows(), 5);
+    }
+    // And clearing them: Yes empties the store before the run.
+    view.answers = {PromptAnswer::Yes};
+    Collect();
+    EXPECT_EQ(view.state.status, "操作成功完成！");
+    EXPECT_EQ(StoredRows(), 1);
+}
+
+TEST_F(WindowModelTest, EachSavedRecordIsListedOnce) {
+    Open();
+    PreCollect("模具", "");
+    model->Start();
+    // Both records are saved before the model sees the first event: nothing is pumped here.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (StoredRows() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_EQ(StoredRows(), 2);
+    EXPECT_TRUE(view.state.rows.empty());
+    ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+    EXPECT_EQ(ListTitles(), (std::vector<std::string>{"广州化工有限公司", "宁波模具化工有限公司"}));
+    EXPECT_EQ(view.state.records, "2 / 2");
+}
+
+TEST_F(WindowModelTest, PauseAfterNRecordsAndStopWhilePaused) {
+    ServeFixtureSite(server, 300);  // slow enough for the model to pause the worker
+    Open();
+    PreCollect();
+    model->SetText(IDC_EVERY_N, "2");
+    model->SetText(IDC_PAUSE_SECONDS, "30");
+    model->Start();
+    auto paused = [&] { return model->Controller().Word()->load() == RunState::Pause; };
+    ASSERT_TRUE(RunUntil(paused));
+    RunUntil([] { return false; }, 1s);  // the worker waits
+    EXPECT_EQ(StoredRows(), 2);
+    EXPECT_TRUE(model->Controller().Paused());
+    clock.Advance(30s);
+    ASSERT_TRUE(RunUntil([&] { return StoredRows() == 4; }));  // resumed, paused again after 4
+    ASSERT_TRUE(RunUntil(paused));
+    RunUntil([] { return false; }, 1s);
+    EXPECT_EQ(StoredRows(), 4);
+
+    model->Stop();
+    EXPECT_EQ(view.state.status, "操作停止！");
+    EXPECT_TRUE(view.state.precollectEnabled);
+    EXPECT_TRUE(view.state.startEnabled);
+    EXPECT_FALSE(view.state.stopEnabled);
+    ASSERT_TRUE(RunUntil([&] { return model->Controller().LiveWorkers() == 0; }, 3s));
+    clock.Advance(100s);  // timers that fire now change nothing
+    RunUntil([] { return false; }, 300ms);
+    EXPECT_EQ(StoredRows(), 4);
+    EXPECT_EQ(view.state.status, "操作停止！");
+}
+
+TEST_F(WindowModelTest, WatchdogRestartsWithoutADuplicatedWalk) {
+    // The second company's contact page stalls for 3 s the first time it is asked for.
+    std::atomic<int> asked{0};
+    server.Fallback([&](const Request& r) {
+        Reply reply;
+        if (r.key == "www.tarvola.com/company/detail/nbmj.html") {
+            reply.body = GbkFixture("bordered.html");
+            reply.delayMs = asked++ == 0 ? 3000 : 0;
+        } else {
+            reply.status = 404;
+        }
+        return reply;
+    });
+    server.Unroute("www.tarvola.com/company/detail/nbmj.html");
+    Open();
+    PreCollect();
+    model->SetText(IDC_TIMEOUT, "5");
+    model->Start();
+    ASSERT_TRUE(RunUntil([&] { return StoredRows() == 1; }));
+    RunUntil([] { return false; }, 200ms);
+    clock.Advance(5s);
+    ASSERT_TRUE(RunUntil([&] { return model->Controller().Restarts() == 1; }, 5s));
+    ASSERT_TRUE(RunUntilStatus("操作成功完成！", 20s));
+    ASSERT_TRUE(RunUntil([&] { return model->Controller().LiveWorkers() == 0; }, 10s));
+    int page2 = 0, page3 = 0;
+    for (const auto& r : server.Requests()) {
+        page2 += r.key.find("_p-2_") != std::string::npos;
+        page3 += r.key.find("_p-3_") != std::string::npos;
+    }
+    EXPECT_EQ(page2, 1);
+    EXPECT_EQ(page3, 1);
+    EXPECT_EQ(model->StartPage(), 1);
+}
+
+TEST_F(WindowModelTest, ClosingWhileRunningAsksThenStopsTheWorker) {
+    ServeFixtureSite(server, 300);
+    Open();
+    PreCollect();
+    model->Start();
+    ASSERT_TRUE(RunUntil([&] { return view.state.pages == "1 / 3"; }, 10s));
+    // Asked first; "no" (the default) keeps the crawl and the window.
+    EXPECT_FALSE(model->Close());
+    EXPECT_EQ(LastAsked().text, "采集正在进行，确定要退出吗？");
+    EXPECT_EQ(LastAsked().caption, "退出");
+    EXPECT_EQ(LastAsked().defaultAnswer, PromptAnswer::No);
+    EXPECT_TRUE(model->Running());
+    view.answers = {PromptAnswer::Yes};
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(model->Close());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s);
+    EXPECT_EQ(model->Controller().LiveWorkers(), 0u);  // it finished its record and left
+    EXPECT_LE(StoredRows(), 2);
+    // A closed window starts nothing more.
+    const size_t rows = StoredRows();
+    clock.Advance(100s);
+    RunUntil([] { return false; }, 300ms);
+    EXPECT_EQ(StoredRows(), rows);
+}
+
+TEST_F(WindowModelTest, AnEndedRunSaysHowItEnded) {
+    // Each way a run ends, with its status line and message.
+    struct Case {
+        const char* name;
+        std::function<void(CrawlDeps&, std::shared_ptr<FakeFetcher::Shared>&,
+                           std::shared_ptr<MemoryStore::Shared>&)>
+            arrange;
+        bool startsRun;  // false: the pre-collect fails
+        const char* status;
+        const char* message;  // the start of the message shown
+        PromptIcon icon;
+        const char* records;
+    };
+    const Case cases[] = {
+        {"pre-collect without network",
+         [](CrawlDeps&, auto& pages, auto&) { pages->sessionOpens = false; }, false,
+         "网络连接失败！", "网络连接失败！\n", PromptIcon::Warning, "0 / 0"},
+        {"store failure",
+         [](CrawlDeps&, auto&, auto& rows) { rows->failAfter = 1; },  // the second append fails
+         true, "操作停止！", "数据库错误，采集已停止：disk I/O error", PromptIcon::Critical,
+         "1 / 10"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TenCompanies site;
+        auto rows = std::make_shared<MemoryStore::Shared>();
+        CrawlDeps deps = DefaultCrawlDeps();
+        deps.makeFetcher = [pages = site.pages] { return std::make_unique<FakeFetcher>(pages); };
+        deps.openStore = [rows](const std::string&, const std::atomic<bool>*) {
+            return std::make_unique<MemoryStore>(rows);
+        };
+        c.arrange(deps, site.pages, rows);
+        view.asked.clear();
+        Open([deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+        Search("化工", "广东");
+        model->Precollect();
+        ASSERT_TRUE(RunUntil([&] { return !view.asked.empty(); }));
+        if (c.startsRun) {
+            model->Start();
+            ASSERT_TRUE(RunUntil([&] { return !model->Running(); }));
+            ASSERT_TRUE(RunUntil([&] { return view.asked.size() == 2; }));
+        }
+        EXPECT_EQ(view.state.status, c.status);
+        EXPECT_EQ(LastAsked().text.rfind(c.message, 0), 0u) << LastAsked().text;
+        EXPECT_GT(LastAsked().text.size(), std::string(c.message).size() - 1);
+        EXPECT_EQ(LastAsked().icon, c.icon);
+        EXPECT_EQ(view.state.records, c.records);   // only what was stored is counted
+        EXPECT_TRUE(view.state.precollectEnabled);  // not stuck: it can be tried again
+        EXPECT_EQ(view.state.startEnabled, c.startsRun);
+        EXPECT_FALSE(view.state.stopEnabled);
+        model.reset();
+    }
+}
+
+TEST_F(WindowModelTest, APreCollectAnswerDuringACollectIsIgnored) {
+    TenCompanies site;
+    site.contactMs = 100;
+    Open(site.Launcher());
+    PreCollect();
+    ASSERT_EQ(view.asked.size(), 1u);
+    // Pre-collect again; before it answers, Start.
+    site.Hold(true);
+    model->Precollect();
+    model->Start();
+    ASSERT_TRUE(RunUntil([&] { return StoredRows() >= 2; }, 10s));
+    site.Hold(false);  // the pending pre-collect answers in the middle of the run
+    RunUntil([] { return false; }, 300ms);
+    EXPECT_EQ(view.asked.size(), 1u);  // no found box
+    EXPECT_FALSE(view.state.precollectEnabled);
+    EXPECT_FALSE(view.state.startEnabled);
+    EXPECT_EQ(view.state.status, "采集进行中，请稍后...");
+    ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+    ASSERT_TRUE(RunUntil([&] { return model->Controller().LiveWorkers() == 0; }, 5s));
+    EXPECT_EQ(StoredRows(), 10);  // one worker: every company once
+    EXPECT_EQ(view.state.records, "10 / 10");
+}
+
+TEST_F(WindowModelTest, StopThenStartWithClearingKeepsNothingOfTheOldRun) {
+    TenCompanies site;
+    site.contactMs = 300;
+    Open(site.Launcher());
+    PreCollect();
+    model->Start();
+    ASSERT_TRUE(RunUntil([&] { return StoredRows() >= 3; }, 10s));
+    model->Stop();
+    // At once Start again and clear: the stopped worker still has a company in hand.
+    view.answers = {PromptAnswer::Yes};
+    model->Start();
+    EXPECT_EQ(LastAsked().text, "存在已经采集的数据。是否在采集前清空原有数据？");
+    ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+    ASSERT_TRUE(RunUntil([&] { return model->Controller().LiveWorkers() == 0; }, 5s));
+    RunUntil([] { return false; }, 200ms);
+    EXPECT_EQ(StoredRows(), 10);  // nothing of the old run after the clear
+    EXPECT_EQ(view.state.records, "10 / 10");
+}
+
+TEST_F(WindowModelTest, FailedPagesAreOfferedForRetry) {
+    // The first company's contact page fails every try of the first run.
+    for (PromptAnswer answer : {PromptAnswer::No, PromptAnswer::Yes}) {
+        SCOPED_TRACE(answer == PromptAnswer::Yes ? "yes" : "no");
+        TempDir runDir;
+        server.RouteFirst("company.tarvola.com/athena/contact/gzhg.html", std::vector<Reply>(3, [] {
+                              Reply r;
+                              r.status = 503;
+                              return r;
+                          }()));
+        CrawlDeps deps = DefaultCrawlDeps();
+        deps.wait = [](std::chrono::milliseconds, StopToken& stop) { return stop.StopRequested(); };
+        view.asked.clear();
+        const std::string store = runDir.File("data.db");
+        Open([deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); }, store);
+        PreCollect();
+        view.answers = {answer};
+        model->Start();
+        ASSERT_TRUE(RunUntil([&] { return !view.state.stopEnabled; }));
+        EXPECT_EQ(view.asked[1].text, "有 1 个页面未能获取，现在重试吗？");
+        EXPECT_EQ(view.asked[1].icon, PromptIcon::Question);
+        EXPECT_TRUE(view.asked[1].yesNo);
+        EXPECT_EQ(view.asked[1].defaultAnswer, PromptAnswer::Yes);
+        if (answer == PromptAnswer::No) {
+            EXPECT_EQ(view.state.status, "操作完成，有 1 个页面未能获取。");
+            EXPECT_EQ(RecordStore(store).CountKeptFailures(), 1);
+            EXPECT_EQ(RecordStore(store).MemberRecordById(1)->person, std::string());
+        } else {
+            // Yes: the kept page is fetched again and fills the company's row in place.
+            ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+            EXPECT_EQ(RecordStore(store).CountKeptFailures(), 0);
+            EXPECT_EQ(RecordStore(store).MemberRecordById(1)->person, Gbk("陈明"));
+            EXPECT_TRUE(view.state.startEnabled);
+        }
+        model.reset();
+    }
+}
+
+TEST_F(WindowModelTest, ParallelSettingReachesTheWorkerAndListingOrderIsKept) {
+    std::atomic<int> lanes{0};
+    Open([&lanes](const CrawlJob& job) {
+        if (job.nMode == CRAWL_MODE_COLLECT) {
+            lanes = job.nLanes;
+        }
+        return CrawlWorker::Start(job, DefaultCrawlDeps());
+    });
+    PreCollect();
+    model->SetText(IDC_PARALLEL, "4");
+    Collect();
+    EXPECT_EQ(view.state.status, "操作成功完成！");
+    EXPECT_EQ(lanes.load(), 4);
+    RecordStore store(StorePath());
+    std::vector<std::string> titles;
+    store.ForEachMemberRow([&](const RecordStore::RawRow& row) { titles.emplace_back(row[0]); });
+    std::vector<std::string> expected;
+    for (const MemberRecord& r : FixtureSiteRows()) {
+        expected.push_back(r.title);
+    }
+    EXPECT_EQ(titles, expected);
+}
+
+TEST_F(WindowModelTest, TheSearchOnScreenIsTheOneCollected) {
+    Open();
+    PreCollect("化工", "广东");
+    EXPECT_TRUE(view.state.startEnabled);
+    // Typing another search takes back Start and the totals until it is pre-collected.
+    model->SetText(IDC_INDUSTRY, "化工x");
+    model->ConditionEdited();
+    EXPECT_FALSE(view.state.startEnabled);
+    EXPECT_EQ(view.state.records, "0 / 0");
+    EXPECT_EQ(view.state.pages, "0 / 0");
+    model->Start();  // a view that lets it through starts nothing
+    EXPECT_FALSE(model->Running());
+
+    // Typed while the pre-collect is out: its answer is for the search before the edit.
+    Search("化工", "广东");
+    model->Precollect();
+    model->SetText(IDC_REGION, "广东省");
+    model->ConditionEdited();
+    const size_t before = view.asked.size();
+    ASSERT_TRUE(RunUntil([&] { return view.asked.size() > before; }));
+    EXPECT_FALSE(view.state.startEnabled);
+    EXPECT_EQ(view.state.records, "0 / 0");
+
+    // The search of the last pre-collect comes back with the next start of the window.
+    model.reset();
+    Open();
+    EXPECT_EQ(view.state.industry, "化工");
+    EXPECT_EQ(view.state.region, "广东");
+}
+
+TEST_F(WindowModelTest, PreviewShowsTheNewestForty) {
+    {
+        RecordStore store(StorePath());
+        for (int i = 1; i <= 45; ++i) {
+            MemberRecord r;
+            r.title = std::to_string(i);
+            store.AppendMemberRecord(r);
+        }
+    }
+    Open();
+    const auto epoch = view.state.rowsEpoch;
+    model->Preview();
+    ASSERT_EQ(view.state.rows.size(), 40u);
+    EXPECT_EQ(view.state.rows[0][0], "45");
+    EXPECT_EQ(view.state.rows[39][0], "6");
+    EXPECT_NE(view.state.rowsEpoch, epoch);  // a view fills its list anew
+}
+
+TEST_F(WindowModelTest, ExportWritesTheChosenFileAndType) {
+    Open();
+    model->ExportText();
+    EXPECT_EQ(LastAsked().text, "没有任何可以导出的数据！");
+    EXPECT_EQ(LastAsked().caption, "提示");
+    EXPECT_TRUE(view.saves.empty());
+    {
+        RecordStore store(StorePath());
+        store.AppendMemberRecord(MemberRecord{Gbk("甲公司"), Gbk("张伟")});
+        store.AppendMemberRecord(MemberRecord{"B", "", "", "", "", "", "", "a,b", ""});
+        store.AppendMemberRecord(MemberRecord{Gbk("甲公司 "), Gbk("李娜")});
+    }
+    const std::string all =
+        Gbk("甲公司,张伟,,,,,,,\r\n") + "B,,,,,,,\"a,b\",\r\n" + Gbk("甲公司 ,李娜,,,,,,,\r\n");
+    const std::string unique = "B,,,,,,,\"a,b\",\r\n" + Gbk("甲公司 ,李娜,,,,,,,\r\n");
+    // 导出到Excel offers a workbook first and CSV second; the name's suffix decides the format,
+    // the type picked whether each company is written once (its newest row).
+    struct Case {
+        bool excel;
+        const char* file;
+        size_t type;
+        std::string content;  // empty: a workbook
+        int rows;
+    };
+    const Case cases[] = {
+        {true, "out.csv", 0, all, 3},        {false, "out.txt", 0, all, 3},
+        {true, "out.xlsx", 0, "", 3},        {true, "unique.csv", 3, unique, 2},
+        {false, "unique.txt", 1, unique, 2},
+    };
+    bool first = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        view.savePath = dir.File(c.file);
+        view.saveType = c.type;
+        c.excel ? model->ExportExcel() : model->ExportText();
+        const SaveRequest& r = view.saves.back();
+        // The first dialog opens with a bare name; later ones in the folder of the last export.
+        const std::string name =
+            std::string("Tarvola版本采集结果导出") + (c.excel ? ".xlsx" : ".txt");
+        EXPECT_EQ(r.initialName, first ? name : dir.Path() + platform::kPathSeparator + name);
+        first = false;
+        EXPECT_EQ(r.defaultSuffix, c.excel ? "xlsx" : "txt");
+        ASSERT_EQ(r.types.size(), c.excel ? 5u : 3u);
+        EXPECT_EQ(r.types[0].name, c.excel ? "Excel 工作簿" : "文本文件");
+        EXPECT_EQ(r.types.back().pattern, "*");
+        const std::string written = ReadFileBytes(dir.File(c.file));
+        if (c.content.empty()) {
+            EXPECT_EQ(written.substr(0, 2), "PK");  // a zip
+        } else {
+            EXPECT_EQ(written, c.content);
+        }
+        EXPECT_EQ(view.state.status,
+                  "已导出 " + std::to_string(c.rows) + " 条记录到 " + dir.File(c.file));
+    }
+
+    // A cancelled dialog writes nothing and says nothing.
+    const size_t asked = view.asked.size();
+    view.savePath.reset();
+    model->ExportText();
+    EXPECT_EQ(view.asked.size(), asked);
+
+    // A file that cannot be written is a clear error, in the status line too.
+    view.savePath = dir.File("no/such/dir.txt");
+    model->ExportText();
+    ASSERT_EQ(view.asked.size(), asked + 1);
+    EXPECT_NE(LastAsked().text.find("无法创建导出文件"), std::string::npos);
+    EXPECT_EQ(LastAsked().caption, "导出失败");
+    EXPECT_EQ(view.state.status, "导出失败");
+}
+
+TEST_F(WindowModelTest, EventsWaitWhileAQuestionIsOpen) {
+    // While the close question is open, the run goes on and its events arrive (a message box
+    // runs the window's queue): they are held, and handled in order once the box closes.
+    TenCompanies site;
+    site.contactMs = 50;
+    Open(site.Launcher());
+    PreCollect();
+    model->Start();
+    ASSERT_TRUE(RunUntil([&] { return view.state.rows.size() == 1; }));
+    WindowState whileOpen;
+    view.whileOpen = [&](const Question&) {
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (StoredRows() < 4 && std::chrono::steady_clock::now() < until) {
+            view.RunPosted(20ms);
+        }
+        view.RunPosted(100ms);
+        whileOpen = view.state;
+    };
+    view.answers = {PromptAnswer::No};
+    EXPECT_FALSE(model->Close());
+    view.whileOpen = nullptr;
+    EXPECT_GE(StoredRows(), 4);
+    EXPECT_EQ(whileOpen.rows.size(), 1u);
+    EXPECT_EQ(whileOpen.records, "1 / 10");
+    ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+    EXPECT_EQ(view.state.records, "10 / 10");
+    EXPECT_EQ(view.state.rows.size(), 10u);  // every record listed once, in order
+    EXPECT_EQ(view.state.rows[3][0], "公司3");
+}
+
+TEST_F(WindowModelTest, HotKeyAboutAndStateLines) {
+    Open();
+    model->HotKey();
+    EXPECT_FALSE(view.state.visible);
+    model->HotKey();
+    EXPECT_TRUE(view.state.visible);
+    model->About();
+    EXPECT_EQ(view.about, StorePath());
+
+    // The test switch's lines: one line whatever the texts hold.
+    WindowState s = view.state;
+    s.records = "7 / 9";
+    s.pages = "3 / 3";
+    s.status = "网络连接失败！\n原因";
+    EXPECT_EQ(StateLine(s),
+              "state records=7/9 pages=3/3 precollect=on start=off stop=off startpage=1 rows=0 "
+              "visible=on status=网络连接失败！ 原因");
+    EXPECT_EQ(QuestionLine(
+                  {"有 1 个页面\n未能获取", "确认", PromptIcon::Question, true, PromptAnswer::Yes}),
+              "ask caption=确认 text=有 1 个页面 未能获取");
+}
+
+}  // namespace
