@@ -26,7 +26,8 @@ for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
 export QT_QPA_PLATFORM=xcb
 
-"$work/collector" >/dev/null 2>&1 &
+# --print-state: the window's state lines on stdout, read back below.
+"$work/collector" --print-state >"$work/state" 2>/dev/null &
 app=$!
 visible() { xdotool search --onlyvisible --name "Tarvola采集器" >/dev/null 2>&1; }
 for _ in $(seq 100); do visible && break; sleep 0.1; done
@@ -37,16 +38,21 @@ other=$!
 for _ in $(seq 50); do xdotool search --name "^other$" >/dev/null 2>&1 && break; sleep 0.1; done
 xdotool search --name "^other$" | head -1 | xargs -r xdotool windowfocus 2>/dev/null
 
-expect() {  # expect visible|hidden after one F2
+said() {  # the last state line says visible=on|off
+  grep '^state ' "$work/state" | tail -1 | grep -q " visible=$1 "
+}
+expect() {  # expect visible|hidden after one F2, on the screen and in the state lines
   xdotool key F2
   for _ in $(seq 30); do
-    if [ "$1" = visible ] && visible; then return 0; fi
-    if [ "$1" = hidden ] && ! visible; then return 0; fi
+    if [ "$1" = visible ] && visible && said on; then return 0; fi
+    if [ "$1" = hidden ] && ! visible && said off; then return 0; fi
     sleep 0.1
   done
-  echo "FAIL: after F2 the window should be $1"
+  echo "FAIL: after F2 the window should be $1 (state: $(grep '^state ' "$work/state" | tail -1))"
   exit 1
 }
+grep -q '^state records=0/0 pages=0/0 precollect=on start=off stop=off startpage=1 rows=0 visible=on status=等待$' "$work/state" ||
+  { echo "FAIL: no first state line: $(head -3 "$work/state")"; exit 1; }
 expect hidden
 expect visible
 expect hidden
