@@ -1,8 +1,10 @@
 #include "cli/CliCommands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -16,6 +18,7 @@
 #include "crawl/RunSettings.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
+#include "platform/LocalTime.h"
 #include "platform/ProgramFolders.h"
 #include "platform/StopSignal.h"
 #include "platform/SystemError.h"
@@ -324,10 +327,25 @@ int RunExport(const CliOptions& o) {
         const ExportFormat format = o.format == "xlsx"  ? EXPORT_FORMAT_XLSX
                                     : o.format == "csv" ? EXPORT_FORMAT_CSV
                                                         : EXPORT_FORMAT_TEXT;
-        auto n =
-            ExportRecords(store, o.file, format,
-                          o.encoding == "utf-8" ? ExportEncoding::Utf8Bom : ExportEncoding::Gbk,
-                          &platform::StopSignalled(), o.unique);
+        ExportOptions options;
+        options.encoding = o.encoding == "utf-8" ? ExportEncoding::Utf8Bom : ExportEncoding::Gbk;
+        options.cancel = &platform::StopSignalled();
+        options.allColumns = o.allColumns;
+        RowSelection& selection = options.selection;
+        selection.unique = o.unique;
+        selection.completeOnly = o.completeOnly;
+        if (o.industryGiven) {
+            selection.industry = o.industry;
+        }
+        if (o.regionGiven) {
+            selection.region = o.region;
+        }
+        selection.since = o.since;
+        if (o.newToday) {
+            // Today from midnight, or the later of that and --since.
+            selection.since = std::max(selection.since, platform::LocalDate(std::time(nullptr)));
+        }
+        auto n = ExportRecords(store, o.file, format, options);
         // With the records on standard output, the count goes to standard error.
         (o.file == "-" ? std::cerr : std::cout) << "exported: " << n << std::endl;
         return kExitOk;

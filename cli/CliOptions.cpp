@@ -23,6 +23,21 @@ bool ParseNumber(const std::string& s, int minimum, int& out) {
     return true;
 }
 
+// "YYYY-MM-DD" with a month 01 to 12 and a day 01 to 31.
+bool IsDate(const std::string& text) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
+        return false;
+    }
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+    }
+    const int month = (text[5] - '0') * 10 + (text[6] - '0');
+    const int day = (text[8] - '0') * 10 + (text[9] - '0');
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
 }  // namespace
 
 std::string CliUsage(CliOptions::Command command) {
@@ -58,10 +73,18 @@ std::string CliUsage(CliOptions::Command command) {
                    "  网络错误；2 参数错误；130 已停止。\n";
         case C::Export:
             return head +
-                   "export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique] FILE\n"
-                   "  把全部记录导出到 FILE（- 为标准输出）：text 和 csv 默认 GBK 编码，utf-8\n"
+                   "export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]\n"
+                   "                        [--complete-only] [--industry TEXT] [--region TEXT]\n"
+                   "                        [--since YYYY-MM-DD] [--new-today] [--columns "
+                   "nine|all] FILE\n"
+                   "  把记录导出到 FILE（- 为标准输出）：text 和 csv 默认 GBK 编码，utf-8\n"
                    "  带字节顺序标记；xlsx 为 Excel 工作簿，每个单元格都是文本。\n"
-                   "  --unique：每家公司只导出一次（最新的记录）。\n";
+                   "  --unique：每家公司只导出一次（最新的记录）。\n"
+                   "  --complete-only：不导出联系页未能获取的公司（只有名称的记录）。\n"
+                   "  --industry / --region：只导出这个行业、地区的搜索采集到的记录（省略的一项\n"
+                   "  不限）；--since：只导出这一天及以后采集的记录；--new-today：只导出今天\n"
+                   "  采集的记录。\n"
+                   "  --columns all：在九列之后加上 采集时间 和 搜索条件（默认 nine）。\n";
         case C::Clear:
             return head +
                    "clear [--force]\n  删除全部已采集的记录（保留上次采集页码）。共享的 PostgreSQL "
@@ -152,12 +175,34 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         int n = 0;
         if (a == "--help" || a == "-h") {
             o.help = true;
-        } else if (conditions && a == "--industry") {
+        } else if ((conditions || o.command == C::Export) && a == "--industry") {
             if (!value(a, o.industry))
                 return std::nullopt;
-        } else if (conditions && a == "--region") {
+            o.industryGiven = true;
+        } else if ((conditions || o.command == C::Export) && a == "--region") {
             if (!value(a, o.region))
                 return std::nullopt;
+            o.regionGiven = true;
+        } else if (o.command == C::Export && a == "--complete-only") {
+            o.completeOnly = true;
+        } else if (o.command == C::Export && a == "--new-today") {
+            o.newToday = true;
+        } else if (o.command == C::Export && a == "--since") {
+            if (!value(a, o.since))
+                return std::nullopt;
+            if (!IsDate(o.since)) {
+                error = "--since 需要 YYYY-MM-DD 格式的日期：" + o.since;
+                return std::nullopt;
+            }
+        } else if (o.command == C::Export && a == "--columns") {
+            std::string columns;
+            if (!value(a, columns))
+                return std::nullopt;
+            if (columns != "nine" && columns != "all") {
+                error = "--columns 只能是 nine 或 all：" + columns;
+                return std::nullopt;
+            }
+            o.allColumns = columns == "all";
         } else if (o.command == C::Collect && a == "--start") {
             if (!number(a, 1, n))
                 return std::nullopt;

@@ -5,6 +5,8 @@
 //                                        [--every N] [--wait S] [--timeout T] [--retry-failed]
 //                                        [--no-skip-known] [--parallel K] [--delay MS]
 //   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]
+//                                       [--complete-only] [--industry TEXT] [--region TEXT]
+//                                       [--since YYYY-MM-DD] [--new-today] [--columns nine|all]
 //                                       FILE|-
 //   collector-cli [--store PATH] clear [--force]
 //   collector-cli [--store PATH] import [--encoding gbk|utf-8] [--no-skip-known] FILE|-
@@ -25,13 +27,19 @@ struct CliOptions {
     int every = 30;
     int waitSeconds = 10;
     int timeoutSeconds = 50;
-    int parallel = 1;          // collect: fetches in flight at once
-    int delayMs = 0;           // collect: between two requests to the same host
-    bool retryFailed = false;  // collect: fetch the kept failures again instead
-    bool skipKnown = true;     // collect, import: skip companies already stored (--no-skip-known)
-    bool unique = false;       // export: each company once
-    bool force = false;        // clear: also while other collectors work on a shared store
-    std::string format;        // "text" or "csv"
+    int parallel = 1;            // collect: fetches in flight at once
+    int delayMs = 0;             // collect: between two requests to the same host
+    bool retryFailed = false;    // collect: fetch the kept failures again instead
+    bool skipKnown = true;       // collect, import: skip companies already stored (--no-skip-known)
+    bool unique = false;         // export: each company once
+    bool completeOnly = false;   // export: without rows waiting for their contact page
+    bool industryGiven = false;  // export: only rows of searches with this industry
+    bool regionGiven = false;    // export: only rows of searches with this region
+    std::string since;           // export: "YYYY-MM-DD", rows first stored that day or later
+    bool newToday = false;       // export: rows first stored today
+    bool allColumns = false;     // export: 采集时间 and 搜索条件 after the nine columns
+    bool force = false;          // clear: also while other collectors work on a shared store
+    std::string format;          // "text" or "csv"
     std::string encoding = "gbk";
     bool encodingGiven = false;  // import: without it, the file's encoding is found out
     std::string file;

@@ -1,11 +1,20 @@
 #include "crawl/EntrySink.h"
 
 #include "crawl/EntryKey.h"
+#include "crawl/SearchAddress.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 #include "text/Normalise.h"
 
 namespace {
+
+// The industry of a search (GBK "industry^region"), stored with the rows it found.
+std::string IndustryOf(const std::string& condition) {
+    std::string industry;
+    std::string region;
+    SplitCondition(condition, industry, region);
+    return industry;
+}
 
 KeptFailure FailureOf(KeptFailure::Kind kind, int page, const std::string& address,
                       const std::string& condition, const std::string& reason) {
@@ -150,6 +159,7 @@ bool EntrySink::Store(Entry& e) {
         record.title = e.name;
         record.contact = e.address;
         record.region = e.region;
+        record.industry = IndustryOf(e.condition);
         record.entry = e.key;
         std::int64_t rowId = 0;
         std::int64_t healed = 0;
@@ -193,6 +203,7 @@ bool EntrySink::Store(Entry& e) {
         placeholder.title = e.name;
         placeholder.contact = e.address;
         placeholder.region = e.region;
+        placeholder.industry = IndustryOf(e.condition);
         placeholder.entry = e.key;
     }
     store.KeepFailure(f, hasKeptRow ? nullptr : &placeholder);

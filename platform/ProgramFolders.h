@@ -14,6 +14,11 @@ namespace platform {
 // %LOCALAPPDATA%\collector\. Not created here.
 std::string DataFolder();
 
+// The user's folder for this program's settings, ending with a separator:
+// $XDG_CONFIG_HOME/collector/ (by default ~/.config/collector/), on Windows
+// %APPDATA%\collector\. Not created here.
+std::string ConfigFolder();
+
 // Where the store is kept: data.db beside the program when that folder can be written (the
 // portable way, and the build tree's), else data.db in `dataFolder`, which is then created.
 // Gives the empty text when neither can be had.

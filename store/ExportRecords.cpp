@@ -116,8 +116,26 @@ std::int64_t WriteDelimited(const RowSource& rows, IByteSink& sink, ExportEncodi
     return count;
 }
 
+std::string SearchCell(std::string_view industry, std::string_view region) {
+    if (industry.empty() && region.empty()) {
+        return {};
+    }
+    return std::string(industry) + "-" + std::string(region);
+}
+
 std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportFormat format,
                            ExportEncoding encoding, const std::atomic<bool>* cancel, bool unique) {
+    ExportOptions options;
+    options.encoding = encoding;
+    options.cancel = cancel;
+    options.selection.unique = unique;
+    return ExportRecords(store, path, format, options);
+}
+
+std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportFormat format,
+                           const ExportOptions& options) {
+    const std::atomic<bool>* cancel = options.cancel;
+    const ExportEncoding encoding = options.encoding;
     const bool toStdout = path == "-";
     if (!toStdout) {
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
@@ -126,12 +144,22 @@ std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportF
             }
         }
     }
-    const RowSource rows = [&store, unique](const std::function<void(const ExportRow&)>& visit) {
-        if (unique) {
-            store.ForEachUniqueMemberRow(visit);
-        } else {
-            store.ForEachMemberRow(visit);
-        }
+    const RowSource rows = [&store, &options](const std::function<void(const ExportRow&)>& visit) {
+        ExportRow out;
+        out.count = options.allColumns ? ExportRow::kAllColumns : ExportRow::kNineColumns;
+        std::string search;
+        store.ForEachSelectedRow(options.selection,
+                                 [&](const IRecordStore::RawRow& row, const RowOrigin& origin) {
+                                     for (size_t i = 0; i < row.size(); ++i) {
+                                         out[i] = row[i];
+                                     }
+                                     if (options.allColumns) {
+                                         search = SearchCell(origin.industry, origin.region);
+                                         out[ExportRow::kNineColumns] = origin.collected;
+                                         out[ExportRow::kNineColumns + 1] = search;
+                                     }
+                                     visit(out);
+                                 });
     };
     const platform::FileKind kind = toStdout ? platform::FileKind::Other : platform::KindOf(path);
     const bool inPlace = kind != platform::FileKind::Missing && kind != platform::FileKind::Regular;
@@ -146,8 +174,9 @@ std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportF
     } else {
         sink = std::make_unique<FileSink>(path);
     }
+    const size_t columns = options.allColumns ? ExportRow::kAllColumns : ExportRow::kNineColumns;
     const std::int64_t count = format == EXPORT_FORMAT_XLSX
-                                   ? WriteXlsx(rows, *sink, cancel)
+                                   ? WriteXlsx(rows, *sink, cancel, kXlsxRowsPerSheet, columns)
                                    : WriteDelimited(rows, *sink, encoding, cancel);
     if (cancel != nullptr && cancel->load()) {
         throw ExportCancelled();

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "store/RowSource.h"
+#include "store/Store.h"
 
 class IByteSink;
 class IRecordStore;
@@ -42,6 +43,19 @@ class ExportCancelled : public std::runtime_error {
     ExportCancelled() : std::runtime_error("导出已停止") {}
 };
 
+// What an export writes beyond the format: which rows, and whether 采集时间 and 搜索条件 follow
+// the nine columns (in every format).
+struct ExportOptions {
+    ExportEncoding encoding = ExportEncoding::Gbk;
+    RowSelection selection;
+    bool allColumns = false;
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+// The 搜索条件 cell of a row: its industry and region joined by "-", or empty for a row that
+// came from no search.
+std::string SearchCell(std::string_view industry, std::string_view region);
+
 // Writes the file at `path` (UTF-8 file name; "-" is standard output) in `format`: text and
 // CSV as above, or an Excel workbook (see XlsxWriter.h). Returns the number of records
 // written. The file is written beside the target under a temporary name and renamed into
@@ -51,6 +65,8 @@ class ExportCancelled : public std::runtime_error {
 // `cancel`, when given, is looked at after every row. `unique` writes each company once (its
 // newest row). Throws ExportError for the file,
 // ExportCancelled, and StoreError for the store; the store is never changed.
+std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportFormat format,
+                           const ExportOptions& options);
 std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportFormat format,
                            ExportEncoding encoding = ExportEncoding::Gbk,
                            const std::atomic<bool>* cancel = nullptr, bool unique = false);

@@ -20,8 +20,10 @@ struct MemberRecord {
     // The contact page the details came from: stored with the row (not one of the nine texts),
     // so a company is known again by it.
     std::string contact{};
-    // The region of the search that found the company (GBK), to tell namesakes apart.
+    // The region of the search that found the company (GBK), to tell namesakes apart, and its
+    // industry (GBK): where the row came from.
     std::string region{};
+    std::string industry{};
     // The listing entry the row stands for (UTF-8, see crawl/EntryKey.h); empty for rows that
     // came from no listing (imported, or stored before rows knew their entry). The store holds
     // at most one row per entry.

@@ -443,6 +443,7 @@ void PgRecordStore::CreateMissingTables() {
             "AND to_regclass('ux_member_entry') IS NOT NULL AND to_regclass('ix_member_namekey') "
             "IS NOT NULL AND to_regclass('t_collector') IS NOT NULL AND "
             "to_regclass('ix_member_entry_c') IS NOT NULL AND "
+            "to_regclass('ix_member_collected') IS NOT NULL AND "
             "to_regclass('ux_member_search_company') IS NULL")
             .Text(0, 0) == "t") {
         return;
@@ -455,7 +456,8 @@ void PgRecordStore::CreateMissingTables() {
             "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
             "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '', "
             "contact TEXT DEFAULT '', namekey TEXT DEFAULT '', region TEXT DEFAULT '', "
-            "search BIGINT DEFAULT 0, entrykey TEXT DEFAULT '')");
+            "search BIGINT DEFAULT 0, entrykey TEXT DEFAULT '', industry TEXT DEFAULT '', "
+            "collected TEXT DEFAULT '')");
         // Older databases: rows without an entry, and a company once per search and contact
         // page, which kept two entries of one company apart from two rows.
         // Altered only when needed: ALTER takes a lock that would queue behind other collectors.
@@ -464,6 +466,15 @@ void PgRecordStore::CreateMissingTables() {
                 .Rows() == 0) {
             Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN IF NOT EXISTS entrykey TEXT DEFAULT ''");
         }
+        // Where a row came from: older rows know no search or time.
+        if (Run("SELECT 1 FROM information_schema.columns WHERE table_name = 't_member_china' "
+                "AND column_name = 'collected' AND table_schema = current_schema()")
+                .Rows() == 0) {
+            Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN IF NOT EXISTS industry TEXT DEFAULT ''");
+            Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN IF NOT EXISTS collected TEXT DEFAULT ''");
+        }
+        Run("CREATE INDEX IF NOT EXISTS ix_member_collected ON T_MEMBER_CHINA "
+            "(collected COLLATE \"C\")");
         Run("DROP INDEX IF EXISTS ux_member_search_company");
         Run("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Run("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
@@ -535,28 +546,32 @@ IRecordStore::Utf8Row Utf8RowOf(const MemberRecord& record) {
 
 namespace {
 
-// The INSERT of a row with its contact page, name key, region and entry ($1 to $13); a row of
-// an entry that is stored already is not written. It gives the id of the row written.
+// The INSERT of a row with its contact page, name key, region, entry and industry ($1 to $14)
+// and the time it is first stored; a row of an entry that is stored already is not written. It
+// gives the id of the row written.
 const std::string& InsertMember() {
-    static const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-                                   ", contact, namekey, region, entrykey) VALUES "
-                                   "($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13) "
-                                   "ON CONFLICT DO NOTHING RETURNING id";
+    static const std::string sql =
+        std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+        ", contact, namekey, region, entrykey, industry, collected) VALUES "
+        "($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13,$14,"
+        "to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS')) ON CONFLICT DO NOTHING RETURNING id";
     return sql;
 }
 
 }  // namespace
 
 std::int64_t PgRecordStore::AppendUtf8(const Utf8Row& row, const std::string& contact,
-                                       const std::string& region, const std::string& entry) {
-    Result r =
-        Run(InsertMember().c_str(), {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7],
-                                     row[8], contact, text::NormaliseName(row[0]), region, entry});
+                                       const std::string& industry, const std::string& region,
+                                       const std::string& entry) {
+    Result r = Run(InsertMember().c_str(),
+                   {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8], contact,
+                    text::NormaliseName(row[0]), region, entry, industry});
     return r.Rows() == 0 ? 0 : r.Int(0, 0);
 }
 
 std::int64_t PgRecordStore::AppendMemberRecord(const MemberRecord& record) {
-    return AppendUtf8(Utf8RowOf(record), Utf8(record.contact), Utf8(record.region), record.entry);
+    return AppendUtf8(Utf8RowOf(record), Utf8(record.contact), Utf8(record.industry),
+                      Utf8(record.region), record.entry);
 }
 
 IRecordWriter::EntryWrite PgRecordStore::AppendEntry(const MemberRecord& record) {
@@ -658,7 +673,7 @@ IRecordStore::ImportCount PgRecordStore::ImportRows(const std::function<bool(Utf
                     continue;
                 }
             }
-            AppendUtf8(row, std::string(), std::string(), std::string());
+            AppendUtf8(row, std::string(), std::string(), std::string(), std::string());
             ++count.imported;
         }
     });
@@ -804,14 +819,16 @@ bool PgRecordStore::ClearMemberRecords(const std::atomic<bool>* cancel) {
     return true;
 }
 
-void PgRecordStore::StreamRows(const char* sql, const std::function<void(const RawRow&)>& visit) {
+void PgRecordStore::StreamRows(const char* sql, const std::vector<std::string>& params,
+                               const RowVisitor& visit) {
     // Row by row, so a million rows never sit in memory at once.
-    Send(sql, {});
+    Send(sql, params);
     if (PQsetSingleRowMode(conn_) != 1) {
         Abandon();
         Fail("query", nullptr);
     }
     RawRow row;
+    RowOrigin origin;
     try {
         while (PGresult* raw = NextResult()) {
             Result r(raw);
@@ -820,7 +837,10 @@ void PgRecordStore::StreamRows(const char* sql, const std::function<void(const R
                 for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
                     row[i] = r.Text(0, i);
                 }
-                visit(row);
+                origin.collected = r.Text(0, MemberRecord::kFieldCount);
+                origin.industry = r.Text(0, MemberRecord::kFieldCount + 1);
+                origin.region = r.Text(0, MemberRecord::kFieldCount + 2);
+                visit(row, origin);
             } else if (status != PGRES_TUPLES_OK) {
                 throw StoreError("数据库操作失败（query）：" + Scrub(PQresultErrorMessage(raw)));
             }
@@ -835,21 +855,41 @@ void PgRecordStore::StreamRows(const char* sql, const std::function<void(const R
     }
 }
 
-void PgRecordStore::ForEachMemberRow(const std::function<void(const RawRow&)>& visit) {
-    const std::string sql = std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA ORDER BY id";
-    StreamRows(sql.c_str(), visit);
-}
-
-void PgRecordStore::ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) {
-    // As in the SQLite store: a company is its contact page, else its name and region.
-    const std::string sql =
-        std::string("SELECT ") + kColumns +
-        " FROM T_MEMBER_CHINA WHERE id IN (SELECT coalesce(max(CASE WHEN id NOT IN (SELECT "
-        "rowid_kept FROM T_FAILURE) THEN id END), max(id)) FROM T_MEMBER_CHINA GROUP BY CASE "
-        "WHEN contact<>'' AND right(contact, 1)<>'/' THEN 'c' || contact "
-        "WHEN namekey<>'' THEN 'n' || namekey || chr(31) || region "
-        "ELSE 'i' || id END) ORDER BY id";
-    StreamRows(sql.c_str(), visit);
+void PgRecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) {
+    // As in the SQLite store: the same filters select the rows and the rows a company's newest
+    // is chosen from; a company is its contact page, else its name and region.
+    std::vector<std::string> params;
+    std::string where = "true";
+    auto bind = [&params](const std::string& value) {
+        params.push_back(value);
+        return "$" + std::to_string(params.size());
+    };
+    if (selection.industry) {
+        where += " AND industry=" + bind(*selection.industry);
+    }
+    if (selection.region) {
+        where += " AND region=" + bind(*selection.region);
+    }
+    if (!selection.since.empty()) {
+        where += " AND collected COLLATE \"C\" >= " + bind(selection.since);
+    }
+    if (selection.completeOnly) {
+        where += " AND id NOT IN (SELECT rowid_kept FROM T_FAILURE WHERE kind='contact')";
+    }
+    std::string sql = std::string("SELECT ") + kColumns +
+                      ", collected, industry, region FROM T_MEMBER_CHINA WHERE " + where;
+    if (selection.unique) {
+        sql +=
+            " AND id IN (SELECT coalesce(max(CASE WHEN id NOT IN (SELECT rowid_kept FROM "
+            "T_FAILURE) THEN id END), max(id)) FROM T_MEMBER_CHINA WHERE " +
+            where +
+            " GROUP BY CASE "
+            "WHEN contact<>'' AND right(contact, 1)<>'/' THEN 'c' || contact "
+            "WHEN namekey<>'' THEN 'n' || namekey || chr(31) || region "
+            "ELSE 'i' || id END)";
+    }
+    sql += " ORDER BY id";
+    StreamRows(sql.c_str(), params, visit);
 }
 
 std::int64_t PgRecordStore::RegisterSearch(const std::string& industry, const std::string& region,

@@ -65,8 +65,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) override;
     bool HasMemberRecords() override;
     bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) override;
-    void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) override;
-    void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) override;
+    void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) override;
 
     ISharedPages* SharedPages() override { return this; }
     void SetInterrupt(const std::atomic<bool>* flag) override { interrupt_ = flag; }
@@ -121,11 +120,13 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     template <typename F>
     void InTransaction(F&& body);
     std::int64_t AppendUtf8(const Utf8Row& row, const std::string& contact,
-                            const std::string& region, const std::string& entry);
+                            const std::string& industry, const std::string& region,
+                            const std::string& entry);
     // Writes the eight contact texts into row `rowId`; false when there is no such row.
     bool FillRow(std::int64_t rowId, const MemberRecord& record);
     std::int64_t RowOfEntry(const std::string& entry);
-    void StreamRows(const char* sql, const std::function<void(const RawRow&)>& visit);
+    void StreamRows(const char* sql, const std::vector<std::string>& params,
+                    const RowVisitor& visit);
 
     // A libpq message with any password of the URI taken out.
     std::string Scrub(std::string message) const;

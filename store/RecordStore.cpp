@@ -146,7 +146,7 @@ void RecordStore::CreateMissingTables() {
             "job TEXT DEFAULT '', mobile TEXT DEFAULT '', phone TEXT DEFAULT '', "
             "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '', "
             "contact TEXT DEFAULT '', namekey TEXT DEFAULT '', region TEXT DEFAULT '', "
-            "entrykey TEXT DEFAULT '')");
+            "entrykey TEXT DEFAULT '', industry TEXT DEFAULT '', collected TEXT DEFAULT '')");
         Exec(
             "CREATE TABLE IF NOT EXISTS T_FAILURE ("
             "id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
@@ -168,12 +168,13 @@ void RecordStore::CreateMissingTables() {
 }
 
 void RecordStore::AddMissingColumns() {
-    // Files written before rows remembered their contact page, normalised name, region and
-    // listing entry get the columns (names filled in); a file that has them is not written to,
-    // so a read-only store still opens.
+    // Files written before rows remembered their contact page, normalised name, region,
+    // listing entry, search and time get the columns (names filled in; older rows know no
+    // search or time); a file that has them is not written to, so a read-only store still opens.
     struct Found {
-        bool contact = false, namekey = false, entry = false, indexes = false, claim = false;
-        bool All() const { return contact && namekey && entry && indexes && claim; }
+        bool contact = false, namekey = false, entry = false, indexes = false, claim = false,
+             origin = false;
+        bool All() const { return contact && namekey && entry && indexes && claim && origin; }
     };
     auto look = [this] {
         Found f;
@@ -183,14 +184,15 @@ void RecordStore::AddMissingColumns() {
             f.contact = f.contact || column == "contact";
             f.namekey = f.namekey || column == "namekey";
             f.entry = f.entry || column == "entrykey";
+            f.origin = f.origin || column == "collected";
         }
         Statement failure(*this, "SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='claim'");
         f.claim = failure.Step();
         Statement index(*this,
                         "SELECT count(*) FROM sqlite_master WHERE type='index' AND name IN "
-                        "('ix_member_namekey', 'ux_member_entry')");
+                        "('ix_member_namekey', 'ux_member_entry', 'ix_member_collected')");
         index.Step();
-        f.indexes = sqlite3_column_int(index.get(), 0) == 2;
+        f.indexes = sqlite3_column_int(index.get(), 0) == 3;
         return f;
     };
     if (look().All()) {
@@ -231,6 +233,11 @@ void RecordStore::AddMissingColumns() {
             // Older rows know no entry: they stay without one.
             Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN entrykey TEXT DEFAULT ''");
         }
+        if (!f.origin) {
+            Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN industry TEXT DEFAULT ''");
+            Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN collected TEXT DEFAULT ''");
+        }
+        Exec("CREATE INDEX IF NOT EXISTS ix_member_collected ON T_MEMBER_CHINA (collected)");
         Exec("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Exec("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
         Exec(
@@ -307,25 +314,29 @@ std::int64_t RecordStore::AppendRow(const MemberRecord& record) {
     for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
         row[i] = text::GbkToUtf8(*fields[i]);
     }
-    return AppendUtf8Row(row, text::GbkToUtf8(record.contact), text::GbkToUtf8(record.region),
-                         record.entry);
+    return AppendUtf8Row(row, text::GbkToUtf8(record.contact), text::GbkToUtf8(record.industry),
+                         text::GbkToUtf8(record.region), record.entry);
 }
 
 std::int64_t RecordStore::AppendUtf8Row(const Utf8Row& row, const std::string& contact,
-                                        const std::string& region, const std::string& entry) {
+                                        const std::string& industry, const std::string& region,
+                                        const std::string& entry) {
     if (append_ == nullptr) {
         // A row of an entry that is stored already is not appended again (its id is then 0).
-        const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-                                ", contact, namekey, region, entrykey) VALUES "
-                                "(?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT DO NOTHING";
+        // It keeps the time it was first stored: filling it in later does not change it.
+        const std::string sql =
+            std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+            ", contact, namekey, region, entrykey, industry, collected) VALUES "
+            "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,datetime('now','localtime')) ON CONFLICT DO NOTHING";
         if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &append_,
                                nullptr) != SQLITE_OK) {
             Fail("prepare");
         }
     }
     const std::string namekey = text::NormaliseName(row[0]);
-    const std::string* values[] = {&row[0], &row[1], &row[2],  &row[3],  &row[4], &row[5], &row[6],
-                                   &row[7], &row[8], &contact, &namekey, &region, &entry};
+    const std::string* values[] = {&row[0],  &row[1], &row[2], &row[3],  &row[4],
+                                   &row[5],  &row[6], &row[7], &row[8],  &contact,
+                                   &namekey, &region, &entry,  &industry};
     for (int i = 0; i < static_cast<int>(std::size(values)); ++i) {
         if (sqlite3_bind_text(append_, i + 1, values[i]->data(),
                               static_cast<int>(values[i]->size()), SQLITE_TRANSIENT) != SQLITE_OK) {
@@ -382,30 +393,65 @@ IRecordStore::ImportCount RecordStore::ImportRows(const std::function<bool(Utf8R
                     continue;
                 }
             }
-            AppendUtf8Row(row, std::string(), std::string(), std::string());
+            AppendUtf8Row(row, std::string(), std::string(), std::string(), std::string());
             ++count.imported;
         }
     });
     return count;
 }
 
-void RecordStore::ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) {
-    // A company is its contact page when the row knows one, else its name and region; a row
-    // with neither stands alone. Of each company the newest row is written, in id order,
-    // passing over rows still waiting for their contact page when the company has another.
-    Statement st(*this, std::string("SELECT ") + kColumns +
-                            " FROM T_MEMBER_CHINA WHERE id IN (SELECT coalesce(max(CASE WHEN id "
-                            "NOT IN (SELECT rowid_kept FROM T_FAILURE) THEN id END), max(id)) "
-                            "FROM T_MEMBER_CHINA GROUP BY CASE "
-                            "WHEN contact<>'' AND substr(contact, -1)<>'/' THEN 'c' || contact "
-                            "WHEN namekey<>'' THEN 'n' || namekey || char(31) || region "
-                            "ELSE 'i' || id END) ORDER BY id");
+void RecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) {
+    // The same filters select the rows and, for each company once, the rows a company's
+    // newest is chosen from. Parameters by number, so both places bind them once.
+    std::string where = "1=1";
+    if (selection.industry) {
+        where += " AND industry=?1";
+    }
+    if (selection.region) {
+        where += " AND region=?2";
+    }
+    if (!selection.since.empty()) {
+        where += " AND collected>=?3";
+    }
+    if (selection.completeOnly) {
+        where += " AND id NOT IN (SELECT rowid_kept FROM T_FAILURE WHERE kind='contact')";
+    }
+    std::string sql = std::string("SELECT ") + kColumns +
+                      ", collected, industry, region FROM T_MEMBER_CHINA WHERE " + where;
+    if (selection.unique) {
+        // A company is its contact page when the row knows one, else its name and region; a
+        // row with neither stands alone. Of each company the newest row is written, passing
+        // over rows still waiting for their contact page when the company has another.
+        sql +=
+            " AND id IN (SELECT coalesce(max(CASE WHEN id NOT IN (SELECT rowid_kept FROM "
+            "T_FAILURE) THEN id END), max(id)) FROM T_MEMBER_CHINA WHERE " +
+            where +
+            " GROUP BY CASE "
+            "WHEN contact<>'' AND substr(contact, -1)<>'/' THEN 'c' || contact "
+            "WHEN namekey<>'' THEN 'n' || namekey || char(31) || region "
+            "ELSE 'i' || id END)";
+    }
+    sql += " ORDER BY id";
+    Statement st(*this, sql);
+    if (selection.industry) {
+        st.BindText(1, *selection.industry);
+    }
+    if (selection.region) {
+        st.BindText(2, *selection.region);
+    }
+    if (!selection.since.empty()) {
+        st.BindText(3, selection.since);
+    }
     RawRow row;
+    RowOrigin origin;
     while (st.Step()) {
         for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
             row[i] = ColumnView(st.get(), i);
         }
-        visit(row);
+        origin.collected = ColumnView(st.get(), MemberRecord::kFieldCount);
+        origin.industry = ColumnView(st.get(), MemberRecord::kFieldCount + 1);
+        origin.region = ColumnView(st.get(), MemberRecord::kFieldCount + 2);
+        visit(row, origin);
     }
 }
 
@@ -588,17 +634,6 @@ std::int64_t RecordStore::CountKeptFailures() {
     Statement st(*this, "SELECT count(*) FROM T_FAILURE");
     st.Step();
     return sqlite3_column_int64(st.get(), 0);
-}
-
-void RecordStore::ForEachMemberRow(const std::function<void(const RawRow&)>& visit) {
-    Statement st(*this, std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA ORDER BY id");
-    RawRow row;
-    while (st.Step()) {
-        for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
-            row[i] = ColumnView(st.get(), i);
-        }
-        visit(row);
-    }
 }
 
 std::int64_t RecordStore::RowOfEntry(const std::string& entry) {

@@ -55,8 +55,7 @@ class RecordStore : public IRecordStore {
     void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) override;
     bool HasMemberRecords() override;
     bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) override;
-    void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) override;
-    void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) override;
+    void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) override;
 
     static constexpr int kBusyTimeoutMs = 10000;
 
@@ -68,7 +67,8 @@ class RecordStore : public IRecordStore {
     void AddMissingColumns();
     std::int64_t AppendRow(const MemberRecord& record);
     std::int64_t AppendUtf8Row(const Utf8Row& row, const std::string& contact,
-                               const std::string& region, const std::string& entry);
+                               const std::string& industry, const std::string& region,
+                               const std::string& entry);
     // Writes the eight contact texts into row `rowId`; false when there is no such row.
     bool FillRow(std::int64_t rowId, const MemberRecord& record);
     std::int64_t RowOfEntry(const std::string& entry);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,23 @@
 #include "store/RecordWriter.h"
 #include "store/RowSource.h"
 #include "store/StoreError.h"
+
+// Which rows an export takes.
+struct RowSelection {
+    std::optional<std::string> industry;  // UTF-8, of the search that found the row; none: any
+    std::optional<std::string> region;
+    std::string since;          // "YYYY-MM-DD": rows first stored that day or later; empty: any
+    bool completeOnly = false;  // leaves out rows kept in the place of a failed contact page
+    bool unique = false;        // each company once: its newest row
+};
+
+// Where a stored row came from (UTF-8): when it was first stored ("YYYY-MM-DD HH:MM:SS", local
+// time) and the industry and region of its search; empty for rows stored before rows knew them.
+struct RowOrigin {
+    std::string_view collected;
+    std::string_view industry;
+    std::string_view region;
+};
 
 class IRecordStore : public IRecordWriter {
   public:
@@ -83,11 +101,20 @@ class IRecordStore : public IRecordWriter {
     virtual bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) = 0;
 
     // Every row in id order as its nine stored UTF-8 texts (null as empty), for the export.
-    using RawRow = ExportRow;
-    virtual void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) = 0;
-    // The same with each company once: its newest row (see IsKnownCompany for what makes a
-    // company; rows without a contact page are told apart by name and region).
-    virtual void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) = 0;
+    using RawRow = std::array<std::string_view, MemberRecord::kFieldCount>;
+    using RowVisitor = std::function<void(const RawRow&, const RowOrigin&)>;
+    // The rows `selection` takes, in id order, with where each came from.
+    virtual void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) = 0;
+    void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) {
+        ForEachSelectedRow({}, [&](const RawRow& row, const RowOrigin&) { visit(row); });
+    }
+    // Each company once: its newest row (see IsKnownCompany for what makes a company; rows
+    // without a contact page are told apart by name and region).
+    void ForEachUniqueMemberRow(const std::function<void(const RawRow&)>& visit) {
+        RowSelection unique;
+        unique.unique = true;
+        ForEachSelectedRow(unique, [&](const RawRow& row, const RowOrigin&) { visit(row); });
+    }
 
     static constexpr int kNewestLimit = 40;
 };

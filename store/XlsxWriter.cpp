@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr const char* kHeader[MemberRecord::kFieldCount] = {
-    "公司名称", "联系人", "性别", "职务", "手机", "电话", "传真", "地址", "邮编"};
 constexpr int kMaxColumnWidth = 80;
 
 void Check(lxw_error err, const char* what) {
@@ -127,7 +125,8 @@ int DisplayWidth(std::string_view utf8) {
 }
 
 std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic<bool>* cancel,
-                       std::int64_t rowsPerSheet) {
+                       std::int64_t rowsPerSheet, size_t columns) {
+    const int width = static_cast<int>(std::min(columns, ExportRow::kAllColumns));
     TempWorkbook temp;
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
@@ -149,16 +148,16 @@ std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic
     lxw_worksheet* sheet = nullptr;
     int sheets = 0;
     std::int64_t inSheet = 0;
-    std::array<int, MemberRecord::kFieldCount> widths{};
+    std::array<int, ExportRow::kAllColumns> widths{};
     // A sheet is finished when the next begins and at the end: widths, filter, frozen header.
     auto finishSheet = [&] {
-        for (int c = 0; c < MemberRecord::kFieldCount; ++c) {
+        for (int c = 0; c < width; ++c) {
             Check(worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
                                        std::min(widths[c], kMaxColumnWidth) + 2, text),
                   "set_column");
         }
         Check(worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(inSheet),
-                                   MemberRecord::kFieldCount - 1),
+                                   static_cast<lxw_col_t>(width - 1)),
               "autofilter");
         worksheet_freeze_panes(sheet, 1, 0);
     };
@@ -170,9 +169,10 @@ std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic
             throw ExportError("无法创建工作表 " + name);
         }
         inSheet = 0;
-        for (int c = 0; c < MemberRecord::kFieldCount; ++c) {
-            widths[c] = DisplayWidth(kHeader[c]);
-            Check(worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c), kHeader[c], head),
+        for (int c = 0; c < width; ++c) {
+            widths[c] = DisplayWidth(kExportHeaders[c]);
+            Check(worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c), kExportHeaders[c],
+                                         head),
                   "header");
         }
     };
@@ -189,7 +189,7 @@ std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic
             beginSheet();
         }
         ++inSheet;
-        for (int c = 0; c < MemberRecord::kFieldCount; ++c) {
+        for (int c = 0; c < width && c < static_cast<int>(row.size()); ++c) {
             if (row[c].empty()) {
                 continue;
             }

@@ -17,10 +17,11 @@
 inline constexpr std::int64_t kXlsxRowsPerSheet = 1048575;  // under the header row
 inline constexpr size_t kXlsxMaxCellChars = 32767;
 
-// Writes the workbook into `sink` (not finished). Returns the rows written; throws ExportError
-// and ExportCancelled.
+// Writes the workbook into `sink` (not finished): a header row, then the first `columns` cells
+// of every row. Returns the rows written; throws ExportError and ExportCancelled.
 std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic<bool>* cancel,
-                       std::int64_t rowsPerSheet = kXlsxRowsPerSheet);
+                       std::int64_t rowsPerSheet = kXlsxRowsPerSheet,
+                       size_t columns = ExportRow::kNineColumns);
 
 // A cell's text as the workbook holds it.
 std::string XlsxCellText(std::string_view utf8);

@@ -61,6 +61,9 @@ TEST_F(CliTest, UsageMistakesExitWithTwo) {
         {"export", "out.txt"},
         {"export", "--format", "xls", "out.txt"},
         {"export", "--format", "csv"},
+        {"export", "--format", "csv", "--since", "2026-13-01", "out.csv"},
+        {"export", "--format", "csv", "--since", "yesterday", "out.csv"},
+        {"export", "--format", "csv", "--columns", "some", "out.csv"},
         {"clear", "--industry", "x"},
     };
     for (const auto& args : cases) {
@@ -125,6 +128,38 @@ TEST_F(CliTest, CollectResumeExportClear) {
     r = Cli({"export", "--format", "csv", dir.File("no/such/dir.csv")});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("无法创建导出文件"), std::string::npos);
+
+    // Parts of the store: by the search that found a row, by the day it was stored, complete
+    // rows only; and the two columns of where a row came from.
+    struct Part {
+        std::vector<std::string> options;
+        int rows;
+    };
+    const Part parts[] = {
+        {{"--industry", "化工"}, 5},    {{"--region", "广东", "--industry", "化工"}, 5},
+        {{"--region", "浙江"}, 0},      {{"--new-today"}, 5},
+        {{"--since", "2000-01-01"}, 5}, {{"--since", "2999-01-01"}, 0},
+        {{"--complete-only"}, 5},
+    };
+    for (const Part& p : parts) {
+        std::vector<std::string> args = {"export", "--format", "csv"};
+        args.insert(args.end(), p.options.begin(), p.options.end());
+        args.push_back("-");
+        r = Cli(args);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.err.find("exported: " + std::to_string(p.rows)), std::string::npos)
+            << ::testing::PrintToString(p.options) << r.err;
+    }
+    r = Cli({"export", "--format", "csv", "--encoding", "utf-8", "--columns", "all", "-"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string first = r.out.substr(3, r.out.find("\r\n") - 3);
+    ASSERT_EQ(std::count(first.begin(), first.end(), ','), 10) << first;
+    const size_t search = first.rfind(',');
+    const size_t time = first.rfind(',', search - 1);
+    EXPECT_EQ(first.substr(search + 1), "化工-广东") << first;
+    const std::string stored = first.substr(time + 1, search - time - 1);  // "2026-12-08 07:06:06"
+    EXPECT_EQ(stored.size(), 19u) << first;
+    EXPECT_EQ(stored.substr(0, 2), "20") << first;
 
     r = Cli({"clear"});
     EXPECT_EQ(r.code, 0);

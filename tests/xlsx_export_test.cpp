@@ -190,7 +190,11 @@ TEST(XlsxExport, AFailingSinkIsAnErrorAndNoFileIsLeft) {
         store.AppendMemberRecord(MemberRecord{"company " + std::to_string(i)});
     }
     const RowSource rows = [&store](const std::function<void(const ExportRow&)>& visit) {
-        store.ForEachMemberRow(visit);
+        ExportRow out;
+        store.ForEachMemberRow([&](const IRecordStore::RawRow& row) {
+            std::copy(row.begin(), row.end(), out.cells.begin());
+            visit(out);
+        });
     };
     for (size_t limit : {size_t{0}, size_t{100}, size_t{5000}}) {
         FailingSink full(limit);

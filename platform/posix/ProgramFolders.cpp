@@ -33,10 +33,14 @@ bool MakeFolders(const std::string& folder) {
     }
 }
 
-std::string DataFolder() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
+namespace {
+
+// $`variable`/collector/, or `fallback` under the home folder/collector/ when the variable is
+// not an absolute path (a relative value is to be ignored).
+std::string XdgFolder(const char* variable, const char* fallback) {
+    const char* xdg = std::getenv(variable);
     std::string base;
-    if (xdg != nullptr && xdg[0] == '/') {  // a relative value is to be ignored
+    if (xdg != nullptr && xdg[0] == '/') {
         base = xdg;
     } else {
         const char* home = std::getenv("HOME");
@@ -44,12 +48,22 @@ std::string DataFolder() {
             const passwd* pw = getpwuid(getuid());
             home = pw != nullptr ? pw->pw_dir : "/tmp";
         }
-        base = std::string(home) + "/.local/share";
+        base = std::string(home) + fallback;
     }
     while (base.size() > 1 && base.back() == '/') {
         base.pop_back();
     }
     return base + "/collector/";
+}
+
+}  // namespace
+
+std::string DataFolder() {
+    return XdgFolder("XDG_DATA_HOME", "/.local/share");
+}
+
+std::string ConfigFolder() {
+    return XdgFolder("XDG_CONFIG_HOME", "/.config");
 }
 
 bool FolderWritable(const std::string& folder) {

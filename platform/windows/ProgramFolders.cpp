@@ -52,20 +52,33 @@ bool MakeFolders(const std::string& folder) {
     }
 }
 
-std::string DataFolder() {
-    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+namespace {
+
+// %`variable`%\collector\, or the profile's `fallback`\collector\ when it is not set.
+std::string ProfileFolder(const wchar_t* variable, const char* fallback) {
+    const wchar_t* value = _wgetenv(variable);
     std::string base;
-    if (local != nullptr && local[0] != L'\0') {
-        base = win::Narrow(local, wcslen(local));
+    if (value != nullptr && value[0] != L'\0') {
+        base = win::Narrow(value, wcslen(value));
     } else {
         const wchar_t* profile = _wgetenv(L"USERPROFILE");
-        base = profile != nullptr ? win::Narrow(profile, wcslen(profile)) + "\\AppData\\Local"
+        base = profile != nullptr ? win::Narrow(profile, wcslen(profile)) + fallback
                                   : std::string("C:");
     }
     while (base.size() > 3 && (base.back() == '\\' || base.back() == '/')) {
         base.pop_back();
     }
     return base + "\\collector\\";
+}
+
+}  // namespace
+
+std::string DataFolder() {
+    return ProfileFolder(L"LOCALAPPDATA", "\\AppData\\Local");
+}
+
+std::string ConfigFolder() {
+    return ProfileFolder(L"APPDATA", "\\AppData\\Roaming");
 }
 
 bool FolderWritable(const std::string& folder) {

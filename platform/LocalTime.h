@@ -1,0 +1,12 @@
+#pragma once
+// The local calendar, as the stores write the times of rows ("YYYY-MM-DD HH:MM:SS").
+
+#include <ctime>
+#include <string>
+
+namespace platform {
+
+// The local date of `when`: "YYYY-MM-DD".
+std::string LocalDate(std::time_t when);
+
+}  // namespace platform
