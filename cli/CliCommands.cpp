@@ -14,6 +14,7 @@
 #include "cli/CliOptions.h"
 #include "crawl/CollectSession.h"
 #include "crawl/CurlFetcher.h"
+#include "crawl/CurlTransfer.h"
 #include "crawl/EventQueue.h"
 #include "crawl/RunSettings.h"
 #include "platform/Console.h"
@@ -24,6 +25,7 @@
 #include "platform/SystemError.h"
 #include "store/CsvImport.h"
 #include "store/ExportRecords.h"
+#include "store/FileLines.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 #include "text/Number.h"
@@ -362,7 +364,6 @@ int RunExport(const CliOptions& o) {
 // Thrown out of the import's line source when Ctrl+C came, or the file cannot be read:
 // nothing is imported.
 struct ImportStopped {};
-struct ImportUnreadable {};
 
 int RunImport(const CliOptions& o) {
     // Standard input is kept in a temporary file first: the file is read more than once.
@@ -391,41 +392,12 @@ int RunImport(const CliOptions& o) {
         }
     }
     std::unique_ptr<FILE, int (*)(FILE*)> file(in, std::fclose);
-    // Lines as bytes, a NUL byte included (the import refuses such a file).
-    std::string buffer;
-    size_t at = 0;
-    ImportLines lines;
-    lines.rewind = [&] {
-        std::rewind(in);
-        buffer.clear();
-        at = 0;
-    };
-    lines.next = [&](std::string& line) {
+    FileLines reader(in, [](std::int64_t) {
         if (StopSignalled()) {
             throw ImportStopped{};  // a cut pipe may look like a whole file
         }
-        for (;;) {
-            const size_t end = buffer.find('\n', at);
-            if (end != std::string::npos) {
-                line.assign(buffer, at, end - at);
-                at = end + 1;
-                return true;
-            }
-            buffer.erase(0, at);
-            at = 0;
-            char chunk[1 << 16];
-            const size_t n = std::fread(chunk, 1, sizeof chunk, in);
-            if (n == 0) {
-                if (std::ferror(in) != 0) {
-                    throw ImportUnreadable{};
-                }
-                line = std::move(buffer);
-                buffer.clear();
-                return !line.empty();
-            }
-            buffer.append(chunk, n);
-        }
-    };
+    });
+    const ImportLines lines = reader.Lines();
     const ImportEncoding encoding = !o.encodingGiven      ? ImportEncoding::Detect
                                     : o.encoding == "gbk" ? ImportEncoding::Gbk
                                                           : ImportEncoding::Utf8;
@@ -502,6 +474,7 @@ int RunCli(const std::vector<std::string>& args) {
                   << std::endl;
     }
     CurlGlobalInit();
+    SetProxy(o.proxy);  // empty: http_proxy of the environment
     platform::InstallStopHandlers();
     try {
         switch (o.command) {

@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "crawl/CurlTransfer.h"
+
 #include "crawl/CrawlJob.h"
 #include "store/Store.h"
 
@@ -46,14 +48,17 @@ std::string CliUsage(CliOptions::Command command) {
     switch (command) {
         case C::PreCollect:
             return head +
-                   "precollect [--industry TEXT] [--region TEXT]\n"
-                   "  按行业和地区预采集，输出结果页数（pages）和符合条件的公司数（matches）。\n";
+                   "precollect [--industry TEXT] [--region TEXT] [--proxy URL]\n"
+                   "  按行业和地区预采集，输出结果页数（pages）和符合条件的公司数（matches）。\n"
+                   "  --proxy：经这个代理（http:// 或 socks5://）访问网站，代替环境变量 "
+                   "http_proxy。\n";
         case C::Collect:
             return head +
                    "collect [--industry TEXT] [--region TEXT] [--start P] [--last L]\n"
                    "                         [--every N] [--wait S] [--timeout T] "
                    "[--retry-failed]\n"
-                   "                         [--no-skip-known] [--parallel K] [--delay MS]\n"
+                   "                         [--no-skip-known] [--parallel K] [--delay MS] "
+                   "[--proxy URL]\n"
                    "  从第 P 页（默认：这次搜索上次采集到的页，从未采集过为第 1 页）采集到第 L\n"
                    "  页（默认：预采集得到的总页数）。列表中的每一项只保存一次，中断后再采集\n"
                    "  不会重复保存。\n"
@@ -68,7 +73,8 @@ std::string CliUsage(CliOptions::Command command) {
                    "  --parallel K：同时获取 K 个页面（1 到 32，默认 1），记录仍按列表顺序保存；\n"
                    "  网站回答 429、503 或验证页时并发数减半。--delay "
                    "MS：对同一主机的两次请求至少\n"
-                   "  间隔 MS 毫秒（默认 0）。\n"
+                   "  间隔 MS 毫秒（默认 0）。--proxy URL：经这个代理（http:// 或 socks5://）访问\n"
+                   "  网站，代替环境变量 http_proxy。\n"
                    "  退出码：0 全部保存；3 已采集到最后一页，但有页面未能获取；1 数据库、文件或\n"
                    "  网络错误；2 参数错误；130 已停止。\n";
         case C::Export:
@@ -183,6 +189,13 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             if (!value(a, o.region))
                 return std::nullopt;
             o.regionGiven = true;
+        } else if (conditions && a == "--proxy") {
+            if (!value(a, o.proxy))
+                return std::nullopt;
+            if (!IsProxyAddress(o.proxy)) {
+                error = "--proxy 需要 http://主机:端口 或 socks5://主机:端口：" + o.proxy;
+                return std::nullopt;
+            }
         } else if (o.command == C::Export && a == "--complete-only") {
             o.completeOnly = true;
         } else if (o.command == C::Export && a == "--new-today") {

@@ -1,9 +1,10 @@
 #pragma once
 // The command line of collector-cli:
-//   collector-cli [--store PATH] precollect [--industry TEXT] [--region TEXT]
+//   collector-cli [--store PATH] precollect [--industry TEXT] [--region TEXT] [--proxy URL]
 //   collector-cli [--store PATH] collect [--industry TEXT] [--region TEXT] [--start P] [--last L]
 //                                        [--every N] [--wait S] [--timeout T] [--retry-failed]
 //                                        [--no-skip-known] [--parallel K] [--delay MS]
+//                                        [--proxy URL]
 //   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]
 //                                       [--complete-only] [--industry TEXT] [--region TEXT]
 //                                       [--since YYYY-MM-DD] [--new-today] [--columns nine|all]
@@ -29,6 +30,7 @@ struct CliOptions {
     int timeoutSeconds = 50;
     int parallel = 1;            // collect: fetches in flight at once
     int delayMs = 0;             // collect: between two requests to the same host
+    std::string proxy;           // precollect, collect: in place of http_proxy
     bool retryFailed = false;    // collect: fetch the kept failures again instead
     bool skipKnown = true;       // collect, import: skip companies already stored (--no-skip-known)
     bool unique = false;         // export: each company once

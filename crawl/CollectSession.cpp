@@ -1,5 +1,7 @@
 #include "crawl/CollectSession.h"
 
+#include <set>
+
 #include <algorithm>
 
 #include "store/SharedPages.h"
@@ -83,6 +85,14 @@ bool CollectSession::StartRetry(const CollectRequest& request, IRecordStore& sto
     CrawlJob job;
     job.nMode = CRAWL_MODE_RETRY;
     job.failures = store.KeptFailures();
+    if (!request.failureIds.empty()) {
+        // Only the ones asked for (and still kept).
+        const std::set<std::int64_t> wanted(request.failureIds.begin(), request.failureIds.end());
+        job.failures.erase(
+            std::remove_if(job.failures.begin(), job.failures.end(),
+                           [&](const KeptFailure& f) { return !wanted.count(f.id); }),
+            job.failures.end());
+    }
     if (job.failures.empty()) {
         return false;
     }

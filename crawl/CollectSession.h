@@ -65,10 +65,11 @@ struct CollectRequest {
     int lastPage = 0;
     PacingSettings pacing;
     RetryPolicy retry;
-    bool skipKnown = false;              // skip companies the store already holds
-    int lanes = 1;                       // fetches in flight at once
-    std::chrono::milliseconds delay{0};  // between two requests to the same host
-    std::chrono::seconds lease{120};     // a shared store: how long a claimed page is held
+    bool skipKnown = false;                // skip companies the store already holds
+    int lanes = 1;                         // fetches in flight at once
+    std::chrono::milliseconds delay{0};    // between two requests to the same host
+    std::chrono::seconds lease{120};       // a shared store: how long a claimed page is held
+    std::vector<std::int64_t> failureIds;  // retry: only these kept failures (empty: all)
 };
 
 // Where a collect of `condition` (GBK "industry^region") starts when the user names no page:
@@ -94,7 +95,8 @@ class CollectSession {
     // Walks the result pages into `store` (which also keeps the page in progress). A page or
     // contact page kept from an earlier run that the walk meets again is fetched and healed.
     void StartCollect(const CollectRequest& request, IRecordStore& store);
-    // Fetches every kept failure of `store` again; false when none is kept.
+    // Fetches every kept failure of `store` again (those of request.failureIds when it names
+    // any); false when none is kept.
     bool StartRetry(const CollectRequest& request, IRecordStore& store);
 
     // Stops the run (or the pre-collect) in progress: its workers finish the record in hand.

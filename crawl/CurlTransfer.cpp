@@ -204,8 +204,41 @@ bool CurlTransfer::Open() {
     return true;
 }
 
+namespace {
+
+std::mutex proxyMutex;
+std::string proxyOverride;  // guarded by proxyMutex
+
+}  // namespace
+
+void SetProxy(const std::string& url) {
+    std::lock_guard<std::mutex> lock(proxyMutex);
+    proxyOverride = url;
+}
+
+std::string ProxyInUse() {
+    std::lock_guard<std::mutex> lock(proxyMutex);
+    return proxyOverride;
+}
+
+bool IsProxyAddress(const std::string& url) {
+    for (const char* scheme :
+         {"http://", "https://", "socks4://", "socks4a://", "socks5://", "socks5h://"}) {
+        const size_t n = std::char_traits<char>::length(scheme);
+        if (url.size() > n && url.compare(0, n, scheme) == 0 &&
+            url.find_first_of(" \t\r\n") == std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void CurlTransfer::Begin(const std::string& address, const FetchLimits& limits) {
     curl_easy_setopt(curl_, CURLOPT_URL, address.c_str());
+    // A proxy the user set takes the place of http_proxy's (set per transfer: it may change
+    // between runs); none leaves libcurl's own reading of the environment.
+    const std::string proxy = ProxyInUse();
+    curl_easy_setopt(curl_, CURLOPT_PROXY, proxy.empty() ? nullptr : proxy.c_str());
     curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
     curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
     curl_easy_setopt(curl_, CURLOPT_TIMEOUT, limits.totalSeconds);

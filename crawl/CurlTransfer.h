@@ -36,6 +36,13 @@ struct FetchLimits {
     long totalSeconds = 60;     // the whole transfer
 };
 
+// The proxy every later transfer goes through (http://, https://, socks4:// or socks5:// URL),
+// in place of http_proxy's; empty: the environment's again. For the whole process.
+void SetProxy(const std::string& url);
+std::string ProxyInUse();
+// Whether `url` is a proxy address SetProxy takes.
+bool IsProxyAddress(const std::string& url);
+
 inline constexpr size_t kMaxPageBytes = 16u << 20;
 inline constexpr size_t kPieceBytes = 4094;
 inline constexpr long kMaxRetryAfterSeconds = 120;

@@ -47,6 +47,8 @@ class RunController {
     void Stop();
     bool Running() const { return running_; }
     bool Paused() const { return pauseEnd_.has_value(); }
+    // When the pause in progress ends (none while not paused).
+    std::optional<Clock::TimePoint> PauseEnd() const { return pauseEnd_; }
 
     // The driver's notifications, on its own thread. `count`: the run's records so far.
     void OnPageStarted(int page);

@@ -28,6 +28,9 @@ struct MemberRecord {
     // came from no listing (imported, or stored before rows knew their entry). The store holds
     // at most one row per entry.
     std::string entry{};
+    // Set when read for a list: the row stands for a contact page kept as a failure (it holds
+    // the company's name only until a retry fills it).
+    bool waiting = false;
 
     static constexpr int kFieldCount = 9;
 

@@ -15,6 +15,9 @@
 namespace {
 
 constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, address, zip";
+// Whether row m stands for a contact page kept as a failure.
+constexpr const char* kWaiting =
+    "EXISTS (SELECT 1 FROM T_FAILURE f WHERE f.rowid_kept=m.id AND f.kind='contact')";
 // Serialises the creation of the tables when several collectors start at once.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(73120415)";
 
@@ -146,6 +149,9 @@ class PgRecordStore::Result {
         }
         if (PQnfields(r_) > MemberRecord::kFieldCount) {
             r.contact = Gbk(row, MemberRecord::kFieldCount);
+        }
+        if (PQnfields(r_) > MemberRecord::kFieldCount + 1) {
+            r.waiting = Text(row, MemberRecord::kFieldCount + 1) == "t";
         }
         return r;
     }
@@ -444,6 +450,7 @@ void PgRecordStore::CreateMissingTables() {
             "IS NOT NULL AND to_regclass('t_collector') IS NOT NULL AND "
             "to_regclass('ix_member_entry_c') IS NOT NULL AND "
             "to_regclass('ix_member_collected') IS NOT NULL AND "
+            "to_regclass('ix_member_search') IS NOT NULL AND "
             "to_regclass('ux_member_search_company') IS NULL")
             .Text(0, 0) == "t") {
         return;
@@ -475,6 +482,7 @@ void PgRecordStore::CreateMissingTables() {
         }
         Run("CREATE INDEX IF NOT EXISTS ix_member_collected ON T_MEMBER_CHINA "
             "(collected COLLATE \"C\")");
+        Run("CREATE INDEX IF NOT EXISTS ix_member_search ON T_MEMBER_CHINA (region, industry)");
         Run("DROP INDEX IF EXISTS ux_member_search_company");
         Run("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Run("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
@@ -777,8 +785,8 @@ std::optional<MemberRecord> PgRecordStore::NewestMemberRecord() {
 }
 
 std::optional<MemberRecord> PgRecordStore::MemberRecordById(std::int64_t id) {
-    const std::string sql =
-        std::string("SELECT ") + kColumns + ", contact FROM T_MEMBER_CHINA WHERE id=$1";
+    const std::string sql = std::string("SELECT ") + kColumns + ", contact, " + kWaiting +
+                            " FROM T_MEMBER_CHINA m WHERE id=$1";
     Result r = Run(sql.c_str(), {std::to_string(id)});
     if (r.Rows() == 0) {
         return std::nullopt;
@@ -787,8 +795,8 @@ std::optional<MemberRecord> PgRecordStore::MemberRecordById(std::int64_t id) {
 }
 
 void PgRecordStore::NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) {
-    const std::string sql = std::string("SELECT ") + kColumns +
-                            " FROM T_MEMBER_CHINA ORDER BY id DESC LIMIT " +
+    const std::string sql = std::string("SELECT ") + kColumns + ", contact, " + kWaiting +
+                            " FROM T_MEMBER_CHINA m ORDER BY id DESC LIMIT " +
                             std::to_string(kNewestLimit);
     Result r = Run(sql.c_str());
     for (int i = 0; i < r.Rows(); ++i) {
@@ -855,10 +863,10 @@ void PgRecordStore::StreamRows(const char* sql, const std::vector<std::string>& 
     }
 }
 
-void PgRecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) {
-    // As in the SQLite store: the same filters select the rows and the rows a company's newest
-    // is chosen from; a company is its contact page, else its name and region.
-    std::vector<std::string> params;
+namespace {
+
+// As in the SQLite store: the query of the rows `selection` takes, its parameters in `params`.
+std::string SelectionSql(const RowSelection& selection, std::vector<std::string>& params) {
     std::string where = "true";
     auto bind = [&params](const std::string& value) {
         params.push_back(value);
@@ -888,7 +896,20 @@ void PgRecordStore::ForEachSelectedRow(const RowSelection& selection, const RowV
             "WHEN namekey<>'' THEN 'n' || namekey || chr(31) || region "
             "ELSE 'i' || id END)";
     }
-    sql += " ORDER BY id";
+    return sql;
+}
+
+}  // namespace
+
+std::int64_t PgRecordStore::CountSelectedRows(const RowSelection& selection) {
+    std::vector<std::string> params;
+    const std::string sql = "SELECT count(*) FROM (" + SelectionSql(selection, params) + ") s";
+    return Run(sql.c_str(), params).Int(0, 0);
+}
+
+void PgRecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) {
+    std::vector<std::string> params;
+    const std::string sql = SelectionSql(selection, params) + " ORDER BY id";
     StreamRows(sql.c_str(), params, visit);
 }
 

@@ -14,6 +14,9 @@
 namespace {
 
 constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, address, zip";
+// Whether row m stands for a contact page kept as a failure.
+constexpr const char* kWaiting =
+    "EXISTS (SELECT 1 FROM T_FAILURE f WHERE f.rowid_kept=m.id AND f.kind='contact')";
 
 std::string_view ColumnView(sqlite3_stmt* stmt, int column) {
     if (sqlite3_column_type(stmt, column) == SQLITE_NULL) {
@@ -70,6 +73,9 @@ class RecordStore::Statement {
         }
         if (sqlite3_column_count(stmt_) > MemberRecord::kFieldCount) {
             r.contact = FieldToText(stmt_, MemberRecord::kFieldCount);
+        }
+        if (sqlite3_column_count(stmt_) > MemberRecord::kFieldCount + 1) {
+            r.waiting = sqlite3_column_int(stmt_, MemberRecord::kFieldCount + 1) != 0;
         }
         return r;
     }
@@ -190,9 +196,10 @@ void RecordStore::AddMissingColumns() {
         f.claim = failure.Step();
         Statement index(*this,
                         "SELECT count(*) FROM sqlite_master WHERE type='index' AND name IN "
-                        "('ix_member_namekey', 'ux_member_entry', 'ix_member_collected')");
+                        "('ix_member_namekey', 'ux_member_entry', 'ix_member_collected', "
+                        "'ix_member_search')");
         index.Step();
-        f.indexes = sqlite3_column_int(index.get(), 0) == 3;
+        f.indexes = sqlite3_column_int(index.get(), 0) == 4;
         return f;
     };
     if (look().All()) {
@@ -238,6 +245,7 @@ void RecordStore::AddMissingColumns() {
             Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN collected TEXT DEFAULT ''");
         }
         Exec("CREATE INDEX IF NOT EXISTS ix_member_collected ON T_MEMBER_CHINA (collected)");
+        Exec("CREATE INDEX IF NOT EXISTS ix_member_search ON T_MEMBER_CHINA (region, industry)");
         Exec("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Exec("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
         Exec(
@@ -400,9 +408,11 @@ IRecordStore::ImportCount RecordStore::ImportRows(const std::function<bool(Utf8R
     return count;
 }
 
-void RecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) {
-    // The same filters select the rows and, for each company once, the rows a company's
-    // newest is chosen from. Parameters by number, so both places bind them once.
+namespace {
+
+// The query of the rows `selection` takes, with where each came from; its parameters by
+// number (?1 industry, ?2 region, ?3 since), so a filter used twice is bound once.
+std::string SelectionSql(const RowSelection& selection) {
     std::string where = "1=1";
     if (selection.industry) {
         where += " AND industry=?1";
@@ -420,8 +430,9 @@ void RecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVis
                       ", collected, industry, region FROM T_MEMBER_CHINA WHERE " + where;
     if (selection.unique) {
         // A company is its contact page when the row knows one, else its name and region; a
-        // row with neither stands alone. Of each company the newest row is written, passing
-        // over rows still waiting for their contact page when the company has another.
+        // row with neither stands alone. Of each company the newest row is taken, passing over
+        // rows still waiting for their contact page when the company has another; the same
+        // filters choose the rows it is taken from.
         sql +=
             " AND id IN (SELECT coalesce(max(CASE WHEN id NOT IN (SELECT rowid_kept FROM "
             "T_FAILURE) THEN id END), max(id)) FROM T_MEMBER_CHINA WHERE " +
@@ -431,8 +442,12 @@ void RecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVis
             "WHEN namekey<>'' THEN 'n' || namekey || char(31) || region "
             "ELSE 'i' || id END)";
     }
-    sql += " ORDER BY id";
-    Statement st(*this, sql);
+    return sql;
+}
+
+}  // namespace
+
+void RecordStore::BindSelection(Statement& st, const RowSelection& selection) {
     if (selection.industry) {
         st.BindText(1, *selection.industry);
     }
@@ -442,6 +457,18 @@ void RecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVis
     if (!selection.since.empty()) {
         st.BindText(3, selection.since);
     }
+}
+
+std::int64_t RecordStore::CountSelectedRows(const RowSelection& selection) {
+    Statement st(*this, "SELECT count(*) FROM (" + SelectionSql(selection) + ")");
+    BindSelection(st, selection);
+    st.Step();
+    return sqlite3_column_int64(st.get(), 0);
+}
+
+void RecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) {
+    Statement st(*this, SelectionSql(selection) + " ORDER BY id");
+    BindSelection(st, selection);
     RawRow row;
     RowOrigin origin;
     while (st.Step()) {
@@ -465,8 +492,8 @@ std::optional<MemberRecord> RecordStore::NewestMemberRecord() {
 }
 
 std::optional<MemberRecord> RecordStore::MemberRecordById(std::int64_t id) {
-    Statement st(*this,
-                 std::string("SELECT ") + kColumns + ", contact FROM T_MEMBER_CHINA WHERE id=?");
+    Statement st(*this, std::string("SELECT ") + kColumns + ", contact, " + kWaiting +
+                            " FROM T_MEMBER_CHINA m WHERE id=?");
     sqlite3_bind_int64(st.get(), 1, id);
     if (!st.Step()) {
         return std::nullopt;
@@ -475,8 +502,8 @@ std::optional<MemberRecord> RecordStore::MemberRecordById(std::int64_t id) {
 }
 
 void RecordStore::NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) {
-    Statement st(*this, std::string("SELECT ") + kColumns +
-                            " FROM T_MEMBER_CHINA ORDER BY id DESC LIMIT " +
+    Statement st(*this, std::string("SELECT ") + kColumns + ", contact, " + kWaiting +
+                            " FROM T_MEMBER_CHINA m ORDER BY id DESC LIMIT " +
                             std::to_string(kNewestLimit));
     while (st.Step()) {
         deliver(st.ReadRecord());

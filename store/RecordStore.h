@@ -56,11 +56,13 @@ class RecordStore : public IRecordStore {
     bool HasMemberRecords() override;
     bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) override;
     void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) override;
+    std::int64_t CountSelectedRows(const RowSelection& selection) override;
 
     static constexpr int kBusyTimeoutMs = 10000;
 
   private:
     class Statement;
+    void BindSelection(Statement& st, const RowSelection& selection);
     void Exec(const char* sql);
     [[noreturn]] void Fail(const char* what);
     void CreateMissingTables();

@@ -105,6 +105,8 @@ class IRecordStore : public IRecordWriter {
     using RowVisitor = std::function<void(const RawRow&, const RowOrigin&)>;
     // The rows `selection` takes, in id order, with where each came from.
     virtual void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) = 0;
+    // How many rows `selection` takes.
+    virtual std::int64_t CountSelectedRows(const RowSelection& selection) = 0;
     void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) {
         ForEachSelectedRow({}, [&](const RawRow& row, const RowOrigin&) { visit(row); });
     }

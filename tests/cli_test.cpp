@@ -15,6 +15,7 @@
 #include "DirectorySite.h"
 #include "GeneratedSite.h"
 #include "PgCluster.h"
+#include "Portable.h"
 #include "StoredRows.h"
 #include "TempDir.h"
 #include "store/PgRecordStore.h"
@@ -64,6 +65,8 @@ TEST_F(CliTest, UsageMistakesExitWithTwo) {
         {"export", "--format", "csv", "--since", "2026-13-01", "out.csv"},
         {"export", "--format", "csv", "--since", "yesterday", "out.csv"},
         {"export", "--format", "csv", "--columns", "some", "out.csv"},
+        {"precollect", "--industry", "x", "--proxy", "ftp://127.0.0.1:21"},
+        {"export", "--format", "csv", "--proxy", "http://127.0.0.1:1", "out.csv"},
         {"clear", "--industry", "x"},
     };
     for (const auto& args : cases) {
@@ -91,6 +94,13 @@ TEST_F(CliTest, PreCollectPrintsTheTotals) {
     r = Cli({"precollect", "--industry", "无此行业"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "pages: 1\nmatches: 0\n");
+    // --proxy goes through the proxy it names, not the environment's (here one that is gone).
+    portable::SetEnv("http_proxy", "http://127.0.0.1:9");
+    r = Cli({"precollect", "--industry", "化工", "--region", "广东", "--proxy",
+             "http://" + server.Origin()});
+    server.UseAsProxy();
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "pages: 3\nmatches: 6\n");
 }
 
 TEST_F(CliTest, CollectResumeExportClear) {

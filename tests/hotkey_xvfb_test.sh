@@ -51,7 +51,7 @@ expect() {  # expect visible|hidden after one F2, on the screen and in the state
   echo "FAIL: after F2 the window should be $1 (state: $(grep '^state ' "$work/state" | tail -1))"
   exit 1
 }
-grep -q '^state records=0/0 pages=0/0 precollect=on start=off stop=off startpage=1 rows=0 visible=on status=等待$' "$work/state" ||
+grep -q '^state records=0/0 pages=0/0 precollect=on start=off stop=off startpage=1 rows=0 visible=on failures=0 status=等待$' "$work/state" ||
   { echo "FAIL: no first state line: $(head -3 "$work/state")"; exit 1; }
 expect hidden
 expect visible

@@ -4,20 +4,27 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <ctime>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "DirectorySite.h"
 #include "FakeCrawlParts.h"
 #include "ManualClock.h"
+#include "Portable.h"
 #include "TempDir.h"
 #include "app/model/WindowModel.h"
 #include "crawl/CrawlWorker.h"
+#include "crawl/CurlTransfer.h"
 #include "platform/FileSystem.h"
+#include "platform/LocalTime.h"
 #include "store/RecordStore.h"
 #include "store/Store.h"
 
@@ -66,6 +73,25 @@ class RecordingView : public IWindowView {
         return waited.count() == 0 || !giveUpStoreWait;
     }
     void ShowAbout(const std::string& storeName) override { about = storeName; }
+    std::optional<std::vector<std::int64_t>> AskFailures(
+        const std::vector<FailureRow>& rows) override {
+        failureLists.push_back(rows);
+        return failuresAnswer;
+    }
+    std::optional<ExportChoice> AskExportChoice(const ExportChoice& offer) override {
+        offers.push_back(offer);
+        if (!exportChoice) {
+            return offer;
+        }
+        ExportChoice choice = *exportChoice;
+        choice.search = offer.search;
+        return choice;
+    }
+    std::optional<std::string> AskOpen(const OpenRequest&) override { return openPath; }
+    bool Progress(const std::string&, int percent) override {
+        progress.push_back(percent);
+        return true;
+    }
 
     // Runs the posted work, waiting up to `time` for the first.
     void RunPosted(std::chrono::milliseconds time) {
@@ -91,6 +117,12 @@ class RecordingView : public IWindowView {
     std::vector<std::chrono::milliseconds> storeWaits;
     bool giveUpStoreWait = false;
     std::string about;
+    std::vector<std::vector<FailureRow>> failureLists;
+    std::optional<std::vector<std::int64_t>> failuresAnswer;
+    std::vector<ExportChoice> offers;
+    std::optional<ExportChoice> exportChoice;  // none: the offer as it is
+    std::optional<std::string> openPath;
+    std::vector<int> progress;
 
   private:
     std::mutex mutex_;
@@ -156,12 +188,16 @@ class WindowModelTest : public ::testing::Test {
         server.UseAsProxy();
         ServeFixtureSite(server);
     }
-    void TearDown() override { model.reset(); }
+    void TearDown() override {
+        model.reset();
+        SetProxy(std::string());  // a proxy a test set is not left to the tests after it
+    }
 
     std::string StorePath() const { return dir.File("data.db"); }
     void Open(RunController::Launcher launch = {}, std::string store = {}) {
-        model = std::make_unique<WindowModel>(store.empty() ? StorePath() : store, view, clock,
-                                              std::move(launch));
+        model =
+            std::make_unique<WindowModel>(store.empty() ? StorePath() : store,
+                                          dir.File("settings.ini"), view, clock, std::move(launch));
         model->Open();
     }
     // Pumps the window's thread (and its 100 ms tick) until `done` or 15 s.
@@ -403,27 +439,51 @@ TEST_F(WindowModelTest, CollectToTheEndThenAgainKeepingOrClearing) {
     EXPECT_EQ(RecordStore(StorePath()).LoadLastPageIndex(), 3);
     EXPECT_EQ(view.asked.size(), 1u);  // only the found message: nothing asked
 
-    // Again from page 3, keeping the records: the question is asked and No keeps them. The
-    // company of page 3 is known and not stored again, with 跳过已采集公司 on (the default) or
-    // off (remembered): that entry of page 3 is stored.
+    // Again from page 3: nothing is asked, the records stay. The company of page 3 is known
+    // and not stored again, with 跳过已采集公司 on (the default) or off (remembered): that
+    // entry of page 3 is stored.
     for (bool skip : {true, false}) {
         model->SetSkipKnown(skip);
-        EXPECT_EQ(RecordStore(StorePath()).LoadSetting("skipknown").value_or("1"),
-                  skip ? "1" : "0");
-        view.answers = {PromptAnswer::No};
         model->SetText(IDC_START_PAGE, "3");
-        model->Start();
-        EXPECT_EQ(LastAsked().text, "存在已经采集的数据。是否在采集前清空原有数据？");
-        EXPECT_EQ(LastAsked().caption, "确认");
-        EXPECT_EQ(LastAsked().defaultAnswer, PromptAnswer::No);
-        ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+        const size_t asked = view.asked.size();
+        Collect();
+        EXPECT_EQ(view.asked.size(), asked);
+        EXPECT_EQ(view.state.status, "操作成功完成！");
         EXPECT_EQ(StoredRows(), 5);
     }
-    // And clearing them: Yes empties the store before the run.
-    view.answers = {PromptAnswer::Yes};
+}
+
+TEST_F(WindowModelTest, ClearingIsItsOwnCommandAndAsksFirst) {
+    Open();
+    model->Clear();
+    EXPECT_EQ(LastAsked().text, "没有任何可以清空的数据！");
+    PreCollect();
     Collect();
-    EXPECT_EQ(view.state.status, "操作成功完成！");
-    EXPECT_EQ(StoredRows(), 1);
+    ASSERT_EQ(StoredRows(), 5);
+    struct Case {
+        PromptAnswer answer;
+        int rows;
+        const char* status;
+    };
+    const Case cases[] = {{PromptAnswer::No, 5, "没有清空。"},
+                          {PromptAnswer::Yes, 0, "已清空 5 条记录。"}};
+    for (const Case& c : cases) {
+        view.answers = {c.answer};
+        model->Clear();
+        EXPECT_EQ(LastAsked().text, "确定要清空全部 5 条记录吗？清空后不能恢复。");
+        EXPECT_EQ(LastAsked().caption, "清空数据");
+        EXPECT_TRUE(LastAsked().yesNo);
+        EXPECT_EQ(LastAsked().defaultAnswer, PromptAnswer::No);
+        EXPECT_EQ(StoredRows(), c.rows);
+        EXPECT_EQ(view.state.status, c.status);
+    }
+    EXPECT_TRUE(view.state.rows.empty());
+    // While a run goes on there is nothing to clear with.
+    model->Start();
+    EXPECT_FALSE(view.state.clearEnabled);
+    EXPECT_FALSE(view.state.importEnabled);
+    ASSERT_TRUE(RunUntil([&] { return !model->Running(); }));
+    EXPECT_TRUE(view.state.clearEnabled);
 }
 
 TEST_F(WindowModelTest, EachSavedRecordIsListedOnce) {
@@ -608,7 +668,7 @@ TEST_F(WindowModelTest, APreCollectAnswerDuringACollectIsIgnored) {
     EXPECT_EQ(view.state.records, "10 / 10");
 }
 
-TEST_F(WindowModelTest, StopThenStartWithClearingKeepsNothingOfTheOldRun) {
+TEST_F(WindowModelTest, StopThenClearThenStartKeepsNothingOfTheOldRun) {
     TenCompanies site;
     site.contactMs = 300;
     Open(site.Launcher());
@@ -616,10 +676,10 @@ TEST_F(WindowModelTest, StopThenStartWithClearingKeepsNothingOfTheOldRun) {
     model->Start();
     ASSERT_TRUE(RunUntil([&] { return StoredRows() >= 3; }, 10s));
     model->Stop();
-    // At once Start again and clear: the stopped worker still has a company in hand.
+    // At once clear and Start again: the stopped worker still has a company in hand.
     view.answers = {PromptAnswer::Yes};
+    model->Clear();
     model->Start();
-    EXPECT_EQ(LastAsked().text, "存在已经采集的数据。是否在采集前清空原有数据？");
     ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
     ASSERT_TRUE(RunUntil([&] { return model->Controller().LiveWorkers() == 0; }, 5s));
     RunUntil([] { return false; }, 200ms);
@@ -774,7 +834,7 @@ TEST_F(WindowModelTest, ExportWritesTheChosenFileAndType) {
         const SaveRequest& r = view.saves.back();
         // The first dialog opens with a bare name; later ones in the folder of the last export.
         const std::string name =
-            std::string("Tarvola版本采集结果导出") + (c.excel ? ".xlsx" : ".txt");
+            "全部记录-" + platform::LocalDate(std::time(nullptr)) + (c.excel ? ".xlsx" : ".txt");
         EXPECT_EQ(r.initialName, first ? name : dir.Path() + platform::kPathSeparator + name);
         first = false;
         EXPECT_EQ(r.defaultSuffix, c.excel ? "xlsx" : "txt");
@@ -791,11 +851,12 @@ TEST_F(WindowModelTest, ExportWritesTheChosenFileAndType) {
                   "已导出 " + std::to_string(c.rows) + " 条记录到 " + dir.File(c.file));
     }
 
-    // A cancelled dialog writes nothing and says nothing.
+    // A cancelled dialog writes nothing and asks nothing more; the status line says so.
     const size_t asked = view.asked.size();
     view.savePath.reset();
     model->ExportText();
     EXPECT_EQ(view.asked.size(), asked);
+    EXPECT_EQ(view.state.status, "没有导出。");
 
     // A file that cannot be written is a clear error, in the status line too.
     view.savePath = dir.File("no/such/dir.txt");
@@ -804,6 +865,240 @@ TEST_F(WindowModelTest, ExportWritesTheChosenFileAndType) {
     EXPECT_NE(LastAsked().text.find("无法创建导出文件"), std::string::npos);
     EXPECT_EQ(LastAsked().caption, "导出失败");
     EXPECT_EQ(view.state.status, "导出失败");
+}
+
+TEST_F(WindowModelTest, ExportOfAPartWithItsNameAndColumns) {
+    // A company whose contact page keeps failing is kept as a name-only row.
+    server.RouteFirst("company.tarvola.com/athena/contact/gzhg.html", std::vector<Reply>(3, [] {
+                          Reply r;
+                          r.status = 503;
+                          return r;
+                      }()));
+    CrawlDeps deps = DefaultCrawlDeps();
+    deps.wait = [](std::chrono::milliseconds, StopToken& stop) { return stop.StopRequested(); };
+    Open([deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+    PreCollect();
+    view.answers = {PromptAnswer::No};  // no retry now
+    Collect();
+    RecordStore(StorePath()).ImportRows({{"导入公司", "赵六", "", "", "", "", "", "", ""}});
+    const std::string today = platform::LocalDate(std::time(nullptr));
+    struct Case {
+        ExportChoice::Scope scope;
+        bool completeOnly;
+        bool allColumns;
+        const char* name;  // before the date
+        int rows;
+    };
+    const Case cases[] = {
+        {ExportChoice::Scope::All, false, false, "全部记录-", 6},
+        {ExportChoice::Scope::Search, false, false, "化工-广东-", 5},
+        {ExportChoice::Scope::Search, true, true, "化工-广东-", 4},
+        {ExportChoice::Scope::Today, false, false, "今天新增-", 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExportChoice choice;
+        choice.scope = c.scope;
+        choice.completeOnly = c.completeOnly;
+        choice.allColumns = c.allColumns;
+        view.exportChoice = choice;
+        view.savePath = dir.File("part.txt");
+        model->ExportText();
+        EXPECT_EQ(view.offers.back().search, "化工-广东");  // the search offered
+        const std::string& initial = view.saves.back().initialName;
+        EXPECT_EQ(initial.substr(initial.find_last_of("/\\") + 1), c.name + today + ".txt");
+        EXPECT_EQ(view.state.status,
+                  "已导出 " + std::to_string(c.rows) + " 条记录到 " + dir.File("part.txt"));
+        const std::string first = ReadFileBytes(dir.File("part.txt"));
+        const std::string line = first.substr(0, first.find("\r\n"));
+        EXPECT_EQ(std::count(line.begin(), line.end(), ','), c.allColumns ? 10 : 8) << line;
+        if (c.allColumns) {
+            EXPECT_EQ(line.substr(line.rfind(',') + 1), Gbk("化工-广东")) << line;
+        }
+    }
+    // Rows waiting for their contact page are marked in the lists.
+    model->Preview();
+    ASSERT_FALSE(view.state.rows.empty());
+    int waiting = 0;
+    for (const ResultRow& row : view.state.rows) {
+        waiting += row.waiting;
+    }
+    EXPECT_EQ(waiting, 1);
+}
+
+// A contact page that fails every try of the first run: its company is kept as a failure.
+void FailFirstContactPage(Server& server) {
+    Reply busy;
+    busy.status = 503;
+    server.RouteFirst("company.tarvola.com/athena/contact/gzhg.html", std::vector<Reply>(3, busy));
+}
+
+RunController::Launcher WithoutBackOff() {
+    CrawlDeps deps = DefaultCrawlDeps();
+    deps.wait = [](std::chrono::milliseconds, StopToken& stop) { return stop.StopRequested(); };
+    return [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); };
+}
+
+TEST_F(WindowModelTest, KeptFailuresStayInViewUntilRetried) {
+    FailFirstContactPage(server);
+    Open(WithoutBackOff());
+    EXPECT_EQ(view.state.retryText, "重试失败页面 (0)");
+    EXPECT_FALSE(view.state.retryEnabled);
+    PreCollect();
+    view.answers = {PromptAnswer::No};  // not now
+    Collect();
+    EXPECT_EQ(view.state.status, "操作完成，有 1 个页面未能获取。");
+    EXPECT_EQ(view.state.retryText, "重试失败页面 (1)");
+    EXPECT_TRUE(view.state.retryEnabled);
+    // The list of failures; closing it retries nothing.
+    model->ShowFailures();
+    ASSERT_EQ(view.failureLists.size(), 1u);
+    ASSERT_EQ(view.failureLists[0].size(), 1u);
+    const FailureRow& row = view.failureLists[0][0];
+    EXPECT_EQ(row.what, "广州化工有限公司");
+    EXPECT_EQ(row.reason, "HTTP 503");
+    EXPECT_EQ(row.tries, 3);
+    EXPECT_FALSE(model->Running());
+    // The chosen ones (or all): fetched again, the row filled, nothing kept.
+    view.failuresAnswer = std::vector<std::int64_t>{row.id};
+    model->ShowFailures();
+    ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+    EXPECT_EQ(view.state.retryText, "重试失败页面 (0)");
+    EXPECT_FALSE(view.state.retryEnabled);
+    EXPECT_EQ(RecordStore(StorePath()).MemberRecordById(1)->person, Gbk("陈明"));
+    model->ShowFailures();
+    EXPECT_EQ(view.state.status, "没有需要重试的页面。");
+}
+
+TEST_F(WindowModelTest, SettingsComeBackForThisUserNotFromTheStore) {
+    Open();
+    const std::pair<int, const char*> typed[] = {{IDC_EVERY_N, "100000"},
+                                                 {IDC_PAUSE_SECONDS, "5"},
+                                                 {IDC_PARALLEL, "3"},
+                                                 {IDC_TIMEOUT, "60"},
+                                                 {IDC_PROXY, "socks5://127.0.0.1:1080"}};
+    for (const auto& [id, text] : typed) {
+        model->SetText(id, text);
+    }
+    model->SetSkipKnown(false);
+    ASSERT_TRUE(model->Close());
+    model.reset();
+    Open();
+    for (const auto& [id, text] : typed) {
+        EXPECT_EQ(TextOf(view.state, id), text) << id;
+    }
+    EXPECT_FALSE(view.state.skipKnown);
+    // A value a run would refuse does not replace the one kept; the store holds none of them.
+    model->SetText(IDC_EVERY_N, "");
+    model->SetText(IDC_PROXY, "ftp://x");
+    ASSERT_TRUE(model->Close());
+    model.reset();
+    Open();
+    EXPECT_EQ(view.state.everyN, "100000");
+    EXPECT_EQ(view.state.proxy, "socks5://127.0.0.1:1080");
+    EXPECT_FALSE(RecordStore(StorePath()).LoadSetting("every"));
+}
+
+TEST_F(WindowModelTest, APauseCountsDownAndTheProgressLineSaysWhatIsLeft) {
+    ServeFixtureSite(server, 300);
+    Open();
+    PreCollect();
+    model->SetText(IDC_EVERY_N, "2");
+    model->SetText(IDC_PAUSE_SECONDS, "30");
+    model->Start();
+    ASSERT_TRUE(RunUntil([&] { return model->Controller().Paused(); }));
+    ASSERT_TRUE(RunUntilStatus("暂停中，30 秒后继续"));
+    clock.Advance(10s);
+    ASSERT_TRUE(RunUntilStatus("暂停中，20 秒后继续"));
+    // 2 records in 10 s of the clock: 12 a minute; 4 of the 6 left take a minute.
+    EXPECT_EQ(view.state.progress, "本次 2 条，本搜索库中 2 条，每分钟 12.0 条，约剩 1 分钟");
+    clock.Advance(20s);
+    ASSERT_TRUE(RunUntilStatus("采集进行中，请稍后..."));
+    model->Stop();
+    EXPECT_EQ(view.state.progress.rfind("本次 ", 0), 0u);
+}
+
+TEST_F(WindowModelTest, StartSaysWhyItIsGreyedAndTheFocusFollowsTheWork) {
+    Open();
+    EXPECT_EQ(view.state.startTip, "请先点击 预采集，查询这次搜索的页数");
+    PreCollect("无此", "");
+    EXPECT_EQ(view.state.startTip, "没有找到符合条件的记录，无需采集");
+    PreCollect();
+    EXPECT_TRUE(view.state.startEnabled);
+    EXPECT_EQ(view.state.startTip, "");
+    EXPECT_EQ(view.state.focus, IDC_START);
+    model->SetText(IDC_INDUSTRY, "塑料");
+    model->ConditionEdited();
+    EXPECT_EQ(view.state.startTip, "搜索条件已修改，请先点击 预采集");
+}
+
+TEST_F(WindowModelTest, APreCollectTheSiteRefusesIsNoNetworkFailure) {
+    Reply missing;
+    missing.status = 404;
+    server.Route(Strip(PreCollectAddress(KeywordFor(Gbk("化工"), Gbk("广东")))), missing);
+    Open();
+    Search("化工", "广东");
+    model->Precollect();
+    ASSERT_TRUE(RunUntil([&] { return !view.asked.empty(); }));
+    EXPECT_EQ(view.state.status, "网站回答 HTTP 404");
+    EXPECT_EQ(LastAsked().text.rfind("网站回答 HTTP 404", 0), 0u) << LastAsked().text;
+    EXPECT_TRUE(view.state.precollectEnabled);
+}
+
+TEST_F(WindowModelTest, ImportFromTheWindow) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::deque<PromptAnswer> answers;
+        const char* status;
+        int rows;  // in the store afterwards
+    };
+    const Case cases[] = {
+        {"utf8.csv",
+         "\xEF\xBB\xBF公司名称,联系人\n甲公司,张伟\n乙公司,李娜\n",
+         {},
+         "已导入 2 条记录。",
+         2},
+        // 你好 in UTF-8 reads as GBK too: the user says which (No: UTF-8).
+        {"both.csv",
+         "\xE4\xBD\xA0\xE5\xA5\xBD,,,,,,,,\n",
+         {PromptAnswer::No},
+         "已导入 1 条记录。",
+         3},
+        {"bad.csv", std::string("\xFF\xFE\x00\x01", 4), {}, "没有导入。", 3},
+    };
+    Open();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(dir.File(c.name).c_str(), "wb"),
+                                                    &std::fclose);
+            std::fwrite(c.bytes.data(), 1, c.bytes.size(), f.get());
+        }
+        view.openPath = dir.File(c.name);
+        view.answers = c.answers;
+        model->Import();
+        EXPECT_EQ(view.state.status, c.status) << LastAsked().text;
+        EXPECT_EQ(StoredRows(), c.rows);
+    }
+    EXPECT_NE(view.asked[1].text.find("按 GBK 导入吗"), std::string::npos);
+    EXPECT_FALSE(view.progress.empty());
+    EXPECT_EQ(view.progress.back(), -1);  // the progress box went
+}
+
+TEST_F(WindowModelTest, AProxySetInTheWindowIsTheOneUsed) {
+    Open();
+    model->SetText(IDC_PROXY, "ftp://127.0.0.1:1");
+    Search("化工", "广东");
+    model->Precollect();
+    EXPECT_EQ(LastAsked().text.rfind("代理地址应为", 0), 0u);
+    EXPECT_EQ(view.state.focus, IDC_PROXY);
+    EXPECT_EQ(server.RequestCount(), 0u);
+    // With no http_proxy in the environment, the stand-in is reached only through the setting.
+    portable::UnsetEnv("http_proxy");
+    model->SetText(IDC_PROXY, "http://" + server.Origin());
+    PreCollect();
+    EXPECT_EQ(view.state.pages, "0 / 3");
 }
 
 TEST_F(WindowModelTest, EventsWaitWhileAQuestionIsOpen) {
@@ -852,7 +1147,7 @@ TEST_F(WindowModelTest, HotKeyAboutAndStateLines) {
     s.status = "网络连接失败！\n原因";
     EXPECT_EQ(StateLine(s),
               "state records=7/9 pages=3/3 precollect=on start=off stop=off startpage=1 rows=0 "
-              "visible=on status=网络连接失败！ 原因");
+              "visible=on failures=0 status=网络连接失败！ 原因");
     EXPECT_EQ(QuestionLine(
                   {"有 1 个页面\n未能获取", "确认", PromptIcon::Question, true, PromptAnswer::Yes}),
               "ask caption=确认 text=有 1 个页面 未能获取");

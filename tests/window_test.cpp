@@ -54,8 +54,21 @@ class ScriptedPrompts : public IUserPrompts {
         }
         return savePath;
     }
+    std::optional<QString> OpenFileName(QWidget*, const QString&, const QString&) override {
+        return openPath;
+    }
+    std::optional<std::vector<std::int64_t>> Failures(
+        QWidget*, const std::vector<FailureRow>& rows) override {
+        failureRows = rows.size();
+        return std::vector<std::int64_t>{};  // all of them
+    }
+    std::optional<ExportChoice> ChooseExport(QWidget*, const ExportChoice& offer) override {
+        return offer;
+    }
     std::vector<Shown> shown;
     std::deque<QMessageBox::StandardButton> answers;
+    std::optional<QString> openPath;
+    size_t failureRows = 0;
     std::vector<QString> dialogs;
     std::optional<QString> savePath;
     QString chosenFilter;
@@ -63,6 +76,10 @@ class ScriptedPrompts : public IUserPrompts {
 
 QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
+}
+
+QString Today() {
+    return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 }  // namespace
@@ -103,6 +120,7 @@ class WindowTest : public QObject {
         server->UseAsProxy();
         ServeFixtureSite(*server);
         dir = std::make_unique<TempDir>();
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir->Path()));  // the settings file
         prompts = std::make_unique<ScriptedPrompts>();
         clock = std::make_unique<ManualClock>();
     }
@@ -205,9 +223,10 @@ class WindowTest : public QObject {
         QCOMPARE(prompts->shown.back().icon, QMessageBox::Warning);
         QCOMPARE(prompts->shown.back().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 
-        // The check box reaches the model, which keeps it.
+        // The check box reaches the model, which keeps it in the user's settings file.
         QTest::mouseClick(dlg->GetDlgItem(IDC_SKIP_KNOWN), Qt::LeftButton);
-        QCOMPARE(RecordStore(StorePath()).LoadSetting("skipknown").value_or(""), std::string("0"));
+        QVERIFY(ReadFileBytes(dir->File("collector/settings.ini")).find("skipknown=0\n") !=
+                std::string::npos);
         // Preview fills the list from the store.
         QTest::mouseClick(Button(IDC_PREVIEW), Qt::LeftButton);
         QCOMPARE(dlg->ResultList()->rowCount(), 5);
@@ -264,10 +283,11 @@ class WindowTest : public QObject {
         prompts->savePath = QString::fromStdString(dir->File("unique.csv"));
         prompts->chosenFilter = U("CSV文件，每家公司一行 (*.csv)");
         QTest::mouseClick(Button(IDC_EXPORT_CSV), Qt::LeftButton);
-        QCOMPARE(
-            prompts->dialogs.back(),
-            U("Tarvola版本采集结果导出.xlsx|Excel 工作簿 (*.xlsx);;CSV文件 (*.csv);;Excel "
-              "工作簿，每家公司一行 (*.xlsx);;CSV文件，每家公司一行 (*.csv);;所有文件 (*)|xlsx"));
+        QCOMPARE(prompts->dialogs.back(),
+                 U("全部记录-") + Today() +
+                     U(".xlsx|Excel 工作簿 (*.xlsx);;CSV文件 (*.csv);;Excel "
+                       "工作簿，每家公司一行 (*.xlsx);;CSV文件，每家公司一行 (*.csv);;所有文件 "
+                       "(*)|xlsx"));
         QCOMPARE(
             QByteArray::fromStdString(ReadFileBytes(dir->File("unique.csv"))),
             QByteArray::fromStdString("B,,,,,,,\"a,b\",\r\n" + Gbk("甲公司 ,李娜,,,,,,,\r\n")));
@@ -276,9 +296,8 @@ class WindowTest : public QObject {
         prompts->savePath = QString::fromStdString(dir->File("out.txt"));
         QTest::mouseClick(Button(IDC_EXPORT_TEXT), Qt::LeftButton);
         QCOMPARE(prompts->dialogs.back(),
-                 QString::fromStdString(dir->Path()) +
-                     U("/Tarvola版本采集结果导出.txt|文本文件 (*.txt);;文本文件，每家公司一行 "
-                       "(*.txt);;所有文件 (*)|txt"));
+                 QString::fromStdString(dir->Path()) + U("/全部记录-") + Today() +
+                     U(".txt|文本文件 (*.txt);;文本文件，每家公司一行 (*.txt);;所有文件 (*)|txt"));
         QCOMPARE(dlg->ItemText(IDC_STATUS), U("已导出 3 条记录到 ") + prompts->savePath.value());
     }
 
@@ -294,9 +313,10 @@ class WindowTest : public QObject {
         const QString lines = QString::fromStdString(out.str());
         QVERIFY2(lines.contains(U("ask caption= text=找到 2 条符合条件的记录！\n")),
                  qPrintable(lines));
-        QVERIFY2(lines.contains(U("state records=2/2 pages=1/1 precollect=on start=on stop=off "
-                                  "startpage=1 rows=2 visible=on status=操作成功完成！\n")),
-                 qPrintable(lines));
+        QVERIFY2(
+            lines.contains(U("state records=2/2 pages=1/1 precollect=on start=on stop=off "
+                             "startpage=1 rows=2 visible=on failures=0 status=操作成功完成！\n")),
+            qPrintable(lines));
         // Only changes are printed.
         const QStringList all = lines.split('\n', Qt::SkipEmptyParts);
         for (int i = 1; i < all.size(); ++i) {

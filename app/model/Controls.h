@@ -28,6 +28,11 @@ enum : int {
     IDC_PREVIEW = 1019,
     IDC_SKIP_KNOWN = 1021,
     IDC_PARALLEL = 1022,
+    IDC_PROXY = 1023,
+    IDC_PROGRESS = 1024,
+    IDC_RETRY_FAILED = 1025,
+    IDC_CLEAR = 1026,
+    IDC_IMPORT = 1027,
     // On the condition page inside the tab.
     IDC_INDUSTRY = 1101,
     IDC_REGION = 1102,
@@ -44,9 +49,10 @@ struct ControlSpec {
     const char* tooltip;  // UTF-8, or null
 };
 
-// The smallest window, in dialog units; the results list takes any room beyond it.
+// The smallest window, in dialog units; the results list takes any room beyond it. It fits a
+// 1366x768 screen with its taskbar.
 inline constexpr int kDialogWidth = 575;
-inline constexpr int kDialogHeight = 398;
+inline constexpr int kDialogHeight = 362;
 
 inline constexpr const char* kWindowTitle = "Tarvola采集器 版本：2.0406";
 inline constexpr const char* kConditionTabTitle = " 会员信息（中国站） ";
@@ -54,41 +60,53 @@ inline constexpr const char* kConditionTabTitle = " 会员信息（中国站） 
 // clang-format off
 inline constexpr ControlSpec kMainControls[] = {
     {0, ControlKind::Group, "运行参数", 7, 7, 141, 134, false, false, nullptr},
-    {0, ControlKind::Label, "每采集", 30, 37, 26, 8, false, false, nullptr},
-    {IDC_EVERY_N, ControlKind::Digits, "", 65, 34, 21, 14, false, false, nullptr},
-    {0, ControlKind::Label, "个页面", 93, 37, 39, 8, false, false, nullptr},
-    {0, ControlKind::Label, "等待", 48, 55, 21, 8, false, false, nullptr},
-    {IDC_PAUSE_SECONDS, ControlKind::Digits, "", 76, 51, 21, 14, false, false, nullptr},
-    {0, ControlKind::Label, "秒", 104, 53, 33, 8, false, false, nullptr},
-    {0, ControlKind::Label, "并发：", 31, 69, 30, 8, false, false, nullptr},
-    {IDC_PARALLEL, ControlKind::Digits, "", 65, 67, 21, 14, false, false,
+    {0, ControlKind::Label, "每采集", 31, 24, 30, 8, false, false, nullptr},
+    {IDC_EVERY_N, ControlKind::Digits, "", 63, 21, 36, 14, false, false,
+     "每保存这么多条记录暂停一次（0：不暂停）"},
+    {0, ControlKind::Label, "条记录", 103, 24, 40, 8, false, false, nullptr},
+    {0, ControlKind::Label, "等待", 31, 41, 30, 8, false, false, nullptr},
+    {IDC_PAUSE_SECONDS, ControlKind::Digits, "", 63, 38, 36, 14, false, false, nullptr},
+    {0, ControlKind::Label, "秒", 103, 41, 33, 8, false, false, nullptr},
+    {0, ControlKind::Label, "并发：", 31, 58, 30, 8, false, false, nullptr},
+    {IDC_PARALLEL, ControlKind::Digits, "", 63, 55, 36, 14, false, false,
      "同时获取的页面数（1 到 32）；记录仍按列表顺序保存"},
-    {0, ControlKind::Label, "个", 93, 69, 29, 8, false, false, nullptr},
-    {0, ControlKind::Label, "超时：", 31, 87, 30, 8, false, false, nullptr},
-    {IDC_TIMEOUT, ControlKind::Digits, "", 65, 85, 21, 14, false, false, nullptr},
-    {0, ControlKind::Label, "秒", 93, 87, 29, 8, false, false, nullptr},
-    {IDC_SKIP_KNOWN, ControlKind::Check, "跳过已采集公司", 31, 103, 100, 10, false, false,
+    {0, ControlKind::Label, "个", 103, 58, 29, 8, false, false, nullptr},
+    {0, ControlKind::Label, "超时：", 31, 75, 30, 8, false, false, nullptr},
+    {IDC_TIMEOUT, ControlKind::Digits, "", 63, 72, 36, 14, false, false,
+     "这么多秒没有新记录时从当前页重新开始（0：不检查）"},
+    {0, ControlKind::Label, "秒", 103, 75, 29, 8, false, false, nullptr},
+    {0, ControlKind::Label, "代理：", 31, 92, 30, 8, false, false, nullptr},
+    {IDC_PROXY, ControlKind::Edit, "", 63, 89, 80, 14, false, false,
+     "http://主机:端口 或 socks5://主机:端口；空：使用环境变量 http_proxy"},
+    {IDC_SKIP_KNOWN, ControlKind::Check, "跳过已采集公司", 31, 108, 100, 10, false, false,
      "不再采集数据库中已有的公司（按联系页地址，或名称和地区）"},
-    {0, ControlKind::Label, "按下F2， 隐藏/显示界面", 31, 121, 120, 8, false, false, nullptr},
+    {0, ControlKind::Label, "按下F2， 隐藏/显示界面", 31, 124, 112, 8, false, false, nullptr},
     {0, ControlKind::Label, "描述：", 155, 10, 31, 8, false, false, nullptr},
     {IDC_DESCRIPTION, ControlKind::Label, "", 200, 10, 265, 8, false, false, nullptr},
     {IDC_ABOUT, ControlKind::Button, "关于(&A)", 518, 7, 50, 14, true, false, nullptr},
     {IDC_TAB, ControlKind::Tab, "", 155, 26, 413, 100, false, false, nullptr},
     {IDC_PRECOLLECT, ControlKind::Button, "预采集(&P)", 155, 127, 50, 14, false, false, nullptr},
-    {0, ControlKind::Label, "起始页面：", 390, 131, 42, 8, true, false, nullptr},
-    {IDC_START_PAGE, ControlKind::Digits, "", 432, 127, 22, 14, true, false, nullptr},
+    {IDC_RETRY_FAILED, ControlKind::Button, "", 210, 127, 80, 14, false, false,
+     "查看未能获取的页面，全部或选中的重新获取"},
+    {IDC_CLEAR, ControlKind::Button, "清空数据…", 294, 127, 50, 14, false, false,
+     "删除数据库中的全部记录"},
+    {0, ControlKind::Label, "起始页面：", 384, 131, 42, 8, true, false, nullptr},
+    {IDC_START_PAGE, ControlKind::Digits, "", 426, 127, 36, 14, true, false, nullptr},
     {IDC_START, ControlKind::Button, "开始采集", 465, 127, 50, 14, true, false, nullptr},
     {IDC_STOP, ControlKind::Button, "停止采集", 518, 127, 50, 14, true, false, nullptr},
     {0, ControlKind::Label, "采集进度：", 7, 149, 42, 8, false, false, nullptr},
     {0, ControlKind::Label, "（记录）", 53, 149, 33, 8, false, false, nullptr},
     {IDC_RECORDS, ControlKind::Label, "", 88, 149, 53, 8, false, false, nullptr},
-    {0, ControlKind::Label, "（页码）", 162, 149, 35, 8, false, false, nullptr},
-    {IDC_PAGES, ControlKind::Label, "", 204, 149, 53, 8, false, false, nullptr},
-    {IDC_RESULT_LIST, ControlKind::List, "", 7, 159, 561, 216, false, false, nullptr},
-    {IDC_STATUS, ControlKind::Label, "", 7, 383, 272, 8, false, true, nullptr},
-    {IDC_PREVIEW, ControlKind::Button, "预览采集结果", 353, 377, 66, 14, true, true, nullptr},
-    {IDC_EXPORT_TEXT, ControlKind::Button, "导出到文本", 433, 377, 66, 14, true, true, nullptr},
-    {IDC_EXPORT_CSV, ControlKind::Button, "导出到Excel", 503, 377, 66, 14, true, true, nullptr},
+    {0, ControlKind::Label, "（页码）", 142, 149, 35, 8, false, false, nullptr},
+    {IDC_PAGES, ControlKind::Label, "", 178, 149, 50, 8, false, false, nullptr},
+    {IDC_PROGRESS, ControlKind::Label, "", 232, 149, 336, 8, false, false, nullptr},
+    {IDC_RESULT_LIST, ControlKind::List, "", 7, 159, 561, 180, false, false, nullptr},
+    {IDC_STATUS, ControlKind::Label, "", 7, 347, 276, 8, false, true, nullptr},
+    {IDC_IMPORT, ControlKind::Button, "导入…", 290, 341, 50, 14, true, true,
+     "从 CSV 文件导入记录"},
+    {IDC_PREVIEW, ControlKind::Button, "预览采集结果", 353, 341, 66, 14, true, true, nullptr},
+    {IDC_EXPORT_TEXT, ControlKind::Button, "导出到文本", 433, 341, 66, 14, true, true, nullptr},
+    {IDC_EXPORT_CSV, ControlKind::Button, "导出到Excel", 503, 341, 66, 14, true, true, nullptr},
 };
 
 // On the condition page, relative to the page.

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/model/Prompts.h"
 #include "app/model/WindowState.h"
@@ -32,6 +33,17 @@ class IWindowView {
     // saying so with 放弃, handles the window's events for a moment and gives false once the
     // user gave up. `waited` zero: the wait is over, the box goes.
     virtual bool StoreWait(std::chrono::milliseconds waited) = 0;
+    // The list of kept failures: nothing when closed, the ids of those to retry (none: all).
+    virtual std::optional<std::vector<std::int64_t>> AskFailures(
+        const std::vector<FailureRow>& rows) = 0;
+    // What to export, `offer` preset; nothing when cancelled.
+    virtual std::optional<ExportChoice> AskExportChoice(const ExportChoice& offer) = 0;
+    // A file to read; nothing when cancelled.
+    virtual std::optional<std::string> AskOpen(const OpenRequest& request) = 0;
+    // A long task's progress box: shown (or updated) with `text` and `percent` (0 to 100),
+    // gone when `percent` is negative. Handles the window's painting for a moment and gives
+    // false once the user cancelled.
+    virtual bool Progress(const std::string& text, int percent) = 0;
     // The About box, naming the store in use.
     virtual void ShowAbout(const std::string& storeName) = 0;
 };

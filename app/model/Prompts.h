@@ -3,6 +3,7 @@
 // choice of a file to write. Texts are UTF-8.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,4 +38,30 @@ struct SaveRequest {
 struct SaveAnswer {
     std::string path;
     std::size_t type = 0;  // the index in `types` the user picked
+};
+
+// One kept failure as the failures list shows it (UTF-8).
+struct FailureRow {
+    std::int64_t id = 0;
+    std::string what;     // "第 3 页" or the company's name
+    std::string address;  // the page that failed
+    std::string reason;
+    int tries = 0;
+    std::string time;  // of the last try
+};
+
+// What an export writes, as the user chooses it before the file.
+struct ExportChoice {
+    enum class Scope { All, Search, Today, Since };
+    Scope scope = Scope::All;
+    std::string search;  // the search offered for Search ("化工-浙江"); empty: none to offer
+    std::string since;   // "YYYY-MM-DD", for Since
+    bool completeOnly = false;
+    bool allColumns = false;
+};
+
+// A file to read (an import).
+struct OpenRequest {
+    std::string title;
+    std::vector<FileType> types;
 };

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "crawl/CurlTransfer.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 
@@ -48,17 +49,26 @@ class WindowModel::EventSink : public IEventSink, public std::enable_shared_from
     IWindowView* view_;
 };
 
-WindowModel::WindowModel(std::string storePath, IWindowView& view, const Clock& clock,
-                         RunController::Launcher launch)
-    : storePath_(std::move(storePath)), view_(view) {
+WindowModel::WindowModel(std::string storePath, std::string settingsPath, IWindowView& view,
+                         const Clock& clock, RunController::Launcher launch)
+    : storePath_(std::move(storePath)),
+      settings_(std::move(settingsPath)),
+      view_(view),
+      clock_(clock) {
     sink_ = std::make_shared<EventSink>(*this, view_);
     session_ = std::make_unique<CollectSession>(clock, sink_, std::move(launch));
     state_.title = kWindowTitle;
     state_.description = "Tarvola（中国站）会员信息";
-    state_.everyN = "30";
-    state_.pauseSeconds = "10";
-    state_.timeout = "50";
-    state_.parallel = "1";
+    // The user's own values come back when they are still valid ones.
+    auto remembered = [this](const char* name, const SettingBounds& bounds, const char* first) {
+        const auto value = settings_.Get(name);
+        return value && ReadBounded(*value, bounds) ? *value : std::string(first);
+    };
+    state_.everyN = remembered(kEverySetting, kEveryBounds, "30");
+    state_.pauseSeconds = remembered(kWaitSetting, kWaitBounds, "10");
+    state_.timeout = remembered(kTimeoutSetting, kTimeoutBounds, "50");
+    state_.parallel = remembered(kLanesSetting, kLanesBounds, "1");
+    state_.proxy = settings_.Get(kProxySetting).value_or("");
     state_.startPage = "1";
     state_.industry = "化工";
     state_.region = "广州";
@@ -90,14 +100,18 @@ void WindowModel::Open() {
         }
     }
     state_.startPage = std::to_string(startPage_);
-    // Skipping known companies is on unless the user turned it off before.
-    state_.skipKnown = true;
-    if (store_) {
+    // Skipping known companies is on unless the user turned it off before (in the settings
+    // file; earlier versions kept the choice in the store).
+    std::optional<std::string> skip = settings_.Get(kSkipKnownSetting);
+    if (!skip && store_) {
         try {
-            state_.skipKnown = store_->LoadSetting(kSkipKnown).value_or("1") != "0";
+            skip = store_->LoadSetting("skipknown");
         } catch (const ::StoreError&) {
         }
     }
+    state_.skipKnown = skip.value_or("1") != "0";
+    RefreshCounts();
+    ShowCounts();
     Focus(IDC_PRECOLLECT);
     Show();
 }
@@ -192,6 +206,9 @@ void WindowModel::SetText(int id, std::string text) {
         case IDC_START_PAGE:
             state_.startPage = std::move(text);
             break;
+        case IDC_PROXY:
+            state_.proxy = std::move(text);
+            break;
         case IDC_INDUSTRY:
             state_.industry = std::move(text);
             break;
@@ -205,12 +222,38 @@ void WindowModel::SetText(int id, std::string text) {
 
 void WindowModel::SetSkipKnown(bool on) {
     state_.skipKnown = on;
-    if (store_) {
-        try {
-            store_->SaveSetting(kSkipKnown, on ? "1" : "0");
-        } catch (const ::StoreError&) {
+    settings_.Set(kSkipKnownSetting, on ? "1" : "0");
+}
+
+void WindowModel::SaveSettings() {
+    // Only values a run would take: a half-typed one does not replace the last good one.
+    const std::pair<const char*, std::pair<const std::string*, SettingBounds>> numbers[] = {
+        {kEverySetting, {&state_.everyN, kEveryBounds}},
+        {kWaitSetting, {&state_.pauseSeconds, kWaitBounds}},
+        {kTimeoutSetting, {&state_.timeout, kTimeoutBounds}},
+        {kLanesSetting, {&state_.parallel, kLanesBounds}},
+    };
+    for (const auto& [name, value] : numbers) {
+        if (auto n = ReadBounded(*value.first, value.second)) {
+            settings_.Set(name, std::to_string(*n));
         }
     }
+    if (state_.proxy.empty() || IsProxyAddress(state_.proxy)) {
+        settings_.Set(kProxySetting, state_.proxy);
+    }
+}
+
+bool WindowModel::ApplyProxy() {
+    if (!state_.proxy.empty() && !IsProxyAddress(state_.proxy)) {
+        Focus(IDC_PROXY);
+        Prompt(
+            "代理地址应为 http://主机:端口 或 socks5://主机:端口（空：使用环境变量 http_proxy）：" +
+                state_.proxy,
+            "代理", PromptIcon::Warning);
+        return false;
+    }
+    ::SetProxy(state_.proxy);
+    return true;
 }
 
 void WindowModel::About() {
@@ -229,6 +272,7 @@ bool WindowModel::Close() {
                            PromptAnswer::No) != PromptAnswer::Yes) {
         return false;
     }
+    SaveSettings();
     // A running worker finishes the record in hand; the process never ends inside a write.
     closing_ = true;
     running_ = false;
@@ -241,9 +285,10 @@ bool WindowModel::Close() {
 void WindowModel::AppendRow(const MemberRecord& record) {
     ResultRow row;
     const auto fields = record.Fields();
-    for (size_t i = 0; i < row.size(); ++i) {
+    for (size_t i = 0; i < row.fields.size(); ++i) {
         row[i] = text::GbkToUtf8(*fields[i]);
     }
+    row.waiting = record.waiting;
     state_.rows.push_back(std::move(row));
 }
 

@@ -15,12 +15,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/model/IWindowView.h"
+#include "app/model/UserSettings.h"
 #include "app/model/WindowState.h"
 #include "crawl/Clock.h"
 #include "crawl/CollectSession.h"
 #include "crawl/RunSettings.h"
+#include "store/CsvImport.h"
 #include "store/ExportRecords.h"
 
 class IRecordStore;
@@ -29,9 +32,10 @@ struct MemberRecord;
 class WindowModel {
   public:
     // `storePath`: the record store (data.db beside the executable in normal use).
+    // `settingsPath`: the user's settings file (UserSettings::DefaultPath() in normal use).
     // `launch` starts workers (real ones when empty).
-    WindowModel(std::string storePath, IWindowView& view, const Clock& clock,
-                RunController::Launcher launch = {});
+    WindowModel(std::string storePath, std::string settingsPath, IWindowView& view,
+                const Clock& clock, RunController::Launcher launch = {});
     ~WindowModel();
     WindowModel(const WindowModel&) = delete;
     WindowModel& operator=(const WindowModel&) = delete;
@@ -51,8 +55,15 @@ class WindowModel {
     void Precollect();
     void Start();
     void Stop();
-    // Fetches the failures kept in the store again (the retry question's "yes").
-    void Retry();
+    // Fetches the failures kept in the store again (the retry question's "yes"): those named,
+    // or all of them.
+    void Retry(std::vector<std::int64_t> failureIds = {});
+    // 重试失败页面: the list of kept failures, from which all or some are retried.
+    void ShowFailures();
+    // 清空数据…: every record goes, after the user confirmed it.
+    void Clear();
+    // 导入…: the records of a CSV file are added.
+    void Import();
     void Preview();
     void ExportText();
     void ExportExcel();
@@ -70,11 +81,19 @@ class WindowModel {
     int StartPage() const { return startPage_; }
     std::string StoreName() const;
 
-    // Settings kept in the store beside the start page.
+    // Settings kept in the store beside the start page: the search of the last pre-collect.
     static constexpr const char* kLastIndustry = "lastindustry";
     static constexpr const char* kLastRegion = "lastregion";
-    static constexpr const char* kLastExportFolder = "lastexportfolder";
-    static constexpr const char* kSkipKnown = "skipknown";
+    // Names in the user's settings file.
+    static constexpr const char* kEverySetting = "every";
+    static constexpr const char* kWaitSetting = "wait";
+    static constexpr const char* kLanesSetting = "parallel";
+    static constexpr const char* kTimeoutSetting = "timeout";
+    static constexpr const char* kSkipKnownSetting = "skipknown";
+    static constexpr const char* kProxySetting = "proxy";
+    static constexpr const char* kExportFolderSetting = "exportfolder";
+    // How often the counts of what the store holds are read again during a run.
+    static constexpr std::chrono::seconds kCountsEvery{5};
     // How long a start waits for the workers of an earlier run to finish the record in hand.
     static constexpr std::chrono::milliseconds kEarlierWorkerWait{5000};
 
@@ -91,6 +110,17 @@ class WindowModel {
     void Focus(int id);
     void SetStatus(std::string text) { state_.status = std::move(text); }
     void ShowProgress();
+    // The progress line, the failures button and what Start needs, from the counts in hand.
+    void ShowCounts();
+    // Reads what the store holds again: its kept failures, and during a run the rows of the
+    // run's search.
+    void RefreshCounts();
+    // A run begins: its counts start over; `search` selects its rows (none for a retry).
+    void BeginRunCounts(std::optional<RowSelection> search);
+    void SaveSettings();
+    // Puts the proxy setting to use; false (after telling the user) when it is no proxy.
+    bool ApplyProxy();
+    std::string StartTip() const;
     // The store, opened on first use; null (after telling the user) when it cannot be opened.
     IRecordStore* Store();
     bool OnStoreWaiting(std::chrono::milliseconds waited);
@@ -100,7 +130,8 @@ class WindowModel {
     std::optional<int> ReadSetting(int id, const SettingBounds& bounds);
     RunStart StartCollectRun(bool retry);
     void WaitForEarlierWorkers();
-    bool ClearBeforeStart();
+    RowSelection SearchSelection() const;
+    int KeptFailuresOfSearch();
     void ShowRunEnded(std::string status);
     void ShowUpdate(const SessionUpdate& u);
     void ShowRunEnd(const RunEnd& end);
@@ -114,9 +145,13 @@ class WindowModel {
 
     bool CheckExportable();
     void ExportRecords(ExportFormat format);
+    std::string ExportFileName(const ExportChoice& choice, bool excel) const;
+    void ImportFile(const std::string& path, ImportEncoding encoding);
 
     std::string storePath_;
+    UserSettings settings_;
     IWindowView& view_;
+    const Clock& clock_;
     std::shared_ptr<EventSink> sink_;
     std::unique_ptr<CollectSession> session_;
     std::unique_ptr<IRecordStore> store_;
@@ -139,4 +174,16 @@ class WindowModel {
     int modalDepth_ = 0;
     int restartsSeen_ = 0;
     std::deque<CrawlEvent> pending_;
+    // Counts of what the store holds, and of the run in progress.
+    std::int64_t keptFailures_ = 0;
+    std::optional<RowSelection> runSearch_;  // the run's search (none: a retry)
+    std::int64_t searchStored_ = -1;  // rows of the run's search when last counted (-1: unknown)
+    int recordsAtCount_ = 0;          // the run's records then
+    bool shared_ = false;             // the run works on a shared store
+    bool paused_ = false;
+    bool answered_ = false;               // the pre-collect of the search on screen answered
+    std::vector<std::int64_t> retryIds_;  // the kept failures a retry fetches (none: all)
+    std::optional<Clock::TimePoint> runStarted_;
+    std::optional<Clock::TimePoint> countsRead_;
+    bool searchEdited_ = false;  // the search on screen is not the one pre-collected
 };

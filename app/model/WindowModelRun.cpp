@@ -37,22 +37,28 @@ void WindowModel::ConditionEdited() {
     }
     // During a pre-collect, its answer will be for the search before the edit.
     conditionEdited_ = session_->PreCollecting();
+    searchEdited_ = true;
     if (pagesTotal_ == 0) {
+        ShowCounts();
+        Show();
         return;
     }
     // The totals and Start belonged to the search that was pre-collected, not to this one.
     state_.startEnabled = false;
     recordsTotal_ = pagesTotal_ = recordsDone_ = pagesDone_ = 0;
     ShowProgress();
+    ShowCounts();
     Show();
 }
 
 void WindowModel::Precollect() {
-    if (running_ || !TakeCondition()) {
+    if (running_ || !TakeCondition() || !ApplyProxy()) {
         return;
     }
     state_.precollectEnabled = false;
     conditionEdited_ = false;
+    searchEdited_ = false;
+    answered_ = false;
     SetStatus("操作进行中，请稍后...");
     try {
         session_->StartPreCollect(condition_);
@@ -61,6 +67,7 @@ void WindowModel::Precollect() {
         state_.precollectEnabled = true;  // nothing is under way: it can be tried again
         SetStatus("操作停止！");
     }
+    ShowCounts();
     Show();
 }
 
@@ -76,6 +83,7 @@ WindowModel::RunStart WindowModel::StartCollectRun(bool retry) {
     request.pacing = {every_, pauseSeconds_, timeoutSeconds_};
     request.lanes = lanes_;
     request.skipKnown = state_.skipKnown;
+    request.failureIds = retryIds_;
     try {
         if (retry) {
             return session_->StartRetry(request, *store) ? RunStart::Started
@@ -120,7 +128,15 @@ void WindowModel::Start() {
     if (!lanes) {
         return;
     }
+    if (!ApplyProxy()) {
+        return;
+    }
     startPage_ = *startPage;
+    every_ = *every;
+    pauseSeconds_ = *wait;
+    timeoutSeconds_ = *timeout;
+    lanes_ = *lanes;
+    SaveSettings();
     state_.precollectEnabled = false;
     state_.startEnabled = false;
     Show();
@@ -128,19 +144,13 @@ void WindowModel::Start() {
     if (closing_) {
         return;  // the window was closed while it waited
     }
-    FillResultList();
-    if (!state_.rows.empty() && !ClearBeforeStart()) {
-        ShowRunEnded("操作停止！");
-        return;
-    }
     // A worker of an earlier run that is still out stores nothing more: the run that starts
     // now reads its page again, so no company is stored twice.
     session_->DiscardEarlierWork();
-    every_ = *every;
-    pauseSeconds_ = *wait;
-    timeoutSeconds_ = *timeout;
-    lanes_ = *lanes;
     restartsSeen_ = session_->Restarts();
+    retryIds_.clear();
+    Store();  // counted before the first record can land
+    BeginRunCounts(SearchSelection());
     if (StartCollectRun(false) != RunStart::Started) {
         ShowRunEnded("操作停止！");
         return;
@@ -148,37 +158,18 @@ void WindowModel::Start() {
     SetStatus("采集进行中，请稍后...");
     running_ = true;
     state_.stopEnabled = true;
+    ShowCounts();
     Show();
 }
 
-bool WindowModel::ClearBeforeStart() {
-    if (Prompt("存在已经采集的数据。是否在采集前清空原有数据？", "确认", PromptIcon::Question, true,
-               PromptAnswer::No) != PromptAnswer::Yes) {
-        return true;  // kept: the run adds to them
+void WindowModel::Retry(std::vector<std::int64_t> failureIds) {
+    if (running_ || !ApplyProxy()) {
+        return;
     }
-    IRecordStore* store = Store();
-    if (store == nullptr) {
-        return true;
+    // A retry runs with the settings of the run before it, or those on screen when valid.
+    if (auto lanes = ReadBounded(state_.parallel, kLanesBounds)) {
+        lanes_ = *lanes;
     }
-    try {
-        // The team's work on a shared store is not wiped from under it.
-        if (const std::string busy = OthersAtWork(*store); !busy.empty()) {
-            Prompt(busy + "没有清空。", "确认", PromptIcon::Warning);
-            return false;
-        }
-        // Nothing an earlier worker still has in hand may land after the clear.
-        session_->DiscardEarlierWork();
-        store->ClearMemberRecords();
-    } catch (const ::StoreError& e) {
-        // Not cleared: a run now would add to what the user asked to remove.
-        TellStoreError(e);
-        return false;
-    }
-    FillResultList();
-    return true;
-}
-
-void WindowModel::Retry() {
     state_.precollectEnabled = false;
     state_.startEnabled = false;
     Show();
@@ -188,6 +179,9 @@ void WindowModel::Retry() {
     }
     session_->DiscardEarlierWork();
     restartsSeen_ = session_->Restarts();
+    retryIds_ = std::move(failureIds);
+    Store();
+    BeginRunCounts(std::nullopt);
     switch (StartCollectRun(true)) {
         case RunStart::Started:
             break;
@@ -201,6 +195,89 @@ void WindowModel::Retry() {
     SetStatus("正在重试未能获取的页面，请稍后...");
     running_ = true;
     state_.stopEnabled = true;
+    ShowCounts();
+    Show();
+}
+
+void WindowModel::ShowFailures() {
+    if (running_) {
+        return;
+    }
+    IRecordStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    std::vector<FailureRow> rows;
+    try {
+        for (const KeptFailure& f : store->KeptFailures()) {
+            FailureRow row;
+            row.id = f.id;
+            row.what = f.kind == KeptFailure::Kind::ResultPage
+                           ? "第 " + std::to_string(f.page) + " 页"
+                           : text::GbkToUtf8(f.title);
+            row.address = text::GbkToUtf8(f.address);
+            row.reason = f.reason;
+            row.tries = f.tries;
+            row.time = f.time;
+            rows.push_back(std::move(row));
+        }
+    } catch (const ::StoreError& e) {
+        TellStoreError(e);
+        return;
+    }
+    keptFailures_ = static_cast<std::int64_t>(rows.size());
+    ShowCounts();
+    if (rows.empty()) {
+        SetStatus("没有需要重试的页面。");
+        Show();
+        return;
+    }
+    Show();
+    BeginModal();
+    std::optional<std::vector<std::int64_t>> chosen = view_.AskFailures(rows);
+    EndModal();
+    if (chosen) {
+        Retry(std::move(*chosen));
+    }
+}
+
+void WindowModel::Clear() {
+    if (running_) {
+        return;
+    }
+    IRecordStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    try {
+        const std::int64_t rows = store->CountSelectedRows({});
+        if (rows == 0) {
+            SetStatus("没有任何可以清空的数据！");
+            Prompt("没有任何可以清空的数据！", "清空数据", PromptIcon::Information);
+            return;
+        }
+        // On a shared store the question names the collectors at work, and No is the default.
+        const std::string busy = OthersAtWork(*store);
+        const std::string question =
+            busy + "确定要清空全部 " + std::to_string(rows) + " 条记录吗？清空后不能恢复。";
+        if (Prompt(question, "清空数据", busy.empty() ? PromptIcon::Question : PromptIcon::Warning,
+                   true, PromptAnswer::No) != PromptAnswer::Yes) {
+            SetStatus("没有清空。");
+            Show();
+            return;
+        }
+        WaitForEarlierWorkers();
+        // Nothing an earlier worker still has in hand may land after the clear.
+        session_->DiscardEarlierWork();
+        store->ClearMemberRecords();
+        ClearResultList();
+        SetStatus("已清空 " + std::to_string(rows) + " 条记录。");
+    } catch (const ::StoreError& e) {
+        SetStatus("没有清空。");
+        TellStoreError(e);
+    }
+    RefreshCounts();
+    ShowCounts();
     Show();
 }
 
@@ -225,10 +302,13 @@ void WindowModel::WaitForEarlierWorkers() {
 
 void WindowModel::ShowRunEnded(std::string status) {
     running_ = false;
+    paused_ = false;
     state_.precollectEnabled = true;
-    state_.startEnabled = true;
+    state_.startEnabled = pagesTotal_ > 0 && !searchEdited_;
     state_.stopEnabled = false;
     SetStatus(std::move(status));
+    RefreshCounts();
+    ShowCounts();
     Show();
     if (conditionEdited_) {
         ConditionEdited();  // the search was edited during the run
@@ -258,6 +338,27 @@ void WindowModel::Tick() {
             startPage_ = pagesDone_;
         }
     }
+    if (!running_ || modalDepth_ > 0) {
+        return;
+    }
+    const std::string status = state_.status;
+    const std::string progress = state_.progress;
+    // A pause counts down in the status line, so it never looks like a hang.
+    if (const auto end = Controller().PauseEnd()) {
+        const auto left = std::chrono::ceil<std::chrono::seconds>(*end - clock_.Now()).count();
+        SetStatus("暂停中，" + std::to_string(std::max<long long>(0, left)) + " 秒后继续");
+        paused_ = true;
+    } else if (paused_) {
+        paused_ = false;
+        SetStatus("采集进行中，请稍后...");
+    }
+    if (countsRead_ && clock_.Now() - *countsRead_ >= kCountsEvery) {
+        RefreshCounts();
+    }
+    ShowCounts();
+    if (state_.status != status || state_.progress != progress) {
+        Show();
+    }
 }
 
 void WindowModel::OnEvent(const CrawlEvent& event) {
@@ -276,6 +377,7 @@ void WindowModel::Drain() {
         any = true;
     }
     if (any) {
+        ShowCounts();
         Show();
     }
 }
@@ -286,8 +388,16 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
         case K::PreCollectFailed:
             conditionEdited_ = false;
             state_.precollectEnabled = true;
-            SetStatus("网络连接失败！");
-            Prompt("网络连接失败！\n" + u.reason, "预采集", PromptIcon::Warning);
+            if (u.reason.rfind("HTTP 4", 0) == 0) {
+                // The site answered: no network failure, the page asked for is not there.
+                SetStatus("网站回答 " + u.reason);
+                Prompt(
+                    "网站回答 " + u.reason + "，没有给出搜索结果。\n请稍后再试，或检查搜索条件。",
+                    "预采集", PromptIcon::Warning);
+            } else {
+                SetStatus("网络连接失败！");
+                Prompt("网络连接失败！\n" + u.reason, "预采集", PromptIcon::Warning);
+            }
             break;
         case K::PreCollected: {
             pagesTotal_ = static_cast<int>(std::min<std::int64_t>(u.pages, INT32_MAX));
@@ -302,6 +412,10 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
             SetStatus("操作成功完成！");
             // An answer for the search as it was before an edit offers no Start.
             state_.startEnabled = recordsTotal_ > 0 && !conditionEdited_;
+            answered_ = true;
+            if (state_.startEnabled) {
+                Focus(IDC_START);
+            }
             // The start page is this search's own: where it got to, or its first page.
             const int reached = ProposeStartPage();
             if (recordsTotal_ > 0) {
@@ -342,6 +456,12 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
                                        : std::string("采集进行中，请稍后..."));
             break;
         case K::FetchFailed:
+            // The company keeps its place in the list, marked, until a retry fills it.
+            if (u.failure.kind == KeptFailure::Kind::ContactPage && u.failure.rowId != 0) {
+                AddResult(u.failure.rowId);
+            }
+            ++keptFailures_;
+            break;
         case K::None:
             break;
     }
@@ -389,6 +509,11 @@ void WindowModel::ShowRunEnd(const RunEnd& end) {
     switch (end.how) {
         case RunEnd::How::Finished:
             if (end.failures.empty()) {
+                // Failures of this search kept from earlier runs are still missing records.
+                if (const int kept = KeptFailuresOfSearch(); kept > 0) {
+                    ShowRunEnded("操作完成，有 " + std::to_string(kept) + " 个页面未能获取。");
+                    return;
+                }
                 ShowRunEnded("操作成功完成！");
                 return;
             }

@@ -16,6 +16,12 @@ std::string TextOf(const WindowState& state, int id) {
             return state.parallel;
         case IDC_TIMEOUT:
             return state.timeout;
+        case IDC_PROXY:
+            return state.proxy;
+        case IDC_PROGRESS:
+            return state.progress;
+        case IDC_RETRY_FAILED:
+            return state.retryText;
         case IDC_START_PAGE:
             return state.startPage;
         case IDC_INDUSTRY:
@@ -41,6 +47,12 @@ bool EnabledIn(const WindowState& state, int id) {
             return state.startEnabled;
         case IDC_STOP:
             return state.stopEnabled;
+        case IDC_RETRY_FAILED:
+            return state.retryEnabled;
+        case IDC_CLEAR:
+            return state.clearEnabled;
+        case IDC_IMPORT:
+            return state.importEnabled;
         default:
             return true;
     }
@@ -73,6 +85,7 @@ std::string StateLine(const WindowState& state) {
            " precollect=" + OnOff(state.precollectEnabled) + " start=" + OnOff(state.startEnabled) +
            " stop=" + OnOff(state.stopEnabled) + " startpage=" + Compact(state.startPage, true) +
            " rows=" + std::to_string(state.rows.size()) + " visible=" + OnOff(state.visible) +
+           " failures=" + std::to_string(state.failures) +
            " status=" + Compact(state.status, false);
 }
 

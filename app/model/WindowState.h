@@ -4,14 +4,22 @@
 // of its own.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/model/Controls.h"
 
-// One record in the results list, its nine fields as UTF-8 in the columns' order.
-using ResultRow = std::array<std::string, kResultColumnCount>;
+// One record in the results list: its nine fields as UTF-8 in the columns' order, and whether
+// it stands for a contact page kept as a failure (the name only, until a retry fills it).
+struct ResultRow {
+    std::array<std::string, kResultColumnCount> fields;
+    bool waiting = false;
+
+    std::string& operator[](size_t i) { return fields[i]; }
+    const std::string& operator[](size_t i) const { return fields[i]; }
+};
 
 struct WindowState {
     std::string title;
@@ -21,6 +29,7 @@ struct WindowState {
     std::string pauseSeconds;
     std::string parallel;
     std::string timeout;
+    std::string proxy;
     std::string startPage;
     std::string industry;
     std::string region;
@@ -28,10 +37,17 @@ struct WindowState {
     // Progress and the status line.
     std::string records;
     std::string pages;
+    std::string progress;
     std::string status;
     bool precollectEnabled = true;
     bool startEnabled = false;
+    std::string startTip;  // why 开始采集 is greyed; empty while it is not
     bool stopEnabled = false;
+    std::int64_t failures = 0;  // kept in the store
+    std::string retryText;      // 重试失败页面 (N)
+    bool retryEnabled = false;
+    bool clearEnabled = true;
+    bool importEnabled = true;
     // The results list. `rowsEpoch` changes whenever the list is emptied or filled anew; while
     // it stays the same, rows are only added at the end.
     std::vector<ResultRow> rows;

@@ -19,6 +19,7 @@
 #include <QThread>
 #include <iostream>
 
+#include "app/model/UserSettings.h"
 #include "app/qt/CAboutDlg.h"
 #include "app/qt/CConditionPage.h"
 #include "app/qt/CollectorIcon.h"
@@ -38,7 +39,8 @@ CCollectorDlg::CCollectorDlg(std::string storePath, IUserPrompts& prompts, const
                              RunController::Launcher launch, QWidget* parent)
     : QDialog(parent), m_prompts(prompts) {
     BuildControls();
-    m_pModel = std::make_unique<WindowModel>(std::move(storePath), *this, clock, std::move(launch));
+    m_pModel = std::make_unique<WindowModel>(std::move(storePath), UserSettings::DefaultPath(),
+                                             *this, clock, std::move(launch));
     ConnectControls();
     m_pModel->Open();
     qApp->installEventFilter(this);
@@ -162,13 +164,16 @@ void CCollectorDlg::ConnectControls() {
         {IDC_PREVIEW, &WindowModel::Preview},
         {IDC_EXPORT_TEXT, &WindowModel::ExportText},
         {IDC_EXPORT_CSV, &WindowModel::ExportExcel},
+        {IDC_RETRY_FAILED, &WindowModel::ShowFailures},
+        {IDC_CLEAR, &WindowModel::Clear},
+        {IDC_IMPORT, &WindowModel::Import},
     };
     for (const auto& [id, operation] : buttons) {
         connect(static_cast<QPushButton*>(GetDlgItem(id)), &QPushButton::clicked, this,
                 [model, operation = operation] { (model->*operation)(); });
     }
-    for (int id : {IDC_EVERY_N, IDC_PAUSE_SECONDS, IDC_PARALLEL, IDC_TIMEOUT, IDC_START_PAGE,
-                   IDC_INDUSTRY, IDC_REGION}) {
+    for (int id : {IDC_EVERY_N, IDC_PAUSE_SECONDS, IDC_PARALLEL, IDC_TIMEOUT, IDC_PROXY,
+                   IDC_START_PAGE, IDC_INDUSTRY, IDC_REGION}) {
         auto* edit = static_cast<QLineEdit*>(GetDlgItem(id));
         connect(edit, &QLineEdit::textChanged, this,
                 [model, id](const QString& text) { model->SetText(id, text.toStdString()); });
@@ -217,9 +222,13 @@ void CCollectorDlg::Render(const WindowState& state) {
             }
         } else if (auto* label = qobject_cast<QLabel*>(w); label && c.text[0] == '\0') {
             label->setText(Q(TextOf(state, c.id)));
+        } else if (auto* button = qobject_cast<QPushButton*>(w); button && c.text[0] == '\0') {
+            button->setText(Q(TextOf(state, c.id)));
         }
         w->setEnabled(EnabledIn(state, c.id));
     }
+    // A greyed 开始采集 says why.
+    GetDlgItem(IDC_START)->setToolTip(Q(state.startTip));
     for (int id : {IDC_INDUSTRY, IDC_REGION}) {
         auto* edit = static_cast<QLineEdit*>(GetDlgItem(id));
         if (const QString text = Q(TextOf(state, id)); edit->text() != text) {
@@ -270,10 +279,22 @@ void CCollectorDlg::InsertResultRow(const ResultRow& fields) {
     const int row = m_list->rowCount();
     m_list->insertRow(row);
     const QFontMetrics metrics(m_list->font());
-    for (int i = 0; i < static_cast<int>(fields.size()); ++i) {
+    for (int i = 0; i < static_cast<int>(fields.fields.size()); ++i) {
         auto* item = new QTableWidgetItem(Q(fields[i]));
+        if (fields.waiting) {
+            // A company whose contact page is kept as a failure: grey, and said so.
+            item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+            QFont italic = item->font();
+            italic.setItalic(true);
+            item->setFont(italic);
+            item->setData(Qt::UserRole, true);
+            item->setToolTip(
+                QStringLiteral("联系页未能获取，只有名称：点击 重试失败页面 重新获取"));
+        }
         m_list->setItem(row, i, item);
-        SetCutTip(item, metrics);
+        if (!fields.waiting) {
+            SetCutTip(item, metrics);
+        }
     }
 }
 
@@ -357,6 +378,47 @@ bool CCollectorDlg::StoreWait(std::chrono::milliseconds waited) {
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     return !m_storeWait->wasCanceled();
+}
+
+std::optional<std::vector<std::int64_t>> CCollectorDlg::AskFailures(
+    const std::vector<FailureRow>& rows) {
+    return m_prompts.Failures(this, rows);
+}
+
+std::optional<ExportChoice> CCollectorDlg::AskExportChoice(const ExportChoice& offer) {
+    return m_prompts.ChooseExport(this, offer);
+}
+
+std::optional<std::string> CCollectorDlg::AskOpen(const OpenRequest& request) {
+    QStringList filters;
+    for (const FileType& type : request.types) {
+        filters << Q(type.name) + QStringLiteral(" (") + Q(type.pattern) + QStringLiteral(")");
+    }
+    const std::optional<QString> path =
+        m_prompts.OpenFileName(this, Q(request.title), filters.join(QStringLiteral(";;")));
+    if (!path) {
+        return std::nullopt;
+    }
+    return path->toStdString();
+}
+
+bool CCollectorDlg::Progress(const std::string& text, int percent) {
+    if (percent < 0) {
+        m_progress.reset();
+        return true;
+    }
+    if (!m_progress) {
+        m_progress =
+            std::make_unique<QProgressDialog>(Q(text), QStringLiteral("取消"), 0, 100, this);
+        m_progress->setWindowModality(Qt::ApplicationModal);
+        m_progress->setMinimumDuration(500);  // a small file never shows it
+        m_progress->setAutoClose(false);
+        m_progress->setAutoReset(false);
+    }
+    m_progress->setLabelText(Q(text));
+    m_progress->setValue(percent);
+    QCoreApplication::processEvents();  // the box is modal: only its 取消 takes input
+    return !m_progress->wasCanceled();
 }
 
 void CCollectorDlg::ShowAbout(const std::string& storeName) {

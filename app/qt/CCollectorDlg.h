@@ -50,6 +50,11 @@ class CCollectorDlg : public QDialog, public IWindowView {
     void PostToUi(std::function<void()> work) override;
     void ProcessEvents(std::chrono::milliseconds time) override;
     bool StoreWait(std::chrono::milliseconds waited) override;
+    std::optional<std::vector<std::int64_t>> AskFailures(
+        const std::vector<FailureRow>& rows) override;
+    std::optional<ExportChoice> AskExportChoice(const ExportChoice& offer) override;
+    std::optional<std::string> AskOpen(const OpenRequest& request) override;
+    bool Progress(const std::string& text, int percent) override;
     void ShowAbout(const std::string& storeName) override;
 
   protected:
@@ -73,6 +78,7 @@ class CCollectorDlg : public QDialog, public IWindowView {
     std::unique_ptr<GlobalHotKey> m_pHotKey;
     // Shown while a call on the store waits for a server that does not answer.
     std::unique_ptr<QProgressDialog> m_storeWait;
+    std::unique_ptr<QProgressDialog> m_progress;  // a long task's
     QTimer m_tickTimer;
     bool m_bVisible = true;
     bool m_bPrintState = false;

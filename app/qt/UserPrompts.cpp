@@ -1,10 +1,21 @@
 #include "app/qt/UserPrompts.h"
 
 #include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
 #include <utility>
 
 namespace {
@@ -71,4 +82,135 @@ std::optional<QString> QtUserPrompts::SaveFileName(QWidget* owner, const QString
         *chosenFilter = dialog.selectedNameFilter();
     }
     return dialog.selectedFiles().first();
+}
+
+std::optional<QString> QtUserPrompts::OpenFileName(QWidget* owner, const QString& title,
+                                                   const QString& filter) {
+    QFileDialog dialog(owner, title);
+    static NameOnlyIconProvider names;  // see above: no file is opened to list it
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setIconProvider(&names);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(filter);
+    dialog.setDirectory(QDir::homePath());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().first();
+}
+
+std::optional<std::vector<std::int64_t>> QtUserPrompts::Failures(
+    QWidget* owner, const std::vector<FailureRow>& rows) {
+    QDialog dialog(owner);
+    dialog.setWindowTitle(QStringLiteral("未能获取的页面"));
+    dialog.resize(760, 360);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(
+        QStringLiteral("这些页面重试后仍未能获取。公司行只有名称，重试成功后补全。"), &dialog));
+    auto* table = new QTableWidget(static_cast<int>(rows.size()), 5, &dialog);
+    table->setHorizontalHeaderLabels({QStringLiteral("页面或公司"), QStringLiteral("地址"),
+                                      QStringLiteral("原因"), QStringLiteral("次数"),
+                                      QStringLiteral("时间")});
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table->verticalHeader()->setVisible(false);
+    table->horizontalHeader()->setStretchLastSection(true);
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const FailureRow& f = rows[static_cast<size_t>(r)];
+        const QString cells[] = {QString::fromStdString(f.what), QString::fromStdString(f.address),
+                                 QString::fromStdString(f.reason), QString::number(f.tries),
+                                 QString::fromStdString(f.time)};
+        for (int c = 0; c < 5; ++c) {
+            auto* item = new QTableWidgetItem(cells[c]);
+            item->setToolTip(cells[c]);
+            table->setItem(r, c, item);
+        }
+    }
+    table->resizeColumnsToContents();
+    layout->addWidget(table);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    QPushButton* selected =
+        buttons->addButton(QStringLiteral("重试所选"), QDialogButtonBox::ActionRole);
+    QPushButton* all = buttons->addButton(QStringLiteral("全部重试"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
+    selected->setEnabled(false);
+    layout->addWidget(buttons);
+    std::optional<std::vector<std::int64_t>> answer;
+    QObject::connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, &dialog,
+                     [&] { selected->setEnabled(table->selectionModel()->hasSelection()); });
+    QObject::connect(selected, &QPushButton::clicked, &dialog, [&] {
+        std::vector<std::int64_t> ids;
+        for (const QModelIndex& index : table->selectionModel()->selectedRows()) {
+            ids.push_back(rows[static_cast<size_t>(index.row())].id);
+        }
+        answer = ids;
+        dialog.accept();
+    });
+    QObject::connect(all, &QPushButton::clicked, &dialog, [&] {
+        answer = std::vector<std::int64_t>{};
+        dialog.accept();
+    });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    dialog.exec();
+    return answer;
+}
+
+std::optional<ExportChoice> QtUserPrompts::ChooseExport(QWidget* owner, const ExportChoice& offer) {
+    QDialog dialog(owner);
+    dialog.setWindowTitle(QStringLiteral("导出"));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QStringLiteral("导出哪些记录："), &dialog));
+    auto* all = new QRadioButton(QStringLiteral("全部记录"), &dialog);
+    auto* search = new QRadioButton(
+        offer.search.empty()
+            ? QStringLiteral("本次搜索（尚未预采集）")
+            : QStringLiteral("本次搜索：%1").arg(QString::fromStdString(offer.search)),
+        &dialog);
+    search->setEnabled(!offer.search.empty());
+    auto* today = new QRadioButton(QStringLiteral("今天新采集的"), &dialog);
+    auto* since = new QRadioButton(QStringLiteral("自这一天起采集的："), &dialog);
+    auto* day = new QDateEdit(&dialog);
+    day->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    day->setCalendarPopup(true);
+    const QDate offered = QDate::fromString(QString::fromStdString(offer.since), "yyyy-MM-dd");
+    day->setDate(offered.isValid() ? offered : QDate::currentDate());
+    auto* sinceRow = new QHBoxLayout;
+    sinceRow->addWidget(since);
+    sinceRow->addWidget(day);
+    sinceRow->addStretch();
+    QRadioButton* scopes[] = {all, search, today, since};
+    scopes[static_cast<int>(offer.scope)]->setChecked(true);
+    layout->addWidget(all);
+    layout->addWidget(search);
+    layout->addWidget(today);
+    layout->addLayout(sinceRow);
+    auto* complete = new QCheckBox(
+        QStringLiteral("只导出完整的记录（不含联系页未能获取、只有名称的公司）"), &dialog);
+    complete->setChecked(offer.completeOnly);
+    auto* columns =
+        new QCheckBox(QStringLiteral("在九列之后加上 采集时间 和 搜索条件 两列"), &dialog);
+    columns->setChecked(offer.allColumns);
+    layout->addWidget(complete);
+    layout->addWidget(columns);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("下一步…"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    ExportChoice choice = offer;
+    for (int i = 0; i < 4; ++i) {
+        if (scopes[i]->isChecked()) {
+            choice.scope = static_cast<ExportChoice::Scope>(i);
+        }
+    }
+    choice.since = day->date().toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+    choice.completeOnly = complete->isChecked();
+    choice.allColumns = columns->isChecked();
+    return choice;
 }

@@ -3,7 +3,11 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <cstdint>
 #include <optional>
+#include <vector>
+
+#include "app/model/Prompts.h"
 
 class QWidget;
 
@@ -22,6 +26,14 @@ class IUserPrompts {
     virtual std::optional<QString> SaveFileName(QWidget* owner, const QString& initialName,
                                                 const QString& filter, const QString& defaultSuffix,
                                                 QString* chosenFilter = nullptr) = 0;
+    // Asks for a file to read.
+    virtual std::optional<QString> OpenFileName(QWidget* owner, const QString& title,
+                                                const QString& filter) = 0;
+    // The kept failures' list: nothing when closed, the ids to retry (none: all).
+    virtual std::optional<std::vector<std::int64_t>> Failures(
+        QWidget* owner, const std::vector<FailureRow>& rows) = 0;
+    // What to export, `offer` preset.
+    virtual std::optional<ExportChoice> ChooseExport(QWidget* owner, const ExportChoice& offer) = 0;
 };
 
 // The real dialogs.
@@ -34,4 +46,9 @@ class QtUserPrompts : public IUserPrompts {
     std::optional<QString> SaveFileName(QWidget* owner, const QString& initialName,
                                         const QString& filter, const QString& defaultSuffix,
                                         QString* chosenFilter = nullptr) override;
+    std::optional<QString> OpenFileName(QWidget* owner, const QString& title,
+                                        const QString& filter) override;
+    std::optional<std::vector<std::int64_t>> Failures(QWidget* owner,
+                                                      const std::vector<FailureRow>& rows) override;
+    std::optional<ExportChoice> ChooseExport(QWidget* owner, const ExportChoice& offer) override;
 };

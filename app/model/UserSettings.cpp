@@ -1,0 +1,93 @@
+#include "app/model/UserSettings.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "platform/FileSystem.h"
+#include "platform/ProgramFolders.h"
+
+UserSettings::UserSettings(std::string path) : path_(std::move(path)) {
+    if (path_.empty()) {
+        return;
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path_.c_str(), "rb"), &std::fclose);
+    if (!in) {
+        return;
+    }
+    std::string text;
+    char chunk[4096];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0 && text.size() < (1u << 20)) {
+        text.append(chunk, n);
+    }
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos && eq > 0 && line[0] != '#') {
+            values_[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+}
+
+std::optional<std::string> UserSettings::Get(const std::string& name) const {
+    auto it = values_.find(name);
+    if (it == values_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+bool UserSettings::Set(const std::string& name, const std::string& value) {
+    std::string line = value;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    auto it = values_.find(name);
+    if (it != values_.end() && it->second == line) {
+        return true;
+    }
+    values_[name] = line;
+    return Write();
+}
+
+bool UserSettings::Write() const {
+    if (path_.empty()) {
+        return false;
+    }
+    const size_t cut = path_.find_last_of(platform::kPathSeparator == '/' ? "/" : "/\\");
+    if (cut != std::string::npos) {
+        platform::MakeFolders(path_.substr(0, cut));
+    }
+    std::string temp;
+    FILE* out = platform::CreateUniqueFile(path_, path_, temp);
+    if (out == nullptr) {
+        return false;
+    }
+    std::string text = "# collector\n";
+    for (const auto& [name, value] : values_) {
+        text += name + "=" + value + "\n";
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
+                         std::fflush(out) == 0 && platform::SyncFile(out);
+    const bool closed = std::fclose(out) == 0;
+    if (!written || !closed || !platform::MoveIntoPlace(temp, path_)) {
+        platform::RemoveFile(temp);
+        return false;
+    }
+    return true;
+}
+
+std::string UserSettings::DefaultPath() {
+    return platform::ConfigFolder() + "settings.ini";
+}
