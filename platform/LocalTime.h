@@ -8,5 +8,7 @@ namespace platform {
 
 // The local date of `when`: "YYYY-MM-DD".
 std::string LocalDate(std::time_t when);
+// The local date and time of `when`: "YYYY-MM-DD HH:MM:SS".
+std::string LocalDateTime(std::time_t when);
 
 }  // namespace platform

@@ -1,20 +1,34 @@
 #include "store/PgRecordStore.h"
 
+#include <ctime>
+
+#include "platform/LocalTime.h"
+
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <ctime>
 #include <iterator>
 #include <utility>
 #include <vector>
 
+#include "platform/LocalTime.h"
 #include "platform/SocketWait.h"
 #include "text/GbkCodec.h"
+#include "text/Grams.h"
 #include "text/Normalise.h"
 #include "text/Number.h"
 
 namespace {
 
 constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, address, zip";
+// The texts the collected-data filter searches, as one (lower case): company, person, the
+// three numbers, address.
+constexpr const char* kSearchedText =
+    "lower(coalesce(title, '') || chr(31) || coalesce(person, '') || chr(31) || "
+    "coalesce(mobile, '') || chr(31) || coalesce(phone, '') || chr(31) || coalesce(fax, '') || "
+    "chr(31) || coalesce(address, ''))";
+
 // Whether row m stands for a contact page kept as a failure.
 constexpr const char* kWaiting =
     "EXISTS (SELECT 1 FROM T_FAILURE f WHERE f.rowid_kept=m.id AND f.kind='contact')";
@@ -451,6 +465,7 @@ void PgRecordStore::CreateMissingTables() {
             "to_regclass('ix_member_entry_c') IS NOT NULL AND "
             "to_regclass('ix_member_collected') IS NOT NULL AND "
             "to_regclass('ix_member_search') IS NOT NULL AND "
+            "to_regclass('ix_member_grams') IS NOT NULL AND "
             "to_regclass('ux_member_search_company') IS NULL")
             .Text(0, 0) == "t") {
         return;
@@ -483,6 +498,15 @@ void PgRecordStore::CreateMissingTables() {
         Run("CREATE INDEX IF NOT EXISTS ix_member_collected ON T_MEMBER_CHINA "
             "(collected COLLATE \"C\")");
         Run("CREATE INDEX IF NOT EXISTS ix_member_search ON T_MEMBER_CHINA (region, industry)");
+        // The filter's index: the pairs of neighbouring characters of the searched texts, so
+        // a query of two characters (most Chinese ones) is looked up, not scanned for.
+        Run("CREATE OR REPLACE FUNCTION collector_grams(t text) RETURNS text[] LANGUAGE sql "
+            "IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT coalesce(array_agg(DISTINCT "
+            "substr(t, i, 2)), '{}') FROM generate_series(1, char_length(t) - 1) AS i $$");
+        Run(("CREATE INDEX IF NOT EXISTS ix_member_grams ON T_MEMBER_CHINA USING gin "
+             "(collector_grams(" +
+             std::string(kSearchedText) + "))")
+                .c_str());
         Run("DROP INDEX IF EXISTS ux_member_search_company");
         Run("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Run("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
@@ -554,15 +578,15 @@ IRecordStore::Utf8Row Utf8RowOf(const MemberRecord& record) {
 
 namespace {
 
-// The INSERT of a row with its contact page, name key, region, entry and industry ($1 to $14)
-// and the time it is first stored; a row of an entry that is stored already is not written. It
-// gives the id of the row written.
+// The INSERT of a row with its contact page, name key, region, entry, industry and the time it
+// is first stored ($1 to $15: the collector's local time, as the file store and the exports'
+// "today" count it, whatever the server's time zone); a row of an entry that is stored
+// already is not written. It gives the id of the row written.
 const std::string& InsertMember() {
-    static const std::string sql =
-        std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-        ", contact, namekey, region, entrykey, industry, collected) VALUES "
-        "($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13,$14,"
-        "to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS')) ON CONFLICT DO NOTHING RETURNING id";
+    static const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+                                   ", contact, namekey, region, entrykey, industry, collected) "
+                                   "VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13,$14,$15) "
+                                   "ON CONFLICT DO NOTHING RETURNING id";
     return sql;
 }
 
@@ -571,9 +595,10 @@ const std::string& InsertMember() {
 std::int64_t PgRecordStore::AppendUtf8(const Utf8Row& row, const std::string& contact,
                                        const std::string& industry, const std::string& region,
                                        const std::string& entry) {
-    Result r = Run(InsertMember().c_str(),
-                   {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8], contact,
-                    text::NormaliseName(row[0]), region, entry, industry});
+    Result r =
+        Run(InsertMember().c_str(), {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7],
+                                     row[8], contact, text::NormaliseName(row[0]), region, entry,
+                                     industry, platform::LocalDateTime(std::time(nullptr))});
     return r.Rows() == 0 ? 0 : r.Int(0, 0);
 }
 
@@ -866,12 +891,34 @@ void PgRecordStore::StreamRows(const char* sql, const std::vector<std::string>& 
 namespace {
 
 // As in the SQLite store: the query of the rows `selection` takes, its parameters in `params`.
+// The rows whose searched texts hold the text `param` names: looked up by its pairs when it
+// has two characters or more.
+std::string TextFilter(const std::string& text, const std::string& param) {
+    std::string sql = std::string("strpos(") + kSearchedText + ", lower(" + param + ")) > 0";
+    if (text::CharCount(text) >= 2) {
+        sql = std::string("collector_grams(") + kSearchedText + ") @> collector_grams(lower(" +
+              param + ")) AND " + sql;
+    }
+    return sql;
+}
+
+std::string Trimmed(const std::string& s) {
+    const size_t first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
 std::string SelectionSql(const RowSelection& selection, std::vector<std::string>& params) {
     std::string where = "true";
     auto bind = [&params](const std::string& value) {
         params.push_back(value);
         return "$" + std::to_string(params.size());
     };
+    if (const std::string text = Trimmed(selection.text); !text.empty()) {
+        where += " AND " + TextFilter(text, bind(text));
+    }
     if (selection.industry) {
         where += " AND industry=" + bind(*selection.industry);
     }
@@ -900,6 +947,38 @@ std::string SelectionSql(const RowSelection& selection, std::vector<std::string>
 }
 
 }  // namespace
+
+std::vector<StoredRow> PgRecordStore::FindRows(const RowQuery& query) {
+    std::vector<std::string> params;
+    auto bind = [&params](const std::string& value) {
+        params.push_back(value);
+        return "$" + std::to_string(params.size());
+    };
+    std::string sql = std::string("SELECT id, ") + kColumns + ", collected, industry, region, " +
+                      kWaiting + " FROM T_MEMBER_CHINA m WHERE true";
+    if (query.beforeId > 0) {
+        sql += " AND id < " + bind(std::to_string(query.beforeId));
+    }
+    if (const std::string text = Trimmed(query.text); !text.empty()) {
+        sql += " AND " + TextFilter(text, bind(text));
+    }
+    sql += " ORDER BY id DESC LIMIT " + std::to_string(std::max(1, query.limit));
+    Result r = Run(sql.c_str(), params);
+    std::vector<StoredRow> rows;
+    for (int i = 0; i < r.Rows(); ++i) {
+        StoredRow row;
+        row.id = r.Int(i, 0);
+        for (int f = 0; f < MemberRecord::kFieldCount; ++f) {
+            row.fields[f] = std::string(r.Text(i, f + 1));
+        }
+        row.collected = std::string(r.Text(i, MemberRecord::kFieldCount + 1));
+        row.industry = std::string(r.Text(i, MemberRecord::kFieldCount + 2));
+        row.region = std::string(r.Text(i, MemberRecord::kFieldCount + 3));
+        row.waiting = r.Text(i, MemberRecord::kFieldCount + 4) == "t";
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
 
 std::int64_t PgRecordStore::CountSelectedRows(const RowSelection& selection) {
     std::vector<std::string> params;

@@ -67,6 +67,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) override;
     void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) override;
     std::int64_t CountSelectedRows(const RowSelection& selection) override;
+    std::vector<StoredRow> FindRows(const RowQuery& query) override;
 
     ISharedPages* SharedPages() override { return this; }
     void SetInterrupt(const std::atomic<bool>* flag) override { interrupt_ = flag; }

@@ -8,6 +8,7 @@
 
 #include "platform/FileSystem.h"
 #include "text/GbkCodec.h"
+#include "text/Grams.h"
 #include "text/Normalise.h"
 #include "text/Number.h"
 
@@ -17,6 +18,25 @@ constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, a
 // Whether row m stands for a contact page kept as a failure.
 constexpr const char* kWaiting =
     "EXISTS (SELECT 1 FROM T_FAILURE f WHERE f.rowid_kept=m.id AND f.kind='contact')";
+
+// The texts the collected-data filter searches: company, person, the three numbers, address.
+constexpr int kSearchedFields[] = {0, 1, 4, 5, 6, 7};
+
+// The index text of a row: the pair tokens of its searched texts, each once.
+std::string GramText(const std::array<std::string, MemberRecord::kFieldCount>& row) {
+    std::vector<std::string> tokens;
+    for (int i : kSearchedFields) {
+        text::AppendGramTokens(row[i], tokens);
+    }
+    std::sort(tokens.begin(), tokens.end());
+    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    std::string out;
+    for (const std::string& t : tokens) {
+        out += out.empty() ? "" : " ";
+        out += t;
+    }
+    return out;
+}
 
 std::string_view ColumnView(sqlite3_stmt* stmt, int column) {
     if (sqlite3_column_type(stmt, column) == SQLITE_NULL) {
@@ -114,6 +134,7 @@ RecordStore::RecordStore(std::string path) : path_(std::move(path)) {
 
 RecordStore::~RecordStore() {
     sqlite3_finalize(append_);
+    sqlite3_finalize(indexRow_);
     sqlite3_finalize(rowOfEntry_);
     sqlite3_close(db_);
 }
@@ -179,8 +200,10 @@ void RecordStore::AddMissingColumns() {
     // search or time); a file that has them is not written to, so a read-only store still opens.
     struct Found {
         bool contact = false, namekey = false, entry = false, indexes = false, claim = false,
-             origin = false;
-        bool All() const { return contact && namekey && entry && indexes && claim && origin; }
+             origin = false, grams = false;
+        bool All() const {
+            return contact && namekey && entry && indexes && claim && origin && grams;
+        }
     };
     auto look = [this] {
         Found f;
@@ -194,6 +217,9 @@ void RecordStore::AddMissingColumns() {
         }
         Statement failure(*this, "SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='claim'");
         f.claim = failure.Step();
+        Statement grams(*this,
+                        "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_MEMBER_GRAMS'");
+        f.grams = grams.Step();
         Statement index(*this,
                         "SELECT count(*) FROM sqlite_master WHERE type='index' AND name IN "
                         "('ix_member_namekey', 'ux_member_entry', 'ix_member_collected', "
@@ -206,7 +232,11 @@ void RecordStore::AddMissingColumns() {
         return;
     }
     if (sqlite3_db_readonly(db_, "main") == 1) {
-        return;  // read as it is; what needs the new columns reports its own error
+        // Read as it is: rows without a search or time, filters without the index.
+        const Found f = look();
+        hasOrigin_ = f.origin;
+        hasGrams_ = f.grams;
+        return;
     }
     InTransaction([&] {
         // Another program may have added them since the look above.
@@ -246,6 +276,16 @@ void RecordStore::AddMissingColumns() {
         }
         Exec("CREATE INDEX IF NOT EXISTS ix_member_collected ON T_MEMBER_CHINA (collected)");
         Exec("CREATE INDEX IF NOT EXISTS ix_member_search ON T_MEMBER_CHINA (region, industry)");
+        if (!f.grams) {
+            // The filter's index: the pairs of characters of each row (contentless, so it
+            // holds only the look-up). Rows stored before it are indexed when first searched.
+            Exec(
+                "CREATE VIRTUAL TABLE T_MEMBER_GRAMS USING fts5(grams, content='', "
+                "detail='none', tokenize='ascii')");
+            Exec(
+                "INSERT OR REPLACE INTO T_CONFIG (itemname, itemdata) VALUES ('gramsbelow', "
+                "(SELECT coalesce(max(id), 0) + 1 FROM T_MEMBER_CHINA))");
+        }
         Exec("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Exec("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
         Exec(
@@ -352,14 +392,77 @@ std::int64_t RecordStore::AppendUtf8Row(const Utf8Row& row, const std::string& c
             Fail("bind");
         }
     }
-    const int rc = sqlite3_step(append_);
+    // The row and its index entry go together or not at all (inside a transaction or not).
+    Exec("SAVEPOINT append_row");
+    try {
+        const int rc = sqlite3_step(append_);
+        const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_);
+        sqlite3_reset(append_);
+        sqlite3_clear_bindings(append_);
+        if (rc != SQLITE_DONE) {
+            throw StoreError("数据库操作失败（step）：" + message);
+        }
+        const std::int64_t id = sqlite3_changes(db_) == 0 ? 0 : sqlite3_last_insert_rowid(db_);
+        if (id != 0) {
+            IndexRow(id, row);
+        }
+        Exec("RELEASE append_row");
+        return id;
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK TO append_row; RELEASE append_row", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void RecordStore::IndexRow(std::int64_t id, const Utf8Row& row, const char* command) {
+    if (command != nullptr) {
+        Statement st(*this,
+                     "INSERT INTO T_MEMBER_GRAMS (T_MEMBER_GRAMS, rowid, grams) VALUES "
+                     "('delete', ?, ?)");
+        sqlite3_bind_int64(st.get(), 1, id);
+        st.BindText(2, GramText(row));
+        st.Step();
+        return;
+    }
+    // Every appended row comes here: prepared once.
+    if (indexRow_ == nullptr &&
+        sqlite3_prepare_v3(db_, "INSERT INTO T_MEMBER_GRAMS (rowid, grams) VALUES (?, ?)", -1,
+                           SQLITE_PREPARE_PERSISTENT, &indexRow_, nullptr) != SQLITE_OK) {
+        Fail("prepare");
+    }
+    const std::string grams = GramText(row);
+    sqlite3_bind_int64(indexRow_, 1, id);
+    sqlite3_bind_text(indexRow_, 2, grams.data(), static_cast<int>(grams.size()), SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(indexRow_);
     const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_);
-    sqlite3_reset(append_);
-    sqlite3_clear_bindings(append_);
+    sqlite3_reset(indexRow_);
     if (rc != SQLITE_DONE) {
         throw StoreError("数据库操作失败（step）：" + message);
     }
-    return sqlite3_changes(db_) == 0 ? 0 : sqlite3_last_insert_rowid(db_);
+}
+
+void RecordStore::IndexOlderRows() {
+    Statement below(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname='gramsbelow'");
+    if (!below.Step() || sqlite3_db_readonly(db_, "main") == 1) {
+        return;
+    }
+    const std::int64_t end = text::LeadingInt(FieldToText(below.get(), 0));
+    if (end <= 1) {
+        return;
+    }
+    InTransaction([&] {
+        Statement rows(*this, std::string("SELECT id, ") + kColumns +
+                                  " FROM T_MEMBER_CHINA WHERE id < ? ORDER BY id");
+        sqlite3_bind_int64(rows.get(), 1, end);
+        Utf8Row row;
+        while (rows.Step()) {
+            for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+                row[i] = std::string(ColumnView(rows.get(), i + 1));
+            }
+            IndexRow(sqlite3_column_int64(rows.get(), 0), row);
+        }
+        Exec("UPDATE T_CONFIG SET itemdata='1' WHERE itemname='gramsbelow'");
+    });
 }
 
 bool IdentifiesCompany(std::string_view contact) {
@@ -410,24 +513,67 @@ IRecordStore::ImportCount RecordStore::ImportRows(const std::function<bool(Utf8R
 
 namespace {
 
+// The rows whose searched texts hold ?5 (folded, as SQLite's lower() folds).
+constexpr const char* kHoldsText =
+    "(instr(lower(title), ?5) OR instr(lower(person), ?5) OR instr(lower(mobile), ?5) OR "
+    "instr(lower(phone), ?5) OR instr(lower(fax), ?5) OR instr(lower(address), ?5))";
+
+// The same, looked up by the pairs ?4 first when the text has two characters or more (and the
+// file has the index).
+std::string TextFilter(const std::string& folded, bool grams) {
+    if (grams && text::CharCount(folded) >= 2) {
+        return std::string(
+                   "id IN (SELECT rowid FROM T_MEMBER_GRAMS WHERE T_MEMBER_GRAMS MATCH "
+                   "?4) AND ") +
+               kHoldsText;
+    }
+    return kHoldsText;
+}
+
+// The index query of a text: every pair of it.
+std::string GramQuery(const std::string& folded) {
+    std::vector<std::string> tokens;
+    text::AppendGramTokens(folded, tokens);
+    std::string query;
+    for (const std::string& t : tokens) {
+        query += (query.empty() ? "" : " AND ") + t;
+    }
+    return query;
+}
+
+std::string Trimmed(const std::string& s) {
+    const size_t first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
 // The query of the rows `selection` takes, with where each came from; its parameters by
-// number (?1 industry, ?2 region, ?3 since), so a filter used twice is bound once.
-std::string SelectionSql(const RowSelection& selection) {
+// number (?1 industry, ?2 region, ?3 since, ?4 and ?5 the text), so a filter used twice is
+// bound once. A read-only file of an older version has no search, time or index: its rows
+// have none, and a text is scanned for.
+std::string SelectionSql(const RowSelection& selection, bool origin, bool grams) {
+    const std::string industry = origin ? "industry" : "''";
+    const std::string collected = origin ? "collected" : "''";
     std::string where = "1=1";
+    if (const std::string text = text::FoldAscii(Trimmed(selection.text)); !text.empty()) {
+        where += " AND " + TextFilter(text, grams);
+    }
     if (selection.industry) {
-        where += " AND industry=?1";
+        where += " AND " + industry + "=?1";
     }
     if (selection.region) {
         where += " AND region=?2";
     }
     if (!selection.since.empty()) {
-        where += " AND collected>=?3";
+        where += " AND " + collected + ">=?3";
     }
     if (selection.completeOnly) {
         where += " AND id NOT IN (SELECT rowid_kept FROM T_FAILURE WHERE kind='contact')";
     }
-    std::string sql = std::string("SELECT ") + kColumns +
-                      ", collected, industry, region FROM T_MEMBER_CHINA WHERE " + where;
+    std::string sql = std::string("SELECT ") + kColumns + ", " + collected + ", " + industry +
+                      ", region FROM T_MEMBER_CHINA WHERE " + where;
     if (selection.unique) {
         // A company is its contact page when the row knows one, else its name and region; a
         // row with neither stands alone. Of each company the newest row is taken, passing over
@@ -448,6 +594,13 @@ std::string SelectionSql(const RowSelection& selection) {
 }  // namespace
 
 void RecordStore::BindSelection(Statement& st, const RowSelection& selection) {
+    if (const std::string text = text::FoldAscii(Trimmed(selection.text)); !text.empty()) {
+        if (hasGrams_ && text::CharCount(text) >= 2) {
+            IndexOlderRows();
+            st.BindText(4, GramQuery(text));
+        }
+        st.BindText(5, text);
+    }
     if (selection.industry) {
         st.BindText(1, *selection.industry);
     }
@@ -459,15 +612,72 @@ void RecordStore::BindSelection(Statement& st, const RowSelection& selection) {
     }
 }
 
+std::vector<StoredRow> RecordStore::FindRows(const RowQuery& query) {
+    const std::string text = text::FoldAscii(Trimmed(query.text));
+    const bool lookUp = hasGrams_ && text::CharCount(text) >= 2;
+    if (lookUp) {
+        IndexOlderRows();
+    }
+    std::string sql = std::string("SELECT id, ") + kColumns +
+                      (hasOrigin_ ? ", collected, industry, " : ", '', '', ") + "region, " +
+                      kWaiting + " FROM ";
+    if (lookUp) {
+        // The index gives its rows newest first and the first page ends the walk, however many
+        // rows hold the pairs.
+        sql +=
+            "T_MEMBER_GRAMS g JOIN T_MEMBER_CHINA m ON m.id=g.rowid WHERE "
+            "T_MEMBER_GRAMS MATCH ?4";
+        if (query.beforeId > 0) {
+            sql += " AND g.rowid < ?1";
+        }
+        sql += std::string(" AND ") + kHoldsText + " ORDER BY g.rowid DESC LIMIT ?2";
+    } else {
+        sql += "T_MEMBER_CHINA m WHERE 1=1";
+        if (query.beforeId > 0) {
+            sql += " AND id < ?1";
+        }
+        if (!text.empty()) {
+            sql += " AND " + TextFilter(text, false);
+        }
+        sql += " ORDER BY id DESC LIMIT ?2";
+    }
+    Statement st(*this, sql);
+    if (query.beforeId > 0) {
+        sqlite3_bind_int64(st.get(), 1, query.beforeId);
+    }
+    sqlite3_bind_int(st.get(), 2, std::max(1, query.limit));
+    if (lookUp) {
+        st.BindText(4, GramQuery(text));
+    }
+    if (!text.empty()) {
+        st.BindText(5, text);
+    }
+    std::vector<StoredRow> rows;
+    while (st.Step()) {
+        StoredRow r;
+        r.id = sqlite3_column_int64(st.get(), 0);
+        for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+            r.fields[i] = std::string(ColumnView(st.get(), i + 1));
+        }
+        r.collected = std::string(ColumnView(st.get(), MemberRecord::kFieldCount + 1));
+        r.industry = std::string(ColumnView(st.get(), MemberRecord::kFieldCount + 2));
+        r.region = std::string(ColumnView(st.get(), MemberRecord::kFieldCount + 3));
+        r.waiting = sqlite3_column_int(st.get(), MemberRecord::kFieldCount + 4) != 0;
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
 std::int64_t RecordStore::CountSelectedRows(const RowSelection& selection) {
-    Statement st(*this, "SELECT count(*) FROM (" + SelectionSql(selection) + ")");
+    Statement st(*this,
+                 "SELECT count(*) FROM (" + SelectionSql(selection, hasOrigin_, hasGrams_) + ")");
     BindSelection(st, selection);
     st.Step();
     return sqlite3_column_int64(st.get(), 0);
 }
 
 void RecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) {
-    Statement st(*this, SelectionSql(selection) + " ORDER BY id");
+    Statement st(*this, SelectionSql(selection, hasOrigin_, hasGrams_) + " ORDER BY id");
     BindSelection(st, selection);
     RawRow row;
     RowOrigin origin;
@@ -522,6 +732,8 @@ bool RecordStore::ClearMemberRecords(const std::atomic<bool>* cancel) {
         InTransaction([&] {
             Exec("DELETE FROM T_MEMBER_CHINA");
             Exec("DELETE FROM T_FAILURE");
+            Exec("INSERT INTO T_MEMBER_GRAMS (T_MEMBER_GRAMS) VALUES ('delete-all')");
+            Exec("UPDATE T_CONFIG SET itemdata='1' WHERE itemname='gramsbelow'");
             if (cancel != nullptr && cancel->load()) {
                 throw Cancelled{};
             }
@@ -548,16 +760,37 @@ std::int64_t RecordStore::FillMemberRecord(std::int64_t rowId, const MemberRecor
 }
 
 bool RecordStore::FillRow(std::int64_t rowId, const MemberRecord& record) {
+    // Called inside a transaction: the row's index entry is replaced with it.
+    Statement old(*this, std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA WHERE id=?");
+    sqlite3_bind_int64(old.get(), 1, rowId);
+    if (!old.Step()) {
+        return false;
+    }
+    Utf8Row before;
+    for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+        before[i] = std::string(ColumnView(old.get(), i));
+    }
     Statement st(*this,
                  "UPDATE T_MEMBER_CHINA SET person=?, sex=?, job=?, mobile=?, phone=?, fax=?, "
                  "address=?, zip=? WHERE id=?");
     auto fields = record.Fields();
+    Utf8Row after = before;
     for (int i = 1; i < MemberRecord::kFieldCount; ++i) {
-        st.BindText(i, text::GbkToUtf8(*fields[i]));
+        after[i] = text::GbkToUtf8(*fields[i]);
+        st.BindText(i, after[i]);
     }
     sqlite3_bind_int64(st.get(), MemberRecord::kFieldCount, rowId);
     st.Step();
-    return sqlite3_changes(db_) != 0;
+    if (sqlite3_changes(db_) == 0) {
+        return false;
+    }
+    Statement below(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname='gramsbelow'");
+    const bool indexed = !below.Step() || rowId >= text::LeadingInt(FieldToText(below.get(), 0));
+    if (indexed) {  // else the first search indexes it, as it is then
+        IndexRow(rowId, before, "delete");
+        IndexRow(rowId, after);
+    }
+    return true;
 }
 
 std::int64_t RecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeholder) {

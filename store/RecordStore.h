@@ -57,6 +57,7 @@ class RecordStore : public IRecordStore {
     bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) override;
     void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) override;
     std::int64_t CountSelectedRows(const RowSelection& selection) override;
+    std::vector<StoredRow> FindRows(const RowQuery& query) override;
 
     static constexpr int kBusyTimeoutMs = 10000;
 
@@ -71,6 +72,10 @@ class RecordStore : public IRecordStore {
     std::int64_t AppendUtf8Row(const Utf8Row& row, const std::string& contact,
                                const std::string& industry, const std::string& region,
                                const std::string& entry);
+    // Writes the filter's index entry of row `id` (`command` "delete": takes it out again).
+    void IndexRow(std::int64_t id, const Utf8Row& row, const char* command = nullptr);
+    // Indexes the rows stored before the filter's index existed (once).
+    void IndexOlderRows();
     // Writes the eight contact texts into row `rowId`; false when there is no such row.
     bool FillRow(std::int64_t rowId, const MemberRecord& record);
     std::int64_t RowOfEntry(const std::string& entry);
@@ -82,6 +87,9 @@ class RecordStore : public IRecordStore {
     sqlite3* db_ = nullptr;
     sqlite3_stmt* append_ = nullptr;      // prepared once: appending is the crawl's hot path
     sqlite3_stmt* rowOfEntry_ = nullptr;  // likewise the look-up before every entry
+    sqlite3_stmt* indexRow_ = nullptr;    // and the filter's index entry of every row
+    bool hasOrigin_ = true;  // rows know their search and time (not in an older read-only file)
+    bool hasGrams_ = true;   // the filter's index is there (likewise)
     std::optional<platform::FileIdentity> fileIdentity_;  // the file as opened
 };
 

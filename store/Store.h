@@ -31,6 +31,24 @@ struct RowSelection {
     std::string since;          // "YYYY-MM-DD": rows first stored that day or later; empty: any
     bool completeOnly = false;  // leaves out rows kept in the place of a failed contact page
     bool unique = false;        // each company once: its newest row
+    std::string text;  // rows whose company, person, numbers or address hold it; empty: any
+};
+
+// One stored row as the collected-data list shows it (UTF-8).
+struct StoredRow {
+    std::int64_t id = 0;
+    std::array<std::string, MemberRecord::kFieldCount> fields;
+    std::string collected;
+    std::string industry;
+    std::string region;
+    bool waiting = false;  // it stands for a contact page kept as a failure
+};
+
+// A page of the collected data, newest first.
+struct RowQuery {
+    std::string text;           // as RowSelection::text
+    std::int64_t beforeId = 0;  // rows older than this one (0: from the newest)
+    int limit = 100;
 };
 
 // Where a stored row came from (UTF-8): when it was first stored ("YYYY-MM-DD HH:MM:SS", local
@@ -107,6 +125,10 @@ class IRecordStore : public IRecordWriter {
     virtual void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) = 0;
     // How many rows `selection` takes.
     virtual std::int64_t CountSelectedRows(const RowSelection& selection) = 0;
+    // A page of the rows the query finds, newest first. A text of two or more characters is
+    // looked up in an index of character pairs, so it takes about as long in a million rows
+    // as in a thousand.
+    virtual std::vector<StoredRow> FindRows(const RowQuery& query) = 0;
     void ForEachMemberRow(const std::function<void(const RawRow&)>& visit) {
         ForEachSelectedRow({}, [&](const RawRow& row, const RowOrigin&) { visit(row); });
     }

@@ -166,6 +166,24 @@ std::string Exercise(IRecordStore& store, const std::string& csvPath) {
         note(p.name, std::to_string(
                          ExportRecords(store, csvPath + "." + p.name, EXPORT_FORMAT_CSV, options)));
     }
+    // The collected-data filter: pairs of characters looked up, then the text itself checked;
+    // newest first, a page at a time.
+    const char* queries[] = {"化工", "广州化工", "陈明",     "王强",  "020", "NBMJ",
+                             "c/",   "工",       "无此公司", "深圳 ", ""};
+    for (const char* q : queries) {
+        std::string found;
+        for (const StoredRow& r : store.FindRows({q, 0, 10})) {
+            found += std::to_string(r.id) + (r.waiting ? "w " : " ");
+        }
+        note(std::string("find ") + q, found);
+    }
+    const auto firstPage = store.FindRows({"", 0, 2});
+    note("page 2", firstPage.size() == 2
+                       ? std::to_string(store.FindRows({"", firstPage[1].id, 2}).front().id)
+                       : "-");
+    RowSelection found;
+    found.text = "化工";
+    note("count 化工", std::to_string(store.CountSelectedRows(found)));
     std::atomic<bool> cancel{true};
     note("clear cancelled", store.ClearMemberRecords(&cancel) ? "no" : "yes");
     note("clear", store.ClearMemberRecords() ? "yes" : "no");
@@ -191,6 +209,16 @@ TEST_F(PgStoreTest, BothStoresGiveTheSameAnswersAndTheSameFiles) {
     EXPECT_NE(fromFile.find("industry=4\nregion=1\nboth=3\ncomplete=5\n"), std::string::npos)
         << fromFile;
     EXPECT_NE(fromFile.find("since 2000=6\nsince 2999=0\n"), std::string::npos) << fromFile;
+    // Rows 1 广州化工有限公司 (陈明), 2 宁波模具, "化工", 3 深圳电子化工厂 (filled: 王强),
+    // 4 导入公司, 5 广州化工有限公司 (新人), 6 东莞塑料化工 (waiting).
+    EXPECT_NE(
+        fromFile.find("find 化工=6w 5 3 2 1 \nfind 广州化工=5 1 \nfind 陈明=1 \nfind 王强=3 \n"),
+        std::string::npos)
+        << fromFile;
+    EXPECT_NE(fromFile.find("find 无此公司=\nfind 深圳 =3 \nfind =6w 5 4 3 2 1 \npage 2=4\n"
+                            "count 化工=5\n"),
+              std::string::npos)
+        << fromFile;
     for (const char* part : {"industry", "region", "complete", "unique complete"}) {
         EXPECT_EQ(ReadFileBytes(dir.File(std::string("pg.csv.") + part)),
                   ReadFileBytes(dir.File(std::string("file.csv.") + part)))

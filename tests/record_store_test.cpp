@@ -206,6 +206,15 @@ TEST(RecordStore, KeptFailuresAndTheRowsTheyHold) {
     details.title = Gbk("公司");
     EXPECT_EQ(store.FillMemberRecord(99, details, 0), 3);
     EXPECT_EQ(store.MemberRecordById(3)->person, Gbk("陈明"));
+    // The filter finds the row stored before its index existed, and filled rows by their
+    // new texts (each once).
+    ASSERT_EQ(store.FindRows({"OLD", 0, 10}).size(), 1u);
+    EXPECT_EQ(store.FindRows({"OLD", 0, 10})[0].id, 1);
+    const auto chen = store.FindRows({"陈明", 0, 10});
+    ASSERT_EQ(chen.size(), 2u);
+    EXPECT_EQ(chen[0].id, 3);
+    EXPECT_EQ(chen[1].id, 2);
+    EXPECT_EQ(chen[1].fields[0], "公司");
 
     // A result page: dropped by its address; clearing drops failures with the records.
     KeptFailure page;

@@ -257,6 +257,9 @@ bool WindowModel::ApplyProxy() {
 }
 
 void WindowModel::About() {
+    if (modalDepth_ > 0) {
+        return;
+    }
     BeginModal();
     view_.ShowAbout(StoreName());
     EndModal();
@@ -282,13 +285,23 @@ bool WindowModel::Close() {
 
 // The results list: the newest records on request, then the records of the page in progress.
 
-void WindowModel::AppendRow(const MemberRecord& record) {
+void WindowModel::AppendRow(const MemberRecord& record, std::int64_t id) {
     ResultRow row;
+    row.id = id;
     const auto fields = record.Fields();
     for (size_t i = 0; i < row.fields.size(); ++i) {
         row[i] = text::GbkToUtf8(*fields[i]);
     }
     row.waiting = record.waiting;
+    // A row listed already (a name-only row filled, or kept and announced twice) is shown
+    // again in its place: the view draws the list anew.
+    for (ResultRow& listed : state_.rows) {
+        if (id != 0 && listed.id == id) {
+            listed = std::move(row);
+            ++state_.rowsEpoch;
+            return;
+        }
+    }
     state_.rows.push_back(std::move(row));
 }
 
@@ -304,7 +317,7 @@ void WindowModel::FillResultList() {
         return;
     }
     try {
-        store->NewestMemberRecords([&](const MemberRecord& r) { AppendRow(r); });
+        store->NewestMemberRecords([&](const MemberRecord& r) { AppendRow(r, 0); });
     } catch (const ::StoreError& e) {
         TellStoreError(e);
     }
@@ -318,7 +331,7 @@ void WindowModel::AddResult(std::int64_t rowId) {
     try {
         // The event names its row, so every saved record is listed exactly once.
         if (auto record = store->MemberRecordById(rowId)) {
-            AppendRow(*record);
+            AppendRow(*record, rowId);
         }
     } catch (const ::StoreError& e) {
         TellStoreError(e);
@@ -326,6 +339,9 @@ void WindowModel::AddResult(std::int64_t rowId) {
 }
 
 void WindowModel::Preview() {
+    if (modalDepth_ > 0) {
+        return;
+    }
     FillResultList();
     Show();
 }

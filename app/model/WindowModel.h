@@ -141,7 +141,8 @@ class WindowModel {
     void FillResultList();
     void AddResult(std::int64_t rowId);
     void ClearResultList();
-    void AppendRow(const MemberRecord& record);
+    // Lists `record` (row `id`; 0: from the newest rows, none listed twice).
+    void AppendRow(const MemberRecord& record, std::int64_t id);
 
     bool CheckExportable();
     void ExportRecords(ExportFormat format);

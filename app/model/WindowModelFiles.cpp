@@ -121,6 +121,19 @@ void WindowModel::ExportRecords(ExportFormat format) {
             options.selection.since = choice->since;
             break;
     }
+    // A part that holds nothing writes no file (and replaces none).
+    try {
+        if (IRecordStore* store = Store();
+            store != nullptr && store->CountSelectedRows(options.selection) == 0) {
+            SetStatus("没有符合条件的记录，没有导出。");
+            Prompt("没有符合条件的记录，没有导出。", "提示", PromptIcon::Information);
+            return;
+        }
+    } catch (const ::StoreError& e) {
+        SetStatus("导出失败");
+        TellStoreError(e);
+        return;
+    }
     // The dialog opens in the folder of the last export, when there was one.
     const std::string folder = settings_.Get(kExportFolderSetting).value_or("");
     const std::string name = ExportFileName(*choice, excel);
@@ -185,6 +198,9 @@ void WindowModel::ExportRecords(ExportFormat format) {
 }
 
 void WindowModel::ExportText() {
+    if (modalDepth_ > 0) {
+        return;
+    }
     if (CheckExportable()) {
         ExportRecords(EXPORT_FORMAT_TEXT);
     }
@@ -192,6 +208,9 @@ void WindowModel::ExportText() {
 }
 
 void WindowModel::ExportExcel() {
+    if (modalDepth_ > 0) {
+        return;
+    }
     if (CheckExportable()) {
         ExportRecords(EXPORT_FORMAT_CSV);
     }
@@ -199,7 +218,7 @@ void WindowModel::ExportExcel() {
 }
 
 void WindowModel::Import() {
-    if (running_) {
+    if (running_ || modalDepth_ > 0) {
         return;
     }
     OpenRequest request;

@@ -52,7 +52,7 @@ void WindowModel::ConditionEdited() {
 }
 
 void WindowModel::Precollect() {
-    if (running_ || !TakeCondition() || !ApplyProxy()) {
+    if (running_ || modalDepth_ > 0 || !TakeCondition() || !ApplyProxy()) {
         return;
     }
     state_.precollectEnabled = false;
@@ -100,7 +100,7 @@ WindowModel::RunStart WindowModel::StartCollectRun(bool retry) {
 }
 
 void WindowModel::Start() {
-    if (running_ || !state_.startEnabled) {
+    if (running_ || modalDepth_ > 0 || !state_.startEnabled) {
         return;
     }
     const auto typed = ParseWholeNumber(state_.startPage);
@@ -163,7 +163,7 @@ void WindowModel::Start() {
 }
 
 void WindowModel::Retry(std::vector<std::int64_t> failureIds) {
-    if (running_ || !ApplyProxy()) {
+    if (running_ || modalDepth_ > 0 || !ApplyProxy()) {
         return;
     }
     // A retry runs with the settings of the run before it, or those on screen when valid.
@@ -200,7 +200,7 @@ void WindowModel::Retry(std::vector<std::int64_t> failureIds) {
 }
 
 void WindowModel::ShowFailures() {
-    if (running_) {
+    if (running_ || modalDepth_ > 0) {
         return;
     }
     IRecordStore* store = Store();
@@ -242,7 +242,7 @@ void WindowModel::ShowFailures() {
 }
 
 void WindowModel::Clear() {
-    if (running_) {
+    if (running_ || modalDepth_ > 0) {
         return;
     }
     IRecordStore* store = Store();
@@ -251,24 +251,33 @@ void WindowModel::Clear() {
     }
     try {
         const std::int64_t rows = store->CountSelectedRows({});
-        if (rows == 0) {
+        const std::int64_t failures = store->CountKeptFailures();
+        if (rows == 0 && failures == 0) {
             SetStatus("没有任何可以清空的数据！");
             Prompt("没有任何可以清空的数据！", "清空数据", PromptIcon::Information);
             return;
         }
         // On a shared store the question names the collectors at work, and No is the default.
         const std::string busy = OthersAtWork(*store);
-        const std::string question =
-            busy + "确定要清空全部 " + std::to_string(rows) + " 条记录吗？清空后不能恢复。";
+        std::string question = busy + "确定要清空全部 " + std::to_string(rows) + " 条记录";
+        if (failures > 0) {
+            question += "和 " + std::to_string(failures) + " 个未能获取的页面";
+        }
+        question += "吗？清空后不能恢复。";
         if (Prompt(question, "清空数据", busy.empty() ? PromptIcon::Question : PromptIcon::Warning,
                    true, PromptAnswer::No) != PromptAnswer::Yes) {
             SetStatus("没有清空。");
             Show();
             return;
         }
+        // A pre-collect under way is given up with the earlier workers: it can be asked again.
+        const bool precollecting = session_->PreCollecting();
         WaitForEarlierWorkers();
         // Nothing an earlier worker still has in hand may land after the clear.
         session_->DiscardEarlierWork();
+        if (precollecting) {
+            state_.precollectEnabled = true;
+        }
         store->ClearMemberRecords();
         ClearResultList();
         SetStatus("已清空 " + std::to_string(rows) + " 条记录。");

@@ -16,6 +16,7 @@
 struct ResultRow {
     std::array<std::string, kResultColumnCount> fields;
     bool waiting = false;
+    std::int64_t id = 0;  // the store's row, when known
 
     std::string& operator[](size_t i) { return fields[i]; }
     const std::string& operator[](size_t i) const { return fields[i]; }

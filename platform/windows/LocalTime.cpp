@@ -10,4 +10,12 @@ std::string LocalDate(std::time_t when) {
     return text;
 }
 
+std::string LocalDateTime(std::time_t when) {
+    std::tm local{};
+    localtime_s(&local, &when);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
 }  // namespace platform
