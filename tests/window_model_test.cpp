@@ -1101,6 +1101,58 @@ TEST_F(WindowModelTest, AProxySetInTheWindowIsTheOneUsed) {
     EXPECT_EQ(view.state.pages, "0 / 3");
 }
 
+TEST_F(WindowModelTest, TheCollectedDataIsFilteredAPageAtATimeAndExportedAsShown) {
+    {
+        RecordStore store(StorePath());
+        for (int i = 1; i <= 250; ++i) {
+            store.AppendMemberRecord(MemberRecord{Gbk("公司" + std::to_string(i)), Gbk("联系人")});
+        }
+    }
+    Open();
+    struct Step {
+        const char* filter;  // nullptr: a page more
+        size_t rows;
+        bool more;
+        const char* newest;
+        const char* counts;
+    };
+    const Step steps[] = {
+        {"", 100, true, "公司250", "库中共 250 条，今天新增 250 条"},
+        {nullptr, 200, true, "公司250", "库中共 250 条，今天新增 250 条"},
+        {nullptr, 250, false, "公司250", "库中共 250 条，今天新增 250 条"},
+        {"公司1", 100, true, "公司199", "库中共 250 条，今天新增 250 条；筛选到 100 条以上"},
+        {nullptr, 111, false, "公司199", "库中共 250 条，今天新增 250 条；筛选到 111 条"},
+        {"公司24", 11, false, "公司249", "库中共 250 条，今天新增 250 条；筛选到 11 条"},
+        {"无此", 0, false, "", "库中共 250 条，今天新增 250 条；筛选到 0 条"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.filter == nullptr ? "more" : step.filter);
+        if (step.filter == nullptr) {
+            model->MoreData();
+        } else {
+            model->SetText(IDC_DATA_FILTER, step.filter);
+            model->FilterData();
+        }
+        ASSERT_EQ(view.state.dataRows.size(), step.rows);
+        EXPECT_EQ(view.state.dataMoreEnabled, step.more);
+        EXPECT_EQ(view.state.dataCounts, step.counts);
+        if (step.rows > 0) {
+            EXPECT_EQ(view.state.dataRows[0][0], step.newest);
+            EXPECT_EQ(view.state.dataRows[0].collected.substr(0, 2), "20");
+        }
+    }
+    // The export takes every row the filter finds, not only those shown.
+    model->SetText(IDC_DATA_FILTER, "公司1");
+    view.savePath = dir.File("filtered.csv");
+    const size_t offers = view.offers.size();
+    model->ExportData();
+    EXPECT_EQ(view.offers.size(), offers);  // nothing asked: the filter says what
+    const std::string& initial = view.saves.back().initialName;
+    EXPECT_EQ(initial.substr(initial.find_last_of("/\\") + 1),
+              "筛选公司1-" + platform::LocalDate(std::time(nullptr)) + ".xlsx");
+    EXPECT_EQ(view.state.status, "已导出 111 条记录到 " + dir.File("filtered.csv"));
+}
+
 TEST_F(WindowModelTest, EventsWaitWhileAQuestionIsOpen) {
     // While the close question is open, the run goes on and its events arrive (a message box
     // runs the window's queue): they are held, and handled in order once the box closes.

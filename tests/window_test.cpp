@@ -230,6 +230,19 @@ class WindowTest : public QObject {
         // Preview fills the list from the store.
         QTest::mouseClick(Button(IDC_PREVIEW), Qt::LeftButton);
         QCOMPARE(dlg->ResultList()->rowCount(), 5);
+        // The collected data: read when its page opens, filtered after typing stops, with the
+        // two more columns.
+        dlg->ListTab()->setCurrentIndex(1);
+        QCOMPARE(dlg->DataList()->rowCount(), 5);
+        QCOMPARE(dlg->DataList()->columnCount(), 11);
+        QCOMPARE(dlg->DataList()->item(0, 10)->text(), U("化工-广东"));
+        QVERIFY(
+            dlg->ItemText(IDC_DATA_COUNTS).startsWith(U("库中共 5 条，本搜索（化工-广东）5 条")));
+        // (typed: QTest cannot type Chinese, so the edit is set and says it was edited)
+        Edit(IDC_DATA_FILTER)->setText(U("东莞"));
+        emit Edit(IDC_DATA_FILTER)->textEdited(U("东莞"));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->DataList()->rowCount(), 1, 3000);
+        QCOMPARE(dlg->DataList()->item(0, 0)->text(), U("东莞塑料化工"));
     }
 
     void questionsAreMessageBoxesWithTheirButtons() {

@@ -33,6 +33,13 @@ enum : int {
     IDC_RETRY_FAILED = 1025,
     IDC_CLEAR = 1026,
     IDC_IMPORT = 1027,
+    // The list area: a tab of the run's list and one of the collected data.
+    IDC_LIST_TAB = 1030,
+    IDC_DATA_FILTER = 1031,
+    IDC_DATA_COUNTS = 1032,
+    IDC_DATA_MORE = 1033,
+    IDC_DATA_EXPORT = 1034,
+    IDC_DATA_LIST = 1035,
     // On the condition page inside the tab.
     IDC_INDUSTRY = 1101,
     IDC_REGION = 1102,
@@ -48,6 +55,12 @@ struct ControlSpec {
     bool right, bottom;   // follows the right or bottom edge when the window grows
     const char* tooltip;  // UTF-8, or null
 };
+
+struct ResultColumn {
+    const char* header;  // UTF-8
+    int width;           // pixels
+};
+using ResultColumnSpec = ResultColumn;
 
 // The smallest window, in dialog units; the results list takes any room beyond it. It fits a
 // 1366x768 screen with its taskbar.
@@ -100,7 +113,7 @@ inline constexpr ControlSpec kMainControls[] = {
     {0, ControlKind::Label, "（页码）", 142, 149, 35, 8, false, false, nullptr},
     {IDC_PAGES, ControlKind::Label, "", 178, 149, 50, 8, false, false, nullptr},
     {IDC_PROGRESS, ControlKind::Label, "", 232, 149, 336, 8, false, false, nullptr},
-    {IDC_RESULT_LIST, ControlKind::List, "", 7, 159, 561, 180, false, false, nullptr},
+    {IDC_LIST_TAB, ControlKind::Tab, "", 7, 159, 561, 180, false, false, nullptr},
     {IDC_STATUS, ControlKind::Label, "", 7, 347, 276, 8, false, true, nullptr},
     {IDC_IMPORT, ControlKind::Button, "导入…", 290, 341, 50, 14, true, true,
      "从 CSV 文件导入记录"},
@@ -108,6 +121,30 @@ inline constexpr ControlSpec kMainControls[] = {
     {IDC_EXPORT_TEXT, ControlKind::Button, "导出到文本", 433, 341, 66, 14, true, true, nullptr},
     {IDC_EXPORT_CSV, ControlKind::Button, "导出到Excel", 503, 341, 66, 14, true, true, nullptr},
 };
+
+// The two pages of the list area. The run's list fills its page; the collected data's page has
+// a filter row above its list (positions relative to the page).
+inline constexpr const char* kRunListTitle = "本次采集";
+inline constexpr const char* kDataPaneTitle = "已采集数据";
+// clang-format off
+inline constexpr ControlSpec kDataPaneControls[] = {
+    {0, ControlKind::Label, "筛选：", 4, 5, 24, 8, false, false, nullptr},
+    {IDC_DATA_FILTER, ControlKind::Edit, "", 30, 2, 120, 14, false, false,
+     "公司、联系人、电话、手机、传真或地址中含有的文字（两个字以上最快）"},
+    {IDC_DATA_COUNTS, ControlKind::Label, "", 156, 5, 250, 8, false, false, nullptr},
+    {IDC_DATA_MORE, ControlKind::Button, "更多", 410, 2, 40, 14, true, false,
+     "再显示 100 条较早的记录"},
+    {IDC_DATA_EXPORT, ControlKind::Button, "导出筛选结果…", 454, 2, 96, 14, true, false,
+     "把筛选到的全部记录导出到文件"},
+    {IDC_DATA_LIST, ControlKind::List, "", 0, 19, 553, 143, false, false, nullptr},
+};
+// clang-format on
+
+// The collected data's columns: the nine, then where each row came from.
+inline constexpr ResultColumnSpec kDataColumns[] = {
+    {"公司名称", 200}, {"联系人", 80},    {"性别", 50},     {"职务", 80},
+    {"手机", 100},     {"电话", 110},     {"传真", 110},    {"地址", 160},
+    {"邮编", 60},      {"采集时间", 130}, {"搜索条件", 100}};
 
 // On the condition page, relative to the page.
 inline constexpr ControlSpec kConditionControls[] = {
@@ -124,10 +161,6 @@ inline constexpr int kTabOrder[] = {
     IDC_START,       IDC_STOP,          IDC_EXPORT_TEXT, IDC_EXPORT_CSV, IDC_ABOUT,
     IDC_RESULT_LIST, IDC_START_PAGE,    IDC_PREVIEW,     IDC_INDUSTRY,   IDC_REGION};
 
-struct ResultColumn {
-    const char* header;  // UTF-8
-    int width;           // pixels
-};
 inline constexpr ResultColumn kResultColumns[] = {
     {"公司名称", 200}, {"联系人", 100}, {"性别", 100}, {"职务", 100}, {"手机", 100},
     {"电话", 100},     {"传真", 100},   {"地址", 100}, {"邮编", 100}};

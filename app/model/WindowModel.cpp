@@ -2,7 +2,10 @@
 
 #include <mutex>
 
+#include <ctime>
+
 #include "crawl/CurlTransfer.h"
+#include "platform/LocalTime.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 
@@ -209,6 +212,9 @@ void WindowModel::SetText(int id, std::string text) {
         case IDC_PROXY:
             state_.proxy = std::move(text);
             break;
+        case IDC_DATA_FILTER:
+            state_.dataFilter = std::move(text);
+            break;
         case IDC_INDUSTRY:
             state_.industry = std::move(text);
             break;
@@ -343,5 +349,77 @@ void WindowModel::Preview() {
         return;
     }
     FillResultList();
+    Show();
+}
+
+void WindowModel::ShowData() {
+    if (modalDepth_ > 0) {
+        return;
+    }
+    LoadData(false);
+    Show();
+}
+
+void WindowModel::MoreData() {
+    if (modalDepth_ > 0 || state_.dataRows.empty()) {
+        return;
+    }
+    LoadData(true);
+    Show();
+}
+
+void WindowModel::LoadData(bool more) {
+    IRecordStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    try {
+        if (!more) {
+            state_.dataRows.clear();
+            ++state_.dataRowsEpoch;
+            // What the store holds: in all, of the search of the last pre-collect, new today.
+            std::string counts = "库中共 " + std::to_string(store->CountSelectedRows({})) + " 条";
+            if (!condition_.empty()) {
+                const RowSelection search = SearchSelection();
+                counts += "，本搜索（" + SearchCell(*search.industry, *search.region) + "）" +
+                          std::to_string(store->CountSelectedRows(search)) + " 条";
+            }
+            RowSelection today;
+            today.since = platform::LocalDate(std::time(nullptr));
+            counts += "，今天新增 " + std::to_string(store->CountSelectedRows(today)) + " 条";
+            dataCountsBase_ = counts;
+        }
+        RowQuery query;
+        query.text = state_.dataFilter;
+        query.beforeId = more ? state_.dataRows.back().id : 0;
+        query.limit = kDataPage;
+        const std::vector<StoredRow> rows = store->FindRows(query);
+        for (const StoredRow& r : rows) {
+            ResultRow row;
+            row.fields = r.fields;
+            row.id = r.id;
+            row.waiting = r.waiting;
+            row.collected = r.collected;
+            row.search = SearchCell(r.industry, r.region);
+            state_.dataRows.push_back(std::move(row));
+        }
+        state_.dataMoreEnabled = static_cast<int>(rows.size()) == kDataPage;
+        state_.dataCounts = dataCountsBase_;
+        if (!state_.dataFilter.empty()) {
+            state_.dataCounts += "；筛选到 " + std::to_string(state_.dataRows.size()) +
+                                 (state_.dataMoreEnabled ? " 条以上" : " 条");
+        }
+    } catch (const ::StoreError& e) {
+        TellStoreError(e);
+    }
+}
+
+void WindowModel::ExportData() {
+    if (modalDepth_ > 0) {
+        return;
+    }
+    if (CheckExportable()) {
+        ExportRecords(EXPORT_FORMAT_CSV, &state_.dataFilter);
+    }
     Show();
 }

@@ -65,6 +65,12 @@ class WindowModel {
     // 导入…: the records of a CSV file are added.
     void Import();
     void Preview();
+    // The collected data: shown (the pane opened), filtered anew (its filter changed), a page
+    // more, and exported as the filter shows it.
+    void ShowData();
+    void FilterData() { ShowData(); }
+    void MoreData();
+    void ExportData();
     void ExportText();
     void ExportExcel();
     void About();
@@ -92,6 +98,8 @@ class WindowModel {
     static constexpr const char* kSkipKnownSetting = "skipknown";
     static constexpr const char* kProxySetting = "proxy";
     static constexpr const char* kExportFolderSetting = "exportfolder";
+    // The collected data's rows a page holds.
+    static constexpr int kDataPage = 100;
     // How often the counts of what the store holds are read again during a run.
     static constexpr std::chrono::seconds kCountsEvery{5};
     // How long a start waits for the workers of an earlier run to finish the record in hand.
@@ -145,8 +153,11 @@ class WindowModel {
     void AppendRow(const MemberRecord& record, std::int64_t id);
 
     bool CheckExportable();
-    void ExportRecords(ExportFormat format);
-    std::string ExportFileName(const ExportChoice& choice, bool excel) const;
+    // `filter`: the collected data's filter, whose rows are exported (no choice asked).
+    void ExportRecords(ExportFormat format, const std::string* filter = nullptr);
+    void LoadData(bool more);
+    std::string ExportFileName(const ExportChoice& choice, const std::string* filter,
+                               bool excel) const;
     void ImportFile(const std::string& path, ImportEncoding encoding);
 
     std::string storePath_;
@@ -184,6 +195,7 @@ class WindowModel {
     bool paused_ = false;
     bool answered_ = false;               // the pre-collect of the search on screen answered
     std::vector<std::int64_t> retryIds_;  // the kept failures a retry fetches (none: all)
+    std::string dataCountsBase_;          // the collected data's counts of the store
     std::optional<Clock::TimePoint> runStarted_;
     std::optional<Clock::TimePoint> countsRead_;
     bool searchEdited_ = false;  // the search on screen is not the one pre-collected

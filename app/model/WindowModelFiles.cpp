@@ -57,12 +57,14 @@ bool WindowModel::CheckExportable() {
     return false;
 }
 
-std::string WindowModel::ExportFileName(const ExportChoice& choice, bool excel) const {
+std::string WindowModel::ExportFileName(const ExportChoice& choice, const std::string* filter,
+                                        bool excel) const {
     const std::string today = platform::LocalDate(std::time(nullptr));
     std::string name;
-    switch (choice.scope) {
+    switch (filter != nullptr && !filter->empty() ? ExportChoice::Scope::All : choice.scope) {
         case ExportChoice::Scope::All:
-            name = "全部记录-" + today;
+            name = (filter != nullptr && !filter->empty() ? "筛选" + *filter : "全部记录") + "-" +
+                   today;
             break;
         case ExportChoice::Scope::Search:
             name = choice.search + "-" + today;
@@ -83,7 +85,7 @@ std::string WindowModel::ExportFileName(const ExportChoice& choice, bool excel) 
     return name + (excel ? ".xlsx" : ".txt");
 }
 
-void WindowModel::ExportRecords(ExportFormat format) {
+void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) {
     // 导出到Excel offers a workbook first and CSV second; the chosen name's suffix decides.
     const bool excel = format != EXPORT_FORMAT_TEXT;
     // What to export: everything, the search of the last pre-collect, what is new.
@@ -93,15 +95,21 @@ void WindowModel::ExportRecords(ExportFormat format) {
         offer.search = SearchCell(*search.industry, *search.region);
     }
     offer.since = platform::LocalDate(std::time(nullptr));
-    Show();
-    BeginModal();
-    const std::optional<ExportChoice> choice = view_.AskExportChoice(offer);
-    EndModal();
+    std::optional<ExportChoice> choice = offer;  // the collected data's rows: as filtered
+    if (filter == nullptr) {
+        Show();
+        BeginModal();
+        choice = view_.AskExportChoice(offer);
+        EndModal();
+    }
     if (!choice) {
         SetStatus("没有导出。");
         return;
     }
     ExportOptions options;
+    if (filter != nullptr) {
+        options.selection.text = *filter;
+    }
     options.allColumns = choice->allColumns;
     options.selection.completeOnly = choice->completeOnly;
     switch (choice->scope) {
@@ -136,7 +144,7 @@ void WindowModel::ExportRecords(ExportFormat format) {
     }
     // The dialog opens in the folder of the last export, when there was one.
     const std::string folder = settings_.Get(kExportFolderSetting).value_or("");
-    const std::string name = ExportFileName(*choice, excel);
+    const std::string name = ExportFileName(*choice, filter, excel);
     SaveRequest request;
     request.initialName = folder.empty() || platform::KindOf(folder) != platform::FileKind::Folder
                               ? name

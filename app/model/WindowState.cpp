@@ -22,6 +22,10 @@ std::string TextOf(const WindowState& state, int id) {
             return state.progress;
         case IDC_RETRY_FAILED:
             return state.retryText;
+        case IDC_DATA_FILTER:
+            return state.dataFilter;
+        case IDC_DATA_COUNTS:
+            return state.dataCounts;
         case IDC_START_PAGE:
             return state.startPage;
         case IDC_INDUSTRY:
@@ -53,6 +57,8 @@ bool EnabledIn(const WindowState& state, int id) {
             return state.clearEnabled;
         case IDC_IMPORT:
             return state.importEnabled;
+        case IDC_DATA_MORE:
+            return state.dataMoreEnabled;
         default:
             return true;
     }

@@ -16,7 +16,9 @@
 struct ResultRow {
     std::array<std::string, kResultColumnCount> fields;
     bool waiting = false;
-    std::int64_t id = 0;  // the store's row, when known
+    std::int64_t id = 0;    // the store's row, when known
+    std::string collected;  // the collected data: when it was first stored
+    std::string search;     // and for which search
 
     std::string& operator[](size_t i) { return fields[i]; }
     const std::string& operator[](size_t i) const { return fields[i]; }
@@ -53,6 +55,13 @@ struct WindowState {
     // it stays the same, rows are only added at the end.
     std::vector<ResultRow> rows;
     std::uint64_t rowsEpoch = 0;
+    // The collected data: the filter, a counts line, the rows shown (newest first, a page at a
+    // time) and whether more are there.
+    std::string dataFilter;
+    std::string dataCounts;
+    std::vector<ResultRow> dataRows;
+    std::uint64_t dataRowsEpoch = 0;
+    bool dataMoreEnabled = false;
     bool visible = true;
     // A request to put the focus into control `focus`, new whenever `focusSerial` changes.
     int focus = 0;

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QThread>
+#include <QVBoxLayout>
 #include <iostream>
 
 #include "app/model/UserSettings.h"
@@ -100,12 +102,14 @@ void CCollectorDlg::BuildControls() {
                 w = b;
                 break;
             }
-            case ControlKind::Tab:
-                m_tab = new QTabWidget(this);
-                m_tab->tabBar()->setFocusPolicy(Qt::NoFocus);
-                m_tab->setFocusPolicy(Qt::NoFocus);
-                w = m_tab;
+            case ControlKind::Tab: {
+                auto* tab = new QTabWidget(this);
+                tab->tabBar()->setFocusPolicy(Qt::NoFocus);
+                tab->setFocusPolicy(Qt::NoFocus);
+                (c.id == IDC_LIST_TAB ? m_listTab : m_tab) = tab;
+                w = tab;
                 break;
+            }
             case ControlKind::List:
                 m_list = new QTableWidget(this);
                 w = m_list;
@@ -126,25 +130,59 @@ void CCollectorDlg::BuildControls() {
     }
     m_pageCondition = new CConditionPage(m_tab);
     m_tab->addTab(m_pageCondition, QString::fromUtf8(kConditionTabTitle));
+    // The list area: the run's list, and the collected data with its filter row.
+    m_list = NewList(kResultColumns, std::size(kResultColumns));
+    m_list->setObjectName(QStringLiteral("ctl%1").arg(IDC_RESULT_LIST));
+    m_controls[IDC_RESULT_LIST] = m_list;
+    m_listTab->addTab(m_list, QString::fromUtf8(kRunListTitle));
+    auto* data = new QWidget(m_listTab);
+    auto* dataLayout = new QVBoxLayout(data);
+    dataLayout->setContentsMargins(2, 2, 2, 2);
+    auto* filterRow = new QHBoxLayout;
+    for (const ControlSpec& c : kDataPaneControls) {
+        QWidget* w = nullptr;
+        const QString text = QString::fromUtf8(c.text);
+        switch (c.kind) {
+            case ControlKind::Label:
+                w = new QLabel(text, data);
+                static_cast<QLabel*>(w)->setTextFormat(Qt::PlainText);
+                break;
+            case ControlKind::Edit:
+                w = new QLineEdit(data);
+                w->setMinimumWidth(du.X(c.cx));
+                break;
+            case ControlKind::Button: {
+                auto* b = new QPushButton(text, data);
+                b->setAutoDefault(false);
+                w = b;
+                break;
+            }
+            case ControlKind::List:
+                m_dataList = NewList(kDataColumns, std::size(kDataColumns));
+                w = m_dataList;
+                break;
+            default:
+                continue;
+        }
+        if (c.tooltip != nullptr) {
+            w->setToolTip(QString::fromUtf8(c.tooltip));
+        }
+        if (c.id != 0) {
+            w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
+            m_controls[c.id] = w;
+        }
+        if (c.kind == ControlKind::List) {
+            dataLayout->addLayout(filterRow);
+            dataLayout->addWidget(w, 1);
+        } else {
+            filterRow->addWidget(w, c.id == IDC_DATA_COUNTS ? 1 : 0);
+        }
+    }
+    m_listTab->addTab(data, QString::fromUtf8(kDataPaneTitle));
     m_controls[IDC_INDUSTRY] = m_pageCondition->Industry();
     m_controls[IDC_REGION] = m_pageCondition->Region();
 
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setShowGrid(true);
-    m_list->setWordWrap(false);
-    m_list->verticalHeader()->setVisible(false);
-    m_list->verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 4);
-    m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_list->horizontalHeader()->setHighlightSections(false);
-    m_list->setColumnCount(static_cast<int>(kResultColumnCount));
-    for (int i = 0; i < static_cast<int>(kResultColumnCount); ++i) {
-        m_list->setHorizontalHeaderItem(
-            i, new QTableWidgetItem(QString::fromUtf8(kResultColumns[i].header)));
-        m_list->setColumnWidth(i, kResultColumns[i].width);
-    }
-    m_listGeometry = m_list->geometry();
+    m_listGeometry = m_listTab->geometry();
     m_tabGeometry = m_tab->geometry();
     connect(m_list->horizontalHeader(), &QHeaderView::sectionResized, this,
             [this](int column, int, int) { UpdateCutTips(column); });
@@ -152,6 +190,26 @@ void CCollectorDlg::BuildControls() {
     for (size_t i = 1; i < std::size(kTabOrder); ++i) {
         setTabOrder(GetDlgItem(kTabOrder[i - 1]), GetDlgItem(kTabOrder[i]));
     }
+}
+
+QTableWidget* CCollectorDlg::NewList(const ResultColumn* columns, size_t count) {
+    auto* list = new QTableWidget(this);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setShowGrid(true);
+    list->setWordWrap(false);
+    list->verticalHeader()->setVisible(false);
+    list->verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 4);
+    list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list->horizontalHeader()->setHighlightSections(false);
+    list->setColumnCount(static_cast<int>(count));
+    for (int i = 0; i < static_cast<int>(count); ++i) {
+        list->setHorizontalHeaderItem(i,
+                                      new QTableWidgetItem(QString::fromUtf8(columns[i].header)));
+        list->setColumnWidth(i, columns[i].width);
+    }
+    return list;
 }
 
 void CCollectorDlg::ConnectControls() {
@@ -167,6 +225,8 @@ void CCollectorDlg::ConnectControls() {
         {IDC_RETRY_FAILED, &WindowModel::ShowFailures},
         {IDC_CLEAR, &WindowModel::Clear},
         {IDC_IMPORT, &WindowModel::Import},
+        {IDC_DATA_MORE, &WindowModel::MoreData},
+        {IDC_DATA_EXPORT, &WindowModel::ExportData},
     };
     for (const auto& [id, operation] : buttons) {
         connect(static_cast<QPushButton*>(GetDlgItem(id)), &QPushButton::clicked, this,
@@ -187,6 +247,21 @@ void CCollectorDlg::ConnectControls() {
     }
     connect(static_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN)), &QCheckBox::toggled, this,
             [model](bool on) { model->SetSkipKnown(on); });
+    // The collected data is read when its page is opened, and filtered a moment after typing
+    // stops (each keystroke would be a query).
+    connect(m_listTab, &QTabWidget::currentChanged, this, [model](int index) {
+        if (index == 1) {
+            model->ShowData();
+        }
+    });
+    m_filterTimer.setSingleShot(true);
+    m_filterTimer.setInterval(250);
+    connect(&m_filterTimer, &QTimer::timeout, this, [model] { model->FilterData(); });
+    connect(static_cast<QLineEdit*>(GetDlgItem(IDC_DATA_FILTER)), &QLineEdit::textEdited, this,
+            [this, model](const QString& text) {
+                model->SetText(IDC_DATA_FILTER, text.toStdString());
+                m_filterTimer.start();
+            });
 }
 
 QWidget* CCollectorDlg::GetDlgItem(int id) const {
@@ -241,6 +316,7 @@ void CCollectorDlg::Render(const WindowState& state) {
         skipKnown->setChecked(state.skipKnown);
     }
     RenderRows(state);
+    RenderData(state);
     if (state.focusSerial != m_focusSerial) {
         m_focusSerial = state.focusSerial;
         if (QWidget* w = GetDlgItem(state.focus)) {
@@ -272,6 +348,38 @@ void CCollectorDlg::RenderRows(const WindowState& state) {
     }
     for (size_t i = static_cast<size_t>(m_list->rowCount()); i < state.rows.size(); ++i) {
         InsertResultRow(state.rows[i]);
+    }
+}
+
+void CCollectorDlg::RenderData(const WindowState& state) {
+    auto* filter = static_cast<QLineEdit*>(GetDlgItem(IDC_DATA_FILTER));
+    if (const QString text = Q(state.dataFilter); filter->text() != text) {
+        filter->setText(text);
+    }
+    static_cast<QLabel*>(GetDlgItem(IDC_DATA_COUNTS))->setText(Q(state.dataCounts));
+    GetDlgItem(IDC_DATA_MORE)->setEnabled(state.dataMoreEnabled);
+    if (state.dataRowsEpoch != m_dataEpoch) {
+        m_dataEpoch = state.dataRowsEpoch;
+        m_dataList->setRowCount(0);
+    }
+    for (size_t i = static_cast<size_t>(m_dataList->rowCount()); i < state.dataRows.size(); ++i) {
+        const ResultRow& r = state.dataRows[i];
+        const int row = m_dataList->rowCount();
+        m_dataList->insertRow(row);
+        for (int c = 0; c < static_cast<int>(std::size(kDataColumns)); ++c) {
+            const std::string& text =
+                c < static_cast<int>(r.fields.size())
+                    ? r.fields[static_cast<size_t>(c)]
+                    : (c == static_cast<int>(r.fields.size()) ? r.collected : r.search);
+            auto* item = new QTableWidgetItem(Q(text));
+            item->setToolTip(
+                r.waiting ? QStringLiteral("联系页未能获取，只有名称：点击 重试失败页面 重新获取")
+                          : Q(text));
+            if (r.waiting) {
+                item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+            }
+            m_dataList->setItem(row, c, item);
+        }
     }
 }
 
@@ -461,7 +569,7 @@ void CCollectorDlg::resizeEvent(QResizeEvent* event) {
         a.widget->move(a.geometry.x() + (a.right ? dx : 0), a.geometry.y() + (a.bottom ? dy : 0));
     }
     m_tab->resize(m_tabGeometry.width() + dx, m_tabGeometry.height());
-    m_list->resize(m_listGeometry.width() + dx, m_listGeometry.height() + dy);
+    m_listTab->resize(m_listGeometry.width() + dx, m_listGeometry.height() + dy);
 }
 
 void CCollectorDlg::closeEvent(QCloseEvent* event) {

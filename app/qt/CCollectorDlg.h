@@ -36,6 +36,8 @@ class CCollectorDlg : public QDialog, public IWindowView {
     QString ItemText(int id) const;
     CConditionPage* ConditionPage() const { return m_pageCondition; }
     QTableWidget* ResultList() const { return m_list; }
+    QTableWidget* DataList() const { return m_dataList; }
+    QTabWidget* ListTab() const { return m_listTab; }
     WindowModel& Model() { return *m_pModel; }
     RunController& Controller() { return m_pModel->Controller(); }
 
@@ -68,6 +70,8 @@ class CCollectorDlg : public QDialog, public IWindowView {
     void BuildControls();
     void ConnectControls();
     void RenderRows(const WindowState& state);
+    void RenderData(const WindowState& state);
+    QTableWidget* NewList(const ResultColumn* columns, size_t count);
     void InsertResultRow(const ResultRow& row);
     void UpdateCutTips(int column);
     void SetCutTip(QTableWidgetItem* item, const QFontMetrics& metrics);
@@ -80,10 +84,12 @@ class CCollectorDlg : public QDialog, public IWindowView {
     std::unique_ptr<QProgressDialog> m_storeWait;
     std::unique_ptr<QProgressDialog> m_progress;  // a long task's
     QTimer m_tickTimer;
+    QTimer m_filterTimer;
     bool m_bVisible = true;
     bool m_bPrintState = false;
     std::string m_lastStateLine;
     std::uint64_t m_rowsEpoch = 0;
+    std::uint64_t m_dataEpoch = 0;
     std::uint64_t m_focusSerial = 0;
 
     std::map<int, QWidget*> m_controls;
@@ -98,5 +104,7 @@ class CCollectorDlg : public QDialog, public IWindowView {
     QRect m_tabGeometry;
     CConditionPage* m_pageCondition = nullptr;
     QTableWidget* m_list = nullptr;
+    QTableWidget* m_dataList = nullptr;
     QTabWidget* m_tab = nullptr;
+    QTabWidget* m_listTab = nullptr;
 };
