@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <utility>
 
 #include "platform/FileSystem.h"
+#include "platform/LocalTime.h"
 #include "text/GbkCodec.h"
 #include "text/Grams.h"
 #include "text/Normalise.h"
@@ -222,10 +224,9 @@ void RecordStore::AddMissingColumns() {
         f.grams = grams.Step();
         Statement index(*this,
                         "SELECT count(*) FROM sqlite_master WHERE type='index' AND name IN "
-                        "('ix_member_namekey', 'ux_member_entry', 'ix_member_collected', "
-                        "'ix_member_search')");
+                        "('ix_member_namekey', 'ux_member_entry')");
         index.Step();
-        f.indexes = sqlite3_column_int(index.get(), 0) == 4;
+        f.indexes = sqlite3_column_int(index.get(), 0) == 2;
         return f;
     };
     if (look().All()) {
@@ -274,17 +275,14 @@ void RecordStore::AddMissingColumns() {
             Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN industry TEXT DEFAULT ''");
             Exec("ALTER TABLE T_MEMBER_CHINA ADD COLUMN collected TEXT DEFAULT ''");
         }
-        Exec("CREATE INDEX IF NOT EXISTS ix_member_collected ON T_MEMBER_CHINA (collected)");
-        Exec("CREATE INDEX IF NOT EXISTS ix_member_search ON T_MEMBER_CHINA (region, industry)");
         if (!f.grams) {
             // The filter's index: the pairs of characters of each row (contentless, so it
-            // holds only the look-up). Rows stored before it are indexed when first searched.
+            // holds only the look-up). Rows are indexed by the search that first needs them
+            // ('gramsupto': the last row indexed), so storing a row costs nothing more.
             Exec(
                 "CREATE VIRTUAL TABLE T_MEMBER_GRAMS USING fts5(grams, content='', "
                 "detail='none', tokenize='ascii')");
-            Exec(
-                "INSERT OR REPLACE INTO T_CONFIG (itemname, itemdata) VALUES ('gramsbelow', "
-                "(SELECT coalesce(max(id), 0) + 1 FROM T_MEMBER_CHINA))");
+            Exec("INSERT OR REPLACE INTO T_CONFIG (itemname, itemdata) VALUES ('gramsupto', '0')");
         }
         Exec("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
         Exec("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
@@ -372,19 +370,20 @@ std::int64_t RecordStore::AppendUtf8Row(const Utf8Row& row, const std::string& c
     if (append_ == nullptr) {
         // A row of an entry that is stored already is not appended again (its id is then 0).
         // It keeps the time it was first stored: filling it in later does not change it.
-        const std::string sql =
-            std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-            ", contact, namekey, region, entrykey, industry, collected) VALUES "
-            "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,datetime('now','localtime')) ON CONFLICT DO NOTHING";
+        const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+                                ", contact, namekey, region, entrykey, industry, collected) VALUES "
+                                "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT DO NOTHING";
         if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &append_,
                                nullptr) != SQLITE_OK) {
             Fail("prepare");
         }
     }
     const std::string namekey = text::NormaliseName(row[0]);
-    const std::string* values[] = {&row[0],  &row[1], &row[2], &row[3],  &row[4],
-                                   &row[5],  &row[6], &row[7], &row[8],  &contact,
-                                   &namekey, &region, &entry,  &industry};
+    // The collector's local time, as the exports' "today" counts it.
+    const std::string collected = platform::LocalDateTime(std::time(nullptr));
+    const std::string* values[] = {&row[0],  &row[1], &row[2], &row[3],   &row[4],
+                                   &row[5],  &row[6], &row[7], &row[8],   &contact,
+                                   &namekey, &region, &entry,  &industry, &collected};
     for (int i = 0; i < static_cast<int>(std::size(values)); ++i) {
         if (sqlite3_bind_text(append_, i + 1, values[i]->data(),
                               static_cast<int>(values[i]->size()), SQLITE_TRANSIENT) != SQLITE_OK) {
@@ -392,26 +391,19 @@ std::int64_t RecordStore::AppendUtf8Row(const Utf8Row& row, const std::string& c
             Fail("bind");
         }
     }
-    // The row and its index entry go together or not at all (inside a transaction or not).
-    Exec("SAVEPOINT append_row");
-    try {
-        const int rc = sqlite3_step(append_);
-        const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_);
-        sqlite3_reset(append_);
-        sqlite3_clear_bindings(append_);
-        if (rc != SQLITE_DONE) {
-            throw StoreError("数据库操作失败（step）：" + message);
-        }
-        const std::int64_t id = sqlite3_changes(db_) == 0 ? 0 : sqlite3_last_insert_rowid(db_);
-        if (id != 0) {
-            IndexRow(id, row);
-        }
-        Exec("RELEASE append_row");
-        return id;
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK TO append_row; RELEASE append_row", nullptr, nullptr, nullptr);
-        throw;
+    const int rc = sqlite3_step(append_);
+    const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_);
+    sqlite3_reset(append_);
+    sqlite3_clear_bindings(append_);
+    if (rc != SQLITE_DONE) {
+        throw StoreError("数据库操作失败（step）：" + message);
     }
+    return sqlite3_changes(db_) == 0 ? 0 : sqlite3_last_insert_rowid(db_);
+}
+
+std::int64_t RecordStore::IndexedUpTo() {
+    Statement upTo(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname='gramsupto'");
+    return upTo.Step() ? text::LeadingInt(FieldToText(upTo.get(), 0)) : -1;
 }
 
 void RecordStore::IndexRow(std::int64_t id, const Utf8Row& row, const char* command) {
@@ -424,7 +416,7 @@ void RecordStore::IndexRow(std::int64_t id, const Utf8Row& row, const char* comm
         st.Step();
         return;
     }
-    // Every appended row comes here: prepared once.
+    // Every row comes here once: prepared once.
     if (indexRow_ == nullptr &&
         sqlite3_prepare_v3(db_, "INSERT INTO T_MEMBER_GRAMS (rowid, grams) VALUES (?, ?)", -1,
                            SQLITE_PREPARE_PERSISTENT, &indexRow_, nullptr) != SQLITE_OK) {
@@ -441,27 +433,34 @@ void RecordStore::IndexRow(std::int64_t id, const Utf8Row& row, const char* comm
     }
 }
 
-void RecordStore::IndexOlderRows() {
-    Statement below(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname='gramsbelow'");
-    if (!below.Step() || sqlite3_db_readonly(db_, "main") == 1) {
+void RecordStore::IndexNewRows() {
+    if (!hasGrams_ || sqlite3_db_readonly(db_, "main") == 1) {
         return;
     }
-    const std::int64_t end = text::LeadingInt(FieldToText(below.get(), 0));
-    if (end <= 1) {
-        return;
-    }
+    // Rows stored since the last search (by any program), in one transaction with the mark, so
+    // two searches at once never index a row twice.
     InTransaction([&] {
+        const std::int64_t upTo = IndexedUpTo();
+        if (upTo < 0) {
+            return;
+        }
         Statement rows(*this, std::string("SELECT id, ") + kColumns +
-                                  " FROM T_MEMBER_CHINA WHERE id < ? ORDER BY id");
-        sqlite3_bind_int64(rows.get(), 1, end);
+                                  " FROM T_MEMBER_CHINA WHERE id > ? ORDER BY id");
+        sqlite3_bind_int64(rows.get(), 1, upTo);
         Utf8Row row;
+        std::int64_t last = upTo;
         while (rows.Step()) {
             for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
                 row[i] = std::string(ColumnView(rows.get(), i + 1));
             }
-            IndexRow(sqlite3_column_int64(rows.get(), 0), row);
+            last = sqlite3_column_int64(rows.get(), 0);
+            IndexRow(last, row);
         }
-        Exec("UPDATE T_CONFIG SET itemdata='1' WHERE itemname='gramsbelow'");
+        if (last != upTo) {
+            Statement mark(*this, "UPDATE T_CONFIG SET itemdata=? WHERE itemname='gramsupto'");
+            mark.BindText(1, std::to_string(last));
+            mark.Step();
+        }
     });
 }
 
@@ -596,7 +595,7 @@ std::string SelectionSql(const RowSelection& selection, bool origin, bool grams)
 void RecordStore::BindSelection(Statement& st, const RowSelection& selection) {
     if (const std::string text = text::FoldAscii(Trimmed(selection.text)); !text.empty()) {
         if (hasGrams_ && text::CharCount(text) >= 2) {
-            IndexOlderRows();
+            IndexNewRows();
             st.BindText(4, GramQuery(text));
         }
         st.BindText(5, text);
@@ -616,7 +615,7 @@ std::vector<StoredRow> RecordStore::FindRows(const RowQuery& query) {
     const std::string text = text::FoldAscii(Trimmed(query.text));
     const bool lookUp = hasGrams_ && text::CharCount(text) >= 2;
     if (lookUp) {
-        IndexOlderRows();
+        IndexNewRows();
     }
     std::string sql = std::string("SELECT id, ") + kColumns +
                       (hasOrigin_ ? ", collected, industry, " : ", '', '', ") + "region, " +
@@ -733,7 +732,7 @@ bool RecordStore::ClearMemberRecords(const std::atomic<bool>* cancel) {
             Exec("DELETE FROM T_MEMBER_CHINA");
             Exec("DELETE FROM T_FAILURE");
             Exec("INSERT INTO T_MEMBER_GRAMS (T_MEMBER_GRAMS) VALUES ('delete-all')");
-            Exec("UPDATE T_CONFIG SET itemdata='1' WHERE itemname='gramsbelow'");
+            // Later rows get higher ids: the mark stays where it is.
             if (cancel != nullptr && cancel->load()) {
                 throw Cancelled{};
             }
@@ -784,9 +783,7 @@ bool RecordStore::FillRow(std::int64_t rowId, const MemberRecord& record) {
     if (sqlite3_changes(db_) == 0) {
         return false;
     }
-    Statement below(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname='gramsbelow'");
-    const bool indexed = !below.Step() || rowId >= text::LeadingInt(FieldToText(below.get(), 0));
-    if (indexed) {  // else the first search indexes it, as it is then
+    if (hasGrams_ && rowId <= IndexedUpTo()) {  // else the next search indexes it as it is then
         IndexRow(rowId, before, "delete");
         IndexRow(rowId, after);
     }

@@ -74,8 +74,10 @@ class RecordStore : public IRecordStore {
                                const std::string& entry);
     // Writes the filter's index entry of row `id` (`command` "delete": takes it out again).
     void IndexRow(std::int64_t id, const Utf8Row& row, const char* command = nullptr);
-    // Indexes the rows stored before the filter's index existed (once).
-    void IndexOlderRows();
+    // Indexes the rows stored since the last search: a search's first step.
+    void IndexNewRows();
+    // The last row the filter's index holds (-1: there is no index).
+    std::int64_t IndexedUpTo();
     // Writes the eight contact texts into row `rowId`; false when there is no such row.
     bool FillRow(std::int64_t rowId, const MemberRecord& record);
     std::int64_t RowOfEntry(const std::string& entry);

@@ -356,7 +356,16 @@ void WindowModel::ShowData() {
     if (modalDepth_ > 0) {
         return;
     }
-    LoadData(false);
+    LoadData(false, true);
+    Show();
+}
+
+void WindowModel::FilterData() {
+    if (modalDepth_ > 0) {
+        return;
+    }
+    // The counts of the store stay as the pane's opening read them: a filter is one query.
+    LoadData(false, dataCountsBase_.empty());
     Show();
 }
 
@@ -368,7 +377,7 @@ void WindowModel::MoreData() {
     Show();
 }
 
-void WindowModel::LoadData(bool more) {
+void WindowModel::LoadData(bool more, bool counts) {
     IRecordStore* store = Store();
     if (store == nullptr) {
         return;
@@ -377,6 +386,8 @@ void WindowModel::LoadData(bool more) {
         if (!more) {
             state_.dataRows.clear();
             ++state_.dataRowsEpoch;
+        }
+        if (counts) {
             // What the store holds: in all, of the search of the last pre-collect, new today.
             std::string counts = "库中共 " + std::to_string(store->CountSelectedRows({})) + " 条";
             if (!condition_.empty()) {

@@ -68,7 +68,7 @@ class WindowModel {
     // The collected data: shown (the pane opened), filtered anew (its filter changed), a page
     // more, and exported as the filter shows it.
     void ShowData();
-    void FilterData() { ShowData(); }
+    void FilterData();
     void MoreData();
     void ExportData();
     void ExportText();
@@ -155,7 +155,8 @@ class WindowModel {
     bool CheckExportable();
     // `filter`: the collected data's filter, whose rows are exported (no choice asked).
     void ExportRecords(ExportFormat format, const std::string* filter = nullptr);
-    void LoadData(bool more);
+    // The first page (`more` false: with the counts when `counts`) or a page more.
+    void LoadData(bool more, bool counts = false);
     std::string ExportFileName(const ExportChoice& choice, const std::string* filter,
                                bool excel) const;
     void ImportFile(const std::string& path, ImportEncoding encoding);
