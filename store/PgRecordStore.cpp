@@ -902,21 +902,13 @@ std::string TextFilter(const std::string& text, const std::string& param) {
     return sql;
 }
 
-std::string Trimmed(const std::string& s) {
-    const size_t first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
 std::string SelectionSql(const RowSelection& selection, std::vector<std::string>& params) {
     std::string where = "true";
     auto bind = [&params](const std::string& value) {
         params.push_back(value);
         return "$" + std::to_string(params.size());
     };
-    if (const std::string text = Trimmed(selection.text); !text.empty()) {
+    if (const std::string text = text::TrimBlanks(selection.text); !text.empty()) {
         where += " AND " + TextFilter(text, bind(text));
     }
     if (selection.industry) {
@@ -959,7 +951,7 @@ std::vector<StoredRow> PgRecordStore::FindRows(const RowQuery& query) {
     if (query.beforeId > 0) {
         sql += " AND id < " + bind(std::to_string(query.beforeId));
     }
-    if (const std::string text = Trimmed(query.text); !text.empty()) {
+    if (const std::string text = text::TrimBlanks(query.text); !text.empty()) {
         sql += " AND " + TextFilter(text, bind(text));
     }
     sql += " ORDER BY id DESC LIMIT " + std::to_string(std::max(1, query.limit));

@@ -540,14 +540,6 @@ std::string GramQuery(const std::string& folded) {
     return query;
 }
 
-std::string Trimmed(const std::string& s) {
-    const size_t first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
 // The query of the rows `selection` takes, with where each came from; its parameters by
 // number (?1 industry, ?2 region, ?3 since, ?4 and ?5 the text), so a filter used twice is
 // bound once. A read-only file of an older version has no search, time or index: its rows
@@ -556,7 +548,7 @@ std::string SelectionSql(const RowSelection& selection, bool origin, bool grams)
     const std::string industry = origin ? "industry" : "''";
     const std::string collected = origin ? "collected" : "''";
     std::string where = "1=1";
-    if (const std::string text = text::FoldAscii(Trimmed(selection.text)); !text.empty()) {
+    if (const std::string text = text::FoldAscii(text::TrimBlanks(selection.text)); !text.empty()) {
         where += " AND " + TextFilter(text, grams);
     }
     if (selection.industry) {
@@ -593,7 +585,7 @@ std::string SelectionSql(const RowSelection& selection, bool origin, bool grams)
 }  // namespace
 
 void RecordStore::BindSelection(Statement& st, const RowSelection& selection) {
-    if (const std::string text = text::FoldAscii(Trimmed(selection.text)); !text.empty()) {
+    if (const std::string text = text::FoldAscii(text::TrimBlanks(selection.text)); !text.empty()) {
         if (hasGrams_ && text::CharCount(text) >= 2) {
             IndexNewRows();
             st.BindText(4, GramQuery(text));
@@ -612,7 +604,7 @@ void RecordStore::BindSelection(Statement& st, const RowSelection& selection) {
 }
 
 std::vector<StoredRow> RecordStore::FindRows(const RowQuery& query) {
-    const std::string text = text::FoldAscii(Trimmed(query.text));
+    const std::string text = text::FoldAscii(text::TrimBlanks(query.text));
     const bool lookUp = hasGrams_ && text::CharCount(text) >= 2;
     if (lookUp) {
         IndexNewRows();

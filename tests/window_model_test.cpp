@@ -184,6 +184,19 @@ struct TenCompanies {
     }
 };
 
+// A contact page that fails every try of the first run: its company is kept as a failure.
+void FailFirstContactPage(Server& server) {
+    Reply busy;
+    busy.status = 503;
+    server.RouteFirst("company.tarvola.com/athena/contact/gzhg.html", std::vector<Reply>(3, busy));
+}
+
+RunController::Launcher WithoutBackOff() {
+    CrawlDeps deps = DefaultCrawlDeps();
+    deps.wait = [](std::chrono::milliseconds, StopToken& stop) { return stop.StopRequested(); };
+    return [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); };
+}
+
 class WindowModelTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -694,16 +707,10 @@ TEST_F(WindowModelTest, FailedPagesAreOfferedForRetry) {
     for (PromptAnswer answer : {PromptAnswer::No, PromptAnswer::Yes}) {
         SCOPED_TRACE(answer == PromptAnswer::Yes ? "yes" : "no");
         TempDir runDir;
-        server.RouteFirst("company.tarvola.com/athena/contact/gzhg.html", std::vector<Reply>(3, [] {
-                              Reply r;
-                              r.status = 503;
-                              return r;
-                          }()));
-        CrawlDeps deps = DefaultCrawlDeps();
-        deps.wait = [](std::chrono::milliseconds, StopToken& stop) { return stop.StopRequested(); };
+        FailFirstContactPage(server);
         view.asked.clear();
         const std::string store = runDir.File("data.db");
-        Open([deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); }, store);
+        Open(WithoutBackOff(), store);
         PreCollect();
         view.answers = {answer};
         model->Start();
@@ -871,14 +878,8 @@ TEST_F(WindowModelTest, ExportWritesTheChosenFileAndType) {
 
 TEST_F(WindowModelTest, ExportOfAPartWithItsNameAndColumns) {
     // A company whose contact page keeps failing is kept as a name-only row.
-    server.RouteFirst("company.tarvola.com/athena/contact/gzhg.html", std::vector<Reply>(3, [] {
-                          Reply r;
-                          r.status = 503;
-                          return r;
-                      }()));
-    CrawlDeps deps = DefaultCrawlDeps();
-    deps.wait = [](std::chrono::milliseconds, StopToken& stop) { return stop.StopRequested(); };
-    Open([deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+    FailFirstContactPage(server);
+    Open(WithoutBackOff());
     PreCollect();
     view.answers = {PromptAnswer::No};  // no retry now
     Collect();
@@ -926,19 +927,6 @@ TEST_F(WindowModelTest, ExportOfAPartWithItsNameAndColumns) {
         waiting += row.waiting;
     }
     EXPECT_EQ(waiting, 1);
-}
-
-// A contact page that fails every try of the first run: its company is kept as a failure.
-void FailFirstContactPage(Server& server) {
-    Reply busy;
-    busy.status = 503;
-    server.RouteFirst("company.tarvola.com/athena/contact/gzhg.html", std::vector<Reply>(3, busy));
-}
-
-RunController::Launcher WithoutBackOff() {
-    CrawlDeps deps = DefaultCrawlDeps();
-    deps.wait = [](std::chrono::milliseconds, StopToken& stop) { return stop.StopRequested(); };
-    return [deps](const CrawlJob& job) { return CrawlWorker::Start(job, deps); };
 }
 
 TEST_F(WindowModelTest, KeptFailuresStayInViewUntilRetried) {

@@ -6,6 +6,14 @@
 
 namespace text {
 
+std::string TrimBlanks(std::string_view s) {
+    const size_t first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
+}
+
 std::string FoldAscii(std::string_view utf8) {
     std::string out(utf8);
     for (char& c : out) {

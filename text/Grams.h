@@ -10,6 +10,9 @@
 
 namespace text {
 
+// A query as typed, without the blanks and tabs around it.
+std::string TrimBlanks(std::string_view s);
+
 // ASCII letters in lower case; everything else as it is.
 std::string FoldAscii(std::string_view utf8);
 
