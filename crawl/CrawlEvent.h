@@ -88,19 +88,23 @@ struct CrawlEvent {
 };
 
 // The window-message form of an event: the classic numbers and parameters.
-inline constexpr int WM_USER = 1024;
-inline constexpr int WM_CRAWL_NET_FAILED = WM_USER + 1;       // the directory could not be reached
-inline constexpr int WM_CRAWL_PRECOLLECTED = WM_USER + 12;    // wParam pages, lParam matches
-inline constexpr int WM_CRAWL_FINISHED = WM_USER + 21;        // the page loop passed its last page
-inline constexpr int WM_CRAWL_PAGE_STARTED = WM_USER + 22;    // lParam the page about to be fetched
-inline constexpr int WM_CRAWL_RECORD_SAVED = WM_USER + 23;    // lParam the worker's record count
-inline constexpr int WM_CRAWL_STORE_FAILED = WM_USER + 24;    // the store failed; the crawl ended
-inline constexpr int WM_CRAWL_FETCH_FAILED = WM_USER + 25;    // lParam the page (0: a contact page)
-inline constexpr int WM_CRAWL_FAILURE_HEALED = WM_USER + 26;  // lParam the kept failure's id
-inline constexpr int WM_CRAWL_BACKING_OFF = WM_USER + 28;     // lParam the wait in ms
-inline constexpr int WM_CRAWL_WORKER_ENDED = WM_USER + 27;    // wParam 1 when it crashed
-inline constexpr int WM_CRAWL_LANES_CHANGED = WM_USER + 29;   // lParam the lanes in use
-inline constexpr int WM_CRAWL_PAGES_DONE = WM_USER + 30;      // lParam pages done by all
+// The first number Windows leaves to a program's own messages (its WM_USER, named apart so
+// that this header and windows.h can meet in one file).
+inline constexpr int kWmUserBase = 1024;
+inline constexpr int WM_CRAWL_NET_FAILED = kWmUserBase + 1;  // the directory could not be reached
+inline constexpr int WM_CRAWL_PRECOLLECTED = kWmUserBase + 12;  // wParam pages, lParam matches
+inline constexpr int WM_CRAWL_FINISHED = kWmUserBase + 21;  // the page loop passed its last page
+inline constexpr int WM_CRAWL_PAGE_STARTED =
+    kWmUserBase + 22;  // lParam the page about to be fetched
+inline constexpr int WM_CRAWL_RECORD_SAVED = kWmUserBase + 23;  // lParam the worker's record count
+inline constexpr int WM_CRAWL_STORE_FAILED = kWmUserBase + 24;  // the store failed; the crawl ended
+inline constexpr int WM_CRAWL_FETCH_FAILED =
+    kWmUserBase + 25;  // lParam the page (0: a contact page)
+inline constexpr int WM_CRAWL_FAILURE_HEALED = kWmUserBase + 26;  // lParam the kept failure's id
+inline constexpr int WM_CRAWL_BACKING_OFF = kWmUserBase + 28;     // lParam the wait in ms
+inline constexpr int WM_CRAWL_WORKER_ENDED = kWmUserBase + 27;    // wParam 1 when it crashed
+inline constexpr int WM_CRAWL_LANES_CHANGED = kWmUserBase + 29;   // lParam the lanes in use
+inline constexpr int WM_CRAWL_PAGES_DONE = kWmUserBase + 30;      // lParam pages done by all
 
 struct ClassicMessage {
     int message = 0;

@@ -18,6 +18,7 @@
 #include "DirectorySite.h"
 #include "FakeCrawlParts.h"
 #include "ManualClock.h"
+#include "Portable.h"
 #include "TempDir.h"
 #include "app/model/WindowModel.h"
 #include "crawl/CrawlWorker.h"
@@ -26,9 +27,6 @@
 #include "platform/LocalTime.h"
 #include "store/RecordStore.h"
 #include "store/Store.h"
-
-// Last: on Windows it brings windows.h, whose macros would clash with the names above.
-#include "Portable.h"
 
 using namespace standin;
 using namespace std::chrono_literals;
