@@ -60,7 +60,6 @@ struct ResultColumn {
     const char* header;  // UTF-8
     int width;           // pixels
 };
-using ResultColumnSpec = ResultColumn;
 
 // The smallest window, in dialog units; the results list takes any room beyond it. It fits a
 // 1366x768 screen with its taskbar.
@@ -141,10 +140,10 @@ inline constexpr ControlSpec kDataPaneControls[] = {
 // clang-format on
 
 // The collected data's columns: the nine, then where each row came from.
-inline constexpr ResultColumnSpec kDataColumns[] = {
-    {"公司名称", 200}, {"联系人", 80},    {"性别", 50},     {"职务", 80},
-    {"手机", 100},     {"电话", 110},     {"传真", 110},    {"地址", 160},
-    {"邮编", 60},      {"采集时间", 130}, {"搜索条件", 100}};
+inline constexpr ResultColumn kDataColumns[] = {{"公司名称", 200}, {"联系人", 80},   {"性别", 50},
+                                                {"职务", 80},      {"手机", 100},    {"电话", 110},
+                                                {"传真", 110},     {"地址", 160},    {"邮编", 60},
+                                                {"采集时间", 130}, {"搜索条件", 100}};
 
 // On the condition page, relative to the page.
 inline constexpr ControlSpec kConditionControls[] = {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/FileIdentity.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolders.h"
 
@@ -65,10 +66,7 @@ bool UserSettings::Write() const {
     if (path_.empty()) {
         return false;
     }
-    const size_t cut = path_.find_last_of(platform::kPathSeparator == '/' ? "/" : "/\\");
-    if (cut != std::string::npos) {
-        platform::MakeFolders(path_.substr(0, cut));
-    }
+    platform::MakeFolders(platform::FolderOf(path_));
     std::string temp;
     FILE* out = platform::CreateUniqueFile(path_, path_, temp);
     if (out == nullptr) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/model/WindowModel.h"
+#include "platform/FileIdentity.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
 #include "platform/SystemError.h"
@@ -15,12 +16,6 @@
 #include "store/Store.h"
 
 namespace {
-
-// The folder part of an absolute file path.
-std::string FolderOf(const std::string& path) {
-    const size_t cut = path.find_last_of(platform::kPathSeparator == '/' ? "/" : "/\\");
-    return cut == std::string::npos ? std::string() : path.substr(0, cut == 0 ? 1 : cut);
-}
 
 bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
     if (s.size() < suffix.size()) {
@@ -198,7 +193,7 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
             rows = ::ExportRecords(*store, path, format, options);
         }
         SetStatus("已导出 " + std::to_string(rows) + " 条记录到 " + path);
-        settings_.Set(kExportFolderSetting, FolderOf(path));
+        settings_.Set(kExportFolderSetting, platform::FolderOf(path));
     } catch (const std::exception& e) {
         SetStatus("导出失败");
         Prompt(e.what(), "导出失败", PromptIcon::Critical);
