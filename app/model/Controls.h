@@ -45,7 +45,7 @@ enum : int {
     IDC_REGION = 1102,
 };
 
-enum class ControlKind { Group, Label, Digits, Edit, Check, Button, Tab, List };
+enum class ControlKind { Group, Label, Digits, Edit, Check, Button, Tab, List, Radio, Date, Icon };
 
 struct ControlSpec {
     int id;  // 0: a fixed label or frame nobody talks to

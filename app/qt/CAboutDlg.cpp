@@ -3,29 +3,30 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/model/Dialogs.h"
 #include "app/qt/CollectorIcon.h"
 #include "app/qt/DialogUnits.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent, const QString& storePath) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("关于"));
+    setWindowTitle(QString::fromUtf8(kAboutTitle));
     setFont(DialogFont());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     DialogUnits du(font());
-    setFixedSize(du.X(235), du.Y(63));
+    setFixedSize(du.X(kAboutWidth), du.Y(kAboutHeight));
     auto* icon = new QLabel(this);
     icon->setPixmap(CollectorIcon().pixmap(32, 32));
     icon->setGeometry(du.X(11), du.Y(17), 32, 32);
-    auto* name = new QLabel(QStringLiteral("Tarvola采集器 2.0406"), this);
+    auto* name = new QLabel(QString::fromUtf8(kAboutControls[1].text), this);
     name->setGeometry(du.Rect(40, 10, 119, 8));
     // Where the records are kept: beside the program, or in the user's data folder.
-    auto* store = new QLabel(QStringLiteral("数据库：%1").arg(storePath), this);
+    auto* store = new QLabel(QString::fromUtf8(kAboutStore) + storePath, this);
     store->setObjectName(QStringLiteral("storePath"));
     store->setGeometry(du.Rect(40, 24, 188, 32));
     store->setWordWrap(true);
     store->setTextInteractionFlags(Qt::TextSelectableByMouse);
     store->setToolTip(storePath);
-    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    auto* ok = new QPushButton(QString::fromUtf8(kAboutControls[3].text), this);
     ok->setGeometry(du.Rect(178, 7, 50, 14));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

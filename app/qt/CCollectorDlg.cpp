@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 #include <iostream>
 
+#include "app/model/Dialogs.h"
 #include "app/model/UserSettings.h"
 #include "app/qt/CAboutDlg.h"
 #include "app/qt/CConditionPage.h"
@@ -114,6 +115,8 @@ void CCollectorDlg::BuildControls() {
                 m_list = new QTableWidget(this);
                 w = m_list;
                 break;
+            default:  // not in the main window
+                continue;
         }
         w->setGeometry(du.Rect(c.x, c.y, c.cx, c.cy));
         if (c.tooltip != nullptr) {
@@ -372,9 +375,7 @@ void CCollectorDlg::RenderData(const WindowState& state) {
                     ? r.fields[static_cast<size_t>(c)]
                     : (c == static_cast<int>(r.fields.size()) ? r.collected : r.search);
             auto* item = new QTableWidgetItem(Q(text));
-            item->setToolTip(
-                r.waiting ? QStringLiteral("联系页未能获取，只有名称：点击 重试失败页面 重新获取")
-                          : Q(text));
+            item->setToolTip(r.waiting ? QString::fromUtf8(kWaitingRowTip) : Q(text));
             if (r.waiting) {
                 item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
             }
@@ -396,8 +397,7 @@ void CCollectorDlg::InsertResultRow(const ResultRow& fields) {
             italic.setItalic(true);
             item->setFont(italic);
             item->setData(Qt::UserRole, true);
-            item->setToolTip(
-                QStringLiteral("联系页未能获取，只有名称：点击 重试失败页面 重新获取"));
+            item->setToolTip(QString::fromUtf8(kWaitingRowTip));
         }
         m_list->setItem(row, i, item);
         if (!fields.waiting) {
@@ -476,10 +476,9 @@ bool CCollectorDlg::StoreWait(std::chrono::milliseconds waited) {
         return true;
     }
     if (!m_storeWait) {
-        m_storeWait =
-            std::make_unique<QProgressDialog>(QStringLiteral("数据库无响应，正在等待服务器应答……"),
-                                              QStringLiteral("放弃"), 0, 0, this);
-        m_storeWait->setWindowTitle(QStringLiteral("数据库无响应"));
+        m_storeWait = std::make_unique<QProgressDialog>(
+            QString::fromUtf8(kStoreWaitText), QString::fromUtf8(kStoreWaitButton), 0, 0, this);
+        m_storeWait->setWindowTitle(QString::fromUtf8(kStoreWaitTitle));
         m_storeWait->setWindowModality(Qt::ApplicationModal);
         m_storeWait->setMinimumDuration(0);
         m_storeWait->show();
@@ -516,8 +515,8 @@ bool CCollectorDlg::Progress(const std::string& text, int percent) {
         return true;
     }
     if (!m_progress) {
-        m_progress =
-            std::make_unique<QProgressDialog>(Q(text), QStringLiteral("取消"), 0, 100, this);
+        m_progress = std::make_unique<QProgressDialog>(Q(text), QString::fromUtf8(kProgressCancel),
+                                                       0, 100, this);
         m_progress->setWindowModality(Qt::ApplicationModal);
         m_progress->setMinimumDuration(500);  // a small file never shows it
         m_progress->setAutoClose(false);

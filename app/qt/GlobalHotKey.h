@@ -1,12 +1,10 @@
 #pragma once
-// A key that reaches the program whatever window has the focus. One implementation per
-// windowing system; where none is available, Register() fails and the key does nothing.
+// A key that reaches the program whatever window has the focus, on X11. Where it is not
+// available, RegisterF2() fails and the key does nothing. (The Windows window registers its
+// hot key itself.)
 
 #include <QObject>
 #include <memory>
-
-// The identifier under which F2 is registered where the system asks for one (Windows).
-inline constexpr int HOTKEY_ID_SHOWHIDE = 833;
 
 class GlobalHotKey : public QObject {
     Q_OBJECT

@@ -18,7 +18,20 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "app/model/Dialogs.h"
+
 namespace {
+
+// The text of control `id` in a dialog's template.
+template <size_t N>
+QString Text(const ControlSpec (&controls)[N], int id) {
+    for (const ControlSpec& c : controls) {
+        if (c.id == id) {
+            return QString::fromUtf8(c.text);
+        }
+    }
+    return {};
+}
 
 // Icons and type names from the name alone. The default provider reads a file's first bytes
 // to learn its type, and opening and closing the store that way in this process would drop
@@ -103,15 +116,15 @@ std::optional<QString> QtUserPrompts::OpenFileName(QWidget* owner, const QString
 std::optional<std::vector<std::int64_t>> QtUserPrompts::Failures(
     QWidget* owner, const std::vector<FailureRow>& rows) {
     QDialog dialog(owner);
-    dialog.setWindowTitle(QStringLiteral("未能获取的页面"));
+    dialog.setWindowTitle(QString::fromUtf8(kFailuresTitle));
     dialog.resize(760, 360);
     auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(
-        QStringLiteral("这些页面重试后仍未能获取。公司行只有名称，重试成功后补全。"), &dialog));
+    layout->addWidget(new QLabel(QString::fromUtf8(kFailuresControls[0].text), &dialog));
     auto* table = new QTableWidget(static_cast<int>(rows.size()), 5, &dialog);
-    table->setHorizontalHeaderLabels({QStringLiteral("页面或公司"), QStringLiteral("地址"),
-                                      QStringLiteral("原因"), QStringLiteral("次数"),
-                                      QStringLiteral("时间")});
+    for (int c = 0; c < 5; ++c) {
+        table->setHorizontalHeaderItem(
+            c, new QTableWidgetItem(QString::fromUtf8(kFailureColumns[c].header)));
+    }
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -131,10 +144,11 @@ std::optional<std::vector<std::int64_t>> QtUserPrompts::Failures(
     table->resizeColumnsToContents();
     layout->addWidget(table);
     auto* buttons = new QDialogButtonBox(&dialog);
-    QPushButton* selected =
-        buttons->addButton(QStringLiteral("重试所选"), QDialogButtonBox::ActionRole);
-    QPushButton* all = buttons->addButton(QStringLiteral("全部重试"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
+    QPushButton* selected = buttons->addButton(Text(kFailuresControls, IDC_RETRY_SELECTED),
+                                               QDialogButtonBox::ActionRole);
+    QPushButton* all =
+        buttons->addButton(Text(kFailuresControls, IDC_RETRY_ALL), QDialogButtonBox::AcceptRole);
+    buttons->addButton(Text(kFailuresControls, IDC_FAILURES_CLOSE), QDialogButtonBox::RejectRole);
     selected->setEnabled(false);
     layout->addWidget(buttons);
     std::optional<std::vector<std::int64_t>> answer;
@@ -159,18 +173,17 @@ std::optional<std::vector<std::int64_t>> QtUserPrompts::Failures(
 
 std::optional<ExportChoice> QtUserPrompts::ChooseExport(QWidget* owner, const ExportChoice& offer) {
     QDialog dialog(owner);
-    dialog.setWindowTitle(QStringLiteral("导出"));
+    dialog.setWindowTitle(QString::fromUtf8(kExportTitle));
     auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(QStringLiteral("导出哪些记录："), &dialog));
-    auto* all = new QRadioButton(QStringLiteral("全部记录"), &dialog);
-    auto* search = new QRadioButton(
-        offer.search.empty()
-            ? QStringLiteral("本次搜索（尚未预采集）")
-            : QStringLiteral("本次搜索：%1").arg(QString::fromStdString(offer.search)),
-        &dialog);
+    layout->addWidget(new QLabel(QString::fromUtf8(kExportControls[0].text), &dialog));
+    auto* all = new QRadioButton(Text(kExportControls, IDC_SCOPE_ALL), &dialog);
+    auto* search = new QRadioButton(offer.search.empty() ? QString::fromUtf8(kSearchScopeNone)
+                                                         : QString::fromUtf8(kSearchScopeOf) +
+                                                               QString::fromStdString(offer.search),
+                                    &dialog);
     search->setEnabled(!offer.search.empty());
-    auto* today = new QRadioButton(QStringLiteral("今天新采集的"), &dialog);
-    auto* since = new QRadioButton(QStringLiteral("自这一天起采集的："), &dialog);
+    auto* today = new QRadioButton(Text(kExportControls, IDC_SCOPE_TODAY), &dialog);
+    auto* since = new QRadioButton(Text(kExportControls, IDC_SCOPE_SINCE), &dialog);
     auto* day = new QDateEdit(&dialog);
     day->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     day->setCalendarPopup(true);
@@ -186,17 +199,15 @@ std::optional<ExportChoice> QtUserPrompts::ChooseExport(QWidget* owner, const Ex
     layout->addWidget(search);
     layout->addWidget(today);
     layout->addLayout(sinceRow);
-    auto* complete = new QCheckBox(
-        QStringLiteral("只导出完整的记录（不含联系页未能获取、只有名称的公司）"), &dialog);
+    auto* complete = new QCheckBox(Text(kExportControls, IDC_COMPLETE_ONLY), &dialog);
     complete->setChecked(offer.completeOnly);
-    auto* columns =
-        new QCheckBox(QStringLiteral("在九列之后加上 采集时间 和 搜索条件 两列"), &dialog);
+    auto* columns = new QCheckBox(Text(kExportControls, IDC_ALL_COLUMNS), &dialog);
     columns->setChecked(offer.allColumns);
     layout->addWidget(complete);
     layout->addWidget(columns);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("下一步…"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    buttons->button(QDialogButtonBox::Ok)->setText(Text(kExportControls, IDC_EXPORT_NEXT));
+    buttons->button(QDialogButtonBox::Cancel)->setText(Text(kExportControls, IDC_EXPORT_CANCEL));
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);

@@ -1,6 +1,7 @@
 #pragma once
 // UTF-8 and the UTF-16 of Windows' own functions, and errors of those functions as errno
-// values. Only for platform/windows: keeps windows.h out of the shared headers.
+// values. For the Windows side only (platform/windows and the Win32 window): keeps windows.h
+// out of the shared headers.
 
 #include <string>
 

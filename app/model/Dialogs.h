@@ -1,0 +1,88 @@
+#pragma once
+// The window's smaller dialogs: the list of kept failures, the export choice, the About box
+// and the boxes of long waits. Their texts are shared by both views; their templates (in dialog
+// units) are what a view without layouts places them by.
+
+#include "app/model/Controls.h"
+
+inline constexpr const char* kWaitingRowTip =
+    "联系页未能获取，只有名称：点击 重试失败页面 重新获取";
+
+// The store's server does not answer.
+inline constexpr const char* kStoreWaitTitle = "数据库无响应";
+inline constexpr const char* kStoreWaitText = "数据库无响应，正在等待服务器应答……";
+inline constexpr const char* kStoreWaitButton = "放弃";
+inline constexpr const char* kProgressCancel = "取消";
+
+// The list of kept failures.
+enum : int {
+    IDC_FAILURES_LIST = 1201,
+    IDC_RETRY_SELECTED = 1202,
+    IDC_RETRY_ALL = 1203,
+    IDC_FAILURES_CLOSE = 1204,
+};
+inline constexpr const char* kFailuresTitle = "未能获取的页面";
+inline constexpr int kFailuresWidth = 420;
+inline constexpr int kFailuresHeight = 200;
+// clang-format off
+inline constexpr ControlSpec kFailuresControls[] = {
+    {0, ControlKind::Label, "这些页面重试后仍未能获取。公司行只有名称，重试成功后补全。",
+     7, 7, 406, 8, false, false, nullptr},
+    {IDC_FAILURES_LIST, ControlKind::List, "", 7, 19, 406, 155, false, false, nullptr},
+    {IDC_RETRY_SELECTED, ControlKind::Button, "重试所选", 251, 179, 50, 14, true, true, nullptr},
+    {IDC_RETRY_ALL, ControlKind::Button, "全部重试", 307, 179, 50, 14, true, true, nullptr},
+    {IDC_FAILURES_CLOSE, ControlKind::Button, "关闭", 363, 179, 50, 14, true, true, nullptr},
+};
+// clang-format on
+inline constexpr ResultColumn kFailureColumns[] = {
+    {"页面或公司", 160}, {"地址", 240}, {"原因", 160}, {"次数", 40}, {"时间", 130}};
+
+// What an export writes. The scopes' radio buttons are in the order of ExportChoice::Scope.
+enum : int {
+    IDC_SCOPE_ALL = 1301,
+    IDC_SCOPE_SEARCH = 1302,
+    IDC_SCOPE_TODAY = 1303,
+    IDC_SCOPE_SINCE = 1304,
+    IDC_SINCE_DATE = 1305,
+    IDC_COMPLETE_ONLY = 1306,
+    IDC_ALL_COLUMNS = 1307,
+    IDC_EXPORT_NEXT = 1308,
+    IDC_EXPORT_CANCEL = 1309,
+};
+inline constexpr const char* kExportTitle = "导出";
+inline constexpr const char* kSearchScopeNone = "本次搜索（尚未预采集）";
+inline constexpr const char* kSearchScopeOf = "本次搜索：";  // followed by the search
+inline constexpr int kExportWidth = 260;
+inline constexpr int kExportHeight = 134;
+// clang-format off
+inline constexpr ControlSpec kExportControls[] = {
+    {0, ControlKind::Label, "导出哪些记录：", 7, 7, 246, 8, false, false, nullptr},
+    {IDC_SCOPE_ALL, ControlKind::Radio, "全部记录", 14, 19, 200, 10, false, false, nullptr},
+    {IDC_SCOPE_SEARCH, ControlKind::Radio, "", 14, 32, 239, 10, false, false, nullptr},
+    {IDC_SCOPE_TODAY, ControlKind::Radio, "今天新采集的", 14, 45, 200, 10, false, false, nullptr},
+    {IDC_SCOPE_SINCE, ControlKind::Radio, "自这一天起采集的：", 14, 59, 90, 10, false, false,
+     nullptr},
+    {IDC_SINCE_DATE, ControlKind::Date, "", 106, 57, 70, 14, false, false, nullptr},
+    {IDC_COMPLETE_ONLY, ControlKind::Check, "只导出完整的记录（不含联系页未能获取、只有名称的公司）",
+     7, 78, 246, 10, false, false, nullptr},
+    {IDC_ALL_COLUMNS, ControlKind::Check, "在九列之后加上 采集时间 和 搜索条件 两列",
+     7, 92, 246, 10, false, false, nullptr},
+    {IDC_EXPORT_NEXT, ControlKind::Button, "下一步…", 147, 113, 50, 14, false, false, nullptr},
+    {IDC_EXPORT_CANCEL, ControlKind::Button, "取消", 203, 113, 50, 14, false, false, nullptr},
+};
+// clang-format on
+
+// The About box; its store line is kAboutStore followed by the store's name.
+enum : int { IDC_ABOUT_STORE = 1401, IDC_ABOUT_ICON = 1402, IDC_ABOUT_OK = 1403 };
+inline constexpr const char* kAboutTitle = "关于";
+inline constexpr const char* kAboutStore = "数据库：";
+inline constexpr int kAboutWidth = 235;
+inline constexpr int kAboutHeight = 63;
+// clang-format off
+inline constexpr ControlSpec kAboutControls[] = {
+    {IDC_ABOUT_ICON, ControlKind::Icon, "", 11, 17, 20, 20, false, false, nullptr},
+    {0, ControlKind::Label, "Tarvola采集器 2.0406", 40, 10, 119, 8, false, false, nullptr},
+    {IDC_ABOUT_STORE, ControlKind::Label, "", 40, 24, 188, 32, false, false, nullptr},
+    {IDC_ABOUT_OK, ControlKind::Button, "确定", 178, 7, 50, 14, false, false, nullptr},
+};
+// clang-format on

@@ -1,0 +1,294 @@
+#include "app/win/UserPrompts.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <functional>
+#include <iterator>
+
+#include "app/model/Dialogs.h"
+#include "app/win/DialogTemplate.h"
+#include "platform/windows/Wide.h"
+
+using platform::win::Narrow;
+using platform::win::Wide;
+
+namespace {
+
+using Handler = std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)>;
+
+INT_PTR CALLBACK ModalProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+    }
+    auto* handler = reinterpret_cast<Handler*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    return handler != nullptr ? (*handler)(hwnd, message, wParam, lParam) : FALSE;
+}
+
+// A modal dialog of `dialog`, its messages handled by `handler`; returns what EndDialog got.
+INT_PTR RunModal(HWND owner, const DialogTemplate& dialog, Handler handler) {
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, ModalProc,
+                                   reinterpret_cast<LPARAM>(&handler));
+}
+
+constexpr DWORD kModalStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
+
+// Windows' filter list: "name (pattern)", the pattern, ... ending in two nulls. "*" is every
+// file, "*.*" on Windows.
+std::wstring FilterOf(const std::vector<FileType>& types) {
+    std::wstring filter;
+    for (const FileType& type : types) {
+        const std::string pattern = type.pattern == "*" ? "*.*" : type.pattern;
+        filter += Wide(type.name + " (" + pattern + ")");
+        filter.push_back(L'\0');
+        filter += Wide(pattern);
+        filter.push_back(L'\0');
+    }
+    filter.push_back(L'\0');
+    return filter;
+}
+
+std::wstring DocumentsFolder() {
+    wchar_t path[MAX_PATH] = {};
+    return SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, path)) ? path : L"";
+}
+
+void AddColumns(HWND list, const ResultColumn* columns, size_t count) {
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+    for (size_t i = 0; i < count; ++i) {
+        std::wstring header = Wide(columns[i].header);
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.cx = columns[i].width;
+        column.pszText = header.data();
+        SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+    }
+}
+
+void SetCell(HWND list, int row, int column, const std::string& text) {
+    std::wstring wide = Wide(text);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.iSubItem = column;
+    item.pszText = wide.data();
+    if (column == 0) {
+        SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    } else {
+        SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+}  // namespace
+
+PromptAnswer AskMessage(HWND owner, const Question& q) {
+    static const UINT icons[] = {0, MB_ICONINFORMATION, MB_ICONWARNING, MB_ICONERROR,
+                                 MB_ICONQUESTION};
+    UINT type = (q.yesNo ? MB_YESNO : MB_OK) | icons[static_cast<int>(q.icon)];
+    if (q.yesNo && q.defaultAnswer == PromptAnswer::No) {
+        type |= MB_DEFBUTTON2;
+    }
+    const int pressed = MessageBoxW(owner, Wide(q.text).c_str(), Wide(q.caption).c_str(), type);
+    return pressed == IDYES  ? PromptAnswer::Yes
+           : pressed == IDNO ? PromptAnswer::No
+                             : PromptAnswer::Ok;
+}
+
+std::optional<SaveAnswer> ChooseSaveFile(HWND owner, const SaveRequest& request) {
+    // A name with a folder opens in that folder; a bare name in the user's documents.
+    std::wstring initial = Wide(request.initialName);
+    std::wstring folder;
+    if (const size_t cut = initial.find_last_of(L"\\/"); cut != std::wstring::npos) {
+        folder = initial.substr(0, cut);
+        initial.erase(0, cut + 1);
+    } else {
+        folder = DocumentsFolder();
+    }
+    std::wstring path(32768, L'\0');
+    initial.copy(path.data(), std::min(initial.size(), path.size() - 1));
+    const std::wstring filter = FilterOf(request.types);
+    const std::wstring suffix = Wide(request.defaultSuffix);
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = path.data();
+    ofn.nMaxFile = static_cast<DWORD>(path.size());
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.lpstrDefExt = suffix.empty() ? nullptr : suffix.c_str();
+    // The working folder stays: the store may be named relative to it.
+    ofn.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!GetSaveFileNameW(&ofn)) {
+        return std::nullopt;
+    }
+    path.resize(wcslen(path.c_str()));
+    return SaveAnswer{Narrow(path), ofn.nFilterIndex > 0 ? ofn.nFilterIndex - 1 : 0};
+}
+
+std::optional<std::string> ChooseOpenFile(HWND owner, const OpenRequest& request) {
+    std::wstring path(32768, L'\0');
+    const std::wstring filter = FilterOf(request.types);
+    const std::wstring title = Wide(request.title);
+    const std::wstring folder = DocumentsFolder();
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = path.data();
+    ofn.nMaxFile = static_cast<DWORD>(path.size());
+    ofn.lpstrTitle = title.c_str();
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.Flags =
+        OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!GetOpenFileNameW(&ofn)) {
+        return std::nullopt;
+    }
+    path.resize(wcslen(path.c_str()));
+    return Narrow(path);
+}
+
+std::optional<std::vector<std::int64_t>> ChooseFailures(HWND owner,
+                                                        const std::vector<FailureRow>& rows) {
+    DialogTemplate dialog(kFailuresTitle, kFailuresWidth, kFailuresHeight, kModalStyle);
+    dialog.AddAll(kFailuresControls);
+    std::optional<std::vector<std::int64_t>> answer;
+    RunModal(owner, dialog, [&](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> INT_PTR {
+        HWND list = GetDlgItem(hwnd, IDC_FAILURES_LIST);
+        switch (message) {
+            case WM_INITDIALOG:
+                AddColumns(list, kFailureColumns, std::size(kFailureColumns));
+                for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+                    const FailureRow& f = rows[static_cast<size_t>(r)];
+                    const std::string cells[] = {f.what, f.address, f.reason,
+                                                 std::to_string(f.tries), f.time};
+                    for (int c = 0; c < static_cast<int>(std::size(cells)); ++c) {
+                        SetCell(list, r, c, cells[c]);
+                    }
+                }
+                EnableWindow(GetDlgItem(hwnd, IDC_RETRY_SELECTED), FALSE);
+                return TRUE;
+            case WM_NOTIFY:
+                if (reinterpret_cast<const NMHDR*>(lParam)->code == LVN_ITEMCHANGED) {
+                    EnableWindow(GetDlgItem(hwnd, IDC_RETRY_SELECTED),
+                                 SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) > 0);
+                }
+                return FALSE;
+            case WM_COMMAND:
+                switch (LOWORD(wParam)) {
+                    case IDC_RETRY_SELECTED: {
+                        std::vector<std::int64_t> ids;
+                        for (int i = -1; (i = static_cast<int>(SendMessageW(
+                                              list, LVM_GETNEXTITEM, static_cast<WPARAM>(i),
+                                              LVNI_SELECTED))) >= 0;) {
+                            ids.push_back(rows[static_cast<size_t>(i)].id);
+                        }
+                        answer = std::move(ids);
+                        EndDialog(hwnd, IDOK);
+                        return TRUE;
+                    }
+                    case IDC_RETRY_ALL:
+                        answer = std::vector<std::int64_t>{};
+                        EndDialog(hwnd, IDOK);
+                        return TRUE;
+                    case IDC_FAILURES_CLOSE:
+                    case IDCANCEL:
+                        EndDialog(hwnd, IDCANCEL);
+                        return TRUE;
+                    default:
+                        return FALSE;
+                }
+            default:
+                return FALSE;
+        }
+    });
+    return answer;
+}
+
+std::optional<ExportChoice> ChooseExport(HWND owner, const ExportChoice& offer) {
+    DialogTemplate dialog(kExportTitle, kExportWidth, kExportHeight, kModalStyle);
+    dialog.AddAll(kExportControls);
+    std::optional<ExportChoice> answer;
+    RunModal(owner, dialog, [&](HWND hwnd, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+        HWND date = GetDlgItem(hwnd, IDC_SINCE_DATE);
+        if (message == WM_INITDIALOG) {
+            SetDlgItemTextW(hwnd, IDC_SCOPE_SEARCH,
+                            Wide(offer.search.empty() ? std::string(kSearchScopeNone)
+                                                      : kSearchScopeOf + offer.search)
+                                .c_str());
+            EnableWindow(GetDlgItem(hwnd, IDC_SCOPE_SEARCH), !offer.search.empty());
+            CheckRadioButton(hwnd, IDC_SCOPE_ALL, IDC_SCOPE_SINCE,
+                             IDC_SCOPE_ALL + static_cast<int>(offer.scope));
+            SendMessageW(date, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy-MM-dd"));
+            SYSTEMTIME day{};
+            if (std::sscanf(offer.since.c_str(), "%hu-%hu-%hu", &day.wYear, &day.wMonth,
+                            &day.wDay) == 3) {
+                SendMessageW(date, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&day));
+            }
+            CheckDlgButton(hwnd, IDC_COMPLETE_ONLY,
+                           offer.completeOnly ? BST_CHECKED : BST_UNCHECKED);
+            CheckDlgButton(hwnd, IDC_ALL_COLUMNS, offer.allColumns ? BST_CHECKED : BST_UNCHECKED);
+            return TRUE;
+        }
+        if (message != WM_COMMAND) {
+            return FALSE;
+        }
+        switch (LOWORD(wParam)) {
+            case IDOK:
+            case IDC_EXPORT_NEXT: {
+                ExportChoice choice = offer;
+                for (int id = IDC_SCOPE_ALL; id <= IDC_SCOPE_SINCE; ++id) {
+                    if (IsDlgButtonChecked(hwnd, id) == BST_CHECKED) {
+                        choice.scope = static_cast<ExportChoice::Scope>(id - IDC_SCOPE_ALL);
+                    }
+                }
+                SYSTEMTIME day{};
+                if (SendMessageW(date, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&day)) ==
+                    GDT_VALID) {
+                    char text[16];
+                    std::snprintf(text, sizeof text, "%04u-%02u-%02u", day.wYear, day.wMonth,
+                                  day.wDay);
+                    choice.since = text;
+                }
+                choice.completeOnly = IsDlgButtonChecked(hwnd, IDC_COMPLETE_ONLY) == BST_CHECKED;
+                choice.allColumns = IsDlgButtonChecked(hwnd, IDC_ALL_COLUMNS) == BST_CHECKED;
+                answer = choice;
+                EndDialog(hwnd, IDOK);
+                return TRUE;
+            }
+            case IDC_EXPORT_CANCEL:
+            case IDCANCEL:
+                EndDialog(hwnd, IDCANCEL);
+                return TRUE;
+            default:
+                return FALSE;
+        }
+    });
+    return answer;
+}
+
+void ShowAboutBox(HWND owner, const std::string& storeName) {
+    DialogTemplate dialog(kAboutTitle, kAboutWidth, kAboutHeight, kModalStyle);
+    dialog.AddAll(kAboutControls);
+    RunModal(owner, dialog, [&](HWND hwnd, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+        if (message == WM_INITDIALOG) {
+            HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
+            SendDlgItemMessageW(hwnd, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon),
+                                0);
+            // Where the records are kept: beside the program, or in the user's data folder.
+            SetDlgItemTextW(hwnd, IDC_ABOUT_STORE, Wide(kAboutStore + storeName).c_str());
+            return TRUE;
+        }
+        if (message == WM_COMMAND && (LOWORD(wParam) == IDC_ABOUT_OK || LOWORD(wParam) == IDOK ||
+                                      LOWORD(wParam) == IDCANCEL)) {
+            EndDialog(hwnd, IDOK);
+            return TRUE;
+        }
+        return FALSE;
+    });
+}

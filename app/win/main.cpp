@@ -1,0 +1,45 @@
+// collector: the window of the collector, on Windows.
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "app/win/CCollectorWnd.h"
+#include "crawl/CurlFetcher.h"
+#include "platform/ProgramFolders.h"
+#include "platform/windows/Wide.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
+    // The controls of this program's manifest (common controls 6): lists, tabs, date picker.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES |
+                                                        ICC_DATE_CLASSES | ICC_PROGRESS_CLASS |
+                                                        ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    CurlGlobalInit();
+
+    std::string storePath;
+    bool printState = false;
+    int argc = 0;
+    if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
+        for (int i = 1; i < argc; ++i) {
+            const std::wstring arg = argv[i];
+            if (arg == L"--store" && i + 1 < argc) {
+                storePath = platform::win::Narrow(argv[++i]);
+            } else if (arg == L"--print-state") {
+                printState = true;
+            }
+        }
+        LocalFree(argv);
+    }
+
+    SteadyClock clock;
+    CCollectorWnd window(storePath.empty() ? DefaultStorePath() : storePath, clock, printState);
+    if (!window.Create(show)) {
+        MessageBoxW(nullptr, L"无法创建程序窗口。", L"Tarvola采集器", MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    return window.Run();
+}
