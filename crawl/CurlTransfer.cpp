@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string_view>
 #include <utility>
+
+#include "platform/SystemProxy.h"
 
 void CurlGlobalInit() {
     static std::once_flag once;
@@ -208,16 +211,35 @@ namespace {
 
 std::mutex proxyMutex;
 std::string proxyOverride;  // guarded by proxyMutex
+bool proxyChosen = false;   // guarded by proxyMutex
+
+// The proxy when the user set none: the environment's (libcurl reads it: empty here), else
+// the system's.
+std::string DefaultProxy() {
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return {};
+        }
+    }
+    return platform::SystemProxy();
+}
 
 }  // namespace
 
 void SetProxy(const std::string& url) {
     std::lock_guard<std::mutex> lock(proxyMutex);
-    proxyOverride = url;
+    proxyOverride = url.empty() ? DefaultProxy() : url;
+    proxyChosen = true;
 }
 
 std::string ProxyInUse() {
     std::lock_guard<std::mutex> lock(proxyMutex);
+    if (!proxyChosen) {
+        proxyOverride = DefaultProxy();
+        proxyChosen = true;
+    }
     return proxyOverride;
 }
 
@@ -236,7 +258,8 @@ bool IsProxyAddress(const std::string& url) {
 void CurlTransfer::Begin(const std::string& address, const FetchLimits& limits) {
     curl_easy_setopt(curl_, CURLOPT_URL, address.c_str());
     // A proxy the user set takes the place of http_proxy's (set per transfer: it may change
-    // between runs); none leaves libcurl's own reading of the environment.
+    // between runs); none leaves libcurl's own reading of the environment, and without one
+    // there the system's proxy is used.
     const std::string proxy = ProxyInUse();
     curl_easy_setopt(curl_, CURLOPT_PROXY, proxy.empty() ? nullptr : proxy.c_str());
     curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);

@@ -37,7 +37,8 @@ struct FetchLimits {
 };
 
 // The proxy every later transfer goes through (http://, https://, socks4:// or socks5:// URL),
-// in place of http_proxy's; empty: the environment's again. For the whole process.
+// in place of http_proxy's; empty: the environment's again, or without one the system's
+// (Internet Options on Windows). For the whole process.
 void SetProxy(const std::string& url);
 std::string ProxyInUse();
 // Whether `url` is a proxy address SetProxy takes.

@@ -12,6 +12,7 @@
 #include "platform/FileIdentity.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolders.h"
+#include "platform/SystemProxy.h"
 
 #ifdef _WIN32
 constexpr const char* kDevice = "NUL";
@@ -110,4 +111,26 @@ TEST(Platform, TheStoreGoesBesideTheProgramOrIntoTheUsersDataFolder) {
     const std::string folder = platform::DataFolder();
     EXPECT_EQ(folder.back(), platform::kPathSeparator);
     EXPECT_NE(folder.find("collector"), std::string::npos) << folder;
+}
+
+TEST(Platform, TheWebProxyOfASystemProxyList) {
+    const struct {
+        const char* list;
+        const char* proxy;
+    } cases[] = {
+        {"", ""},
+        {"proxy.corp:8080", "http://proxy.corp:8080"},
+        {"  proxy.corp:8080 ", "http://proxy.corp:8080"},
+        {"http=web:80;https=secure:443;ftp=files:21", "http://web:80"},
+        {"HTTP=web:80", "http://web:80"},
+        {"https=secure:443;socks=sock:1080", "socks4://sock:1080"},
+        {"ftp=files:21", ""},
+        {"https=secure:443 http=web:80", "http://web:80"},
+        {"socks5://sock:1080", "socks5://sock:1080"},
+        {"http=http://web:80", "http://web:80"},
+        {";;", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::ProxyFromServerList(c.list), c.proxy) << c.list;
+    }
 }
