@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# collector.exe's window as a user works in it, under wine on an X server of its own: the search
+# typed in, pre-collect, collect from a stand-in directory on Linux (reached through the proxy
+# set in Internet Options, not http_proxy) into a store at a Chinese path, the rows shown in both
+# lists, an export to a workbook and one to a text file through Windows' own dialogs, and the
+# window closed. The window is driven by window_driver.exe and read back by its state lines.
+# Usage: window_under_wine.sh STANDIN_SITE COLLECTOR_EXE WINDOW_DRIVER_EXE [SCREENSHOT.png]
+set -uo pipefail
+standin="$1"
+collector="$2"
+driver="$3"
+shot="${4:-}"
+here="$(cd "$(dirname "$0")" && pwd)"
+for tool in Xvfb iconv; do
+  command -v "$tool" >/dev/null || { echo "no $tool: skipped"; exit 77; }
+done
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+winpath() { echo "Z:${1//\//\\}"; }
+
+tmp="$(mktemp -d)"
+folder="$tmp/采集 数据"
+mkdir -p "$folder"
+cleanup() {
+  [ -n "${SITE_PID:-}" ] && { exec {SITE[1]}>&- 2>/dev/null; wait "$SITE_PID" 2>/dev/null; }
+  WINEPREFIX="$tmp/prefix" wineserver -k 2>/dev/null
+  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# An X server of the test's own.
+exec 5>"$tmp/display"
+Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 1 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+[ -s "$tmp/display" ] || { echo "Xvfb did not start: skipped"; exit 77; }
+export DISPLAY=":$(head -1 "$tmp/display")"
+
+# A wine prefix of the test's own: its proxy setting must not reach the other tests. A copy of
+# the prefix the tests run in is quicker than a new one.
+if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX/drive_c" ]; then
+  cp -a "$WINEPREFIX" "$tmp/prefix"
+fi
+export WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit >/dev/null 2>&1
+
+# The generated directory: 3 result pages of 20 companies; stays up until its input closes.
+coproc SITE { "$standin" 3 0; }
+read -r _ port <&"${SITE[0]}"
+
+# Chinese fonts, and the directory's proxy in Internet Options (regedit reads UTF-16).
+{
+  cat "$here/chinese-fonts.reg"
+  printf '\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings]\n'
+  printf '"ProxyEnable"=dword:00000001\n"ProxyServer"="127.0.0.1:%s"\n' "$port"
+} | iconv -f UTF-8 -t UTF-16 >"$tmp/settings.reg"
+wine regedit /S "$(winpath "$tmp/settings.reg")" >/dev/null 2>&1
+
+log="$tmp/state.log"
+wine "$collector" --print-state --store "$(winpath "$folder/数据.db")" >"$log" 2>"$tmp/err" &
+app=$!
+drive() { wine "$driver" "$@" 2>>"$tmp/driver.err"; }
+# Waits (up to 60 s) for a state line matching an extended regular expression.
+await() {
+  for _ in $(seq 1 600); do
+    grep -Eq "$1" "$log" && return 0
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
+  done
+  fail "no state line like /$1/; last: $(tail -2 "$log")"
+  return 1
+}
+
+await '^state ' || exit 1
+# IDs of the window's controls (app/model/Controls.h).
+IDC_RESULT_LIST=1002 IDC_PRECOLLECT=1004 IDC_START=1005 IDC_EXPORT_CSV=1006
+IDC_EXPORT_TEXT=1011 IDC_EVERY_N=1014 IDC_PARALLEL=1022 IDC_LIST_TAB=1030 IDC_DATA_LIST=1035
+IDC_INDUSTRY=1101 IDC_REGION=1102 IDC_EXPORT_NEXT=1308 IDOK=1
+
+drive set $IDC_INDUSTRY 塑料
+drive set $IDC_REGION 广东
+drive set $IDC_EVERY_N 0  # no pause: the test does not wait for the pacing
+drive set $IDC_PARALLEL 2
+drive click $IDC_PRECOLLECT
+# The pre-collect says what it found in a message box.
+drive answer $IDOK >/dev/null || fail "no box after the pre-collect"
+grep '^ask ' "$log" | grep -q '60' || fail "pre-collect's box: $(tail -3 "$log")"
+await 'pages=0/3 .*start=on' || exit 1
+
+drive click $IDC_START
+await 'records=60/60 .*stop=off' || exit 1
+[ "$(grep -c '^ask ' "$log")" = 1 ] || fail "a question during the run: $(grep '^ask ' "$log")"
+# The run's list holds the page in hand: the last one's 20 companies.
+[ "$(drive count $IDC_RESULT_LIST)" = 20 ] || fail "the run's list: $(drive count $IDC_RESULT_LIST) rows"
+[ -f "$folder/数据.db" ] || fail "no store at the Chinese path"
+
+# The collected data's page reads the store.
+drive tab $IDC_LIST_TAB 1
+for _ in $(seq 1 50); do [ "$(drive count $IDC_DATA_LIST)" = 60 ] && break; sleep 0.2; done
+[ "$(drive count $IDC_DATA_LIST)" = 60 ] || fail "the collected data: $(drive count $IDC_DATA_LIST) rows"
+drive tab $IDC_LIST_TAB 0
+if [ -n "$shot" ] && command -v import >/dev/null; then
+  sleep 1
+  import -window root "$tmp/screen.png" && convert "$tmp/screen.png" -trim "$shot" ||
+    fail "screenshot"
+fi
+
+# A workbook, then a text file: the export's choice (next), then the save dialog.
+export_to() {
+  drive click "$1"
+  drive answer $IDC_EXPORT_NEXT >/dev/null || fail "no export choice for $2"
+  drive save "$(winpath "$2")" >/dev/null || fail "no save dialog for $2"
+  await "status=已导出 60 条记录到 .*${2##*/}"
+}
+export_to $IDC_EXPORT_CSV "$folder/导出.xlsx"
+[ -s "$folder/导出.xlsx" ] || fail "no workbook: $(tail -2 "$log")"
+if /usr/bin/python3 -c 'import openpyxl' 2>/dev/null; then
+  sheet="$(/usr/bin/python3 "$here/../xlsx_dump.py" "$folder/导出.xlsx")" || fail "the workbook does not read"
+  grep -q '公司3-20' <<<"$sheet" || fail "workbook content: $(head -3 <<<"$sheet")"
+fi
+export_to $IDC_EXPORT_TEXT "$folder/导出.txt"
+text="$(iconv -f GBK -t UTF-8 "$folder/导出.txt" 2>/dev/null)" || fail "the text export is not GBK"
+grep -q '公司1-1' <<<"$text" && grep -q '公司3-20' <<<"$text" || fail "text content: $(head -3 <<<"$text")"
+
+drive close
+for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app" 2>/dev/null && fail "the window did not close"
+wait "$app" 2>/dev/null
+
+[ $failures -eq 0 ] && echo "collector.exe: pre-collect, collect, lists and exports as expected"
+exit $((failures > 0))
