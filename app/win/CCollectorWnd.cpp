@@ -97,6 +97,9 @@ bool CCollectorWnd::Create(int show) {
     SetTimer(hwnd_, kTickTimer, 100, nullptr);
     // F2 from any window. MOD_NOREPEAT: holding the key toggles once.
     hotKey_ = RegisterHotKey(hwnd_, kHotKeyId, MOD_NOREPEAT, VK_F2) != FALSE;
+    if (printState_) {
+        std::cout << "hotkey F2=" << (hotKey_ ? "on" : "off") << std::endl;
+    }
     ShowWindow(hwnd_, show);
     return true;
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 
 #include <string>
@@ -35,6 +37,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
         LocalFree(argv);
     }
 
+    if (printState) {
+        _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n", as on Linux
+    }
     SteadyClock clock;
     CCollectorWnd window(storePath.empty() ? DefaultStorePath() : storePath, clock, printState);
     if (!window.Create(show)) {

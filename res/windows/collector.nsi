@@ -2,8 +2,7 @@
 ; folder, an uninstaller that takes the programs and leaves the user's data
 ; (%LOCALAPPDATA%\collector) alone.
 ;
-; makensis -DVERSION=2.0406 -DBIN=<folder of the .exe files> -DOUTFILE=<setup .exe>
-;          [-DWINDOW] collector.nsi      (WINDOW: collector.exe is in BIN too)
+; makensis -DVERSION=2.0406 -DBIN=<folder of the .exe files> -DOUTFILE=<setup .exe> collector.nsi
 
 Unicode true
 Target amd64-unicode
@@ -27,16 +26,12 @@ UninstPage instfiles
 Section "Install"
   SetShellVarContext all
   SetOutPath "$INSTDIR"
-  File "${BIN}\collector-cli.exe"
-!ifdef WINDOW
   File "${BIN}\collector.exe"
-!endif
+  File "${BIN}\collector-cli.exe"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-!ifdef WINDOW
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\collector.exe"
-!endif
   ; collector-cli in a console that stays open, started in the program's folder.
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT} 命令行.lnk" "$SYSDIR\cmd.exe" \
     '/k cd /d "$INSTDIR" && collector-cli.exe --help'

@@ -78,6 +78,8 @@ await() {
 }
 
 await '^state ' || exit 1
+# F2 itself never reaches a hidden window under wine: its registration is what can be seen.
+await '^hotkey F2=on$'
 # IDs of the window's controls (app/model/Controls.h).
 IDC_RESULT_LIST=1002 IDC_PRECOLLECT=1004 IDC_START=1005 IDC_EXPORT_CSV=1006
 IDC_EXPORT_TEXT=1011 IDC_EVERY_N=1014 IDC_PARALLEL=1022 IDC_LIST_TAB=1030 IDC_DATA_LIST=1035
