@@ -38,6 +38,18 @@ void AddControls(DialogTemplate& dialog, const ControlSpec (&controls)[N]) {
     }
 }
 
+// Counts the messages being handled while it lives.
+class Nesting {
+  public:
+    explicit Nesting(int& depth) : depth_(++depth) {}
+    ~Nesting() { --depth_; }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
+
+  private:
+    int& depth_;
+};
+
 // The column a data row shows: the nine fields, when it was collected, for which search.
 const std::string& DataCell(const ResultRow& row, size_t column) {
     if (column < row.fields.size()) {
@@ -386,6 +398,7 @@ INT_PTR CALLBACK CCollectorWnd::PageProc(HWND hwnd, UINT message, WPARAM wParam,
         return FALSE;
     }
     // A page's controls speak to the window.
+    const Nesting nesting(self->inModel_);
     switch (message) {
         case WM_COMMAND:
             self->OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -400,6 +413,8 @@ INT_PTR CALLBACK CCollectorWnd::PageProc(HWND hwnd, UINT message, WPARAM wParam,
 }
 
 INT_PTR CCollectorWnd::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    // While this is on the stack, the model is busy (a nested loop may run inside it).
+    const Nesting nesting(inModel_);
     switch (message) {
         case WM_COMMAND:
             OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -589,7 +604,10 @@ LRESULT CCollectorWnd::DrawRow(NMLVCUSTOMDRAW& draw) {
 
 void CCollectorWnd::Render(const WindowState& state) {
     rendering_ = true;
-    SetWindowTextW(hwnd_, Wide(state.title).c_str());
+    if (std::wstring title = Wide(state.title); title != title_) {
+        title_ = std::move(title);
+        SetWindowTextW(hwnd_, title_.c_str());
+    }
     for (size_t i = 0; i < std::size(kMainControls); ++i) {
         const ControlSpec& c = kMainControls[i];
         if (c.id == 0) {
@@ -774,7 +792,9 @@ bool CCollectorWnd::Progress(const std::string& text, int percent) {
 }
 
 void CCollectorWnd::Close() {
-    if (!model_ || !model_->Close()) {
+    // Only from the window's own loop: a close posted while the model waits in a box or for
+    // its workers would take the model away under it.
+    if (!model_ || inModel_ > 1 || !model_->Close()) {
         return;
     }
     KillTimer(hwnd_, kTickTimer);

@@ -94,6 +94,8 @@ class CCollectorWnd : public IWindowView {
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;
     bool rendering_ = false;  // texts set by Render are no user input
+    int inModel_ = 0;         // messages being handled, nested loops included
+    std::wstring title_;
     bool visible_ = true;
     bool hotKey_ = false;
     std::uint64_t rowsEpoch_ = 0;
