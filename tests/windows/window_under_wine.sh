@@ -2,8 +2,8 @@
 # collector.exe's window as a user works in it, under wine on an X server of its own: the search
 # typed in, pre-collect, collect from a stand-in directory on Linux (reached through the proxy
 # set in Internet Options, not http_proxy) into a store at a Chinese path, the rows shown in both
-# lists, an export to a workbook and one to a text file through Windows' own dialogs, and the
-# window closed. The window is driven by window_driver.exe and read back by its state lines.
+# lists, an export to a workbook and one to a text file through Windows' own dialogs, a close
+# that waits for an open question, and the window closed. The window is driven by window_driver.exe and read back by its state lines.
 # Usage: window_under_wine.sh STANDIN_SITE COLLECTOR_EXE WINDOW_DRIVER_EXE [SCREENSHOT.png]
 set -uo pipefail
 standin="$1"
@@ -83,7 +83,7 @@ await '^hotkey F2=on$'
 # IDs of the window's controls (app/model/Controls.h).
 IDC_RESULT_LIST=1002 IDC_PRECOLLECT=1004 IDC_START=1005 IDC_EXPORT_CSV=1006
 IDC_EXPORT_TEXT=1011 IDC_EVERY_N=1014 IDC_PARALLEL=1022 IDC_LIST_TAB=1030 IDC_DATA_LIST=1035
-IDC_INDUSTRY=1101 IDC_REGION=1102 IDC_EXPORT_NEXT=1308 IDOK=1
+IDC_CLEAR=1026 IDC_INDUSTRY=1101 IDC_REGION=1102 IDC_EXPORT_NEXT=1308 IDOK=1 IDNO=7
 
 drive set $IDC_INDUSTRY 塑料
 drive set $IDC_REGION 广东
@@ -129,6 +129,15 @@ fi
 export_to $IDC_EXPORT_TEXT "$folder/导出.txt"
 text="$(iconv -f GBK -t UTF-8 "$folder/导出.txt" 2>/dev/null)" || fail "the text export is not GBK"
 grep -q '公司1-1' <<<"$text" && grep -q '公司3-20' <<<"$text" || fail "text content: $(head -3 <<<"$text")"
+
+# A close that arrives while a question is open waits for the answer: the records stay.
+drive click $IDC_CLEAR
+await '^ask caption=清空数据'
+drive close
+sleep 1
+kill -0 "$app" 2>/dev/null || fail "the window closed under its question"
+drive answer $IDNO >/dev/null || fail "no question before clearing"
+[ "$(drive count $IDC_DATA_LIST)" = 60 ] || fail "records gone after answering no"
 
 drive close
 for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
