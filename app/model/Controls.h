@@ -89,7 +89,7 @@ inline constexpr ControlSpec kMainControls[] = {
     {0, ControlKind::Label, "秒", 103, 75, 29, 8, false, false, nullptr},
     {0, ControlKind::Label, "代理：", 31, 92, 30, 8, false, false, nullptr},
     {IDC_PROXY, ControlKind::Edit, "", 63, 89, 80, 14, false, false,
-     "http://主机:端口 或 socks5://主机:端口；空：使用环境变量 http_proxy"},
+     "http://主机:端口 或 socks5://主机:端口；空：使用环境变量 http_proxy 或系统的代理设置"},
     {IDC_SKIP_KNOWN, ControlKind::Check, "跳过已采集公司", 31, 108, 100, 10, false, false,
      "不再采集数据库中已有的公司（按联系页地址，或名称和地区）"},
     {0, ControlKind::Label, "按下F2， 隐藏/显示界面", 31, 124, 112, 8, false, false, nullptr},

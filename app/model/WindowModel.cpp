@@ -253,7 +253,8 @@ bool WindowModel::ApplyProxy() {
     if (!state_.proxy.empty() && !IsProxyAddress(state_.proxy)) {
         Focus(IDC_PROXY);
         Prompt(
-            "代理地址应为 http://主机:端口 或 socks5://主机:端口（空：使用环境变量 http_proxy）：" +
+            "代理地址应为 http://主机:端口 或 socks5://主机:端口（空：使用环境变量 http_proxy "
+            "或系统的代理设置）：" +
                 state_.proxy,
             "代理", PromptIcon::Warning);
         return false;

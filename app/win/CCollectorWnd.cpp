@@ -1,7 +1,7 @@
 #include "app/win/CCollectorWnd.h"
 
 #include <commctrl.h>
-#include <windowsx.h>
+#include <uxtheme.h>
 
 #include <algorithm>
 #include <iostream>
@@ -24,6 +24,22 @@ constexpr int kUnnamedBase = 2000;
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT_PTR kFilterTimer = 2;
 
+// The dots per inch of the monitor `hwnd` is on (Windows 10 1607 and later), else the system's.
+int WindowDpi(HWND hwnd) {
+    using GetDpi = UINT(WINAPI*)(HWND);
+    static const auto getDpi = reinterpret_cast<GetDpi>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpi != nullptr) {
+        if (const UINT dpi = getDpi(hwnd); dpi != 0) {
+            return static_cast<int>(dpi);
+        }
+    }
+    HDC dc = GetDC(hwnd);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+    ReleaseDC(hwnd, dc);
+    return dpi;
+}
+
 template <size_t N>
 int IdAt(const ControlSpec (&controls)[N], size_t i) {
     return controls[i].id != 0 ? controls[i].id : kUnnamedBase + static_cast<int>(i);
@@ -38,17 +54,7 @@ void AddControls(DialogTemplate& dialog, const ControlSpec (&controls)[N]) {
     }
 }
 
-// Counts the messages being handled while it lives.
-class Nesting {
-  public:
-    explicit Nesting(int& depth) : depth_(++depth) {}
-    ~Nesting() { --depth_; }
-    Nesting(const Nesting&) = delete;
-    Nesting& operator=(const Nesting&) = delete;
-
-  private:
-    int& depth_;
-};
+constexpr UINT kRelayout = WM_APP + 2;
 
 // The column a data row shows: the nine fields, when it was collected, for which search.
 const std::string& DataCell(const ResultRow& row, size_t column) {
@@ -102,10 +108,12 @@ bool CCollectorWnd::Create(int show) {
         posted_->hwnd = hwnd_;
     }
     model_ = std::make_unique<WindowModel>(storePath_, UserSettings::DefaultPath(), *this, clock_);
-    if (printState_) {
-        Render(model_->State());  // the first line, before any input
-    }
-    model_->Open();
+    Nested([this] {
+        if (printState_) {
+            Render(model_->State());  // the first line, before any input
+        }
+        model_->Open();
+    });
     SetTimer(hwnd_, kTickTimer, 100, nullptr);
     // F2 from any window. MOD_NOREPEAT: holding the key toggles once.
     hotKey_ = RegisterHotKey(hwnd_, kHotKeyId, MOD_NOREPEAT, VK_F2) != FALSE;
@@ -162,6 +170,10 @@ void CCollectorWnd::CreateControls() {
         item.pszText = title.data();
         SendMessageW(listTab, TCM_INSERTITEMW, index++, reinterpret_cast<LPARAM>(&item));
     }
+    // The pages on a themed tab take its face.
+    for (HWND page : {condition_, dataPane_}) {
+        EnableThemeDialogTexture(page, ETDT_ENABLETAB);
+    }
     SetColumns(Item(IDC_RESULT_LIST), kResultColumns, std::size(kResultColumns));
     SetColumns(Item(IDC_DATA_LIST), kDataColumns, std::size(kDataColumns));
     // The edits take no more than a setting can hold.
@@ -180,9 +192,8 @@ void CCollectorWnd::SetColumns(HWND list, const ResultColumn* columns, size_t co
                  LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP | LVS_EX_INFOTIP |
                      LVS_EX_DOUBLEBUFFER);
     // The columns' widths are pixels at 96 dots per inch.
-    HDC dc = GetDC(list);
-    const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
-    ReleaseDC(list, dc);
+    const int dpi = WindowDpi(hwnd_);
+    dpi_ = dpi;
     for (size_t i = 0; i < count; ++i) {
         std::wstring header = Wide(columns[i].header);
         LVCOLUMNW column{};
@@ -192,6 +203,21 @@ void CCollectorWnd::SetColumns(HWND list, const ResultColumn* columns, size_t co
         column.pszText = header.data();
         SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
+}
+
+void CCollectorWnd::ScaleColumns(int dpi) {
+    if (dpi <= 0 || dpi == dpi_) {
+        return;
+    }
+    for (HWND list : {Item(IDC_RESULT_LIST), Item(IDC_DATA_LIST)}) {
+        HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+        const int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+        for (int i = 0; i < columns; ++i) {
+            const int width = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, i, 0));
+            SendMessageW(list, LVM_SETCOLUMNWIDTH, i, MulDiv(width, dpi, dpi_));
+        }
+    }
+    dpi_ = dpi;
 }
 
 void CCollectorWnd::AddTooltips() {
@@ -368,6 +394,11 @@ void CCollectorWnd::ShowListPage(int page) {
 int CCollectorWnd::Run() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // Enter never presses a button (the dialog manager would press the focused one).
+        if ((msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_RETURN &&
+            hwnd_ != nullptr && (msg.hwnd == hwnd_ || IsChild(hwnd_, msg.hwnd))) {
+            continue;
+        }
         if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg)) {
             continue;
         }
@@ -385,7 +416,12 @@ INT_PTR CALLBACK CCollectorWnd::DialogProc(HWND hwnd, UINT message, WPARAM wPara
         return FALSE;  // the model puts the focus
     }
     auto* self = reinterpret_cast<CCollectorWnd*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-    return self != nullptr ? self->Handle(message, wParam, lParam) : FALSE;
+    if (self == nullptr) {
+        return FALSE;
+    }
+    INT_PTR result = FALSE;
+    self->Nested([&] { result = self->Handle(message, wParam, lParam); });
+    return result;
 }
 
 INT_PTR CALLBACK CCollectorWnd::PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -398,23 +434,33 @@ INT_PTR CALLBACK CCollectorWnd::PageProc(HWND hwnd, UINT message, WPARAM wParam,
         return FALSE;
     }
     // A page's controls speak to the window.
-    const Nesting nesting(self->inModel_);
     switch (message) {
         case WM_COMMAND:
-            self->OnCommand(LOWORD(wParam), HIWORD(wParam));
+            self->Nested([&] { self->OnCommand(LOWORD(wParam), HIWORD(wParam)); });
             return TRUE;
         case WM_NOTIFY:
-            SetWindowLongPtrW(hwnd, DWLP_MSGRESULT,
-                              self->OnNotify(*reinterpret_cast<const NMHDR*>(lParam)));
+            self->Nested([&] {
+                SetWindowLongPtrW(hwnd, DWLP_MSGRESULT,
+                                  self->OnNotify(*reinterpret_cast<const NMHDR*>(lParam)));
+            });
             return TRUE;
         default:
             return FALSE;
     }
 }
 
+void CCollectorWnd::Nested(const std::function<void()>& handle) {
+    // While a message is being handled the model may be busy in a nested loop (a box, a wait
+    // for its workers): a close that arrives then is done once the outermost one is handled.
+    ++inModel_;
+    handle();
+    if (--inModel_ == 0 && closePending_ && hwnd_ != nullptr) {
+        closePending_ = false;
+        PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    }
+}
+
 INT_PTR CCollectorWnd::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
-    // While this is on the stack, the model is busy (a nested loop may run inside it).
-    const Nesting nesting(inModel_);
     switch (message) {
         case WM_COMMAND:
             OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -440,17 +486,24 @@ INT_PTR CCollectorWnd::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             RunPosted();
             return TRUE;
         case WM_SIZE:
+        case kRelayout:
             Layout();
             return TRUE;
-        case WM_DPICHANGED: {
-            // The dialog manager scales the controls and their font; the window takes the
-            // size Windows suggests, and the layout follows.
-            const RECT* r = reinterpret_cast<const RECT*>(lParam);
-            SetWindowPos(hwnd_, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-            Layout();
+        case WM_DPICHANGED:
+            // The dialog manager scales the window, its controls and their font (left to it:
+            // FALSE); the lists' columns and the layout follow.
+            ScaleColumns(LOWORD(wParam));
+            PostMessageW(hwnd_, kRelayout, 0, 0);
+            return FALSE;
+        case WM_QUERYENDSESSION:
+            // Logging off: as closing the window, which the user may refuse during a run.
+            SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, inModel_ == 1 && Shutdown());
             return TRUE;
-        }
+        case WM_ENDSESSION:
+            if (!model_) {  // closed by the query: nothing is left to do in this window
+                DestroyWindow(hwnd_);
+            }
+            return TRUE;
         case WM_GETMINMAXINFO: {
             if (dataPane_ == nullptr) {
                 return FALSE;
@@ -617,11 +670,11 @@ void CCollectorWnd::Render(const WindowState& state) {
         if (c.kind == ControlKind::Digits || c.kind == ControlKind::Edit || ownText) {
             SetItemText(c.id, TextOf(state, c.id));
         }
-        EnableWindow(Item(c.id), EnabledIn(state, c.id));
+        Enable(Item(c.id), EnabledIn(state, c.id));
     }
     for (int id : {IDC_INDUSTRY, IDC_REGION}) {
         SetItemText(id, TextOf(state, id));
-        EnableWindow(Item(id), EnabledIn(state, id));
+        Enable(Item(id), EnabledIn(state, id));
     }
     SendMessageW(Item(IDC_SKIP_KNOWN), BM_SETCHECK, state.skipKnown ? BST_CHECKED : BST_UNCHECKED,
                  0);
@@ -644,6 +697,11 @@ void CCollectorWnd::Render(const WindowState& state) {
             SendMessageW(list, LVM_SETITEMCOUNT, count,
                          anew ? 0 : LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
             if (anew) {
+                // Another list: no row stays selected by its number.
+                LVITEMW none{};
+                none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+                SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                             reinterpret_cast<LPARAM>(&none));
                 InvalidateRect(list, nullptr, TRUE);
             }
         }
@@ -652,7 +710,7 @@ void CCollectorWnd::Render(const WindowState& state) {
     rows(Item(IDC_DATA_LIST), state.dataRowsEpoch, dataEpoch_, state.dataRows.size());
     SetItemText(IDC_DATA_FILTER, state.dataFilter);
     SetItemText(IDC_DATA_COUNTS, state.dataCounts);
-    EnableWindow(Item(IDC_DATA_MORE), state.dataMoreEnabled);
+    Enable(Item(IDC_DATA_MORE), state.dataMoreEnabled);
     rendering_ = false;
 
     if (state.focusSerial != focusSerial_) {
@@ -674,6 +732,15 @@ void CCollectorWnd::Render(const WindowState& state) {
             lastStateLine_ = std::move(line);
         }
     }
+}
+
+void CCollectorWnd::Enable(HWND control, bool on) {
+    // A control greyed while it has the focus hands it on, as a click on 开始采集 would leave
+    // the keyboard nowhere.
+    if (!on && GetFocus() == control) {
+        SendMessageW(GetParent(control), WM_NEXTDLGCTL, 0, FALSE);
+    }
+    EnableWindow(control, on);
 }
 
 PromptAnswer CCollectorWnd::Ask(const Question& question) {
@@ -710,19 +777,28 @@ void CCollectorWnd::PostToUi(std::function<void()> work) {
         return;  // the window is gone
     }
     posted_->work.push_back(std::move(work));
-    PostMessageW(posted_->hwnd, kRunPosted, 0, 0);
+    // One message in flight at a time, however much is queued: the queue of messages stays
+    // small during a long task that does not pump.
+    if (!posted_->messagePending) {
+        posted_->messagePending = PostMessageW(posted_->hwnd, kRunPosted, 0, 0) != FALSE;
+    }
 }
 
 void CCollectorWnd::RunPosted() {
-    // One piece at a time: a piece may open a box whose loop runs the next ones, in order.
+    // One piece per message, the message posted again while more wait: a piece may open a
+    // box or wait for its workers, whose loop then runs the next ones, in order.
     std::function<void()> work;
     {
         std::lock_guard<std::mutex> lock(posted_->mutex);
+        posted_->messagePending = false;
         if (posted_->work.empty()) {
             return;
         }
         work = std::move(posted_->work.front());
         posted_->work.pop_front();
+        if (!posted_->work.empty() && posted_->hwnd != nullptr) {
+            posted_->messagePending = PostMessageW(posted_->hwnd, kRunPosted, 0, 0) != FALSE;
+        }
     }
     work();
 }
@@ -792,10 +868,18 @@ bool CCollectorWnd::Progress(const std::string& text, int percent) {
 }
 
 void CCollectorWnd::Close() {
-    // Only from the window's own loop: a close posted while the model waits in a box or for
-    // its workers would take the model away under it.
-    if (!model_ || inModel_ > 1 || !model_->Close()) {
+    if (inModel_ > 1) {
+        closePending_ = true;  // the model is busy under this message: see Nested
         return;
+    }
+    if (Shutdown()) {
+        DestroyWindow(hwnd_);
+    }
+}
+
+bool CCollectorWnd::Shutdown() {
+    if (!model_ || !model_->Close()) {
+        return false;
     }
     KillTimer(hwnd_, kTickTimer);
     KillTimer(hwnd_, kFilterTimer);
@@ -809,6 +893,5 @@ void CCollectorWnd::Close() {
         posted_->work.clear();
     }
     model_.reset();
-    DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
+    return true;
 }

@@ -56,16 +56,22 @@ class CCollectorWnd : public IWindowView {
         std::mutex mutex;
         HWND hwnd = nullptr;  // null once the window is gone: work is dropped
         std::deque<std::function<void()>> work;
+        bool messagePending = false;  // a kRunPosted is on its way
     };
 
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void Nested(const std::function<void()>& handle);
     void OnCommand(int id, int code);
     LRESULT OnNotify(const NMHDR& header);
     LRESULT DrawRow(NMLVCUSTOMDRAW& draw);
     void RunPosted();
     void Close();
+    // The model closes (false when the user keeps the window) and lets go of the window.
+    bool Shutdown();
+    void Enable(HWND control, bool on);
+    void ScaleColumns(int dpi);
 
     void CreateControls();
     void SetColumns(HWND list, const struct ResultColumn* columns, size_t count);
@@ -95,6 +101,8 @@ class CCollectorWnd : public IWindowView {
     HICON smallIcon_ = nullptr;
     bool rendering_ = false;  // texts set by Render are no user input
     int inModel_ = 0;         // messages being handled, nested loops included
+    bool closePending_ = false;
+    int dpi_ = 96;  // of the lists' column widths
     std::wstring title_;
     bool visible_ = true;
     bool hotKey_ = false;

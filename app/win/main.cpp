@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
+#include <ole2.h>
 #include <shellapi.h>
 
 #include <string>
@@ -20,6 +21,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
                                                         ICC_DATE_CLASSES | ICC_PROGRESS_CLASS |
                                                         ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
+    // Windows' file dialogs use COM on this thread.
+    const bool com = SUCCEEDED(OleInitialize(nullptr));
     CurlGlobalInit();
 
     std::string storePath;
@@ -46,5 +49,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
         MessageBoxW(nullptr, L"无法创建程序窗口。", L"Tarvola采集器", MB_OK | MB_ICONERROR);
         return 1;
     }
-    return window.Run();
+    const int code = window.Run();
+    if (com) {
+        OleUninitialize();
+    }
+    return code;
 }

@@ -144,25 +144,32 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(main, WM_CLOSE, 0, 0);
         return 0;
     }
-    if (command == L"answer" || command == L"save") {
+    if (command == L"save") {
+        // A file dialog: its file name's edit (edt1), or its combo box (cmb13). The box
+        // answered before it may still be closing.
+        HWND box = WaitFor([main] {
+            HWND open = OpenBox(main);
+            return open != nullptr && (GetDlgItem(open, 0x480) || GetDlgItem(open, 0x47c))
+                       ? open
+                       : nullptr;
+        });
+        if (box == nullptr || argc < 3) {
+            return Fail("no file dialog");
+        }
+        HWND name = GetDlgItem(box, 0x480);
+        if (name == nullptr) {
+            name = GetDlgItem(box, 0x47c);
+        }
+        SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return 0;
+    }
+    if (command == L"answer") {
         HWND box = WaitFor([main] { return OpenBox(main); });
         if (box == nullptr) {
             return Fail("no box opened");
         }
         std::printf("%s\n", Utf8(TextOf(box)).c_str());
-        if (command == L"save") {
-            // The file name's edit of the file dialog (edt1), or its combo box (cmb13).
-            HWND name = GetDlgItem(box, 0x480);
-            if (name == nullptr) {
-                name = GetDlgItem(box, 0x47c);
-            }
-            if (name == nullptr || argc < 3) {
-                return Fail("no file dialog");
-            }
-            SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            return 0;
-        }
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
         return 0;
