@@ -12,6 +12,7 @@
 #include "app/win/DialogTemplate.h"
 #include "app/win/UserPrompts.h"
 #include "app/win/WaitBox.h"
+#include "app/win/WindowDpi.h"
 #include "platform/windows/Wide.h"
 
 using platform::win::Narrow;
@@ -23,22 +24,6 @@ namespace {
 constexpr int kUnnamedBase = 2000;
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT_PTR kFilterTimer = 2;
-
-// The dots per inch of the monitor `hwnd` is on (Windows 10 1607 and later), else the system's.
-int WindowDpi(HWND hwnd) {
-    using GetDpi = UINT(WINAPI*)(HWND);
-    static const auto getDpi = reinterpret_cast<GetDpi>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (getDpi != nullptr) {
-        if (const UINT dpi = getDpi(hwnd); dpi != 0) {
-            return static_cast<int>(dpi);
-        }
-    }
-    HDC dc = GetDC(hwnd);
-    const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
-    ReleaseDC(hwnd, dc);
-    return dpi;
-}
 
 template <size_t N>
 int IdAt(const ControlSpec (&controls)[N], size_t i) {

@@ -10,6 +10,7 @@
 
 #include "app/model/Dialogs.h"
 #include "app/win/DialogTemplate.h"
+#include "app/win/WindowDpi.h"
 #include "platform/windows/Wide.h"
 
 using platform::win::Narrow;
@@ -62,7 +63,7 @@ void AddColumns(HWND list, const ResultColumn* columns, size_t count) {
         std::wstring header = Wide(columns[i].header);
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
-        column.cx = columns[i].width;
+        column.cx = MulDiv(columns[i].width, WindowDpi(list), 96);
         column.pszText = header.data();
         SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
