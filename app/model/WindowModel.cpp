@@ -1,6 +1,7 @@
 #include "app/model/WindowModel.h"
 
 #include <mutex>
+#include <utility>
 
 #include <ctime>
 
@@ -261,6 +262,30 @@ bool WindowModel::ApplyProxy() {
     }
     ::SetProxy(state_.proxy);
     return true;
+}
+
+bool WindowModel::Press(int id) {
+    static const std::pair<int, void (WindowModel::*)()> kButtons[] = {
+        {IDC_ABOUT, &WindowModel::About},
+        {IDC_PRECOLLECT, &WindowModel::Precollect},
+        {IDC_START, &WindowModel::Start},
+        {IDC_STOP, &WindowModel::Stop},
+        {IDC_PREVIEW, &WindowModel::Preview},
+        {IDC_EXPORT_TEXT, &WindowModel::ExportText},
+        {IDC_EXPORT_CSV, &WindowModel::ExportExcel},
+        {IDC_RETRY_FAILED, &WindowModel::ShowFailures},
+        {IDC_CLEAR, &WindowModel::Clear},
+        {IDC_IMPORT, &WindowModel::Import},
+        {IDC_DATA_MORE, &WindowModel::MoreData},
+        {IDC_DATA_EXPORT, &WindowModel::ExportData},
+    };
+    for (const auto& [button, operation] : kButtons) {
+        if (button == id) {
+            (this->*operation)();
+            return true;
+        }
+    }
+    return false;
 }
 
 void WindowModel::About() {

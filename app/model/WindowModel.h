@@ -74,6 +74,9 @@ class WindowModel {
     void ExportText();
     void ExportExcel();
     void About();
+    // A button of the window (IDC_*) was pressed: its operation above; false when `id` names
+    // no button of the model.
+    bool Press(int id);
     void HotKey();  // F2: hide or show
     // The window is asked to close: false when the user keeps it. After true, the workers have
     // finished the record in hand and nothing more starts.

@@ -217,23 +217,15 @@ QTableWidget* CCollectorDlg::NewList(const ResultColumn* columns, size_t count) 
 
 void CCollectorDlg::ConnectControls() {
     WindowModel* model = m_pModel.get();
-    const std::pair<int, void (WindowModel::*)()> buttons[] = {
-        {IDC_ABOUT, &WindowModel::About},
-        {IDC_PRECOLLECT, &WindowModel::Precollect},
-        {IDC_START, &WindowModel::Start},
-        {IDC_STOP, &WindowModel::Stop},
-        {IDC_PREVIEW, &WindowModel::Preview},
-        {IDC_EXPORT_TEXT, &WindowModel::ExportText},
-        {IDC_EXPORT_CSV, &WindowModel::ExportExcel},
-        {IDC_RETRY_FAILED, &WindowModel::ShowFailures},
-        {IDC_CLEAR, &WindowModel::Clear},
-        {IDC_IMPORT, &WindowModel::Import},
-        {IDC_DATA_MORE, &WindowModel::MoreData},
-        {IDC_DATA_EXPORT, &WindowModel::ExportData},
-    };
-    for (const auto& [id, operation] : buttons) {
+    for (const ControlSpec& c : kMainControls) {
+        if (c.kind == ControlKind::Button) {
+            connect(static_cast<QPushButton*>(GetDlgItem(c.id)), &QPushButton::clicked, this,
+                    [model, id = c.id] { model->Press(id); });
+        }
+    }
+    for (int id : {IDC_DATA_MORE, IDC_DATA_EXPORT}) {
         connect(static_cast<QPushButton*>(GetDlgItem(id)), &QPushButton::clicked, this,
-                [model, operation = operation] { (model->*operation)(); });
+                [model, id] { model->Press(id); });
     }
     for (int id : {IDC_EVERY_N, IDC_PAUSE_SECONDS, IDC_PARALLEL, IDC_TIMEOUT, IDC_PROXY,
                    IDC_START_PAGE, IDC_INDUSTRY, IDC_REGION}) {

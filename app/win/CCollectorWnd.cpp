@@ -516,26 +516,9 @@ void CCollectorWnd::OnCommand(int id, int code) {
         return;
     }
     WindowModel& model = *model_;
-    const std::pair<int, void (WindowModel::*)()> buttons[] = {
-        {IDC_ABOUT, &WindowModel::About},
-        {IDC_PRECOLLECT, &WindowModel::Precollect},
-        {IDC_START, &WindowModel::Start},
-        {IDC_STOP, &WindowModel::Stop},
-        {IDC_PREVIEW, &WindowModel::Preview},
-        {IDC_EXPORT_TEXT, &WindowModel::ExportText},
-        {IDC_EXPORT_CSV, &WindowModel::ExportExcel},
-        {IDC_RETRY_FAILED, &WindowModel::ShowFailures},
-        {IDC_CLEAR, &WindowModel::Clear},
-        {IDC_IMPORT, &WindowModel::Import},
-        {IDC_DATA_MORE, &WindowModel::MoreData},
-        {IDC_DATA_EXPORT, &WindowModel::ExportData},
-    };
     if (code == BN_CLICKED) {
-        for (const auto& [button, operation] : buttons) {
-            if (button == id) {
-                (model.*operation)();
-                return;
-            }
+        if (model.Press(id)) {
+            return;
         }
         if (id == IDC_SKIP_KNOWN) {
             model.SetSkipKnown(SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED);

@@ -56,6 +56,31 @@ std::wstring DocumentsFolder() {
     return SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, path)) ? path : L"";
 }
 
+// What both file dialogs are given: the owner, the types, the folder to open in (the user's
+// documents when none) and room for the path chosen.
+struct FileDialog {
+    FileDialog(HWND owner, const std::vector<FileType>& types, std::wstring openIn)
+        : filter(FilterOf(types)), folder(openIn.empty() ? DocumentsFolder() : std::move(openIn)) {
+        ofn.lStructSize = sizeof(ofn);
+        ofn.hwndOwner = owner;
+        ofn.lpstrFilter = filter.c_str();
+        ofn.nFilterIndex = 1;
+        ofn.lpstrFile = path.data();
+        ofn.nMaxFile = static_cast<DWORD>(path.size());
+        ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+        // The working folder stays: the store may be named relative to it.
+        ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    }
+    FileDialog(const FileDialog&) = delete;
+    FileDialog& operator=(const FileDialog&) = delete;
+    std::string Chosen() const { return Narrow(path.c_str(), wcslen(path.c_str())); }
+
+    std::wstring filter;
+    std::wstring folder;
+    std::wstring path = std::wstring(32768, L'\0');
+    OPENFILENAMEW ofn{};
+};
+
 void AddColumns(HWND list, const ResultColumn* columns, size_t count) {
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
@@ -105,53 +130,28 @@ std::optional<SaveAnswer> ChooseSaveFile(HWND owner, const SaveRequest& request)
     if (const size_t cut = initial.find_last_of(L"\\/"); cut != std::wstring::npos) {
         folder = initial.substr(0, cut);
         initial.erase(0, cut + 1);
-    } else {
-        folder = DocumentsFolder();
     }
-    std::wstring path(32768, L'\0');
-    initial.copy(path.data(), std::min(initial.size(), path.size() - 1));
-    const std::wstring filter = FilterOf(request.types);
+    FileDialog dialog(owner, request.types, folder);
+    initial.copy(dialog.path.data(), std::min(initial.size(), dialog.path.size() - 1));
     const std::wstring suffix = Wide(request.defaultSuffix);
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = filter.c_str();
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = path.data();
-    ofn.nMaxFile = static_cast<DWORD>(path.size());
-    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    ofn.lpstrDefExt = suffix.empty() ? nullptr : suffix.c_str();
-    // The working folder stays: the store may be named relative to it.
-    ofn.Flags =
-        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!GetSaveFileNameW(&ofn)) {
+    dialog.ofn.lpstrDefExt = suffix.empty() ? nullptr : suffix.c_str();
+    dialog.ofn.Flags |= OFN_OVERWRITEPROMPT;
+    if (!GetSaveFileNameW(&dialog.ofn)) {
         return std::nullopt;
     }
-    path.resize(wcslen(path.c_str()));
-    return SaveAnswer{Narrow(path), ofn.nFilterIndex > 0 ? ofn.nFilterIndex - 1 : 0};
+    const DWORD type = dialog.ofn.nFilterIndex;
+    return SaveAnswer{dialog.Chosen(), type > 0 ? type - 1 : 0};
 }
 
 std::optional<std::string> ChooseOpenFile(HWND owner, const OpenRequest& request) {
-    std::wstring path(32768, L'\0');
-    const std::wstring filter = FilterOf(request.types);
+    FileDialog dialog(owner, request.types, {});
     const std::wstring title = Wide(request.title);
-    const std::wstring folder = DocumentsFolder();
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = filter.c_str();
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = path.data();
-    ofn.nMaxFile = static_cast<DWORD>(path.size());
-    ofn.lpstrTitle = title.c_str();
-    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    ofn.Flags =
-        OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&ofn)) {
+    dialog.ofn.lpstrTitle = title.c_str();
+    dialog.ofn.Flags |= OFN_FILEMUSTEXIST;
+    if (!GetOpenFileNameW(&dialog.ofn)) {
         return std::nullopt;
     }
-    path.resize(wcslen(path.c_str()));
-    return Narrow(path);
+    return dialog.Chosen();
 }
 
 std::optional<std::vector<std::int64_t>> ChooseFailures(HWND owner,
