@@ -4,12 +4,11 @@
 # set in Internet Options, not http_proxy) into a store at a Chinese path, the rows shown in both
 # lists, an export to a workbook and one to a text file through Windows' own dialogs, a close
 # that waits for an open question, and the window closed. The window is driven by window_driver.exe and read back by its state lines.
-# Usage: window_under_wine.sh STANDIN_SITE COLLECTOR_EXE WINDOW_DRIVER_EXE [SCREENSHOT.png]
+# Usage: window_under_wine.sh STANDIN_SITE COLLECTOR_EXE WINDOW_DRIVER_EXE
 set -uo pipefail
 standin="$1"
 collector="$2"
 driver="$3"
-shot="${4:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 for tool in Xvfb iconv; do
   command -v "$tool" >/dev/null || { echo "no $tool: skipped"; exit 77; }
@@ -107,11 +106,6 @@ drive tab $IDC_LIST_TAB 1
 for _ in $(seq 1 50); do [ "$(drive count $IDC_DATA_LIST)" = 60 ] && break; sleep 0.2; done
 [ "$(drive count $IDC_DATA_LIST)" = 60 ] || fail "the collected data: $(drive count $IDC_DATA_LIST) rows"
 drive tab $IDC_LIST_TAB 0
-if [ -n "$shot" ] && command -v import >/dev/null; then
-  sleep 1
-  import -window root "$tmp/screen.png" && convert "$tmp/screen.png" -trim "$shot" ||
-    fail "screenshot"
-fi
 
 # A workbook, then a text file: the export's choice (next), then the save dialog.
 export_to() {
