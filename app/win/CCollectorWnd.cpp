@@ -296,7 +296,7 @@ RECT CCollectorWnd::DialogRect(HWND dialog, int x, int y, int cx, int cy) const 
 }
 
 void CCollectorWnd::Layout() {
-    if (dataPane_ == nullptr) {
+    if (hwnd_ == nullptr || dataPane_ == nullptr) {
         return;
     }
     // The template is the smallest window: right-hand controls follow the right edge, the
@@ -482,7 +482,7 @@ INT_PTR CCollectorWnd::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return FALSE;
         case WM_QUERYENDSESSION:
             // Logging off: as closing the window, which the user may refuse during a run.
-            SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, inModel_ == 1 && Shutdown());
+            SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, !model_ || (inModel_ == 1 && Shutdown()));
             return TRUE;
         case WM_ENDSESSION:
             if (!model_) {  // closed by the query: nothing is left to do in this window
@@ -504,6 +504,7 @@ INT_PTR CCollectorWnd::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             Close();
             return TRUE;
         case WM_DESTROY:
+            hwnd_ = nullptr;
             PostQuitMessage(0);
             return TRUE;
         default:
