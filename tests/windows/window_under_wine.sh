@@ -2,8 +2,8 @@
 # collector.exe's window as a user works in it, under wine on an X server of its own: the search
 # typed in, pre-collect, collect from a stand-in directory on Linux (reached through the proxy
 # set in Internet Options, not http_proxy) into a store at a Chinese path, the rows shown in both
-# lists, an export to a workbook and one to a text file through Windows' own dialogs, a close
-# that waits for an open question, and the window closed. The window is driven by window_driver.exe and read back by its state lines.
+# lists, an export to a workbook and one to a text file and an import through Windows' own
+# dialogs, a close that waits for an open question, and the window closed. The window is driven by window_driver.exe and read back by its state lines.
 # Usage: window_under_wine.sh STANDIN_SITE COLLECTOR_EXE WINDOW_DRIVER_EXE
 set -uo pipefail
 standin="$1"
@@ -82,7 +82,7 @@ await '^hotkey F2=on$'
 # IDs of the window's controls (app/model/Controls.h).
 IDC_RESULT_LIST=1002 IDC_PRECOLLECT=1004 IDC_START=1005 IDC_EXPORT_CSV=1006
 IDC_EXPORT_TEXT=1011 IDC_EVERY_N=1014 IDC_PARALLEL=1022 IDC_LIST_TAB=1030 IDC_DATA_LIST=1035
-IDC_CLEAR=1026 IDC_INDUSTRY=1101 IDC_REGION=1102 IDC_EXPORT_NEXT=1308 IDOK=1 IDNO=7
+IDC_CLEAR=1026 IDC_IMPORT=1027 IDC_INDUSTRY=1101 IDC_REGION=1102 IDC_EXPORT_NEXT=1308 IDOK=1 IDNO=7
 
 drive set $IDC_INDUSTRY 塑料
 drive set $IDC_REGION 广东
@@ -124,6 +124,12 @@ export_to $IDC_EXPORT_TEXT "$folder/导出.txt"
 text="$(iconv -f GBK -t UTF-8 "$folder/导出.txt" 2>/dev/null)" || fail "the text export is not GBK"
 grep -q '公司1-1' <<<"$text" && grep -q '公司3-20' <<<"$text" || fail "text content: $(head -3 <<<"$text")"
 
+# An import through Windows' open dialog: a GBK file of one company more.
+printf '公司名称,联系人,手机\r\n导入测试公司,张三,13911112222\r\n' | iconv -f UTF-8 -t GBK >"$folder/导入.csv"
+drive click $IDC_IMPORT
+drive save "$(winpath "$folder/导入.csv")" >/dev/null || fail "no open dialog for the import"
+await '^ask caption=导入 text=已导入 1 条记录' && drive answer $IDOK >/dev/null
+
 # A close that arrives while a question is open is done after the answer: the records stay.
 drive click $IDC_CLEAR
 await '^ask caption=清空数据'
@@ -136,7 +142,7 @@ kill -0 "$app" 2>/dev/null && fail "the window did not close after the answer"
 wait "$app" 2>/dev/null
 await 'status=没有清空'
 records="$(sqlite3 "$folder/数据.db" 'SELECT COUNT(*) FROM T_MEMBER_CHINA' 2>&1)"
-[ "$records" = 60 ] || fail "records in the store after answering no: $records"
+[ "$records" = 61 ] || fail "records in the store after answering no: $records"
 
 [ $failures -eq 0 ] && echo "collector.exe: pre-collect, collect, lists and exports as expected"
 exit $((failures > 0))
