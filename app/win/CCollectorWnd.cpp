@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <uxtheme.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <iostream>
@@ -159,13 +160,13 @@ void CCollectorWnd::CreateControls() {
     for (HWND page : {condition_, dataPane_}) {
         EnableThemeDialogTexture(page, ETDT_ENABLETAB);
     }
+    AddTooltips();
     SetColumns(Item(IDC_RESULT_LIST), kResultColumns, std::size(kResultColumns));
     SetColumns(Item(IDC_DATA_LIST), kDataColumns, std::size(kDataColumns));
     // The edits take no more than a setting can hold.
     for (int id : {IDC_EVERY_N, IDC_PAUSE_SECONDS, IDC_PARALLEL, IDC_TIMEOUT, IDC_START_PAGE}) {
         SendMessageW(Item(id), EM_SETLIMITTEXT, 9, 0);
     }
-    AddTooltips();
     SetTabOrder();
     ShowListPage(0);
     ShowWindow(condition_, SW_SHOW);
@@ -174,8 +175,16 @@ void CCollectorWnd::CreateControls() {
 
 void CCollectorWnd::SetColumns(HWND list, const ResultColumn* columns, size_t count) {
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-                 LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP | LVS_EX_INFOTIP |
-                     LVS_EX_DOUBLEBUFFER);
+                 LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
+    // A cell's tip: the whole text of a cut cell, the reason of a grey row (ListProc).
+    SetWindowSubclass(list, ListProc, 0, reinterpret_cast<DWORD_PTR>(this));
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd_;
+    tool.uId = reinterpret_cast<UINT_PTR>(list);
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(cellTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     // The columns' widths are pixels at 96 dots per inch.
     const int dpi = WindowDpi(hwnd_);
     dpi_ = dpi;
@@ -188,6 +197,56 @@ void CCollectorWnd::SetColumns(HWND list, const ResultColumn* columns, size_t co
         column.pszText = header.data();
         SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
+}
+
+LRESULT CALLBACK CCollectorWnd::ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR, DWORD_PTR data) {
+    if (message == WM_MOUSEMOVE) {
+        reinterpret_cast<CCollectorWnd*>(data)->PointAt(list, lParam);
+    } else if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(list, ListProc, 0);
+    }
+    return DefSubclassProc(list, message, wParam, lParam);
+}
+
+void CCollectorWnd::PointAt(HWND list, LPARAM at) {
+    LVHITTESTINFO hit{};
+    hit.pt = {GET_X_LPARAM(at), GET_Y_LPARAM(at)};
+    SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    const std::pair<HWND, std::pair<int, int>> cell{list, {hit.iItem, hit.iSubItem}};
+    if (cell == tipCell_ || !model_) {
+        return;
+    }
+    tipCell_ = cell;
+    const WindowState& state = model_->State();
+    const auto& rows = GetDlgCtrlID(list) == IDC_RESULT_LIST ? state.rows : state.dataRows;
+    const auto row = static_cast<size_t>(hit.iItem);
+    std::wstring text;
+    if (hit.iItem >= 0 && row < rows.size()) {
+        if (rows[row].waiting) {
+            text = Wide(kWaitingRowTip);
+        } else if (const std::wstring whole =
+                       Wide(DataCell(rows[row], static_cast<size_t>(hit.iSubItem)));
+                   !whole.empty()) {
+            // Cut when wider than its column less the list's margins.
+            HDC dc = GetDC(list);
+            HGDIOBJ font =
+                SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+            SIZE size{};
+            GetTextExtentPoint32W(dc, whole.c_str(), static_cast<int>(whole.size()), &size);
+            SelectObject(dc, font);
+            ReleaseDC(list, dc);
+            const int room =
+                static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, hit.iSubItem, 0)) -
+                MulDiv(12, dpi_, 96);
+            if (size.cx > room) {
+                text = whole;
+            }
+        }
+    }
+    // The tip shows again for the new cell, or not at all when it has nothing to say.
+    cellTipText_ = std::move(text);
+    SendMessageW(cellTip_, TTM_POP, 0, 0);
 }
 
 void CCollectorWnd::ScaleColumns(int dpi) {
@@ -206,6 +265,11 @@ void CCollectorWnd::ScaleColumns(int dpi) {
 }
 
 void CCollectorWnd::AddTooltips() {
+    cellTip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                               WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(cellTip_, TTM_SETMAXTIPWIDTH, 0, 600);
     for (auto [page, tip] : {std::pair{hwnd_, &tooltip_}, std::pair{dataPane_, &dataTooltip_}}) {
         *tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, page,
@@ -560,13 +624,13 @@ LRESULT CCollectorWnd::OnNotify(const NMHDR& header) {
         return 0;
     }
     const WindowState& state = model_->State();
-    const int id = static_cast<int>(header.idFrom);
-    const std::vector<ResultRow>* rows = id == IDC_RESULT_LIST ? &state.rows
-                                         : id == IDC_DATA_LIST ? &state.dataRows
-                                                               : nullptr;
+    // By the window it comes from: a tooltip's notes carry a window handle as their id.
+    const std::vector<ResultRow>* rows = header.hwndFrom == Item(IDC_RESULT_LIST) ? &state.rows
+                                         : header.hwndFrom == Item(IDC_DATA_LIST) ? &state.dataRows
+                                                                                  : nullptr;
     switch (header.code) {
         case TCN_SELCHANGE:
-            if (id == IDC_LIST_TAB) {
+            if (header.hwndFrom == Item(IDC_LIST_TAB)) {
                 const int page =
                     static_cast<int>(SendMessageW(header.hwndFrom, TCM_GETCURSEL, 0, 0));
                 ShowListPage(page);
@@ -587,16 +651,13 @@ LRESULT CCollectorWnd::OnNotify(const NMHDR& header) {
             lstrcpynW(info.item.pszText, cell_.c_str(), info.item.cchTextMax);
             return 0;
         }
-        case LVN_GETINFOTIPW: {
-            auto& tip =
-                const_cast<NMLVGETINFOTIPW&>(reinterpret_cast<const NMLVGETINFOTIPW&>(header));
-            const auto row = static_cast<size_t>(tip.iItem);
-            if (rows != nullptr && row < rows->size() && (*rows)[row].waiting) {
-                cell_ = Wide(kWaitingRowTip);
-                lstrcpynW(tip.pszText, cell_.c_str(), tip.cchTextMax);
+        case TTN_GETDISPINFOW:
+            // The cell under the pointer, when its text is cut or its row is a name only.
+            if (header.hwndFrom == cellTip_) {
+                reinterpret_cast<NMTTDISPINFOW&>(const_cast<NMHDR&>(header)).lpszText =
+                    cellTipText_.data();
             }
             return 0;
-        }
         case NM_CUSTOMDRAW:
             if (rows != nullptr) {
                 return DrawRow(
@@ -615,7 +676,8 @@ LRESULT CCollectorWnd::DrawRow(NMLVCUSTOMDRAW& draw) {
     if (draw.nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
         // A company whose contact page is kept as a failure is grey: only its name is known.
         const WindowState& state = model_->State();
-        const auto& rows = draw.nmcd.hdr.idFrom == IDC_RESULT_LIST ? state.rows : state.dataRows;
+        const auto& rows =
+            draw.nmcd.hdr.hwndFrom == Item(IDC_RESULT_LIST) ? state.rows : state.dataRows;
         const auto row = static_cast<size_t>(draw.nmcd.dwItemSpec);
         if (row < rows.size() && rows[row].waiting) {
             draw.clrText = GetSysColor(COLOR_GRAYTEXT);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "app/model/IWindowView.h"
 #include "app/model/WindowModel.h"
@@ -61,6 +62,10 @@ class CCollectorWnd : public IWindowView {
 
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR, DWORD_PTR data);
+    // The pointer moved over `list`: the tip of the cell under it.
+    void PointAt(HWND list, LPARAM at);
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void Nested(const std::function<void()>& handle);
     void OnCommand(int id, int code);
@@ -97,6 +102,9 @@ class CCollectorWnd : public IWindowView {
     HWND dataPane_ = nullptr;   // the collected data's page in the list tab
     HWND tooltip_ = nullptr;
     HWND dataTooltip_ = nullptr;
+    HWND cellTip_ = nullptr;  // the lists' cells
+    std::wstring cellTipText_;
+    std::pair<HWND, std::pair<int, int>> tipCell_{};  // the list, row and column pointed at
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;
     bool rendering_ = false;  // texts set by Render are no user input
