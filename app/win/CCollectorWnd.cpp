@@ -176,8 +176,8 @@ void CCollectorWnd::CreateControls() {
 void CCollectorWnd::SetColumns(HWND list, const ResultColumn* columns, size_t count) {
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
-    // A cell's tip: the whole text of a cut cell, the reason of a grey row (ListProc).
-    SetWindowSubclass(list, ListProc, 0, reinterpret_cast<DWORD_PTR>(this));
+    // A cell's tip: the whole text of a cut cell, the reason of a grey row. The tip is told of
+    // a new cell (ListProc) after it has seen the move itself.
     TOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -185,6 +185,7 @@ void CCollectorWnd::SetColumns(HWND list, const ResultColumn* columns, size_t co
     tool.uId = reinterpret_cast<UINT_PTR>(list);
     tool.lpszText = LPSTR_TEXTCALLBACKW;
     SendMessageW(cellTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SetWindowSubclass(list, ListProc, 0, reinterpret_cast<DWORD_PTR>(this));
     // The columns' widths are pixels at 96 dots per inch.
     const int dpi = WindowDpi(hwnd_);
     dpi_ = dpi;
@@ -214,39 +215,45 @@ void CCollectorWnd::PointAt(HWND list, LPARAM at) {
     hit.pt = {GET_X_LPARAM(at), GET_Y_LPARAM(at)};
     SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
     const std::pair<HWND, std::pair<int, int>> cell{list, {hit.iItem, hit.iSubItem}};
-    if (cell == tipCell_ || !model_) {
-        return;
+    if (cell != tipCell_) {
+        tipCell_ = cell;
+        SendMessageW(cellTip_, TTM_POP, 0, 0);  // the tip shows anew for the new cell
     }
-    tipCell_ = cell;
+}
+
+std::wstring CCollectorWnd::CellTip(HWND list) const {
+    // The cell under the pointer now: the rows may have changed since it got there.
+    LVHITTESTINFO hit{};
+    GetCursorPos(&hit.pt);
+    ScreenToClient(list, &hit.pt);
+    SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (!model_ || hit.iItem < 0 || hit.iSubItem < 0) {
+        return {};
+    }
     const WindowState& state = model_->State();
-    const auto& rows = GetDlgCtrlID(list) == IDC_RESULT_LIST ? state.rows : state.dataRows;
+    const bool run = list == Item(IDC_RESULT_LIST);
+    const auto& rows = run ? state.rows : state.dataRows;
     const auto row = static_cast<size_t>(hit.iItem);
-    std::wstring text;
-    if (hit.iItem >= 0 && row < rows.size()) {
-        if (rows[row].waiting) {
-            text = Wide(kWaitingRowTip);
-        } else if (const std::wstring whole =
-                       Wide(DataCell(rows[row], static_cast<size_t>(hit.iSubItem)));
-                   !whole.empty()) {
-            // Cut when wider than its column less the list's margins.
-            HDC dc = GetDC(list);
-            HGDIOBJ font =
-                SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
-            SIZE size{};
-            GetTextExtentPoint32W(dc, whole.c_str(), static_cast<int>(whole.size()), &size);
-            SelectObject(dc, font);
-            ReleaseDC(list, dc);
-            const int room =
-                static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, hit.iSubItem, 0)) -
-                MulDiv(12, dpi_, 96);
-            if (size.cx > room) {
-                text = whole;
-            }
-        }
+    const auto column = static_cast<size_t>(hit.iSubItem);
+    if (row >= rows.size() ||
+        column >= (run ? std::size(kResultColumns) : std::size(kDataColumns))) {
+        return {};
     }
-    // The tip shows again for the new cell, or not at all when it has nothing to say.
-    cellTipText_ = std::move(text);
-    SendMessageW(cellTip_, TTM_POP, 0, 0);
+    if (rows[row].waiting) {
+        return Wide(kWaitingRowTip);
+    }
+    const std::wstring whole = Wide(DataCell(rows[row], column));
+    // Cut when wider than its column less the list's margins.
+    HDC dc = GetDC(list);
+    HGDIOBJ font =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, whole.c_str(), static_cast<int>(whole.size()), &size);
+    SelectObject(dc, font);
+    ReleaseDC(list, dc);
+    const int room =
+        static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0)) - MulDiv(12, dpi_, 96);
+    return size.cx > room ? whole : std::wstring();
 }
 
 void CCollectorWnd::ScaleColumns(int dpi) {
@@ -501,9 +508,16 @@ INT_PTR CALLBACK CCollectorWnd::PageProc(HWND hwnd, UINT message, WPARAM wParam,
 void CCollectorWnd::Nested(const std::function<void()>& handle) {
     // While a message is being handled the model may be busy in a nested loop (a box, a wait
     // for its workers): a close that arrives then is done once the outermost one is handled.
-    ++inModel_;
-    handle();
-    if (--inModel_ == 0 && closePending_ && hwnd_ != nullptr) {
+    struct Depth {
+        int& depth;
+        explicit Depth(int& d) : depth(++d) {}
+        ~Depth() { --depth; }
+    };
+    {
+        const Depth depth(inModel_);
+        handle();
+    }
+    if (inModel_ == 0 && closePending_ && hwnd_ != nullptr) {
         closePending_ = false;
         PostMessageW(hwnd_, WM_CLOSE, 0, 0);
     }
@@ -520,6 +534,7 @@ INT_PTR CCollectorWnd::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         case WM_TIMER:
             if (wParam == kTickTimer && model_) {
+                PostPending();
                 model_->Tick();
             } else if (wParam == kFilterTimer && model_) {
                 KillTimer(hwnd_, kFilterTimer);
@@ -654,6 +669,7 @@ LRESULT CCollectorWnd::OnNotify(const NMHDR& header) {
         case TTN_GETDISPINFOW:
             // The cell under the pointer, when its text is cut or its row is a name only.
             if (header.hwndFrom == cellTip_) {
+                cellTipText_ = CellTip(reinterpret_cast<HWND>(header.idFrom));
                 reinterpret_cast<NMTTDISPINFOW&>(const_cast<NMHDR&>(header)).lpszText =
                     cellTipText_.data();
             }
@@ -815,6 +831,14 @@ void CCollectorWnd::PostToUi(std::function<void()> work) {
     }
 }
 
+void CCollectorWnd::PostPending() {
+    // Work waits with no message to run it (a post that failed on a full queue): post again.
+    std::lock_guard<std::mutex> lock(posted_->mutex);
+    if (!posted_->work.empty() && !posted_->messagePending && posted_->hwnd != nullptr) {
+        posted_->messagePending = PostMessageW(posted_->hwnd, kRunPosted, 0, 0) != FALSE;
+    }
+}
+
 void CCollectorWnd::RunPosted() {
     // One piece per message, the message posted again while more wait: a piece may open a
     // box or wait for its workers, whose loop then runs the next ones, in order.
@@ -899,17 +923,28 @@ bool CCollectorWnd::Progress(const std::string& text, int percent) {
 }
 
 void CCollectorWnd::Close() {
+    if (shuttingDown_) {
+        return;  // asked already: the answer decides
+    }
     if (inModel_ > 1) {
         closePending_ = true;  // the model is busy under this message: see Nested
         return;
     }
-    if (Shutdown()) {
+    // A model closed by a logoff query leaves a window to go.
+    if (!model_ || Shutdown()) {
         DestroyWindow(hwnd_);
     }
 }
 
 bool CCollectorWnd::Shutdown() {
-    if (!model_ || !model_->Close()) {
+    if (!model_) {
+        return false;
+    }
+    shuttingDown_ = true;
+    const bool closed = model_->Close();
+    shuttingDown_ = false;
+    if (!closed) {
+        closePending_ = false;  // the user keeps the window: a close put off meanwhile goes too
         return false;
     }
     KillTimer(hwnd_, kTickTimer);

@@ -64,14 +64,17 @@ class CCollectorWnd : public IWindowView {
     static INT_PTR CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
                                      UINT_PTR, DWORD_PTR data);
-    // The pointer moved over `list`: the tip of the cell under it.
+    // The pointer moved over `list` (client point `at`): a new cell's tip shows anew.
     void PointAt(HWND list, LPARAM at);
+    // What the tip of the cell under the pointer says: empty when nothing is cut.
+    std::wstring CellTip(HWND list) const;
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void Nested(const std::function<void()>& handle);
     void OnCommand(int id, int code);
     LRESULT OnNotify(const NMHDR& header);
     LRESULT DrawRow(NMLVCUSTOMDRAW& draw);
     void RunPosted();
+    void PostPending();
     void Close();
     // The model closes (false when the user keeps the window) and lets go of the window.
     bool Shutdown();
@@ -110,7 +113,8 @@ class CCollectorWnd : public IWindowView {
     bool rendering_ = false;  // texts set by Render are no user input
     int inModel_ = 0;         // messages being handled, nested loops included
     bool closePending_ = false;
-    int dpi_ = 96;  // of the lists' column widths
+    bool shuttingDown_ = false;  // the model is asked to close
+    int dpi_ = 96;               // of the lists' column widths
     std::wstring title_;
     bool visible_ = true;
     bool hotKey_ = false;

@@ -45,11 +45,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     }
     SteadyClock clock;
     CCollectorWnd window(storePath.empty() ? DefaultStorePath() : storePath, clock, printState);
-    if (!window.Create(show)) {
+    int code = 1;
+    if (window.Create(show)) {
+        code = window.Run();
+    } else {
         MessageBoxW(nullptr, L"无法创建程序窗口。", L"Tarvola采集器", MB_OK | MB_ICONERROR);
-        return 1;
     }
-    const int code = window.Run();
     if (com) {
         OleUninitialize();
     }

@@ -9,7 +9,7 @@
 //   window_driver tab ID INDEX      open page INDEX of tab ID
 //   window_driver answer ID         wait for a box of the window and press its button ID
 //   window_driver save PATH         wait for a file dialog and choose PATH in it
-//   window_driver close             ask the window to close
+//   window_driver close             ask the window to close (returns once it was handled)
 
 #include <windows.h>
 
@@ -141,7 +141,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     const int id = argc > 2 ? _wtoi(argv[2]) : 0;
     if (command == L"close") {
-        PostMessageW(main, WM_CLOSE, 0, 0);
+        // Sent, not posted: when this returns, the window has handled it.
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(main, WM_CLOSE, 0, 0, SMTO_NORMAL, 10000, &result);
         return 0;
     }
     if (command == L"save") {

@@ -10,7 +10,7 @@ standin="$1"
 collector="$2"
 driver="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
-for tool in Xvfb iconv; do
+for tool in Xvfb iconv sqlite3; do
   command -v "$tool" >/dev/null || { echo "no $tool: skipped"; exit 77; }
 done
 failures=0
@@ -81,7 +81,8 @@ await '^state ' || exit 1
 await '^hotkey F2=on$'
 # IDs of the window's controls (app/model/Controls.h).
 IDC_RESULT_LIST=1002 IDC_PRECOLLECT=1004 IDC_START=1005 IDC_EXPORT_CSV=1006
-IDC_EXPORT_TEXT=1011 IDC_EVERY_N=1014 IDC_PARALLEL=1022 IDC_LIST_TAB=1030 IDC_DATA_LIST=1035
+IDC_EXPORT_TEXT=1011 IDC_EVERY_N=1014 IDC_PARALLEL=1022 IDC_LIST_TAB=1030 IDC_DATA_FILTER=1031
+IDC_DATA_LIST=1035
 IDC_CLEAR=1026 IDC_IMPORT=1027 IDC_INDUSTRY=1101 IDC_REGION=1102 IDC_EXPORT_NEXT=1308 IDOK=1 IDNO=7
 
 drive set $IDC_INDUSTRY 塑料
@@ -91,7 +92,7 @@ drive set $IDC_PARALLEL 2
 drive click $IDC_PRECOLLECT
 # The pre-collect says what it found in a message box.
 drive answer $IDOK >/dev/null || fail "no box after the pre-collect"
-grep '^ask ' "$log" | grep -q '60' || fail "pre-collect's box: $(tail -3 "$log")"
+grep -q '^ask .*找到 60 条符合条件的记录' "$log" || fail "pre-collect's box: $(tail -3 "$log")"
 await 'pages=0/3 .*start=on' || exit 1
 
 drive click $IDC_START
@@ -128,13 +129,18 @@ grep -q '公司1-1' <<<"$text" && grep -q '公司3-20' <<<"$text" || fail "text 
 printf '公司名称,联系人,手机\r\n导入测试公司,张三,13911112222\r\n' | iconv -f UTF-8 -t GBK >"$folder/导入.csv"
 drive click $IDC_IMPORT
 drive save "$(winpath "$folder/导入.csv")" >/dev/null || fail "no open dialog for the import"
-await '^ask caption=导入 text=已导入 1 条记录' && drive answer $IDOK >/dev/null
+await '^ask caption=导入 text=已导入 1 条记录' &&
+  { drive answer $IDOK >/dev/null || fail "the import's box did not close"; }
+# Its company, found by the collected data's filter: the GBK name read whole.
+drive tab $IDC_LIST_TAB 1
+drive set $IDC_DATA_FILTER 导入测试公司
+for _ in $(seq 1 50); do [ "$(drive count $IDC_DATA_LIST)" = 1 ] && break; sleep 0.2; done
+[ "$(drive count $IDC_DATA_LIST)" = 1 ] || fail "the imported company: $(drive count $IDC_DATA_LIST) rows"
 
 # A close that arrives while a question is open is done after the answer: the records stay.
 drive click $IDC_CLEAR
 await '^ask caption=清空数据'
 drive close
-sleep 1
 kill -0 "$app" 2>/dev/null || fail "the window closed under its question"
 drive answer $IDNO >/dev/null || fail "no question before clearing"
 for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
