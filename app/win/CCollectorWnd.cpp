@@ -21,26 +21,9 @@ using platform::win::Wide;
 
 namespace {
 
-// Ids for the template's fixed labels, which the tables leave at 0: the anchored ones move.
-constexpr int kUnnamedBase = 2000;
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT_PTR kFilterTimer = 2;
-
-template <size_t N>
-int IdAt(const ControlSpec (&controls)[N], size_t i) {
-    return controls[i].id != 0 ? controls[i].id : kUnnamedBase + static_cast<int>(i);
-}
-
-template <size_t N>
-void AddControls(DialogTemplate& dialog, const ControlSpec (&controls)[N]) {
-    for (size_t i = 0; i < N; ++i) {
-        ControlSpec c = controls[i];
-        c.id = IdAt(controls, i);
-        dialog.Add(c);
-    }
-}
-
-constexpr UINT kRelayout = WM_APP + 2;
+constexpr UINT kRelayout = WM_APP + 2;  // lays out again after Windows scaled the window
 
 // The column a data row shows: the nine fields, when it was collected, for which search.
 const std::string& DataCell(const ResultRow& row, size_t column) {
@@ -57,9 +40,9 @@ CCollectorWnd::CCollectorWnd(std::string storePath, const Clock& clock, bool pri
 
 CCollectorWnd::~CCollectorWnd() {
     {
-        std::lock_guard<std::mutex> lock(posted_->mutex);
-        posted_->hwnd = nullptr;
-        posted_->work.clear();
+        std::lock_guard<std::mutex> lock(posted_.mutex);
+        posted_.hwnd = nullptr;
+        posted_.work.clear();
     }
     model_.reset();  // before the controls it draws into
     if (hwnd_ != nullptr) {
@@ -77,7 +60,7 @@ bool CCollectorWnd::Create(int show) {
     DialogTemplate main(kWindowTitle, kDialogWidth, kDialogHeight,
                         WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX |
                             WS_THICKFRAME | DS_CENTER);
-    AddControls(main, kMainControls);
+    main.AddAll(kMainControls);
     // The run's list, placed on the list tab's first page by Layout.
     main.Add(
         IDC_RESULT_LIST, WC_LISTVIEWW, "",
@@ -90,8 +73,8 @@ bool CCollectorWnd::Create(int show) {
     }
     CreateControls();
     {
-        std::lock_guard<std::mutex> lock(posted_->mutex);
-        posted_->hwnd = hwnd_;
+        std::lock_guard<std::mutex> lock(posted_.mutex);
+        posted_.hwnd = hwnd_;
     }
     model_ = std::make_unique<WindowModel>(storePath_, UserSettings::DefaultPath(), *this, clock_);
     Nested([this] {
@@ -123,7 +106,7 @@ void CCollectorWnd::CreateControls() {
 
     // The pages: child dialogs in the tabs' display areas, so Tab moves into them.
     DialogTemplate condition("", 10, 10, WS_CHILD | DS_CONTROL);
-    AddControls(condition, kConditionControls);
+    condition.AddAll(kConditionControls);
     condition_ = CreateDialogIndirectParamW(instance, condition.Get(), hwnd_, PageProc,
                                             reinterpret_cast<LPARAM>(this));
     DialogTemplate data("", 10, 10, WS_CHILD | DS_CONTROL);
@@ -136,7 +119,7 @@ void CCollectorWnd::CreateControls() {
                      c.x, c.y, c.cx, c.cy);
         } else {
             ControlSpec named = c;
-            named.id = IdAt(kDataPaneControls, i);
+            named.id = DialogTemplate::IdAt(kDataPaneControls, i);
             data.Add(named);
         }
     }
@@ -390,8 +373,8 @@ void CCollectorWnd::Layout() {
         } else {
             continue;
         }
-        MoveWindow(GetDlgItem(hwnd_, IdAt(kMainControls, i)), r.left, r.top, r.right - r.left,
-                   r.bottom - r.top, TRUE);
+        MoveWindow(GetDlgItem(hwnd_, DialogTemplate::IdAt(kMainControls, i)), r.left, r.top,
+                   r.right - r.left, r.bottom - r.top, TRUE);
         if (c.id == IDC_START) {
             TOOLINFOW info{};
             info.cbSize = sizeof(info);
@@ -436,7 +419,7 @@ void CCollectorWnd::Layout() {
         } else {
             continue;
         }
-        MoveWindow(GetDlgItem(dataPane_, IdAt(kDataPaneControls, i)), r.left, r.top,
+        MoveWindow(GetDlgItem(dataPane_, DialogTemplate::IdAt(kDataPaneControls, i)), r.left, r.top,
                    r.right - r.left, r.bottom - r.top, TRUE);
     }
 }
@@ -819,23 +802,23 @@ void CCollectorWnd::ShowAbout(const std::string& storeName) {
 }
 
 void CCollectorWnd::PostToUi(std::function<void()> work) {
-    std::lock_guard<std::mutex> lock(posted_->mutex);
-    if (posted_->hwnd == nullptr) {
+    std::lock_guard<std::mutex> lock(posted_.mutex);
+    if (posted_.hwnd == nullptr) {
         return;  // the window is gone
     }
-    posted_->work.push_back(std::move(work));
+    posted_.work.push_back(std::move(work));
     // One message in flight at a time, however much is queued: the queue of messages stays
     // small during a long task that does not pump.
-    if (!posted_->messagePending) {
-        posted_->messagePending = PostMessageW(posted_->hwnd, kRunPosted, 0, 0) != FALSE;
+    if (!posted_.messagePending) {
+        posted_.messagePending = PostMessageW(posted_.hwnd, kRunPosted, 0, 0) != FALSE;
     }
 }
 
 void CCollectorWnd::PostPending() {
     // Work waits with no message to run it (a post that failed on a full queue): post again.
-    std::lock_guard<std::mutex> lock(posted_->mutex);
-    if (!posted_->work.empty() && !posted_->messagePending && posted_->hwnd != nullptr) {
-        posted_->messagePending = PostMessageW(posted_->hwnd, kRunPosted, 0, 0) != FALSE;
+    std::lock_guard<std::mutex> lock(posted_.mutex);
+    if (!posted_.work.empty() && !posted_.messagePending && posted_.hwnd != nullptr) {
+        posted_.messagePending = PostMessageW(posted_.hwnd, kRunPosted, 0, 0) != FALSE;
     }
 }
 
@@ -844,15 +827,15 @@ void CCollectorWnd::RunPosted() {
     // box or wait for its workers, whose loop then runs the next ones, in order.
     std::function<void()> work;
     {
-        std::lock_guard<std::mutex> lock(posted_->mutex);
-        posted_->messagePending = false;
-        if (posted_->work.empty()) {
+        std::lock_guard<std::mutex> lock(posted_.mutex);
+        posted_.messagePending = false;
+        if (posted_.work.empty()) {
             return;
         }
-        work = std::move(posted_->work.front());
-        posted_->work.pop_front();
-        if (!posted_->work.empty() && posted_->hwnd != nullptr) {
-            posted_->messagePending = PostMessageW(posted_->hwnd, kRunPosted, 0, 0) != FALSE;
+        work = std::move(posted_.work.front());
+        posted_.work.pop_front();
+        if (!posted_.work.empty() && posted_.hwnd != nullptr) {
+            posted_.messagePending = PostMessageW(posted_.hwnd, kRunPosted, 0, 0) != FALSE;
         }
     }
     work();
@@ -954,9 +937,9 @@ bool CCollectorWnd::Shutdown() {
         hotKey_ = false;
     }
     {
-        std::lock_guard<std::mutex> lock(posted_->mutex);
-        posted_->hwnd = nullptr;
-        posted_->work.clear();
+        std::lock_guard<std::mutex> lock(posted_.mutex);
+        posted_.hwnd = nullptr;
+        posted_.work.clear();
     }
     model_.reset();
     return true;

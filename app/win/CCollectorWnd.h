@@ -52,7 +52,7 @@ class CCollectorWnd : public IWindowView {
     static constexpr int kHotKeyId = 1;
 
   private:
-    // Work other threads hand to the window; outlives the window for threads still posting.
+    // Work other threads hand to the window.
     struct Posted {
         std::mutex mutex;
         HWND hwnd = nullptr;  // null once the window is gone: work is dropped
@@ -99,7 +99,7 @@ class CCollectorWnd : public IWindowView {
     bool printState_;
     std::string lastStateLine_;
     std::unique_ptr<WindowModel> model_;
-    std::shared_ptr<Posted> posted_ = std::make_shared<Posted>();
+    Posted posted_;
     HWND hwnd_ = nullptr;
     HWND condition_ = nullptr;  // the condition page in the search tab
     HWND dataPane_ = nullptr;   // the collected data's page in the list tab

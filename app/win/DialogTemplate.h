@@ -17,12 +17,22 @@ class DialogTemplate {
 
     // A control of the model's tables.
     void Add(const ControlSpec& control);
+    // A whole table; its fixed labels (id 0) take the ids IdAt gives them.
     template <size_t N>
     void AddAll(const ControlSpec (&controls)[N]) {
-        for (const ControlSpec& c : controls) {
+        for (size_t i = 0; i < N; ++i) {
+            ControlSpec c = controls[i];
+            c.id = IdAt(controls, i);
             Add(c);
         }
     }
+    // The id of control `i` of a table: its own, or one past kUnnamedBase for a fixed label,
+    // so that an anchored label can be moved too.
+    template <size_t N>
+    static int IdAt(const ControlSpec (&controls)[N], size_t i) {
+        return controls[i].id != 0 ? controls[i].id : kUnnamedBase + static_cast<int>(i);
+    }
+    static constexpr int kUnnamedBase = 2000;
     // A control of any window class.
     void Add(int id, const wchar_t* windowClass, const std::string& text, DWORD style, int x, int y,
              int cx, int cy);

@@ -7,16 +7,7 @@ set -uo pipefail
 standin="$1"
 cli="$2"
 dump="$3"
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-winpath() { echo "Z:${1//\//\\}"; }
-
-tmp="$(mktemp -d)"
-folder="$tmp/采集 数据"
-mkdir -p "$folder"
+. "$(dirname "$0")/wine_test.sh"
 store="$(winpath "$folder/数据.db")"
 
 # The generated directory: 3 result pages of 20 companies; stays up until its input closes.

@@ -13,16 +13,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 for tool in Xvfb iconv sqlite3; do
   command -v "$tool" >/dev/null || { echo "no $tool: skipped"; exit 77; }
 done
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-winpath() { echo "Z:${1//\//\\}"; }
-
-tmp="$(mktemp -d)"
-folder="$tmp/采集 数据"
-mkdir -p "$folder"
+. "$here/wine_test.sh"
 cleanup() {
   [ -n "${SITE_PID:-}" ] && { exec {SITE[1]}>&- 2>/dev/null; wait "$SITE_PID" 2>/dev/null; }
   WINEPREFIX="$tmp/prefix" wineserver -k 2>/dev/null
