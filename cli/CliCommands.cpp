@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "cli/CliOptions.h"
+#include "crawl/Answer.h"
 #include "crawl/CollectSession.h"
 #include "crawl/CurlFetcher.h"
 #include "crawl/CurlTransfer.h"
@@ -140,6 +141,9 @@ std::optional<int> PreCollectFailed(const PreCollectResult& r) {
     if (StopSignalled()) {
         return kExitStopped;
     }
+    if (!r.ok && r.reason == kProxyAuthMessage) {
+        return Fail(r.reason + "：请在 --proxy 中写上用户名和密码（http://用户:密码@主机:端口）。");
+    }
     if (!r.ok) {
         return Fail("网络连接失败！" + (r.reason.empty() ? std::string() : "（" + r.reason + "）"));
     }
@@ -196,6 +200,10 @@ int ReportRunEnd(const RunEnd& end) {
             return Fail("网络连接失败！（" + end.reason + "）下次采集从当前页继续。");
         case RunEnd::How::Challenged:
             return Fail("网站要求验证或访问过于频繁（" + end.reason + "）下次采集从当前页继续。");
+        case RunEnd::How::ProxyAuth:
+            return Fail(std::string(kProxyAuthMessage) +
+                        "：请在 --proxy 中写上用户名和密码（http://用户:密码@主机:端口）。"
+                        "下次采集从当前页继续。");
         case RunEnd::How::StoreFailed:
             return Fail("数据库错误，采集已停止：" + end.reason);
         case RunEnd::How::Crashed:

@@ -60,7 +60,7 @@ int CSpiderThread::RunJob() {
         // The record was not stored: it is neither counted nor reported, and the crawl ends.
         Post(ev::StoreFailed{e.what()});
     } catch (const RunBroken& e) {
-        Post(ev::NetFailed{e.reason, e.challenged});
+        Post(ev::NetFailed{e.reason, e.challenged, e.proxy});
     }
     return 1;
 }
@@ -82,7 +82,11 @@ void CSpiderThread::PreCollect() {
     for (int tries = 1;; ++tries) {
         // A verification page instead of the totals is no "0 matches": it is retried, then
         // reported as the failure it is.
-        result = CheckResultPage(m_pFetcher->FetchPage(address));
+        result = CheckResultPage(m_pFetcher->FetchPage(address), 0);
+        if (result.answer == Answer::Proxy) {
+            Post(ev::NetFailed{std::string(kProxyAuthMessage), false, true});
+            return;
+        }
         if (result.ok || !result.retryable || tries > m_job.retry.maxRetries) {
             break;
         }
@@ -97,14 +101,9 @@ void CSpiderThread::PreCollect() {
         Post(ev::NetFailed{result.reason});
         return;
     }
-    const std::string& page = result.body;
-    static const std::string found = text::Utf8ToGbk("共找到");
-    static const std::string matching = text::Utf8ToGbk("条符合");
-    static const std::string pagesStart = text::Utf8ToGbk("total-page\">共");
-    static const std::string pagesEnd = text::Utf8ToGbk("页<");
-    std::int64_t matches =
-        text::LeadingLong(text::Trim(text::ExtractBetween(page, found, matching)));
-    int pages = text::LeadingInt(text::ExtractBetween(page, pagesStart, pagesEnd));
+    const SearchTotals totals = ReadTotals(result.body);
+    const std::int64_t matches = totals.matches;
+    int pages = totals.pages;
     if (pages == 0) {
         pages = 1;
     }

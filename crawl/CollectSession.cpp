@@ -199,7 +199,10 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
             u.kind = SessionUpdate::Kind::PreCollectFailed;
             u.reason = e->reason;
         } else if (runWorker) {
-            return End(e->challenged ? RunEnd::How::Challenged : RunEnd::How::NetFailed, e->reason);
+            const RunEnd::How how = e->proxy        ? RunEnd::How::ProxyAuth
+                                    : e->challenged ? RunEnd::How::Challenged
+                                                    : RunEnd::How::NetFailed;
+            return End(how, e->reason);
         }
     } else if (const auto* e = event.As<ev::PageStarted>()) {
         // A worker with several lanes that is told to stop still stores what it has in hand,

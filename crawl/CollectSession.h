@@ -28,8 +28,9 @@
 class IRecordStore;
 
 struct RunEnd {
-    // Challenged: the site kept answering with pages that are not the ones asked for.
-    enum class How { Finished, Stopped, NetFailed, Challenged, StoreFailed, Crashed };
+    // Challenged: the site kept refusing the run (verification pages, too many visits, statuses
+    // the table of answers does not name). ProxyAuth: the proxy asked for credentials (407).
+    enum class How { Finished, Stopped, NetFailed, Challenged, ProxyAuth, StoreFailed, Crashed };
     How how = How::Finished;
     std::string reason;                 // UTF-8, for the failures
     std::vector<KeptFailure> failures;  // kept in this run and still failing

@@ -24,6 +24,8 @@ struct Markers {
     const std::string borderMark = "border-bottom:#b1c8eb 2px";
     const std::string waysMark = G("您可以通过以下方式联系该公司");
     const std::string waysEnd = "--E" + G("内容") + "-->";
+    const std::string moreEnd = "<script language=\"javascr";
+    const std::string borderEnd = "<script type=";
     const std::string open = G("（");
     const std::string close = G("）");
 
@@ -51,7 +53,7 @@ const Markers& M() {
 
 void ReadContactMore(std::string_view page, MemberRecord& r) {
     const Markers& m = M();
-    std::string sec = ExtractBetween(page, m.moreMark, "<script language=\"javascr");
+    std::string sec = ExtractBetween(page, m.moreMark, m.moreEnd);
     r.person = ExtractBetween(sec, "comy_cont_toclub')\">", "</a>");
     r.sex = ExtractBetween(sec, r.person + "</a>&nbsp;", m.open);
     r.job = ExtractBetween(sec, r.sex + m.open, m.close);
@@ -64,7 +66,7 @@ void ReadContactMore(std::string_view page, MemberRecord& r) {
 
 void ReadBordered(std::string_view page, MemberRecord& r) {
     const Markers& m = M();
-    std::string sec = ExtractBetween(page, m.borderMark, "<script type=");
+    std::string sec = ExtractBetween(page, m.borderMark, m.borderEnd);
     r.person = ExtractBetween(sec, "<span class=\"c\">", m.open);
     r.job = ExtractBetween(sec, r.person + m.open, m.close + "</span>");
     r.phone = ExtractBetween(sec, m.borderPhone, "<br>");
@@ -100,6 +102,25 @@ ContactLayout RecognizeLayout(std::string_view page) {
         return ContactLayout::ContactWays;
     }
     return ContactLayout::None;
+}
+
+bool ContactSectionWhole(std::string_view page) {
+    const Markers& m = M();
+    auto whole = [page](const std::string& start, const std::string& end) {
+        const size_t s = text::FindText(page, start);
+        return s != text::npos && text::FindText(page, end, s + start.size()) != text::npos;
+    };
+    switch (RecognizeLayout(page)) {
+        case ContactLayout::ContactMore:
+            return whole(m.moreMark, m.moreEnd);
+        case ContactLayout::Bordered:
+            return whole(m.borderMark, m.borderEnd);
+        case ContactLayout::ContactWays:
+            return whole(m.waysMark, m.waysEnd);
+        case ContactLayout::None:
+            break;
+    }
+    return false;
 }
 
 MemberRecord ExtractContactFields(std::string_view page) {

@@ -14,6 +14,10 @@ enum class ContactLayout {
 
 ContactLayout RecognizeLayout(std::string_view page);
 
+// Whether the page's contact section is there whole: its layout's start and, behind it, its
+// end marker (a page cut short inside the section is not the contact page).
+bool ContactSectionWhole(std::string_view page);
+
 // The eight contact fields of the page (the title stays empty): each layout's markers and
 // cleaning, then leading white space removed from fax, telephone, address and postal code.
 MemberRecord ExtractContactFields(std::string_view page);

@@ -33,6 +33,9 @@ CrawlEngine::~CrawlEngine() {
     p_.lanes.CancelAll();
     inFlight_.clear();
     for (Page& page : window_) {
+        if (page.lost) {
+            continue;  // handed back when it was dropped
+        }
         try {
             p_.source.Leave(page.work);
         } catch (...) {
@@ -259,8 +262,21 @@ void CrawlEngine::Finished(std::uint64_t tag, FetchResult result) {
     Item& item = *it->second;
     inFlight_.erase(it);
     const Steady::time_point now = Steady::now();
-    result =
-        item.listing ? CheckResultPage(std::move(result)) : CheckContactPage(std::move(result));
+    if (item.listing) {
+        int page = 0;
+        for (const Page& w : window_) {
+            if (&w.listing == &item) {
+                page = w.work.page;
+            }
+        }
+        result = CheckResultPage(std::move(result), page);
+    } else {
+        result = CheckContactPage(std::move(result));
+    }
+    if (result.answer == Answer::Proxy) {
+        // Every fetch goes through the proxy: nothing more can be read, and nothing is kept.
+        throw RunBroken{std::string(kProxyAuthMessage), false, true};
+    }
     if (p_.pacer.Answered(HostOf(item.address), result, item.startedAt, now)) {
         p_.post(ev::LanesChanged{p_.pacer.LanesInUse()});
     }
@@ -310,14 +326,17 @@ void CrawlEngine::Note(const FetchResult& result) {
     if (Stopping()) {
         return;
     }
-    if (result.ok || !result.retryable) {
+    if (result.ok || result.answer == Answer::Definite) {
         failuresInARow_ = 0;
         refusalsInARow_ = 0;
         return;
     }
-    int& count = result.notThePage ? refusalsInARow_ : failuresInARow_;
+    // Refusals and statuses the table does not name say the site turns the run away; the
+    // rest is the network or the server.
+    const bool challenged = result.answer == Answer::Refusal || result.answer == Answer::Other;
+    int& count = challenged ? refusalsInARow_ : failuresInARow_;
     if (++count >= p_.job.retry.outageAfter) {
-        throw RunBroken{result.reason, result.notThePage};
+        throw RunBroken{result.reason, challenged};
     }
 }
 
@@ -399,6 +418,12 @@ void CrawlEngine::DropLostPages() {
 
 void CrawlEngine::DropPage(Page& page) {
     page.lost = true;
+    // Handed back at once: a shared page's claim goes to whoever may walk it now.
+    try {
+        p_.source.Leave(page.work);
+    } catch (const StoreError&) {
+        // A shared page's lease runs out on its own.
+    }
     for (auto it = inFlight_.begin(); it != inFlight_.end();) {
         const bool mine = it->second == &page.listing ||
                           std::any_of(page.entries.begin(), page.entries.end(),

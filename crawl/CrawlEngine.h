@@ -12,8 +12,9 @@
 //   retries wait without holding a lane.
 // - A finished page is reduced at once (a listing to its entries, a contact page to its
 //   record); while the bytes in flight and waiting reach kMaxHeldBytes no fetch starts.
-// - A 200 answer that is not the page asked for is a failure to retry (PageCheck.h); the
-//   pacer takes it as the site pushing back.
+// - Every answer falls in one row of the table of answers (Answer.h, PageCheck.h): a refusal
+//   or a transient failure is retried, a refusal halves the lanes, a 407 ends the run at once,
+//   and a result page that lists nothing ends the search only where its totals say so.
 // - A pause starts no new fetch; a stop abandons the fetches in flight and commits what is in
 //   hand up to the first gap. Pages left unfinished go back to their source.
 // - Every wait (back-off, --delay, Retry-After, a shared search waiting for others) is
@@ -35,10 +36,12 @@
 #include "crawl/PageSource.h"
 
 // Thrown when outageAfter fetches in a row failed: the directory is out of reach, or it keeps
-// answering with pages that are not the ones asked for (`challenged`).
+// refusing the run (`challenged`: refusals, statuses the table does not name); or at once when
+// the proxy asks for credentials.
 struct RunBroken {
     std::string reason;
     bool challenged = false;
+    bool proxy = false;  // the proxy asked for credentials (407): the run ended at once
 };
 
 class CrawlEngine {

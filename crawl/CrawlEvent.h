@@ -59,6 +59,7 @@ struct NetFailed {
     // The site kept answering with pages that are not the ones asked for (a verification or
     // "too many visits" page): it asks for a human, or for fewer visits.
     bool challenged = false;
+    bool proxy = false;  // the proxy asked for credentials (407)
 };
 // The store failed; the crawl ended. The record in hand was not stored.
 struct StoreFailed {

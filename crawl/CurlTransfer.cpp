@@ -121,25 +121,37 @@ size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
-bool RetryableCurlCode(CURLcode rc) {
-    switch (rc) {
-        case CURLE_COULDNT_RESOLVE_PROXY:
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_CONNECT:
-        case CURLE_OPERATION_TIMEDOUT:
-        case CURLE_ABORTED_BY_CALLBACK:  // the idle watch
-        case CURLE_PARTIAL_FILE:
-        case CURLE_GOT_NOTHING:
-        case CURLE_SEND_ERROR:
-        case CURLE_RECV_ERROR:
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_HTTP2:
-        case CURLE_HTTP2_STREAM:
-        case CURLE_WEIRD_SERVER_REPLY:
-            return true;
-        default:
-            return false;
+// The transport errors of the table of answers, a row each: the network or the server
+// failing on the way is transient; anything else (a malformed address, an unsupported
+// protocol) will fail again the same way.
+struct CurlRow {
+    CURLcode code;
+    Answer answer;
+};
+constexpr CurlRow kCurlRows[] = {
+    {CURLE_COULDNT_RESOLVE_PROXY, Answer::Transient},
+    {CURLE_COULDNT_RESOLVE_HOST, Answer::Transient},
+    {CURLE_COULDNT_CONNECT, Answer::Transient},
+    {CURLE_OPERATION_TIMEDOUT, Answer::Transient},
+    {CURLE_ABORTED_BY_CALLBACK, Answer::Transient},  // the idle watch
+    {CURLE_PARTIAL_FILE, Answer::Transient},
+    {CURLE_GOT_NOTHING, Answer::Transient},
+    {CURLE_SEND_ERROR, Answer::Transient},
+    {CURLE_RECV_ERROR, Answer::Transient},
+    {CURLE_SSL_CONNECT_ERROR, Answer::Transient},
+    {CURLE_HTTP2, Answer::Transient},
+    {CURLE_HTTP2_STREAM, Answer::Transient},
+    {CURLE_WEIRD_SERVER_REPLY, Answer::Transient},
+    {CURLE_WRITE_ERROR, Answer::Transient},  // over kMaxPageBytes: not the page, maybe next time
+};
+
+Answer AnswerToCurlCode(CURLcode rc) {
+    for (const CurlRow& row : kCurlRows) {
+        if (row.code == rc) {
+            return row.answer;
+        }
     }
+    return Answer::Other;
 }
 
 }  // namespace
@@ -279,22 +291,26 @@ FetchResult CurlTransfer::Finish(int code) {
     if (rc != CURLE_OK) {
         std::string reason = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(rc);
         if (rc == CURLE_WRITE_ERROR) {
-            reason = "page larger than 16 MiB";
+            reason = "页面过大";
         } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
             reason = "no data for " + std::to_string(idleSeconds_) + " s";
         }
-        return FetchResult::Failure(std::move(reason), RetryableCurlCode(rc));
+        FetchResult failure = FetchResult::Failed(std::move(reason), AnswerToCurlCode(rc));
+        failure.notThePage = rc == CURLE_WRITE_ERROR;
+        return failure;
     }
     long status = 0;
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
     if (status == 200) {
         return FetchResult::Page(std::move(reader.Text()));
     }
-    FetchResult failure =
-        FetchResult::Failure("HTTP " + std::to_string(status),
-                             RetryableStatus(static_cast<int>(status)), static_cast<int>(status));
-    if (failure.retryable) {
-        failure.retryAfter = ParseRetryAfter(retryAfter_, std::time(nullptr));
-    }
+    const std::optional<std::chrono::seconds> retryAfter =
+        ParseRetryAfter(retryAfter_, std::time(nullptr));
+    FetchResult failure = FetchResult::Failed(
+        "HTTP " + std::to_string(status),
+        AnswerToStatus(static_cast<int>(status), retryAfter.has_value()), static_cast<int>(status));
+    failure.retryAfter = retryAfter;
+    // The page checks look for a verification page in it, then drop it.
+    failure.body = std::move(reader.Text());
     return failure;
 }

@@ -9,8 +9,9 @@
 // https, through the proxy that http_proxy / no_proxy name. Connecting may take 5 s. A transfer
 // fails when it moves nothing for the idle time, less than the low-speed bytes in the low-speed
 // time, or lasts longer than the total time, so a server that trickles cannot hold a crawl.
-// Status 200 gives the page; any other status, any failure and a page over 16 MiB give a
-// failure with its reason.
+// Status 200 gives the page; any other status, any failure and a page over 16 MiB ("页面过大")
+// give a failure in its row of the table of answers (Answer.h). A failure with a status keeps
+// its body, so that the page checks can tell a verification page.
 //
 // The body is delivered as the line reader of the original program delivered it: CR bytes are
 // left out, every LF becomes CR LF, and a NUL byte ends its piece (pieces end after an LF or

@@ -39,6 +39,9 @@ EntrySink::EntrySink(const CrawlJob& job, OpenStore store, StopToken& stop, Post
     for (const KeptFailure& f : job.failures) {
         if (f.kind == KeptFailure::Kind::ContactPage) {
             keptContacts_[CompanyKey(f.title, f.address)] = f;
+            if (f.status != 0) {
+                statusBefore_[CompanyKey(f.title, f.address)] = f.status;
+            }
         } else {
             keptPages_[f.address] = f;
         }
@@ -101,6 +104,17 @@ bool EntrySink::StoredEntry(const Entry& e) {
     return pageEntries_.count(e.key) != 0;
 }
 
+std::map<std::string, KeptFailure>::iterator EntrySink::KeptFor(const Entry& e) {
+    auto kept = keptContacts_.find(CompanyKey(e.name, e.address));
+    // Without skip-known every entry is a row of its own: a row kept for one entry of the
+    // company is filled by that entry alone, never by another listing of the company.
+    if (kept != keptContacts_.end() && !job_.bSkipKnown && !e.key.empty() &&
+        !kept->second.entry.empty() && kept->second.entry != e.key) {
+        return keptContacts_.end();
+    }
+    return kept;
+}
+
 bool EntrySink::Known(const Entry& e, bool kept) {
     return job_.bSkipKnown && !kept && store_().IsKnownCompany(e.address, e.name, e.region);
 }
@@ -121,7 +135,7 @@ EntrySink::Admission EntrySink::Admit(Entry& e) {
                 return Admission::Stop;
         }
     }
-    const bool kept = keptContacts_.count(CompanyKey(e.name, e.address)) != 0;
+    const bool kept = KeptFor(e) != keptContacts_.end();
     if (e.key.empty() && !kept) {
         // A kept contact page fetched on its own whose row a walk of its page filled already.
         e.hold.MarkDone();
@@ -146,15 +160,21 @@ bool EntrySink::Store(Entry& e) {
         return false;
     }
     IRecordWriter& store = store_();
-    auto kept = keptContacts_.find(CompanyKey(e.name, e.address));
+    auto kept = KeptFor(e);
     const bool hasKeptRow = kept != keptContacts_.end() && kept->second.rowId != 0;
     if (recheckKnown_ && job_.bSkipKnown && kept == keptContacts_.end() && StoredThisRun(e)) {
         // Stored since it was admitted, by an earlier entry of this walk.
         e.hold.MarkDone();
         return true;
     }
-    // A definite answer (404 and the like) still gives the company's row, with its name only.
-    if (e.result.ok || e.result.Definite()) {
+    // A status the table does not name, given again by a page kept with it in an earlier run,
+    // is the directory's settled answer for the company.
+    auto before = statusBefore_.find(CompanyKey(e.name, e.address));
+    const bool refusedAgain = !e.result.ok && e.result.answer == Answer::Other &&
+                              e.result.status != 0 && before != statusBefore_.end() &&
+                              before->second == e.result.status;
+    // A definite answer (404, 410) still gives the company's row, with its name only.
+    if (e.result.ok || e.result.Definite() || refusedAgain) {
         MemberRecord record = e.result.ok ? std::move(e.record) : MemberRecord{};
         record.title = e.name;
         record.contact = e.address;
@@ -195,10 +215,13 @@ bool EntrySink::Store(Entry& e) {
         FailureOf(KeptFailure::Kind::ContactPage, e.page, e.address, e.condition, e.result.reason);
     f.title = e.name;
     f.tries = e.tries;
+    f.status = e.result.status;
+    f.entry = e.key;
     MemberRecord placeholder;
     if (hasKeptRow) {
         f.rowId = kept->second.rowId;
         f.tries += kept->second.tries;
+        f.entry = kept->second.entry;
     } else {
         placeholder.title = e.name;
         placeholder.contact = e.address;
@@ -228,6 +251,7 @@ bool EntrySink::KeepPage(const WorkPage& page, const FetchResult& result, int tr
                               page.condition, result.reason);
     auto earlier = keptPages_.find(page.address);
     f.tries = tries + (earlier != keptPages_.end() ? earlier->second.tries : page.earlierTries);
+    f.status = result.status;
     store_().KeepFailure(f);
     keptPages_[f.address] = f;
     post_(ev::FetchFailed{f});

@@ -59,6 +59,8 @@ class EntrySink {
 
   private:
     static std::string CompanyKey(const std::string& name, const std::string& address);
+    // The kept failure whose row the entry fills, or the end.
+    std::map<std::string, KeptFailure>::iterator KeptFor(const Entry& entry);
     bool Known(const Entry& entry, bool kept);
     bool StoredEntry(const Entry& entry);
     static std::vector<std::string> CompanyOf(const Entry& entry);
@@ -80,4 +82,6 @@ class EntrySink {
     int records_ = 0;
     std::map<std::string, KeptFailure> keptContacts_;  // by CompanyKey
     std::map<std::string, KeptFailure> keptPages_;     // by address
+    // The statuses kept contact pages had when the run began, by CompanyKey.
+    std::map<std::string, int> statusBefore_;
 };

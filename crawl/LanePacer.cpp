@@ -35,17 +35,17 @@ bool LanePacer::Answered(const std::string& host, const FetchResult& result,
                          Clock::TimePoint started, Clock::TimePoint now) {
     std::lock_guard<std::mutex> lock(mutex_);
     const int before = inUse_;
-    // A page that is not the one asked for is the site pushing back, as a 429 is.
-    if (result.status == 429 || result.status == 503 || result.notThePage) {
+    if (result.retryAfter) {
+        Host& h = hosts_[host];
+        h.heldUntil = std::max(h.heldUntil, now + *result.retryAfter);
+    }
+    // A refusal (429, 503, a verification page) is the site pushing back: fewer lanes.
+    if (result.answer == Answer::Refusal) {
         if (started >= lastHalving_) {
             inUse_ = std::max(1, inUse_ / 2);
             lastHalving_ = now;
         }
         successes_ = 0;
-        if (result.retryAfter) {
-            Host& h = hosts_[host];
-            h.heldUntil = std::max(h.heldUntil, now + *result.retryAfter);
-        }
     } else if (result.ok) {
         if (++successes_ >= kSuccessesPerLane) {
             successes_ = 0;

@@ -2,10 +2,9 @@
 // How hard a worker may press the directory: how many of its lanes it uses and when the next
 // request to a host may start.
 // - Two requests to the same host start at least `spacing` apart.
-// - An answer 429 or 503, or a page that is not the one asked for, halves the lanes in use (never
-// below one), once per overload: the
-//   answers to requests that had started before the last halving do not halve again. When it
-//   says Retry-After, its host gets no new request before that time has passed.
+// - A refusal (Answer.h: 429, 503, a verification page) halves the lanes in use (never below
+//   one), once per overload: the answers to requests that had started before the last halving
+//   do not halve again. An answer that says Retry-After holds its host until that time.
 // - After kSuccessesPerLane answered pages in a row one lane comes back, up to the lanes the
 //   run was given.
 // Time comes from the caller, so the rules can be tested without waiting. A run's pacer outlives

@@ -9,7 +9,13 @@
 using text::ExtractBetween;
 
 std::string ListingBlockOf(std::string_view page) {
-    return ExtractBetween(page, kListingMarker, "<script language=");
+    return ExtractBetween(page, kListingMarker, kListingEnd);
+}
+
+bool HasWholeListingBlock(std::string_view page) {
+    const size_t start = text::FindText(page, kListingMarker);
+    return start != text::npos &&
+           text::FindText(page, kListingEnd, start + kListingMarker.size()) != text::npos;
 }
 
 std::string CompanyNameOfEntry(std::string_view entry) {

@@ -8,9 +8,14 @@
 
 // Where the listing block of a result page begins.
 inline constexpr std::string_view kListingMarker = "<div id=\"offer_list\" class=\"list\">";
+// Where it ends.
+inline constexpr std::string_view kListingEnd = "<script language=";
 
 // The listing block of a result page (empty when the page lacks its markers).
 std::string ListingBlockOf(std::string_view page);
+
+// Whether the page holds the listing block with both of its markers (cut short it does not).
+bool HasWholeListingBlock(std::string_view page);
 
 // The entry marker; an entry runs from behind one marker to the next or to the block's end.
 inline constexpr std::string_view kEntryMarker = "<div class=\"info\">";

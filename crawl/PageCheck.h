@@ -1,23 +1,42 @@
 #pragma once
-// A 200 answer is not yet the page that was asked for. Busy directories answer crawlers with a
-// verification or "too many visits" page instead; read as a result page it would look like a
-// page without companies, read as a contact page like a company without details. These checks
-// turn such an answer into a failure to retry, with the page's title as its reason.
+// An answer is the page asked for only when it was read whole; everything else is a failure in
+// its row of the table of answers (Answer.h), never a page with nothing on it.
 //
-// - A result page carries the listing block (both its ends) or the totals that pre-collect
-//   reads ("共找到").
-//   One with the totals and no entries is a real page (a search that shrank ends there).
-// - A contact page carries the contact section of one of its three layouts (found but without
-//   fields it is still a contact page).
+// - A result page is whole when its listing block is there with both of its markers and lists
+//   1 to kMaxEntriesPerPage entries. A page without entries (no block, or a block without
+//   entries) is whole only when its totals say the search ends before it: 0 matches, or fewer
+//   pages than the one asked for. Anything else (a block cut short, no entries while the totals
+//   still reach the page, too many entries) is not the page.
+// - The pre-collect page needs only its totals (or a listing).
+// - A contact page is whole when one layout's contact section is there with its end marker.
+// - An answer that is not the page, whatever its status, is a refusal when it carries neither
+//   a listing nor a contact section but the words of a verification page; a 200 that is not the
+//   page otherwise is transient, "不是搜索结果页" ("不是联系方式页") with the page's title.
+//
+// Every check drops the body of a failure: a failure holds no page.
 
+#include <cstdint>
 #include <string_view>
 
 #include "crawl/FetchResult.h"
 
-bool IsResultPage(std::string_view page);
+// The most entries a whole result page lists; reading stops at the one after.
+inline constexpr int kMaxEntriesPerPage = 1000;
+
+// The totals a result page states ("共找到 N 条符合", "total-page">共P页<").
+struct SearchTotals {
+    bool hasMatches = false;  // the "共找到" count is there
+    std::int64_t matches = 0;
+    int pages = 0;  // 0 when the page count is not there
+};
+SearchTotals ReadTotals(std::string_view page);
+
+// Entries of a listing block, counted up to kMaxEntriesPerPage + 1.
+int CountEntries(std::string_view block);
+
 bool IsContactPage(std::string_view page);
 
-// `fetched` unchanged unless it is a 200 answer that is not a result page (contact page): then
-// a failure to retry, "不是搜索结果页" ("不是联系方式页") with the page's title when it has one.
-FetchResult CheckResultPage(FetchResult fetched);
+// The answer for result page `page` (1 and up), or for the pre-collect page when `page` is 0.
+// A whole page without entries ends the search (see above).
+FetchResult CheckResultPage(FetchResult fetched, int page);
 FetchResult CheckContactPage(FetchResult fetched);

@@ -98,6 +98,7 @@ class SharedClaimPages : public IPageSource {
     void Done(const WorkPage& page) override;
     void Kept(const WorkPage& page) override;
     void Leave(const WorkPage& page) override;
+    void EndsAt(int page) override;
     std::vector<int> KeepAlive(std::chrono::milliseconds coming) override;
 
   private:

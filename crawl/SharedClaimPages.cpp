@@ -5,6 +5,9 @@
 // collector was so slow that another took the page over) leaves the page to that one.
 
 #include "crawl/PageSource.h"
+
+#include <algorithm>
+
 #include "crawl/SearchAddress.h"
 #include "store/StoreError.h"
 
@@ -86,6 +89,12 @@ void SharedClaimPages::Leave(const WorkPage& page) {
     } catch (const StoreError&) {
         // Its lease runs out on its own.
     }
+}
+
+void SharedClaimPages::EndsAt(int page) {
+    CheckSearch();
+    shared_.EndSearchAt(search_, page);
+    last_ = std::min(last_, page);
 }
 
 std::vector<int> SharedClaimPages::KeepAlive(std::chrono::milliseconds coming) {

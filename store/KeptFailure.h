@@ -15,8 +15,10 @@ struct KeptFailure {
     std::string title;       // GBK: the company name, when known (contact pages)
     std::string condition;   // GBK: industry "^" region of the search, to read the page again
     std::string reason;      // UTF-8: why the last try failed
+    int status = 0;          // the HTTP status of the last try, 0 when none came
     int tries = 0;           // fetches made in all, over every run
     std::int64_t rowId = 0;  // contact pages: the row appended in the company's place
+    std::string entry;       // contact pages: that row's entry key (UTF-8), when it has one
     std::string time;        // local time of the last try, "YYYY-MM-DD HH:MM:SS"
 };
 

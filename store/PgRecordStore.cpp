@@ -534,6 +534,7 @@ void PgRecordStore::CreateMissingTables() {
         Run("ALTER TABLE T_PAGE ADD COLUMN IF NOT EXISTS failed BOOLEAN DEFAULT false");
         Run("ALTER TABLE T_FAILURE ADD COLUMN IF NOT EXISTS claim TEXT DEFAULT ''");
         Run("ALTER TABLE T_FAILURE ADD COLUMN IF NOT EXISTS claim_until TIMESTAMPTZ");
+        Run("ALTER TABLE T_FAILURE ADD COLUMN IF NOT EXISTS status INTEGER DEFAULT 0");
         // The collectors at work on shared searches, each seen lately (made last: its presence
         // says the whole schema is in place).
         Run("CREATE TABLE IF NOT EXISTS T_COLLECTOR (token TEXT PRIMARY KEY, seen TIMESTAMPTZ)");
@@ -735,15 +736,16 @@ std::int64_t PgRecordStore::KeepFailure(KeptFailure& f, const MemberRecord* plac
         }
         Result r =
             Run("INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
-                "rowid_kept, time) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,"
-                "to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS')) "
+                "rowid_kept, time, status) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,"
+                "to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS'),$9) "
                 "ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
                 "tries=excluded.tries, time=excluded.time, page=excluded.page, claim='', "
-                "claim_until=NULL, "
+                "claim_until=NULL, status=excluded.status, "
                 "rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN excluded.rowid_kept "
                 "ELSE T_FAILURE.rowid_kept END RETURNING id, rowid_kept",
                 {KindName(f.kind), std::to_string(f.page), Utf8(f.address), Utf8(f.title),
-                 Utf8(f.condition), f.reason, std::to_string(f.tries), std::to_string(f.rowId)});
+                 Utf8(f.condition), f.reason, std::to_string(f.tries), std::to_string(f.rowId),
+                 std::to_string(f.status)});
         f.id = r.Int(0, 0);
         f.rowId = r.Int(0, 1);
     });
@@ -774,8 +776,9 @@ bool PgRecordStore::HasContact(const std::string& address, const std::string& ti
 
 std::vector<KeptFailure> PgRecordStore::KeptFailures() {
     Result r =
-        Run("SELECT id, kind, page, address, title, condition, reason, tries, rowid_kept, time "
-            "FROM T_FAILURE ORDER BY id");
+        Run("SELECT id, kind, page, address, title, condition, reason, tries, rowid_kept, time, "
+            "status, COALESCE((SELECT m.entrykey FROM T_MEMBER_CHINA m WHERE m.id = "
+            "T_FAILURE.rowid_kept), '') FROM T_FAILURE ORDER BY id");
     std::vector<KeptFailure> out;
     for (int i = 0; i < r.Rows(); ++i) {
         KeptFailure f;
@@ -790,6 +793,8 @@ std::vector<KeptFailure> PgRecordStore::KeptFailures() {
         f.tries = static_cast<int>(r.Int(i, 7));
         f.rowId = r.Int(i, 8);
         f.time = std::string(r.Text(i, 9));
+        f.status = static_cast<int>(r.Int(i, 10));
+        f.entry = std::string(r.Text(i, 11));
         out.push_back(std::move(f));
     }
     return out;
@@ -1050,6 +1055,12 @@ void PgRecordStore::MarkPageDone(std::int64_t search, int page) {
             "excluded.itemdata::int THEN T_CONFIG.itemdata ELSE excluded.itemdata END",
             {std::to_string(page)});
     });
+}
+
+void PgRecordStore::EndSearchAt(std::int64_t search, int page) {
+    Run("UPDATE T_PAGE SET done = true, failed = false, lease_until = NULL WHERE search=$1 AND "
+        "page>$2",
+        {std::to_string(search), std::to_string(page)});
 }
 
 void PgRecordStore::ReleasePage(std::int64_t search, const Claim& claim) {

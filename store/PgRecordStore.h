@@ -80,6 +80,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     bool RenewLease(std::int64_t search, const Claim& claim, std::chrono::seconds lease) override;
     void ReleasePage(std::int64_t search, const Claim& claim) override;
     void MarkPageDone(std::int64_t search, int page) override;
+    void EndSearchAt(std::int64_t search, int page) override;
     int PagesDone(std::int64_t search) override;
     int PagesLeft(std::int64_t search, int first, int last) override;
     void MarkPageFailed(std::int64_t search, int page) override;

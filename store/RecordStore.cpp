@@ -182,7 +182,7 @@ void RecordStore::CreateMissingTables() {
             "address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
             "reason TEXT DEFAULT '', tries INTEGER DEFAULT 0, rowid_kept INTEGER DEFAULT 0, "
             "time TEXT DEFAULT '', claim TEXT DEFAULT '', claim_until INTEGER DEFAULT 0, "
-            "UNIQUE (kind, address, title))");
+            "status INTEGER DEFAULT 0, UNIQUE (kind, address, title))");
         Statement has(*this, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_CONFIG'");
         if (!has.Step()) {
             Exec("CREATE TABLE T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT)");
@@ -202,9 +202,9 @@ void RecordStore::AddMissingColumns() {
     // search or time); a file that has them is not written to, so a read-only store still opens.
     struct Found {
         bool contact = false, namekey = false, entry = false, indexes = false, claim = false,
-             origin = false, grams = false;
+             origin = false, grams = false, status = false;
         bool All() const {
-            return contact && namekey && entry && indexes && claim && origin && grams;
+            return contact && namekey && entry && indexes && claim && origin && grams && status;
         }
     };
     auto look = [this] {
@@ -219,6 +219,9 @@ void RecordStore::AddMissingColumns() {
         }
         Statement failure(*this, "SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='claim'");
         f.claim = failure.Step();
+        Statement status(*this,
+                         "SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='status'");
+        f.status = status.Step();
         Statement grams(*this,
                         "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_MEMBER_GRAMS'");
         f.grams = grams.Step();
@@ -266,6 +269,10 @@ void RecordStore::AddMissingColumns() {
             // A kept failure is claimed by the one retry that fetches it.
             Exec("ALTER TABLE T_FAILURE ADD COLUMN claim TEXT DEFAULT ''");
             Exec("ALTER TABLE T_FAILURE ADD COLUMN claim_until INTEGER DEFAULT 0");
+        }
+        if (!f.status) {
+            // The status of a failure's last answer, beside its reason.
+            Exec("ALTER TABLE T_FAILURE ADD COLUMN status INTEGER DEFAULT 0");
         }
         if (!f.entry) {
             // Older rows know no entry: they stay without one.
@@ -794,9 +801,10 @@ std::int64_t RecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeh
         }
         Statement st(*this,
                      "INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
-                     "rowid_kept, time) VALUES (?,?,?,?,?,?,?,?,datetime('now','localtime')) "
-                     "ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
+                     "rowid_kept, time, status) VALUES (?,?,?,?,?,?,?,?,datetime('now','localtime'),"
+                     "?) ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
                      "tries=excluded.tries, time=excluded.time, page=excluded.page, claim='', "
+                     "status=excluded.status, "
                      "claim_until=0, rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN "
                      "excluded.rowid_kept ELSE rowid_kept END");
         st.BindText(1, KindName(f.kind));
@@ -807,6 +815,7 @@ std::int64_t RecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeh
         st.BindText(6, f.reason);
         sqlite3_bind_int(st.get(), 7, f.tries);
         sqlite3_bind_int64(st.get(), 8, f.rowId);
+        sqlite3_bind_int(st.get(), 9, f.status);
         st.Step();
         Statement idOf(
             *this, "SELECT id, rowid_kept FROM T_FAILURE WHERE kind=? AND address=? AND title=?");
@@ -859,7 +868,8 @@ bool RecordStore::HasContact(const std::string& address, const std::string& titl
 std::vector<KeptFailure> RecordStore::KeptFailures() {
     Statement st(*this,
                  "SELECT id, kind, page, address, title, condition, reason, tries, rowid_kept, "
-                 "time FROM T_FAILURE ORDER BY id");
+                 "time, status, COALESCE((SELECT m.entrykey FROM T_MEMBER_CHINA m WHERE m.id = "
+                 "T_FAILURE.rowid_kept), '') FROM T_FAILURE ORDER BY id");
     std::vector<KeptFailure> out;
     while (st.Step()) {
         KeptFailure f;
@@ -874,6 +884,8 @@ std::vector<KeptFailure> RecordStore::KeptFailures() {
         f.tries = sqlite3_column_int(st.get(), 7);
         f.rowId = sqlite3_column_int64(st.get(), 8);
         f.time = std::string(ColumnView(st.get(), 9));
+        f.status = sqlite3_column_int(st.get(), 10);
+        f.entry = std::string(ColumnView(st.get(), 11));
         out.push_back(std::move(f));
     }
     return out;

@@ -35,6 +35,9 @@ class ISharedPages {
     virtual void ReleasePage(std::int64_t search, const Claim& claim) = 0;
     // The page is walked to its end; the highest page done is kept as 'lastpageindex'.
     virtual void MarkPageDone(std::int64_t search, int page) = 0;
+    // Page `page` was read whole and its totals say the search ends there: every later page is
+    // done for every collector, so that no walk waits for pages the search no longer has.
+    virtual void EndSearchAt(std::int64_t search, int page) = 0;
     // The page still failed after its retries and is kept as a failure: neither done nor
     // claimed again until RetryFailedPages (a later collect of the search).
     virtual void MarkPageFailed(std::int64_t search, int page) = 0;

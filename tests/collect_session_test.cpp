@@ -841,7 +841,9 @@ TEST_F(LanesTest, FiveRefusalsInARowEndTheRunAtThePageInProgress) {
 
 TEST_F(LanesTest, ASearchThatShrankEndsAtItsFirstEmptyPage) {
     Reply empty;
-    empty.body = Gbk("共找到 24 条符合 <div id=\"offer_list\" class=\"list\">\n") +
+    // Its own totals say the search now ends before it.
+    empty.body = Gbk("共找到 24 条符合 <span class=\"total-page\">共3页</span>") +
+                 "<div id=\"offer_list\" class=\"list\">\n" +
                  "<script language=\"javascript\"></script>";
     empty.delayMs = 100;  // with lanes, the pages read ahead answer before it
     const std::string keyword = KeywordFor(Gbk("塑料"), Gbk("广东"));

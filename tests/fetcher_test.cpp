@@ -78,13 +78,14 @@ TEST_F(FetcherTest, SendsExactlyTheTwoHeadersThroughTheProxy) {
 TEST_F(FetcherTest, EveryFailureSaysWhyAndWhetherToTryAgain) {
     struct Case {
         int status;
-        bool retryable;
-        std::string reason;
+        Answer answer;
     };
+    // The table of answers: only 404 and 410 say the page is not there.
     const Case cases[] = {
-        {404, false, "HTTP 404"}, {410, false, "HTTP 410"}, {403, false, "HTTP 403"},
-        {429, true, "HTTP 429"},  {500, true, "HTTP 500"},  {503, true, "HTTP 503"},
-        {204, false, "HTTP 204"},
+        {404, Answer::Definite},  {410, Answer::Definite},  {403, Answer::Other},
+        {429, Answer::Refusal},   {503, Answer::Refusal},   {408, Answer::Transient},
+        {500, Answer::Transient}, {502, Answer::Transient}, {504, Answer::Transient},
+        {407, Answer::Proxy},     {400, Answer::Other},     {204, Answer::Other},
     };
     for (const Case& c : cases) {
         // A 204 has no body by definition; a body after it would garble the next answer.
@@ -92,9 +93,10 @@ TEST_F(FetcherTest, EveryFailureSaysWhyAndWhetherToTryAgain) {
             Result("/s" + std::to_string(c.status), Body(c.status == 204 ? "" : "page", c.status));
         EXPECT_FALSE(r.ok) << c.status;
         EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.retryable, c.retryable) << c.status;
-        EXPECT_EQ(r.reason, c.reason);
-        EXPECT_EQ(r.Definite(), c.status >= 400 && c.status < 500 && c.status != 429);
+        EXPECT_EQ(r.answer, c.answer) << c.status;
+        EXPECT_EQ(r.retryable, Retryable(c.answer)) << c.status;
+        EXPECT_EQ(r.reason, "HTTP " + std::to_string(c.status));
+        EXPECT_EQ(r.Definite(), c.answer == Answer::Definite);
     }
     // The page is fetched again each time: nothing is cached.
     EXPECT_EQ(Fetch("/again", Body("one")), "one");

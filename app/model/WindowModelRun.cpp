@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/model/WindowModel.h"
+#include "crawl/Answer.h"
 #include "crawl/SearchAddress.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
@@ -397,7 +398,11 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
         case K::PreCollectFailed:
             conditionEdited_ = false;
             state_.precollectEnabled = true;
-            if (u.reason.rfind("HTTP 4", 0) == 0) {
+            if (u.reason == kProxyAuthMessage) {
+                SetStatus(u.reason);
+                Prompt(u.reason + "\n请在“代理”中写上用户名和密码（http://用户:密码@主机:端口）。",
+                       "预采集", PromptIcon::Warning);
+            } else if (u.reason.rfind("HTTP 4", 0) == 0) {
                 // The site answered: no network failure, the page asked for is not there.
                 SetStatus("网站回答 " + u.reason);
                 Prompt(
@@ -543,6 +548,12 @@ void WindowModel::ShowRunEnd(const RunEnd& end) {
             ShowRunEnded("网站要求验证或访问过于频繁");
             Prompt("网站要求验证或访问过于频繁\n" + reason + resume, "开始采集",
                    PromptIcon::Warning);
+            return;
+        case RunEnd::How::ProxyAuth:
+            ShowRunEnded(std::string(kProxyAuthMessage));
+            Prompt(std::string(kProxyAuthMessage) +
+                       "\n请在“代理”中写上用户名和密码（http://用户:密码@主机:端口）。" + resume,
+                   "开始采集", PromptIcon::Warning);
             return;
         case RunEnd::How::StoreFailed:
             ShowRunEnded("操作停止！");
