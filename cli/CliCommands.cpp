@@ -229,6 +229,11 @@ int RunCollect(const CliOptions& o) {
     request.lease = std::chrono::seconds(
         text::EnvNumber("COLLECTOR_LEASE_SECONDS", 1, 86400, CollectRequest{}.lease.count()));
     request.delay = std::chrono::milliseconds(o.delayMs);
+    // Tests shorten the waits between tries, so that a schedule of faults runs in seconds.
+    if (const std::int64_t ms = text::EnvNumber("COLLECTOR_RETRY_DELAY_MS", 0, 60000, -1);
+        ms >= 0) {
+        request.retry.delays = {std::chrono::milliseconds(ms), std::chrono::milliseconds(ms)};
+    }
     if (o.retryFailed) {
         try {
             if (store->CountKeptFailures() == 0) {

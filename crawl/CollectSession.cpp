@@ -96,6 +96,8 @@ bool CollectSession::StartRetry(const CollectRequest& request, IRecordStore& sto
     if (job.failures.empty()) {
         return false;
     }
+    // A kept result page read now lists companies stored meanwhile: skipped as a collect would.
+    job.bSkipKnown = request.skipKnown;
     job.nLanes = std::clamp(request.lanes, 1, kMaxLanes);
     job.delay = std::max(request.delay, std::chrono::milliseconds(0));
     job.pPacer = std::make_shared<LanePacer>(job.nLanes, job.delay);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,8 +52,10 @@ void ChildProcess::Signal(int sig) {
 
 int ChildProcess::Wait() {
     if (!waited_) {
-        while (waitpid(pid_, &status_, 0) < 0) {
+        struct rusage usage {};
+        while (wait4(pid_, &status_, 0, &usage) < 0) {
         }
+        peakKb_ = usage.ru_maxrss;
         waited_ = true;
     }
     if (WIFSIGNALED(status_)) {

@@ -13,6 +13,8 @@ class ChildProcess {
     void Signal(int sig);
     // Waits for the end; returns the exit code, or 128 + signal number when killed.
     int Wait();
+    // The most memory the child held (its VmHWM, in KiB), known once it was waited for.
+    long PeakKb() const { return peakKb_; }
     std::string Stdout() const;
     std::string Stderr() const;
 
@@ -20,6 +22,7 @@ class ChildProcess {
     int pid_ = -1;
     bool waited_ = false;
     int status_ = 0;
+    long peakKb_ = 0;
     std::string outPath_, errPath_;
 };
 
