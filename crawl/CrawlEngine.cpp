@@ -148,6 +148,35 @@ CrawlEngine::Item* CrawlEngine::Oldest() {
     return nullptr;
 }
 
+bool CrawlEngine::ExemptFromBound(const Item& item, const Item* oldest) const {
+    // The oldest entry's page listing may always be read: the commit waits for both.
+    if (oldest == nullptr || !item.listing) {
+        return false;
+    }
+    for (const Page& p : window_) {
+        if (&p.listing == &item) {
+            return &p.listing == oldest ||
+                   std::any_of(p.entries.begin(), p.entries.end(),
+                               [oldest](const Item& c) { return &c == oldest; });
+        }
+    }
+    return false;
+}
+
+void CrawlEngine::BoundLanes() {
+    if (memoryTight_ && p_.lanes.BytesInFlight() + waitingBytes_ < kMaxHeldBytes / 2) {
+        memoryTight_ = false;  // room again for the fetches abandoned before
+    }
+    const Item* oldest = Oldest();
+    std::vector<std::uint64_t> exempt;
+    for (const auto& [tag, item] : inFlight_) {
+        if (item == oldest || ExemptFromBound(*item, oldest)) {
+            exempt.push_back(tag);
+        }
+    }
+    p_.lanes.Bound(kMaxHeldBytes - std::min(waitingBytes_, kMaxHeldBytes), exempt);
+}
+
 bool CrawlEngine::Dispatch(Steady::time_point now) {
     nextDue_ = Steady::time_point::max();
     // The entry the next commit waits for may always start, or the bound could hold the run.
@@ -161,7 +190,8 @@ bool CrawlEngine::Dispatch(Steady::time_point now) {
             return true;
         }
         if (p_.lanes.InFlight() >= p_.pacer.LanesInUse() ||
-            (&item != oldest && p_.lanes.BytesInFlight() + waitingBytes_ >= kMaxHeldBytes)) {
+            (&item != oldest && !ExemptFromBound(item, oldest) &&
+             (memoryTight_ || p_.lanes.BytesInFlight() + waitingBytes_ >= kMaxHeldBytes))) {
             return true;
         }
         if (!item.listing && !item.admitted) {
@@ -261,6 +291,12 @@ void CrawlEngine::Finished(std::uint64_t tag, FetchResult result) {
     }
     Item& item = *it->second;
     inFlight_.erase(it);
+    if (result.abandoned) {
+        // Given up for memory, not for the site: fetched again once the pages held shrink.
+        item.state = Item::State::Queued;
+        memoryTight_ = true;
+        return;
+    }
     const Steady::time_point now = Steady::now();
     if (item.listing) {
         int page = 0;
@@ -482,6 +518,7 @@ CrawlEngine::End CrawlEngine::Run() {
                               std::chrono::milliseconds(0), kPoll);
         }
         if (p_.lanes.InFlight() > 0) {
+            BoundLanes();
             for (ILaneFetcher::Done& d : p_.lanes.Wait(wait)) {
                 Finished(d.tag, std::move(d.result));
             }

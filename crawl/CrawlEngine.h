@@ -11,7 +11,9 @@
 //   lanes' entries wait (a page still being read counts as many as the last one listed), and
 //   retries wait without holding a lane.
 // - A finished page is reduced at once (a listing to its entries, a contact page to its
-//   record); while the bytes in flight and waiting reach kMaxHeldBytes no fetch starts.
+//   record). Bytes are counted as they arrive on every lane: a fetch that would take what is
+//   in flight and waiting past kMaxHeldBytes is abandoned and queued again (no failure), and
+//   none but the oldest entry's (and its page's listing) starts until half is free again.
 // - Every answer falls in one row of the table of answers (Answer.h, PageCheck.h): a refusal
 //   or a transient failure is retried, a refusal halves the lanes, a 407 ends the run at once,
 //   and a result page that lists nothing ends the search only where its totals say so.
@@ -116,6 +118,10 @@ class CrawlEngine {
     // Counts an outcome toward a broken run, except while stopping: what is in hand is stored.
     void Note(const FetchResult& result);
     void Announce(Steady::time_point until);
+    // Whether `item` is the listing of the page the oldest entry belongs to.
+    bool ExemptFromBound(const Item& item, const Item* oldest) const;
+    // Tells the lanes how many bytes their pages may still hold, and which may exceed it.
+    void BoundLanes();
     // Marks the pages another collector took over (lost_) and forgets their fetches.
     void DropLostPages();
     // Marks one page lost and forgets its fetches and the records it holds.
@@ -133,6 +139,8 @@ class CrawlEngine {
     bool exhausted_ = false;
     std::vector<int> lost_;
     size_t waitingBytes_ = 0;  // records read and not yet committed
+    // A fetch was abandoned for memory: only the oldest starts until the pages held halve.
+    bool memoryTight_ = false;
     int failuresInARow_ = 0;
     int refusalsInARow_ = 0;
 };

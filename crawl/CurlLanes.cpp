@@ -36,6 +36,7 @@ bool CurlLanes::Start(std::uint64_t tag, const std::string& address) {
     Lane* lane = free_.back();
     lane->tag = tag;
     lane->transfer.Begin(address, limits_);
+    lane->transfer.SetBudget(&budget_, false);
     if (curl_multi_add_handle(multi_, lane->transfer.Handle()) != CURLM_OK) {
         return false;
     }
@@ -46,6 +47,7 @@ bool CurlLanes::Start(std::uint64_t tag, const std::string& address) {
 
 void CurlLanes::Release(Lane* lane) {
     curl_multi_remove_handle(multi_, lane->transfer.Handle());
+    lane->transfer.Drop();  // a finished transfer gave its body away already
     busy_.erase(std::remove(busy_.begin(), busy_.end(), lane), busy_.end());
     free_.push_back(lane);
 }
@@ -75,10 +77,19 @@ std::vector<ILaneFetcher::Done> CurlLanes::Wait(std::chrono::milliseconds timeou
         }
         Lane* l = *lane;
         const CURLcode rc = msg->data.result;
+        FetchResult result = l->transfer.Finish(rc);
         Release(l);
-        done.push_back({l->tag, l->transfer.Finish(rc)});
+        done.push_back({l->tag, std::move(result)});
     }
     return done;
+}
+
+void CurlLanes::Bound(size_t limit, const std::vector<std::uint64_t>& exempt) {
+    budget_.limit = limit;
+    for (Lane* lane : busy_) {
+        lane->transfer.SetBudget(&budget_, std::find(exempt.begin(), exempt.end(), lane->tag) !=
+                                               exempt.end());
+    }
 }
 
 void CurlLanes::CancelAll() {

@@ -24,6 +24,7 @@ class CurlLanes : public ILaneFetcher {
     int InFlight() const override { return static_cast<int>(busy_.size()); }
     size_t BytesInFlight() const override;
     void CancelAll() override;
+    void Bound(size_t limit, const std::vector<std::uint64_t>& exempt) override;
     void SetLimits(const FetchLimits& limits) { limits_ = limits; }
 
   private:
@@ -34,6 +35,7 @@ class CurlLanes : public ILaneFetcher {
     void Release(Lane* lane);
 
     FetchLimits limits_;
+    ByteBudget budget_;
     CURLM* multi_ = nullptr;
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::vector<Lane*> free_;

@@ -77,9 +77,18 @@ bool BodyReader::Feed(const char* data, size_t size) {
 namespace {
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
-    auto* reader = static_cast<BodyReader*>(user);
-    size_t n = size * count;
-    return reader->Feed(data, n) ? n : 0;  // 0 aborts the transfer
+    auto* sink = static_cast<CurlTransfer::Sink*>(user);
+    const size_t n = size * count;
+    if (sink->budget != nullptr && !sink->mayExceed && sink->budget->held + n > sink->budget->limit) {
+        sink->overBudget = true;
+        return 0;  // abandoned: fetched again when memory allows
+    }
+    const size_t before = sink->reader.Size();
+    const bool fed = sink->reader.Feed(data, n);
+    if (sink->budget != nullptr) {
+        sink->budget->held += sink->reader.Size() - before;
+    }
+    return fed ? n : 0;  // 0 aborts the transfer
 }
 
 // Fails a transfer that has moved no byte for the idle time-out, also while it waits for the
@@ -212,7 +221,7 @@ bool CurlTransfer::Open() {
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, ReadHeader);
     curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errorBuffer_);
-    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reader_);
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &sink_);
     curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &watch_);
     curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &retryAfter_);
     curl_easy_setopt(curl_, CURLOPT_PRIVATE, this);
@@ -277,17 +286,34 @@ void CurlTransfer::Begin(const std::string& address, const FetchLimits& limits) 
     curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
     curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
     curl_easy_setopt(curl_, CURLOPT_TIMEOUT, limits.totalSeconds);
-    reader_ = BodyReader();
+    Drop();
+    sink_.overBudget = false;
     watch_ = Watch{std::chrono::steady_clock::now(), 0, limits.idleSeconds};
     idleSeconds_ = limits.idleSeconds;
     retryAfter_.clear();
     errorBuffer_[0] = '\0';
 }
 
+BodyReader CurlTransfer::TakeBody() {
+    if (sink_.budget != nullptr) {
+        sink_.budget->held -= std::min(sink_.budget->held, sink_.reader.Size());
+    }
+    return std::exchange(sink_.reader, BodyReader());
+}
+
+void CurlTransfer::Drop() {
+    TakeBody();
+}
+
 FetchResult CurlTransfer::Finish(int code) {
     const auto rc = static_cast<CURLcode>(code);
     // The body goes with the result, or is dropped: a lane holds no page between fetches.
-    BodyReader reader = std::exchange(reader_, BodyReader());
+    BodyReader reader = TakeBody();
+    if (sink_.overBudget) {
+        FetchResult abandoned = FetchResult::Failed("内存不足，稍后再取", Answer::Transient);
+        abandoned.abandoned = true;
+        return abandoned;
+    }
     if (rc != CURLE_OK) {
         std::string reason = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(rc);
         if (rc == CURLE_WRITE_ERROR) {

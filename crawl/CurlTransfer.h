@@ -70,6 +70,14 @@ class BodyReader {
     bool nulSeen_ = false;
 };
 
+// The bytes of pages that the transfers of one worker's lanes hold, counted as they arrive,
+// and the most they may hold. A transfer that would take the count past the limit is abandoned
+// (to be fetched again later), unless it may exceed it.
+struct ByteBudget {
+    size_t held = 0;
+    size_t limit = static_cast<size_t>(-1);
+};
+
 class CurlTransfer {
   public:
     CurlTransfer() = default;
@@ -81,11 +89,19 @@ class CurlTransfer {
     bool Open();
     CURL* Handle() const { return curl_; }
     // The bytes of the body received so far.
-    size_t BytesHeld() const { return reader_.Size(); }
+    size_t BytesHeld() const { return sink_.reader.Size(); }
     // Points the handle at `address` with fresh per-transfer state.
     void Begin(const std::string& address, const FetchLimits& limits);
-    // What the transfer begun last gave, `code` being libcurl's CURLcode for it.
+    // What the transfer begun last gave, `code` being libcurl's CURLcode for it. A transfer
+    // abandoned for the budget gives a result marked `abandoned`.
     FetchResult Finish(int code);
+    // Drops what the transfer received (it was cancelled).
+    void Drop();
+    // Counts the body against `budget` (none: no bound); `mayExceed` exempts this transfer.
+    void SetBudget(ByteBudget* budget, bool mayExceed) {
+        sink_.budget = budget;
+        sink_.mayExceed = mayExceed;
+    }
 
     static constexpr long kConnectTimeoutMs = 5000;
     static constexpr const char* kUserAgent =
@@ -98,11 +114,21 @@ class CurlTransfer {
         long idleSeconds = 5;
     };
 
+    // Where the body goes as it arrives.
+    struct Sink {
+        BodyReader reader;
+        ByteBudget* budget = nullptr;
+        bool mayExceed = false;
+        bool overBudget = false;
+    };
+
   private:
+    BodyReader TakeBody();
+
     CURL* curl_ = nullptr;
     curl_slist* headers_ = nullptr;
     char errorBuffer_[256] = {};  // CURL_ERROR_SIZE
-    BodyReader reader_;
+    Sink sink_;
     Watch watch_;
     std::string retryAfter_;
     long idleSeconds_ = 5;

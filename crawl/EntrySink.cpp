@@ -129,8 +129,14 @@ EntrySink::Admission EntrySink::Admit(Entry& e) {
             case RunLedger::Claim::Mine:
                 e.hold = LedgerHold(ledger, taken);
                 break;
-            case RunLedger::Claim::Done:
-                return Admission::Skip;
+            case RunLedger::Claim::Waited:
+                // The stalled worker may have stored it meanwhile: the store's index knows.
+                e.hold = LedgerHold(ledger, taken);
+                if (!e.key.empty() && store_().HasEntry(e.key)) {
+                    e.hold.MarkDone();
+                    return Admission::Skip;
+                }
+                break;
             case RunLedger::Claim::Stopped:
                 return Admission::Stop;
         }

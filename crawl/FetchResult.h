@@ -19,6 +19,9 @@ struct FetchResult {
     std::optional<std::chrono::seconds> retryAfter;  // what the server asked, when it did
     // Answered, but not with the page asked for (a verification page, a listing cut short).
     bool notThePage = false;
+    // Given up to keep the memory the lanes hold within their bound: no failure, to be fetched
+    // again.
+    bool abandoned = false;
 
     static FetchResult Page(std::string body) {
         FetchResult r;

@@ -30,6 +30,12 @@ class ILaneFetcher {
     virtual size_t BytesInFlight() const { return 0; }
     // Abandons every fetch in flight; none of them is given by Wait().
     virtual void CancelAll() = 0;
+    // From now on the pages in flight may hold at most `limit` bytes in all; a fetch that
+    // would take them past it is given back `abandoned`, except those tagged `exempt`.
+    virtual void Bound(size_t limit, const std::vector<std::uint64_t>& exempt) {
+        (void)limit;
+        (void)exempt;
+    }
 };
 
 // Lanes over a single-lane fetcher: one fetch at a time, done when Wait() is called. For the

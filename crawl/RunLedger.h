@@ -1,13 +1,14 @@
 #pragma once
-// The companies of one run, by contact address, shared by every worker of the run. A worker
-// takes an address before it fetches the contact page and marks it done once the company's
-// row is stored, so a worker started by the watchdog over the same page never stores a
-// company twice: it skips what is done and waits for what the stalled worker still has in
-// hand (which that worker finishes or lets go).
+// The entries a run has in hand, by key, shared by every worker of the run. A worker takes an
+// entry before it fetches the contact page and lets go once its row is stored (or it gives
+// up), so a worker started by the watchdog over the same page waits for what the stalled
+// worker still has in hand, then looks in the store. Only entries in hand are remembered:
+// what is stored is known by the store's index of entry keys, so the ledger does not grow
+// with the run.
 
 #include <condition_variable>
-#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -17,22 +18,22 @@ class RunLedger {
   public:
     enum class Claim {
         Mine,     // fetch and store it
-        Done,     // already stored in this run: skip it
+        Waited,   // another worker had it in hand until now: it may be stored already
         Stopped,  // the caller was told to stop while waiting
     };
-    Claim Take(const std::string& address, StopToken* stop);
-    void Done(const std::string& address);
-    void Release(const std::string& address);
+    Claim Take(const std::string& key, StopToken* stop);
+    // The entry is no longer in hand (stored, kept, or given up).
+    void Release(const std::string& key);
+    size_t InHand();
 
   private:
-    enum class State { InHand, Done };
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::map<std::string, State> companies_;
+    std::set<std::string> inHand_;
 };
 
-// A company taken in a ledger: let go when the hold ends, unless it was marked done. Empty
-// holds (no ledger) do nothing.
+// An entry taken in a ledger: let go when it is marked done or the hold ends. Empty holds (no
+// ledger) do nothing.
 class LedgerHold {
   public:
     LedgerHold() = default;
@@ -43,21 +44,19 @@ class LedgerHold {
             End();
             ledger_ = std::exchange(other.ledger_, nullptr);
             key_ = std::move(other.key_);
-            done_ = other.done_;
         }
         return *this;
     }
     ~LedgerHold() { End(); }
-    void MarkDone() { done_ = true; }
+    void MarkDone() { End(); }
 
   private:
     void End() {
         if (ledger_ != nullptr) {
-            done_ ? ledger_->Done(key_) : ledger_->Release(key_);
+            ledger_->Release(key_);
             ledger_ = nullptr;
         }
     }
     RunLedger* ledger_ = nullptr;
     std::string key_;
-    bool done_ = false;
 };
