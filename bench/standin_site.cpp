@@ -2,7 +2,9 @@
 // pages of 20 companies for any search, each with a contact page, every answer LATENCY_MS
 // late (a distant site; 0 by default). With a third argument "heavy" every contact page weighs
 // 6 MiB and the first one answers 503 with Retry-After 100 once, so a collect has much to hold
-// while one entry waits. Prints "port N", then serves until its standard input closes.
+// while one entry waits. With "huge" every contact page weighs 15 MiB; with "hugelist" result
+// page 1 is 15 MiB of about 870,000 empty entries. Prints "port N", then serves until its
+// standard input closes.
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +19,39 @@ int main(int argc, char** argv) {
     standin::Server server;
     standin::ServeGeneratedSite(server, pages, 20);
     server.SetLatency(latencyMs);
-    if (argc > 3 && std::string(argv[3]) == "heavy") {
+    const std::string mode = argc > 3 ? argv[3] : "";
+    if (mode == "huge") {
+        standin::Reply huge;
+        huge.body = standin::GeneratedContactPage();
+        huge.repeat = (15u << 20) / huge.body.size();
+        for (int p = 1; p <= pages; ++p) {
+            for (int i = 1; i <= 20; ++i) {
+                server.Route("www.tarvola.com/company/detail/c" + std::to_string(p) + "-" +
+                                 std::to_string(i) + ".html",
+                             huge);
+            }
+        }
+    }
+    if (mode == "hugelist") {
+        standin::Reply list;
+        list.body = "<div id=\"offer_list\" class=\"list\">\n";
+        while (list.body.size() < (15u << 20)) {
+            list.body += "<div class=\"info\">";
+        }
+        list.body += "<script language=\"javascript\"></script>\n";
+        server.Fallback([pages, list](const standin::Request& r) {
+            standin::Reply reply;
+            if (r.key.find("_p-1_") != std::string::npos) {
+                return list;
+            }
+            const size_t p = r.key.find("_p-");
+            reply.body = p != std::string::npos
+                             ? standin::GeneratedResultPage(std::atoi(r.key.c_str() + p + 3), 20)
+                             : standin::GeneratedContactPage();
+            return reply;
+        });
+    }
+    if (mode == "heavy") {
         standin::Reply heavy;
         heavy.body = standin::GeneratedContactPage();
         heavy.repeat = (6u << 20) / heavy.body.size();

@@ -6,10 +6,12 @@
 
 #include "cli/CliCommands.h"
 #include "platform/Console.h"
+#include "platform/Memory.h"
 #include "store/Store.h"
 
 int main(int argc, char** argv) {
     platform::PrepareConsole();
+    platform::ReturnLargeBlocksToSystem();
     std::vector<std::string> args(argv + 1, argv + argc);
     // Read now; from here on `ps` shows no password of a store URI given on the command line.
     for (int i = 1; i < argc; ++i) {

@@ -191,7 +191,10 @@ bool CrawlEngine::Dispatch(Steady::time_point now) {
         }
         if (p_.lanes.InFlight() >= p_.pacer.LanesInUse() ||
             (&item != oldest && !ExemptFromBound(item, oldest) &&
-             (memoryTight_ || p_.lanes.BytesInFlight() + waitingBytes_ >= kMaxHeldBytes))) {
+             (memoryTight_ || p_.lanes.BytesInFlight() + waitingBytes_ >= kMaxHeldBytes ||
+              static_cast<size_t>(p_.lanes.InFlight() + 1) * largestPage_ > kMaxHeldBytes))) {
+            // (Only as many fetches as pages of the largest size seen fit in the bound: more
+            // would be abandoned half read.)
             return true;
         }
         if (!item.listing && !item.admitted) {
@@ -297,6 +300,7 @@ void CrawlEngine::Finished(std::uint64_t tag, FetchResult result) {
         memoryTight_ = true;
         return;
     }
+    largestPage_ = std::max(largestPage_, result.body.size());
     const Steady::time_point now = Steady::now();
     if (item.listing) {
         int page = 0;

@@ -141,6 +141,7 @@ class CrawlEngine {
     size_t waitingBytes_ = 0;  // records read and not yet committed
     // A fetch was abandoned for memory: only the oldest starts until the pages held halve.
     bool memoryTight_ = false;
+    size_t largestPage_ = 0;  // the largest answer read so far
     int failuresInARow_ = 0;
     int refusalsInARow_ = 0;
 };

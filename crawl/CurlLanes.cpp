@@ -36,6 +36,7 @@ bool CurlLanes::Start(std::uint64_t tag, const std::string& address) {
     Lane* lane = free_.back();
     lane->tag = tag;
     lane->transfer.Begin(address, limits_);
+    lane->exempt = false;
     lane->transfer.SetBudget(&budget_, false);
     if (curl_multi_add_handle(multi_, lane->transfer.Handle()) != CURLM_OK) {
         return false;
@@ -64,11 +65,13 @@ std::vector<ILaneFetcher::Done> CurlLanes::Wait(std::chrono::milliseconds timeou
         curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout.count()), nullptr);
         curl_multi_perform(multi_, &running);
     }
+    Evict(done);
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
         if (msg->msg != CURLMSG_DONE) {
             continue;
         }
+        // (One evicted above left the multi handle with its message, if it had one.)
         auto lane = std::find_if(busy_.begin(), busy_.end(), [msg](Lane* l) {
             return l->transfer.Handle() == msg->easy_handle;
         });
@@ -80,6 +83,9 @@ std::vector<ILaneFetcher::Done> CurlLanes::Wait(std::chrono::milliseconds timeou
         FetchResult result = l->transfer.Finish(rc);
         Release(l);
         done.push_back({l->tag, std::move(result)});
+        // One page at a time: the others stay in their lanes, counted against the bound,
+        // until the walk has reduced this one to its record.
+        break;
     }
     return done;
 }
@@ -87,8 +93,28 @@ std::vector<ILaneFetcher::Done> CurlLanes::Wait(std::chrono::milliseconds timeou
 void CurlLanes::Bound(size_t limit, const std::vector<std::uint64_t>& exempt) {
     budget_.limit = limit;
     for (Lane* lane : busy_) {
-        lane->transfer.SetBudget(&budget_, std::find(exempt.begin(), exempt.end(), lane->tag) !=
-                                               exempt.end());
+        lane->exempt = std::find(exempt.begin(), exempt.end(), lane->tag) != exempt.end();
+        lane->transfer.SetBudget(&budget_, lane->exempt);
+    }
+}
+
+void CurlLanes::Evict(std::vector<Done>& done) {
+    while (budget_.held > budget_.limit) {
+        Lane* largest = nullptr;
+        for (Lane* lane : busy_) {
+            if (!lane->exempt && lane->transfer.BytesHeld() > 0 &&
+                (largest == nullptr ||
+                 lane->transfer.BytesHeld() > largest->transfer.BytesHeld())) {
+                largest = lane;
+            }
+        }
+        if (largest == nullptr) {
+            return;  // only exempt transfers hold anything
+        }
+        FetchResult abandoned = FetchResult::Failed("内存不足，稍后再取", Answer::Transient);
+        abandoned.abandoned = true;
+        Release(largest);
+        done.push_back({largest->tag, std::move(abandoned)});
     }
 }
 

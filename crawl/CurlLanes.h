@@ -1,7 +1,9 @@
 #pragma once
 // The lanes on libcurl's multi interface: one easy handle per lane, all driven from the
 // worker's thread by one multi handle, which keeps the connections to each host open between
-// fetches. Every transfer follows the rules of CurlTransfer.
+// fetches. Every transfer follows the rules of CurlTransfer. The bytes the transfers hold are
+// counted as they arrive against one bound (see Bound); finished pages are given one at a
+// time, so that the walk reduces each before the next leaves its lane.
 
 #include <memory>
 #include <vector>
@@ -31,8 +33,12 @@ class CurlLanes : public ILaneFetcher {
     struct Lane {
         CurlTransfer transfer;
         std::uint64_t tag = 0;
+        bool exempt = false;  // may take the pages held past the bound
     };
     void Release(Lane* lane);
+    // Abandons the largest transfers that may not exceed the bound until the pages held are
+    // within it again (an exempt transfer took the room); they are given back `abandoned`.
+    void Evict(std::vector<Done>& done);
 
     FetchLimits limits_;
     ByteBudget budget_;

@@ -79,7 +79,19 @@ namespace {
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<CurlTransfer::Sink*>(user);
     const size_t n = size * count;
-    if (sink->budget != nullptr && !sink->mayExceed && sink->budget->held + n > sink->budget->limit) {
+    if (!sink->sized) {
+        sink->sized = true;
+        // Room for the announced length (each line end may gain a CR) at once: the text is
+        // not copied as it grows, and the room takes memory only as it fills.
+        curl_off_t length = -1;
+        curl_easy_getinfo(sink->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (length > 0 && static_cast<size_t>(length) <= kMaxPageBytes) {
+            sink->reader.Reserve(static_cast<size_t>(length) + static_cast<size_t>(length) / 8 +
+                                 64);
+        }
+    }
+    if (sink->budget != nullptr && !sink->mayExceed &&
+        sink->budget->held + n > sink->budget->limit) {
         sink->overBudget = true;
         return 0;  // abandoned: fetched again when memory allows
     }
@@ -221,6 +233,7 @@ bool CurlTransfer::Open() {
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, ReadHeader);
     curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errorBuffer_);
+    sink_.curl = curl_;
     curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &sink_);
     curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &watch_);
     curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &retryAfter_);
@@ -288,6 +301,7 @@ void CurlTransfer::Begin(const std::string& address, const FetchLimits& limits) 
     curl_easy_setopt(curl_, CURLOPT_TIMEOUT, limits.totalSeconds);
     Drop();
     sink_.overBudget = false;
+    sink_.sized = false;
     watch_ = Watch{std::chrono::steady_clock::now(), 0, limits.idleSeconds};
     idleSeconds_ = limits.idleSeconds;
     retryAfter_.clear();

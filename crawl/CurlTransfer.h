@@ -63,6 +63,8 @@ class BodyReader {
     bool Feed(const char* data, size_t size);
     std::string& Text() { return text_; }
     size_t Size() const { return text_.size(); }
+    // Makes room for `size` bytes at once, so the text need not grow by doubling.
+    void Reserve(size_t size) { text_.reserve(size); }
 
   private:
     std::string text_;
@@ -88,7 +90,7 @@ class CurlTransfer {
     // Creates the handle with the options every fetch shares; false when libcurl cannot.
     bool Open();
     CURL* Handle() const { return curl_; }
-    // The bytes of the body received so far.
+    // The bytes of the body received so far (a page's room takes memory only as it fills).
     size_t BytesHeld() const { return sink_.reader.Size(); }
     // Points the handle at `address` with fresh per-transfer state.
     void Begin(const std::string& address, const FetchLimits& limits);
@@ -116,10 +118,12 @@ class CurlTransfer {
 
     // Where the body goes as it arrives.
     struct Sink {
+        CURL* curl = nullptr;
         BodyReader reader;
         ByteBudget* budget = nullptr;
         bool mayExceed = false;
         bool overBudget = false;
+        bool sized = false;  // the announced length was looked at
     };
 
   private:

@@ -6,9 +6,11 @@
 
 #include "app/qt/CCollectorApp.h"
 #include "crawl/CurlFetcher.h"
+#include "platform/Memory.h"
 
 int main(int argc, char** argv) {
     CurlGlobalInit();
+    platform::ReturnLargeBlocksToSystem();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("collector"));
     // The program speaks Simplified Chinese; so do Qt's own dialogs (the save dialog).

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "platform/Memory.h"
 #include "app/win/CCollectorWnd.h"
 #include "crawl/CurlFetcher.h"
 #include "platform/ProgramFolders.h"
@@ -24,6 +25,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     // Windows' file dialogs use COM on this thread.
     const bool com = SUCCEEDED(OleInitialize(nullptr));
     CurlGlobalInit();
+    platform::ReturnLargeBlocksToSystem();
 
     std::string storePath;
     bool printState = false;
