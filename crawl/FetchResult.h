@@ -43,7 +43,7 @@ struct FetchResult {
     // A failure by its status (its row in the table), or without one a transport error that
     // can or cannot be retried.
     static FetchResult Failure(std::string reason, bool retryable, int status = 0) {
-        const Answer a = status != 0   ? AnswerToStatus(status, false)
+        const Answer a = status != 0 ? AnswerToStatus(status, false)
                          : retryable ? Answer::Transient
                                      : Answer::Other;
         return Failed(std::move(reason), a, status);

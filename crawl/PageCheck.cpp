@@ -13,8 +13,8 @@ namespace {
 FetchResult NotThePage(FetchResult fetched, const char* what, bool holdsSection) {
     // A verification page, whatever its status, is the site asking for a human or for fewer
     // visits; the proxy's 407 stays the proxy's.
-    const bool refusal = !holdsSection && fetched.answer != Answer::Proxy &&
-                         HasVerificationWords(fetched.body);
+    const bool refusal =
+        !holdsSection && fetched.answer != Answer::Proxy && HasVerificationWords(fetched.body);
     if (!fetched.ok && !refusal) {
         fetched.body = std::string();
         return fetched;  // its status's row stands
@@ -30,9 +30,8 @@ FetchResult NotThePage(FetchResult fetched, const char* what, bool holdsSection)
             reason += "（" + text::GbkToUtf8(title) + "）";
         }
     }
-    FetchResult r = FetchResult::Failed(std::move(reason),
-                                        refusal ? Answer::Refusal : Answer::Transient,
-                                        fetched.status);
+    FetchResult r = FetchResult::Failed(
+        std::move(reason), refusal ? Answer::Refusal : Answer::Transient, fetched.status);
     r.notThePage = true;
     r.retryAfter = fetched.retryAfter;
     return r;
@@ -58,8 +57,7 @@ SearchTotals ReadTotals(std::string_view page) {
 
 int CountEntries(std::string_view block) {
     int n = 0;
-    for (size_t p = text::FindText(block, kEntryMarker);
-         p != text::npos && n <= kMaxEntriesPerPage;
+    for (size_t p = text::FindText(block, kEntryMarker); p != text::npos && n <= kMaxEntriesPerPage;
          p = text::FindText(block, kEntryMarker, p + kEntryMarker.size())) {
         ++n;
     }

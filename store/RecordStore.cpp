@@ -219,8 +219,7 @@ void RecordStore::AddMissingColumns() {
         }
         Statement failure(*this, "SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='claim'");
         f.claim = failure.Step();
-        Statement status(*this,
-                         "SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='status'");
+        Statement status(*this, "SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='status'");
         f.status = status.Step();
         Statement grams(*this,
                         "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_MEMBER_GRAMS'");
@@ -799,14 +798,15 @@ std::int64_t RecordStore::KeepFailure(KeptFailure& f, const MemberRecord* placeh
                 f.rowId = RowOfEntry(placeholder->entry);  // the entry's row is stored already
             }
         }
-        Statement st(*this,
-                     "INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
-                     "rowid_kept, time, status) VALUES (?,?,?,?,?,?,?,?,datetime('now','localtime'),"
-                     "?) ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
-                     "tries=excluded.tries, time=excluded.time, page=excluded.page, claim='', "
-                     "status=excluded.status, "
-                     "claim_until=0, rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN "
-                     "excluded.rowid_kept ELSE rowid_kept END");
+        Statement st(
+            *this,
+            "INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
+            "rowid_kept, time, status) VALUES (?,?,?,?,?,?,?,?,datetime('now','localtime'),"
+            "?) ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
+            "tries=excluded.tries, time=excluded.time, page=excluded.page, claim='', "
+            "status=excluded.status, "
+            "claim_until=0, rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN "
+            "excluded.rowid_kept ELSE rowid_kept END");
         st.BindText(1, KindName(f.kind));
         sqlite3_bind_int(st.get(), 2, f.page);
         st.BindText(3, text::GbkToUtf8(f.address));

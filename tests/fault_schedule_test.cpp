@@ -86,15 +86,14 @@ enum Habit {
     kHabitCount
 };
 constexpr const char* kHabitNames[kHabitCount] = {
-    "cut-body",  "cut-transfer", "empty-page", "verify-200", "verify-403", "retry-after",
-    "5xx/408",   "reset",        "trickle",    "huge-page",  "too-many",   "other-status",
-    "404/410",   "407",          "grow",       "shrink",     "shift",      "listed-twice",
-    "ctrl-c",    "kill-9",       "retry-failed"};
+    "cut-body", "cut-transfer", "empty-page",  "verify-200", "verify-403", "retry-after",
+    "5xx/408",  "reset",        "trickle",     "huge-page",  "too-many",   "other-status",
+    "404/410",  "407",          "grow",        "shrink",     "shift",      "listed-twice",
+    "ctrl-c",   "kill-9",       "retry-failed"};
 
 // The rows of the table of answers each habit answers with.
 enum Row { kDefinite, kRefusal, kTransient, kProxy, kOther, kRowCount };
-constexpr const char* kRowNames[kRowCount] = {"definite", "refusal", "transient", "proxy",
-                                              "other"};
+constexpr const char* kRowNames[kRowCount] = {"definite", "refusal", "transient", "proxy", "other"};
 
 struct Coverage {
     std::set<int> habits;
@@ -177,8 +176,9 @@ std::string ResultPageHtml(const std::vector<Company>& entries, int matches, int
 }
 
 std::string VerificationPage() {
-    return Gbk("<html><head><title>安全验证</title></head><body>访问过于频繁，请输入验证码"
-               "</body></html>");
+    return Gbk(
+        "<html><head><title>安全验证</title></head><body>访问过于频繁，请输入验证码"
+        "</body></html>");
 }
 
 // The directory of one schedule: what it lists in the current round, and how it answers.
@@ -293,8 +293,8 @@ class FaultSite {
             reply.body = ResultPageHtml(listing_[page - 1], Matches(), actualPages_);
             if (d.Chance(attempt == 1 ? 45 : 20)) {
                 static constexpr Habit kResultFaults[] = {
-                    kCutBody,     kCutTransfer, kEmptyPage, kVerify200, kVerify403,
-                    kRetryAfter,  kServerError, kReset,     kTrickle,   kHugePage,
+                    kCutBody,      kCutTransfer, kEmptyPage, kVerify200, kVerify403,
+                    kRetryAfter,   kServerError, kReset,     kTrickle,   kHugePage,
                     kTooManyItems, kPlainStatus, kMissing,   kProxyAuth};
                 return Fault(d, kResultFaults[d.Below(std::size(kResultFaults))], reply.body, true,
                              page);
@@ -313,8 +313,8 @@ class FaultSite {
         }
         if (d.Chance(attempt == 1 ? 20 : 10)) {
             static constexpr Habit kContactFaults[] = {
-                kCutBody,     kCutTransfer, kVerify200, kVerify403, kRetryAfter,
-                kServerError, kReset,       kTrickle,   kHugePage,  kPlainStatus, kProxyAuth};
+                kCutBody, kCutTransfer, kVerify200, kVerify403,   kRetryAfter, kServerError,
+                kReset,   kTrickle,     kHugePage,  kPlainStatus, kProxyAuth};
             const Habit h = kContactFaults[d.Below(std::size(kContactFaults))];
             if (h == kPlainStatus) {
                 plain_.insert("http://" + r.key);
@@ -382,7 +382,8 @@ class FaultSite {
         reply.body = body;
         switch (habit) {
             case kCutBody:
-                reply.body = body.substr(0, static_cast<size_t>(d.Below(static_cast<int>(body.size()))));
+                reply.body =
+                    body.substr(0, static_cast<size_t>(d.Below(static_cast<int>(body.size()))));
                 coverage_.rows.insert(kTransient);
                 break;
             case kCutTransfer:
@@ -391,7 +392,8 @@ class FaultSite {
                 coverage_.rows.insert(kTransient);
                 break;
             case kEmptyPage:
-                reply.body = Totals(Matches(), actualPages_) + "<div id=\"offer_list\" class=\"list\">"
+                reply.body = Totals(Matches(), actualPages_) +
+                             "<div id=\"offer_list\" class=\"list\">"
                              "\n<script language=\"javascript\"></script>";
                 (void)page;
                 coverage_.rows.insert(kTransient);
@@ -435,7 +437,8 @@ class FaultSite {
                 break;
             case kTooManyItems: {
                 Company filler{"填充公司", "http://www.tarvola.com/company/detail/fill.html"};
-                reply.body = ResultPageHtml(std::vector<Company>(1200, filler), Matches(), actualPages_);
+                reply.body =
+                    ResultPageHtml(std::vector<Company>(1200, filler), Matches(), actualPages_);
                 coverage_.rows.insert(kTransient);
                 break;
             }
@@ -555,9 +558,8 @@ StoredState ReadPostgres(const std::string& uri) {
             }
             s.keptStatuses.insert(std::atoi(PQgetvalue(r, i, 3)));
         });
-        query("SELECT page FROM T_PAGE WHERE done", [&](PGresult* r, int i) {
-            s.donePages.insert(std::atoi(PQgetvalue(r, i, 0)));
-        });
+        query("SELECT page FROM T_PAGE WHERE done",
+              [&](PGresult* r, int i) { s.donePages.insert(std::atoi(PQgetvalue(r, i, 0))); });
     }
     PQfinish(pg);
     return s;
@@ -637,8 +639,8 @@ class FaultScheduleTest : public ::testing::Test {
             const int runs = 1 + d.Below(3);
             for (int i = 0; i < runs; ++i) {
                 const bool last = i + 1 == runs;
-                const int code = Collect(s, store, site, ++run, skipKnown, last ? 0 : 1 + d.Below(2),
-                                         d.Below(900), {}, total);
+                const int code = Collect(s, store, site, ++run, skipKnown,
+                                         last ? 0 : 1 + d.Below(2), d.Below(900), {}, total);
                 if (!last || HasFatalFailure()) {
                     continue;
                 }
@@ -680,16 +682,20 @@ class FaultScheduleTest : public ::testing::Test {
         (void)total;
         // A 407 ends a run on purpose; one run in five may meet one.
         site.SetRun(run, Draw(s.seed, 4, static_cast<std::uint64_t>(run)).Chance(20));
-        std::vector<std::string> args = {"--store", store, "collect", "--industry", kIndustry,
-                                         "--region", kRegion, "--parallel",
-                                         std::to_string(s.lanes), "--every", "0", "--timeout",
+        std::vector<std::string> args = {"--store",    store,        "collect",
+                                         "--industry", kIndustry,    "--region",
+                                         kRegion,      "--parallel", std::to_string(s.lanes),
+                                         "--every",    "0",          "--timeout",
                                          "0"};
         if (!skipKnown) {
             args.push_back("--no-skip-known");
         }
         if (!extra.empty()) {
-            args = {"--store", store, "collect", "--retry-failed", "--parallel",
-                    std::to_string(s.lanes), "--every", "0", "--timeout", "0"};
+            args = {"--store",    store,
+                    "collect",    "--retry-failed",
+                    "--parallel", std::to_string(s.lanes),
+                    "--every",    "0",
+                    "--timeout",  "0"};
             if (!skipKnown) {
                 args.push_back("--no-skip-known");
             }
@@ -729,9 +735,9 @@ class FaultScheduleTest : public ::testing::Test {
 
     // The memory of a one-lane run over a directory without faults.
     long CleanRunPeakKb(const std::string& store) {
-        std::vector<std::string> args = {"--store",    store, "collect",  "--industry", "模具",
-                                         "--region", "广东", "--every", "0",          "--timeout",
-                                         "0"};
+        std::vector<std::string> args = {"--store", store,       "collect", "--industry",
+                                         "模具",    "--region",  "广东",    "--every",
+                                         "0",       "--timeout", "0"};
         server.Fallback([](const Request& r) {
             Reply reply;
             if (r.key.rfind("search.", 0) != 0) {

@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "platform/Memory.h"
 #include "app/win/CCollectorWnd.h"
 #include "crawl/CurlFetcher.h"
+#include "platform/Memory.h"
 #include "platform/ProgramFolders.h"
 #include "platform/windows/Wide.h"
 
