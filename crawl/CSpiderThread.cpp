@@ -163,6 +163,7 @@ void CSpiderThread::CollectPages() {
 }
 
 void CSpiderThread::RetryFailures() {
-    KeptFailurePages source(m_job.failures, [this]() -> IRecordWriter& { return Store(); });
+    KeptFailurePages source(
+        m_job.failures, [this]() -> IRecordWriter& { return Store(); }, m_job.claimToken);
     Walk(source);
 }

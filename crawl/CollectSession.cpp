@@ -1,9 +1,12 @@
 #include "crawl/CollectSession.h"
 
+#include <atomic>
+#include <chrono>
 #include <set>
 
 #include <algorithm>
 
+#include "platform/FileSystem.h"
 #include "store/SharedPages.h"
 #include "store/Store.h"
 
@@ -108,6 +111,10 @@ bool CollectSession::StartRetry(const CollectRequest& request, IRecordStore& sto
 void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, IRecordStore& store) {
     job.strStorePath = store.Path();
     job.pLedger = std::make_shared<RunLedger>();
+    static std::atomic<unsigned> runs{0};
+    job.claimToken = std::to_string(platform::ProcessId()) + "-" +
+                     std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) +
+                     "-" + std::to_string(++runs);
     job.retry = request.retry;
     store_ = &store;
     saveProgress_ = job.nMode == CRAWL_MODE_COLLECT;  // a retry keeps no page in progress

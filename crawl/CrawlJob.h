@@ -30,6 +30,8 @@ struct CrawlJob {
     std::string strStorePath;  // the store that collected records are appended to
     // The companies of the run, shared by every worker of it (none: no company is skipped).
     std::shared_ptr<RunLedger> pLedger;
+    // The run's claim on the kept failures it fetches again, shared by every worker of it.
+    std::string claimToken;
     // Kept failures: in retry mode what to fetch again; in collect mode the ones the pages may
     // meet again (a contact page that succeeds now fills its kept row).
     std::vector<KeptFailure> failures;

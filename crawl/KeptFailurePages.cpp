@@ -2,8 +2,9 @@
 
 #include "store/StoreError.h"
 
-KeptFailurePages::KeptFailurePages(std::vector<KeptFailure> failures, OpenStore store)
-    : failures_(std::move(failures)), store_(std::move(store)) {}
+KeptFailurePages::KeptFailurePages(std::vector<KeptFailure> failures, OpenStore store,
+                                   std::string run)
+    : failures_(std::move(failures)), store_(std::move(store)), run_(std::move(run)) {}
 
 IPageSource::Offer KeptFailurePages::Next(WorkPage& page) {
     std::optional<std::string> claim;
@@ -13,7 +14,7 @@ IPageSource::Offer KeptFailurePages::Next(WorkPage& page) {
             return Offer::End;
         }
         next = &failures_[next_++];
-        claim = store_().ClaimFailure(next->id, kClaim);  // nothing: gone, or another's now
+        claim = store_().ClaimFailure(next->id, kClaim, run_);  // nothing: gone, or another's
     }
     const KeptFailure& f = *next;
     claims_[f.id] = *claim;

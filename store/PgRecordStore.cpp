@@ -1122,12 +1122,13 @@ int PgRecordStore::WorkingCollectors(std::chrono::seconds fresh) {
 }
 
 std::optional<std::string> PgRecordStore::ClaimFailure(std::int64_t id,
-                                                       std::chrono::seconds lease) {
+                                                       std::chrono::seconds lease,
+                                                       const std::string& run) {
     Result r =
-        Run("UPDATE T_FAILURE SET claim = md5(random()::text || clock_timestamp()::text || "
-            "pg_backend_pid()::text), claim_until = now() + make_interval(secs => $2::int) WHERE "
-            "id=$1 AND (claim_until IS NULL OR claim_until < now()) RETURNING claim",
-            {std::to_string(id), std::to_string(lease.count())});
+        Run("UPDATE T_FAILURE SET claim = $3, claim_until = now() + make_interval(secs => "
+            "$2::int) WHERE id=$1 AND (claim_until IS NULL OR claim_until < now() OR claim = $3) "
+            "RETURNING claim",
+            {std::to_string(id), std::to_string(lease.count()), run});
     return r.Rows() == 0 ? std::nullopt : std::optional<std::string>(std::string(r.Text(0, 0)));
 }
 

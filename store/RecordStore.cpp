@@ -973,19 +973,17 @@ IRecordWriter::EntryWrite RecordStore::AppendEntry(const MemberRecord& record) {
     return w;
 }
 
-std::optional<std::string> RecordStore::ClaimFailure(std::int64_t id, std::chrono::seconds lease) {
-    static std::atomic<unsigned> serial{0};
-    const std::string token = std::to_string(platform::ProcessId()) + "-" +
-                              std::to_string(++serial) + "-" +
-                              std::to_string(reinterpret_cast<std::uintptr_t>(this));
+std::optional<std::string> RecordStore::ClaimFailure(std::int64_t id, std::chrono::seconds lease,
+                                                     const std::string& run) {
     Statement st(*this,
-                 "UPDATE T_FAILURE SET claim=?, claim_until=CAST(strftime('%s','now') AS INTEGER)"
-                 " + ? WHERE id=? AND claim_until < CAST(strftime('%s','now') AS INTEGER)");
-    st.BindText(1, token);
+                 "UPDATE T_FAILURE SET claim=?1, claim_until=CAST(strftime('%s','now') AS INTEGER)"
+                 " + ?2 WHERE id=?3 AND (claim_until < CAST(strftime('%s','now') AS INTEGER) OR "
+                 "claim=?1)");
+    st.BindText(1, run);
     sqlite3_bind_int64(st.get(), 2, lease.count());
     sqlite3_bind_int64(st.get(), 3, id);
     st.Step();
-    return sqlite3_changes(db_) == 1 ? std::optional<std::string>(token) : std::nullopt;
+    return sqlite3_changes(db_) == 1 ? std::optional<std::string>(run) : std::nullopt;
 }
 
 void RecordStore::ReleaseFailure(std::int64_t id, const std::string& token) {

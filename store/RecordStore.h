@@ -32,7 +32,8 @@ class RecordStore : public IRecordStore {
     EntryWrite AppendEntry(const MemberRecord& record) override;
     bool HasEntry(const std::string& entry) override;
     std::set<std::string> EntriesFrom(const std::string& prefix) override;
-    std::optional<std::string> ClaimFailure(std::int64_t id, std::chrono::seconds lease) override;
+    std::optional<std::string> ClaimFailure(std::int64_t id, std::chrono::seconds lease,
+                                            const std::string& run) override;
     void ReleaseFailure(std::int64_t id, const std::string& token) override;
     bool HasUnkeyedContact(const std::string& address, const std::string& title,
                            const std::string& region) override;

@@ -52,10 +52,12 @@ class IRecordWriter {
     // already, that row is the one named and nothing is appended.
     virtual std::int64_t KeepFailure(KeptFailure& failure,
                                      const MemberRecord* placeholder = nullptr) = 0;
-    // Claims kept failure `id` for a retry that fetches it, for `lease`: the claim's token, or
-    // nothing when it is gone or another retry holds it. Keeping it again lets the claim go.
-    virtual std::optional<std::string> ClaimFailure(std::int64_t id,
-                                                    std::chrono::seconds lease) = 0;
+    // Claims kept failure `id` for the retry run `run` (a token of that run, shared by all its
+    // workers) for `lease`: the claim's token, or nothing when it is gone or another run holds
+    // it. A worker the watchdog started takes over what the stalled worker of its run claimed.
+    // Keeping it again lets the claim go.
+    virtual std::optional<std::string> ClaimFailure(std::int64_t id, std::chrono::seconds lease,
+                                                    const std::string& run) = 0;
     // Gives a claim back unused (the retry stopped before it).
     virtual void ReleaseFailure(std::int64_t id, const std::string& token) = 0;
     // Every kept failure, oldest first.

@@ -96,8 +96,10 @@ std::string Exercise(IRecordStore& store, const std::string& csvPath) {
     f.title = Gbk("深圳电子化工厂");
     f.condition = Gbk("化工^广东");
     f.reason = "HTTP 503";
+    f.status = 503;
     f.tries = 3;
     MemberRecord placeholder = Record("深圳电子化工厂", "", "http://c/szdz.html");
+    placeholder.entry = "entry-of-szdz";
     store.KeepFailure(f, &placeholder);
     f.tries = 6;
     store.KeepFailure(f);  // kept again: the same failure, its row kept
@@ -110,8 +112,20 @@ std::string Exercise(IRecordStore& store, const std::string& csvPath) {
     for (const KeptFailure& k : store.KeptFailures()) {
         note("failure", std::string(KindName(k.kind)) + " " + std::to_string(k.page) + " " +
                             k.address + " " + text::GbkToUtf8(k.title) + " " + k.reason + " " +
-                            std::to_string(k.tries) + " row " + std::to_string(k.rowId != 0));
+                            std::to_string(k.tries) + " row " + std::to_string(k.rowId != 0) +
+                            " status " + std::to_string(k.status) + " entry " + k.entry);
     }
+    // A retry run's claim: its own workers take it over, another run waits for its lease.
+    const std::int64_t claimed = store.KeptFailures().front().id;
+    auto claim = [&](const char* run, int lease) {
+        return store.ClaimFailure(claimed, std::chrono::seconds(lease), run).value_or("-");
+    };
+    const std::string first = claim("run-a", 60);
+    const std::string again = claim("run-a", 60);
+    note("claims", first + " " + again + " " + claim("run-b", 60));
+    store.ReleaseFailure(claimed, "run-a");
+    note("claim after release", claim("run-b", 60));
+    store.ReleaseFailure(claimed, "run-b");
     note("dropped", std::to_string(store.DropFailureAt(KeptFailure::Kind::ResultPage,
                                                        "http://s/p3.html") != 0));
     note("dropped again",
@@ -201,8 +215,11 @@ TEST_F(PgStoreTest, BothStoresGiveTheSameAnswersAndTheSameFiles) {
     ASSERT_NE(dynamic_cast<PgRecordStore*>(pg.get()), nullptr);
     const std::string fromPg = Exercise(*pg, dir.File("pg.csv"));
     EXPECT_EQ(fromPg, fromFile);
-    EXPECT_NE(fromFile.find("failure=contact 2 http://c/szdz.html 深圳电子化工厂 HTTP 503 6 row 1"),
+    EXPECT_NE(fromFile.find("failure=contact 2 http://c/szdz.html 深圳电子化工厂 HTTP 503 6 row 1 "
+                            "status 503 entry entry-of-szdz"),
               std::string::npos)
+        << fromFile;
+    EXPECT_NE(fromFile.find("claims=run-a run-a -\nclaim after release=run-b\n"), std::string::npos)
         << fromFile;
     EXPECT_EQ(ReadFileBytes(dir.File("pg.csv")), ReadFileBytes(dir.File("file.csv")));
     EXPECT_EQ(ReadFileBytes(dir.File("pg.csv.u")), ReadFileBytes(dir.File("file.csv.u")));

@@ -146,12 +146,13 @@ class MemoryStore : public IRecordWriter {
         shared_->failures[failure.id] = failure;
         return failure.id;
     }
-    std::optional<std::string> ClaimFailure(std::int64_t id, std::chrono::seconds) override {
+    std::optional<std::string> ClaimFailure(std::int64_t id, std::chrono::seconds,
+                                            const std::string& run) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         if (shared_->failures.count(id) == 0 || !shared_->claimed.insert(id).second) {
             return std::nullopt;
         }
-        return std::to_string(id);
+        return run;
     }
     void ReleaseFailure(std::int64_t id, const std::string&) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
