@@ -48,6 +48,9 @@ int CSpiderThread::RunJob() {
         Post(ev::NetFailed{"HTTP session could not be opened"});
         return 0;
     }
+    // A worker whose run ends without it gives up the fetch in progress: it never outlives
+    // its run inside a transfer.
+    m_pFetcher->WatchStop(&m_pStop->AbandonFlag());
     try {
         if (m_nMode == CRAWL_MODE_PRECOLLECT) {
             PreCollect();

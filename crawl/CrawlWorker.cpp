@@ -73,6 +73,10 @@ void CrawlWorker::Discard() {
     state_->stop->Discard();
 }
 
+void CrawlWorker::Abandon() {
+    state_->stop->Abandon();
+}
+
 bool CrawlWorker::Join(std::chrono::milliseconds timeout) {
     {
         std::unique_lock<std::mutex> lock(state_->mutex);

@@ -28,6 +28,8 @@ class CrawlWorker {
     void RequestStop();
     // The worker stores nothing more (a write in progress is finished first).
     void Discard();
+    // A fetch in progress gives up at once (the worker was told to stop and its time is up).
+    void Abandon();
     // Waits until the worker has ended, at most `timeout`; true when it has.
     bool Join(std::chrono::milliseconds timeout);
     bool Finished() const;

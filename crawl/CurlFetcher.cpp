@@ -16,5 +16,6 @@ FetchResult CurlFetcher::FetchPage(const std::string& address) {
         return FetchResult::Failure("HTTP session not open", false);
     }
     transfer_->Begin(address, limits_);
+    transfer_->WatchStop(stop_);
     return transfer_->Finish(curl_easy_perform(transfer_->Handle()));
 }

@@ -20,8 +20,10 @@ class CurlFetcher : public IPageFetcher {
     bool OpenSession() override;
     FetchResult FetchPage(const std::string& address) override;
     void SetLimits(const Limits& limits) { limits_ = limits; }
+    void WatchStop(const std::atomic<bool>* stop) override { stop_ = stop; }
 
   private:
     Limits limits_;
+    const std::atomic<bool>* stop_ = nullptr;
     std::unique_ptr<CurlTransfer> transfer_;
 };

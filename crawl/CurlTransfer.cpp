@@ -107,6 +107,10 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
 // answer; libcurl calls this at least once a second.
 int CheckIdle(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
     auto* watch = static_cast<CurlTransfer::Watch*>(user);
+    if (watch->stop != nullptr && watch->stop->load()) {
+        watch->stopped = true;
+        return 1;
+    }
     const auto now = std::chrono::steady_clock::now();
     if (dlnow + ulnow != watch->moved) {
         watch->moved = dlnow + ulnow;
@@ -323,6 +327,11 @@ FetchResult CurlTransfer::Finish(int code) {
     const auto rc = static_cast<CURLcode>(code);
     // The body goes with the result, or is dropped: a lane holds no page between fetches.
     BodyReader reader = TakeBody();
+    if (watch_.stopped) {
+        FetchResult stopped = FetchResult::Failed("已停止", Answer::Transient);
+        stopped.abandoned = true;
+        return stopped;
+    }
     if (sink_.overBudget) {
         FetchResult abandoned = FetchResult::Failed("内存不足，稍后再取", Answer::Transient);
         abandoned.abandoned = true;

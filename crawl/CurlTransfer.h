@@ -17,6 +17,7 @@
 // left out, every LF becomes CR LF, and a NUL byte ends its piece (pieces end after an LF or
 // after 4094 bytes), so the rest of such a piece is left out.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <ctime>
@@ -114,7 +115,12 @@ class CurlTransfer {
         std::chrono::steady_clock::time_point last;
         long long moved = 0;
         long idleSeconds = 5;
+        const std::atomic<bool>* stop = nullptr;  // set: the transfer gives up
+        bool stopped = false;
     };
+    // The transfer begun last gives up once `stop` is set (a worker told to stop does not wait
+    // for a slow page); it is given back `abandoned`.
+    void WatchStop(const std::atomic<bool>* stop) { watch_.stop = stop; }
 
     // Where the body goes as it arrives.
     struct Sink {

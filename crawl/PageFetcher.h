@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "crawl/FetchResult.h"
@@ -11,4 +12,6 @@ class IPageFetcher {
     virtual ~IPageFetcher() = default;
     virtual bool OpenSession() = 0;
     virtual FetchResult FetchPage(const std::string& address) = 0;
+    // A fetch in progress gives up (`abandoned`, no failure) once `stop` is set.
+    virtual void WatchStop(const std::atomic<bool>* stop) { (void)stop; }
 };

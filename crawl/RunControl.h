@@ -51,6 +51,10 @@ class StopToken {
         }
         return lock;
     }
+    // The worker's time is up (its run is ending without it): a fetch in progress gives up.
+    void Abandon() { abandon_ = true; }
+    const std::atomic<bool>& AbandonFlag() const { return abandon_; }
+
     // From now on the worker stores nothing; a write in progress is finished first.
     void Discard() {
         std::lock_guard<std::mutex> lock(storeMutex_);
@@ -62,6 +66,7 @@ class StopToken {
     std::condition_variable changed_;
     bool stop_ = false;
     std::atomic<bool> flag_{false};
+    std::atomic<bool> abandon_{false};
     std::mutex storeMutex_;
     bool discard_ = false;
 };

@@ -170,5 +170,21 @@ bool RunController::Shutdown(std::chrono::milliseconds timeout) {
     for (auto& w : retired_) {
         join(w);
     }
+    if (!all) {
+        // Out of time: a worker still in a slow fetch gives it up (its record is not stored),
+        // so that no worker outlives the run.
+        all = true;
+        auto abandon = [&](std::unique_ptr<CrawlWorker>& w) {
+            if (w && !w->Finished()) {
+                w->Abandon();
+                // (A shutdown that gives no time, a destructor's, does not wait for it either.)
+                all = timeout.count() > 0 && w->Join(kAbandonWait) && all;
+            }
+        };
+        abandon(current_);
+        for (auto& w : retired_) {
+            abandon(w);
+        }
+    }
     return all;
 }

@@ -71,8 +71,12 @@ class RunController {
     size_t LiveWorkers();
     // Every worker still alive stores nothing more; a write in progress is finished first.
     void DiscardLiveWorkers();
-    // Stops every worker and waits for them, at most `timeout` in all; true when all ended.
+    // Stops every worker and waits for them, at most `timeout` in all; a worker still running
+    // then gives up its fetch in progress and is waited for kAbandonWait more. True when all
+    // ended.
     bool Shutdown(std::chrono::milliseconds timeout);
+    // How long a worker abandoned by Shutdown has to end (its transfer gives up within 1 s).
+    static constexpr std::chrono::seconds kAbandonWait{5};
 
   private:
     void ArmWatchdog();

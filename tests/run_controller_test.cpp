@@ -250,3 +250,59 @@ TEST(RunController, WatchdogRestartStoresNoCompanyTwice) {
     }
     EXPECT_EQ(page2, 1);
 }
+
+TEST(RunController, ShutdownAbandonsAFetchThatOutlastsIt) {
+    // A's contact page never answers: told to stop, the worker waits for it until the
+    // shutdown's time is up, then gives it up, so no worker outlives its run.
+    struct Hanging : FakeFetcher {
+        using FakeFetcher::FakeFetcher;
+        void WatchStop(const std::atomic<bool>* flag) override { flag_ = flag; }
+        FetchResult FetchPage(const std::string& a) override {
+            if (a.find("/detail/") == std::string::npos) {
+                return FakeFetcher::FetchPage(a);
+            }
+            entered = true;
+            while (flag_ == nullptr || !flag_->load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            FetchResult r = FetchResult::Failed("given up", Answer::Transient);
+            r.abandoned = true;
+            return r;
+        }
+        const std::atomic<bool>* flag_ = nullptr;
+        std::atomic<bool> entered{false};
+    };
+    auto pages = std::make_shared<FakeFetcher::Shared>();
+    pages->pages["http://search.tarvola.com/company/k-x_p-1_isCreditFlag-false_n-y.html"] =
+        "<div id=\"offer_list\" class=\"list\"><div class=\"info\"><a class=\"l\">a</a></span>"
+        "<a href=\"http://www.tarvola.com/company/detail/a\" x><script language=";
+    auto rows = std::make_shared<MemoryStore::Shared>();
+    Hanging* fetcher = nullptr;
+    CrawlDeps deps;
+    deps.makeFetcher = [&]() {
+        auto f = std::make_unique<Hanging>(pages);
+        fetcher = f.get();
+        return f;
+    };
+    deps.openStore = [rows](const std::string&, const std::atomic<bool>*) {
+        return std::make_unique<MemoryStore>(rows);
+    };
+    ManualClock clock;
+    TempDir dir;
+    RecordStore progress(dir.File("data.db"));
+    auto queue = std::make_shared<EventQueue>();
+    CollectSession session(clock, queue,
+                           [&](const CrawlJob& job) { return CrawlWorker::Start(job, deps); });
+    CollectRequest request;
+    request.condition = "x";
+    request.lastPage = 1;
+    session.StartCollect(request, progress);
+    const auto deadline = std::chrono::steady_clock::now() + seconds(10);
+    while ((fetcher == nullptr || !fetcher->entered) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(fetcher != nullptr && fetcher->entered);
+    EXPECT_TRUE(session.Shutdown(std::chrono::milliseconds(100)));
+    EXPECT_TRUE(rows->rows.empty());  // given up, not stored as a failure
+}
