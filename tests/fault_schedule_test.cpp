@@ -39,6 +39,7 @@
 #include "PgCluster.h"
 #include "StandInServer.h"
 #include "TempDir.h"
+#include "crawl/Answer.h"
 #include "crawl/CollectSession.h"
 #include "crawl/EntryKey.h"
 #include "crawl/SearchAddress.h"
@@ -260,9 +261,20 @@ class FaultSite {
         std::lock_guard<std::mutex> lock(mutex_);
         return proxyServed_;
     }
-    // Whether a contact page answered with a status the table does not name (twice in a row
-    // settles it as definite: a name-only row).
-    bool RefusedPlainly(const std::string& address) const { return plain_.count(address) != 0; }
+    // Whether a contact page answered with the same status the table does not name in two
+    // runs: the second settles it as definite, a name-only row.
+    bool RefusedTwice(const std::string& address) const {
+        auto it = plain_.find(address);
+        if (it == plain_.end()) {
+            return false;
+        }
+        for (const auto& [status, runs] : it->second) {
+            if (runs.size() >= 2) {
+                return true;
+            }
+        }
+        return false;
+    }
     long long DelaysMs() {
         std::lock_guard<std::mutex> lock(mutex_);
         return delaysMs_;
@@ -315,11 +327,13 @@ class FaultSite {
             static constexpr Habit kContactFaults[] = {
                 kCutBody, kCutTransfer, kVerify200, kVerify403,   kRetryAfter, kServerError,
                 kReset,   kTrickle,     kHugePage,  kPlainStatus, kProxyAuth};
-            const Habit h = kContactFaults[d.Below(std::size(kContactFaults))];
-            if (h == kPlainStatus) {
-                plain_.insert("http://" + r.key);
+            Reply fault = Fault(d, kContactFaults[d.Below(std::size(kContactFaults))], reply.body,
+                                false);
+            if (fault.status != 200 && AnswerToStatus(fault.status, false) == Answer::Other &&
+                fault.body != VerificationPage()) {
+                plain_["http://" + r.key][fault.status].insert(run_);
             }
-            return Fault(d, h, reply.body, false);
+            return fault;
         }
         return reply;
     }
@@ -480,7 +494,7 @@ class FaultSite {
     bool proxyServed_ = false;
     long long delaysMs_ = 0;
     std::map<std::string, int> attempts_;
-    std::set<std::string> plain_;
+    std::map<std::string, std::map<int, std::set<int>>> plain_;  // address -> status -> runs
     Coverage coverage_;
 };
 
@@ -810,7 +824,7 @@ class FaultScheduleTest : public ::testing::Test {
                     << (retry ? "retry" : "collect") << " exit " << code << ": " << c.title
                     << " of page " << page << " is neither stored nor kept\n"
                     << lastErr_;
-                if (row != byKey.end() && c.stickyStatus == 0 && !site.RefusedPlainly(c.address) &&
+                if (row != byKey.end() && c.stickyStatus == 0 && !site.RefusedTwice(c.address) &&
                     now.keptRows.count(row->second->id) == 0) {
                     EXPECT_EQ(row->second->person, "陈明")
                         << c.title << " of page " << page << " was stored without its details";
