@@ -833,3 +833,31 @@ TEST_F(CliTest, ImportNeverGuessesAnEncodingNorDoublesAFile) {
     EXPECT_NE(r.err.find("还有 10 行有错误"), std::string::npos) << r.err;
     EXPECT_EQ(StoredRows(), 2);
 }
+
+TEST_F(SharedStoreCliTest, ASharedSearchThatShrankEndsForEveryLane) {
+    // Pages 4 to 10 answer with no entries and totals that end at page 3: the walk ends there
+    // (read-ahead pages are handed back, the later pages done for every collector).
+    const std::string keyword = KeywordFor(Gbk("塑料"), Gbk("广东"));
+    Reply ended;
+    ended.body = Gbk("共找到 24 条符合 <span class=\"total-page\">共3页</span>");
+    for (int p = 4; p <= kPages; ++p) {
+        server.Route(Strip(ResultPageAddress(keyword, p)), ended);
+    }
+    server.SetLatency(5, 20);
+    ChildProcess collector(
+        COLLECTOR_CLI_PATH,
+        {"--store", uri, "collect", "--industry", "塑料", "--region", "广东", "--last",
+         std::to_string(kPages), "--parallel", "4", "--every", "0", "--timeout", "0"},
+        dir.Path());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::StoredRows(*OpenStore(uri)).size() < 24 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // time to end, had it not hung
+    collector.Signal(SIGKILL);
+    EXPECT_EQ(collector.Wait(), 0) << collector.Stderr();
+    std::vector<std::string> expected = GeneratedTitles(1, 3, 8);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Titles(), expected);
+}

@@ -203,6 +203,13 @@ class FaultSite {
             Note(kListedTwice);
         }
         precollectPages_ = actualPages_ = pages;
+        if (pages > 3 && d.Chance(35)) {
+            // The search shrinks between the pre-collect and the walk: its last pages answer
+            // with totals that end earlier.
+            listing_.resize(static_cast<size_t>(pages - 1 - d.Below(2)));
+            actualPages_ = static_cast<int>(listing_.size());
+            Note(kShrink);
+        }
     }
 
     std::mutex& Mutex() { return mutex_; }
@@ -233,8 +240,12 @@ class FaultSite {
             }
             case 1:
                 if (listing_.size() > 2) {
-                    // The pre-collect still counts the old pages; the listing ends earlier.
+                    // The pre-collect still counts the old pages; the listing ends one or two
+                    // pages earlier.
                     listing_.pop_back();
+                    if (listing_.size() > 3) {
+                        listing_.pop_back();
+                    }
                     actualPages_ = static_cast<int>(listing_.size());
                     Note(kShrink);
                 }
@@ -327,8 +338,8 @@ class FaultSite {
             static constexpr Habit kContactFaults[] = {
                 kCutBody, kCutTransfer, kVerify200, kVerify403,   kRetryAfter, kServerError,
                 kReset,   kTrickle,     kHugePage,  kPlainStatus, kProxyAuth};
-            Reply fault = Fault(d, kContactFaults[d.Below(std::size(kContactFaults))], reply.body,
-                                false);
+            Reply fault =
+                Fault(d, kContactFaults[d.Below(std::size(kContactFaults))], reply.body, false);
             if (fault.status != 200 && AnswerToStatus(fault.status, false) == Answer::Other &&
                 fault.body != VerificationPage()) {
                 plain_["http://" + r.key][fault.status].insert(run_);
