@@ -256,7 +256,7 @@ void CrawlEngine::ReadListing(Page& page, Item& listing) {
     SplitCondition(page.work.condition, industry, region);
     const std::vector<ListedEntry> entries =
         ::ReadListing(ListingBlockOf(listing.result.body), region);
-    listing.result.body = std::string();  // the entries are taken out; the page is not needed
+    listing.result.DropBody();  // the entries are taken out; the page is not needed
     if (entries.empty()) {
         p_.source.EndsAt(page.work.page);  // read, and lists nothing: the search ends here
         // Pages read ahead beyond it belong to no search any more, whatever they answer
@@ -357,7 +357,7 @@ void CrawlEngine::Finished(std::uint64_t tag, FetchResult result) {
     if (result.ok) {
         e.record = ExtractContactFields(result.body);
         waitingBytes_ += BytesOf(e.record);
-        result.body = std::string();
+        result.DropBody();
     }
     e.result = std::move(result);
 }

@@ -50,4 +50,6 @@ struct FetchResult {
     }
     // The page is not there: the entry gets its row with the name alone.
     bool Definite() const { return !ok && answer == Answer::Definite; }
+    // Lets the page text go, memory and all (assigning an empty string keeps the room).
+    void DropBody() { std::string().swap(body); }
 };

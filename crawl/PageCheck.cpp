@@ -16,7 +16,7 @@ FetchResult NotThePage(FetchResult fetched, const char* what, bool holdsSection)
     const bool refusal =
         !holdsSection && fetched.answer != Answer::Proxy && HasVerificationWords(fetched.body);
     if (!fetched.ok && !refusal) {
-        fetched.body = std::string();
+        fetched.DropBody();
         return fetched;  // its status's row stands
     }
     std::string reason = fetched.reason;
