@@ -202,6 +202,11 @@ class FaultSite {
             const Company twice = listing_[p][d.Below(perPage)];
             listing_[p + 1 < pages && d.Chance(50) ? p + 1 : p].push_back(twice);
             Note(kListedTwice);
+            if (twice.stickyStatus == 0 && d.Chance(50)) {
+                // Its contact page fails the first entry's three tries in a run, then answers
+                // the second entry.
+                failsThrice_.insert(twice.address);
+            }
         }
         precollectPages_ = actualPages_ = pages;
         if (pages > 3 && d.Chance(35)) {
@@ -332,6 +337,13 @@ class FaultSite {
         if (flood_) {
             Note(kFlood);
             reply.repeat = (15u << 20) / reply.body.size();
+        }
+        if (failsThrice_.count("http://" + r.key) != 0 && attempt <= 3) {
+            Note(kServerError);
+            coverage_.rows.insert(kTransient);
+            reply.status = 502;
+            reply.body = "<html>bad gateway</html>";
+            return reply;
         }
         if (company != nullptr && company->stickyStatus != 0) {
             Note(company->stickyStatus == 404 ? kMissing : kPlainStatus);
@@ -512,7 +524,8 @@ class FaultSite {
     bool flood_ = false;
     long long delaysMs_ = 0;
     std::map<std::string, int> attempts_;
-    std::map<std::string, std::map<int, std::set<int>>> plain_;  // address -> status -> runs
+    std::map<std::string, std::map<int, std::set<int>>> plain_;
+    std::set<std::string> failsThrice_;  // address -> status -> runs
     Coverage coverage_;
 };
 
