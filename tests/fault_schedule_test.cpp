@@ -212,7 +212,7 @@ class FaultSite {
         if (pages > 3 && d.Chance(35)) {
             // The search shrinks between the pre-collect and the walk: its last pages answer
             // with totals that end earlier.
-            listing_.resize(static_cast<size_t>(pages - 1 - d.Below(2)));
+            listing_.resize(static_cast<size_t>(pages - 1 - d.Below(pages - 2)));
             actualPages_ = static_cast<int>(listing_.size());
             Note(kShrink);
         }
