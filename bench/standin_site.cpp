@@ -13,6 +13,21 @@
 
 #include "GeneratedSite.h"
 
+namespace {
+
+// Every company's contact page answers with `reply`.
+void RouteContactPages(standin::Server& server, int pages, const standin::Reply& reply) {
+    for (int p = 1; p <= pages; ++p) {
+        for (int i = 1; i <= 20; ++i) {
+            server.Route("www.tarvola.com/company/detail/c" + std::to_string(p) + "-" +
+                             std::to_string(i) + ".html",
+                         reply);
+        }
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     const int pages = argc > 1 ? std::atoi(argv[1]) : 500;
     const int latencyMs = argc > 2 ? std::atoi(argv[2]) : 0;
@@ -24,13 +39,7 @@ int main(int argc, char** argv) {
         standin::Reply huge;
         huge.body = standin::GeneratedContactPage();
         huge.repeat = (15u << 20) / huge.body.size();
-        for (int p = 1; p <= pages; ++p) {
-            for (int i = 1; i <= 20; ++i) {
-                server.Route("www.tarvola.com/company/detail/c" + std::to_string(p) + "-" +
-                                 std::to_string(i) + ".html",
-                             huge);
-            }
-        }
+        RouteContactPages(server, pages, huge);
     }
     if (mode == "hugelist") {
         standin::Reply list;
@@ -55,13 +64,7 @@ int main(int argc, char** argv) {
         standin::Reply heavy;
         heavy.body = standin::GeneratedContactPage();
         heavy.repeat = (6u << 20) / heavy.body.size();
-        for (int p = 1; p <= pages; ++p) {
-            for (int i = 1; i <= 20; ++i) {
-                server.Route("www.tarvola.com/company/detail/c" + std::to_string(p) + "-" +
-                                 std::to_string(i) + ".html",
-                             heavy);
-            }
-        }
+        RouteContactPages(server, pages, heavy);
         standin::Reply busy;
         busy.status = 503;
         busy.headers = {{"Retry-After", "100"}};

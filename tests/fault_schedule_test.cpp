@@ -37,6 +37,7 @@
 #include "ChildProcess.h"
 #include "GeneratedSite.h"
 #include "PgCluster.h"
+#include "Sanitizers.h"
 #include "StandInServer.h"
 #include "TempDir.h"
 #include "crawl/Answer.h"
@@ -48,18 +49,6 @@
 using namespace standin;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // What a schedule can do to an answer, and to the listing between rounds.
 enum Habit {

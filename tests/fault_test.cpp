@@ -14,6 +14,7 @@
 
 #include "CrawlRun.h"
 #include "DirectorySite.h"
+#include "Sanitizers.h"
 #include "StoredRows.h"
 #include "TempDir.h"
 #include "crawl/CrawlWorker.h"
@@ -138,19 +139,6 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 namespace {
-
-// Sanitizers keep freed memory aside or shadow it, so peak memory means nothing under them.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 long PeakRssKb() {
     std::ifstream status("/proc/self/status");
