@@ -103,6 +103,26 @@ TEST_F(CliTest, PreCollectPrintsTheTotals) {
     EXPECT_EQ(r.out, "pages: 3\nmatches: 6\n");
 }
 
+TEST_F(CliTest, AProxyThatAsksForAPasswordIsNamed) {
+    // Every answer comes from the proxy: 407 at the pre-collect, or from the first contact page.
+    Reply auth;
+    auth.status = 407;
+    auth.body = "proxy authentication required";
+    const std::string keyword = KeywordFor(Gbk("化工"), Gbk("广东"));
+    server.Route(Strip(PreCollectAddress(keyword)), auth);
+    auto r = Cli({"precollect", "--industry", "化工", "--region", "广东"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("代理服务器要求身份验证"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("网络连接失败"), std::string::npos) << r.err;
+
+    server.Route("company.tarvola.com/athena/contact/gzhg.html", auth);
+    r = Cli({"collect", "--industry", "化工", "--region", "广东", "--last", "3"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("代理服务器要求身份验证"), std::string::npos) << r.err;
+    EXPECT_EQ(StoredRows(), 0);                                   // the run ended at once
+    EXPECT_EQ(RecordStore(storePath).KeptFailures().size(), 0u);  // nothing kept
+}
+
 TEST_F(CliTest, CollectResumeExportClear) {
     auto r = Cli({"collect", "--industry", "化工", "--region", "广东"});
     ASSERT_EQ(r.code, 0) << r.err;
