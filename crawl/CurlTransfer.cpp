@@ -85,7 +85,10 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
         // not copied as it grows, and the room takes memory only as it fills.
         curl_off_t length = -1;
         curl_easy_getinfo(sink->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (length > 0 && static_cast<size_t>(length) <= kMaxPageBytes) {
+        if (length > 0 && static_cast<size_t>(length) > kMaxPageBytes) {
+            return 0;  // announced over the bound: "页面过大" without reading it
+        }
+        if (length > 0) {
             sink->reader.Reserve(static_cast<size_t>(length) + static_cast<size_t>(length) / 8 +
                                  64);
         }
