@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 
 #include "TempDir.h"
@@ -37,6 +40,33 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     if (rc != 0) {
         throw std::runtime_error("cannot start " + program);
     }
+    // The peak is read from the living child: the kernel's ru_maxrss of a spawned child also
+    // counts what its parent held when it was started.
+    sampler_ = std::thread([this] {
+        const std::string path = "/proc/" + std::to_string(pid_) + "/status";
+        std::unique_lock<std::mutex> lock(sampleMutex_);
+        do {
+            std::ifstream in(path);
+            std::string line;
+            while (std::getline(in, line)) {
+                if (line.rfind("VmHWM:", 0) == 0) {
+                    peakKb_ = std::max(peakKb_, std::atol(line.c_str() + 6));
+                }
+            }
+        } while (!sampled_.wait_for(lock, std::chrono::milliseconds(5),
+                                    [this] { return stopSampling_; }));
+    });
+}
+
+void ChildProcess::StopSampling() {
+    {
+        std::lock_guard<std::mutex> lock(sampleMutex_);
+        stopSampling_ = true;
+    }
+    sampled_.notify_all();
+    if (sampler_.joinable()) {
+        sampler_.join();
+    }
 }
 
 ChildProcess::~ChildProcess() {
@@ -52,10 +82,13 @@ void ChildProcess::Signal(int sig) {
 
 int ChildProcess::Wait() {
     if (!waited_) {
-        struct rusage usage {};
-        while (wait4(pid_, &status_, 0, &usage) < 0) {
+        siginfo_t info{};
+        while (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) < 0 &&
+               errno == EINTR) {
         }
-        peakKb_ = usage.ru_maxrss;
+        StopSampling();  // the child is a zombie still: its number is not reused meanwhile
+        while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+        }
         waited_ = true;
     }
     if (WIFSIGNALED(status_)) {

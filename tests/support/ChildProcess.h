@@ -1,7 +1,10 @@
 #pragma once
 // Runs a program of ours as a child process with its output captured in files.
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class ChildProcess {
@@ -19,11 +22,17 @@ class ChildProcess {
     std::string Stderr() const;
 
   private:
+    void StopSampling();
+
     int pid_ = -1;
     bool waited_ = false;
     int status_ = 0;
     long peakKb_ = 0;
     std::string outPath_, errPath_;
+    std::thread sampler_;
+    std::mutex sampleMutex_;
+    std::condition_variable sampled_;
+    bool stopSampling_ = false;
 };
 
 struct RunResult {

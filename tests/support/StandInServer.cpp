@@ -325,6 +325,9 @@ void Server::Serve(int fd) {
             continue;
         }
         for (size_t n = 0; n < reply.repeat; ++n) {
+            if (n + 1 == reply.repeat && reply.holdLastMs > 0 && WaitStopped(reply.holdLastMs)) {
+                goto done;
+            }
             if (!SendAll(fd, reply.body.data(), reply.body.size())) {
                 goto done;
             }

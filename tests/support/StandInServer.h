@@ -35,7 +35,8 @@ struct Reply {
     Kind kind = Kind::Normal;
     size_t cutAfter = 0;
     int trickleMs = 0;
-    size_t repeat = 1;  // the body is sent this many times over (large bodies, little memory)
+    size_t repeat = 1;   // the body is sent this many times over (large bodies, little memory)
+    int holdLastMs = 0;  // waits this long before the last of those times (pages arrive together)
 };
 
 struct Request {
