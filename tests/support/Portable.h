@@ -2,6 +2,7 @@
 // What the test support needs of the operating system beyond standard C++: a few socket calls
 // (BSD sockets or Winsock) and setting environment variables.
 
+#include <cerrno>
 #include <string>
 
 #ifdef _WIN32
@@ -12,6 +13,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 #endif
 
@@ -30,6 +32,14 @@ inline void StartSockets() {
 inline void CloseSocket(int s) {
     ::closesocket(static_cast<SOCKET>(s));
 }
+inline void SetSendTimeout(int s, int ms) {
+    const DWORD t = static_cast<DWORD>(ms);
+    ::setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&t),
+                 sizeof t);
+}
+inline bool SendTimedOut() {
+    return WSAGetLastError() == WSAETIMEDOUT;
+}
 inline void SetEnv(const char* name, const std::string& value) {
     _putenv_s(name, value.c_str());
 }
@@ -42,6 +52,13 @@ constexpr int kNoSignal = MSG_NOSIGNAL;
 inline void StartSockets() {}
 inline void CloseSocket(int s) {
     ::close(s);
+}
+inline void SetSendTimeout(int s, int ms) {
+    timeval t{ms / 1000, (ms % 1000) * 1000};
+    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
+}
+inline bool SendTimedOut() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 inline void SetEnv(const char* name, const std::string& value) {
     ::setenv(name, value.c_str(), 1);

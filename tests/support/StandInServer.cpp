@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 
@@ -33,10 +34,15 @@ const char* Reason(int status) {
     }
 }
 
-bool SendAll(int fd, const char* data, size_t size) {
+// Sends in time-limited steps: a send blocked on a client that stopped reading (or left,
+// which a blocked send under wine may not notice) gives up once `stopping` says so.
+bool SendAll(int fd, const char* data, size_t size, const std::function<bool()>& stopping) {
     while (size > 0) {
         const auto n = ::send(fd, data, static_cast<int>(std::min<size_t>(size, 1 << 20)),
                               portable::kNoSignal);
+        if (n < 0 && portable::SendTimedOut() && !stopping()) {
+            continue;
+        }
         if (n <= 0) {
             return false;
         }
@@ -183,6 +189,7 @@ void Server::AcceptLoop() {
         }
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+        portable::SetSendTimeout(fd, 200);
         std::lock_guard<std::mutex> lock(mutex_);
         if (stop_) {
             portable::CloseSocket(fd);
@@ -216,6 +223,10 @@ Reply Server::Lookup(const Request& r) {
 }
 
 void Server::Serve(int fd) {
+    const std::function<bool()> stopping = [this] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return stop_;
+    };
     std::string buffer;
     char chunk[8192];
     for (;;) {
@@ -309,16 +320,16 @@ void Server::Serve(int fd) {
             head += name + ": " + value + "\r\n";
         }
         head += "\r\n";
-        if (!SendAll(fd, head.data(), head.size())) {
+        if (!SendAll(fd, head.data(), head.size(), stopping)) {
             goto done;
         }
         if (reply.kind == Reply::Kind::CutShort) {
-            SendAll(fd, reply.body.data(), std::min(reply.cutAfter, reply.body.size()));
+            SendAll(fd, reply.body.data(), std::min(reply.cutAfter, reply.body.size()), stopping);
             goto done;
         }
         if (reply.kind == Reply::Kind::Trickle) {
             for (char c : reply.body) {
-                if (!SendAll(fd, &c, 1) || WaitStopped(reply.trickleMs)) {
+                if (!SendAll(fd, &c, 1, stopping) || WaitStopped(reply.trickleMs)) {
                     goto done;
                 }
             }
@@ -328,7 +339,7 @@ void Server::Serve(int fd) {
             if (n + 1 == reply.repeat && reply.holdLastMs > 0 && WaitStopped(reply.holdLastMs)) {
                 goto done;
             }
-            if (!SendAll(fd, reply.body.data(), reply.body.size())) {
+            if (!SendAll(fd, reply.body.data(), reply.body.size(), stopping)) {
                 goto done;
             }
         }
