@@ -30,6 +30,7 @@
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 #include "text/Number.h"
+#include "text/Printable.h"
 
 namespace {
 
@@ -39,8 +40,10 @@ bool StopSignalled() {
 
 constexpr auto kPoll = std::chrono::milliseconds(100);
 
+// Messages may carry texts of the directory (a reason with a page's title): their control
+// characters are escaped, never sent to the terminal.
 int Fail(const std::string& message, int code = kExitFailure) {
-    std::cerr << message << std::endl;
+    std::cerr << text::Printable(message) << std::endl;
     return code;
 }
 
@@ -171,12 +174,14 @@ int RunPreCollect(const CliOptions& o) {
 
 // One line on stderr for a page that is kept as a failure.
 void NameFailure(const KeptFailure& f) {
+    std::string line;
     if (f.kind == KeptFailure::Kind::ResultPage) {
-        std::cerr << "未能获取：第 " << f.page << " 页 " << f.address;
+        line = "未能获取：第 " + std::to_string(f.page) + " 页 " + f.address;
     } else {
-        std::cerr << "未能获取：" << text::GbkToUtf8(f.title) << " 的联系页 " << f.address;
+        line = "未能获取：" + text::GbkToUtf8(f.title) + " 的联系页 " + f.address;
     }
-    std::cerr << "（" << f.reason << "，共尝试 " << f.tries << " 次）" << std::endl;
+    line += "（" + f.reason + "，共尝试 " + std::to_string(f.tries) + " 次）";
+    std::cerr << text::Printable(line) << std::endl;
 }
 
 // The message and exit code of a run that ended as `end` says.
@@ -199,7 +204,7 @@ int ReportRunEnd(const RunEnd& end) {
         case RunEnd::How::NetFailed:
             return Fail("网络连接失败！（" + end.reason + "）下次采集从当前页继续。");
         case RunEnd::How::Challenged:
-            return Fail("网站要求验证或访问过于频繁（" + end.reason + "）下次采集从当前页继续。");
+            return Fail(WithDetail(kRefusalReason, end.reason) + "下次采集从当前页继续。");
         case RunEnd::How::ProxyAuth:
             return Fail(std::string(kProxyAuthMessage) +
                         "：请在 --proxy 中写上用户名和密码（http://用户:密码@主机:端口）。"
@@ -422,7 +427,7 @@ int RunImport(const CliOptions& o) {
         }
         if (!report.errors.empty()) {
             for (const ImportLineError& e : report.errors) {
-                std::cerr << "第 " << e.line << " 行：" << e.why << std::endl;
+                std::cerr << "第 " << e.line << " 行：" << text::Printable(e.why) << std::endl;
             }
             if (report.moreErrors > 0) {
                 std::cerr << "还有 " << report.moreErrors << " 行有错误。" << std::endl;

@@ -30,6 +30,19 @@ enum class Answer {
 // The row of an HTTP status other than 200 (`retryAfter`: the answer carried a Retry-After).
 Answer AnswerToStatus(int status, bool retryAfter);
 
+// What a refusal is called wherever a reason is shown, and the run's end after five of them.
+inline constexpr std::string_view kRefusalReason = "网站要求验证或访问过于频繁";
+
+// The short reason in plain Chinese (UTF-8) that the failures list, the messages and
+// collector-cli show for a status other than 200 in row `answer`: the status's own words
+// ("页面不存在（HTTP 404）"), the refusal's, or "网站回答 HTTP N" for a status the table does
+// not name. The status itself travels in a field of its own.
+std::string ReasonForStatus(int status, Answer answer);
+
+// `head` with the detail of `reason` in parentheses, once: a reason that already begins with
+// `head` (a refusal's own reason under the refusal's message) is not repeated.
+std::string WithDetail(std::string_view head, const std::string& reason);
+
 // Whether the walk fetches an address with this answer again within the run.
 inline bool Retryable(Answer a) {
     return a == Answer::Refusal || a == Answer::Transient;

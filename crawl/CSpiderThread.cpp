@@ -45,7 +45,7 @@ IRecordWriter& CSpiderThread::Store() {
 
 int CSpiderThread::RunJob() {
     if (!m_pFetcher->OpenSession()) {
-        Post(ev::NetFailed{"HTTP session could not be opened"});
+        Post(ev::NetFailed{"无法建立网络会话"});
         return 0;
     }
     // A worker whose run ends without it gives up the fetch in progress: it never outlives
@@ -101,7 +101,7 @@ void CSpiderThread::PreCollect() {
     }
     if (!result.ok) {
         // Without the first page nothing is known: never report it as "no matches".
-        Post(ev::NetFailed{result.reason});
+        Post(ev::NetFailed{result.reason, false, false, result.status});
         return;
     }
     const SearchTotals totals = ReadTotals(result.body);
@@ -119,7 +119,7 @@ void CSpiderThread::Walk(IPageSource& source) {
     if (m_job.nLanes > 1 && m_makeLanes) {
         lanes = m_makeLanes();
         if (!lanes || !lanes->OpenSession(m_job.nLanes)) {
-            Post(ev::NetFailed{"HTTP session could not be opened"});
+            Post(ev::NetFailed{"无法建立网络会话"});
             return;
         }
     } else {

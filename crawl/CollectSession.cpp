@@ -207,6 +207,7 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
             precollectWorker_ = 0;
             u.kind = SessionUpdate::Kind::PreCollectFailed;
             u.reason = e->reason;
+            u.status = e->status;
         } else if (runWorker) {
             const RunEnd::How how = e->proxy        ? RunEnd::How::ProxyAuth
                                     : e->challenged ? RunEnd::How::Challenged
@@ -292,7 +293,7 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
         if (precollect) {
             precollectWorker_ = 0;
             u.kind = SessionUpdate::Kind::PreCollectFailed;
-            u.reason = e->crashed ? e->reason : "the worker ended without an answer";
+            u.reason = e->crashed ? e->reason : "采集线程没有回答就结束了";
         } else if (runWorker) {
             controller_.Stop();
             return End(RunEnd::How::Crashed,

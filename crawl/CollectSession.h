@@ -57,6 +57,7 @@ struct SessionUpdate {
     KeptFailure failure;
     RunEnd end;
     std::string reason;
+    int status = 0;  // PreCollectFailed: the HTTP status the site answered with, 0 for none
 };
 
 // What a collect or retry run is to do.

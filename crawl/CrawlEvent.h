@@ -60,6 +60,7 @@ struct NetFailed {
     // "too many visits" page): it asks for a human, or for fewer visits.
     bool challenged = false;
     bool proxy = false;  // the proxy asked for credentials (407)
+    int status = 0;      // the HTTP status the site answered with, 0 for none
 };
 // The store failed; the crawl ended. The record in hand was not stored.
 struct StoreFailed {

@@ -13,7 +13,7 @@ bool CurlFetcher::OpenSession() {
 
 FetchResult CurlFetcher::FetchPage(const std::string& address) {
     if (!transfer_) {
-        return FetchResult::Failure("HTTP session not open", false);
+        return FetchResult::Failure("无法建立网络会话", false);
     }
     transfer_->Begin(address, limits_);
     transfer_->WatchStop(stop_);

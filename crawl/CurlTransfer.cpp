@@ -155,31 +155,33 @@ size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
 struct CurlRow {
     CURLcode code;
     Answer answer;
+    const char* reason;
 };
 constexpr CurlRow kCurlRows[] = {
-    {CURLE_COULDNT_RESOLVE_PROXY, Answer::Transient},
-    {CURLE_COULDNT_RESOLVE_HOST, Answer::Transient},
-    {CURLE_COULDNT_CONNECT, Answer::Transient},
-    {CURLE_OPERATION_TIMEDOUT, Answer::Transient},
-    {CURLE_ABORTED_BY_CALLBACK, Answer::Transient},  // the idle watch
-    {CURLE_PARTIAL_FILE, Answer::Transient},
-    {CURLE_GOT_NOTHING, Answer::Transient},
-    {CURLE_SEND_ERROR, Answer::Transient},
-    {CURLE_RECV_ERROR, Answer::Transient},
-    {CURLE_SSL_CONNECT_ERROR, Answer::Transient},
-    {CURLE_HTTP2, Answer::Transient},
-    {CURLE_HTTP2_STREAM, Answer::Transient},
-    {CURLE_WEIRD_SERVER_REPLY, Answer::Transient},
-    {CURLE_WRITE_ERROR, Answer::Transient},  // over kMaxPageBytes: not the page, maybe next time
+    {CURLE_COULDNT_RESOLVE_PROXY, Answer::Transient, "找不到服务器"},
+    {CURLE_COULDNT_RESOLVE_HOST, Answer::Transient, "找不到服务器"},
+    {CURLE_COULDNT_CONNECT, Answer::Transient, "无法连接到服务器"},
+    {CURLE_OPERATION_TIMEDOUT, Answer::Transient, "连接超时"},
+    {CURLE_ABORTED_BY_CALLBACK, Answer::Transient, "连接超时"},  // the idle watch
+    {CURLE_PARTIAL_FILE, Answer::Transient, "服务器断开了连接"},
+    {CURLE_GOT_NOTHING, Answer::Transient, "服务器断开了连接"},
+    {CURLE_SEND_ERROR, Answer::Transient, "服务器断开了连接"},
+    {CURLE_RECV_ERROR, Answer::Transient, "服务器断开了连接"},
+    {CURLE_SSL_CONNECT_ERROR, Answer::Transient, "网络错误"},
+    {CURLE_HTTP2, Answer::Transient, "网络错误"},
+    {CURLE_HTTP2_STREAM, Answer::Transient, "网络错误"},
+    {CURLE_WEIRD_SERVER_REPLY, Answer::Transient, "网络错误"},
+    // Over kMaxPageBytes: not the page, maybe next time.
+    {CURLE_WRITE_ERROR, Answer::Transient, "页面过大"},
 };
 
-Answer AnswerToCurlCode(CURLcode rc) {
+const CurlRow* RowOf(CURLcode rc) {
     for (const CurlRow& row : kCurlRows) {
         if (row.code == rc) {
-            return row.answer;
+            return &row;
         }
     }
-    return Answer::Other;
+    return nullptr;
 }
 
 }  // namespace
@@ -341,13 +343,18 @@ FetchResult CurlTransfer::Finish(int code) {
         return abandoned;
     }
     if (rc != CURLE_OK) {
-        std::string reason = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(rc);
-        if (rc == CURLE_WRITE_ERROR) {
-            reason = "页面过大";
-        } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
-            reason = "no data for " + std::to_string(idleSeconds_) + " s";
+        // Plain Chinese first; libcurl's own words follow where they say more.
+        const CurlRow* row = RowOf(rc);
+        std::string reason = row != nullptr ? row->reason : "网络错误";
+        if (rc == CURLE_ABORTED_BY_CALLBACK) {
+            reason += "（" + std::to_string(idleSeconds_) + " 秒没有收到数据）";
+        } else if (rc != CURLE_WRITE_ERROR) {
+            reason += "（" +
+                      std::string(errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(rc)) +
+                      "）";
         }
-        FetchResult failure = FetchResult::Failed(std::move(reason), AnswerToCurlCode(rc));
+        FetchResult failure =
+            FetchResult::Failed(std::move(reason), row != nullptr ? row->answer : Answer::Other);
         failure.notThePage = rc == CURLE_WRITE_ERROR;
         return failure;
     }
@@ -358,9 +365,9 @@ FetchResult CurlTransfer::Finish(int code) {
     }
     const std::optional<std::chrono::seconds> retryAfter =
         ParseRetryAfter(retryAfter_, std::time(nullptr));
-    FetchResult failure = FetchResult::Failed(
-        "HTTP " + std::to_string(status),
-        AnswerToStatus(static_cast<int>(status), retryAfter.has_value()), static_cast<int>(status));
+    const Answer answer = AnswerToStatus(static_cast<int>(status), retryAfter.has_value());
+    FetchResult failure = FetchResult::Failed(ReasonForStatus(static_cast<int>(status), answer),
+                                              answer, static_cast<int>(status));
     failure.retryAfter = retryAfter;
     // The page checks look for a verification page in it, then drop it.
     failure.body = std::move(reader.Text());

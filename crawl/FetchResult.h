@@ -13,7 +13,7 @@ struct FetchResult {
     bool ok = false;
     int status = 0;          // the HTTP status, 0 when no answer came
     std::string body;        // the page text (a failure's too, until the page checks read it)
-    std::string reason;      // why it failed (UTF-8): libcurl's message or "HTTP 503"
+    std::string reason;      // why it failed, in plain Chinese (UTF-8)
     bool retryable = false;  // Retryable(answer): fetched again within the run
     Answer answer = Answer::Transient;
     std::optional<std::chrono::seconds> retryAfter;  // what the server asked, when it did

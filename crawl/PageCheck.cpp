@@ -19,16 +19,17 @@ FetchResult NotThePage(FetchResult fetched, const char* what, bool holdsSection)
         fetched.DropBody();
         return fetched;  // its status's row stands
     }
-    std::string reason = fetched.reason;
-    if (fetched.ok) {
-        std::string title = text::Trim(text::ExtractBetween(fetched.body, "<title>", "</title>"));
-        if (title.size() > 200) {
-            title.resize(200);  // a reason, not a page; GbkToUtf8 mends a cut character
-        }
-        reason = what;
-        if (!title.empty()) {
-            reason += "（" + text::GbkToUtf8(title) + "）";
-        }
+    std::string title = text::Trim(text::ExtractBetween(fetched.body, "<title>", "</title>"));
+    if (title.size() > 200) {
+        title.resize(200);  // a reason, not a page; GbkToUtf8 mends a cut character
+    }
+    // The page's title, or the status a verification page came with, says which page it was.
+    const std::string detail = !title.empty() ? text::GbkToUtf8(title)
+                               : fetched.ok   ? std::string()
+                                              : "HTTP " + std::to_string(fetched.status);
+    std::string reason(refusal ? std::string_view(kRefusalReason) : std::string_view(what));
+    if (!detail.empty()) {
+        reason += "（" + detail + "）";
     }
     FetchResult r = FetchResult::Failed(
         std::move(reason), refusal ? Answer::Refusal : Answer::Transient, fetched.status);

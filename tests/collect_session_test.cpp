@@ -221,12 +221,12 @@ TEST_F(CollectSessionTest, PagesThatStillFailAreKeptAndFilledByARetry) {
     EXPECT_EQ(kept[0].kind, KeptFailure::Kind::ContactPage);
     EXPECT_EQ(kept[0].address, "http://" + kGzhg);
     EXPECT_EQ(kept[0].title, Gbk("广州化工有限公司"));
-    EXPECT_EQ(kept[0].reason, "HTTP 502");
+    EXPECT_EQ(kept[0].reason, "网站网关错误（HTTP 502）");
     EXPECT_EQ(kept[0].tries, 3);
     EXPECT_EQ(kept[0].page, 1);
     EXPECT_EQ(kept[1].kind, KeptFailure::Kind::ResultPage);
     EXPECT_EQ(kept[1].page, 2);
-    EXPECT_EQ(kept[1].reason, "HTTP 503");
+    EXPECT_EQ(kept[1].reason, "网站要求验证或访问过于频繁（HTTP 503）");
 
     // Still failing on the first retry: kept, tries added up, nothing appended.
     server.RouteFirst(ResultKey(2), {Status(503), Status(503), Status(503)});
@@ -757,9 +757,9 @@ TEST_F(LanesTest, APageThatIsNotThePageAskedForIsRetriedAndNeverReadAsEmpty) {
     };
     const Case cases[] = {
         {"result page once", page2, false, ""},
-        {"result page for good", page2, true, "不是搜索结果页（安全验证）"},
+        {"result page for good", page2, true, "网站要求验证或访问过于频繁（安全验证）"},
         {"contact page once", contact, false, ""},
-        {"contact page for good", contact, true, "不是联系方式页（安全验证）"},
+        {"contact page for good", contact, true, "网站要求验证或访问过于频繁（安全验证）"},
     };
     for (const Case& c : cases) {
         for (int lanes : {1, 8}) {
@@ -833,7 +833,7 @@ TEST_F(LanesTest, FiveRefusalsInARowEndTheRunAtThePageInProgress) {
         session->StartCollect(request, *store);
         RunEnd end = Pump();
         EXPECT_EQ(end.how, RunEnd::How::Challenged);
-        EXPECT_EQ(end.reason, "不是搜索结果页（安全验证）");
+        EXPECT_EQ(end.reason, "网站要求验证或访问过于频繁（安全验证）");
         EXPECT_EQ(Titles(), GeneratedTitles(1, 2, kPerPage));
         EXPECT_EQ(LoadSearchPage(*store, request.condition), 7);  // where the next run resumes
     }

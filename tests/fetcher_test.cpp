@@ -79,13 +79,23 @@ TEST_F(FetcherTest, EveryFailureSaysWhyAndWhetherToTryAgain) {
     struct Case {
         int status;
         Answer answer;
+        const char* reason;
     };
-    // The table of answers: only 404 and 410 say the page is not there.
+    // The table of answers: only 404 and 410 say the page is not there; every row says why
+    // in plain Chinese.
     const Case cases[] = {
-        {404, Answer::Definite},  {410, Answer::Definite},  {403, Answer::Other},
-        {429, Answer::Refusal},   {503, Answer::Refusal},   {408, Answer::Transient},
-        {500, Answer::Transient}, {502, Answer::Transient}, {504, Answer::Transient},
-        {407, Answer::Proxy},     {400, Answer::Other},     {204, Answer::Other},
+        {404, Answer::Definite, "页面不存在（HTTP 404）"},
+        {410, Answer::Definite, "页面已被删除（HTTP 410）"},
+        {403, Answer::Other, "网站回答 HTTP 403"},
+        {429, Answer::Refusal, "网站要求验证或访问过于频繁（HTTP 429）"},
+        {503, Answer::Refusal, "网站要求验证或访问过于频繁（HTTP 503）"},
+        {408, Answer::Transient, "网站等待请求超时（HTTP 408）"},
+        {500, Answer::Transient, "网站内部错误（HTTP 500）"},
+        {502, Answer::Transient, "网站网关错误（HTTP 502）"},
+        {504, Answer::Transient, "网站网关超时（HTTP 504）"},
+        {407, Answer::Proxy, "代理服务器要求身份验证"},
+        {400, Answer::Other, "网站回答 HTTP 400"},
+        {204, Answer::Other, "网站回答 HTTP 204"},
     };
     for (const Case& c : cases) {
         // A 204 has no body by definition; a body after it would garble the next answer.
@@ -95,9 +105,19 @@ TEST_F(FetcherTest, EveryFailureSaysWhyAndWhetherToTryAgain) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.answer, c.answer) << c.status;
         EXPECT_EQ(r.retryable, Retryable(c.answer)) << c.status;
-        EXPECT_EQ(r.reason, "HTTP " + std::to_string(c.status));
+        EXPECT_EQ(r.reason, c.reason);
         EXPECT_EQ(r.Definite(), c.answer == Answer::Definite);
     }
+    // Transport failures: the Chinese first, libcurl's words after it.
+    Reply hangUp;
+    hangUp.kind = Reply::Kind::CloseWithoutReply;
+    FetchResult reset = Result("/reset", hangUp);
+    EXPECT_EQ(reset.reason.rfind("服务器断开了连接（", 0), 0u) << reset.reason;
+    EXPECT_EQ(reset.answer, Answer::Transient);
+    EXPECT_EQ(WithDetail(kRefusalReason, "网站要求验证或访问过于频繁（HTTP 429）"),
+              "网站要求验证或访问过于频繁（HTTP 429）");
+    EXPECT_EQ(WithDetail(kRefusalReason, "网站回答 HTTP 403"),
+              "网站要求验证或访问过于频繁（网站回答 HTTP 403）");
     // The page is fetched again each time: nothing is cached.
     EXPECT_EQ(Fetch("/again", Body("one")), "one");
     EXPECT_EQ(Fetch("/again", Body("two")), "two");

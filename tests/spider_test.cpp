@@ -99,7 +99,7 @@ TEST_F(SpiderTest, PreCollectReadsTheTotals) {
         const EventNote& last = got.notes.back();
         if (c.pages == 0) {
             EXPECT_EQ(last.message, WM_CRAWL_NET_FAILED);
-            EXPECT_EQ(last.error, "不是搜索结果页（安全验证）");
+            EXPECT_EQ(last.error, "网站要求验证或访问过于频繁（安全验证）");
             EXPECT_EQ(got.notes.size(), 3u);  // two back-offs before it
             continue;
         }

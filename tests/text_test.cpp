@@ -7,6 +7,7 @@
 #include "text/GbkSearch.h"
 #include "text/Normalise.h"
 #include "text/Number.h"
+#include "text/Printable.h"
 
 using standin::Gbk;
 using text::ExtractBetween;
@@ -148,5 +149,28 @@ TEST(Normalise, NamesCompareAcrossWidthsBracketsAndBlanks) {
     };
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(text::NormaliseName(in), out) << in;
+    }
+}
+
+TEST(Printable, ControlCharactersOfTheDirectoryNeverReachATerminal) {
+    struct Case {
+        std::string in, escaped, dropped;
+    };
+    const Case cases[] = {
+        {"\x1b[2J清屏", "\\x1b[2J清屏", "[2J清屏"},
+        {"\x1b]0;title\x07公司", "\\x1b]0;title\\x07公司", "]0;title公司"},
+        {"a\tb\nc\rd", "a\tb\nc\\x0dd", "a\tb\ncd"},
+        {std::string("x\0y", 3), "x\\x00y", "xy"},
+        {"\x7f", "\\x7f", ""},
+        {"\xc2\x9b"
+         "1m",
+         "\\x9b1m", "1m"},                                       // U+009B, a terminal's CSI
+        {"\xc2\xa0müller", "\xc2\xa0müller", "\xc2\xa0müller"},  // U+00A0 is text
+        {"\x9b\xfe\x81", "\x9b\xfe\x81", "\x9b\xfe\x81"},        // not UTF-8: left as it is
+        {"深圳电子化工厂", "深圳电子化工厂", "深圳电子化工厂"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(text::Printable(c.in), c.escaped) << c.in;
+        EXPECT_EQ(text::Printable(c.in, text::Controls::Drop), c.dropped) << c.in;
     }
 }

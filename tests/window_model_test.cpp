@@ -944,7 +944,7 @@ TEST_F(WindowModelTest, KeptFailuresStayInViewUntilRetried) {
     ASSERT_EQ(view.failureLists[0].size(), 1u);
     const FailureRow& row = view.failureLists[0][0];
     EXPECT_EQ(row.what, "广州化工有限公司");
-    EXPECT_EQ(row.reason, "HTTP 503");
+    EXPECT_EQ(row.reason, "网站要求验证或访问过于频繁（HTTP 503）");
     EXPECT_EQ(row.tries, 3);
     EXPECT_FALSE(model->Running());
     // The chosen ones (or all): fetched again, the row filled, nothing kept.
@@ -1028,8 +1028,9 @@ TEST_F(WindowModelTest, APreCollectTheSiteRefusesIsNoNetworkFailure) {
     Search("化工", "广东");
     model->Precollect();
     ASSERT_TRUE(RunUntil([&] { return !view.asked.empty(); }));
-    EXPECT_EQ(view.state.status, "网站回答 HTTP 404");
-    EXPECT_EQ(LastAsked().text.rfind("网站回答 HTTP 404", 0), 0u) << LastAsked().text;
+    EXPECT_EQ(view.state.status, "页面不存在（HTTP 404）");
+    EXPECT_EQ(LastAsked().text.rfind("页面不存在（HTTP 404），没有给出搜索结果。", 0), 0u)
+        << LastAsked().text;
     EXPECT_TRUE(view.state.precollectEnabled);
 }
 

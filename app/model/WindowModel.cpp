@@ -9,6 +9,7 @@
 #include "platform/LocalTime.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
+#include "text/Printable.h"
 
 // Carries the workers' events to the window's thread. A worker that outlives the model posts
 // into nothing instead of into a destroyed object.
@@ -142,7 +143,9 @@ PromptAnswer WindowModel::Prompt(const std::string& text, const std::string& cap
                                  PromptIcon icon, bool yesNo, PromptAnswer defaultAnswer) {
     Show();
     BeginModal();
-    const PromptAnswer answer = view_.Ask({text, caption, icon, yesNo, defaultAnswer});
+    // A message may carry a text of the directory (a reason with a page's title).
+    const PromptAnswer answer = view_.Ask(
+        {text::Printable(text, text::Controls::Drop), caption, icon, yesNo, defaultAnswer});
     EndModal();
     return answer;
 }

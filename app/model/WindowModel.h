@@ -25,6 +25,7 @@
 #include "crawl/RunSettings.h"
 #include "store/CsvImport.h"
 #include "store/ExportRecords.h"
+#include "text/Printable.h"
 
 class IRecordStore;
 struct MemberRecord;
@@ -119,7 +120,10 @@ class WindowModel {
     void EndModal();
     void Drain();
     void Focus(int id);
-    void SetStatus(std::string text) { state_.status = std::move(text); }
+    // The status line may show a reason from the directory: its control characters are left out.
+    void SetStatus(const std::string& line) {
+        state_.status = text::Printable(line, text::Controls::Drop);
+    }
     void ShowProgress();
     // The progress line, the failures button and what Start needs, from the counts in hand.
     void ShowCounts();

@@ -10,6 +10,7 @@
 #include "crawl/SearchAddress.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
+#include "text/Printable.h"
 
 bool WindowModel::TakeCondition() {
     if (state_.industry.empty() && state_.region.empty()) {
@@ -213,11 +214,13 @@ void WindowModel::ShowFailures() {
         for (const KeptFailure& f : store->KeptFailures()) {
             FailureRow row;
             row.id = f.id;
+            // Names, addresses and reasons come from the directory: no control character
+            // of theirs reaches the list.
             row.what = f.kind == KeptFailure::Kind::ResultPage
                            ? "第 " + std::to_string(f.page) + " 页"
-                           : text::GbkToUtf8(f.title);
-            row.address = text::GbkToUtf8(f.address);
-            row.reason = f.reason;
+                           : text::Printable(text::GbkToUtf8(f.title), text::Controls::Drop);
+            row.address = text::Printable(text::GbkToUtf8(f.address), text::Controls::Drop);
+            row.reason = text::Printable(f.reason, text::Controls::Drop);
             row.tries = f.tries;
             row.time = f.time;
             rows.push_back(std::move(row));
@@ -402,12 +405,11 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
                 SetStatus(u.reason);
                 Prompt(u.reason + "\n请在“代理”中写上用户名和密码（http://用户:密码@主机:端口）。",
                        "预采集", PromptIcon::Warning);
-            } else if (u.reason.rfind("HTTP 4", 0) == 0) {
+            } else if (u.status >= 400 && u.status < 500) {
                 // The site answered: no network failure, the page asked for is not there.
-                SetStatus("网站回答 " + u.reason);
-                Prompt(
-                    "网站回答 " + u.reason + "，没有给出搜索结果。\n请稍后再试，或检查搜索条件。",
-                    "预采集", PromptIcon::Warning);
+                SetStatus(u.reason);
+                Prompt(u.reason + "，没有给出搜索结果。\n请稍后再试，或检查搜索条件。", "预采集",
+                       PromptIcon::Warning);
             } else {
                 SetStatus("网络连接失败！");
                 Prompt("网络连接失败！\n" + u.reason, "预采集", PromptIcon::Warning);
@@ -545,9 +547,8 @@ void WindowModel::ShowRunEnd(const RunEnd& end) {
             Prompt("网络连接失败！\n" + reason + resume, "开始采集", PromptIcon::Warning);
             return;
         case RunEnd::How::Challenged:
-            ShowRunEnded("网站要求验证或访问过于频繁");
-            Prompt("网站要求验证或访问过于频繁\n" + reason + resume, "开始采集",
-                   PromptIcon::Warning);
+            ShowRunEnded(std::string(kRefusalReason));
+            Prompt(WithDetail(kRefusalReason, reason) + resume, "开始采集", PromptIcon::Warning);
             return;
         case RunEnd::How::ProxyAuth:
             ShowRunEnded(std::string(kProxyAuthMessage));
