@@ -163,21 +163,26 @@ std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportF
     };
     const platform::FileKind kind = toStdout ? platform::FileKind::Other : platform::KindOf(path);
     const bool inPlace = kind != platform::FileKind::Missing && kind != platform::FileKind::Regular;
-    if (inPlace && format != EXPORT_FORMAT_XLSX && encoding == ExportEncoding::Gbk) {
-        // Standard output, a pipe or a device is written as it goes, and what went out cannot
-        // be taken back: the rows are looked at before the first byte.
-        CheckGbkExport(rows, cancel);
-    }
     std::unique_ptr<IByteSink> sink;
-    if (toStdout) {
-        sink = std::make_unique<StreamSink>(stdout, "标准输出");
-    } else {
-        sink = std::make_unique<FileSink>(path);
-    }
-    const size_t columns = options.allColumns ? ExportRow::kAllColumns : ExportRow::kNineColumns;
-    const std::int64_t count = format == EXPORT_FORMAT_XLSX
-                                   ? WriteXlsx(rows, *sink, cancel, kXlsxRowsPerSheet, columns)
-                                   : WriteDelimited(rows, *sink, encoding, cancel);
+    std::int64_t count = 0;
+    // The rows checked are the rows written: a row stored between the two cannot slip out.
+    store.InOneSnapshot([&] {
+        if (inPlace && format != EXPORT_FORMAT_XLSX && encoding == ExportEncoding::Gbk) {
+            // Standard output, a pipe or a device is written as it goes, and what went out
+            // cannot be taken back: the rows are looked at before the first byte.
+            CheckGbkExport(rows, cancel);
+        }
+        if (toStdout) {
+            sink = std::make_unique<StreamSink>(stdout, "标准输出");
+        } else {
+            sink = std::make_unique<FileSink>(path);
+        }
+        const size_t columns =
+            options.allColumns ? ExportRow::kAllColumns : ExportRow::kNineColumns;
+        count = format == EXPORT_FORMAT_XLSX
+                    ? WriteXlsx(rows, *sink, cancel, kXlsxRowsPerSheet, columns)
+                    : WriteDelimited(rows, *sink, encoding, cancel);
+    });
     if (cancel != nullptr && cancel->load()) {
         throw ExportCancelled();
     }

@@ -989,6 +989,26 @@ void PgRecordStore::ForEachSelectedRow(const RowSelection& selection, const RowV
     StreamRows(sql.c_str(), params, visit);
 }
 
+void PgRecordStore::InOneSnapshot(const std::function<void()>& reads) {
+    Run("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    try {
+        reads();
+    } catch (...) {
+        try {
+            if (conn_ != nullptr) {
+                Run("ROLLBACK");
+            }
+        } catch (const StoreError&) {
+            Abandon();
+        }
+        if (conn_ != nullptr && PQtransactionStatus(conn_) != PQTRANS_IDLE) {
+            Abandon();
+        }
+        throw;
+    }
+    Run("COMMIT");
+}
+
 std::int64_t PgRecordStore::RegisterSearch(const std::string& industry, const std::string& region,
                                            int pages) {
     // A page count a broken result page claims must not fill the table with millions of rows,
@@ -1121,8 +1141,7 @@ int PgRecordStore::WorkingCollectors(std::chrono::seconds fresh) {
             .Int(0, 0));
 }
 
-std::optional<std::string> PgRecordStore::ClaimFailure(std::int64_t id,
-                                                       std::chrono::seconds lease,
+std::optional<std::string> PgRecordStore::ClaimFailure(std::int64_t id, std::chrono::seconds lease,
                                                        const std::string& run) {
     Result r =
         Run("UPDATE T_FAILURE SET claim = $3, claim_until = now() + make_interval(secs => "

@@ -527,9 +527,11 @@ constexpr const char* kHoldsText =
 // file has the index).
 std::string TextFilter(const std::string& folded, bool grams) {
     if (grams && text::CharCount(folded) >= 2) {
+        // Rows stored after the index's mark (?6) are looked at one by one: a read in one
+        // snapshot cannot bring the index up to date first.
         return std::string(
-                   "id IN (SELECT rowid FROM T_MEMBER_GRAMS WHERE T_MEMBER_GRAMS MATCH "
-                   "?4) AND ") +
+                   "id IN (SELECT rowid FROM T_MEMBER_GRAMS WHERE T_MEMBER_GRAMS MATCH ?4 "
+                   "UNION ALL SELECT id FROM T_MEMBER_CHINA WHERE id > ?6) AND ") +
                kHoldsText;
     }
     return kHoldsText;
@@ -547,9 +549,9 @@ std::string GramQuery(const std::string& folded) {
 }
 
 // The query of the rows `selection` takes, with where each came from; its parameters by
-// number (?1 industry, ?2 region, ?3 since, ?4 and ?5 the text), so a filter used twice is
-// bound once. A read-only file of an older version has no search, time or index: its rows
-// have none, and a text is scanned for.
+// number (?1 industry, ?2 region, ?3 since, ?4 and ?5 the text, ?6 the index's mark), so a filter
+// used twice is bound once. A read-only file of an older version has no search, time or index: its
+// rows have none, and a text is scanned for.
 std::string SelectionSql(const RowSelection& selection, bool origin, bool grams) {
     const std::string industry = origin ? "industry" : "''";
     const std::string collected = origin ? "collected" : "''";
@@ -593,8 +595,11 @@ std::string SelectionSql(const RowSelection& selection, bool origin, bool grams)
 void RecordStore::BindSelection(Statement& st, const RowSelection& selection) {
     if (const std::string text = text::FoldAscii(text::TrimBlanks(selection.text)); !text.empty()) {
         if (hasGrams_ && text::CharCount(text) >= 2) {
-            IndexNewRows();
+            if (sqlite3_get_autocommit(db_) != 0) {
+                IndexNewRows();  // (not inside a read snapshot: that cannot write)
+            }
             st.BindText(4, GramQuery(text));
+            sqlite3_bind_int64(st.get(), 6, IndexedUpTo());
         }
         st.BindText(5, text);
     }
@@ -687,6 +692,19 @@ void RecordStore::ForEachSelectedRow(const RowSelection& selection, const RowVis
         origin.region = ColumnView(st.get(), MemberRecord::kFieldCount + 2);
         visit(row, origin);
     }
+}
+
+void RecordStore::InOneSnapshot(const std::function<void()>& reads) {
+    // A deferred transaction takes its snapshot at its first read and keeps it; in WAL mode
+    // the writers go on beside it.
+    Exec("BEGIN");
+    try {
+        reads();
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    Exec("COMMIT");
 }
 
 std::optional<MemberRecord> RecordStore::NewestMemberRecord() {

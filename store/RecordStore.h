@@ -57,6 +57,7 @@ class RecordStore : public IRecordStore {
     bool HasMemberRecords() override;
     bool ClearMemberRecords(const std::atomic<bool>* cancel = nullptr) override;
     void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) override;
+    void InOneSnapshot(const std::function<void()>& reads) override;
     std::int64_t CountSelectedRows(const RowSelection& selection) override;
     std::vector<StoredRow> FindRows(const RowQuery& query) override;
 

@@ -125,6 +125,10 @@ class IRecordStore : public IRecordWriter {
     virtual void ForEachSelectedRow(const RowSelection& selection, const RowVisitor& visit) = 0;
     // How many rows `selection` takes.
     virtual std::int64_t CountSelectedRows(const RowSelection& selection) = 0;
+    // Runs `reads` in one read transaction: all its reads see the store as it was at the first,
+    // whatever other connections write meanwhile (they are not held up). An export that looks
+    // at its rows before writing them writes what it looked at.
+    virtual void InOneSnapshot(const std::function<void()>& reads) = 0;
     // A page of the rows the query finds, newest first. A text of two or more characters is
     // looked up in an index of character pairs, so it takes about as long in a million rows
     // as in a thousand.

@@ -702,3 +702,30 @@ TEST_F(PgStoreTest, NothingWaitsForEverOnTheDatabase) {
     EXPECT_EQ(PgRecordStore(uri).CountKeptFailures(), 0);
     ::unsetenv("COLLECTOR_DB_DEADLINE_SECONDS");
 }
+
+TEST_F(PgStoreTest, ReadsInOneSnapshotDoNotSeeWritesMadeMeanwhile) {
+    const std::string locations[] = {dir.File("snapshot.db"), cluster->NewDatabase()};
+    for (const std::string& location : locations) {
+        SCOPED_TRACE(location);
+        auto reader = OpenStore(location);
+        auto writer = OpenStore(location);
+        writer->ImportRows({{"甲公司", "张三"}});
+        RowSelection named;
+        named.text = "甲公司";  // stored, not yet in the filter's index: found all the same
+        std::int64_t before = 0, after = 0, found = 0;
+        reader->InOneSnapshot([&] {
+            before = reader->CountSelectedRows({});
+            writer->ImportRows({{"乙公司", "李四"}});  // another connection, not held up
+            after = reader->CountSelectedRows({});
+            found = reader->CountSelectedRows(named);
+        });
+        EXPECT_EQ(before, 1);
+        EXPECT_EQ(after, 1);
+        EXPECT_EQ(found, 1);
+        EXPECT_EQ(reader->CountSelectedRows({}), 2);
+        // A failure inside leaves no transaction open behind it.
+        EXPECT_THROW(reader->InOneSnapshot([] { throw StoreError("x"); }), StoreError);
+        reader->SaveSetting("after", "ok");
+        EXPECT_EQ(writer->LoadSetting("after"), std::optional<std::string>("ok"));
+    }
+}

@@ -1139,7 +1139,8 @@ TEST_F(WindowModelTest, TheCollectedDataIsFilteredAPageAtATimeAndExportedAsShown
     const std::string& initial = view.saves.back().initialName;
     EXPECT_EQ(initial.substr(initial.find_last_of("/\\") + 1),
               "筛选公司1-" + platform::LocalDate(std::time(nullptr)) + ".xlsx");
-    EXPECT_EQ(view.state.status, "已导出 111 条记录到 " + dir.File("filtered.csv"));
+    EXPECT_EQ(view.state.status, "已导出 111 条记录到 " + dir.File("filtered.csv"))
+        << (view.asked.empty() ? "" : view.asked.back().text);
 }
 
 TEST_F(WindowModelTest, EventsWaitWhileAQuestionIsOpen) {
