@@ -187,6 +187,9 @@ Decision Decide(const ImportLines& in, ImportEncoding asked) {
     bool nonAscii = false;
     while (in.next(line)) {
         ++n;
+        if (line.size() > kMaxImportRecordBytes) {
+            continue;  // refused by the reader, whatever its encoding
+        }
         std::string_view view(line);
         if (n == 1) {
             if (view.substr(0, 2) == "\xFF\xFE" || view.substr(0, 2) == "\xFE\xFF") {
@@ -253,7 +256,21 @@ class RowReader {
     bool Next(IRecordStore::Utf8Row& row, ImportReport& report) {
         int start = 0;
         std::string raw;
-        while (NextRecord(start, raw)) {
+        while (!stopped_) {
+            const Got got = NextRecord(start, raw);
+            if (got == Got::End) {
+                break;
+            }
+            if (got == Got::LineTooLong) {
+                Bad(report, start, "这一行超过 1 MiB");
+                continue;
+            }
+            if (got == Got::QuoteTooLong) {
+                // Everything after it would be read as one field: the import stops here.
+                Bad(report, start, "引号从这一行开始，超过 1 MiB 仍没有结束");
+                stopped_ = true;
+                break;
+            }
             std::string text = raw;
             if (decision_.encoding == ImportEncoding::Gbk) {
                 text = text::GbkToUtf8Exact(raw).value_or(text::GbkToUtf8(raw));
@@ -268,11 +285,10 @@ class RowReader {
             }
             Record& r = split.front();
             r.line = start;
-            if (!headerSeen_) {
-                headerSeen_ = true;
-                if (ReadHeader(r, report)) {
-                    continue;
-                }
+            // A header, on the first line or further down (files joined with cat), sets the
+            // order of the columns of the lines after it.
+            if (!r.unterminated && !r.strayAfterQuote && ReadHeader(r, report)) {
+                continue;
             }
             if (r.fields.size() == 1 && r.fields[0].empty() && !r.unterminated) {
                 continue;  // an empty line
@@ -310,8 +326,10 @@ class RowReader {
         }
     }
 
+    enum class Got { End, Record, LineTooLong, QuoteTooLong };
+
     // Lines joined while a quote is open: one record's bytes and the line it starts on.
-    bool NextRecord(int& start, std::string& raw) {
+    Got NextRecord(int& start, std::string& raw) {
         std::string line;
         bool open = false;
         bool any = false;
@@ -319,6 +337,10 @@ class RowReader {
             ++lineNo_;
             if (lineNo_ == 1 && decision_.bom) {
                 line.erase(0, 3);
+            }
+            if (!any && line.size() > kMaxImportRecordBytes) {
+                start = lineNo_;
+                return Got::LineTooLong;
             }
             open = StillQuoted(line, open);
             if (!any) {
@@ -329,15 +351,18 @@ class RowReader {
                 raw += '\n';
                 raw += line;
             }
+            if (raw.size() > kMaxImportRecordBytes) {
+                return Got::QuoteTooLong;
+            }
             if (!open) {
-                return true;
+                return Got::Record;
             }
         }
-        return any;  // an open quote at the end: SplitRecords says so
+        return any ? Got::Record : Got::End;  // an open quote at the end: SplitRecords says so
     }
 
-    // The first record is a header when it names the company column and another one; a name
-    // given twice is a mistake (one of the two columns would be lost).
+    // A record is a header when it names the company column and another one; a name given
+    // twice is a mistake (one of the two columns would be lost).
     bool ReadHeader(const Record& r, ImportReport& report) {
         std::vector<std::optional<int>> columns;
         int named = 0;
@@ -365,7 +390,7 @@ class RowReader {
     const ImportLines& in_;
     Decision decision_;
     int lineNo_ = 0;
-    bool headerSeen_ = false;
+    bool stopped_ = false;
     std::vector<std::optional<int>> columns_ = [] {
         std::vector<std::optional<int>> c;
         for (int i = 0; i < MemberRecord::kFieldCount; ++i) {

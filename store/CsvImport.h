@@ -3,7 +3,8 @@
 // table of the old program's data.mdb: GBK or UTF-8; fields as RFC 4180 quotes them (a quoted
 // field may hold commas, quotes and line breaks); an optional header line naming the nine
 // columns in any order (title ... zip, or the window's headers 公司名称 ... 邮编), other columns
-// such as id ignored. Without a header a line holds the nine fields in the export's order.
+// such as id ignored. Without a header a line holds the nine fields in the export's order. A
+// header line further down (files joined with cat) starts a part with its own column order.
 //
 // The encoding is never guessed wrong: the one asked for, else a byte-order mark (UTF-8), else
 // the one of the two in which the whole file is valid. A file with non-ASCII text valid in
@@ -36,6 +37,10 @@ struct ImportReport {
     static constexpr size_t kNamedErrors = 20;
     bool Failed() const { return !refusal.empty() || !errors.empty(); }
 };
+
+// The longest line, and the longest record a quoted field may spread over: beyond it the
+// import stops with the line where the quote opened, so no file makes memory grow with it.
+inline constexpr size_t kMaxImportRecordBytes = 1 << 20;
 
 // Gives the next line of the input (without its line end) and true, or false at its end;
 // `rewind` starts over. A line source is read more than once: the encoding is decided first.

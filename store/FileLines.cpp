@@ -1,5 +1,7 @@
 #include "store/FileLines.h"
 
+#include <algorithm>
+
 FileLines::FileLines(FILE* file, std::function<void(std::int64_t)> onRead)
     : file_(file), onRead_(std::move(onRead)) {}
 
@@ -8,6 +10,8 @@ ImportLines FileLines::Lines() {
     lines.rewind = [this] {
         std::rewind(file_);
         buffer_.clear();
+        head_.clear();
+        overLong_ = false;
         at_ = 0;
         read_ = 0;
     };
@@ -16,20 +20,39 @@ ImportLines FileLines::Lines() {
 }
 
 bool FileLines::Next(std::string& line) {
+    constexpr size_t kKept = kMaxImportRecordBytes + 1;
     for (;;) {
         const size_t end = buffer_.find('\n', at_);
         if (end != std::string::npos) {
-            line.assign(buffer_, at_, end - at_);
+            if (overLong_) {
+                line = std::move(head_);
+                overLong_ = false;
+            } else {
+                line.assign(buffer_, at_, std::min(end - at_, kKept));
+            }
             at_ = end + 1;
             return true;
         }
-        buffer_.erase(0, at_);
+        if (!overLong_ && buffer_.size() - at_ > kKept) {
+            head_.assign(buffer_, at_, kKept);
+            overLong_ = true;
+        }
+        if (overLong_) {
+            buffer_.clear();
+        } else {
+            buffer_.erase(0, at_);
+        }
         at_ = 0;
         char chunk[1 << 16];
         const size_t n = std::fread(chunk, 1, sizeof chunk, file_);
         if (n == 0) {
             if (std::ferror(file_) != 0) {
                 throw ImportUnreadable{};
+            }
+            if (overLong_) {
+                line = std::move(head_);
+                overLong_ = false;
+                return true;
             }
             line = std::move(buffer_);
             buffer_.clear();

@@ -1,6 +1,8 @@
 #pragma once
 // The lines of an open file as an import reads them: bytes up to each LF (a NUL byte included,
-// which the import refuses), read in large pieces so memory does not grow with the file.
+// which the import refuses), read in large pieces so memory does not grow with the file. A line
+// longer than kMaxImportRecordBytes is given as its first kMaxImportRecordBytes + 1 bytes (the
+// import refuses it), the rest passed over.
 
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +28,8 @@ class FileLines {
     FILE* file_;
     std::function<void(std::int64_t)> onRead_;
     std::string buffer_;
+    std::string head_;  // the start of an over-long line while its rest is passed over
+    bool overLong_ = false;
     size_t at_ = 0;
     std::int64_t read_ = 0;
 };

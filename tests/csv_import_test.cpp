@@ -4,6 +4,7 @@
 
 #include "StandInServer.h"
 #include "store/CsvImport.h"
+#include "store/FileLines.h"
 
 using standin::Gbk;
 
@@ -48,6 +49,16 @@ TEST(CsvImport, LinesAndTheirMistakes) {
         {"a column named twice", "title,zip,zip\na,1,2\n", 1, "1: 列名“zip”出现了两次", ""},
         {"header in any order, other columns ignored", "id,zip,address,title\n1,z,x,a\n", 1, "",
          "x"},
+        // Two files joined with cat: the second header is no company, and its order holds.
+        {"a second header starts a part of its own",
+         "title,address\na,x\n" + std::string("公司名称,邮编,地址\nb,z,y\n"), 2, "", "x"},
+        {"a second header after headerless lines", nine + "\naddress,title\ny,b\n", 2, "", "x"},
+        {"a quote open for over 1 MiB",
+         nine + "\n\"" + std::string(600 * 1024, 'q') + "\n" + std::string(600 * 1024, 'q') + "\n" +
+             nine + "\n",
+         1, "2: 引号从这一行开始，超过 1 MiB 仍没有结束", "x"},
+        {"a line of over 1 MiB", std::string(kMaxImportRecordBytes + 1, 'a') + "\n" + nine, 1,
+         "1: 这一行超过 1 MiB", "x"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -77,4 +88,37 @@ TEST(CsvImport, TheEncodingAskedForIsTheOneRead) {
     EXPECT_TRUE(wrong.rows.empty());
     ASSERT_FALSE(wrong.errors.empty());
     EXPECT_EQ(wrong.errors[0].why, "文件不是 GBK：第 1 行有不是 GBK 的字节");
+}
+
+TEST(CsvImport, JoinedFilesKeepEachPartsColumnOrder) {
+    const ParsedImport p =
+        ParseImportCsv("联系人,公司名称\n张三,甲公司\ntitle,zip,person\n乙公司,100000,李四\n");
+    ASSERT_EQ(p.rows.size(), 2u);
+    EXPECT_EQ(p.rows[0][0], "甲公司");
+    EXPECT_EQ(p.rows[0][1], "张三");
+    EXPECT_EQ(p.rows[1][0], "乙公司");
+    EXPECT_EQ(p.rows[1][1], "李四");
+    EXPECT_EQ(p.rows[1][8], "100000");
+}
+
+TEST(FileLines, AnOverLongLineIsCutAndTheLinesAfterItFollow) {
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    const std::string huge(3 * kMaxImportRecordBytes, 'x');
+    const std::string text = "a\n" + huge + "\nb\n" + huge;
+    ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+    FileLines file(f);
+    const ImportLines lines = file.Lines();
+    for (int pass = 0; pass < 2; ++pass) {
+        lines.rewind();
+        std::vector<size_t> sizes;
+        std::string line;
+        while (lines.next(line)) {
+            sizes.push_back(line.size());
+        }
+        const std::vector<size_t> expected = {1, kMaxImportRecordBytes + 1, 1,
+                                              kMaxImportRecordBytes + 1};
+        EXPECT_EQ(sizes, expected) << "pass " << pass;
+    }
+    std::fclose(f);
 }
