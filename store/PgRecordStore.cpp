@@ -736,8 +736,7 @@ std::int64_t PgRecordStore::KeepFailure(KeptFailure& f, const MemberRecord* plac
         }
         Result r =
             Run("INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
-                "rowid_kept, time, status) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,"
-                "to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS'),$9) "
+                "rowid_kept, time, status) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$10,$9) "
                 "ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
                 "tries=excluded.tries, time=excluded.time, page=excluded.page, claim='', "
                 "claim_until=NULL, status=excluded.status, "
@@ -745,7 +744,9 @@ std::int64_t PgRecordStore::KeepFailure(KeptFailure& f, const MemberRecord* plac
                 "ELSE T_FAILURE.rowid_kept END RETURNING id, rowid_kept",
                 {KindName(f.kind), std::to_string(f.page), Utf8(f.address), Utf8(f.title),
                  Utf8(f.condition), f.reason, std::to_string(f.tries), std::to_string(f.rowId),
-                 std::to_string(f.status)});
+                 std::to_string(f.status),
+                 // The collector's local time, as a row's 采集时间: not the server's zone.
+                 platform::LocalDateTime(std::time(nullptr))});
         f.id = r.Int(0, 0);
         f.rowId = r.Int(0, 1);
     });
