@@ -13,15 +13,7 @@ int main(int argc, char** argv) {
     platform::PrepareConsole();
     platform::ReturnLargeBlocksToSystem();
     std::vector<std::string> args(argv + 1, argv + argc);
-    // Read now; from here on `ps` shows no password of a store URI given on the command line.
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (!IsPostgresLocation(arg)) {
-            continue;
-        }
-        for (const auto& [begin, end] : PasswordSpans(arg)) {
-            std::memset(argv[i] + begin, '*', end - begin);
-        }
-    }
+    // Read now; from here on `ps` shows no password of a store URI or a proxy address.
+    HidePasswordsInArguments(argc, argv);
     return RunCli(args);
 }

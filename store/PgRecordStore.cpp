@@ -1,5 +1,6 @@
 #include "store/PgRecordStore.h"
 
+#include <cstring>
 #include <ctime>
 
 #include "platform/LocalTime.h"
@@ -132,6 +133,32 @@ std::string RedactPassword(const std::string& uri) {
         floor = it->first;
     }
     return out;
+}
+
+void HidePasswordsInArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool proxy = std::string(argv[i - 1]) == "--proxy";
+        if (!proxy && !IsPostgresLocation(arg)) {
+            continue;
+        }
+        for (const auto& [begin, end] : PasswordSpans(arg)) {
+            std::memset(argv[i] + begin, '*', end - begin);
+        }
+    }
+}
+
+std::string PasswordOnCommandLine(const std::string& storeLocation, const std::string& proxy) {
+    if (IsPostgresLocation(storeLocation) && !PasswordSpans(storeLocation).empty()) {
+        return "数据库地址中不能写密码：本机的其他程序能看到命令行。请把密码写进 pgpass "
+               "文件（%APPDATA%\\postgresql\\pgpass.conf，或 PGPASSFILE 指定的文件），"
+               "地址中不写密码。";
+    }
+    if (!proxy.empty() && !PasswordSpans(proxy).empty()) {
+        return "代理地址中不能写密码：本机的其他程序能看到命令行。请在窗口的“代理”设置中"
+               "写上用户名和密码，或使用环境变量 http_proxy。";
+    }
+    return {};
 }
 
 bool IsPostgresLocation(const std::string& location) {

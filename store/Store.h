@@ -159,6 +159,14 @@ std::string RedactPassword(const std::string& location);
 // parameters): [begin, end) of each.
 std::vector<std::pair<size_t, size_t>> PasswordSpans(const std::string& location);
 
+// Blanks with '*', in the program's own arguments (once they were read), the passwords of a
+// PostgreSQL store location and of the address after `--proxy`, so that `ps` never shows them.
+void HidePasswordsInArguments(int argc, char** argv);
+
+// What a program says on Windows, where any program can read another's command line, to a
+// password written in a store location or a proxy address; empty when there is none.
+std::string PasswordOnCommandLine(const std::string& storeLocation, const std::string& proxy);
+
 // Whether a store location names a PostgreSQL database ("postgresql://…" or "postgres://…").
 bool IsPostgresLocation(const std::string& location);
 

@@ -594,12 +594,14 @@ class SharedStoreCliTest : public CliTest {
         ServeGeneratedSite(server, kPages, 8);
         uri = cluster->NewDatabase();
     }
+    // A proxy with a password of its own (the stand-in takes any).
     std::unique_ptr<ChildProcess> Collector() {
         return std::make_unique<ChildProcess>(
             COLLECTOR_CLI_PATH,
             std::vector<std::string>{"--store", uri, "collect", "--industry", "塑料", "--region",
                                      "广东", "--last", std::to_string(kPages), "--every", "0",
-                                     "--timeout", "0"},
+                                     "--timeout", "0", "--proxy",
+                                     "http://agent:proxy-secret@" + server.Origin()},
             dir.Path());
     }
     std::vector<std::string> Titles() {
@@ -688,6 +690,8 @@ TEST_F(SharedStoreCliTest, AFrozenServerOrCtrlCNeverHoldsACommandAndNoPasswordSh
                            std::istreambuf_iterator<char>());
     EXPECT_NE(args.find("collect"), std::string::npos);
     EXPECT_EQ(args.find(PgCluster::kPassword), std::string::npos) << args;
+    EXPECT_EQ(args.find("proxy-secret"), std::string::npos) << args;
+    EXPECT_NE(args.find("http://agent:"), std::string::npos) << args;
 
     // The server's processes stop: the collect ends as a store failure, not a hang.
     cluster->Freeze(true);

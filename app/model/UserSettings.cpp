@@ -68,7 +68,8 @@ bool UserSettings::Write() const {
     }
     platform::MakeFolders(platform::FolderOf(path_));
     std::string temp;
-    FILE* out = platform::CreateUniqueFile(path_, path_, temp);
+    // Private to the user whatever the old file's permissions: it may hold the proxy's password.
+    FILE* out = platform::CreateUniqueFile(path_, "", temp);
     if (out == nullptr) {
         return false;
     }

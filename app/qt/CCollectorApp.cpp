@@ -6,15 +6,14 @@
 #include "app/qt/UserPrompts.h"
 #include "platform/ProgramFolders.h"
 
-int CCollectorApp::InitInstance() {
+int CCollectorApp::InitInstance(const std::string& storePath) {
     QtUserPrompts prompts;
     SteadyClock clock;
-    std::string storePath;
     bool printState = false;
     const QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--store") && i + 1 < args.size()) {
-            storePath = args[++i].toStdString();
+            ++i;  // read before Qt started, with its password
         } else if (args[i] == QStringLiteral("--print-state")) {
             printState = true;
         }

@@ -7,10 +7,20 @@
 #include "app/qt/CCollectorApp.h"
 #include "crawl/CurlFetcher.h"
 #include "platform/Memory.h"
+#include "store/Store.h"
 
 int main(int argc, char** argv) {
     CurlGlobalInit();
     platform::ReturnLargeBlocksToSystem();
+    // The store is read before the arguments lose their passwords: from here on `ps` shows
+    // none, for the whole life of the window.
+    std::string storePath;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "--store") {
+            storePath = argv[i + 1];
+        }
+    }
+    HidePasswordsInArguments(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("collector"));
     // The program speaks Simplified Chinese; so do Qt's own dialogs (the save dialog).
@@ -20,5 +30,5 @@ int main(int argc, char** argv) {
         QApplication::installTranslator(&qtTranslator);
     }
     CCollectorApp theApp;
-    return theApp.InitInstance();
+    return theApp.InitInstance(storePath);
 }

@@ -15,6 +15,7 @@
 #include "platform/Memory.h"
 #include "platform/ProgramFolders.h"
 #include "platform/windows/Wide.h"
+#include "store/Store.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     // The controls of this program's manifest (common controls 6): lists, tabs, date picker.
@@ -42,6 +43,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
         LocalFree(argv);
     }
 
+    // Any program can read this one's command line: a password in it is refused, not used.
+    if (const std::string refusal = PasswordOnCommandLine(storePath, {}); !refusal.empty()) {
+        MessageBoxW(nullptr, platform::win::Wide(refusal).c_str(), L"Tarvola采集器",
+                    MB_OK | MB_ICONERROR);
+        if (com) {
+            OleUninitialize();
+        }
+        return 2;
+    }
     if (printState) {
         _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n", as on Linux
     }
