@@ -1,13 +1,9 @@
 #include "store/PgRecordStore.h"
 
-#include <cstring>
-#include <ctime>
-
-#include "platform/LocalTime.h"
-
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <utility>
@@ -15,6 +11,7 @@
 
 #include "platform/LocalTime.h"
 #include "platform/SocketWait.h"
+#include "store/SchemaVersion.h"
 #include "text/GbkCodec.h"
 #include "text/Grams.h"
 #include "text/Normalise.h"
@@ -248,7 +245,9 @@ PgRecordStore::PgRecordStore(std::string uri, const std::atomic<bool>* interrupt
     PQsetNoticeProcessor(
         conn_, [](void*, const char*) {}, nullptr);
     try {
+        RefuseNewerSchema();
         CreateMissingTables();
+        RecordSchemaVersion();
     } catch (...) {
         PQfinish(conn_);
         conn_ = nullptr;
@@ -480,6 +479,38 @@ void PgRecordStore::InTransaction(F&& body) {
         }
         throw;
     }
+}
+
+void PgRecordStore::RefuseNewerSchema() {
+    if (Run("SELECT to_regclass('t_config') IS NULL").Text(0, 0) == "t") {
+        return;  // a new database
+    }
+    Result r = Run("SELECT itemdata FROM T_CONFIG WHERE itemname = $1", {kSchemaVersionItem});
+    if (r.Rows() > 0 && text::LeadingInt(r.Text(0, 0)) > kSchemaVersion) {
+        throw StoreError(kNewerSchemaMessage);
+    }
+}
+
+void PgRecordStore::RecordSchemaVersion() {
+    // Most opens find it recorded; an upgrade takes the schema lock, so another collector's
+    // is waited for, not fought.
+    Result now = Run("SELECT itemdata FROM T_CONFIG WHERE itemname = $1", {kSchemaVersionItem});
+    if (now.Rows() > 0 && text::LeadingInt(now.Text(0, 0)) == kSchemaVersion) {
+        return;
+    }
+    InTransaction([&] {
+        Run(kSchemaLock);
+        Result r = Run("SELECT itemdata FROM T_CONFIG WHERE itemname = $1", {kSchemaVersionItem});
+        const int stored = r.Rows() == 0 ? 0 : text::LeadingInt(r.Text(0, 0));
+        if (stored > kSchemaVersion) {
+            throw StoreError(kNewerSchemaMessage);  // upgraded meanwhile by a newer program
+        }
+        if (stored < kSchemaVersion) {
+            Run("INSERT INTO T_CONFIG (itemname, itemdata) VALUES ($1, $2) ON CONFLICT (itemname) "
+                "DO UPDATE SET itemdata = excluded.itemdata",
+                {kSchemaVersionItem, std::to_string(kSchemaVersion)});
+        }
+    });
 }
 
 void PgRecordStore::CreateMissingTables() {

@@ -115,6 +115,8 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     bool ServerAnswers() const;
     // Gives the connection up at once, without a word to the server (which may not answer).
     void Abandon();
+    void RefuseNewerSchema();
+    void RecordSchemaVersion();
     void Send(const char* sql, const std::vector<std::string>& params);
     // The next result of the statement sent, nothing at its end or when the connection broke;
     // waits only while the server lives and no stop is asked for.

@@ -9,6 +9,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
+#include "store/SchemaVersion.h"
 #include "text/GbkCodec.h"
 #include "text/Grams.h"
 #include "text/Normalise.h"
@@ -125,7 +126,9 @@ RecordStore::RecordStore(std::string path) : path_(std::move(path)) {
     sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     try {
+        RefuseNewerSchema();
         CreateMissingTables();
+        RecordSchemaVersion();
         fileIdentity_ = platform::IdentityOf(path_);
     } catch (...) {
         sqlite3_close(db_);
@@ -152,6 +155,38 @@ void RecordStore::Exec(const char* sql) {
         sqlite3_free(err);
         throw StoreError(std::string("数据库操作失败：") + message);
     }
+}
+
+int RecordStore::StoredSchemaVersion() {
+    Statement config(*this, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_CONFIG'");
+    if (!config.Step()) {
+        return 0;  // a new file
+    }
+    Statement st(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname=?");
+    st.BindText(1, kSchemaVersionItem);
+    return st.Step() ? text::LeadingInt(FieldToText(st.get(), 0)) : 1;
+}
+
+void RecordStore::RefuseNewerSchema() {
+    if (StoredSchemaVersion() > kSchemaVersion) {
+        throw StoreError(kNewerSchemaMessage);
+    }
+}
+
+void RecordStore::RecordSchemaVersion() {
+    if (sqlite3_db_readonly(db_, "main") == 1) {
+        return;  // read as it is
+    }
+    if (StoredSchemaVersion() >= kSchemaVersion &&
+        Statement(*this,
+                  std::string("SELECT 1 FROM T_CONFIG WHERE itemname='") + kSchemaVersionItem + "'")
+            .Step()) {
+        return;
+    }
+    Statement write(*this, "INSERT OR REPLACE INTO T_CONFIG (itemname, itemdata) VALUES (?, ?)");
+    write.BindText(1, kSchemaVersionItem);
+    write.BindText(2, std::to_string(kSchemaVersion));
+    write.Step();
 }
 
 void RecordStore::CreateMissingTables() {
@@ -443,31 +478,40 @@ void RecordStore::IndexNewRows() {
     if (!hasGrams_ || sqlite3_db_readonly(db_, "main") == 1) {
         return;
     }
-    // Rows stored since the last search (by any program), in one transaction with the mark, so
-    // two searches at once never index a row twice.
-    InTransaction([&] {
-        const std::int64_t upTo = IndexedUpTo();
-        if (upTo < 0) {
-            return;
-        }
-        Statement rows(*this, std::string("SELECT id, ") + kColumns +
-                                  " FROM T_MEMBER_CHINA WHERE id > ? ORDER BY id");
-        sqlite3_bind_int64(rows.get(), 1, upTo);
-        Utf8Row row;
-        std::int64_t last = upTo;
-        while (rows.Step()) {
-            for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
-                row[i] = std::string(ColumnView(rows.get(), i + 1));
+    // Rows stored since the last search (by any program), a batch at a time, each batch in one
+    // transaction with the mark (so two searches at once never index a row twice) and short
+    // enough that a collect writing beside a first search of a million rows waits a moment,
+    // never its busy time-out.
+    for (bool more = true; more;) {
+        more = false;
+        InTransaction([&] {
+            const std::int64_t upTo = IndexedUpTo();
+            if (upTo < 0) {
+                return;
             }
-            last = sqlite3_column_int64(rows.get(), 0);
-            IndexRow(last, row);
-        }
-        if (last != upTo) {
-            Statement mark(*this, "UPDATE T_CONFIG SET itemdata=? WHERE itemname='gramsupto'");
-            mark.BindText(1, std::to_string(last));
-            mark.Step();
-        }
-    });
+            Statement rows(*this, std::string("SELECT id, ") + kColumns +
+                                      " FROM T_MEMBER_CHINA WHERE id > ? ORDER BY id LIMIT ?");
+            sqlite3_bind_int64(rows.get(), 1, upTo);
+            sqlite3_bind_int(rows.get(), 2, kIndexBatchRows);
+            Utf8Row row;
+            std::int64_t last = upTo;
+            int n = 0;
+            while (rows.Step()) {
+                for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+                    row[i] = std::string(ColumnView(rows.get(), i + 1));
+                }
+                last = sqlite3_column_int64(rows.get(), 0);
+                IndexRow(last, row);
+                ++n;
+            }
+            if (last != upTo) {
+                Statement mark(*this, "UPDATE T_CONFIG SET itemdata=? WHERE itemname='gramsupto'");
+                mark.BindText(1, std::to_string(last));
+                mark.Step();
+            }
+            more = n == kIndexBatchRows;
+        });
+    }
 }
 
 bool IdentifiesCompany(std::string_view contact) {

@@ -62,6 +62,8 @@ class RecordStore : public IRecordStore {
     std::vector<StoredRow> FindRows(const RowQuery& query) override;
 
     static constexpr int kBusyTimeoutMs = 10000;
+    // The rows the filter's index takes in one write transaction: well under the busy time-out.
+    static constexpr int kIndexBatchRows = 5000;
 
   private:
     class Statement;
@@ -78,6 +80,9 @@ class RecordStore : public IRecordStore {
     void IndexRow(std::int64_t id, const Utf8Row& row, const char* command = nullptr);
     // Indexes the rows stored since the last search: a search's first step.
     void IndexNewRows();
+    int StoredSchemaVersion();  // 0 for a new file, 1 for one from before versions
+    void RefuseNewerSchema();
+    void RecordSchemaVersion();
     // The last row the filter's index holds (-1: there is no index).
     std::int64_t IndexedUpTo();
     // Writes the eight contact texts into row `rowId`; false when there is no such row.

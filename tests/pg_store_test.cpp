@@ -737,3 +737,28 @@ TEST_F(PgStoreTest, ReadsInOneSnapshotDoNotSeeWritesMadeMeanwhile) {
         EXPECT_EQ(writer->LoadSetting("after"), std::optional<std::string>("ok"));
     }
 }
+
+TEST_F(PgStoreTest, AStoreOfANewerProgramIsRefusedAndAnOlderOneUpgraded) {
+    const std::string locations[] = {dir.File("versions.db"), cluster->NewDatabase()};
+    for (const std::string& location : locations) {
+        SCOPED_TRACE(location);
+        {
+            auto store = OpenStore(location);
+            EXPECT_EQ(store->LoadSetting("schemaversion"), std::optional<std::string>("1"));
+            store->ImportRows({{"甲公司", "张三"}});
+            store->SaveSetting("schemaversion", "");  // as a store from before versions
+        }
+        {
+            auto store = OpenStore(location);
+            EXPECT_EQ(store->LoadSetting("schemaversion"), std::optional<std::string>("1"));
+            EXPECT_EQ(store->CountSelectedRows({}), 1);
+            store->SaveSetting("schemaversion", "2");  // as a newer program leaves it
+        }
+        try {
+            OpenStore(location);
+            ADD_FAILURE() << "a newer store opened";
+        } catch (const StoreError& e) {
+            EXPECT_STREQ(e.what(), "数据库由较新版本的采集器创建，请升级");
+        }
+    }
+}

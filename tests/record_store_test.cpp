@@ -232,3 +232,37 @@ TEST(RecordStore, KeptFailuresAndTheRowsTheyHold) {
     EXPECT_EQ(store.CountKeptFailures(), 0);
     EXPECT_FALSE(store.HasMemberRecords());
 }
+
+TEST(RecordStore, TheFilterIndexesManyRowsInShortTransactionsAndFindsThemAll) {
+    TempDir dir;
+    RecordStore store(dir.File("data.db"));
+    std::vector<IRecordStore::Utf8Row> rows;
+    const int n = 2 * RecordStore::kIndexBatchRows + 7;
+    for (int i = 1; i <= n; ++i) {
+        rows.push_back({"化工公司" + std::to_string(i), "联系人"});
+    }
+    store.ImportRows(rows);
+    // A writer beside the first search waits at most one batch: it holds the lock in between.
+    std::atomic<bool> searching{true};
+    std::string failed;
+    std::thread beside([&] {
+        try {
+            RecordStore other(dir.File("data.db"));
+            do {
+                other.AppendMemberRecord(Named(Gbk("旁边的公司")));
+            } while (searching);
+        } catch (const StoreError& e) {
+            failed = e.what();
+        }
+    });
+    RowSelection all;
+    all.text = "化工公司";
+    EXPECT_EQ(store.CountSelectedRows(all), n);
+    searching = false;
+    beside.join();
+    EXPECT_EQ(failed, "");
+    const std::string last = "化工公司" + std::to_string(n);
+    const auto found = store.FindRows({last, 0, 10});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].id, n);
+}
