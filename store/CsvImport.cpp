@@ -187,9 +187,6 @@ Decision Decide(const ImportLines& in, ImportEncoding asked) {
     bool nonAscii = false;
     while (in.next(line)) {
         ++n;
-        if (line.size() > kMaxImportRecordBytes) {
-            continue;  // refused by the reader, whatever its encoding
-        }
         std::string_view view(line);
         if (n == 1) {
             if (view.substr(0, 2) == "\xFF\xFE" || view.substr(0, 2) == "\xFE\xFF") {
@@ -200,6 +197,9 @@ Decision Decide(const ImportLines& in, ImportEncoding asked) {
                 d.bom = true;
                 view.remove_prefix(3);
             }
+        }
+        if (view.size() > kMaxImportRecordBytes) {
+            continue;  // refused by the reader, whatever its encoding
         }
         if (view.find('\0') != std::string_view::npos) {
             d.refusal = "文件是 UTF-16 或二进制文件，只能导入 GBK 或 UTF-8 的 CSV 文件";
@@ -335,7 +335,11 @@ class RowReader {
         bool any = false;
         while (in_.next(line)) {
             ++lineNo_;
-            if (lineNo_ == 1 && decision_.bom) {
+            // A byte-order mark begins the file, and in UTF-8 also any part joined to it (an
+            // export of this program's, Excel's "CSV UTF-8").
+            if ((lineNo_ == 1 && decision_.bom) ||
+                (!any && decision_.encoding == ImportEncoding::Utf8 &&
+                 line.compare(0, 3, "\xEF\xBB\xBF") == 0)) {
                 line.erase(0, 3);
             }
             if (!any && line.size() > kMaxImportRecordBytes) {

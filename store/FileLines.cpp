@@ -20,7 +20,8 @@ ImportLines FileLines::Lines() {
 }
 
 bool FileLines::Next(std::string& line) {
-    constexpr size_t kKept = kMaxImportRecordBytes + 1;
+    // Over the limit even after a byte-order mark is taken off.
+    constexpr size_t kKept = kMaxImportRecordBytes + 4;
     for (;;) {
         const size_t end = buffer_.find('\n', at_);
         if (end != std::string::npos) {

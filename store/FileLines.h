@@ -1,8 +1,8 @@
 #pragma once
 // The lines of an open file as an import reads them: bytes up to each LF (a NUL byte included,
 // which the import refuses), read in large pieces so memory does not grow with the file. A line
-// longer than kMaxImportRecordBytes is given as its first kMaxImportRecordBytes + 1 bytes (the
-// import refuses it), the rest passed over.
+// longer than kMaxImportRecordBytes is given as its first kMaxImportRecordBytes + 4 bytes (the
+// import refuses it, byte-order mark or not), the rest passed over.
 
 #include <cstdint>
 #include <cstdio>

@@ -1049,6 +1049,10 @@ void PgRecordStore::ForEachSelectedRow(const RowSelection& selection, const RowV
 }
 
 void PgRecordStore::InOneSnapshot(const std::function<void()>& reads) {
+    // Inside another transaction BEGIN would only warn, and the COMMIT below end that one.
+    if (conn_ != nullptr && PQtransactionStatus(conn_) != PQTRANS_IDLE) {
+        throw StoreError("数据库操作失败（snapshot）：已在事务中");
+    }
     Run("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
     try {
         reads();

@@ -53,6 +53,8 @@ TEST(CsvImport, LinesAndTheirMistakes) {
         {"a second header starts a part of its own",
          "title,address\na,x\n" + std::string("公司名称,邮编,地址\nb,z,y\n"), 2, "", "x"},
         {"a second header after headerless lines", nine + "\naddress,title\ny,b\n", 2, "", "x"},
+        {"a second part with its own byte-order mark",
+         "\xEF\xBB\xBFtitle,address\na,x\n\xEF\xBB\xBF公司名称,地址\nb,y\n", 2, "", "x"},
         {"a quote open for over 1 MiB",
          nine + "\n\"" + std::string(600 * 1024, 'q') + "\n" + std::string(600 * 1024, 'q') + "\n" +
              nine + "\n",
@@ -99,6 +101,13 @@ TEST(CsvImport, JoinedFilesKeepEachPartsColumnOrder) {
     EXPECT_EQ(p.rows[1][0], "乙公司");
     EXPECT_EQ(p.rows[1][1], "李四");
     EXPECT_EQ(p.rows[1][8], "100000");
+    // Two exports of this program's, each with its byte-order mark: no company is named
+    // with the mark.
+    const ParsedImport marked = ParseImportCsv(
+        "\xEF\xBB\xBF甲公司,,,,,,,,\r\n"
+        "\xEF\xBB\xBF乙公司,,,,,,,,\r\n");
+    ASSERT_EQ(marked.rows.size(), 2u);
+    EXPECT_EQ(marked.rows[1][0], "乙公司");
 }
 
 TEST(FileLines, AnOverLongLineIsCutAndTheLinesAfterItFollow) {
@@ -116,8 +125,8 @@ TEST(FileLines, AnOverLongLineIsCutAndTheLinesAfterItFollow) {
         while (lines.next(line)) {
             sizes.push_back(line.size());
         }
-        const std::vector<size_t> expected = {1, kMaxImportRecordBytes + 1, 1,
-                                              kMaxImportRecordBytes + 1};
+        const std::vector<size_t> expected = {1, kMaxImportRecordBytes + 4, 1,
+                                              kMaxImportRecordBytes + 4};
         EXPECT_EQ(sizes, expected) << "pass " << pass;
     }
     std::fclose(f);

@@ -785,6 +785,9 @@ class FaultScheduleTest : public ::testing::Test {
         EXPECT_LE(took, std::chrono::milliseconds(site.DelaysMs()) + std::chrono::seconds(30))
             << "run " << run << " outlived its deadline\n"
             << lastErr_;
+        if (stop == 0) {
+            EXPECT_GT(child.PeakKb(), 0) << "run " << run << ": its memory was never seen";
+        }
         if (!kSanitized) {
             EXPECT_LE(child.PeakKb(), baselineKb_ + 64 * 1024)
                 << "run " << run << " held " << child.PeakKb() / 1024 << " MiB";
