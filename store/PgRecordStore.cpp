@@ -518,13 +518,16 @@ void PgRecordStore::CreateMissingTables() {
     // collectors that start together wait for each other's DDL.
     if (Run("SELECT to_regclass('t_page') IS NOT NULL AND to_regclass('t_search') IS NOT NULL "
             "AND to_regclass('t_config') IS NOT NULL AND to_regclass('t_failure') IS NOT NULL "
-            "AND to_regclass('ux_member_entry') IS NOT NULL AND to_regclass('ix_member_namekey') "
-            "IS NOT NULL AND to_regclass('t_collector') IS NOT NULL AND "
-            "to_regclass('ix_member_entry_c') IS NOT NULL AND "
+            "AND to_regclass('ux_member_entry_d') IS NOT NULL AND "
+            "to_regclass('ix_member_namekey_p') IS NOT NULL AND to_regclass('t_collector') IS NOT "
+            "NULL AND to_regclass('ix_member_entry_p') IS NOT NULL AND "
+            "to_regclass('ix_member_contact_p') IS NOT NULL AND "
+            "to_regclass('ux_failure_d') IS NOT NULL AND "
             "to_regclass('ix_member_collected') IS NOT NULL AND "
             "to_regclass('ix_member_search') IS NOT NULL AND "
             "to_regclass('ix_member_grams') IS NOT NULL AND "
-            "to_regclass('ux_member_search_company') IS NULL")
+            "to_regclass('ux_member_search_company') IS NULL AND "
+            "to_regclass('ux_member_entry') IS NULL")
             .Text(0, 0) == "t") {
         return;
     }
@@ -566,19 +569,33 @@ void PgRecordStore::CreateMissingTables() {
              std::string(kSearchedText) + "))")
                 .c_str());
         Run("DROP INDEX IF EXISTS ux_member_search_company");
-        Run("CREATE INDEX IF NOT EXISTS ix_member_contact ON T_MEMBER_CHINA (contact)");
-        Run("CREATE INDEX IF NOT EXISTS ix_member_namekey ON T_MEMBER_CHINA (namekey, region)");
+        // A text a page supplies may be of any length, and a btree entry holds about 2,700
+        // bytes: a unique key is indexed by its digest, a look-up by a prefix, and the whole
+        // text compared after the index found it. (Indexes of whole texts go.)
+        Run("CREATE OR REPLACE FUNCTION collector_digest(t text) RETURNS bytea LANGUAGE sql "
+            "IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT sha256(convert_to(t, 'UTF8')) $$");
+        Run("DROP INDEX IF EXISTS ix_member_contact");
+        Run("DROP INDEX IF EXISTS ix_member_namekey");
+        Run("DROP INDEX IF EXISTS ux_member_entry");
+        Run("DROP INDEX IF EXISTS ix_member_entry_c");
+        Run("CREATE INDEX IF NOT EXISTS ix_member_contact_p ON T_MEMBER_CHINA "
+            "(left(contact, 300))");
+        Run("CREATE INDEX IF NOT EXISTS ix_member_namekey_p ON T_MEMBER_CHINA "
+            "(left(namekey, 300), left(region, 300))");
         // One row per listing entry, whichever collector stores it.
-        Run("CREATE UNIQUE INDEX IF NOT EXISTS ux_member_entry ON T_MEMBER_CHINA (entrykey) "
-            "WHERE entrykey <> ''");
+        Run("CREATE UNIQUE INDEX IF NOT EXISTS ux_member_entry_d ON T_MEMBER_CHINA "
+            "(collector_digest(entrykey)) WHERE entrykey <> ''");
         // The entries of one page, read as a range of bytes (EntriesFrom).
-        Run("CREATE INDEX IF NOT EXISTS ix_member_entry_c ON T_MEMBER_CHINA "
-            "(entrykey COLLATE \"C\") WHERE entrykey <> ''");
+        Run("CREATE INDEX IF NOT EXISTS ix_member_entry_p ON T_MEMBER_CHINA "
+            "((left(entrykey, 300) COLLATE \"C\")) WHERE entrykey <> ''");
         Run("CREATE TABLE IF NOT EXISTS T_FAILURE ("
             "id BIGSERIAL PRIMARY KEY, kind TEXT NOT NULL, page INTEGER DEFAULT 0, "
             "address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
             "reason TEXT DEFAULT '', tries INTEGER DEFAULT 0, rowid_kept BIGINT DEFAULT 0, "
-            "time TEXT DEFAULT '', UNIQUE (kind, address, title))");
+            "time TEXT DEFAULT '')");
+        Run("ALTER TABLE T_FAILURE DROP CONSTRAINT IF EXISTS t_failure_kind_address_title_key");
+        Run("CREATE UNIQUE INDEX IF NOT EXISTS ux_failure_d ON T_FAILURE "
+            "(kind, collector_digest(address), collector_digest(title))");
         Run("CREATE TABLE IF NOT EXISTS T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT)");
         Run("INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', '1') "
             "ON CONFLICT DO NOTHING");
@@ -678,8 +695,8 @@ IRecordWriter::EntryWrite PgRecordStore::AppendEntry(const MemberRecord& record)
         // The row is locked, so two collectors never both fill it.
         Result kept = Run(
             "SELECT f.id, m.id FROM T_MEMBER_CHINA m JOIN T_FAILURE f ON f.rowid_kept = m.id AND "
-            "f.kind = 'contact' WHERE m.entrykey = $1 AND m.entrykey <> '' LIMIT 1 FOR UPDATE OF "
-            "m, f",
+            "f.kind = 'contact' WHERE collector_digest(m.entrykey) = collector_digest($1) AND "
+            "m.entrykey = $1 AND m.entrykey <> '' LIMIT 1 FOR UPDATE OF m, f",
             {record.entry});
         if (kept.Rows() == 0) {
             return;
@@ -709,8 +726,12 @@ std::int64_t PgRecordStore::RowOfEntry(const std::string& entry) {
     if (entry.empty()) {
         return 0;
     }
-    // The second condition matches the partial unique index, so a generic plan can use it.
-    Result r = Run("SELECT id FROM T_MEMBER_CHINA WHERE entrykey=$1 AND entrykey <> ''", {entry});
+    // Found by the digest's index, then compared whole; the last condition matches the partial
+    // index, so a generic plan can use it.
+    Result r = Run(
+        "SELECT id FROM T_MEMBER_CHINA WHERE collector_digest(entrykey) = collector_digest($1) AND "
+        "entrykey = $1 AND entrykey <> ''",
+        {entry});
     return r.Rows() == 0 ? 0 : r.Int(0, 0);
 }
 
@@ -724,13 +745,13 @@ bool PgRecordStore::HasUnkeyedContact(const std::string& address, const std::str
         return false;
     }
     if (IdentifiesCompany(address)) {
-        return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND entrykey='' AND "
-                   "region IN ($2, '') LIMIT 1",
+        return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE left(contact, 300) = left($1, 300) AND "
+                   "contact=$1 AND entrykey='' AND region IN ($2, '') LIMIT 1",
                    {Utf8(address), Utf8(region)})
                    .Rows() > 0;
     }
-    return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND entrykey='' AND "
-               "region IN ($2, '') AND title=$3 LIMIT 1",
+    return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE left(contact, 300) = left($1, 300) AND "
+               "contact=$1 AND entrykey='' AND region IN ($2, '') AND title=$3 LIMIT 1",
                {Utf8(address), Utf8(region), Utf8(title)})
                .Rows() > 0;
 }
@@ -745,8 +766,10 @@ bool PgRecordStore::IsKnownCompany(const std::string& contact, const std::string
         return false;
     }
     // A row that knows no region (imported, or stored before regions were kept) matches any.
-    Result r = Run("SELECT 1 FROM T_MEMBER_CHINA WHERE namekey=$1 AND region IN ($2, '') LIMIT 1",
-                   {key, Utf8(region)});
+    Result r = Run(
+        "SELECT 1 FROM T_MEMBER_CHINA WHERE left(namekey, 300) = left($1, 300) AND namekey=$1 AND "
+        "left(region, 300) IN (left($2, 300), '') AND region IN ($2, '') LIMIT 1",
+        {key, Utf8(region)});
     return r.Rows() > 0;
 }
 
@@ -759,8 +782,10 @@ IRecordStore::ImportCount PgRecordStore::ImportRows(const std::function<bool(Utf
             if (skipKnown) {
                 const std::string key = text::NormaliseName(row[0]);
                 if (!key.empty() &&
-                    Run("SELECT 1 FROM T_MEMBER_CHINA WHERE namekey=$1 LIMIT 1", {key}).Rows() >
-                        0) {
+                    Run("SELECT 1 FROM T_MEMBER_CHINA WHERE left(namekey, 300) = left($1, 300) "
+                        "AND namekey=$1 LIMIT 1",
+                        {key})
+                            .Rows() > 0) {
                     ++count.skipped;
                     continue;
                 }
@@ -795,7 +820,8 @@ std::int64_t PgRecordStore::KeepFailure(KeptFailure& f, const MemberRecord* plac
         Result r =
             Run("INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
                 "rowid_kept, time, status) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$10,$9) "
-                "ON CONFLICT (kind, address, title) DO UPDATE SET reason=excluded.reason, "
+                "ON CONFLICT (kind, collector_digest(address), collector_digest(title)) DO UPDATE "
+                "SET reason=excluded.reason, "
                 "tries=excluded.tries, time=excluded.time, page=excluded.page, claim='', "
                 "claim_until=NULL, status=excluded.status, "
                 "rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN excluded.rowid_kept "
@@ -824,11 +850,14 @@ bool PgRecordStore::HasContact(const std::string& address, const std::string& ti
         return false;
     }
     if (IdentifiesCompany(address) && title.empty()) {
-        return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 LIMIT 1", {Utf8(address)})
+        return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE left(contact, 300) = left($1, 300) AND "
+                   "contact=$1 LIMIT 1",
+                   {Utf8(address)})
                    .Rows() > 0;
     }
     // An address that names no company of its own is only the same row with the same name.
-    return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE contact=$1 AND title=$2 LIMIT 1",
+    return Run("SELECT 1 FROM T_MEMBER_CHINA WHERE left(contact, 300) = left($1, 300) AND "
+               "contact=$1 AND title=$2 LIMIT 1",
                {Utf8(address), Utf8(title)})
                .Rows() > 0;
 }
@@ -1224,10 +1253,12 @@ std::set<std::string> PgRecordStore::EntriesFrom(const std::string& prefix) {
     if (!end.empty()) {
         end.back() = static_cast<char>(end.back() + 1);
     }
-    // COLLATE "C": the keys compare bytewise, as the range assumes.
+    // COLLATE "C": the keys compare bytewise, as the range assumes. The range of their
+    // prefixes (which holds it: cutting keeps the order) is what the index answers.
     Result r =
-        Run("SELECT entrykey FROM T_MEMBER_CHINA WHERE entrykey COLLATE \"C\" >= $1 AND "
-            "entrykey COLLATE \"C\" < $2 AND entrykey <> ''",
+        Run("SELECT entrykey FROM T_MEMBER_CHINA WHERE left(entrykey, 300) COLLATE \"C\" >= "
+            "left($1, 300) AND left(entrykey, 300) COLLATE \"C\" <= left($2, 300) AND entrykey "
+            "COLLATE \"C\" >= $1 AND entrykey COLLATE \"C\" < $2 AND entrykey <> ''",
             {prefix, end});
     std::set<std::string> keys;
     for (int i = 0; i < r.Rows(); ++i) {

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <numeric>
+#include <random>
 #include <thread>
 
 #include "DirectorySite.h"
@@ -26,6 +28,7 @@
 #include "StoredRows.h"
 #include "TempDir.h"
 #include "crawl/CollectSession.h"
+#include "crawl/EntryKey.h"
 #include "crawl/EventQueue.h"
 #include "platform/LocalTime.h"
 #include "store/ExportRecords.h"
@@ -761,4 +764,79 @@ TEST_F(PgStoreTest, AStoreOfANewerProgramIsRefusedAndAnOlderOneUpgraded) {
             EXPECT_STREQ(e.what(), "数据库由较新版本的采集器创建，请升级");
         }
     }
+}
+
+TEST_F(PgStoreTest, TextsOfAnyLengthAreStoredAndFoundOnBothStores) {
+    // A contact address, a name and so an entry key far beyond what a btree entry holds, and
+    // random, so that no compression brings them within it.
+    std::mt19937 rng(7);
+    std::string longTitle;
+    for (int i = 0; i < 1200; ++i) {
+        const unsigned c = 0x4E00 + rng() % (0x9FA5 - 0x4E00);  // all of them are in GBK
+        longTitle +=
+            {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+             static_cast<char>(0x80 | (c & 0x3F))};
+    }
+    std::string address = "http://c/";
+    for (int i = 0; i < 6000; ++i) {
+        address += "abcdefghijklmnopqrstuvwxyz0123456789"[rng() % 36];
+    }
+    const std::string condition = Gbk("化工^广东");
+    MemberRecord r = Record(longTitle.c_str(), "张三", address.c_str());
+    r.entry = EntryKeyOf(condition, 4, r.title, address, 0);
+    const std::string locations[] = {dir.File("long.db"), cluster->NewDatabase()};
+    for (const std::string& location : locations) {
+        SCOPED_TRACE(location);
+        auto store = OpenStore(location);
+        EXPECT_NE(store->AppendMemberRecord(r), 0);
+        EXPECT_EQ(store->AppendMemberRecord(r), 0);  // the entry is stored once
+        EXPECT_TRUE(store->HasEntry(r.entry));
+        EXPECT_FALSE(store->HasEntry(r.entry + "x"));
+        EXPECT_TRUE(store->IsKnownCompany(address, "", ""));
+        EXPECT_TRUE(store->IsKnownCompany("", r.title, Gbk("广东")));
+        EXPECT_FALSE(store->IsKnownCompany("", r.title + Gbk("厂"), Gbk("广东")));
+        EXPECT_EQ(store->EntriesFrom(EntryPagePrefix(condition, 4)),
+                  std::set<std::string>{r.entry});
+        KeptFailure f;
+        f.kind = KeptFailure::Kind::ContactPage;
+        f.address = address;
+        f.title = r.title;
+        f.reason = "网站内部错误（HTTP 500）";
+        store->KeepFailure(f);
+        store->KeepFailure(f);  // the same failure again
+        EXPECT_EQ(store->CountKeptFailures(), 1);
+        // Opened again (an upgraded store's indexes in place), everything is still found.
+        store = OpenStore(location);
+        EXPECT_TRUE(store->HasEntry(r.entry));
+    }
+    // A database of the previous release indexed the whole texts: opened, it is upgraded, and
+    // then takes the long entry too.
+    const std::string old = cluster->NewDatabase();
+    {
+        auto created = OpenStore(old);
+        created->AppendMemberRecord(Record("广州化工有限公司", "陈明", "http://c/gzhg.html"));
+    }
+    PGconn* pg = PQconnectdb(old.c_str());
+    for (const char* sql :
+         {"DROP INDEX ux_member_entry_d, ix_member_entry_p, ix_member_contact_p, "
+          "ix_member_namekey_p, ux_failure_d",
+          "CREATE UNIQUE INDEX ux_member_entry ON T_MEMBER_CHINA (entrykey) WHERE entrykey <> ''",
+          "CREATE INDEX ix_member_entry_c ON T_MEMBER_CHINA (entrykey COLLATE \"C\") WHERE "
+          "entrykey <> ''",
+          "CREATE INDEX ix_member_contact ON T_MEMBER_CHINA (contact)",
+          "CREATE INDEX ix_member_namekey ON T_MEMBER_CHINA (namekey, region)",
+          "ALTER TABLE T_FAILURE ADD UNIQUE (kind, address, title)"}) {
+        PGresult* res = PQexec(pg, sql);
+        EXPECT_EQ(PQresultStatus(res), PGRES_COMMAND_OK) << sql << ": " << PQerrorMessage(pg);
+        PQclear(res);
+    }
+    PQfinish(pg);
+    auto upgraded = OpenStore(old);
+    EXPECT_TRUE(upgraded->IsKnownCompany("http://c/gzhg.html", "", ""));
+    EXPECT_NE(upgraded->AppendMemberRecord(r), 0);
+    KeptFailure f;
+    f.address = address;
+    f.title = r.title;
+    upgraded->KeepFailure(f);
+    EXPECT_EQ(upgraded->CountKeptFailures(), 1);
 }
