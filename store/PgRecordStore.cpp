@@ -23,7 +23,7 @@ constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, a
 // The texts the collected-data filter searches, as one (lower case): company, person, the
 // three numbers, address.
 constexpr const char* kSearchedText =
-    "lower(coalesce(title, '') || chr(31) || coalesce(person, '') || chr(31) || "
+    "collector_fold(coalesce(title, '') || chr(31) || coalesce(person, '') || chr(31) || "
     "coalesce(mobile, '') || chr(31) || coalesce(phone, '') || chr(31) || coalesce(fax, '') || "
     "chr(31) || coalesce(address, ''))";
 
@@ -525,7 +525,8 @@ void PgRecordStore::CreateMissingTables() {
             "to_regclass('ux_failure_d') IS NOT NULL AND "
             "to_regclass('ix_member_collected') IS NOT NULL AND "
             "to_regclass('ix_member_search') IS NOT NULL AND "
-            "to_regclass('ix_member_grams') IS NOT NULL AND "
+            "to_regclass('ix_member_grams_f') IS NOT NULL AND "
+            "to_regclass('ix_member_grams') IS NULL AND "
             "to_regclass('ux_member_search_company') IS NULL AND "
             "to_regclass('ux_member_entry') IS NULL")
             .Text(0, 0) == "t") {
@@ -564,7 +565,24 @@ void PgRecordStore::CreateMissingTables() {
         Run("CREATE OR REPLACE FUNCTION collector_grams(t text) RETURNS text[] LANGUAGE sql "
             "IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT coalesce(array_agg(DISTINCT "
             "substr(t, i, 2)), '{}') FROM generate_series(1, char_length(t) - 1) AS i $$");
-        Run(("CREATE INDEX IF NOT EXISTS ix_member_grams ON T_MEMBER_CHINA USING gin "
+        // The filter's one rule for comparing texts (text::FoldAscii), never the locale's
+        // lower(): full-width ASCII forms as ASCII, ASCII letters in lower case.
+        std::string from;
+        std::string to;
+        text::FoldTable(from, to);
+        auto literal = [](const std::string& s) {
+            std::string quoted = "'";
+            for (char c : s) {
+                quoted += c == '\'' ? std::string("''") : std::string(1, c);
+            }
+            return quoted + "'";
+        };
+        Run(("CREATE OR REPLACE FUNCTION collector_fold(t text) RETURNS text LANGUAGE sql "
+             "IMMUTABLE STRICT PARALLEL SAFE AS $f$ SELECT translate(t, " +
+             literal(from) + ", " + literal(to) + ") $f$")
+                .c_str());
+        Run("DROP INDEX IF EXISTS ix_member_grams");
+        Run(("CREATE INDEX IF NOT EXISTS ix_member_grams_f ON T_MEMBER_CHINA USING gin "
              "(collector_grams(" +
              std::string(kSearchedText) + "))")
                 .c_str());
@@ -987,10 +1005,11 @@ namespace {
 // The rows whose searched texts hold the text `param` names: looked up by its pairs when it
 // has two characters or more.
 std::string TextFilter(const std::string& text, const std::string& param) {
-    std::string sql = std::string("strpos(") + kSearchedText + ", lower(" + param + ")) > 0";
+    std::string sql =
+        std::string("strpos(") + kSearchedText + ", collector_fold(" + param + ")) > 0";
     if (text::CharCount(text) >= 2) {
-        sql = std::string("collector_grams(") + kSearchedText + ") @> collector_grams(lower(" +
-              param + ")) AND " + sql;
+        sql = std::string("collector_grams(") + kSearchedText +
+              ") @> collector_grams(collector_fold(" + param + ")) AND " + sql;
     }
     return sql;
 }

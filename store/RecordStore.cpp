@@ -125,6 +125,19 @@ RecordStore::RecordStore(std::string path) : path_(std::move(path)) {
     // A read-only file cannot switch modes: reading still works, writing fails on its own.
     sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    // The filter's rule for comparing texts (text::FoldAscii), never SQLite's lower().
+    sqlite3_create_function(
+        db_, "collector_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+        [](sqlite3_context* ctx, int, sqlite3_value** argv) {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+            const std::string folded = text::FoldAscii(
+                p == nullptr
+                    ? std::string_view()
+                    : std::string_view(p, static_cast<size_t>(sqlite3_value_bytes(argv[0]))));
+            sqlite3_result_text(ctx, folded.data(), static_cast<int>(folded.size()),
+                                SQLITE_TRANSIENT);
+        },
+        nullptr, nullptr);
     try {
         RefuseNewerSchema();
         CreateMissingTables();
@@ -177,16 +190,30 @@ void RecordStore::RecordSchemaVersion() {
     if (sqlite3_db_readonly(db_, "main") == 1) {
         return;  // read as it is
     }
-    if (StoredSchemaVersion() >= kSchemaVersion &&
-        Statement(*this,
-                  std::string("SELECT 1 FROM T_CONFIG WHERE itemname='") + kSchemaVersionItem + "'")
-            .Step()) {
+    auto recorded = [this] {
+        Statement st(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname=?");
+        st.BindText(1, kSchemaVersionItem);
+        return st.Step() ? text::LeadingInt(FieldToText(st.get(), 0)) : 0;
+    };
+    if (recorded() >= kSchemaVersion) {
         return;
     }
-    Statement write(*this, "INSERT OR REPLACE INTO T_CONFIG (itemname, itemdata) VALUES (?, ?)");
-    write.BindText(1, kSchemaVersionItem);
-    write.BindText(2, std::to_string(kSchemaVersion));
-    write.Step();
+    InTransaction([&] {
+        if (recorded() >= kSchemaVersion) {
+            return;  // upgraded meanwhile by another program
+        }
+        if (hasGrams_ && StoredSchemaVersion() < 2) {
+            // The filter's rule took in full-width forms: the index is made anew, a batch at
+            // a time, by the next searches (rows not yet in it are looked at one by one).
+            Exec("INSERT INTO T_MEMBER_GRAMS (T_MEMBER_GRAMS) VALUES ('delete-all')");
+            Exec("UPDATE T_CONFIG SET itemdata='0' WHERE itemname='gramsupto'");
+        }
+        Statement write(*this,
+                        "INSERT OR REPLACE INTO T_CONFIG (itemname, itemdata) VALUES (?, ?)");
+        write.BindText(1, kSchemaVersionItem);
+        write.BindText(2, std::to_string(kSchemaVersion));
+        write.Step();
+    });
 }
 
 void RecordStore::CreateMissingTables() {
@@ -564,8 +591,9 @@ namespace {
 
 // The rows whose searched texts hold ?5 (folded, as SQLite's lower() folds).
 constexpr const char* kHoldsText =
-    "(instr(lower(title), ?5) OR instr(lower(person), ?5) OR instr(lower(mobile), ?5) OR "
-    "instr(lower(phone), ?5) OR instr(lower(fax), ?5) OR instr(lower(address), ?5))";
+    "(instr(collector_fold(title), ?5) OR instr(collector_fold(person), ?5) OR "
+    "instr(collector_fold(mobile), ?5) OR instr(collector_fold(phone), ?5) OR "
+    "instr(collector_fold(fax), ?5) OR instr(collector_fold(address), ?5))";
 
 // The same, looked up by the pairs ?4 first when the text has two characters or more (and the
 // file has the index).

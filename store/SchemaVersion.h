@@ -1,9 +1,10 @@
 #pragma once
 // The layout of the tables this program writes. A store records the version that last
 // upgraded it; a program that meets a newer one refuses it instead of writing rows in a layout
-// it does not know. Stores written before versions were recorded are version 1.
+// it does not know. Stores written before versions were recorded are version 1; version 2
+// folds full-width forms in the filter's index.
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 // The T_CONFIG row that holds it.
 inline constexpr const char* kSchemaVersionItem = "schemaversion";
 inline constexpr const char* kNewerSchemaMessage = "数据库由较新版本的采集器创建，请升级";

@@ -34,6 +34,7 @@
 #include "store/ExportRecords.h"
 #include "store/PgRecordStore.h"
 #include "store/RecordStore.h"
+#include "store/SchemaVersion.h"
 
 using namespace standin;
 using std::chrono::milliseconds;
@@ -747,15 +748,16 @@ TEST_F(PgStoreTest, AStoreOfANewerProgramIsRefusedAndAnOlderOneUpgraded) {
         SCOPED_TRACE(location);
         {
             auto store = OpenStore(location);
-            EXPECT_EQ(store->LoadSetting("schemaversion"), std::optional<std::string>("1"));
+            EXPECT_EQ(store->LoadSetting("schemaversion"), std::to_string(kSchemaVersion));
             store->ImportRows({{"甲公司", "张三"}});
             store->SaveSetting("schemaversion", "");  // as a store from before versions
         }
         {
             auto store = OpenStore(location);
-            EXPECT_EQ(store->LoadSetting("schemaversion"), std::optional<std::string>("1"));
+            EXPECT_EQ(store->LoadSetting("schemaversion"), std::to_string(kSchemaVersion));
             EXPECT_EQ(store->CountSelectedRows({}), 1);
-            store->SaveSetting("schemaversion", "2");  // as a newer program leaves it
+            // as a newer program leaves it
+            store->SaveSetting("schemaversion", std::to_string(kSchemaVersion + 1));
         }
         try {
             OpenStore(location);
@@ -839,4 +841,50 @@ TEST_F(PgStoreTest, TextsOfAnyLengthAreStoredAndFoundOnBothStores) {
     f.title = r.title;
     upgraded->KeepFailure(f);
     EXPECT_EQ(upgraded->CountKeptFailures(), 1);
+}
+
+TEST_F(PgStoreTest, TheFilterFoldsTextByOneRuleOnBothStores) {
+    // ASCII letters in any case, full-width forms as ASCII, nothing else, whatever the locale.
+    struct Case {
+        const char* query;
+        const char* found;  // the companies found, oldest first, "|" between them
+    };
+    const Case cases[] = {
+        {"abc", "ＡＢＣ贸易|abc化工"},
+        {"ＡＢＣ", "ＡＢＣ贸易|abc化工"},
+        {"Ｂ",
+         "ＡＢＣ贸易|abc化工|Müller GmbH|ISTANBUL Ltd|İstanbul Ticaret"},  // one letter: scanned
+        {"müller", "Müller GmbH"},
+        {"MÜLLER", ""},
+        {"ωμέγα", ""},
+        {"Ωμέγα", "Ωμέγα"},
+        {"istanbul", "ISTANBUL Ltd"},
+        {"İstanbul", "İstanbul Ticaret"},
+    };
+    const std::string locations[] = {dir.File("fold.db"), cluster->NewDatabase()};
+    for (const std::string& location : locations) {
+        auto store = OpenStore(location);
+        store->ImportRows({{"ＡＢＣ贸易"},
+                           {"abc化工"},
+                           {"Müller GmbH"},
+                           {"Ωμέγα"},
+                           {"ISTANBUL Ltd"},
+                           {"İstanbul Ticaret"}});
+        for (const Case& c : cases) {
+            SCOPED_TRACE(location + " " + c.query);
+            std::vector<std::string> titles;
+            for (const StoredRow& row : store->FindRows({c.query, 0, 10})) {
+                titles.insert(titles.begin(), row.fields[0]);  // newest first
+            }
+            std::string found;
+            for (const std::string& t : titles) {
+                found += (found.empty() ? "" : "|") + t;
+            }
+            EXPECT_EQ(found, c.found);
+            RowSelection selection;
+            selection.text = c.query;
+            EXPECT_EQ(store->CountSelectedRows(selection),
+                      static_cast<std::int64_t>(titles.size()));
+        }
+    }
 }

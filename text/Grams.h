@@ -13,8 +13,14 @@ namespace text {
 // A query as typed, without the blanks and tabs around it.
 std::string TrimBlanks(std::string_view s);
 
-// ASCII letters in lower case; everything else as it is.
+// The one rule by which the filter compares texts, on every store: full-width ASCII forms
+// (U+FF01–U+FF5E, "ＡＢＣ１２３") as ASCII, and ASCII letters in lower case; everything else
+// (ü, Greek, the Turkish İ) as it is, whatever the machine's or the database's locale.
 std::string FoldAscii(std::string_view utf8);
+
+// The same rule as the two strings of an SQL translate(): each character of `from` becomes the
+// one at the same place of `to` (UTF-8).
+void FoldTable(std::string& from, std::string& to);
 
 // How many characters `utf8` holds (a malformed byte counts as one).
 size_t CharCount(std::string_view utf8);
