@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -885,6 +886,56 @@ TEST_F(PgStoreTest, TheFilterFoldsTextByOneRuleOnBothStores) {
             selection.text = c.query;
             EXPECT_EQ(store->CountSelectedRows(selection),
                       static_cast<std::int64_t>(titles.size()));
+        }
+    }
+}
+
+TEST_F(PgStoreTest, StoresOfThePreviousReleaseOpenAndAreUpgradedOnce) {
+    // The same data left by the previous release in a file and in a PostgreSQL database.
+    const std::string file = dir.File("previous.db");
+    {
+        const std::string bytes = ReadFileBytes(COLLECTOR_FIXTURE_DIR "/previous-release.db");
+        std::ofstream(file, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    const std::string database = cluster->NewDatabase();
+    {
+        PGconn* pg = PQconnectdb(database.c_str());
+        PGresult* res =
+            PQexec(pg, ReadFileBytes(COLLECTOR_FIXTURE_DIR "/previous-release.sql").c_str());
+        EXPECT_EQ(PQresultStatus(res), PGRES_COMMAND_OK) << PQerrorMessage(pg);
+        PQclear(res);
+        PQfinish(pg);
+    }
+    for (const std::string& location : {file, database}) {
+        SCOPED_TRACE(location);
+        for (int open = 0; open < 2; ++open) {  // upgraded, then as it is
+            auto store = OpenStore(location);
+            EXPECT_EQ(store->LoadSetting("schemaversion"), std::to_string(kSchemaVersion));
+            EXPECT_EQ(store->CountSelectedRows({}), 40);
+            // Where each search got to: a file keeps the page, a shared store its pages done.
+            if (auto* shared = dynamic_cast<ISharedPages*>(store.get())) {
+                EXPECT_EQ(shared->PagesDone(shared->RegisterSearch(Gbk("塑料"), Gbk("广东"), 2)),
+                          2);
+            } else {
+                EXPECT_EQ(LoadSearchPage(*store, Gbk("塑料^广东")), std::optional<int>(2));
+            }
+            const auto kept = store->KeptFailures();
+            ASSERT_EQ(kept.size(), 2u);
+            EXPECT_EQ(kept[1].rowId, 25);
+            EXPECT_EQ(kept[1].status, 503);
+            // The expired claim of a run long gone is taken by the next retry.
+            const auto token = store->ClaimFailure(kept[1].id, std::chrono::seconds(60), "run-new");
+            ASSERT_TRUE(token.has_value());
+            store->ReleaseFailure(kept[1].id, *token);
+            const auto found = store->FindRows({"公司2-5", 0, 10});
+            ASSERT_EQ(found.size(), 1u);
+            EXPECT_TRUE(found[0].waiting);
+            // An entry stored before has the key this program gives it: a page walked again
+            // adds nothing.
+            EXPECT_TRUE(
+                store->HasEntry(EntryKeyOf(Gbk("塑料^广东"), 1, Gbk("公司1-1"),
+                                           "http://www.tarvola.com/company/detail/c1-1.html", 0)));
         }
     }
 }
