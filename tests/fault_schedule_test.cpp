@@ -705,8 +705,14 @@ class FaultScheduleTest : public ::testing::Test {
             const int runs = 1 + d.Below(3);
             for (int i = 0; i < runs; ++i) {
                 const bool last = i + 1 == runs;
-                const int code = Collect(s, store, site, ++run, skipKnown,
-                                         last ? 0 : 1 + d.Below(2), d.Below(900), {}, total);
+                const int stop = last ? 0 : 1 + d.Below(2);
+                const int code =
+                    Collect(s, store, site, ++run, skipKnown, stop, d.Below(900), {}, total);
+                if (stop == 1) {
+                    // Stopped by Ctrl+C, it hands back what it claimed (only kill -9 cannot).
+                    EXPECT_EQ(Read(s, store).held, 0)
+                        << "run " << run << " exit " << code << ": stopped holding claims";
+                }
                 if (!last || HasFatalFailure()) {
                     continue;
                 }
