@@ -84,15 +84,19 @@ Reply Kind(Reply::Kind kind, int delayMs = 0) {
 }
 
 const NetworkFault kNetworkFaults[] = {
+#ifdef _WIN32
+    // On Linux the fault schedules (tests/fault_schedule_test.cpp) answer with these at random
+    // on every store and lane count; the Windows build, which runs no schedules, keeps them.
     {"status500", [] { return Status(500); }},
     {"status404", [] { return Status(404); }},
+    {"stopsInTheMiddle", [] { return Kind(Reply::Kind::CutShort); }},
+    {"resetsTheConnection", [] { return Kind(Reply::Kind::Reset); }},
+#endif
     {"redirectLoop", [] { return RedirectTo("http://www.tarvola.com/loop.html"); }},
     {"redirectToFtp", [] { return RedirectTo("ftp://www.tarvola.com/file"); }},
     {"neverAnswers", [] { return Kind(Reply::Kind::Hang); }},
     {"answersAfterSixSeconds", [] { return Kind(Reply::Kind::Normal, 6000); }},
-    {"stopsInTheMiddle", [] { return Kind(Reply::Kind::CutShort); }},
     {"closesWithoutReply", [] { return Kind(Reply::Kind::CloseWithoutReply); }},
-    {"resetsTheConnection", [] { return Kind(Reply::Kind::Reset); }},
 };
 
 void PrintTo(const NetworkFault& f, std::ostream* os) {
