@@ -459,8 +459,8 @@ PgRecordStore::Result PgRecordStore::Run(const char* sql, const std::vector<std:
 }
 
 template <typename F>
-void PgRecordStore::InTransaction(F&& body) {
-    Run("BEGIN");
+void PgRecordStore::InTransaction(F&& body, const char* begin) {
+    Run(begin);
     try {
         body();
         Run("COMMIT");
@@ -1097,27 +1097,11 @@ void PgRecordStore::ForEachSelectedRow(const RowSelection& selection, const RowV
 }
 
 void PgRecordStore::InOneSnapshot(const std::function<void()>& reads) {
-    // Inside another transaction BEGIN would only warn, and the COMMIT below end that one.
+    // Inside another transaction BEGIN would only warn, and its COMMIT would end that one.
     if (conn_ != nullptr && PQtransactionStatus(conn_) != PQTRANS_IDLE) {
         throw StoreError("数据库操作失败（snapshot）：已在事务中");
     }
-    Run("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
-    try {
-        reads();
-    } catch (...) {
-        try {
-            if (conn_ != nullptr) {
-                Run("ROLLBACK");
-            }
-        } catch (const StoreError&) {
-            Abandon();
-        }
-        if (conn_ != nullptr && PQtransactionStatus(conn_) != PQTRANS_IDLE) {
-            Abandon();
-        }
-        throw;
-    }
-    Run("COMMIT");
+    InTransaction(reads, "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
 }
 
 std::int64_t PgRecordStore::RegisterSearch(const std::string& industry, const std::string& region,

@@ -125,7 +125,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     [[noreturn]] void Fail(const char* what, const PGresult* result);
     void CreateMissingTables();
     template <typename F>
-    void InTransaction(F&& body);
+    void InTransaction(F&& body, const char* begin = "BEGIN");
     std::int64_t AppendUtf8(const Utf8Row& row, const std::string& contact,
                             const std::string& industry, const std::string& region,
                             const std::string& entry);
