@@ -221,14 +221,16 @@ TEST_F(CliTest, FailuresAreNamedKeptAndRetried) {
         auto r = Cli({command, "--industry", "化工", "--region", "广东"});
         EXPECT_EQ(r.code, 1) << command;
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("网络连接失败！（页面不存在（HTTP 404））"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("网络连接失败！（页面不存在（HTTP 404））"), std::string::npos)
+            << r.err;
     }
 
     // A result page that fails: the run reaches its end, names the page and exits with 3.
     server.Route(Strip(ResultPageAddress(keyword, 2)), missing);
     auto r = Cli({"collect", "--industry", "化工", "--region", "广东", "--last", "3"});
     EXPECT_EQ(r.code, 3) << r.err;
-    EXPECT_NE(r.err.find("未能获取：第 2 页 " + ResultPageAddress(keyword, 2) + "（页面不存在（HTTP 404）"),
+    EXPECT_NE(r.err.find("未能获取：第 2 页 " + ResultPageAddress(keyword, 2) +
+                         "（页面不存在（HTTP 404）"),
               std::string::npos)
         << r.err;
     EXPECT_EQ(StoredRows(), 3);
