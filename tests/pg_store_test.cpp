@@ -895,6 +895,7 @@ TEST_F(PgStoreTest, StoresOfThePreviousReleaseOpenAndAreUpgradedOnce) {
     const std::string file = dir.File("previous.db");
     {
         const std::string bytes = ReadFileBytes(COLLECTOR_FIXTURE_DIR "/previous-release.db");
+        ASSERT_FALSE(bytes.empty()) << "the fixture is missing";
         std::ofstream(file, std::ios::binary)
             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
