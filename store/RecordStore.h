@@ -63,7 +63,7 @@ class RecordStore : public IRecordStore {
 
     static constexpr int kBusyTimeoutMs = 10000;
     // The rows the filter's index takes in one write transaction: well under the busy time-out.
-    static constexpr int kIndexBatchRows = 5000;
+    static constexpr int kIndexBatchRows = 2000;
 
   private:
     class Statement;
