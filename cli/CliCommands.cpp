@@ -486,12 +486,11 @@ int RunCli(const std::vector<std::string>& args) {
         o.industry.empty() && o.region.empty()) {
         return Fail("请至少指定一项采集条件！", kExitUsage);
     }
-#ifdef _WIN32
-    // Windows shows every program's command line to any other: a password there is refused.
-    if (const std::string refusal = PasswordOnCommandLine(o.storePath, o.proxy); !refusal.empty()) {
+    // Where every program reads the others' command lines, a password there is refused.
+    if (const std::string refusal = PasswordOnCommandLine(o.storePath, o.proxy);
+        !platform::CanHideOwnArguments() && !refusal.empty()) {
         return Fail(refusal, kExitUsage);
     }
-#endif
     if (IsPostgresLocation(o.storePath) && !PasswordSpans(o.storePath).empty()) {
         std::cerr << "警告：数据库地址中写有密码，本机的其他用户可以看到它。请改用 PGPASSWORD、"
                      "~/.pgpass（或 PGPASSFILE）或 service=，地址中不写密码。"

@@ -10,4 +10,9 @@ void PrepareConsole();
 // Whether standard error is a terminal (a redrawn progress line) or a file or pipe.
 bool StderrIsTerminal();
 
+// Whether a program can blank its own arguments once read, so that other programs no longer
+// see them (Linux: `ps` reads them from the process). On Windows any program reads another's
+// command line as it was started: a secret there cannot be hidden.
+bool CanHideOwnArguments();
+
 }  // namespace platform

@@ -481,12 +481,16 @@ void PgRecordStore::InTransaction(F&& body, const char* begin) {
     }
 }
 
+int PgRecordStore::RecordedSchemaVersion() {
+    const std::optional<std::string> version = LoadSetting(kSchemaVersionItem);
+    return version ? text::LeadingInt(*version) : 0;
+}
+
 void PgRecordStore::RefuseNewerSchema() {
     if (Run("SELECT to_regclass('t_config') IS NULL").Text(0, 0) == "t") {
         return;  // a new database
     }
-    Result r = Run("SELECT itemdata FROM T_CONFIG WHERE itemname = $1", {kSchemaVersionItem});
-    if (r.Rows() > 0 && text::LeadingInt(r.Text(0, 0)) > kSchemaVersion) {
+    if (RecordedSchemaVersion() > kSchemaVersion) {
         throw StoreError(kNewerSchemaMessage);
     }
 }
@@ -494,21 +498,17 @@ void PgRecordStore::RefuseNewerSchema() {
 void PgRecordStore::RecordSchemaVersion() {
     // Most opens find it recorded; an upgrade takes the schema lock, so another collector's
     // is waited for, not fought.
-    Result now = Run("SELECT itemdata FROM T_CONFIG WHERE itemname = $1", {kSchemaVersionItem});
-    if (now.Rows() > 0 && text::LeadingInt(now.Text(0, 0)) == kSchemaVersion) {
+    if (RecordedSchemaVersion() == kSchemaVersion) {
         return;
     }
     InTransaction([&] {
         Run(kSchemaLock);
-        Result r = Run("SELECT itemdata FROM T_CONFIG WHERE itemname = $1", {kSchemaVersionItem});
-        const int stored = r.Rows() == 0 ? 0 : text::LeadingInt(r.Text(0, 0));
+        const int stored = RecordedSchemaVersion();
         if (stored > kSchemaVersion) {
             throw StoreError(kNewerSchemaMessage);  // upgraded meanwhile by a newer program
         }
         if (stored < kSchemaVersion) {
-            Run("INSERT INTO T_CONFIG (itemname, itemdata) VALUES ($1, $2) ON CONFLICT (itemname) "
-                "DO UPDATE SET itemdata = excluded.itemdata",
-                {kSchemaVersionItem, std::to_string(kSchemaVersion)});
+            SaveSetting(kSchemaVersionItem, std::to_string(kSchemaVersion));
         }
     });
 }

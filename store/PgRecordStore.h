@@ -115,6 +115,7 @@ class PgRecordStore : public IRecordStore, public ISharedPages {
     bool ServerAnswers() const;
     // Gives the connection up at once, without a word to the server (which may not answer).
     void Abandon();
+    int RecordedSchemaVersion();  // 0 when none is recorded
     void RefuseNewerSchema();
     void RecordSchemaVersion();
     void Send(const char* sql, const std::vector<std::string>& params);

@@ -175,9 +175,8 @@ int RecordStore::StoredSchemaVersion() {
     if (!config.Step()) {
         return 0;  // a new file
     }
-    Statement st(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname=?");
-    st.BindText(1, kSchemaVersionItem);
-    return st.Step() ? text::LeadingInt(FieldToText(st.get(), 0)) : 1;
+    const std::optional<std::string> version = LoadSetting(kSchemaVersionItem);
+    return version ? text::LeadingInt(*version) : 1;
 }
 
 void RecordStore::RefuseNewerSchema() {
@@ -191,9 +190,8 @@ void RecordStore::RecordSchemaVersion() {
         return;  // read as it is
     }
     auto recorded = [this] {
-        Statement st(*this, "SELECT itemdata FROM T_CONFIG WHERE itemname=?");
-        st.BindText(1, kSchemaVersionItem);
-        return st.Step() ? text::LeadingInt(FieldToText(st.get(), 0)) : 0;
+        const std::optional<std::string> version = LoadSetting(kSchemaVersionItem);
+        return version ? text::LeadingInt(*version) : 0;
     };
     if (recorded() >= kSchemaVersion) {
         return;

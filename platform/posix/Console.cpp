@@ -10,4 +10,8 @@ bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
+bool CanHideOwnArguments() {
+    return true;
+}
+
 }  // namespace platform

@@ -42,4 +42,8 @@ bool StderrIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+bool CanHideOwnArguments() {
+    return false;
+}
+
 }  // namespace platform
