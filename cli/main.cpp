@@ -1,6 +1,5 @@
 // collector-cli: collects, exports and clears without a window.
 
-#include <cstring>
 #include <string>
 #include <vector>
 
