@@ -63,12 +63,6 @@ class IRecordStore : public IRecordWriter {
   public:
     // The location as given: a file path, or a PostgreSQL connection URI.
     virtual const std::string& Path() const = 0;
-    // The page a search (GBK "industry^region", as typed) reached: where its next collect starts.
-    // Each search keeps its own; a search never collected has none. The old single
-    // 'lastpageindex' belongs to no search and is never read for one.
-    std::optional<int> LoadSearchPage(IRecordStore& store, const std::string& condition);
-    void SaveSearchPage(IRecordStore& store, const std::string& condition, int page);
-
     // The location as shown to people: a URI without its password.
     virtual std::string DisplayName() const = 0;
 

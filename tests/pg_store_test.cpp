@@ -33,9 +33,11 @@
 #include "crawl/EventQueue.h"
 #include "platform/LocalTime.h"
 #include "store/ExportRecords.h"
+#include "store/PgConnection.h"
 #include "store/PgRecordStore.h"
 #include "store/RecordStore.h"
 #include "store/SchemaVersion.h"
+#include "store/SqliteConnection.h"
 
 using namespace standin;
 using std::chrono::milliseconds;
@@ -808,6 +810,16 @@ TEST_F(PgStoreTest, TextsOfAnyLengthAreStoredAndFoundOnBothStores) {
         store->KeepFailure(f);
         store->KeepFailure(f);  // the same failure again
         EXPECT_EQ(store->CountKeptFailures(), 1);
+        // A setting's name, and a shared search's industry and region, likewise.
+        const std::string longName = "search:" + address;
+        store->SaveSetting(longName, "1");
+        store->SaveSetting(longName, "2");
+        EXPECT_EQ(store->LoadSetting(longName), std::optional<std::string>("2"));
+        if (ISharedPages* shared = store->SharedPages()) {
+            const std::int64_t search = shared->RegisterSearch(r.title, r.title, 3);
+            EXPECT_EQ(shared->RegisterSearch(r.title, r.title, 4), search);
+            EXPECT_EQ(shared->PagesLeft(search, 1, 10), 4);
+        }
         // Opened again (an upgraded store's indexes in place), everything is still found.
         store = OpenStore(location);
         EXPECT_TRUE(store->HasEntry(r.entry));
@@ -939,4 +951,66 @@ TEST_F(PgStoreTest, StoresOfThePreviousReleaseOpenAndAreUpgradedOnce) {
                                            "http://www.tarvola.com/company/detail/c1-1.html", 0)));
         }
     }
+}
+
+TEST_F(PgStoreTest, OneStatementTextMeansTheSameOnBothDatabases) {
+    SqliteConnection file(dir.File("params.db"));
+    PgConnection pg(cluster->NewDatabase());
+    for (ISqlConnection* db :
+         {static_cast<ISqlConnection*>(&file), static_cast<ISqlConnection*>(&pg)}) {
+        // Values written out of order and one used twice take their numbers, not their order of
+        // appearance; a "?1" inside a literal stays text.
+        EXPECT_EQ(db->One("SELECT CAST(?2 AS TEXT) || '-' || CAST(?1 AS TEXT) || '-' || "
+                          "CAST(?2 AS TEXT) || '?1'",
+                          {"a", "b"}),
+                  "b-a-b?1");
+        EXPECT_FALSE(db->Exists("SELECT 1 WHERE CAST(?1 AS TEXT) = CAST(?2 AS TEXT)", {"x", "y"}));
+        db->Run("CREATE TABLE t (k TEXT, n INTEGER)");
+        EXPECT_EQ(db->Run("INSERT INTO t (k, n) VALUES (?1, ?2), (?1, ?3)", {"k", 1, 2}), 2);
+        EXPECT_EQ(db->Run("UPDATE t SET n = n + 10 WHERE k = ?1", {"k"}), 2);
+        EXPECT_EQ(db->One("SELECT n FROM t WHERE n > ?1 ORDER BY n", {11}), "12");
+        // A transaction that fails leaves nothing of it, and none open.
+        EXPECT_THROW(db->Transaction(SqlTransaction::Write,
+                                     [&] {
+                                         db->Run("DELETE FROM t");
+                                         throw StoreError("x");
+                                     }),
+                     StoreError);
+        EXPECT_FALSE(db->InTransaction());
+        EXPECT_EQ(db->One("SELECT count(*) FROM t"), "2");
+    }
+}
+
+TEST_F(PgStoreTest, AClearLeavesNoRowOfACollectorWalkingBesideIt) {
+    const std::string location = cluster->NewDatabase();
+    auto collector = OpenStore(location);
+    auto clearer = OpenStore(location);
+    collector->SharedPages()->RegisterSearch(Gbk("化工"), Gbk("广东"), 3);
+    std::atomic<int> written{0};
+    std::string ended;
+    std::thread walker([&] {
+        try {
+            for (int i = 0; i < 20000; ++i) {
+                const std::string contact = "http://c/" + std::to_string(i) + ".html";
+                MemberRecord r = Record("化工公司", "陈明", contact.c_str());
+                r.entry = "entry-" + std::to_string(i);
+                collector->AppendEntry(r);
+                ++written;
+            }
+        } catch (const StoreError& e) {
+            ended = e.what();
+        }
+    });
+    while (written < 100) {
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    EXPECT_TRUE(clearer->ClearMemberRecords());
+    walker.join();
+    // Rows written before the clear went with it; the next one found the search gone.
+    EXPECT_EQ(ended.rfind("搜索已被清除", 0), 0u) << ended << " after " << written << " rows";
+    EXPECT_FALSE(clearer->HasMemberRecords());
+    KeptFailure f;
+    f.address = "http://s/p2.html";
+    EXPECT_THROW(collector->KeepFailure(f), StoreError);
+    EXPECT_EQ(clearer->CountKeptFailures(), 0);
 }
