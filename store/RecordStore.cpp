@@ -285,41 +285,69 @@ void RecordStore::ClearAfter() {
     }
 }
 
+int RecordStore::IndexBatch() {
+    // Each batch in one transaction with the mark (so two searches at once never index a row
+    // twice), short enough that a collect writing beside a first search of a million rows
+    // waits a moment, never its busy time-out.
+    int indexed = 0;
+    db_.Transaction(SqlTransaction::Write, [&] {
+        const std::int64_t upTo = IndexedUpTo();
+        if (upTo < 0) {
+            return;
+        }
+        std::vector<std::pair<std::int64_t, Utf8Row>> rows;
+        db_.Run(std::string("SELECT id, ") + kColumns +
+                    " FROM T_MEMBER_CHINA WHERE id > ?1 ORDER BY id LIMIT ?2",
+                {upTo, kIndexBatchRows}, [&](const SqlRow& r) {
+                    Utf8Row row;
+                    for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
+                        row[i] = std::string(r.Text(i + 1));
+                    }
+                    rows.emplace_back(r.Int(0), std::move(row));
+                });
+        for (const auto& [id, row] : rows) {
+            IndexRow(id, row);
+        }
+        if (!rows.empty()) {
+            db_.Run("UPDATE T_CONFIG SET itemdata=?1 WHERE itemname='gramsupto'",
+                    {std::to_string(rows.back().first)});
+        }
+        indexed = static_cast<int>(rows.size());
+    });
+    return indexed;
+}
+
 void RecordStore::IndexNewRows() {
+    // Rows stored since the last search, by any program.
+    if (hasGrams_ && !db_.ReadOnly()) {
+        while (IndexBatch() == kIndexBatchRows) {
+        }
+    }
+}
+
+bool RecordStore::UpdateTextIndex(const std::function<bool(int percent)>& progress) {
     if (!hasGrams_ || db_.ReadOnly()) {
-        return;
+        return true;
     }
-    // Rows stored since the last search (by any program), a batch at a time, each batch in one
-    // transaction with the mark (so two searches at once never index a row twice) and short
-    // enough that a collect writing beside a first search of a million rows waits a moment,
-    // never its busy time-out.
-    for (bool more = true; more;) {
-        more = false;
-        db_.Transaction(SqlTransaction::Write, [&] {
-            const std::int64_t upTo = IndexedUpTo();
-            if (upTo < 0) {
-                return;
-            }
-            std::vector<std::pair<std::int64_t, Utf8Row>> rows;
-            db_.Run(std::string("SELECT id, ") + kColumns +
-                        " FROM T_MEMBER_CHINA WHERE id > ?1 ORDER BY id LIMIT ?2",
-                    {upTo, kIndexBatchRows}, [&](const SqlRow& r) {
-                        Utf8Row row;
-                        for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
-                            row[i] = std::string(r.Text(i + 1));
-                        }
-                        rows.emplace_back(r.Int(0), std::move(row));
-                    });
-            for (const auto& [id, row] : rows) {
-                IndexRow(id, row);
-            }
-            if (!rows.empty()) {
-                db_.Run("UPDATE T_CONFIG SET itemdata=?1 WHERE itemname='gramsupto'",
-                        {std::to_string(rows.back().first)});
-            }
-            more = rows.size() == static_cast<size_t>(kIndexBatchRows);
-        });
+    const std::int64_t upTo = IndexedUpTo();
+    const std::int64_t total =
+        text::LeadingLong(db_.One("SELECT count(*) FROM T_MEMBER_CHINA WHERE id > ?1", {upTo}));
+    std::int64_t done = 0;
+    for (;;) {
+        const int n = IndexBatch();
+        if (n < kIndexBatchRows) {
+            return true;
+        }
+        done += n;
+        if (!progress(
+                static_cast<int>(std::min<std::int64_t>(99, done * 100 / std::max(total, done))))) {
+            return false;
+        }
     }
+}
+
+bool RecordStore::IndexComplete() {
+    return IndexedUpTo() >= text::LeadingLong(db_.One("SELECT max(id) FROM T_MEMBER_CHINA"));
 }
 
 std::string RecordStore::TextCondition(const std::string& folded, SqlBinder& bind) {
@@ -327,7 +355,7 @@ std::string RecordStore::TextCondition(const std::string& folded, SqlBinder& bin
     if (!hasGrams_ || text::CharCount(folded) < 2) {
         return holds;
     }
-    if (!db_.InTransaction()) {
+    if (indexOnRead_ && !db_.InTransaction()) {
         IndexNewRows();  // (not inside a read snapshot: that cannot write)
     }
     // Looked up by its pairs first. Rows stored after the index's mark are looked at one by
@@ -342,7 +370,11 @@ std::optional<std::string> RecordStore::IndexedFind(const std::string& folded,
     if (!hasGrams_ || text::CharCount(folded) < 2) {
         return std::nullopt;
     }
-    IndexNewRows();
+    if (indexOnRead_) {
+        IndexNewRows();
+    } else if (!IndexComplete()) {
+        return std::nullopt;  // rows it lacks are looked at one by one meanwhile
+    }
     // The index gives its rows newest first and the first page ends the walk, however many
     // rows hold the pairs.
     std::string sql =

@@ -18,6 +18,8 @@ class RecordStore : public SqlRecordStore {
 
     const std::string& Path() const override { return path_; }
     std::string DisplayName() const override { return path_; }
+    bool UpdateTextIndex(const std::function<bool(int percent)>& progress) override;
+    void SetIndexOnRead(bool on) override { indexOnRead_ = on; }
 
     // The rows the filter's index takes in one write transaction: well under the busy time-out.
     static constexpr int kIndexBatchRows = 2000;
@@ -38,13 +40,19 @@ class RecordStore : public SqlRecordStore {
     void RecordSchemaVersion();
     // Writes the filter's index entry of row `id` (`remove`: takes it out again).
     void IndexRow(std::int64_t id, const Utf8Row& row, bool remove = false);
+    // Indexes the next batch of rows stored since the index's mark, in one transaction with
+    // the mark: how many.
+    int IndexBatch();
     // Indexes the rows stored since the last search: a search's first step.
     void IndexNewRows();
+    // Whether the filter's index holds every row.
+    bool IndexComplete();
     // The last row the filter's index holds (-1: there is no index).
     std::int64_t IndexedUpTo();
 
     std::string path_;
     SqliteConnection& file_;
     bool hasGrams_ = true;  // the filter's index is there (not in an older read-only file)
+    bool indexOnRead_ = true;
     std::optional<platform::FileIdentity> fileIdentity_;  // the file as opened
 };

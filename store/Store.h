@@ -123,6 +123,18 @@ class IRecordStore : public IRecordWriter {
     // whatever other connections write meanwhile (they are not held up). An export that looks
     // at its rows before writing them writes what it looked at.
     virtual void InOneSnapshot(const std::function<void()>& reads) = 0;
+    // Brings the filter's index up to date (the rows stored since it last was), a short
+    // transaction at a time, telling `progress` the share done (0 to 99) after each; giving
+    // false stops it for now. True once it is up to date. A store whose database keeps its
+    // index itself is always up to date.
+    virtual bool UpdateTextIndex(const std::function<bool(int percent)>& progress) {
+        (void)progress;
+        return true;
+    }
+    // Whether a read brings the filter's index up to date before it looks (true, the default)
+    // or leaves that to UpdateTextIndex and looks at the rows the index lacks one by one: a
+    // window's reads answer at once while its worker builds the index.
+    virtual void SetIndexOnRead(bool on) { (void)on; }
     // A page of the rows the query finds, newest first. A text of two or more characters is
     // looked up in an index of character pairs, so it takes about as long in a million rows
     // as in a thousand.

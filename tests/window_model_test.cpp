@@ -40,6 +40,9 @@ class RecordingView : public IWindowView {
     void Render(const WindowState& s) override {
         state = s;
         ++renders;
+        if (countsShown.empty() || countsShown.back() != s.dataCounts) {
+            countsShown.push_back(s.dataCounts);
+        }
     }
     PromptAnswer Ask(const Question& q) override {
         asked.push_back(q);
@@ -108,6 +111,7 @@ class RecordingView : public IWindowView {
 
     WindowState state;
     int renders = 0;
+    std::vector<std::string> countsShown;  // the collected data's counts, each change
     std::vector<Question> asked;
     std::deque<PromptAnswer> answers;
     std::function<void(const Question&)> whileOpen;  // runs while a message box is open
@@ -1090,6 +1094,56 @@ TEST_F(WindowModelTest, AProxySetInTheWindowIsTheOneUsed) {
     EXPECT_EQ(view.state.pages, "0 / 3");
 }
 
+TEST_F(WindowModelTest, TheFilterAnswersAtOnceWhileItsIndexIsBuiltBesideACollect) {
+    // Rows imported after the filter's index was made: several of its batches.
+    {
+        RecordStore store(StorePath());
+        store.FindRows({"公司", 0, 1});
+        std::vector<IRecordStore::Utf8Row> rows;
+        for (int i = 1; i <= 5 * RecordStore::kIndexBatchRows + 10; ++i) {
+            rows.push_back({"公司" + std::to_string(i), "联系人"});
+        }
+        store.ImportRows(rows);
+    }
+    Open();
+    model->ShowData();
+    ASSERT_TRUE(RunUntil([&] { return !model->DataBusy(); }));
+    // A collect writes beside the index being built, and is never refused.
+    std::atomic<bool> writing{true};
+    std::string writeError;
+    std::thread collect([&] {
+        RecordStore store(StorePath());
+        try {
+            for (int i = 0; writing; ++i) {
+                MemberRecord r{Gbk("新公司" + std::to_string(i)), Gbk("陈明")};
+                store.AppendMemberRecord(r);
+            }
+        } catch (const StoreError& e) {
+            writeError = e.what();
+        }
+    });
+    model->SetText(IDC_DATA_FILTER, "公司9999");
+    model->FilterData();
+    // The rows come before the index is whole (looked at one by one), then its progress.
+    view.countsShown.clear();
+    ASSERT_TRUE(RunUntil([&] { return !model->DataBusy(); }));
+    const std::vector<std::string>& shown = view.countsShown;
+    writing = false;
+    collect.join();
+    EXPECT_EQ(writeError, "");
+    ASSERT_EQ(view.state.dataRows.size(), 1u);
+    EXPECT_EQ(view.state.dataRows[0][0], "公司9999");
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const std::string& s) {
+        return s.find("；正在建立索引 ") != std::string::npos;
+    })) << testing::PrintToString(shown);
+    EXPECT_EQ(view.state.dataCounts.find("正在建立索引"), std::string::npos);
+    // Built, the index answers the next filter.
+    model->SetText(IDC_DATA_FILTER, "公司10001");
+    model->FilterData();
+    ASSERT_TRUE(RunUntil([&] { return !model->DataBusy(); }));
+    ASSERT_EQ(view.state.dataRows.size(), 1u);
+}
+
 TEST_F(WindowModelTest, TheCollectedDataIsFilteredAPageAtATimeAndExportedAsShown) {
     {
         RecordStore store(StorePath());
@@ -1122,6 +1176,7 @@ TEST_F(WindowModelTest, TheCollectedDataIsFilteredAPageAtATimeAndExportedAsShown
             model->SetText(IDC_DATA_FILTER, step.filter);
             model->FilterData();
         }
+        ASSERT_TRUE(RunUntil([&] { return !model->DataBusy(); }));
         ASSERT_EQ(view.state.dataRows.size(), step.rows);
         EXPECT_EQ(view.state.dataMoreEnabled, step.more);
         EXPECT_EQ(view.state.dataCounts, step.counts);

@@ -38,6 +38,17 @@ class WindowModel::EventSink : public IEventSink, public std::enable_shared_from
             });
         }
     }
+    // Runs `work` on the window's thread after what is queued, while the model lives.
+    void Later(std::function<void(WindowModel&)> work) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (view_ != nullptr) {
+            view_->PostToUi([self = shared_from_this(), work = std::move(work)] {
+                if (WindowModel* model = self->Model()) {
+                    work(*model);
+                }
+            });
+        }
+    }
     WindowModel* Model() {
         std::lock_guard<std::mutex> lock(mutex_);
         return model_;
@@ -407,50 +418,97 @@ void WindowModel::MoreData() {
 }
 
 void WindowModel::LoadData(bool more, bool counts) {
-    IRecordStore* store = Store();
-    if (store == nullptr) {
+    // Read on the pane's own thread; the answer comes back through OnDataAnswer.
+    if (!dataReader_) {
+        std::shared_ptr<EventSink> sink = sink_;
+        dataReader_ = std::make_unique<DataPaneReader>(
+            [path = storePath_](const std::atomic<bool>* interrupt) {
+                return OpenStore(path, interrupt);
+            },
+            [sink](DataPaneReader::Answer answer) {
+                sink->Later([answer = std::move(answer)](WindowModel& model) mutable {
+                    model.OnDataAnswer(std::move(answer));
+                });
+            },
+            [sink](int percent) {
+                sink->Later([percent](WindowModel& model) { model.OnIndexing(percent); });
+            });
+    }
+    DataPaneReader::Request request;
+    request.serial = ++dataSerial_;
+    if (counts) {
+        // What the store holds: in all, of the search of the last pre-collect, new today.
+        request.counts.emplace_back();
+        if (!condition_.empty()) {
+            request.counts.push_back(SearchSelection());
+        }
+        RowSelection today;
+        today.since = platform::LocalDate(std::time(nullptr));
+        request.counts.push_back(today);
+    }
+    request.query.text = state_.dataFilter;
+    request.query.beforeId = more && !state_.dataRows.empty() ? state_.dataRows.back().id : 0;
+    request.query.limit = kDataPage;
+    dataMore_ = more;
+    dataCountsAsked_ = counts;
+    dataAwaited_ = true;
+    dataReader_->Ask(std::move(request));
+}
+
+void WindowModel::OnDataAnswer(DataPaneReader::Answer answer) {
+    if (answer.serial != dataSerial_) {
+        return;  // replaced by a later request
+    }
+    dataAwaited_ = false;
+    indexPending_ = indexPending_ || answer.indexing;
+    if (!answer.error.empty()) {
+        TellStoreError(::StoreError(answer.error));
+        Show();
         return;
     }
-    try {
-        if (!more) {
-            state_.dataRows.clear();
-            ++state_.dataRowsEpoch;
+    if (dataCountsAsked_ && !answer.counts.empty()) {
+        size_t next = 0;
+        std::string counts = "库中共 " + std::to_string(answer.counts[next++]) + " 条";
+        if (answer.counts.size() == 3) {
+            const RowSelection search = SearchSelection();
+            counts += "，本搜索（" + SearchCell(*search.industry, *search.region) + "）" +
+                      std::to_string(answer.counts[next++]) + " 条";
         }
-        if (counts) {
-            // What the store holds: in all, of the search of the last pre-collect, new today.
-            std::string counts = "库中共 " + std::to_string(store->CountSelectedRows({})) + " 条";
-            if (!condition_.empty()) {
-                const RowSelection search = SearchSelection();
-                counts += "，本搜索（" + SearchCell(*search.industry, *search.region) + "）" +
-                          std::to_string(store->CountSelectedRows(search)) + " 条";
-            }
-            RowSelection today;
-            today.since = platform::LocalDate(std::time(nullptr));
-            counts += "，今天新增 " + std::to_string(store->CountSelectedRows(today)) + " 条";
-            dataCountsBase_ = counts;
-        }
-        RowQuery query;
-        query.text = state_.dataFilter;
-        query.beforeId = more ? state_.dataRows.back().id : 0;
-        query.limit = kDataPage;
-        const std::vector<StoredRow> rows = store->FindRows(query);
-        for (const StoredRow& r : rows) {
-            ResultRow row;
-            row.fields = r.fields;
-            row.id = r.id;
-            row.waiting = r.waiting;
-            row.collected = r.collected;
-            row.search = SearchCell(r.industry, r.region);
-            state_.dataRows.push_back(std::move(row));
-        }
-        state_.dataMoreEnabled = static_cast<int>(rows.size()) == kDataPage;
-        state_.dataCounts = dataCountsBase_;
-        if (!state_.dataFilter.empty()) {
-            state_.dataCounts += "；筛选到 " + std::to_string(state_.dataRows.size()) +
-                                 (state_.dataMoreEnabled ? " 条以上" : " 条");
-        }
-    } catch (const ::StoreError& e) {
-        TellStoreError(e);
+        counts += "，今天新增 " + std::to_string(answer.counts[next]) + " 条";
+        dataCountsBase_ = counts;
+    }
+    if (!dataMore_) {
+        state_.dataRows.clear();
+        ++state_.dataRowsEpoch;
+    }
+    for (const StoredRow& r : answer.rows) {
+        ResultRow row;
+        row.fields = r.fields;
+        row.id = r.id;
+        row.waiting = r.waiting;
+        row.collected = r.collected;
+        row.search = SearchCell(r.industry, r.region);
+        state_.dataRows.push_back(std::move(row));
+    }
+    state_.dataMoreEnabled = static_cast<int>(answer.rows.size()) == kDataPage;
+    dataFound_ = state_.dataFilter.empty() ? std::string()
+                                           : "；筛选到 " + std::to_string(state_.dataRows.size()) +
+                                                 (state_.dataMoreEnabled ? " 条以上" : " 条");
+    ShowDataCounts();
+    Show();
+}
+
+void WindowModel::OnIndexing(int percent) {
+    indexing_ = percent;
+    indexPending_ = percent >= 0;
+    ShowDataCounts();
+    Show();
+}
+
+void WindowModel::ShowDataCounts() {
+    state_.dataCounts = dataCountsBase_ + dataFound_;
+    if (indexing_ >= 0) {
+        state_.dataCounts += "；正在建立索引 " + std::to_string(indexing_) + "%";
     }
 }
 

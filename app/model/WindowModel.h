@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/model/DataPaneReader.h"
 #include "app/model/IWindowView.h"
 #include "app/model/UserSettings.h"
 #include "app/model/WindowState.h"
@@ -88,6 +89,9 @@ class WindowModel {
     CollectSession& Session() { return *session_; }
     RunController& Controller() { return session_->Controller(); }
     bool Running() const { return running_; }
+    // The collected-data pane waits for an answer of its reader, or its filter's index is being
+    // built.
+    bool DataBusy() const { return dataAwaited_ || indexPending_; }
     int StartPage() const { return startPage_; }
     std::string StoreName() const;
 
@@ -162,8 +166,11 @@ class WindowModel {
     bool CheckExportable();
     // `filter`: the collected data's filter, whose rows are exported (no choice asked).
     void ExportRecords(ExportFormat format, const std::string* filter = nullptr);
-    // The first page (`more` false: with the counts when `counts`) or a page more.
+    // Asks for the first page (`more` false: with the counts when `counts`) or a page more.
     void LoadData(bool more, bool counts = false);
+    void OnDataAnswer(DataPaneReader::Answer answer);
+    void OnIndexing(int percent);
+    void ShowDataCounts();
     std::string ExportFileName(const ExportChoice& choice, const std::string* filter,
                                bool excel) const;
     void ImportFile(const std::string& path, ImportEncoding encoding);
@@ -204,6 +211,14 @@ class WindowModel {
     bool answered_ = false;               // the pre-collect of the search on screen answered
     std::vector<std::int64_t> retryIds_;  // the kept failures a retry fetches (none: all)
     std::string dataCountsBase_;          // the collected data's counts of the store
+    std::string dataFound_;               // and what the filter found
+    std::unique_ptr<DataPaneReader> dataReader_;
+    std::uint64_t dataSerial_ = 0;  // of the last request
+    bool dataMore_ = false;         // it asked for a page more
+    bool dataCountsAsked_ = false;  // it asked for the counts
+    bool dataAwaited_ = false;      // its answer has not come yet
+    bool indexPending_ = false;     // the reader brings the filter's index up to date
+    int indexing_ = -1;             // how far it got (-1: not yet, or done)
     std::optional<Clock::TimePoint> runStarted_;
     std::optional<Clock::TimePoint> countsRead_;
     bool searchEdited_ = false;  // the search on screen is not the one pre-collected
