@@ -106,6 +106,7 @@ struct PreCollectResult {
     std::int64_t pages = 0;
     std::int64_t matches = 0;
     std::string reason;  // why it failed
+    int status = 0;      // the status the site answered with, 0 when none came
 };
 
 PreCollectResult PreCollect(const CliOptions& o) {
@@ -131,6 +132,7 @@ PreCollectResult PreCollect(const CliOptions& o) {
         }
         if (u.kind == SessionUpdate::Kind::PreCollectFailed) {
             result.reason = u.reason;
+            result.status = u.status;
             break;
         }
     }
@@ -146,6 +148,10 @@ std::optional<int> PreCollectFailed(const PreCollectResult& r) {
     }
     if (!r.ok && r.reason == kProxyAuthMessage) {
         return Fail(r.reason + "：请在 --proxy 中写上用户名和密码（http://用户:密码@主机:端口）。");
+    }
+    if (!r.ok && r.status >= 400 && r.status < 500) {
+        // The site answered: no network failure, the page asked for is not there.
+        return Fail(r.reason + "，没有给出搜索结果：请稍后再试，或检查搜索条件。");
     }
     if (!r.ok) {
         return Fail("网络连接失败！" + (r.reason.empty() ? std::string() : "（" + r.reason + "）"));

@@ -215,14 +215,15 @@ TEST_F(CliTest, FailuresAreNamedKeptAndRetried) {
     const std::string keyword = KeywordFor(Gbk("化工"), Gbk("广东"));
     Reply missing;
     missing.status = 404;
-    // A pre-collect that cannot read its page is a network failure with its reason.
+    // A pre-collect the site refuses says so, with its reason; it is no network failure.
     server.Route(Strip(PreCollectAddress(keyword)), missing);
     for (const char* command : {"precollect", "collect"}) {
         auto r = Cli({command, "--industry", "化工", "--region", "广东"});
         EXPECT_EQ(r.code, 1) << command;
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("网络连接失败！（页面不存在（HTTP 404））"), std::string::npos)
+        EXPECT_NE(r.err.find("页面不存在（HTTP 404），没有给出搜索结果"), std::string::npos)
             << r.err;
+        EXPECT_EQ(r.err.find("网络连接失败"), std::string::npos) << r.err;
     }
 
     // A result page that fails: the run reaches its end, names the page and exits with 3.

@@ -104,7 +104,10 @@ class WindowModel {
     static constexpr const char* kLanesSetting = "parallel";
     static constexpr const char* kTimeoutSetting = "timeout";
     static constexpr const char* kSkipKnownSetting = "skipknown";
-    static constexpr const char* kProxySetting = "proxy";
+    static constexpr const char* kProxySetting = "proxy";  // the address, without its password
+    static constexpr const char* kProxySecretSetting = "proxysecret";  // the password, protected
+    static constexpr const char* kProxyPasswordLost =
+        "代理密码无法在这台电脑上读取，请在“代理”中重新填写密码";
     static constexpr const char* kExportFolderSetting = "exportfolder";
     // The collected data's rows a page holds.
     static constexpr int kDataPage = 100;
@@ -171,6 +174,8 @@ class WindowModel {
     void OnDataAnswer(DataPaneReader::Answer answer);
     void OnIndexing(int percent);
     void ShowDataCounts();
+    void LoadProxy();
+    void SaveProxy();
     std::string ExportFileName(const ExportChoice& choice, const std::string* filter,
                                bool excel) const;
     void ImportFile(const std::string& path, ImportEncoding encoding);
@@ -213,12 +218,13 @@ class WindowModel {
     std::string dataCountsBase_;          // the collected data's counts of the store
     std::string dataFound_;               // and what the filter found
     std::unique_ptr<DataPaneReader> dataReader_;
-    std::uint64_t dataSerial_ = 0;  // of the last request
-    bool dataMore_ = false;         // it asked for a page more
-    bool dataCountsAsked_ = false;  // it asked for the counts
-    bool dataAwaited_ = false;      // its answer has not come yet
-    bool indexPending_ = false;     // the reader brings the filter's index up to date
-    int indexing_ = -1;             // how far it got (-1: not yet, or done)
+    std::uint64_t dataSerial_ = 0;    // of the last request
+    bool dataMore_ = false;           // it asked for a page more
+    bool dataCountsAsked_ = false;    // it asked for the counts
+    bool dataAwaited_ = false;        // its answer has not come yet
+    bool proxyPasswordLost_ = false;  // the kept proxy password cannot be read here
+    bool indexPending_ = false;       // the reader brings the filter's index up to date
+    int indexing_ = -1;               // how far it got (-1: not yet, or done)
     std::optional<Clock::TimePoint> runStarted_;
     std::optional<Clock::TimePoint> countsRead_;
     bool searchEdited_ = false;  // the search on screen is not the one pre-collected
