@@ -5,11 +5,15 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "SampleRecord.h"
 #include "store/ExportRecords.h"
@@ -232,6 +236,45 @@ void BM_IndexNewRows_1M(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_IndexNewRows_1M)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The filter's index written after 1,000,000 rows were stored, while another connection
+// takes the write lock again and again, as a collect beside it does: the longest it waited is
+// the longest the index held the lock at a time.
+void BM_IndexWriteLockHold_1M(benchmark::State& state) {
+    const std::string path = TempPath("hold.db");
+    for (auto _ : state) {
+        std::filesystem::copy_file(VariedStore(), path,
+                                   std::filesystem::copy_options::overwrite_existing);
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_busy_timeout(db, 60000);
+        // However far the copy was indexed, every row is indexed anew.
+        sqlite3_exec(db,
+                     "INSERT INTO T_MEMBER_GRAMS (T_MEMBER_GRAMS) VALUES ('delete-all'); "
+                     "UPDATE T_CONFIG SET itemdata='0' WHERE itemname='gramsupto'",
+                     nullptr, nullptr, nullptr);
+        std::atomic<bool> indexing{true};
+        double longest = 0;
+        std::thread writer([&] {
+            while (indexing) {
+                const auto asked = std::chrono::steady_clock::now();
+                sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+                const std::chrono::duration<double, std::milli> waited =
+                    std::chrono::steady_clock::now() - asked;
+                sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+                longest = std::max(longest, waited.count());
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        RecordStore store(path);
+        store.UpdateTextIndex([](int) { return true; });
+        indexing = false;
+        writer.join();
+        sqlite3_close(db);
+        state.counters["longest_hold_ms"] = longest;
+    }
+}
+BENCHMARK(BM_IndexWriteLockHold_1M)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // A page of the collected-data filter (100 rows, newest first) on 1,000,000 rows: a common
 // pair, rarer ones, a name, digits, a text no row holds, one character (scanned), none.

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -321,6 +322,7 @@ void RecordStore::IndexNewRows() {
     // Rows stored since the last search, by any program.
     if (hasGrams_ && !db_.ReadOnly()) {
         while (IndexBatch() == kIndexBatchRows) {
+            std::this_thread::sleep_for(kIndexPause);
         }
     }
 }
@@ -339,6 +341,7 @@ bool RecordStore::UpdateTextIndex(const std::function<bool(int percent)>& progre
             return true;
         }
         done += n;
+        std::this_thread::sleep_for(kIndexPause);
         if (!progress(
                 static_cast<int>(std::min<std::int64_t>(99, done * 100 / std::max(total, done))))) {
             return false;
@@ -355,11 +358,9 @@ std::string RecordStore::TextCondition(const std::string& folded, SqlBinder& bin
     if (!hasGrams_ || text::CharCount(folded) < 2) {
         return holds;
     }
-    if (indexOnRead_ && !db_.InTransaction()) {
-        IndexNewRows();  // (not inside a read snapshot: that cannot write)
-    }
     // Looked up by its pairs first. Rows stored after the index's mark are looked at one by
-    // one: a read in one snapshot cannot bring the index up to date first.
+    // one: a count or an export reads every row it takes anyway, and never waits for the index
+    // to be brought up to date (nor could it inside a read snapshot).
     return "id IN (SELECT rowid FROM T_MEMBER_GRAMS WHERE T_MEMBER_GRAMS MATCH " +
            bind(GramQuery(folded)) + " UNION ALL SELECT id FROM T_MEMBER_CHINA WHERE id > " +
            bind(IndexedUpTo()) + ") AND " + holds;

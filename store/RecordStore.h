@@ -3,6 +3,7 @@
 // holds the operations). Beside the tables this file keeps the filter's index of character
 // pairs (FTS5), brought up to date by the searches that need it.
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -21,8 +22,12 @@ class RecordStore : public SqlRecordStore {
     bool UpdateTextIndex(const std::function<bool(int percent)>& progress) override;
     void SetIndexOnRead(bool on) override { indexOnRead_ = on; }
 
-    // The rows the filter's index takes in one write transaction: well under the busy time-out.
-    static constexpr int kIndexBatchRows = 2000;
+    // The rows the filter's index takes in one write transaction, well under the time a
+    // collect beside it may wait, and the pause after each: SQLite's lock is not queued, and a
+    // writer waiting for it looks again every 100 ms at most, so without the pause the next
+    // batch would take it first, again and again.
+    static constexpr int kIndexBatchRows = 1000;
+    static constexpr std::chrono::milliseconds kIndexPause{110};
 
   protected:
     void BeforeWrite() override;

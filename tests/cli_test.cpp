@@ -776,6 +776,25 @@ TEST_F(SharedStoreCliTest, ASharedSearchWithAKeptPageNeverEndsAsDoneAndIsNotClea
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(working->Wait(), 1) << working->Stderr();
     EXPECT_NE(working->Stderr().find("搜索已被清除"), std::string::npos) << working->Stderr();
+    // None of the rows it had in hand is left in the cleared store.
+    EXPECT_EQ(::StoredRows(*OpenStore(uri)).size(), 0u);
+}
+
+TEST_F(SharedStoreCliTest, ACollectorStaysRegisteredThroughOneSlowAnswer) {
+    // Every answer takes 7 s: the registration is renewed while a fetch waits (every 5 s),
+    // so a clear is refused all along, not only between fetches.
+    server.SetLatency(7000);
+    auto working = Collector();
+    PgRecordStore store(uri);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (store.WorkingCollectors(std::chrono::seconds(60)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(6500));  // inside the first page
+    EXPECT_EQ(store.WorkingCollectors(std::chrono::seconds(6)), 1);
+    working->Signal(SIGKILL);
+    working->Wait();
 }
 
 TEST_F(CliTest, TwoRetriesAtOnceFetchAndStoreEachFailureOnce) {

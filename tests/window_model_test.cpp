@@ -1127,11 +1127,12 @@ TEST_F(WindowModelTest, AProxySetInTheWindowIsTheOneUsed) {
 
 TEST_F(WindowModelTest, TheFilterAnswersAtOnceWhileItsIndexIsBuiltBesideACollect) {
     // Rows imported after the filter's index was made: several of its batches.
+    const int kRows = 5 * RecordStore::kIndexBatchRows + 10;
     {
         RecordStore store(StorePath());
         store.FindRows({"公司", 0, 1});
         std::vector<IRecordStore::Utf8Row> rows;
-        for (int i = 1; i <= 5 * RecordStore::kIndexBatchRows + 10; ++i) {
+        for (int i = 1; i <= kRows; ++i) {
             rows.push_back({"公司" + std::to_string(i), "联系人"});
         }
         store.ImportRows(rows);
@@ -1146,14 +1147,15 @@ TEST_F(WindowModelTest, TheFilterAnswersAtOnceWhileItsIndexIsBuiltBesideACollect
         RecordStore store(StorePath());
         try {
             for (int i = 0; writing; ++i) {
-                MemberRecord r{Gbk("新公司" + std::to_string(i)), Gbk("陈明")};
+                MemberRecord r{Gbk("旁边工厂" + std::to_string(i)), Gbk("陈明")};
                 store.AppendMemberRecord(r);
             }
         } catch (const StoreError& e) {
             writeError = e.what();
         }
     });
-    model->SetText(IDC_DATA_FILTER, "公司9999");
+    const std::string wanted = "公司" + std::to_string(kRows - 1);
+    model->SetText(IDC_DATA_FILTER, wanted);
     model->FilterData();
     // The rows come before the index is whole (looked at one by one), then its progress.
     view.countsShown.clear();
@@ -1163,13 +1165,13 @@ TEST_F(WindowModelTest, TheFilterAnswersAtOnceWhileItsIndexIsBuiltBesideACollect
     collect.join();
     EXPECT_EQ(writeError, "");
     ASSERT_EQ(view.state.dataRows.size(), 1u);
-    EXPECT_EQ(view.state.dataRows[0][0], "公司9999");
+    EXPECT_EQ(view.state.dataRows[0][0], wanted);
     EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const std::string& s) {
         return s.find("；正在建立索引 ") != std::string::npos;
     })) << testing::PrintToString(shown);
     EXPECT_EQ(view.state.dataCounts.find("正在建立索引"), std::string::npos);
     // Built, the index answers the next filter.
-    model->SetText(IDC_DATA_FILTER, "公司10001");
+    model->SetText(IDC_DATA_FILTER, "公司" + std::to_string(kRows));
     model->FilterData();
     ASSERT_TRUE(RunUntil([&] { return !model->DataBusy(); }));
     ASSERT_EQ(view.state.dataRows.size(), 1u);
