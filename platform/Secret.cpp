@@ -4,8 +4,9 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <wincrypt.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <wincrypt.h>
 #endif
 
 namespace platform {
