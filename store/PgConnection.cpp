@@ -166,6 +166,15 @@ void PgConnection::Abandon() {
     }
 }
 
+void PgConnection::Broken() {
+    // Never taken for the end of the results: the statement's answer is lost with the
+    // connection, which is given up so that nothing later reads what is left of it.
+    const std::string message = PQerrorMessage(conn_);
+    Abandon();
+    throw StoreError("数据库操作失败（query）：" +
+                     Scrub(message.empty() ? "数据库连接已断开" : message));
+}
+
 PGresult* PgConnection::NextResult() {
     const auto started = std::chrono::steady_clock::now();
     auto waitingSince = started;
@@ -183,7 +192,7 @@ PGresult* PgConnection::NextResult() {
     for (;;) {
         const int unsent = PQflush(conn_);
         if (unsent < 0) {
-            return nullptr;  // the connection broke: the caller reads PQerrorMessage
+            Broken();
         }
         if (unsent == 0 && !PQisBusy(conn_)) {
             return PQgetResult(conn_);
@@ -191,7 +200,7 @@ PGresult* PgConnection::NextResult() {
         const auto ready = platform::WaitSocket(PQsocket(conn_), unsent == 1, kPollSlice);
         if (ready == platform::SocketReady::Failed ||
             (ready == platform::SocketReady::Ready && PQconsumeInput(conn_) == 0)) {
-            return nullptr;
+            Broken();
         }
         const auto now = std::chrono::steady_clock::now();
         if (waitHook_ && now - started >= kHookAfter) {
@@ -335,6 +344,10 @@ void PgConnection::Begin(SqlTransaction kind) {
 }
 
 void PgConnection::Commit() {
+    // COMMIT of a transaction a failed statement aborted answers as a rollback, not an error.
+    if (conn_ != nullptr && PQtransactionStatus(conn_) == PQTRANS_INERROR) {
+        throw StoreError("数据库操作失败（commit）：事务已中止，没有提交");
+    }
     Run("COMMIT");
 }
 

@@ -55,9 +55,10 @@ class PgConnection : public ISqlConnection {
     bool ServerAnswers() const;
     // Gives the connection up at once, without a word to the server (which may not answer).
     void Abandon();
-    // The next result of the statement sent, nothing at its end or when the connection broke;
-    // waits only while the server lives and no stop is asked for.
+    // The next result of the statement sent, nothing at its end; waits only while the server
+    // lives and no stop is asked for. Throws StoreError when the connection broke.
     PGresult* NextResult();
+    [[noreturn]] void Broken();
     [[noreturn]] void Fail(const char* what, const PGresult* result);
     // A libpq message with any password of the URI taken out.
     std::string Scrub(std::string message) const;

@@ -234,12 +234,13 @@ std::string PgRecordStore::TextCondition(const std::string& folded, SqlBinder& b
 }
 
 std::string PgRecordStore::WriteGuard(SqlBinder& bind) {
-    // The search's row is held (FOR SHARE) until the write commits: a clear deletes it first,
-    // so it waits for the writes under way, and the writes after it find no search.
+    // The search's row is held (FOR KEY SHARE: a registration may still raise its pages) until
+    // the write commits: a clear deletes it first, so it waits for the writes under way, and
+    // the writes after it find no search.
     if (search_ == 0) {
         return {};
     }
-    return "EXISTS (SELECT 1 FROM T_SEARCH WHERE id=" + bind(search_) + " FOR SHARE)";
+    return "EXISTS (SELECT 1 FROM T_SEARCH WHERE id=" + bind(search_) + " FOR KEY SHARE)";
 }
 
 void PgRecordStore::WriteRefused() {

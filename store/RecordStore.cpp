@@ -373,8 +373,9 @@ std::optional<std::string> RecordStore::IndexedFind(const std::string& folded,
     }
     if (indexOnRead_) {
         IndexNewRows();
-    } else if (!IndexComplete()) {
-        return std::nullopt;  // rows it lacks are looked at one by one meanwhile
+    }
+    if (!IndexComplete()) {
+        return std::nullopt;  // rows it lacks (not indexed yet, or a read-only file) one by one
     }
     // The index gives its rows newest first and the first page ends the walk, however many
     // rows hold the pairs.

@@ -43,7 +43,8 @@ class IRecordWriter {
                                    const std::string& region) = 0;
     // Writes the contact details into a row kept for a failed contact page (the company name
     // stays as it is) and drops the failure, in one transaction. A row that is no longer
-    // there is appended instead. Gives the row's id.
+    // there is appended instead. Gives the row's id; 0, writing nothing, when the failure is
+    // gone (another collector healed it, or the store was cleared).
     virtual std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
                                           std::int64_t failureId) = 0;
     // Keeps a failure (or, when one with the same kind, address and company is kept, updates

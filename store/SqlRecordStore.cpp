@@ -299,10 +299,15 @@ std::int64_t SqlRecordStore::FillMemberRecord(std::int64_t rowId, const MemberRe
     std::int64_t filled = rowId;
     db_.Transaction(SqlTransaction::Write, [&] {
         HoldWrites();
+        // A failure that is gone was healed by another collector, or cleared with its row:
+        // nothing is written then (a clear is not undone).
+        if (failureId != 0 && db_.Run("DELETE FROM T_FAILURE WHERE id=?1", {failureId}) == 0) {
+            filled = 0;
+            return;
+        }
         if (!FillRow(rowId, record)) {
             filled = AppendRow(record);  // the row was removed meanwhile: the company stays
         }
-        db_.Run("DELETE FROM T_FAILURE WHERE id=?1", {failureId});
     });
     return filled;
 }

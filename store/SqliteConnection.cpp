@@ -67,6 +67,7 @@ void SqliteConnection::Exec(const char* sql) {
 
 std::int64_t SqliteConnection::Run(const std::string& sql, const SqlParams& params,
                                    const SqlRowFn& row) {
+    CheckUsable();
     // A kept statement still stepping (this one was run from its rows) is not reused.
     sqlite3_stmt* stmt = nullptr;
     bool kept = false;
@@ -136,7 +137,14 @@ std::int64_t SqliteConnection::Run(const std::string& sql, const SqlParams& para
     return sqlite3_stmt_readonly(stmt) != 0 ? rows : sqlite3_changes64(db_);
 }
 
+void SqliteConnection::CheckUsable() const {
+    if (broken_) {
+        throw StoreError("数据库操作失败：事务无法回滚，连接已放弃");
+    }
+}
+
 void SqliteConnection::Begin(SqlTransaction kind) {
+    CheckUsable();
     // A deferred transaction takes its snapshot at its first read and keeps it; in WAL mode the
     // writers go on beside it.
     Exec(kind == SqlTransaction::Write ? "BEGIN IMMEDIATE" : "BEGIN");
@@ -148,6 +156,8 @@ void SqliteConnection::Commit() {
 
 void SqliteConnection::Rollback() noexcept {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    // Statements after it would run inside what was left open and never be committed.
+    broken_ = sqlite3_get_autocommit(db_) == 0;
 }
 
 bool SqliteConnection::InTransaction() const {

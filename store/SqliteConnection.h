@@ -35,8 +35,10 @@ class SqliteConnection : public ISqlConnection {
   private:
     [[noreturn]] void Fail(const char* what);
     void Exec(const char* sql);
+    void CheckUsable() const;
 
     sqlite3* db_ = nullptr;
+    bool broken_ = false;  // a rollback failed: given up
     std::unordered_map<std::string, sqlite3_stmt*> prepared_;
 };
 

@@ -1218,6 +1218,15 @@ TEST_F(WindowModelTest, TheCollectedDataIsFilteredAPageAtATimeAndExportedAsShown
             EXPECT_EQ(view.state.dataRows[0].collected.substr(0, 2), "20");
         }
     }
+    // A page more asked for before a new filter answered is not mixed into its rows.
+    model->SetText(IDC_DATA_FILTER, "");
+    model->FilterData();
+    ASSERT_TRUE(RunUntil([&] { return !model->DataBusy(); }));
+    model->SetText(IDC_DATA_FILTER, "公司24");
+    model->FilterData();
+    model->MoreData();
+    ASSERT_TRUE(RunUntil([&] { return !model->DataBusy(); }));
+    EXPECT_EQ(view.state.dataRows.size(), 11u);
     // The export takes every row the filter finds, not only those shown.
     model->SetText(IDC_DATA_FILTER, "公司1");
     view.savePath = dir.File("filtered.csv");

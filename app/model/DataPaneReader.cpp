@@ -39,7 +39,7 @@ DataPaneReader::Answer DataPaneReader::Read(const Request& request) {
             answer.counts.push_back(store_->CountSelectedRows(selection));
         }
         answer.rows = store_->FindRows(request.query);
-    } catch (const StoreError& e) {
+    } catch (const std::exception& e) {  // StoreError, or memory running out
         answer.counts.clear();
         answer.rows.clear();
         answer.error = e.what();
@@ -77,7 +77,7 @@ void DataPaneReader::Loop() {
                 std::lock_guard<std::mutex> lock(mutex_);
                 return !stop_ && !pending_;
             });
-        } catch (const StoreError&) {
+        } catch (const std::exception&) {
             store_.reset();  // the next read says what is wrong
         }
         if (done) {

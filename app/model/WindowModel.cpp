@@ -458,7 +458,8 @@ void WindowModel::FilterData() {
 }
 
 void WindowModel::MoreData() {
-    if (modalDepth_ > 0 || state_.dataRows.empty()) {
+    // A page more of rows that a new first page is about to replace is not asked for.
+    if (modalDepth_ > 0 || state_.dataRows.empty() || (dataAwaited_ && !dataMore_)) {
         return;
     }
     LoadData(true);
@@ -482,6 +483,8 @@ void WindowModel::LoadData(bool more, bool counts) {
                 sink->Later([percent](WindowModel& model) { model.OnIndexing(percent); });
             });
     }
+    // The counts a replaced request asked for are asked for again.
+    counts = counts || (dataAwaited_ && dataCountsAsked_);
     DataPaneReader::Request request;
     request.serial = ++dataSerial_;
     if (counts) {
