@@ -98,7 +98,18 @@ std::string ConditionOf(const CliOptions& o) {
 }
 
 std::string StorePathOf(const CliOptions& o) {
-    return o.storePath.empty() ? DefaultStorePath() : o.storePath;
+    if (!o.storePath.empty()) {
+        return o.storePath;
+    }
+    const platform::StoreLocation location = DefaultStoreLocation();
+    // A store beside the program that is not the one in use is named, once a run.
+    static bool told = false;
+    if (const std::string notice = platform::UnusedStoreNotice(location);
+        !notice.empty() && !told) {
+        std::cerr << text::Printable(notice) << std::endl;
+        told = true;
+    }
+    return location.path;
 }
 
 struct PreCollectResult {

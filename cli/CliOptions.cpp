@@ -3,6 +3,7 @@
 #include "crawl/CurlTransfer.h"
 
 #include "crawl/CrawlJob.h"
+#include "platform/ProgramFolders.h"
 #include "store/Store.h"
 
 #include <cerrno>
@@ -38,6 +39,17 @@ bool IsDate(const std::string& text) {
     const int month = (text[5] - '0') * 10 + (text[6] - '0');
     const int day = (text[8] - '0') * 10 + (text[9] - '0');
     return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+}  // namespace
+
+namespace {
+
+// The rule of the default store, with this machine's two places.
+std::string StoreRule() {
+    return "数据库：--store 指定；默认为程序目录中已有、且当前用户可写的 data.db（" +
+           ModuleDirectory() + "data.db），否则为用户数据目录中的 data.db（" +
+           platform::DataFolder() + "data.db）。\n";
 }
 
 }  // namespace
@@ -115,7 +127,8 @@ std::string CliUsage(CliOptions::Command command) {
            "  export      导出全部记录到文本或 CSV 文件\n"
            "  clear       删除全部记录\n"
            "  import      从 CSV 文件导入记录\n"
-           "每个命令都可用 --help 查看说明。数据库默认为程序目录下的 data.db。\n";
+           "每个命令都可用 --help 查看说明。\n" +
+           StoreRule();
 }
 
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,

@@ -18,6 +18,7 @@
 #include "Portable.h"
 #include "StoredRows.h"
 #include "TempDir.h"
+#include "platform/FileSystem.h"
 #include "store/PgRecordStore.h"
 #include "store/RecordStore.h"
 
@@ -48,6 +49,22 @@ class CliTest : public ::testing::Test {
 };
 
 }  // namespace
+
+TEST_F(CliTest, WithoutStoreTheUsersDataFolderHoldsTheStoreWhereverItIsStarted) {
+    // (Started from two folders; the build folder beside the program can be written.)
+    const std::string data = dir.File("数据目录");
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    for (const std::string& folder : {dir.Path(), dir.File("别处")}) {
+        std::filesystem::create_directories(std::filesystem::u8path(folder));
+        auto r = RunProgram(COLLECTOR_CLI_PATH, {"clear"}, folder);
+        EXPECT_EQ(r.code, 0) << r.err;
+    }
+    auto help = RunProgram(COLLECTOR_CLI_PATH, {"--help"}, dir.Path());
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(platform::KindOf(data + "/collector/data.db"), platform::FileKind::Regular);
+    EXPECT_NE((help.out + help.err).find(data + "/collector/data.db"), std::string::npos)
+        << help.out << help.err;
+}
 
 TEST_F(CliTest, UsageMistakesExitWithTwo) {
     const std::vector<std::vector<std::string>> cases = {

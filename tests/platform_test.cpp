@@ -95,19 +95,46 @@ TEST(Platform, AFileMovedIntoPlaceReplacesTheOneThere) {
     EXPECT_EQ(ReadFileBytes(target), "the new export");
 }
 
-TEST(Platform, TheStoreGoesBesideTheProgramOrIntoTheUsersDataFolder) {
+TEST(Platform, TheStoreIsTheUsersWhereverTheProgramRunsFrom) {
     TempDir dir;
     EXPECT_TRUE(platform::FolderWritable(dir.Path()));
     EXPECT_FALSE(platform::FolderWritable(dir.File("没有")));
     const std::string program = dir.File("程序") + platform::kPathSeparator;
+    const std::string beside = program + "data.db";
     const std::string data = dir.File("用户/数据") + platform::kPathSeparator;
-    const std::string beside =
-        platform::ChooseStorePath(program, data, [](const std::string&) { return true; });
-    EXPECT_EQ(beside, program + "data.db");
-    const std::string inData =
-        platform::ChooseStorePath(program, data, [](const std::string&) { return false; });
-    EXPECT_EQ(inData, data + "data.db");
+    const std::string inData = data + "data.db";
+    const struct {
+        const char* what;
+        bool besideExists;
+        bool besideWritable;
+        std::string dataFolder;
+        std::string path;
+        std::string unused;
+    } cases[] = {
+        {"a portable copy's store", true, true, data, beside, ""},
+        {"none beside: the data folder, however writable the program's is", false, true, data,
+         inData, ""},
+        {"one an administrator left beside", true, false, data, inData, beside},
+        {"no data folder can be made", false, false, dir.File("文件") + "/x/", "", ""},
+    };
+    Write(dir.File("文件"), "a file where a folder would go");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const platform::StoreLocation location = platform::ChooseStorePath(
+            program, c.dataFolder,
+            [&](const std::string& path) { return path == beside && c.besideExists; },
+            [&](const std::string& path) { return path == beside && c.besideWritable; });
+        EXPECT_EQ(location.path, c.path);
+        EXPECT_EQ(location.unusedBeside, c.unused);
+        EXPECT_EQ(platform::UnusedStoreNotice(location).empty(), c.unused.empty());
+    }
     EXPECT_EQ(platform::KindOf(dir.File("用户/数据")), platform::FileKind::Folder);
+    EXPECT_EQ(platform::UnusedStoreNotice({inData, beside}),
+              "在程序目录中发现另一个数据库（" + beside + "），当前使用的是 " + inData);
+    // A file is writable when it and its folder are.
+    Write(dir.File("可写.db"), "");
+    EXPECT_TRUE(platform::FileWritable(dir.File("可写.db")));
+    EXPECT_FALSE(platform::FileWritable(dir.File("没有/可写.db")));
     const std::string folder = platform::DataFolder();
     EXPECT_EQ(folder.back(), platform::kPathSeparator);
     EXPECT_NE(folder.find("collector"), std::string::npos) << folder;

@@ -7,6 +7,7 @@
 
 #include "crawl/CurlTransfer.h"
 #include "platform/LocalTime.h"
+#include "platform/ProgramFolders.h"
 #include "platform/Secret.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
@@ -130,11 +131,22 @@ void WindowModel::Open() {
     RefreshCounts();
     ShowCounts();
     Focus(IDC_PRECOLLECT);
+    if (!storeNotice_.empty()) {
+        state_.status = storeNotice_;
+    }
     if (proxyPasswordLost_) {
         state_.status = kProxyPasswordLost;
         Focus(IDC_PROXY);
     }
     Show();
+}
+
+WindowModel::StoreChoice WindowModel::ChooseStore(const std::string& named) {
+    if (!named.empty()) {
+        return {named, "使用的数据库：" + RedactPassword(named)};
+    }
+    const platform::StoreLocation location = DefaultStoreLocation();
+    return {location.path, platform::UnusedStoreNotice(location)};
 }
 
 std::string WindowModel::StoreName() const {

@@ -89,6 +89,16 @@ class WindowModel {
     CollectSession& Session() { return *session_; }
     RunController& Controller() { return session_->Controller(); }
     bool Running() const { return running_; }
+    // The store a window uses: `named` (--store) when given, else the default one; and what
+    // its status line says of it first (the store named, or another store beside the program
+    // that is not in use; empty: nothing).
+    struct StoreChoice {
+        std::string path;
+        std::string notice;
+    };
+    static StoreChoice ChooseStore(const std::string& named);
+    // Said on the status line when the window opens.
+    void SetStoreNotice(std::string notice) { storeNotice_ = std::move(notice); }
     // The collected-data pane waits for an answer of its reader, or its filter's index is being
     // built.
     bool DataBusy() const { return dataAwaited_ || indexPending_; }
@@ -218,10 +228,11 @@ class WindowModel {
     std::string dataCountsBase_;          // the collected data's counts of the store
     std::string dataFound_;               // and what the filter found
     std::unique_ptr<DataPaneReader> dataReader_;
-    std::uint64_t dataSerial_ = 0;    // of the last request
-    bool dataMore_ = false;           // it asked for a page more
-    bool dataCountsAsked_ = false;    // it asked for the counts
-    bool dataAwaited_ = false;        // its answer has not come yet
+    std::uint64_t dataSerial_ = 0;  // of the last request
+    bool dataMore_ = false;         // it asked for a page more
+    bool dataCountsAsked_ = false;  // it asked for the counts
+    bool dataAwaited_ = false;      // its answer has not come yet
+    std::string storeNotice_;
     bool proxyPasswordLost_ = false;  // the kept proxy password cannot be read here
     bool indexPending_ = false;       // the reader brings the filter's index up to date
     int indexing_ = -1;               // how far it got (-1: not yet, or done)

@@ -4,7 +4,6 @@
 
 #include "app/qt/CCollectorDlg.h"
 #include "app/qt/UserPrompts.h"
-#include "platform/ProgramFolders.h"
 
 int CCollectorApp::InitInstance(const std::string& storePath) {
     QtUserPrompts prompts;
@@ -18,7 +17,8 @@ int CCollectorApp::InitInstance(const std::string& storePath) {
             printState = true;
         }
     }
-    CCollectorDlg dlg(storePath.empty() ? DefaultStorePath() : storePath, prompts, clock);
+    const WindowModel::StoreChoice store = WindowModel::ChooseStore(storePath);
+    CCollectorDlg dlg(store.path, prompts, clock, {}, nullptr, store.notice);
     dlg.PrintStateLines(printState);
     if (printState) {
         dlg.Render(dlg.Model().State());  // the first line, before any input

@@ -39,11 +39,13 @@ QString Q(const std::string& utf8) {
 }  // namespace
 
 CCollectorDlg::CCollectorDlg(std::string storePath, IUserPrompts& prompts, const Clock& clock,
-                             RunController::Launcher launch, QWidget* parent)
+                             RunController::Launcher launch, QWidget* parent,
+                             std::string storeNotice)
     : QDialog(parent), m_prompts(prompts) {
     BuildControls();
     m_pModel = std::make_unique<WindowModel>(std::move(storePath), UserSettings::DefaultPath(),
                                              *this, clock, std::move(launch));
+    m_pModel->SetStoreNotice(std::move(storeNotice));
     ConnectControls();
     m_pModel->Open();
     qApp->installEventFilter(this);

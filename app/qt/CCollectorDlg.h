@@ -26,10 +26,12 @@ class QTableWidgetItem;
 class CCollectorDlg : public QDialog, public IWindowView {
     Q_OBJECT
   public:
-    // `storePath`: the record store (data.db beside the executable in normal use).
+    // `storePath`: the record store (WindowModel::ChooseStore in normal use).
     // `prompts`: the message boxes and file dialogs (tests pass their own).
+    // `storeNotice`: what the status line says of the store when the window opens.
     CCollectorDlg(std::string storePath, IUserPrompts& prompts, const Clock& clock,
-                  RunController::Launcher launch = {}, QWidget* parent = nullptr);
+                  RunController::Launcher launch = {}, QWidget* parent = nullptr,
+                  std::string storeNotice = {});
     ~CCollectorDlg() override;
 
     QWidget* GetDlgItem(int id) const;

@@ -35,8 +35,12 @@ const std::string& DataCell(const ResultRow& row, size_t column) {
 
 }  // namespace
 
-CCollectorWnd::CCollectorWnd(std::string storePath, const Clock& clock, bool printState)
-    : storePath_(std::move(storePath)), clock_(clock), printState_(printState) {}
+CCollectorWnd::CCollectorWnd(std::string storePath, const Clock& clock, bool printState,
+                             std::string storeNotice)
+    : storePath_(std::move(storePath)),
+      storeNotice_(std::move(storeNotice)),
+      clock_(clock),
+      printState_(printState) {}
 
 CCollectorWnd::~CCollectorWnd() {
     {
@@ -77,6 +81,7 @@ bool CCollectorWnd::Create(int show) {
         posted_.hwnd = hwnd_;
     }
     model_ = std::make_unique<WindowModel>(storePath_, UserSettings::DefaultPath(), *this, clock_);
+    model_->SetStoreNotice(storeNotice_);
     Nested([this] {
         if (printState_) {
             Render(model_->State());  // the first line, before any input

@@ -23,7 +23,8 @@ class CWaitBox;
 
 class CCollectorWnd : public IWindowView {
   public:
-    CCollectorWnd(std::string storePath, const Clock& clock, bool printState);
+    CCollectorWnd(std::string storePath, const Clock& clock, bool printState,
+                  std::string storeNotice = {});
     ~CCollectorWnd() override;
     CCollectorWnd(const CCollectorWnd&) = delete;
     CCollectorWnd& operator=(const CCollectorWnd&) = delete;
@@ -95,6 +96,7 @@ class CCollectorWnd : public IWindowView {
     void Pump(std::chrono::milliseconds time, bool input);
 
     std::string storePath_;
+    std::string storeNotice_;  // what the status line says of the store at first
     const Clock& clock_;
     bool printState_;
     std::string lastStateLine_;

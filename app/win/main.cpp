@@ -56,7 +56,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
         _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n", as on Linux
     }
     SteadyClock clock;
-    CCollectorWnd window(storePath.empty() ? DefaultStorePath() : storePath, clock, printState);
+    const WindowModel::StoreChoice store = WindowModel::ChooseStore(storePath);
+    CCollectorWnd window(store.path, clock, printState, store.notice);
     int code = 1;
     if (window.Create(show)) {
         code = window.Run();

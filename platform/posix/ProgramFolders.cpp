@@ -70,4 +70,10 @@ bool FolderWritable(const std::string& folder) {
     return ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
+bool FileWritable(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    return ::access(path.c_str(), W_OK) == 0 && FolderWritable(folder);
+}
+
 }  // namespace platform

@@ -98,4 +98,18 @@ bool FolderWritable(const std::string& folder) {
     return true;
 }
 
+bool FileWritable(const std::string& path) {
+    // Opened for writing as a store would be (shared, changing nothing), then its folder.
+    HANDLE h = CreateFileW(win::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(h);
+    const size_t slash = path.find_last_of("\\/");
+    return FolderWritable(slash == std::string::npos ? std::string(".")
+                                                     : path.substr(0, slash + 1));
+}
+
 }  // namespace platform
