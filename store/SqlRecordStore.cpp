@@ -105,13 +105,19 @@ std::int64_t SqlRecordStore::AppendUtf8Row(const Utf8Row& row, const std::string
     bind(entry);
     bind(industry);
     bind(platform::LocalDateTime(std::time(nullptr)));
-    std::string guard = WriteGuard(bind);
-    // (A SELECT of an upsert needs a WHERE of its own on SQLite.)
-    const std::string sql = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-                            ", contact, namekey, region, entrykey, industry, collected) "
-                            "SELECT ?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15 WHERE " +
-                            (guard.empty() ? "1=1" : guard) +
-                            " ON CONFLICT DO NOTHING RETURNING id";
+    const std::string guard = WriteGuard(bind);
+    // The crawl's hot path: without a guard the plain VALUES form, planned fastest. (A SELECT
+    // of an upsert needs a WHERE of its own on SQLite.)
+    static const std::string head = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+                                    ", contact, namekey, region, entrykey, industry, collected) ";
+    static const std::string plain =
+        head +
+        "VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15) ON CONFLICT DO NOTHING "
+        "RETURNING id";
+    const std::string sql =
+        guard.empty() ? plain
+                      : head + "SELECT ?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15 WHERE " +
+                            guard + " ON CONFLICT DO NOTHING RETURNING id";
     const std::int64_t id = text::LeadingLong(db_.One(sql, bind.params));
     if (id == 0 && !guard.empty()) {
         WriteRefused();

@@ -27,6 +27,7 @@
 #include "crawl/CurlTransfer.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
+#include "platform/ProgramFolders.h"
 #include "store/RecordStore.h"
 #include "store/Store.h"
 
@@ -997,6 +998,13 @@ TEST_F(WindowModelTest, TheStatusLineNamesAStoreThatIsNotTheDefault) {
     EXPECT_EQ(WindowModel::ChooseStore("postgresql://ann:pw@db/leads").notice,
               "使用的数据库：postgresql://ann:***@db/leads");
     EXPECT_EQ(WindowModel::ChooseStore(StorePath()).path, StorePath());
+    // Without --store the window takes the user's store, as collector-cli does, wherever the
+    // program is (this test's folder can be written and holds no store).
+    portable::SetEnv("XDG_DATA_HOME", dir.File("数据目录"));
+    const WindowModel::StoreChoice own = WindowModel::ChooseStore("");
+    EXPECT_EQ(own.path, platform::DataFolder() + "data.db");
+    EXPECT_EQ(own.notice, "");
+    portable::UnsetEnv("XDG_DATA_HOME");
     model = std::make_unique<WindowModel>(StorePath(), dir.File("settings.ini"), view, clock);
     model->SetStoreNotice("使用的数据库：" + StorePath());
     model->Open();

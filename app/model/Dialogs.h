@@ -73,16 +73,25 @@ inline constexpr ControlSpec kExportControls[] = {
 // clang-format on
 
 // The About box; its store line is kAboutStore followed by the store's name.
-enum : int { IDC_ABOUT_STORE = 1401, IDC_ABOUT_ICON = 1402, IDC_ABOUT_OK = 1403 };
+// Under it, the rule that chose the store when none was named.
+enum : int {
+    IDC_ABOUT_STORE = 1401,
+    IDC_ABOUT_ICON = 1402,
+    IDC_ABOUT_OK = 1403,
+    IDC_ABOUT_RULE = 1404
+};
 inline constexpr const char* kAboutTitle = "关于";
 inline constexpr const char* kAboutStore = "数据库：";
 inline constexpr int kAboutWidth = 235;
-inline constexpr int kAboutHeight = 63;
+inline constexpr int kAboutHeight = 85;
 // clang-format off
 inline constexpr ControlSpec kAboutControls[] = {
     {IDC_ABOUT_ICON, ControlKind::Icon, "", 11, 17, 20, 20, false, false, nullptr},
     {0, ControlKind::Label, "Tarvola采集器 2.0406", 40, 10, 119, 8, false, false, nullptr},
     {IDC_ABOUT_STORE, ControlKind::Label, "", 40, 24, 188, 32, false, false, nullptr},
     {IDC_ABOUT_OK, ControlKind::Button, "确定", 178, 7, 50, 14, false, false, nullptr},
+    {IDC_ABOUT_RULE, ControlKind::Label,
+     "未指定 --store 时：程序目录中已有、且可写的 data.db，否则为用户数据目录中的 data.db。",
+     40, 58, 188, 20, false, false, nullptr},
 };
 // clang-format on

@@ -281,7 +281,7 @@ void ShowAboutBox(HWND owner, const std::string& storeName) {
             HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
             SendDlgItemMessageW(hwnd, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon),
                                 0);
-            // Where the records are kept: beside the program, or in the user's data folder.
+            // Where the records are kept (the rule under it comes with the table).
             SetDlgItemTextW(hwnd, IDC_ABOUT_STORE, Wide(kAboutStore + storeName).c_str());
             return TRUE;
         }
