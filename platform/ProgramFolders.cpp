@@ -51,7 +51,3 @@ platform::StoreLocation DefaultStoreLocation() {
     }
     return location;
 }
-
-std::string DefaultStorePath() {
-    return DefaultStoreLocation().path;
-}

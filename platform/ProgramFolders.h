@@ -50,4 +50,3 @@ bool FileWritable(const std::string& path);
 
 // The store used when none is named: ChooseStorePath for this program and user.
 platform::StoreLocation DefaultStoreLocation();
-std::string DefaultStorePath();

@@ -318,15 +318,6 @@ int RecordStore::IndexBatch() {
     return indexed;
 }
 
-void RecordStore::IndexNewRows() {
-    // Rows stored since the last search, by any program.
-    if (hasGrams_ && !db_.ReadOnly()) {
-        while (IndexBatch() == kIndexBatchRows) {
-            std::this_thread::sleep_for(kIndexPause);
-        }
-    }
-}
-
 bool RecordStore::UpdateTextIndex(const std::function<bool(int percent)>& progress) {
     if (!hasGrams_ || db_.ReadOnly()) {
         return true;
@@ -372,7 +363,7 @@ std::optional<std::string> RecordStore::IndexedFind(const std::string& folded,
         return std::nullopt;
     }
     if (indexOnRead_) {
-        IndexNewRows();
+        UpdateTextIndex([](int) { return true; });  // the rows stored since, by any program
     }
     if (!IndexComplete()) {
         return std::nullopt;  // rows it lacks (not indexed yet, or a read-only file) one by one

@@ -48,8 +48,6 @@ class RecordStore : public SqlRecordStore {
     // Indexes the next batch of rows stored since the index's mark, in one transaction with
     // the mark: how many.
     int IndexBatch();
-    // Indexes the rows stored since the last search: a search's first step.
-    void IndexNewRows();
     // Whether the filter's index holds every row.
     bool IndexComplete();
     // The last row the filter's index holds (-1: there is no index).

@@ -58,7 +58,7 @@ SqlRecordStore::SqlRecordStore(std::unique_ptr<ISqlConnection> db, const SqlDial
 
 int SqlRecordStore::LoadLastPageIndex() {
     const std::optional<std::string> value = LoadSetting("lastpageindex");
-    return value ? text::LeadingInt(text::Utf8ToGbk(*value)) : 1;
+    return value ? text::LeadingInt(*value) : 1;
 }
 
 void SqlRecordStore::SaveLastPageIndex(int page) {
