@@ -99,6 +99,15 @@ class SqlDialect {
     // Locks the rows a SELECT read until the transaction ends (nothing where a write
     // transaction locks the whole store).
     virtual std::string ForUpdate(const std::string& tables) const = 0;
+
+    // The condition that `text` equals the value at `place`, found by the look-up index of
+    // its prefix, or by the unique index of its digest, and compared whole after.
+    std::string PrefixEquals(const std::string& text, const std::string& place) const {
+        return Prefix(text) + " = " + Prefix(place) + " AND " + text + " = " + place;
+    }
+    std::string DigestEquals(const std::string& text, const std::string& place) const {
+        return Digest(text) + " = " + Digest(place) + " AND " + text + " = " + place;
+    }
 };
 
 // Collects the values of a statement that is put together piece by piece, and gives each its

@@ -67,9 +67,9 @@ void SqlRecordStore::SaveLastPageIndex(int page) {
 
 std::optional<std::string> SqlRecordStore::LoadSetting(const std::string& name) {
     bool found = false;
-    std::string value = db_.One("SELECT itemdata FROM T_CONFIG WHERE " + sql_.Digest("itemname") +
-                                    "=" + sql_.Digest("?1") + " AND itemname=?1",
-                                {name}, &found);
+    std::string value =
+        db_.One("SELECT itemdata FROM T_CONFIG WHERE " + sql_.DigestEquals("itemname", "?1"),
+                {name}, &found);
     return found ? std::optional<std::string>(std::move(value)) : std::nullopt;
 }
 
@@ -150,8 +150,8 @@ IRecordWriter::EntryWrite SqlRecordStore::AppendEntry(const MemberRecord& record
         db_.Run(
             "SELECT f.id, m.id FROM T_MEMBER_CHINA m JOIN T_FAILURE f ON f.rowid_kept = m.id "
             "AND f.kind = 'contact' WHERE " +
-                sql_.Digest("m.entrykey") + " = " + sql_.Digest("?1") +
-                " AND m.entrykey = ?1 AND m.entrykey <> '' LIMIT 1" + sql_.ForUpdate("m, f"),
+                sql_.DigestEquals("m.entrykey", "?1") + " AND m.entrykey <> '' LIMIT 1" +
+                sql_.ForUpdate("m, f"),
             {record.entry}, [&](const SqlRow& row) {
                 failure = row.Int(0);
                 rowId = row.Int(1);
@@ -203,8 +203,8 @@ std::int64_t SqlRecordStore::RowOfEntry(const std::string& entry) {
     // Found by the index, then compared whole; "entrykey <> ''" matches the partial index
     // (a bound value alone does not tell the planner the key is not empty).
     return text::LeadingLong(db_.One("SELECT id FROM T_MEMBER_CHINA WHERE " +
-                                         sql_.Digest("entrykey") + " = " + sql_.Digest("?1") +
-                                         " AND entrykey = ?1 AND entrykey <> ''",
+                                         sql_.DigestEquals("entrykey", "?1") +
+                                         " AND entrykey <> ''",
                                      {entry}));
 }
 
@@ -235,8 +235,8 @@ bool SqlRecordStore::HasUnkeyedContact(const std::string& address, const std::st
     if (address.empty()) {
         return false;
     }
-    std::string sql = "SELECT 1 FROM T_MEMBER_CHINA WHERE " + sql_.Prefix("contact") + " = " +
-                      sql_.Prefix("?1") + " AND contact=?1 AND entrykey='' AND region IN (?2, '')";
+    std::string sql = "SELECT 1 FROM T_MEMBER_CHINA WHERE " + sql_.PrefixEquals("contact", "?1") +
+                      " AND entrykey='' AND region IN (?2, '')";
     SqlParams params{Utf8(address), Utf8(region)};
     if (!IdentifiesCompany(address)) {
         sql += " AND title=?3";
@@ -249,8 +249,7 @@ bool SqlRecordStore::HasContact(const std::string& address, const std::string& t
     if (address.empty()) {
         return false;
     }
-    std::string sql = "SELECT 1 FROM T_MEMBER_CHINA WHERE " + sql_.Prefix("contact") + " = " +
-                      sql_.Prefix("?1") + " AND contact=?1";
+    std::string sql = "SELECT 1 FROM T_MEMBER_CHINA WHERE " + sql_.PrefixEquals("contact", "?1");
     SqlParams params{Utf8(address)};
     // An address that names no company of its own is only the same row with the same name.
     if (!IdentifiesCompany(address) || !title.empty()) {
@@ -270,9 +269,9 @@ bool SqlRecordStore::IsKnownCompany(const std::string& contact, const std::strin
         return false;
     }
     // A row that knows no region (imported, or stored before regions were kept) matches any.
-    return db_.Exists("SELECT 1 FROM T_MEMBER_CHINA WHERE " + sql_.Prefix("namekey") + " = " +
-                          sql_.Prefix("?1") + " AND namekey=?1 AND " + sql_.Prefix("region") +
-                          " IN (" + sql_.Prefix("?2") + ", '') AND region IN (?2, '') LIMIT 1",
+    return db_.Exists("SELECT 1 FROM T_MEMBER_CHINA WHERE " + sql_.PrefixEquals("namekey", "?1") +
+                          " AND " + sql_.Prefix("region") + " IN (" + sql_.Prefix("?2") +
+                          ", '') AND region IN (?2, '') LIMIT 1",
                       {key, Utf8(region)});
 }
 
@@ -280,8 +279,8 @@ IRecordStore::ImportCount SqlRecordStore::ImportRows(const std::function<bool(Ut
                                                      bool skipKnown) {
     BeforeWrite();
     ImportCount count;
-    const std::string known = "SELECT 1 FROM T_MEMBER_CHINA WHERE " + sql_.Prefix("namekey") +
-                              " = " + sql_.Prefix("?1") + " AND namekey=?1 LIMIT 1";
+    const std::string known =
+        "SELECT 1 FROM T_MEMBER_CHINA WHERE " + sql_.PrefixEquals("namekey", "?1") + " LIMIT 1";
     db_.Transaction(SqlTransaction::Write, [&] {
         Utf8Row row;
         while (next(row)) {
@@ -354,8 +353,7 @@ std::int64_t SqlRecordStore::DropFailureAt(KeptFailure::Kind kind, const std::st
     BeforeWrite();
     return text::LeadingLong(
         db_.One("DELETE FROM T_FAILURE WHERE id = (SELECT id FROM T_FAILURE WHERE kind=?1 AND " +
-                    sql_.Digest("address") + "=" + sql_.Digest("?2") +
-                    " AND address=?2 ORDER BY id LIMIT 1) RETURNING id",
+                    sql_.DigestEquals("address", "?2") + " ORDER BY id LIMIT 1) RETURNING id",
                 {KindName(kind), Utf8(address)}));
 }
 
