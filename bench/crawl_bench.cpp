@@ -131,13 +131,13 @@ void Crawl(benchmark::State& state, bool flaky) {
         CrawlJob job;
         job.pNotify = queue;
         job.pRunControl = std::make_shared<RunControlWord>(RunState::Empty);
-        job.pLedger = std::make_shared<RunLedger>();
+        job.ledger = std::make_shared<RunLedger>();
         job.nMode = CRAWL_MODE_COLLECT;
         job.nStartPage = 1;
         job.nLastPage = kPages;
         job.strCondition = "bench";
         job.strStorePath = dir + "/data.db";
-        job.retry.delays = {std::chrono::milliseconds(10), std::chrono::milliseconds(40)};
+        job.options.retry.delays = {std::chrono::milliseconds(10), std::chrono::milliseconds(40)};
         state.ResumeTiming();
         auto worker = CrawlWorker::Start(job, DefaultCrawlDeps());
         worker->Join(std::chrono::minutes(10));

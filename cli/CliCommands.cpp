@@ -245,16 +245,16 @@ int RunCollect(const CliOptions& o) {
     CollectRequest request;
     request.condition = ConditionOf(o);
     request.pacing = {o.every, o.waitSeconds, o.timeoutSeconds};
-    request.skipKnown = o.skipKnown;
-    request.lanes = o.parallel;
+    request.options.skipKnown = o.skipKnown;
+    request.options.lanes = o.parallel;
     // How long a page of a shared store stays claimed without a sign of life (tests shorten).
-    request.lease = std::chrono::seconds(
-        text::EnvNumber("COLLECTOR_LEASE_SECONDS", 1, 86400, CollectRequest{}.lease.count()));
-    request.delay = std::chrono::milliseconds(o.delayMs);
+    request.options.lease = std::chrono::seconds(
+        text::EnvNumber("COLLECTOR_LEASE_SECONDS", 1, 86400, CrawlOptions{}.lease.count()));
+    request.options.delay = std::chrono::milliseconds(o.delayMs);
     // Tests shorten the waits between tries, so that a schedule of faults runs in seconds.
     if (const std::int64_t ms = text::EnvNumber("COLLECTOR_RETRY_DELAY_MS", 0, 60000, -1);
         ms >= 0) {
-        request.retry.delays = {std::chrono::milliseconds(ms), std::chrono::milliseconds(ms)};
+        request.options.retry.delays = {std::chrono::milliseconds(ms), std::chrono::milliseconds(ms)};
     }
     if (o.retryFailed) {
         try {
@@ -313,7 +313,7 @@ int RunCollect(const CliOptions& o) {
         return StoreFailed(e);
     }
 
-    Progress progress(request.lastPage, request.lanes);
+    Progress progress(request.lastPage, request.options.lanes);
     std::optional<RunEnd> end;
     while (!end) {
         if (StopSignalled()) {

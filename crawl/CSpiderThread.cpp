@@ -14,21 +14,16 @@
 CSpiderThread::CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher,
                              RecordWriterFactory openStore, std::shared_ptr<StopToken> stop,
                              int workerId, BackoffWaiter wait, LaneFetcherFactory makeLanes)
-    : m_nKind(job.nKind),
-      m_nMode(job.nMode),
-      m_nStartPage(job.nStartPage),
-      m_nLastPage(job.nLastPage),
-      m_strCondition(job.strCondition),
-      m_strStorePath(job.strStorePath),
-      m_job(std::move(job)),
+    : m_job(std::move(job)),
       m_pFetcher(std::move(fetcher)),
       m_openStore(std::move(openStore)),
       m_pStop(stop ? std::move(stop) : std::make_shared<StopToken>()),
       m_nWorkerId(workerId),
       m_wait(wait ? std::move(wait) : RealTimeWaiter()),
       m_makeLanes(std::move(makeLanes)),
-      m_pPacer(m_job.pPacer ? m_job.pPacer
-                            : std::make_shared<LanePacer>(m_job.nLanes, m_job.delay)) {}
+      m_pacer(m_job.pacer ? m_job.pacer
+                          : std::make_shared<LanePacer>(m_job.options.lanes, m_job.options.delay)) {
+}
 
 void CSpiderThread::Post(CrawlEventBody body) {
     if (m_job.pNotify) {
@@ -38,7 +33,7 @@ void CSpiderThread::Post(CrawlEventBody body) {
 
 IRecordWriter& CSpiderThread::Store() {
     if (!m_pStore) {
-        m_pStore = m_openStore(m_strStorePath, &m_pStop->Flag());
+        m_pStore = m_openStore(m_job.strStorePath, &m_pStop->Flag());
     }
     return *m_pStore;
 }
@@ -52,11 +47,11 @@ int CSpiderThread::RunJob() {
     // its run inside a transfer.
     m_pFetcher->WatchStop(&m_pStop->AbandonFlag());
     try {
-        if (m_nMode == CRAWL_MODE_PRECOLLECT) {
+        if (m_job.nMode == CRAWL_MODE_PRECOLLECT) {
             PreCollect();
-        } else if (m_nMode == CRAWL_MODE_COLLECT) {
+        } else if (m_job.nMode == CRAWL_MODE_COLLECT) {
             CollectPages();
-        } else if (m_nMode == CRAWL_MODE_RETRY) {
+        } else if (m_job.nMode == CRAWL_MODE_RETRY) {
             RetryFailures();
         }
     } catch (const StoreError& e) {
@@ -69,15 +64,15 @@ int CSpiderThread::RunJob() {
 }
 
 std::string CSpiderThread::BuildKeyword() {
-    if (m_nKind != CRAWL_KIND_MEMBER) {
+    if (m_job.nKind != CRAWL_KIND_MEMBER) {
         return {};
     }
-    SplitCondition(m_strCondition, m_strIndustry, m_strRegion);
+    SplitCondition(m_job.strCondition, m_strIndustry, m_strRegion);
     return KeywordFor(m_strIndustry, m_strRegion);
 }
 
 void CSpiderThread::PreCollect() {
-    if (m_nKind != CRAWL_KIND_MEMBER) {
+    if (m_job.nKind != CRAWL_KIND_MEMBER) {
         return;
     }
     const std::string address = PreCollectAddress(BuildKeyword());
@@ -90,10 +85,10 @@ void CSpiderThread::PreCollect() {
             Post(ev::NetFailed{std::string(kProxyAuthMessage), false, true});
             return;
         }
-        if (result.ok || !result.retryable || tries > m_job.retry.maxRetries) {
+        if (result.ok || !result.retryable || tries > m_job.options.retry.maxRetries) {
             break;
         }
-        const std::chrono::milliseconds wait = m_job.retry.WaitBefore(tries, result);
+        const std::chrono::milliseconds wait = m_job.options.retry.WaitBefore(tries, result);
         Post(ev::BackingOff{wait.count()});
         if (m_wait(wait, *m_pStop)) {
             return;
@@ -116,9 +111,9 @@ void CSpiderThread::PreCollect() {
 void CSpiderThread::Walk(IPageSource& source) {
     // Several lanes on their own session; one lane fetches on the worker's, a page at a time.
     std::unique_ptr<ILaneFetcher> lanes;
-    if (m_job.nLanes > 1 && m_makeLanes) {
+    if (m_job.options.lanes > 1 && m_makeLanes) {
         lanes = m_makeLanes();
-        if (!lanes || !lanes->OpenSession(m_job.nLanes)) {
+        if (!lanes || !lanes->OpenSession(m_job.options.lanes)) {
             Post(ev::NetFailed{"无法建立网络会话"});
             return;
         }
@@ -127,15 +122,16 @@ void CSpiderThread::Walk(IPageSource& source) {
     }
     auto post = [this](CrawlEventBody body) { Post(std::move(body)); };
     EntrySink sink(
-        m_job, [this]() -> IRecordWriter& { return Store(); }, *m_pStop, post, m_job.nLanes > 1);
-    CrawlEngine engine({m_job, *lanes, source, sink, *m_pPacer, *m_pStop, m_wait, post});
+        m_job, [this]() -> IRecordWriter& { return Store(); }, *m_pStop, post,
+        m_job.options.lanes > 1);
+    CrawlEngine engine({m_job, *lanes, source, sink, *m_pacer, *m_pStop, m_wait, post});
     if (engine.Run() != CrawlEngine::End::Finished || m_pStop->StopRequested()) {
         return;
     }
     // The search is not complete while a page of it is kept, whoever kept it and whenever, nor
     // is a retry while a failure is left (another retry held it): the end names them all.
     for (const KeptFailure& f : Store().KeptFailures()) {
-        if (m_nMode == CRAWL_MODE_RETRY || f.condition == m_strCondition) {
+        if (m_job.nMode == CRAWL_MODE_RETRY || f.condition == m_job.strCondition) {
             Post(ev::FetchFailed{f});
         }
     }
@@ -143,25 +139,25 @@ void CSpiderThread::Walk(IPageSource& source) {
 }
 
 void CSpiderThread::CollectPages() {
-    if (m_nKind != CRAWL_KIND_MEMBER) {
+    if (m_job.nKind != CRAWL_KIND_MEMBER) {
         return;
     }
     const std::string keyword = BuildKeyword();
     // A store several collectors share hands out the pages (opened now only then: a file
     // is opened at the first record).
-    if (IsPostgresLocation(m_strStorePath)) {
+    if (IsPostgresLocation(m_job.strStorePath)) {
         if (ISharedPages* shared = Store().SharedPages()) {
             const std::int64_t search =
-                shared->RegisterSearch(m_strIndustry, m_strRegion, m_nLastPage);
+                shared->RegisterSearch(m_strIndustry, m_strRegion, m_job.nLastPage);
             Post(ev::PagesDone{shared->PagesDone(search)});
-            SharedClaimPages source(*shared, search, keyword, m_strCondition, m_nStartPage,
-                                    m_nLastPage, m_job.lease,
+            SharedClaimPages source(*shared, search, keyword, m_job.strCondition, m_job.nStartPage,
+                                    m_job.nLastPage, m_job.options.lease,
                                     [this](CrawlEventBody body) { Post(std::move(body)); });
             Walk(source);
             return;
         }
     }
-    RangePages source(keyword, m_strCondition, m_nStartPage, m_nLastPage);
+    RangePages source(keyword, m_job.strCondition, m_job.nStartPage, m_job.nLastPage);
     Walk(source);
 }
 

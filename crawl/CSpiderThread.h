@@ -36,16 +36,8 @@ class CSpiderThread {
     void CollectPages();
     // Fetches every kept failure of the job again.
     void RetryFailures();
+    // The search's address keyword; it also splits the condition into industry and region.
     std::string BuildKeyword();
-
-    int m_nKind;
-    int m_nMode;
-    int m_nStartPage;
-    int m_nLastPage;
-    std::string m_strCondition;
-    std::string m_strIndustry;
-    std::string m_strRegion;
-    std::string m_strStorePath;
 
   private:
     void Post(CrawlEventBody body);
@@ -54,6 +46,8 @@ class CSpiderThread {
     void Walk(IPageSource& source);
 
     CrawlJob m_job;
+    std::string m_strIndustry;  // GBK, from the job's condition
+    std::string m_strRegion;
     std::unique_ptr<IPageFetcher> m_pFetcher;
     RecordWriterFactory m_openStore;
     std::unique_ptr<IRecordWriter> m_pStore;
@@ -61,5 +55,5 @@ class CSpiderThread {
     int m_nWorkerId;
     BackoffWaiter m_wait;
     LaneFetcherFactory m_makeLanes;
-    std::shared_ptr<LanePacer> m_pPacer;
+    std::shared_ptr<LanePacer> m_pacer;
 };

@@ -60,7 +60,7 @@ bool CollectSession::StartPreCollect(const std::string& condition, const RetryPo
     CrawlJob job;
     job.nMode = CRAWL_MODE_PRECOLLECT;
     job.strCondition = condition;
-    job.retry = retry;
+    job.options.retry = retry;
     Launch(std::move(job));
     precollectWorker_ = controller_.CurrentWorkerId();
     runOfWorker_[precollectWorker_] = 0;  // no run's
@@ -74,13 +74,6 @@ void CollectSession::StartCollect(const CollectRequest& request, IRecordStore& s
     job.nLastPage = request.lastPage;
     job.strCondition = request.condition;
     job.failures = store.KeptFailures();
-    job.bSkipKnown = request.skipKnown;
-    job.nLanes = std::clamp(request.lanes, 1, kMaxLanes);
-    job.delay = std::max(request.delay, std::chrono::milliseconds(0));
-    job.lease = std::max(request.lease, std::chrono::seconds(1));
-    // The run's pacing outlives a watchdog restart: the fresh worker keeps the spacing and the
-    // lanes the site allowed.
-    job.pPacer = std::make_shared<LanePacer>(job.nLanes, job.delay);
     BeginRun(std::move(job), request, store);
 }
 
@@ -100,29 +93,28 @@ bool CollectSession::StartRetry(const CollectRequest& request, IRecordStore& sto
         return false;
     }
     // A kept result page read now lists companies stored meanwhile: skipped as a collect would.
-    job.bSkipKnown = request.skipKnown;
-    job.nLanes = std::clamp(request.lanes, 1, kMaxLanes);
-    job.delay = std::max(request.delay, std::chrono::milliseconds(0));
-    job.pPacer = std::make_shared<LanePacer>(job.nLanes, job.delay);
     BeginRun(std::move(job), request, store);
     return true;
 }
 
 void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, IRecordStore& store) {
     job.strStorePath = store.Path();
-    job.pLedger = std::make_shared<RunLedger>();
+    job.ledger = std::make_shared<RunLedger>();
+    job.options = request.options.Bounded();
+    // The run's pacing outlives a watchdog restart: the fresh worker keeps the spacing and the
+    // lanes the site allowed.
+    job.pacer = std::make_shared<LanePacer>(job.options.lanes, job.options.delay);
     static std::atomic<unsigned> runs{0};
     job.claimToken = std::to_string(platform::ProcessId()) + "-" +
                      std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) +
                      "-" + std::to_string(++runs);
-    job.retry = request.retry;
     store_ = &store;
     saveProgress_ = job.nMode == CRAWL_MODE_COLLECT;  // a retry keeps no page in progress
     condition_ = job.strCondition;
     ++runSerial_;
     records_ = 0;
     page_ = saveProgress_ ? request.startPage : 0;
-    lanes_ = job.nLanes;
+    lanes_ = job.options.lanes;
     failures_.clear();
     precollectWorker_ = 0;
     controller_.BeginRun(request.pacing);

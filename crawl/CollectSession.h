@@ -66,11 +66,7 @@ struct CollectRequest {
     int startPage = 1;
     int lastPage = 0;
     PacingSettings pacing;
-    RetryPolicy retry;
-    bool skipKnown = false;                // skip companies the store already holds
-    int lanes = 1;                         // fetches in flight at once
-    std::chrono::milliseconds delay{0};    // between two requests to the same host
-    std::chrono::seconds lease{120};       // a shared store: how long a claimed page is held
+    CrawlOptions options;
     std::vector<std::int64_t> failureIds;  // retry: only these kept failures (empty: all)
 };
 

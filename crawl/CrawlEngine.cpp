@@ -27,7 +27,7 @@ size_t BytesOf(const MemberRecord& r) {
 }  // namespace
 
 CrawlEngine::CrawlEngine(Parts parts)
-    : p_(std::move(parts)), lanes_(std::max(1, p_.job.nLanes)), entriesPerPage_(lanes_) {}
+    : p_(std::move(parts)), lanes_(std::max(1, p_.job.options.lanes)), entriesPerPage_(lanes_) {}
 
 CrawlEngine::~CrawlEngine() {
     p_.lanes.CancelAll();
@@ -321,8 +321,8 @@ void CrawlEngine::Finished(std::uint64_t tag, FetchResult result) {
         p_.post(ev::LanesChanged{p_.pacer.LanesInUse()});
     }
     ++item.tries;
-    if (!result.ok && result.retryable && item.tries <= p_.job.retry.maxRetries) {
-        const std::chrono::milliseconds wait = p_.job.retry.WaitBefore(item.tries, result);
+    if (!result.ok && result.retryable && item.tries <= p_.job.options.retry.maxRetries) {
+        const std::chrono::milliseconds wait = p_.job.options.retry.WaitBefore(item.tries, result);
         p_.post(ev::BackingOff{wait.count()});
         announcedUntil_ = std::max(announcedUntil_, now + wait);
         if (lanes_ == 1) {
@@ -375,7 +375,7 @@ void CrawlEngine::Note(const FetchResult& result) {
     // rest is the network or the server.
     const bool challenged = result.answer == Answer::Refusal || result.answer == Answer::Other;
     int& count = challenged ? refusalsInARow_ : failuresInARow_;
-    if (++count >= p_.job.retry.outageAfter) {
+    if (++count >= p_.job.options.retry.outageAfter) {
         throw RunBroken{result.reason, challenged};
     }
 }

@@ -77,7 +77,7 @@ bool EntrySink::StoredThisRun(const Entry& e) const {
 }
 
 void EntrySink::NoteStored(const Entry& e) {
-    if (!recheckKnown_ || !job_.bSkipKnown) {
+    if (!recheckKnown_ || !job_.options.skipKnown) {
         return;  // nothing is looked up again
     }
     // Only entries admitted before it was stored can meet it again: those in the walk's window,
@@ -108,7 +108,7 @@ std::map<std::string, KeptFailure>::iterator EntrySink::KeptFor(const Entry& e) 
     auto kept = keptContacts_.find(CompanyKey(e.name, e.address));
     // Without skip-known every entry is a row of its own: a row kept for one entry of the
     // company is filled by that entry alone, never by another listing of the company.
-    if (kept != keptContacts_.end() && !job_.bSkipKnown && !e.key.empty() &&
+    if (kept != keptContacts_.end() && !job_.options.skipKnown && !e.key.empty() &&
         !kept->second.entry.empty() && kept->second.entry != e.key) {
         return keptContacts_.end();
     }
@@ -116,11 +116,11 @@ std::map<std::string, KeptFailure>::iterator EntrySink::KeptFor(const Entry& e) 
 }
 
 bool EntrySink::Known(const Entry& e, bool kept) {
-    return job_.bSkipKnown && !kept && store_().IsKnownCompany(e.address, e.name, e.region);
+    return job_.options.skipKnown && !kept && store_().IsKnownCompany(e.address, e.name, e.region);
 }
 
 EntrySink::Admission EntrySink::Admit(Entry& e) {
-    if (RunLedger* ledger = job_.pLedger.get()) {
+    if (RunLedger* ledger = job_.ledger.get()) {
         // A worker the watchdog started over the same page waits for what the stalled one
         // still has in hand.
         const std::string taken =
@@ -168,7 +168,7 @@ bool EntrySink::Store(Entry& e) {
     IRecordWriter& store = store_();
     auto kept = KeptFor(e);
     const bool hasKeptRow = kept != keptContacts_.end() && kept->second.rowId != 0;
-    if (recheckKnown_ && job_.bSkipKnown && kept == keptContacts_.end() && StoredThisRun(e)) {
+    if (recheckKnown_ && job_.options.skipKnown && kept == keptContacts_.end() && StoredThisRun(e)) {
         // Stored since it was admitted, by an earlier entry of this walk.
         e.hold.MarkDone();
         return true;

@@ -306,7 +306,7 @@ TEST_F(CollectSessionTest, KnownCompaniesAreSkippedAndExportedOnce) {
     }
     NewSession(Deps());
     CollectRequest request = Request();
-    request.skipKnown = true;
+    request.options.skipKnown = true;
     session->StartCollect(request, *store);
     EXPECT_EQ(Pump().how, RunEnd::How::Finished);
     EXPECT_EQ(session->Records(), 2);
@@ -420,7 +420,7 @@ class LanesTest : public CollectSessionTest {
     CollectRequest LanesRequest(int lanes, int every = 0, int timeout = 0) {
         CollectRequest r = Request(kPages, timeout);
         r.condition = Gbk("塑料^广东");
-        r.lanes = lanes;
+        r.options.lanes = lanes;
         r.pacing = {every, 5, timeout};
         return r;
     }
@@ -585,7 +585,7 @@ TEST_F(LanesTest, DelaySpacesTheRequestsToEachHost) {
         FreshStore();
         CollectRequest request = LanesRequest(lanes);
         request.lastPage = 2;
-        request.delay = milliseconds(60);
+        request.options.delay = milliseconds(60);
         NewSession(DefaultCrawlDeps());  // the waits are real here
         session->StartCollect(request, *store);
         EXPECT_EQ(Pump().how, RunEnd::How::Finished);
@@ -716,14 +716,14 @@ TEST_F(LanesTest, ACompanyListedTwiceIsTwoEntriesUnlessKnownCompaniesAreSkipped)
             FreshStore();
             NewSession(Deps());
             CollectRequest request = LanesRequest(lanes);
-            request.skipKnown = skipKnown;
+            request.options.skipKnown = skipKnown;
             session->StartCollect(request, *store);
             EXPECT_EQ(Pump().how, RunEnd::How::Finished);
             EXPECT_EQ(Titles(), skipKnown ? once : directory);
             // Walked again for the directory's own view: the entries skipped as known are
             // added, and no entry is stored twice.
             NewSession(Deps());
-            request.skipKnown = false;
+            request.options.skipKnown = false;
             session->StartCollect(request, *store);
             EXPECT_EQ(Pump().how, RunEnd::How::Finished);
             std::vector<std::string> all = skipKnown ? once : directory;
@@ -774,7 +774,7 @@ TEST_F(LanesTest, APageThatIsNotThePageAskedForIsRetriedAndNeverReadAsEmpty) {
             }
             NewSession(Deps());
             CollectRequest request = LanesRequest(lanes);
-            request.retry.delays = {milliseconds(5), milliseconds(5)};
+            request.options.retry.delays = {milliseconds(5), milliseconds(5)};
             session->StartCollect(request, *store);
             RunEnd end = Pump();
             EXPECT_EQ(end.how, RunEnd::How::Finished);
@@ -829,7 +829,7 @@ TEST_F(LanesTest, FiveRefusalsInARowEndTheRunAtThePageInProgress) {
         NewSession(Deps());
         CollectRequest request = LanesRequest(lanes);
         request.lastPage = 20;
-        request.retry.delays = {milliseconds(5), milliseconds(5)};
+        request.options.retry.delays = {milliseconds(5), milliseconds(5)};
         session->StartCollect(request, *store);
         RunEnd end = Pump();
         EXPECT_EQ(end.how, RunEnd::How::Challenged);
@@ -877,7 +877,7 @@ TEST_F(LanesTest, SkipKnownStoresACompanyListedTwiceOnceWithAnyLanes) {
         FreshStore();
         NewSession(Deps());
         CollectRequest request = LanesRequest(lanes);
-        request.skipKnown = true;
+        request.options.skipKnown = true;
         session->StartCollect(request, *store);
         EXPECT_EQ(Pump().how, RunEnd::How::Finished);
         EXPECT_EQ(Titles(), expected);

@@ -42,9 +42,11 @@ class SpiderTest : public ::testing::Test {
   protected:
     std::unique_ptr<CSpiderThread> Make(int mode, int start, int last,
                                         const std::string& condition = Gbk("化工^"),
-                                        std::chrono::milliseconds delay = {}) {
+                                        std::chrono::milliseconds delay = {},
+                                        int kind = CRAWL_KIND_MEMBER) {
         CrawlJob job;
-        job.delay = delay;
+        job.nKind = kind;
+        job.options.delay = delay;
         job.pNotify = queue;
         job.pRunControl = word;
         job.nMode = mode;
@@ -119,10 +121,8 @@ TEST_F(SpiderTest, SessionFailureAndOtherKindsAndModes) {
     EXPECT_EQ(got.notes[0].lParam, -2);
 
     pages->sessionOpens = true;
-    EXPECT_EQ(Make(9, 1, 3)->RunJob(), 1);  // no such mode
-    auto spider = Make(CRAWL_MODE_COLLECT, 1, 3);
-    spider->m_nKind = 2;  // no such section
-    spider->CollectPages();
+    EXPECT_EQ(Make(9, 1, 3)->RunJob(), 1);                          // no such mode
+    Make(CRAWL_MODE_COLLECT, 1, 3, Gbk("化工^"), {}, 2)->RunJob();  // no such section
     EXPECT_TRUE(Drain().notes.empty());
     EXPECT_TRUE(pages->fetched.empty());
 }

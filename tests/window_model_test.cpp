@@ -743,7 +743,7 @@ TEST_F(WindowModelTest, ParallelSettingReachesTheWorkerAndListingOrderIsKept) {
     std::atomic<int> lanes{0};
     Open([&lanes](const CrawlJob& job) {
         if (job.nMode == CRAWL_MODE_COLLECT) {
-            lanes = job.nLanes;
+            lanes = job.options.lanes;
         }
         return CrawlWorker::Start(job, DefaultCrawlDeps());
     });

@@ -83,8 +83,8 @@ WindowModel::RunStart WindowModel::StartCollectRun(bool retry) {
     request.startPage = startPage_;
     request.lastPage = pagesTotal_;
     request.pacing = {every_, pauseSeconds_, timeoutSeconds_};
-    request.lanes = lanes_;
-    request.skipKnown = state_.skipKnown;
+    request.options.lanes = lanes_;
+    request.options.skipKnown = state_.skipKnown;
     request.failureIds = retryIds_;
     try {
         if (retry) {
