@@ -242,11 +242,9 @@ int RunCollect(const CliOptions& o) {
         return StoreFailed(e);
     }
 
-    CollectRequest request;
+    CollectRequest request = o.run;
     request.condition = ConditionOf(o);
-    request.pacing = {o.every, o.waitSeconds, o.timeoutSeconds};
     request.options.skipKnown = o.skipKnown;
-    request.options.lanes = o.parallel;
     // How long a page of a shared store stays claimed without a sign of life (tests shorten).
     request.options.lease = std::chrono::seconds(
         text::EnvNumber("COLLECTOR_LEASE_SECONDS", 1, 86400, CrawlOptions{}.lease.count()));
@@ -254,7 +252,8 @@ int RunCollect(const CliOptions& o) {
     // Tests shorten the waits between tries, so that a schedule of faults runs in seconds.
     if (const std::int64_t ms = text::EnvNumber("COLLECTOR_RETRY_DELAY_MS", 0, 60000, -1);
         ms >= 0) {
-        request.options.retry.delays = {std::chrono::milliseconds(ms), std::chrono::milliseconds(ms)};
+        request.options.retry.delays = {std::chrono::milliseconds(ms),
+                                        std::chrono::milliseconds(ms)};
     }
     if (o.retryFailed) {
         try {

@@ -26,6 +26,20 @@ bool ParseNumber(const std::string& s, int minimum, int& out) {
     return true;
 }
 
+// The ranges of the settings a collect takes, as the window has them.
+std::string SettingRanges() {
+    std::string line = "  范围与窗口相同（超出时退出码 2）：";
+    const char* separator = "";
+    for (const SettingSpec& s : kSettings) {
+        if (s.option != nullptr) {
+            line += separator + std::string(s.option) + " " + std::to_string(s.bounds.low) +
+                    " 到 " + std::to_string(s.bounds.high);
+            separator = "，";
+        }
+    }
+    return line + "。\n";
+}
+
 // "YYYY-MM-DD" with a month 01 to 12 and a day 01 to 31.
 bool IsDate(const std::string& text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
@@ -86,7 +100,8 @@ std::string CliUsage(CliOptions::Command command) {
                    "  网站回答 429、503 或验证页时并发数减半。--delay "
                    "MS：对同一主机的两次请求至少\n"
                    "  间隔 MS 毫秒（默认 0）。--proxy URL：经这个代理（http:// 或 socks5://）访问\n"
-                   "  网站，代替环境变量 http_proxy。\n"
+                   "  网站，代替环境变量 http_proxy。\n" +
+                   SettingRanges() +
                    "  退出码：0 全部保存；3 已采集到最后一页，但有页面未能获取；1 数据库、文件或\n"
                    "  网络错误；2 参数错误；130 已停止。\n";
         case C::Export:
@@ -189,9 +204,38 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
     }
 
     const bool conditions = o.command == C::PreCollect || o.command == C::Collect;
+    // The settings a collect takes, refused out of the window's bounds in the window's words.
+    auto setting = [&](const std::string& name) -> std::optional<bool> {
+        for (const SettingSpec& s : kSettings) {
+            if (s.option == nullptr || name != s.option) {
+                continue;
+            }
+            std::string text;
+            if (!value(name, text)) {
+                return false;
+            }
+            const auto n = ReadBounded(text, s.bounds);
+            if (!n) {
+                error = BoundsMessage("选项 " + name + " ", s.bounds) + "：" + text;
+                return false;
+            }
+            s.field(o.run) = *n;
+            return true;
+        }
+        return std::nullopt;
+    };
+
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         int n = 0;
+        if (o.command == C::Collect) {
+            if (const std::optional<bool> taken = setting(a)) {
+                if (!*taken) {
+                    return std::nullopt;
+                }
+                continue;
+            }
+        }
         if (a == "--help" || a == "-h") {
             o.help = true;
         } else if ((conditions || o.command == C::Export) && a == "--industry") {
@@ -247,23 +291,6 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.force = true;
         } else if (o.command == C::Export && a == "--unique") {
             o.unique = true;
-        } else if (o.command == C::Collect && a == "--every") {
-            if (!number(a, 0, o.every))
-                return std::nullopt;
-        } else if (o.command == C::Collect && a == "--wait") {
-            if (!number(a, 0, o.waitSeconds))
-                return std::nullopt;
-        } else if (o.command == C::Collect && a == "--timeout") {
-            if (!number(a, 0, o.timeoutSeconds))
-                return std::nullopt;
-        } else if (o.command == C::Collect && a == "--parallel") {
-            if (!number(a, 1, o.parallel))
-                return std::nullopt;
-            if (o.parallel > kMaxLanes) {
-                error = "选项 --parallel 需要 1 到 " + std::to_string(kMaxLanes) + " 之间的整数：" +
-                        args[i];
-                return std::nullopt;
-            }
         } else if (o.command == C::Collect && a == "--delay") {
             if (!number(a, 0, o.delayMs))
                 return std::nullopt;

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "crawl/RunSettings.h"
+
 struct CliOptions {
     enum class Command { None, PreCollect, Collect, Export, Clear, Import };
     Command command = Command::None;
@@ -25,10 +27,8 @@ struct CliOptions {
     std::string region;
     std::optional<int> startPage;
     std::optional<int> lastPage;
-    int every = 30;
-    int waitSeconds = 10;
-    int timeoutSeconds = 50;
-    int parallel = 1;            // collect: fetches in flight at once
+    // collect: the numbers of the settings table (--every, --wait, --timeout, --parallel)
+    CollectRequest run = DefaultRequest();
     int delayMs = 0;             // collect: between two requests to the same host
     std::string proxy;           // precollect, collect: in place of http_proxy
     bool retryFailed = false;    // collect: fetch the kept failures again instead

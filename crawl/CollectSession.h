@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "crawl/Clock.h"
+#include "crawl/CollectRequest.h"
 #include "crawl/CrawlEvent.h"
 #include "crawl/CrawlJob.h"
 #include "crawl/RunController.h"
@@ -58,16 +59,6 @@ struct SessionUpdate {
     RunEnd end;
     std::string reason;
     int status = 0;  // PreCollectFailed: the HTTP status the site answered with, 0 for none
-};
-
-// What a collect or retry run is to do.
-struct CollectRequest {
-    std::string condition;  // GBK: industry "^" region (collect)
-    int startPage = 1;
-    int lastPage = 0;
-    PacingSettings pacing;
-    CrawlOptions options;
-    std::vector<std::int64_t> failureIds;  // retry: only these kept failures (empty: all)
 };
 
 // Where a collect of `condition` (GBK "industry^region") starts when the user names no page:

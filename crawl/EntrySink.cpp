@@ -168,7 +168,8 @@ bool EntrySink::Store(Entry& e) {
     IRecordWriter& store = store_();
     auto kept = KeptFor(e);
     const bool hasKeptRow = kept != keptContacts_.end() && kept->second.rowId != 0;
-    if (recheckKnown_ && job_.options.skipKnown && kept == keptContacts_.end() && StoredThisRun(e)) {
+    if (recheckKnown_ && job_.options.skipKnown && kept == keptContacts_.end() &&
+        StoredThisRun(e)) {
         // Stored since it was admitted, by an earlier entry of this walk.
         e.hold.MarkDone();
         return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <stdexcept>
 
 #include "store/SharedPages.h"
 #include "store/Store.h"
@@ -38,9 +39,50 @@ std::optional<int> ReadBounded(const std::string& text, const SettingBounds& bou
     return std::nullopt;
 }
 
+std::string BoundsMessage(std::string_view who, const SettingBounds& bounds) {
+    return std::string(who) + "应为 " + std::to_string(bounds.low) + " 到 " +
+           std::to_string(bounds.high) + " 之间的整数";
+}
+
 std::string OutOfBoundsMessage(const SettingBounds& bounds) {
-    return std::string(bounds.name) + "应为 " + std::to_string(bounds.low) + " 到 " +
-           std::to_string(bounds.high) + " 之间的整数！";
+    return BoundsMessage(bounds.name, bounds) + "！";
+}
+
+const SettingSpec& Setting(std::string_view key) {
+    for (const SettingSpec& setting : kSettings) {
+        if (key == setting.key) {
+            return setting;
+        }
+    }
+    throw std::logic_error("no setting " + std::string(key));
+}
+
+std::optional<std::string> ValidSetting(const SettingSpec& setting, const std::string& value) {
+    switch (setting.kind) {
+        case SettingKind::Number:
+            if (const auto n = ReadBounded(value, setting.bounds)) {
+                return std::to_string(*n);
+            }
+            return std::nullopt;
+        case SettingKind::Check:
+            if (value == "0" || value == "1") {
+                return value;
+            }
+            return std::nullopt;
+        case SettingKind::Text:
+            return value;
+    }
+    return std::nullopt;
+}
+
+CollectRequest DefaultRequest() {
+    CollectRequest request;
+    for (const SettingSpec& setting : kSettings) {
+        if (setting.field != nullptr) {
+            setting.field(request) = *ReadBounded(setting.first, setting.bounds);
+        }
+    }
+    return request;
 }
 
 void RegisterSharedSearch(IRecordStore& store, const std::string& industry,

@@ -18,6 +18,7 @@
 #include "Portable.h"
 #include "StoredRows.h"
 #include "TempDir.h"
+#include "crawl/RunSettings.h"
 #include "platform/FileSystem.h"
 #include "store/PgRecordStore.h"
 #include "store/RecordStore.h"
@@ -67,7 +68,7 @@ TEST_F(CliTest, WithoutStoreTheUsersDataFolderHoldsTheStoreWhereverItIsStarted) 
 }
 
 TEST_F(CliTest, UsageMistakesExitWithTwo) {
-    const std::vector<std::vector<std::string>> cases = {
+    std::vector<std::vector<std::string>> cases = {
         {},
         {"nonsense"},
         {"precollect", "--bogus"},
@@ -86,6 +87,13 @@ TEST_F(CliTest, UsageMistakesExitWithTwo) {
         {"export", "--format", "csv", "--proxy", "http://127.0.0.1:1", "out.csv"},
         {"clear", "--industry", "x"},
     };
+    // A setting past the window's bounds, one above each number the settings table has.
+    for (const SettingSpec& setting : kSettings) {
+        if (setting.option != nullptr) {
+            cases.push_back({"collect", "--industry", "x", setting.option,
+                             std::to_string(setting.bounds.high + 1LL)});
+        }
+    }
     for (const auto& args : cases) {
         auto r = RunProgram(COLLECTOR_CLI_PATH, args, dir.Path());
         EXPECT_EQ(r.code, 2) << ::testing::PrintToString(args);

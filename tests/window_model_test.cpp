@@ -23,6 +23,7 @@
 #include "Portable.h"
 #include "TempDir.h"
 #include "app/model/WindowModel.h"
+#include "cli/CliOptions.h"
 #include "crawl/CrawlWorker.h"
 #include "crawl/CurlTransfer.h"
 #include "platform/FileSystem.h"
@@ -288,7 +289,7 @@ TEST_F(WindowModelTest, StartUpStateAndTheLastSearchComingBack) {
     EXPECT_EQ(s.description, "Tarvola（中国站）会员信息");
     EXPECT_EQ(s.industry, "化工");
     EXPECT_EQ(s.region, "广州");
-    EXPECT_TRUE(s.skipKnown);
+    EXPECT_TRUE(CheckedIn(s, IDC_SKIP_KNOWN));
     EXPECT_TRUE(s.precollectEnabled);
     EXPECT_FALSE(s.startEnabled);
     EXPECT_FALSE(s.stopEnabled);
@@ -438,6 +439,55 @@ TEST_F(WindowModelTest, SettingsOutOfRangeStartNothing) {
     EXPECT_EQ(StoredRows(), 0);
 }
 
+// Generated from the settings table: for every number a collect takes, the window and
+// collector-cli accept and refuse the same values, each naming it as its user knows it.
+TEST_F(WindowModelTest, TheWindowAndTheCommandLineRefuseTheSameSettings) {
+    Open();
+    PreCollect();
+    // A proxy that is none stops a start after the numbers were taken: a value the window
+    // accepts is told by that message instead of its own, and no run starts.
+    model->SetText(IDC_PROXY, "ftp://127.0.0.1:1");
+    int checked = 0;
+    for (const SettingSpec& setting : kSettings) {
+        if (setting.option == nullptr) {
+            continue;
+        }
+        int id = 0;
+        for (const ControlTable& table : kControlTables) {
+            for (const ControlSpec& c : table) {
+                if (c.setting != nullptr && std::string(c.setting) == setting.key) {
+                    id = c.id;
+                }
+            }
+        }
+        ASSERT_NE(id, 0) << setting.key << " has no control";
+        const SettingBounds& b = setting.bounds;
+        for (long long value : {b.low - 1LL, 0LL + b.low, 0LL + b.high, b.high + 1LL}) {
+            const std::string text = std::to_string(value);
+            const bool inside = value >= b.low && value <= b.high;
+            std::string error;
+            const auto cli =
+                ParseCliOptions({"collect", "--industry", "x", setting.option, text}, error);
+            EXPECT_EQ(cli.has_value(), inside) << setting.option << " " << text;
+            if (inside && cli) {
+                CollectRequest run = cli->run;
+                EXPECT_EQ(setting.field(run), value);
+            } else if (!inside) {
+                EXPECT_EQ(error, BoundsMessage("选项 " + std::string(setting.option) + " ", b) +
+                                     "：" + text);
+            }
+            const std::string before = TextOf(model->State(), id);
+            model->SetText(id, text);
+            model->Start();
+            EXPECT_EQ(LastAsked().text == OutOfBoundsMessage(b), !inside) << b.name << " " << text;
+            EXPECT_FALSE(model->Running());
+            model->SetText(id, before);
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 16);
+}
+
 TEST_F(WindowModelTest, CollectToTheEndThenAgainKeepingOrClearing) {
     Open();
     PreCollect();
@@ -463,7 +513,7 @@ TEST_F(WindowModelTest, CollectToTheEndThenAgainKeepingOrClearing) {
     // and not stored again, with 跳过已采集公司 on (the default) or off (remembered): that
     // entry of page 3 is stored.
     for (bool skip : {true, false}) {
-        model->SetSkipKnown(skip);
+        model->SetCheck(IDC_SKIP_KNOWN, skip);
         model->SetText(IDC_START_PAGE, "3");
         const size_t asked = view.asked.size();
         Collect();
@@ -975,14 +1025,14 @@ TEST_F(WindowModelTest, SettingsComeBackForThisUserNotFromTheStore) {
     for (const auto& [id, text] : typed) {
         model->SetText(id, text);
     }
-    model->SetSkipKnown(false);
+    model->SetCheck(IDC_SKIP_KNOWN, false);
     ASSERT_TRUE(model->Close());
     model.reset();
     Open();
     for (const auto& [id, text] : typed) {
         EXPECT_EQ(TextOf(view.state, id), text) << id;
     }
-    EXPECT_FALSE(view.state.skipKnown);
+    EXPECT_FALSE(CheckedIn(view.state, IDC_SKIP_KNOWN));
     // A value a run would refuse does not replace the one kept; the store holds none of them.
     model->SetText(IDC_EVERY_N, "");
     model->SetText(IDC_PROXY, "ftp://x");

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QtTest>
 #include <deque>
@@ -16,7 +17,6 @@
 #include "PgCluster.h"
 #include "TempDir.h"
 #include "app/qt/CCollectorDlg.h"
-#include "app/qt/CConditionPage.h"
 #include "app/qt/UserPrompts.h"
 #include "store/RecordStore.h"
 #include "store/Store.h"
@@ -101,6 +101,7 @@ class WindowTest : public QObject {
     }
     QPushButton* Button(int id) { return qobject_cast<QPushButton*>(dlg->GetDlgItem(id)); }
     QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dlg->GetDlgItem(id)); }
+    QTableWidget* List(int id) { return qobject_cast<QTableWidget*>(dlg->GetDlgItem(id)); }
     int StoredRows() {
         RecordStore store(StorePath());
         int n = 0;
@@ -108,8 +109,8 @@ class WindowTest : public QObject {
         return n;
     }
     void PreCollect(const char* industry = "化工", const char* region = "广东") {
-        dlg->ConditionPage()->Industry()->setText(U(industry));
-        dlg->ConditionPage()->Region()->setText(U(region));
+        Edit(IDC_INDUSTRY)->setText(U(industry));
+        Edit(IDC_REGION)->setText(U(region));
         QTest::mouseClick(Button(IDC_PRECOLLECT), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 10000);
     }
@@ -181,16 +182,16 @@ class WindowTest : public QObject {
         for (const auto& [id, text] : texts) {
             QCOMPARE(dlg->ItemText(id), U(text));
         }
-        QCOMPARE(dlg->ConditionPage()->Industry()->text(), U("化工"));
-        QCOMPARE(dlg->ConditionPage()->Region()->text(), U("广州"));
+        QCOMPARE(Edit(IDC_INDUSTRY)->text(), U("化工"));
+        QCOMPARE(Edit(IDC_REGION)->text(), U("广州"));
         QVERIFY(qobject_cast<QCheckBox*>(dlg->GetDlgItem(IDC_SKIP_KNOWN))->isChecked());
         QVERIFY(Button(IDC_PRECOLLECT)->isEnabled());
         QVERIFY(!Button(IDC_START)->isEnabled());
         QVERIFY(!Button(IDC_STOP)->isEnabled());
-        QCOMPARE(dlg->ResultList()->columnCount(), 9);
-        QCOMPARE(dlg->ResultList()->horizontalHeaderItem(0)->text(), U("公司名称"));
-        QCOMPARE(dlg->ResultList()->columnWidth(0), 200);
-        QCOMPARE(dlg->ResultList()->horizontalHeaderItem(8)->text(), U("邮编"));
+        QCOMPARE(List(IDC_RESULT_LIST)->columnCount(), 9);
+        QCOMPARE(List(IDC_RESULT_LIST)->horizontalHeaderItem(0)->text(), U("公司名称"));
+        QCOMPARE(List(IDC_RESULT_LIST)->columnWidth(0), 200);
+        QCOMPARE(List(IDC_RESULT_LIST)->horizontalHeaderItem(8)->text(), U("邮编"));
         QCOMPARE(dlg->focusWidget(), Button(IDC_PRECOLLECT));
         QVERIFY(prompts->shown.empty());
 
@@ -208,12 +209,12 @@ class WindowTest : public QObject {
         QVERIFY(!Button(IDC_START)->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 15000);
         QCOMPARE(dlg->ItemText(IDC_RECORDS), U("5 / 6"));
-        QCOMPARE(dlg->ResultList()->rowCount(), 1);
-        QCOMPARE(dlg->ResultList()->item(0, 0)->text(), U("东莞塑料化工"));
+        QCOMPARE(List(IDC_RESULT_LIST)->rowCount(), 1);
+        QCOMPARE(List(IDC_RESULT_LIST)->item(0, 0)->text(), U("东莞塑料化工"));
         QCOMPARE(StoredRows(), 5);
 
         // Typing in the search takes Start back; a page past the end, typed, is refused.
-        QTest::keyClicks(dlg->ConditionPage()->Industry(), U("x"));
+        QTest::keyClicks(Edit(IDC_INDUSTRY), U("x"));
         QVERIFY(!Button(IDC_START)->isEnabled());
         PreCollect();
         Edit(IDC_START_PAGE)->clear();
@@ -229,20 +230,23 @@ class WindowTest : public QObject {
                 std::string::npos);
         // Preview fills the list from the store.
         QTest::mouseClick(Button(IDC_PREVIEW), Qt::LeftButton);
-        QCOMPARE(dlg->ResultList()->rowCount(), 5);
+        QCOMPARE(List(IDC_RESULT_LIST)->rowCount(), 5);
         // The collected data: read beside the window when its page opens, filtered after
         // typing stops, with the two more columns.
-        dlg->ListTab()->setCurrentIndex(1);
-        QTRY_COMPARE_WITH_TIMEOUT(dlg->DataList()->rowCount(), 5, 3000);
-        QCOMPARE(dlg->DataList()->columnCount(), 11);
-        QCOMPARE(dlg->DataList()->item(0, 10)->text(), U("化工-广东"));
+        qobject_cast<QTabWidget*>(dlg->GetDlgItem(IDC_LIST_TAB))->setCurrentIndex(1);
+        QTRY_COMPARE_WITH_TIMEOUT(List(IDC_DATA_LIST)->rowCount(), 5, 3000);
+        QCOMPARE(List(IDC_DATA_LIST)->columnCount(), 11);
+        QCOMPARE(List(IDC_DATA_LIST)->item(0, 10)->text(), U("化工-广东"));
         QVERIFY(
             dlg->ItemText(IDC_DATA_COUNTS).startsWith(U("库中共 5 条，本搜索（化工-广东）5 条")));
-        // (typed: QTest cannot type Chinese, so the edit is set and says it was edited)
+        // (typed: QTest cannot type Chinese, so the edit is set) It is read once the model's
+        // pause after typing has passed on its clock.
         Edit(IDC_DATA_FILTER)->setText(U("东莞"));
-        emit Edit(IDC_DATA_FILTER)->textEdited(U("东莞"));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg->DataList()->rowCount(), 1, 3000);
-        QCOMPARE(dlg->DataList()->item(0, 0)->text(), U("东莞塑料化工"));
+        dlg->Model().Tick();
+        QCOMPARE(List(IDC_DATA_LIST)->rowCount(), 5);
+        clock->Advance(WindowModel::kFilterPause);
+        QTRY_COMPARE_WITH_TIMEOUT(List(IDC_DATA_LIST)->rowCount(), 1, 3000);
+        QCOMPARE(List(IDC_DATA_LIST)->item(0, 0)->text(), U("东莞塑料化工"));
     }
 
     void questionsAreMessageBoxesWithTheirButtons() {
@@ -266,13 +270,9 @@ class WindowTest : public QObject {
 
     void enterAndEscapeDoNothing() {
         Open();
-        QWidget* targets[] = {dlg.get(),
-                              Edit(IDC_EVERY_N),
-                              Edit(IDC_START_PAGE),
-                              dlg->ConditionPage()->Industry(),
-                              dlg->ConditionPage()->Region(),
-                              Button(IDC_PRECOLLECT),
-                              dlg->ResultList()};
+        QWidget* targets[] = {
+            dlg.get(),        Edit(IDC_EVERY_N),      Edit(IDC_START_PAGE), Edit(IDC_INDUSTRY),
+            Edit(IDC_REGION), Button(IDC_PRECOLLECT), List(IDC_RESULT_LIST)};
         for (QWidget* w : targets) {
             for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
                 QTest::keyClick(w, static_cast<Qt::Key>(key));
@@ -341,14 +341,14 @@ class WindowTest : public QObject {
         Open();
         const QSize smallest = dlg->size();
         QCOMPARE(dlg->minimumSize(), smallest);
-        const QRect list = dlg->ResultList()->geometry();
+        const QRect list = List(IDC_RESULT_LIST)->geometry();
         const QRect csv = Button(IDC_EXPORT_CSV)->geometry();
-        const int width7 = dlg->ResultList()->columnWidth(7);
+        const int width7 = List(IDC_RESULT_LIST)->columnWidth(7);
         dlg->resize(smallest + QSize(200, 150));
-        QCOMPARE(dlg->ResultList()->size(), list.size() + QSize(200, 150));
+        QCOMPARE(List(IDC_RESULT_LIST)->size(), list.size() + QSize(200, 150));
         QCOMPARE(Button(IDC_EXPORT_CSV)->pos(), csv.topLeft() + QPoint(200, 150));
-        QCOMPARE(dlg->ResultList()->columnWidth(7), width7);
-        QVERIFY(dlg->ResultList()->geometry().right() < dlg->width());
+        QCOMPARE(List(IDC_RESULT_LIST)->columnWidth(7), width7);
+        QVERIFY(List(IDC_RESULT_LIST)->geometry().right() < dlg->width());
 
         {
             RecordStore store(StorePath());
@@ -358,7 +358,7 @@ class WindowTest : public QObject {
             store.AppendMemberRecord(r);
         }
         QTest::mouseClick(Button(IDC_PREVIEW), Qt::LeftButton);
-        QTableWidget* table = dlg->ResultList();
+        QTableWidget* table = List(IDC_RESULT_LIST);
         QCOMPARE(table->item(0, 7)->toolTip(), table->item(0, 7)->text());  // cut
         QCOMPARE(table->item(0, 8)->toolTip(), QString());                  // fits
         table->setColumnWidth(7, 2000);

@@ -1,8 +1,9 @@
 #pragma once
 // The main window's controls: their ids, the template both views lay them out from (positions
-// in dialog units, the smallest window), their fixed texts, the tab order and the results
-// list's columns. A view builds its controls from these tables and nothing else, so the two
-// windows cannot drift apart.
+// in dialog units, the smallest window), their fixed texts, the setting each one shows, the tab
+// order and the lists' columns. A view builds, draws and reads its controls from these tables
+// by their kind, and the window model binds each id to what it shows (WindowState.h), so the
+// two windows cannot drift apart and a new control is a row here, not code in a view.
 
 #include <cstddef>
 #include <iterator>
@@ -47,14 +48,22 @@ enum : int {
 
 enum class ControlKind { Group, Label, Digits, Edit, Check, Button, Tab, List, Radio, Date, Icon };
 
+// How a control takes room the window gains beyond its smallest size.
+enum : int { kGrowWidth = 1, kGrowHeight = 2 };
+
 struct ControlSpec {
     int id;  // 0: a fixed label or frame nobody talks to
     ControlKind kind;
-    const char* text;     // UTF-8
+    const char* text;     // UTF-8; empty for a label or button whose text the model decides
     int x, y, cx, cy;     // dialog units
     bool right, bottom;   // follows the right or bottom edge when the window grows
-    const char* tooltip;  // UTF-8, or null
+    const char* tooltip;  // UTF-8, or null (the model may give it one: TipOf)
+    const char* setting = nullptr;  // the setting it shows and takes (RunSettings.h), if any
+    int grow = 0;                   // kGrowWidth, kGrowHeight: it widens or heightens
 };
+
+// The most digits a Digits control takes: more than any setting can hold is no number.
+inline constexpr int kDigitsLimit = 9;
 
 struct ResultColumn {
     const char* header;  // UTF-8
@@ -74,29 +83,30 @@ inline constexpr ControlSpec kMainControls[] = {
     {0, ControlKind::Group, "运行参数", 7, 7, 141, 134, false, false, nullptr},
     {0, ControlKind::Label, "每采集", 31, 24, 30, 8, false, false, nullptr},
     {IDC_EVERY_N, ControlKind::Digits, "", 63, 21, 36, 14, false, false,
-     "每保存这么多条记录暂停一次（0：不暂停）"},
+     "每保存这么多条记录暂停一次（0：不暂停）", "every"},
     {0, ControlKind::Label, "条记录", 103, 24, 40, 8, false, false, nullptr},
     {0, ControlKind::Label, "等待", 31, 41, 30, 8, false, false, nullptr},
-    {IDC_PAUSE_SECONDS, ControlKind::Digits, "", 63, 38, 36, 14, false, false, nullptr},
+    {IDC_PAUSE_SECONDS, ControlKind::Digits, "", 63, 38, 36, 14, false, false, nullptr, "wait"},
     {0, ControlKind::Label, "秒", 103, 41, 33, 8, false, false, nullptr},
     {0, ControlKind::Label, "并发：", 31, 58, 30, 8, false, false, nullptr},
     {IDC_PARALLEL, ControlKind::Digits, "", 63, 55, 36, 14, false, false,
-     "同时获取的页面数（1 到 32）；记录仍按列表顺序保存"},
+     "同时获取的页面数（1 到 32）；记录仍按列表顺序保存", "parallel"},
     {0, ControlKind::Label, "个", 103, 58, 29, 8, false, false, nullptr},
     {0, ControlKind::Label, "超时：", 31, 75, 30, 8, false, false, nullptr},
     {IDC_TIMEOUT, ControlKind::Digits, "", 63, 72, 36, 14, false, false,
-     "这么多秒没有新记录时从当前页重新开始（0：不检查）"},
+     "这么多秒没有新记录时从当前页重新开始（0：不检查）", "timeout"},
     {0, ControlKind::Label, "秒", 103, 75, 29, 8, false, false, nullptr},
     {0, ControlKind::Label, "代理：", 31, 92, 30, 8, false, false, nullptr},
     {IDC_PROXY, ControlKind::Edit, "", 63, 89, 80, 14, false, false,
-     "http://主机:端口 或 socks5://主机:端口；空：使用环境变量 http_proxy 或系统的代理设置"},
+     "http://主机:端口 或 socks5://主机:端口；空：使用环境变量 http_proxy 或系统的代理设置",
+     "proxy"},
     {IDC_SKIP_KNOWN, ControlKind::Check, "跳过已采集公司", 31, 108, 100, 10, false, false,
-     "不再采集数据库中已有的公司（按联系页地址，或名称和地区）"},
+     "不再采集数据库中已有的公司（按联系页地址，或名称和地区）", "skipknown"},
     {0, ControlKind::Label, "按下F2， 隐藏/显示界面", 31, 124, 112, 8, false, false, nullptr},
     {0, ControlKind::Label, "描述：", 155, 10, 31, 8, false, false, nullptr},
     {IDC_DESCRIPTION, ControlKind::Label, "", 200, 10, 265, 8, false, false, nullptr},
     {IDC_ABOUT, ControlKind::Button, "关于(&A)", 518, 7, 50, 14, true, false, nullptr},
-    {IDC_TAB, ControlKind::Tab, "", 155, 26, 413, 100, false, false, nullptr},
+    {IDC_TAB, ControlKind::Tab, "", 155, 26, 413, 100, false, false, nullptr, nullptr, kGrowWidth},
     {IDC_PRECOLLECT, ControlKind::Button, "预采集(&P)", 155, 127, 50, 14, false, false, nullptr},
     {IDC_RETRY_FAILED, ControlKind::Button, "", 210, 127, 80, 14, false, false,
      "查看未能获取的页面，全部或选中的重新获取"},
@@ -112,7 +122,8 @@ inline constexpr ControlSpec kMainControls[] = {
     {0, ControlKind::Label, "（页码）", 142, 149, 35, 8, false, false, nullptr},
     {IDC_PAGES, ControlKind::Label, "", 178, 149, 50, 8, false, false, nullptr},
     {IDC_PROGRESS, ControlKind::Label, "", 232, 149, 336, 8, false, false, nullptr},
-    {IDC_LIST_TAB, ControlKind::Tab, "", 7, 159, 561, 180, false, false, nullptr},
+    {IDC_LIST_TAB, ControlKind::Tab, "", 7, 159, 561, 180, false, false, nullptr, nullptr,
+     kGrowWidth | kGrowHeight},
     {IDC_STATUS, ControlKind::Label, "", 7, 347, 276, 8, false, true, nullptr},
     {IDC_IMPORT, ControlKind::Button, "导入…", 290, 341, 50, 14, true, true,
      "从 CSV 文件导入记录"},
@@ -130,12 +141,19 @@ inline constexpr ControlSpec kDataPaneControls[] = {
     {0, ControlKind::Label, "筛选：", 4, 5, 24, 8, false, false, nullptr},
     {IDC_DATA_FILTER, ControlKind::Edit, "", 30, 2, 120, 14, false, false,
      "公司、联系人、电话、手机、传真或地址中含有的文字（两个字以上最快）"},
-    {IDC_DATA_COUNTS, ControlKind::Label, "", 156, 5, 250, 8, false, false, nullptr},
+    {IDC_DATA_COUNTS, ControlKind::Label, "", 156, 5, 250, 8, false, false, nullptr, nullptr,
+     kGrowWidth},
     {IDC_DATA_MORE, ControlKind::Button, "更多", 410, 2, 40, 14, true, false,
      "再显示 100 条较早的记录"},
     {IDC_DATA_EXPORT, ControlKind::Button, "导出筛选结果…", 454, 2, 96, 14, true, false,
      "把筛选到的全部记录导出到文件"},
-    {IDC_DATA_LIST, ControlKind::List, "", 0, 19, 553, 143, false, false, nullptr},
+    {IDC_DATA_LIST, ControlKind::List, "", 0, 19, 553, 143, false, false, nullptr, nullptr,
+     kGrowWidth | kGrowHeight},
+};
+// The run's page: its list alone.
+inline constexpr ControlSpec kRunListControls[] = {
+    {IDC_RESULT_LIST, ControlKind::List, "", 0, 0, 553, 162, false, false, nullptr, nullptr,
+     kGrowWidth | kGrowHeight},
 };
 // clang-format on
 
@@ -164,3 +182,51 @@ inline constexpr ResultColumn kResultColumns[] = {
     {"公司名称", 200}, {"联系人", 100}, {"性别", 100}, {"职务", 100}, {"手机", 100},
     {"电话", 100},     {"传真", 100},   {"地址", 100}, {"邮编", 100}};
 inline constexpr std::size_t kResultColumnCount = std::size(kResultColumns);
+
+// A table of controls, and the pages of a tab: which table fills which of its pages.
+struct ControlTable {
+    const ControlSpec* controls;
+    std::size_t count;
+    const ControlSpec* begin() const { return controls; }
+    const ControlSpec* end() const { return controls + count; }
+};
+template <std::size_t N>
+constexpr ControlTable TableOf(const ControlSpec (&controls)[N]) {
+    return {controls, N};
+}
+struct TabPage {
+    int tab;            // the Tab control it belongs to
+    const char* title;  // UTF-8
+    ControlTable controls;
+};
+inline constexpr TabPage kTabPages[] = {
+    {IDC_TAB, kConditionTabTitle, TableOf(kConditionControls)},
+    {IDC_LIST_TAB, kRunListTitle, TableOf(kRunListControls)},
+    {IDC_LIST_TAB, kDataPaneTitle, TableOf(kDataPaneControls)},
+};
+
+// Every control of the window: the main table, then each page's.
+inline constexpr ControlTable kControlTables[] = {
+    TableOf(kMainControls), TableOf(kConditionControls), TableOf(kRunListControls),
+    TableOf(kDataPaneControls)};
+// The row of control `id`, or null.
+constexpr const ControlSpec* ControlSpecOf(int id) {
+    for (const ControlTable& table : kControlTables) {
+        for (const ControlSpec& c : table) {
+            if (c.id == id && id != 0) {
+                return &c;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// The columns of list `id`.
+struct ColumnTable {
+    const ResultColumn* columns;
+    std::size_t count;
+};
+constexpr ColumnTable ColumnsOf(int id) {
+    return id == IDC_DATA_LIST ? ColumnTable{kDataColumns, std::size(kDataColumns)}
+                               : ColumnTable{kResultColumns, std::size(kResultColumns)};
+}

@@ -77,15 +77,7 @@ WindowModel::WindowModel(std::string storePath, std::string settingsPath, IWindo
     session_ = std::make_unique<CollectSession>(clock, sink_, std::move(launch));
     state_.title = kWindowTitle;
     state_.description = "Tarvola（中国站）会员信息";
-    // The user's own values come back when they are still valid ones.
-    auto remembered = [this](const char* name, const SettingBounds& bounds, const char* first) {
-        const auto value = settings_.Get(name);
-        return value && ReadBounded(*value, bounds) ? *value : std::string(first);
-    };
-    state_.everyN = remembered(kEverySetting, kEveryBounds, "30");
-    state_.pauseSeconds = remembered(kWaitSetting, kWaitBounds, "10");
-    state_.timeout = remembered(kTimeoutSetting, kTimeoutBounds, "50");
-    state_.parallel = remembered(kLanesSetting, kLanesBounds, "1");
+    LoadSettings();
     LoadProxy();
     state_.startPage = "1";
     state_.industry = "化工";
@@ -104,8 +96,8 @@ void WindowModel::Open() {
     if (IRecordStore* store = Store()) {
         try {
             // The search of the last pre-collect comes back, with the page it reached.
-            const auto industry = store->LoadSetting(kLastIndustry);
-            const auto region = store->LoadSetting(kLastRegion);
+            const auto industry = store->LoadSetting(Setting("lastindustry").key);
+            const auto region = store->LoadSetting(Setting("lastregion").key);
             if (industry && region) {
                 state_.industry = *industry;
                 state_.region = *region;
@@ -120,14 +112,14 @@ void WindowModel::Open() {
     state_.startPage = std::to_string(startPage_);
     // Skipping known companies is on unless the user turned it off before (in the settings
     // file; earlier versions kept the choice in the store).
-    std::optional<std::string> skip = settings_.Get(kSkipKnownSetting);
-    if (!skip && store_) {
+    if (!settings_.Get(Setting("skipknown").key) && store_) {
         try {
-            skip = store_->LoadSetting("skipknown");
+            if (const auto skip = store_->LoadSetting("skipknown")) {
+                state_.checks[IDC_SKIP_KNOWN] = *skip != "0";
+            }
         } catch (const ::StoreError&) {
         }
     }
-    state_.skipKnown = skip.value_or("1") != "0";
     RefreshCounts();
     ShowCounts();
     Focus(IDC_PRECOLLECT);
@@ -225,55 +217,84 @@ bool WindowModel::OnStoreWaiting(std::chrono::milliseconds waited) {
 }
 
 void WindowModel::SetText(int id, std::string text) {
-    switch (id) {
-        case IDC_EVERY_N:
-            state_.everyN = std::move(text);
-            break;
-        case IDC_PAUSE_SECONDS:
-            state_.pauseSeconds = std::move(text);
-            break;
-        case IDC_PARALLEL:
-            state_.parallel = std::move(text);
-            break;
-        case IDC_TIMEOUT:
-            state_.timeout = std::move(text);
-            break;
-        case IDC_START_PAGE:
-            state_.startPage = std::move(text);
-            break;
-        case IDC_PROXY:
-            state_.proxy = std::move(text);
-            break;
-        case IDC_DATA_FILTER:
-            state_.dataFilter = std::move(text);
-            break;
-        case IDC_INDUSTRY:
-            state_.industry = std::move(text);
-            break;
-        case IDC_REGION:
-            state_.region = std::move(text);
-            break;
-        default:
-            break;
+    if (std::string* field = TextFieldOf(state_, id)) {
+        *field = std::move(text);
     }
 }
 
-void WindowModel::SetSkipKnown(bool on) {
-    state_.skipKnown = on;
-    settings_.Set(kSkipKnownSetting, on ? "1" : "0");
+void WindowModel::Edit(int id, std::string text) {
+    if (const std::string* field = TextFieldOf(state_, id); field == nullptr || *field == text) {
+        return;  // no change: the view only echoed what it was given
+    }
+    SetText(id, std::move(text));
+    static const std::pair<int, void (WindowModel::*)()> kReactions[] = {
+        {IDC_INDUSTRY, &WindowModel::ConditionEdited},
+        {IDC_REGION, &WindowModel::ConditionEdited},
+        {IDC_DATA_FILTER, &WindowModel::FilterTyped},
+    };
+    for (const auto& [edit, reaction] : kReactions) {
+        if (edit == id) {
+            (this->*reaction)();
+        }
+    }
+}
+
+void WindowModel::FilterTyped() {
+    filterDue_ = clock_.Now() + kFilterPause;
+}
+
+void WindowModel::SetCheck(int id, bool on) {
+    state_.checks[id] = on;
+    const ControlSpec* control = ControlSpecOf(id);
+    if (control != nullptr && control->setting != nullptr &&
+        Setting(control->setting).home == SettingHome::User) {
+        settings_.Set(control->setting, on ? "1" : "0");
+    }
+}
+
+void WindowModel::SelectTab(int id, int page) {
+    if (id == IDC_LIST_TAB && page == 1) {
+        ShowData();
+    }
+}
+
+void WindowModel::LoadSettings() {
+    // The user's own values come back when they are still valid ones.
+    for (const ControlTable& table : kControlTables) {
+        for (const ControlSpec& c : table) {
+            if (c.setting == nullptr) {
+                continue;
+            }
+            const SettingSpec& setting = Setting(c.setting);
+            if (setting.home != SettingHome::User) {
+                continue;
+            }
+            std::string value = setting.first;
+            if (const auto kept = settings_.Get(setting.key)) {
+                value = ValidSetting(setting, *kept).value_or(value);
+            }
+            if (setting.kind == SettingKind::Check) {
+                state_.checks[c.id] = value != "0";
+            } else {
+                SetText(c.id, value);
+            }
+        }
+    }
 }
 
 void WindowModel::SaveSettings() {
     // Only values a run would take: a half-typed one does not replace the last good one.
-    const std::pair<const char*, std::pair<const std::string*, SettingBounds>> numbers[] = {
-        {kEverySetting, {&state_.everyN, kEveryBounds}},
-        {kWaitSetting, {&state_.pauseSeconds, kWaitBounds}},
-        {kTimeoutSetting, {&state_.timeout, kTimeoutBounds}},
-        {kLanesSetting, {&state_.parallel, kLanesBounds}},
-    };
-    for (const auto& [name, value] : numbers) {
-        if (auto n = ReadBounded(*value.first, value.second)) {
-            settings_.Set(name, std::to_string(*n));
+    for (const ControlTable& table : kControlTables) {
+        for (const ControlSpec& c : table) {
+            if (c.setting == nullptr) {
+                continue;
+            }
+            const SettingSpec& setting = Setting(c.setting);
+            if (setting.home == SettingHome::User && setting.kind == SettingKind::Number) {
+                if (const auto value = ValidSetting(setting, TextOf(state_, c.id))) {
+                    settings_.Set(setting.key, *value);
+                }
+            }
         }
     }
     if (state_.proxy.empty() || IsProxyAddress(state_.proxy)) {
@@ -299,8 +320,7 @@ void WindowModel::LoadProxy() {
     // The address is kept without its password, which is kept apart with the system's
     // protection; one that cannot be read here (the file came from another machine or user)
     // is asked for again.
-    state_.proxy = settings_.Get(kProxySetting).value_or("");
-    const std::optional<std::string> secret = settings_.Get(kProxySecretSetting);
+    const std::optional<std::string> secret = settings_.Get(Setting("proxysecret").key);
     if (!secret || secret->empty()) {
         return;
     }
@@ -320,8 +340,8 @@ void WindowModel::SaveProxy() {
         secret = platform::ProtectSecret(address.substr(at->first, at->second - at->first));
         address.erase(at->first, at->second - at->first);
     }
-    settings_.Set(kProxySetting, address);
-    settings_.Set(kProxySecretSetting, secret);
+    settings_.Set(Setting("proxy").key, address);
+    settings_.Set(Setting("proxysecret").key, secret);
 }
 
 bool WindowModel::ApplyProxy() {
@@ -464,6 +484,7 @@ void WindowModel::FilterData() {
     if (modalDepth_ > 0) {
         return;
     }
+    filterDue_.reset();
     // The counts of the store stay as the pane's opening read them: a filter is one query.
     LoadData(false, dataCountsBase_.empty());
     Show();

@@ -50,10 +50,16 @@ class WindowModel {
     // The user's input.
     // The text of an edit changed (typed, pasted or set); nothing is decided yet.
     void SetText(int id, std::string text);
+    // The user typed into edit `id`: its text changes and the edit's reaction follows (a search
+    // edited, the data filter's pause).
+    void Edit(int id, std::string text);
     // The user typed in the search: a search changed after its pre-collect is another search,
     // which needs a pre-collect of its own before it can be collected.
     void ConditionEdited();
-    void SetSkipKnown(bool on);
+    // Check box `id` was ticked or cleared; a check that shows a setting keeps it.
+    void SetCheck(int id, bool on);
+    // Page `page` of tab `id` was chosen (the collected data is read when its page opens).
+    void SelectTab(int id, int page);
     void Precollect();
     void Start();
     void Stop();
@@ -105,24 +111,14 @@ class WindowModel {
     int StartPage() const { return startPage_; }
     std::string StoreName() const;
 
-    // Settings kept in the store beside the start page: the search of the last pre-collect.
-    static constexpr const char* kLastIndustry = "lastindustry";
-    static constexpr const char* kLastRegion = "lastregion";
-    // Names in the user's settings file.
-    static constexpr const char* kEverySetting = "every";
-    static constexpr const char* kWaitSetting = "wait";
-    static constexpr const char* kLanesSetting = "parallel";
-    static constexpr const char* kTimeoutSetting = "timeout";
-    static constexpr const char* kSkipKnownSetting = "skipknown";
-    static constexpr const char* kProxySetting = "proxy";  // the address, without its password
-    static constexpr const char* kProxySecretSetting = "proxysecret";  // the password, protected
     static constexpr const char* kProxyPasswordLost =
         "代理密码无法在这台电脑上读取，请在“代理”中重新填写密码";
-    static constexpr const char* kExportFolderSetting = "exportfolder";
     // The collected data's rows a page holds.
     static constexpr int kDataPage = 100;
     // How often the counts of what the store holds are read again during a run.
     static constexpr std::chrono::seconds kCountsEvery{5};
+    // The data filter is read this long after typing stops: each keystroke would be a query.
+    static constexpr std::chrono::milliseconds kFilterPause{250};
     // How long a start waits for the workers of an earlier run to finish the record in hand.
     static constexpr std::chrono::milliseconds kEarlierWorkerWait{5000};
 
@@ -160,6 +156,12 @@ class WindowModel {
 
     bool TakeCondition();
     std::optional<int> ReadSetting(int id, const SettingBounds& bounds);
+    // The user's settings into the controls that show them (valid ones; else their first).
+    void LoadSettings();
+    // Every number a run takes, from the controls; nothing (after telling the user and putting
+    // the focus there) when one is out of its bounds.
+    bool ReadRunSettings();
+    void FilterTyped();
     RunStart StartCollectRun(bool retry);
     void WaitForEarlierWorkers();
     RowSelection SearchSelection() const;
@@ -204,11 +206,10 @@ class WindowModel {
     int pagesDone_ = 0;
     int pagesTotal_ = 0;
     int startPage_ = 1;
-    int every_ = 30;
-    int pauseSeconds_ = 10;
-    int timeoutSeconds_ = 15;
-    int lanes_ = 1;
-    std::string condition_;  // GBK, of the last pre-collect or run
+    // The numbers of the last run as the settings table gives them (lanes, pauses, time-out).
+    CollectRequest run_ = DefaultRequest();
+    std::optional<Clock::TimePoint> filterDue_;  // when the typed filter is read
+    std::string condition_;                      // GBK, of the last pre-collect or run
     bool running_ = false;
     bool conditionEdited_ = false;  // the search was edited while a run or pre-collect went on
     bool closing_ = false;          // the window is closing: start nothing more

@@ -138,7 +138,7 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
         return;
     }
     // The dialog opens in the folder of the last export, when there was one.
-    const std::string folder = settings_.Get(kExportFolderSetting).value_or("");
+    const std::string folder = settings_.Get(Setting("exportfolder").key).value_or("");
     const std::string name = ExportFileName(*choice, filter, excel);
     SaveRequest request;
     request.initialName = folder.empty() || platform::KindOf(folder) != platform::FileKind::Folder
@@ -193,7 +193,7 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
             rows = ::ExportRecords(*store, path, format, options);
         }
         SetStatus("已导出 " + std::to_string(rows) + " 条记录到 " + path);
-        settings_.Set(kExportFolderSetting, platform::FolderOf(path));
+        settings_.Set(Setting("exportfolder").key, platform::FolderOf(path));
     } catch (const std::exception& e) {
         SetStatus("导出失败");
         Prompt(e.what(), "导出失败", PromptIcon::Critical);
@@ -276,7 +276,7 @@ void WindowModel::ImportFile(const std::string& path, ImportEncoding encoding) {
     BeginModal();  // held like a message box while the file is read
     try {
         view_.Progress("正在导入 " + path + " ……", 0);
-        report = ImportCsv(reader.Lines(), *store, encoding, state_.skipKnown);
+        report = ImportCsv(reader.Lines(), *store, encoding, CheckedIn(state_, IDC_SKIP_KNOWN));
     } catch (const Cancelled&) {
         failure = "导入已取消，没有导入任何记录。";
     } catch (const ImportUnreadable&) {

@@ -32,6 +32,25 @@ std::optional<int> WindowModel::ReadSetting(int id, const SettingBounds& bounds)
     return std::nullopt;
 }
 
+bool WindowModel::ReadRunSettings() {
+    CollectRequest read = run_;
+    for (const ControlTable& table : kControlTables) {
+        for (const ControlSpec& c : table) {
+            if (c.setting == nullptr || Setting(c.setting).field == nullptr) {
+                continue;
+            }
+            const SettingSpec& setting = Setting(c.setting);
+            const auto n = ReadSetting(c.id, setting.bounds);
+            if (!n) {
+                return false;
+            }
+            setting.field(read) = *n;
+        }
+    }
+    run_ = read;
+    return true;
+}
+
 void WindowModel::ConditionEdited() {
     if (running_) {
         conditionEdited_ = true;  // taken into account when the run ends
@@ -78,13 +97,11 @@ WindowModel::RunStart WindowModel::StartCollectRun(bool retry) {
     if (store == nullptr) {
         return RunStart::Failed;  // the user was told why
     }
-    CollectRequest request;
+    CollectRequest request = run_;
     request.condition = condition_;
     request.startPage = startPage_;
     request.lastPage = pagesTotal_;
-    request.pacing = {every_, pauseSeconds_, timeoutSeconds_};
-    request.options.lanes = lanes_;
-    request.options.skipKnown = state_.skipKnown;
+    request.options.skipKnown = CheckedIn(state_, IDC_SKIP_KNOWN);
     request.failureIds = retryIds_;
     try {
         if (retry) {
@@ -114,30 +131,10 @@ void WindowModel::Start() {
     if (!startPage) {
         return;
     }
-    const auto every = ReadSetting(IDC_EVERY_N, kEveryBounds);
-    if (!every) {
-        return;
-    }
-    const auto wait = ReadSetting(IDC_PAUSE_SECONDS, kWaitBounds);
-    if (!wait) {
-        return;
-    }
-    const auto timeout = ReadSetting(IDC_TIMEOUT, kTimeoutBounds);
-    if (!timeout) {
-        return;
-    }
-    const auto lanes = ReadSetting(IDC_PARALLEL, kLanesBounds);
-    if (!lanes) {
-        return;
-    }
-    if (!ApplyProxy()) {
+    if (!ReadRunSettings() || !ApplyProxy()) {
         return;
     }
     startPage_ = *startPage;
-    every_ = *every;
-    pauseSeconds_ = *wait;
-    timeoutSeconds_ = *timeout;
-    lanes_ = *lanes;
     SaveSettings();
     state_.precollectEnabled = false;
     state_.startEnabled = false;
@@ -169,8 +166,15 @@ void WindowModel::Retry(std::vector<std::int64_t> failureIds) {
         return;
     }
     // A retry runs with the settings of the run before it, or those on screen when valid.
-    if (auto lanes = ReadBounded(state_.parallel, kLanesBounds)) {
-        lanes_ = *lanes;
+    for (const ControlTable& table : kControlTables) {
+        for (const ControlSpec& c : table) {
+            if (c.setting != nullptr && Setting(c.setting).field != nullptr) {
+                const SettingSpec& setting = Setting(c.setting);
+                if (const auto n = ReadBounded(TextOf(state_, c.id), setting.bounds)) {
+                    setting.field(run_) = *n;
+                }
+            }
+        }
     }
     state_.precollectEnabled = false;
     state_.startEnabled = false;
@@ -337,6 +341,9 @@ void WindowModel::Tick() {
     if (closing_) {
         return;
     }
+    if (filterDue_ && clock_.Now() >= *filterDue_ && modalDepth_ == 0) {
+        FilterData();
+    }
     // While a question is open the watchdog waits: the records that would re-arm it are held
     // until it closes.
     try {
@@ -467,9 +474,10 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
             break;
         case K::LanesChanged:
             // Fewer lanes while the site says it is overloaded; all of them again later.
-            SetStatus(u.lanes < lanes_ ? "采集进行中（网站繁忙，并发 " + std::to_string(u.lanes) +
-                                             " / " + std::to_string(lanes_) + "），请稍后..."
-                                       : std::string("采集进行中，请稍后..."));
+            SetStatus(u.lanes < run_.options.lanes
+                          ? "采集进行中（网站繁忙，并发 " + std::to_string(u.lanes) + " / " +
+                                std::to_string(run_.options.lanes) + "），请稍后..."
+                          : std::string("采集进行中，请稍后..."));
             break;
         case K::FetchFailed:
             // The company keeps its place in the list, marked, until a retry fills it.
@@ -492,8 +500,8 @@ void WindowModel::RememberSearch(std::int64_t pages) {
         std::string industry;
         std::string region;
         SplitCondition(condition_, industry, region);  // as it was pre-collected
-        store->SaveSetting(kLastIndustry, text::GbkToUtf8(industry));
-        store->SaveSetting(kLastRegion, text::GbkToUtf8(region));
+        store->SaveSetting(Setting("lastindustry").key, text::GbkToUtf8(industry));
+        store->SaveSetting(Setting("lastregion").key, text::GbkToUtf8(region));
         RegisterSharedSearch(*store, industry, region, pages, recordsTotal_);
     } catch (const ::StoreError&) {
         // Only a convenience for the next start; the run itself reports store failures.

@@ -4,64 +4,89 @@
 
 #include "app/model/Prompts.h"
 
-std::string TextOf(const WindowState& state, int id) {
-    switch (id) {
-        case IDC_DESCRIPTION:
-            return state.description;
-        case IDC_EVERY_N:
-            return state.everyN;
-        case IDC_PAUSE_SECONDS:
-            return state.pauseSeconds;
-        case IDC_PARALLEL:
-            return state.parallel;
-        case IDC_TIMEOUT:
-            return state.timeout;
-        case IDC_PROXY:
-            return state.proxy;
-        case IDC_PROGRESS:
-            return state.progress;
-        case IDC_RETRY_FAILED:
-            return state.retryText;
-        case IDC_DATA_FILTER:
-            return state.dataFilter;
-        case IDC_DATA_COUNTS:
-            return state.dataCounts;
-        case IDC_START_PAGE:
-            return state.startPage;
-        case IDC_INDUSTRY:
-            return state.industry;
-        case IDC_REGION:
-            return state.region;
-        case IDC_RECORDS:
-            return state.records;
-        case IDC_PAGES:
-            return state.pages;
-        case IDC_STATUS:
-            return state.status;
-        default:
-            return {};
+namespace {
+
+// clang-format off
+const ControlBinding kBindings[] = {
+    {IDC_DESCRIPTION, &WindowState::description, nullptr, nullptr},
+    {IDC_EVERY_N, &WindowState::everyN, nullptr, nullptr},
+    {IDC_PAUSE_SECONDS, &WindowState::pauseSeconds, nullptr, nullptr},
+    {IDC_PARALLEL, &WindowState::parallel, nullptr, nullptr},
+    {IDC_TIMEOUT, &WindowState::timeout, nullptr, nullptr},
+    {IDC_PROXY, &WindowState::proxy, nullptr, nullptr},
+    {IDC_PROGRESS, &WindowState::progress, nullptr, nullptr},
+    {IDC_RETRY_FAILED, &WindowState::retryText, &WindowState::retryEnabled, nullptr},
+    {IDC_DATA_FILTER, &WindowState::dataFilter, nullptr, nullptr},
+    {IDC_DATA_COUNTS, &WindowState::dataCounts, nullptr, nullptr},
+    {IDC_DATA_MORE, nullptr, &WindowState::dataMoreEnabled, nullptr},
+    {IDC_START_PAGE, &WindowState::startPage, nullptr, nullptr},
+    {IDC_INDUSTRY, &WindowState::industry, nullptr, nullptr},
+    {IDC_REGION, &WindowState::region, nullptr, nullptr},
+    {IDC_RECORDS, &WindowState::records, nullptr, nullptr},
+    {IDC_PAGES, &WindowState::pages, nullptr, nullptr},
+    {IDC_STATUS, &WindowState::status, nullptr, nullptr},
+    {IDC_PRECOLLECT, nullptr, &WindowState::precollectEnabled, nullptr},
+    {IDC_START, nullptr, &WindowState::startEnabled, &WindowState::startTip},
+    {IDC_STOP, nullptr, &WindowState::stopEnabled, nullptr},
+    {IDC_CLEAR, nullptr, &WindowState::clearEnabled, nullptr},
+    {IDC_IMPORT, nullptr, &WindowState::importEnabled, nullptr},
+};
+// clang-format on
+
+}  // namespace
+
+const ControlBinding* BindingOf(int id) {
+    for (const ControlBinding& b : kBindings) {
+        if (b.id == id) {
+            return &b;
+        }
     }
+    return nullptr;
+}
+
+std::string TextOf(const WindowState& state, int id) {
+    const ControlBinding* b = BindingOf(id);
+    return b != nullptr && b->text != nullptr ? state.*(b->text) : std::string();
+}
+
+std::string* TextFieldOf(WindowState& state, int id) {
+    const ControlBinding* b = BindingOf(id);
+    return b != nullptr && b->text != nullptr ? &(state.*(b->text)) : nullptr;
 }
 
 bool EnabledIn(const WindowState& state, int id) {
-    switch (id) {
-        case IDC_PRECOLLECT:
-            return state.precollectEnabled;
-        case IDC_START:
-            return state.startEnabled;
-        case IDC_STOP:
-            return state.stopEnabled;
-        case IDC_RETRY_FAILED:
-            return state.retryEnabled;
-        case IDC_CLEAR:
-            return state.clearEnabled;
-        case IDC_IMPORT:
-            return state.importEnabled;
-        case IDC_DATA_MORE:
-            return state.dataMoreEnabled;
-        default:
-            return true;
+    const ControlBinding* b = BindingOf(id);
+    return b == nullptr || b->enabled == nullptr || state.*(b->enabled);
+}
+
+bool CheckedIn(const WindowState& state, int id) {
+    const auto it = state.checks.find(id);
+    return it != state.checks.end() && it->second;
+}
+
+std::string TipOf(const WindowState& state, int id) {
+    const ControlBinding* b = BindingOf(id);
+    return b != nullptr && b->tip != nullptr ? state.*(b->tip) : std::string();
+}
+
+bool HasModelTip(int id) {
+    const ControlBinding* b = BindingOf(id);
+    return b != nullptr && b->tip != nullptr;
+}
+
+const std::vector<ResultRow>* RowsOf(const WindowState& state, int id) {
+    return id == IDC_RESULT_LIST ? &state.rows : id == IDC_DATA_LIST ? &state.dataRows : nullptr;
+}
+
+std::uint64_t RowsEpochOf(const WindowState& state, int id) {
+    return id == IDC_DATA_LIST ? state.dataRowsEpoch : state.rowsEpoch;
+}
+
+const std::string& CellOf(const ResultRow& row, std::size_t column) {
+    if (column < row.fields.size()) {
+        return row.fields[column];
     }
+    return column == row.fields.size() ? row.collected : row.search;
 }
 
 namespace {
@@ -86,13 +111,15 @@ const char* OnOff(bool on) {
 
 std::string StateLine(const WindowState& state) {
     // The status comes last: it may hold blanks.
-    return "state records=" + Compact(state.records, true) +
-           " pages=" + Compact(state.pages, true) +
-           " precollect=" + OnOff(state.precollectEnabled) + " start=" + OnOff(state.startEnabled) +
-           " stop=" + OnOff(state.stopEnabled) + " startpage=" + Compact(state.startPage, true) +
+    return "state records=" + Compact(TextOf(state, IDC_RECORDS), true) +
+           " pages=" + Compact(TextOf(state, IDC_PAGES), true) +
+           " precollect=" + OnOff(EnabledIn(state, IDC_PRECOLLECT)) +
+           " start=" + OnOff(EnabledIn(state, IDC_START)) +
+           " stop=" + OnOff(EnabledIn(state, IDC_STOP)) +
+           " startpage=" + Compact(TextOf(state, IDC_START_PAGE), true) +
            " rows=" + std::to_string(state.rows.size()) + " visible=" + OnOff(state.visible) +
            " failures=" + std::to_string(state.failures) +
-           " status=" + Compact(state.status, false);
+           " status=" + Compact(TextOf(state, IDC_STATUS), false);
 }
 
 std::string QuestionLine(const Question& question) {

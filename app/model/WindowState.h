@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,8 @@ struct WindowState {
     std::string startPage;
     std::string industry;
     std::string region;
-    bool skipKnown = true;
+    // The check boxes, by control id.
+    std::map<int, bool> checks;
     // Progress and the status line.
     std::string records;
     std::string pages;
@@ -68,11 +70,37 @@ struct WindowState {
     std::uint64_t focusSerial = 0;
 };
 
+// What the model binds control `id` to: the text it shows or takes, when it takes input, and
+// the tip the model gives it. One table (WindowState.cpp) for rendering, input and the state
+// line; a control that is in no row shows its fixed text and is always enabled.
+struct ControlBinding {
+    int id;
+    std::string WindowState::*text;  // null: its fixed text
+    bool WindowState::*enabled;      // null: always
+    std::string WindowState::*tip;   // null: its fixed tip
+};
+// The binding of `id`, or null.
+const ControlBinding* BindingOf(int id);
+
 // The text a view shows in control `id` of `state` (an edit, a label or the status line);
 // empty for a control without one.
 std::string TextOf(const WindowState& state, int id);
+// The field of `state` that control `id` shows and takes, or null.
+std::string* TextFieldOf(WindowState& state, int id);
 // Whether control `id` takes input now.
 bool EnabledIn(const WindowState& state, int id);
+// Whether check box `id` is ticked.
+bool CheckedIn(const WindowState& state, int id);
+// The tip the model gives control `id` now (empty: none, or its fixed one).
+std::string TipOf(const WindowState& state, int id);
+// Whether the model gives control `id` a tip of its own.
+bool HasModelTip(int id);
+// The rows list `id` shows (null: `id` is no list), and the epoch that changes when they are
+// replaced rather than added to.
+const std::vector<ResultRow>* RowsOf(const WindowState& state, int id);
+std::uint64_t RowsEpochOf(const WindowState& state, int id);
+// The text of a row's column: the nine fields, then when it was collected and for which search.
+const std::string& CellOf(const ResultRow& row, std::size_t column);
 
 // One line for the test switch of the views, for example
 // "state records=7/9 pages=3/3 precollect=on start=on stop=off rows=5 status=操作成功完成！"

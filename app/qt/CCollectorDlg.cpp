@@ -19,12 +19,12 @@
 #include <QTableWidget>
 #include <QThread>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <iostream>
 
 #include "app/model/Dialogs.h"
 #include "app/model/UserSettings.h"
 #include "app/qt/CAboutDlg.h"
-#include "app/qt/CConditionPage.h"
 #include "app/qt/CollectorIcon.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/GlobalHotKey.h"
@@ -62,6 +62,63 @@ CCollectorDlg::~CCollectorDlg() {
     m_pModel.reset();  // before the controls it draws into
 }
 
+QWidget* CCollectorDlg::CreateControl(const ControlSpec& c, QWidget* parent) {
+    const QString text = QString::fromUtf8(c.text);
+    QWidget* w = nullptr;
+    switch (c.kind) {
+        case ControlKind::Group:
+            w = new QGroupBox(text, parent);
+            break;
+        case ControlKind::Label:
+            w = new QLabel(text, parent);
+            static_cast<QLabel*>(w)->setTextFormat(Qt::PlainText);
+            break;
+        case ControlKind::Digits:
+        case ControlKind::Edit: {
+            auto* e = new QLineEdit(parent);
+            if (c.kind == ControlKind::Digits) {
+                e->setAlignment(Qt::AlignCenter);
+                e->setMaxLength(kDigitsLimit);
+                e->setValidator(new QRegularExpressionValidator(
+                    QRegularExpression(QStringLiteral("[0-9]*")), e));
+            }
+            w = e;
+            break;
+        }
+        case ControlKind::Check:
+            w = new QCheckBox(text, parent);
+            break;
+        case ControlKind::Button: {
+            auto* b = new QPushButton(text, parent);
+            b->setAutoDefault(false);  // Enter never presses a button
+            b->setDefault(false);
+            w = b;
+            break;
+        }
+        case ControlKind::Tab: {
+            auto* tab = new QTabWidget(parent);
+            tab->tabBar()->setFocusPolicy(Qt::NoFocus);
+            tab->setFocusPolicy(Qt::NoFocus);
+            w = tab;
+            break;
+        }
+        case ControlKind::List:
+            w = NewList(ColumnsOf(c.id));
+            w->setParent(parent);
+            break;
+        default:  // not in the main window
+            return nullptr;
+    }
+    if (c.tooltip != nullptr) {
+        w->setToolTip(QString::fromUtf8(c.tooltip));
+    }
+    if (c.id != 0) {
+        w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
+        m_controls[c.id] = w;
+    }
+    return w;
+}
+
 void CCollectorDlg::BuildControls() {
     setWindowIcon(CollectorIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -69,135 +126,68 @@ void CCollectorDlg::BuildControls() {
                    Qt::WindowCloseButtonHint);
     setFont(DialogFont());
     const DialogUnits du(font());
-    // The template's layout is the smallest size; the results list takes any extra room.
+    // The template's layout is the smallest size; controls that grow take any extra room.
     setMinimumSize(du.X(kDialogWidth), du.Y(kDialogHeight));
     resize(minimumSize());
 
     for (const ControlSpec& c : kMainControls) {
-        const QString text = QString::fromUtf8(c.text);
-        QWidget* w = nullptr;
-        switch (c.kind) {
-            case ControlKind::Group:
-                w = new QGroupBox(text, this);
-                break;
-            case ControlKind::Label:
-                w = new QLabel(text, this);
-                static_cast<QLabel*>(w)->setTextFormat(Qt::PlainText);
-                break;
-            case ControlKind::Digits:
-            case ControlKind::Edit: {
-                auto* e = new QLineEdit(this);
-                if (c.kind == ControlKind::Digits) {
-                    e->setAlignment(Qt::AlignCenter);
-                    e->setValidator(new QRegularExpressionValidator(
-                        QRegularExpression(QStringLiteral("[0-9]*")), e));
-                }
-                w = e;
-                break;
+        if (QWidget* w = CreateControl(c, this)) {
+            w->setGeometry(du.Rect(c.x, c.y, c.cx, c.cy));
+            if (c.right || c.bottom || c.grow != 0) {
+                m_anchors.push_back({w, w->geometry(), &c});
             }
-            case ControlKind::Check:
-                w = new QCheckBox(text, this);
-                break;
-            case ControlKind::Button: {
-                auto* b = new QPushButton(text, this);
-                b->setAutoDefault(false);  // Enter never presses a button
-                b->setDefault(false);
-                w = b;
-                break;
-            }
-            case ControlKind::Tab: {
-                auto* tab = new QTabWidget(this);
-                tab->tabBar()->setFocusPolicy(Qt::NoFocus);
-                tab->setFocusPolicy(Qt::NoFocus);
-                (c.id == IDC_LIST_TAB ? m_listTab : m_tab) = tab;
-                w = tab;
-                break;
-            }
-            case ControlKind::List:
-                m_list = new QTableWidget(this);
-                w = m_list;
-                break;
-            default:  // not in the main window
-                continue;
-        }
-        w->setGeometry(du.Rect(c.x, c.y, c.cx, c.cy));
-        if (c.tooltip != nullptr) {
-            w->setToolTip(QString::fromUtf8(c.tooltip));
-        }
-        if (c.id != 0) {
-            w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
-            m_controls[c.id] = w;
-        }
-        // What moves when the window grows: right-hand controls go right, the bottom row down.
-        if (c.right || c.bottom) {
-            m_anchors.push_back({w, w->geometry(), c.right, c.bottom});
         }
     }
-    m_pageCondition = new CConditionPage(m_tab);
-    m_tab->addTab(m_pageCondition, QString::fromUtf8(kConditionTabTitle));
-    // The list area: the run's list, and the collected data with its filter row.
-    m_list = NewList(kResultColumns, std::size(kResultColumns));
-    m_list->setObjectName(QStringLiteral("ctl%1").arg(IDC_RESULT_LIST));
-    m_controls[IDC_RESULT_LIST] = m_list;
-    m_listTab->addTab(m_list, QString::fromUtf8(kRunListTitle));
-    auto* data = new QWidget(m_listTab);
-    auto* dataLayout = new QVBoxLayout(data);
-    dataLayout->setContentsMargins(2, 2, 2, 2);
-    auto* filterRow = new QHBoxLayout;
-    for (const ControlSpec& c : kDataPaneControls) {
-        QWidget* w = nullptr;
-        const QString text = QString::fromUtf8(c.text);
-        switch (c.kind) {
-            case ControlKind::Label:
-                w = new QLabel(text, data);
-                static_cast<QLabel*>(w)->setTextFormat(Qt::PlainText);
-                break;
-            case ControlKind::Edit:
-                w = new QLineEdit(data);
-                w->setMinimumWidth(du.X(c.cx));
-                break;
-            case ControlKind::Button: {
-                auto* b = new QPushButton(text, data);
-                b->setAutoDefault(false);
-                w = b;
-                break;
-            }
-            case ControlKind::List:
-                m_dataList = NewList(kDataColumns, std::size(kDataColumns));
-                w = m_dataList;
-                break;
-            default:
-                continue;
-        }
-        if (c.tooltip != nullptr) {
-            w->setToolTip(QString::fromUtf8(c.tooltip));
-        }
-        if (c.id != 0) {
-            w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
-            m_controls[c.id] = w;
-        }
-        if (c.kind == ControlKind::List) {
-            dataLayout->addLayout(filterRow);
-            dataLayout->addWidget(w, 1);
-        } else {
-            filterRow->addWidget(w, c.id == IDC_DATA_COUNTS ? 1 : 0);
-        }
+    for (const TabPage& p : kTabPages) {
+        auto* tab = qobject_cast<QTabWidget*>(GetDlgItem(p.tab));
+        auto* page = new QWidget(tab);
+        BuildPage(p.controls, page);
+        tab->addTab(page, QString::fromUtf8(p.title));
     }
-    m_listTab->addTab(data, QString::fromUtf8(kDataPaneTitle));
-    m_controls[IDC_INDUSTRY] = m_pageCondition->Industry();
-    m_controls[IDC_REGION] = m_pageCondition->Region();
-
-    m_listGeometry = m_listTab->geometry();
-    m_tabGeometry = m_tab->geometry();
-    connect(m_list->horizontalHeader(), &QHeaderView::sectionResized, this,
-            [this](int column, int, int) { UpdateCutTips(column); });
-
     for (size_t i = 1; i < std::size(kTabOrder); ++i) {
         setTabOrder(GetDlgItem(kTabOrder[i - 1]), GetDlgItem(kTabOrder[i]));
     }
 }
 
-QTableWidget* CCollectorDlg::NewList(const ResultColumn* columns, size_t count) {
+void CCollectorDlg::BuildPage(const ControlTable& controls, QWidget* page) {
+    const DialogUnits du(font());
+    const bool hasList = std::any_of(controls.begin(), controls.end(), [](const ControlSpec& c) {
+        return c.kind == ControlKind::List;
+    });
+    if (!hasList) {
+        for (const ControlSpec& c : controls) {
+            if (QWidget* w = CreateControl(c, page)) {
+                w->setGeometry(du.Rect(c.x, c.y, c.cx, c.cy));
+            }
+        }
+        return;
+    }
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(2, 2, 2, 2);
+    auto* row = new QHBoxLayout;
+    for (const ControlSpec& c : controls) {
+        QWidget* w = CreateControl(c, page);
+        if (w == nullptr) {
+            continue;
+        }
+        if (c.kind == ControlKind::List) {
+            if (row->count() > 0) {
+                layout->addLayout(row);
+            }
+            layout->addWidget(w, 1);
+        } else {
+            if (c.kind == ControlKind::Edit || c.kind == ControlKind::Digits) {
+                w->setMinimumWidth(du.X(c.cx));
+            }
+            row->addWidget(w, (c.grow & kGrowWidth) != 0 ? 1 : 0);
+        }
+    }
+    if (layout->count() == 0) {
+        delete row;
+    }
+}
+
+QTableWidget* CCollectorDlg::NewList(const ColumnTable& columns) {
     auto* list = new QTableWidget(this);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -208,57 +198,52 @@ QTableWidget* CCollectorDlg::NewList(const ResultColumn* columns, size_t count) 
     list->verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 4);
     list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     list->horizontalHeader()->setHighlightSections(false);
-    list->setColumnCount(static_cast<int>(count));
-    for (int i = 0; i < static_cast<int>(count); ++i) {
-        list->setHorizontalHeaderItem(i,
-                                      new QTableWidgetItem(QString::fromUtf8(columns[i].header)));
-        list->setColumnWidth(i, columns[i].width);
+    list->setColumnCount(static_cast<int>(columns.count));
+    for (int i = 0; i < static_cast<int>(columns.count); ++i) {
+        list->setHorizontalHeaderItem(
+            i, new QTableWidgetItem(QString::fromUtf8(columns.columns[i].header)));
+        list->setColumnWidth(i, columns.columns[i].width);
     }
+    // A cell's tip shows a text cut by its column: it changes with the column's width.
+    connect(list->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this, list](int column, int, int) { UpdateCutTips(list, column); });
     return list;
 }
 
 void CCollectorDlg::ConnectControls() {
     WindowModel* model = m_pModel.get();
-    for (const ControlSpec& c : kMainControls) {
-        if (c.kind == ControlKind::Button) {
-            connect(static_cast<QPushButton*>(GetDlgItem(c.id)), &QPushButton::clicked, this,
-                    [model, id = c.id] { model->Press(id); });
+    for (const ControlTable& table : kControlTables) {
+        for (const ControlSpec& c : table) {
+            QWidget* w = GetDlgItem(c.id);
+            const int id = c.id;
+            if (w == nullptr) {
+                continue;
+            }
+            switch (c.kind) {
+                case ControlKind::Button:
+                    connect(static_cast<QPushButton*>(w), &QPushButton::clicked, this,
+                            [model, id] { model->Press(id); });
+                    break;
+                case ControlKind::Digits:
+                case ControlKind::Edit:
+                    // What Render sets is the model's own text: Edit tells it from typing.
+                    connect(
+                        static_cast<QLineEdit*>(w), &QLineEdit::textChanged, this,
+                        [model, id](const QString& text) { model->Edit(id, text.toStdString()); });
+                    break;
+                case ControlKind::Check:
+                    connect(static_cast<QCheckBox*>(w), &QCheckBox::clicked, this,
+                            [model, id](bool on) { model->SetCheck(id, on); });
+                    break;
+                case ControlKind::Tab:
+                    connect(static_cast<QTabWidget*>(w), &QTabWidget::currentChanged, this,
+                            [model, id](int page) { model->SelectTab(id, page); });
+                    break;
+                default:
+                    break;
+            }
         }
     }
-    for (int id : {IDC_DATA_MORE, IDC_DATA_EXPORT}) {
-        connect(static_cast<QPushButton*>(GetDlgItem(id)), &QPushButton::clicked, this,
-                [model, id] { model->Press(id); });
-    }
-    for (int id : {IDC_EVERY_N, IDC_PAUSE_SECONDS, IDC_PARALLEL, IDC_TIMEOUT, IDC_PROXY,
-                   IDC_START_PAGE, IDC_INDUSTRY, IDC_REGION}) {
-        auto* edit = static_cast<QLineEdit*>(GetDlgItem(id));
-        connect(edit, &QLineEdit::textChanged, this,
-                [model, id](const QString& text) { model->SetText(id, text.toStdString()); });
-    }
-    for (int id : {IDC_INDUSTRY, IDC_REGION}) {
-        auto* edit = static_cast<QLineEdit*>(GetDlgItem(id));
-        connect(edit, &QLineEdit::textEdited, this, [model, id](const QString& text) {
-            model->SetText(id, text.toStdString());
-            model->ConditionEdited();
-        });
-    }
-    connect(static_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN)), &QCheckBox::toggled, this,
-            [model](bool on) { model->SetSkipKnown(on); });
-    // The collected data is read when its page is opened, and filtered a moment after typing
-    // stops (each keystroke would be a query).
-    connect(m_listTab, &QTabWidget::currentChanged, this, [model](int index) {
-        if (index == 1) {
-            model->ShowData();
-        }
-    });
-    m_filterTimer.setSingleShot(true);
-    m_filterTimer.setInterval(250);
-    connect(&m_filterTimer, &QTimer::timeout, this, [model] { model->FilterData(); });
-    connect(static_cast<QLineEdit*>(GetDlgItem(IDC_DATA_FILTER)), &QLineEdit::textEdited, this,
-            [this, model](const QString& text) {
-                model->SetText(IDC_DATA_FILTER, text.toStdString());
-                m_filterTimer.start();
-            });
 }
 
 QWidget* CCollectorDlg::GetDlgItem(int id) const {
@@ -282,38 +267,11 @@ QString CCollectorDlg::ItemText(int id) const {
 
 void CCollectorDlg::Render(const WindowState& state) {
     setWindowTitle(Q(state.title));
-    for (const ControlSpec& c : kMainControls) {
-        QWidget* w = GetDlgItem(c.id);
-        if (w == nullptr) {
-            continue;
-        }
-        if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-            const QString text = Q(TextOf(state, c.id));
-            if (edit->text() != text) {
-                edit->setText(text);
-            }
-        } else if (auto* label = qobject_cast<QLabel*>(w); label && c.text[0] == '\0') {
-            label->setText(Q(TextOf(state, c.id)));
-        } else if (auto* button = qobject_cast<QPushButton*>(w); button && c.text[0] == '\0') {
-            button->setText(Q(TextOf(state, c.id)));
-        }
-        w->setEnabled(EnabledIn(state, c.id));
-    }
-    // A greyed 开始采集 says why.
-    GetDlgItem(IDC_START)->setToolTip(Q(state.startTip));
-    for (int id : {IDC_INDUSTRY, IDC_REGION}) {
-        auto* edit = static_cast<QLineEdit*>(GetDlgItem(id));
-        if (const QString text = Q(TextOf(state, id)); edit->text() != text) {
-            edit->setText(text);
+    for (const ControlTable& table : kControlTables) {
+        for (const ControlSpec& c : table) {
+            RenderControl(c, state);
         }
     }
-    {
-        auto* skipKnown = static_cast<QCheckBox*>(GetDlgItem(IDC_SKIP_KNOWN));
-        const QSignalBlocker quiet(skipKnown);
-        skipKnown->setChecked(state.skipKnown);
-    }
-    RenderRows(state);
-    RenderData(state);
     if (state.focusSerial != m_focusSerial) {
         m_focusSerial = state.focusSerial;
         if (QWidget* w = GetDlgItem(state.focus)) {
@@ -338,52 +296,71 @@ void CCollectorDlg::Render(const WindowState& state) {
     }
 }
 
-void CCollectorDlg::RenderRows(const WindowState& state) {
-    if (state.rowsEpoch != m_rowsEpoch) {
-        m_rowsEpoch = state.rowsEpoch;
-        m_list->setRowCount(0);
+void CCollectorDlg::RenderControl(const ControlSpec& c, const WindowState& state) {
+    QWidget* w = GetDlgItem(c.id);
+    if (w == nullptr) {
+        return;
     }
-    for (size_t i = static_cast<size_t>(m_list->rowCount()); i < state.rows.size(); ++i) {
-        InsertResultRow(state.rows[i]);
-    }
-}
-
-void CCollectorDlg::RenderData(const WindowState& state) {
-    auto* filter = static_cast<QLineEdit*>(GetDlgItem(IDC_DATA_FILTER));
-    if (const QString text = Q(state.dataFilter); filter->text() != text) {
-        filter->setText(text);
-    }
-    static_cast<QLabel*>(GetDlgItem(IDC_DATA_COUNTS))->setText(Q(state.dataCounts));
-    GetDlgItem(IDC_DATA_MORE)->setEnabled(state.dataMoreEnabled);
-    if (state.dataRowsEpoch != m_dataEpoch) {
-        m_dataEpoch = state.dataRowsEpoch;
-        m_dataList->setRowCount(0);
-    }
-    for (size_t i = static_cast<size_t>(m_dataList->rowCount()); i < state.dataRows.size(); ++i) {
-        const ResultRow& r = state.dataRows[i];
-        const int row = m_dataList->rowCount();
-        m_dataList->insertRow(row);
-        for (int c = 0; c < static_cast<int>(std::size(kDataColumns)); ++c) {
-            const std::string& text =
-                c < static_cast<int>(r.fields.size())
-                    ? r.fields[static_cast<size_t>(c)]
-                    : (c == static_cast<int>(r.fields.size()) ? r.collected : r.search);
-            auto* item = new QTableWidgetItem(Q(text));
-            item->setToolTip(r.waiting ? QString::fromUtf8(kWaitingRowTip) : Q(text));
-            if (r.waiting) {
-                item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+    const bool ownText = c.text[0] == '\0';
+    switch (c.kind) {
+        case ControlKind::Digits:
+        case ControlKind::Edit: {
+            auto* edit = static_cast<QLineEdit*>(w);
+            if (const QString text = Q(TextOf(state, c.id)); edit->text() != text) {
+                edit->setText(text);
             }
-            m_dataList->setItem(row, c, item);
+            break;
         }
+        case ControlKind::Label:
+            if (ownText) {
+                static_cast<QLabel*>(w)->setText(Q(TextOf(state, c.id)));
+            }
+            break;
+        case ControlKind::Button:
+            if (ownText) {
+                static_cast<QPushButton*>(w)->setText(Q(TextOf(state, c.id)));
+            }
+            break;
+        case ControlKind::Check: {
+            auto* check = static_cast<QCheckBox*>(w);
+            const QSignalBlocker quiet(check);
+            check->setChecked(CheckedIn(state, c.id));
+            break;
+        }
+        case ControlKind::List:
+            RenderList(static_cast<QTableWidget*>(w), c.id, state);
+            break;
+        default:
+            break;
+    }
+    if (HasModelTip(c.id)) {
+        w->setToolTip(Q(TipOf(state, c.id)));  // a greyed 开始采集 says why
+    }
+    w->setEnabled(EnabledIn(state, c.id));
+}
+
+void CCollectorDlg::RenderList(QTableWidget* list, int id, const WindowState& state) {
+    const std::vector<ResultRow>* rows = RowsOf(state, id);
+    if (rows == nullptr) {
+        return;
+    }
+    const std::uint64_t epoch = RowsEpochOf(state, id);
+    if (auto seen = m_epochs.find(id); seen == m_epochs.end() || seen->second != epoch) {
+        m_epochs[id] = epoch;
+        list->setRowCount(0);
+    }
+    const std::size_t columns = ColumnsOf(id).count;
+    for (size_t i = static_cast<size_t>(list->rowCount()); i < rows->size(); ++i) {
+        InsertRow(list, (*rows)[i], columns);
     }
 }
 
-void CCollectorDlg::InsertResultRow(const ResultRow& fields) {
-    const int row = m_list->rowCount();
-    m_list->insertRow(row);
-    const QFontMetrics metrics(m_list->font());
-    for (int i = 0; i < static_cast<int>(fields.fields.size()); ++i) {
-        auto* item = new QTableWidgetItem(Q(fields[i]));
+void CCollectorDlg::InsertRow(QTableWidget* list, const ResultRow& fields, std::size_t columns) {
+    const int row = list->rowCount();
+    list->insertRow(row);
+    const QFontMetrics metrics(list->font());
+    for (std::size_t i = 0; i < columns; ++i) {
+        auto* item = new QTableWidgetItem(Q(CellOf(fields, i)));
         if (fields.waiting) {
             // A company whose contact page is kept as a failure: grey, and said so.
             item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
@@ -393,7 +370,7 @@ void CCollectorDlg::InsertResultRow(const ResultRow& fields) {
             item->setData(Qt::UserRole, true);
             item->setToolTip(QString::fromUtf8(kWaitingRowTip));
         }
-        m_list->setItem(row, i, item);
+        list->setItem(row, static_cast<int>(i), item);
         if (!fields.waiting) {
             SetCutTip(item, metrics);
         }
@@ -402,14 +379,15 @@ void CCollectorDlg::InsertResultRow(const ResultRow& fields) {
 
 void CCollectorDlg::SetCutTip(QTableWidgetItem* item, const QFontMetrics& metrics) {
     // A text wider than its column shows whole as the cell's tooltip.
-    const int room = m_list->columnWidth(item->column()) - 2 * kCellMargin;
+    const int room = item->tableWidget()->columnWidth(item->column()) - 2 * kCellMargin;
     item->setToolTip(metrics.horizontalAdvance(item->text()) > room ? item->text() : QString());
 }
 
-void CCollectorDlg::UpdateCutTips(int column) {
-    const QFontMetrics metrics(m_list->font());
-    for (int row = 0; row < m_list->rowCount(); ++row) {
-        if (QTableWidgetItem* item = m_list->item(row, column)) {
+void CCollectorDlg::UpdateCutTips(QTableWidget* list, int column) {
+    const QFontMetrics metrics(list->font());
+    for (int row = 0; row < list->rowCount(); ++row) {
+        if (QTableWidgetItem* item = list->item(row, column);
+            item && !item->data(Qt::UserRole).toBool()) {
             SetCutTip(item, metrics);
         }
     }
@@ -556,13 +534,16 @@ void CCollectorDlg::reject() {
 
 void CCollectorDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
+    // Right-hand controls go right, the bottom row down, and growing ones take the room.
     const int dx = std::max(0, width() - minimumWidth());
     const int dy = std::max(0, height() - minimumHeight());
     for (const Anchor& a : m_anchors) {
-        a.widget->move(a.geometry.x() + (a.right ? dx : 0), a.geometry.y() + (a.bottom ? dy : 0));
+        QRect r = a.geometry;
+        r.translate(a.spec->right ? dx : 0, a.spec->bottom ? dy : 0);
+        r.setWidth(r.width() + ((a.spec->grow & kGrowWidth) != 0 ? dx : 0));
+        r.setHeight(r.height() + ((a.spec->grow & kGrowHeight) != 0 ? dy : 0));
+        a.widget->setGeometry(r);
     }
-    m_tab->resize(m_tabGeometry.width() + dx, m_tabGeometry.height());
-    m_listTab->resize(m_listGeometry.width() + dx, m_listGeometry.height() + dy);
 }
 
 void CCollectorDlg::closeEvent(QCloseEvent* event) {

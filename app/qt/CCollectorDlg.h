@@ -14,7 +14,6 @@
 #include "app/model/WindowModel.h"
 #include "crawl/Clock.h"
 
-class CConditionPage;
 class GlobalHotKey;
 class IUserPrompts;
 class QFontMetrics;
@@ -36,10 +35,6 @@ class CCollectorDlg : public QDialog, public IWindowView {
 
     QWidget* GetDlgItem(int id) const;
     QString ItemText(int id) const;
-    CConditionPage* ConditionPage() const { return m_pageCondition; }
-    QTableWidget* ResultList() const { return m_list; }
-    QTableWidget* DataList() const { return m_dataList; }
-    QTabWidget* ListTab() const { return m_listTab; }
     WindowModel& Model() { return *m_pModel; }
     RunController& Controller() { return m_pModel->Controller(); }
 
@@ -70,12 +65,18 @@ class CCollectorDlg : public QDialog, public IWindowView {
 
   private:
     void BuildControls();
+    // Makes the control of row `c` on `parent`, by its kind; null for a kind this view has none of.
+    QWidget* CreateControl(const ControlSpec& c, QWidget* parent);
+    // Fills a tab's page: a page with a list has its other controls in a row above the list,
+    // which takes the rest; a page without one places its controls as the template says.
+    void BuildPage(const ControlTable& controls, QWidget* page);
     void ConnectControls();
-    void RenderRows(const WindowState& state);
-    void RenderData(const WindowState& state);
-    QTableWidget* NewList(const ResultColumn* columns, size_t count);
-    void InsertResultRow(const ResultRow& row);
-    void UpdateCutTips(int column);
+    // Draws control `c` as `state` has it, by its kind.
+    void RenderControl(const ControlSpec& c, const WindowState& state);
+    void RenderList(QTableWidget* list, int id, const WindowState& state);
+    QTableWidget* NewList(const ColumnTable& columns);
+    void InsertRow(QTableWidget* list, const ResultRow& row, std::size_t columns);
+    void UpdateCutTips(QTableWidget* list, int column);
     void SetCutTip(QTableWidgetItem* item, const QFontMetrics& metrics);
     static constexpr int kCellMargin = 4;
 
@@ -86,27 +87,17 @@ class CCollectorDlg : public QDialog, public IWindowView {
     std::unique_ptr<QProgressDialog> m_storeWait;
     std::unique_ptr<QProgressDialog> m_progress;  // a long task's
     QTimer m_tickTimer;
-    QTimer m_filterTimer;
     bool m_bVisible = true;
     bool m_bPrintState = false;
     std::string m_lastStateLine;
-    std::uint64_t m_rowsEpoch = 0;
-    std::uint64_t m_dataEpoch = 0;
+    std::map<int, std::uint64_t> m_epochs;  // of each list's rows as drawn
     std::uint64_t m_focusSerial = 0;
 
     std::map<int, QWidget*> m_controls;
     struct Anchor {
         QWidget* widget;
         QRect geometry;  // at the smallest size
-        bool right;
-        bool bottom;
+        const ControlSpec* spec;
     };
     std::vector<Anchor> m_anchors;
-    QRect m_listGeometry;
-    QRect m_tabGeometry;
-    CConditionPage* m_pageCondition = nullptr;
-    QTableWidget* m_list = nullptr;
-    QTableWidget* m_dataList = nullptr;
-    QTabWidget* m_tab = nullptr;
-    QTabWidget* m_listTab = nullptr;
 };

@@ -1,22 +1,25 @@
 #pragma once
 // The main window on Windows: a native dialog that is a view of the window model. It is built
-// from the model's control table, passes the user's input on, draws the state it is handed and
-// shows the model's questions as message boxes and Windows' own file dialogs. F2 is a hot key
-// registered for this window and arrives in its own message loop.
+// from the model's control tables, one loop per kind of control to make, draw and read them;
+// it passes the user's input on, draws the state it is handed and shows the model's questions
+// as message boxes and Windows' own file dialogs. F2 is a hot key registered for this window
+// and arrives in its own message loop.
 
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "app/model/IWindowView.h"
 #include "app/model/WindowModel.h"
+#include "app/win/DialogProc.h"
+#include "app/win/OwnerDataList.h"
+#include "app/win/PostedWork.h"
 #include "crawl/Clock.h"
 
 class CWaitBox;
@@ -53,45 +56,40 @@ class CCollectorWnd : public IWindowView {
     static constexpr int kHotKeyId = 1;
 
   private:
-    // Work other threads hand to the window.
-    struct Posted {
-        std::mutex mutex;
-        HWND hwnd = nullptr;  // null once the window is gone: work is dropped
-        std::deque<std::function<void()>> work;
-        bool messagePending = false;  // a kRunPosted is on its way
+    // A tab's page: a child dialog in the tab's display area, so Tab moves into it.
+    struct Page {
+        const TabPage* spec;
+        HWND hwnd;
+        int index;  // in its tab
     };
 
-    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static INT_PTR CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
-                                     UINT_PTR, DWORD_PTR data);
-    // The pointer moved over `list` (client point `at`): a new cell's tip shows anew.
-    void PointAt(HWND list, LPARAM at);
-    // What the tip of the cell under the pointer says: empty when nothing is cut.
-    std::wstring CellTip(HWND list) const;
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // A page's messages: its controls speak to the window.
+    INT_PTR HandlePage(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
     void Nested(const std::function<void()>& handle);
-    void OnCommand(int id, int code);
+    void OnCommand(int id, int code, HWND control);
     LRESULT OnNotify(const NMHDR& header);
-    LRESULT DrawRow(NMLVCUSTOMDRAW& draw);
-    void RunPosted();
-    void PostPending();
     void Close();
     // The model closes (false when the user keeps the window) and lets go of the window.
     bool Shutdown();
     void Enable(HWND control, bool on);
-    void ScaleColumns(int dpi);
+    // Draws control `c` as `state` has it, by its kind.
+    void RenderControl(const ControlSpec& c, const WindowState& state);
 
     void CreateControls();
-    void SetColumns(HWND list, const struct ResultColumn* columns, size_t count);
     void AddTooltips();
     void SetTabOrder();
-    void ShowListPage(int page);
+    // Shows page `index` of tab `tab` and hides its others.
+    void ShowPage(HWND tab, int index);
     void Layout();
+    // Lays out `controls` in `parent`, grown by `dx`, `dy` past their smallest size.
+    void Place(HWND parent, const ControlTable& controls, int dx, int dy);
     RECT DialogRect(HWND dialog, int x, int y, int cx, int cy) const;
     HWND Item(int id) const;
     std::wstring ItemText(int id) const;
     void SetItemText(int id, const std::string& utf8);
+    // The tooltip of the controls of `parent` (the window or a page), made on first use.
+    HWND TooltipOf(HWND parent);
     // Pumps messages (all of them, or only those that are no user input) for about `time`.
     void Pump(std::chrono::milliseconds time, bool input);
 
@@ -101,30 +99,26 @@ class CCollectorWnd : public IWindowView {
     bool printState_;
     std::string lastStateLine_;
     std::unique_ptr<WindowModel> model_;
-    Posted posted_;
+    CPostedWork posted_;
+    DialogHandler handler_;      // the window's messages
+    DialogHandler pageHandler_;  // its pages'
     HWND hwnd_ = nullptr;
-    HWND condition_ = nullptr;  // the condition page in the search tab
-    HWND dataPane_ = nullptr;   // the collected data's page in the list tab
-    HWND tooltip_ = nullptr;
-    HWND dataTooltip_ = nullptr;
+    std::vector<Page> pages_;
+    std::map<HWND, HWND> tooltips_;  // of the window and each page
+    std::vector<std::unique_ptr<COwnerDataList>> lists_;
     HWND cellTip_ = nullptr;  // the lists' cells
     std::wstring cellTipText_;
-    std::pair<HWND, std::pair<int, int>> tipCell_{};  // the list, row and column pointed at
+    std::map<int, std::wstring> modelTips_;  // the tips the model gives, as shown
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;
     bool rendering_ = false;  // texts set by Render are no user input
     int inModel_ = 0;         // messages being handled, nested loops included
     bool closePending_ = false;
     bool shuttingDown_ = false;  // the model is asked to close
-    int dpi_ = 96;               // of the lists' column widths
     std::wstring title_;
     bool visible_ = true;
     bool hotKey_ = false;
-    std::uint64_t rowsEpoch_ = 0;
-    std::uint64_t dataEpoch_ = 0;
     std::uint64_t focusSerial_ = 0;
-    std::wstring startTip_;
-    std::wstring cell_;  // the text a list asked for last
     std::unique_ptr<CWaitBox> storeWait_;
     std::unique_ptr<CWaitBox> progress_;
 };

@@ -26,6 +26,13 @@ class DialogTemplate {
             Add(c);
         }
     }
+    void AddAll(const ControlTable& controls) {
+        for (size_t i = 0; i < controls.count; ++i) {
+            ControlSpec c = controls.controls[i];
+            c.id = c.id != 0 ? c.id : kUnnamedBase + static_cast<int>(i);
+            Add(c);
+        }
+    }
     // The id of control `i` of a table: its own, or one past kUnnamedBase for a fixed label,
     // so that an anchored label can be moved too.
     template <size_t N>

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "app/model/Dialogs.h"
+#include "app/win/DialogProc.h"
 #include "app/win/DialogTemplate.h"
 #include "app/win/WindowDpi.h"
 #include "platform/windows/Wide.h"
@@ -17,22 +18,6 @@ using platform::win::Narrow;
 using platform::win::Wide;
 
 namespace {
-
-using Handler = std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)>;
-
-INT_PTR CALLBACK ModalProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-    }
-    auto* handler = reinterpret_cast<Handler*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-    return handler != nullptr ? (*handler)(hwnd, message, wParam, lParam) : FALSE;
-}
-
-// A modal dialog of `dialog`, its messages handled by `handler`; returns what EndDialog got.
-INT_PTR RunModal(HWND owner, const DialogTemplate& dialog, Handler handler) {
-    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, ModalProc,
-                                   reinterpret_cast<LPARAM>(&handler));
-}
 
 constexpr DWORD kModalStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
 

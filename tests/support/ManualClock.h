@@ -1,13 +1,18 @@
 #pragma once
 
+#include <atomic>
+
 #include "crawl/Clock.h"
 
-// A clock that only moves when a test moves it.
+// A clock that only moves when a test moves it. Workers may read it while the test moves it.
 class ManualClock : public Clock {
   public:
-    TimePoint Now() const override { return now_; }
-    void Advance(std::chrono::seconds d) { now_ += d; }
+    TimePoint Now() const override { return TimePoint(TimePoint::duration(now_.load())); }
+    void Advance(std::chrono::nanoseconds d) {
+        now_ += std::chrono::duration_cast<TimePoint::duration>(d).count();
+    }
 
   private:
-    TimePoint now_ = std::chrono::steady_clock::now();
+    std::atomic<TimePoint::duration::rep> now_{
+        std::chrono::steady_clock::now().time_since_epoch().count()};
 };

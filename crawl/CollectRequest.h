@@ -1,0 +1,20 @@
+#pragma once
+// What a collect or retry run is asked to do: the search, its pages, the pauses and the options
+// its workers take.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "crawl/CrawlJob.h"
+#include "crawl/RunController.h"
+
+// What a collect or retry run is to do.
+struct CollectRequest {
+    std::string condition;  // GBK: industry "^" region (collect)
+    int startPage = 1;
+    int lastPage = 0;
+    PacingSettings pacing;
+    CrawlOptions options;
+    std::vector<std::int64_t> failureIds;  // retry: only these kept failures (empty: all)
+};
