@@ -1,4 +1,5 @@
 #pragma once
+// One page fetched at a time for a worker that walks one lane (ILaneFetcher has many).
 
 #include <atomic>
 #include <string>

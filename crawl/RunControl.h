@@ -1,5 +1,6 @@
 #pragma once
-// The run-control word: written by the driver, read by workers before every company entry.
+// The run-control word: written by the driver (run, pause, stop), read by each worker's walk as
+// it goes; a pause holds new fetches, a stop ends the walk after what is in hand is stored.
 
 #include <atomic>
 #include <chrono>

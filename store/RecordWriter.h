@@ -1,4 +1,6 @@
 #pragma once
+// What a crawl worker writes to the store (rows, kept failures, the page in progress), apart
+// from what the window and collector-cli read.
 
 #include <atomic>
 #include <chrono>

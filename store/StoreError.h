@@ -1,9 +1,12 @@
 #pragma once
+// How the record store fails: one error type for both databases, and the one a stopped call
+// gives.
 
 #include <stdexcept>
 #include <string>
 
-// A failure of the record store; what() carries SQLite's own message (UTF-8).
+// A failure of the record store; what() carries the database's own message (SQLite's or
+// PostgreSQL's, UTF-8), with what was being done.
 class StoreError : public std::runtime_error {
   public:
     explicit StoreError(const std::string& message) : std::runtime_error(message) {}
