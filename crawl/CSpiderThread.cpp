@@ -13,7 +13,8 @@
 
 CSpiderThread::CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher,
                              RecordWriterFactory openStore, std::shared_ptr<StopToken> stop,
-                             int workerId, BackoffWaiter wait, LaneFetcherFactory makeLanes)
+                             int workerId, BackoffWaiter wait, LaneFetcherFactory makeLanes,
+                             const Clock& clock)
     : m_job(std::move(job)),
       m_pFetcher(std::move(fetcher)),
       m_openStore(std::move(openStore)),
@@ -21,6 +22,7 @@ CSpiderThread::CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher
       m_nWorkerId(workerId),
       m_wait(wait ? std::move(wait) : RealTimeWaiter()),
       m_makeLanes(std::move(makeLanes)),
+      m_clock(clock),
       m_pacer(m_job.pacer ? m_job.pacer
                           : std::make_shared<LanePacer>(m_job.options.lanes, m_job.options.delay)) {
 }
@@ -124,7 +126,7 @@ void CSpiderThread::Walk(IPageSource& source) {
     EntrySink sink(
         m_job, [this]() -> IRecordWriter& { return Store(); }, *m_pStop, post,
         m_job.options.lanes > 1);
-    CrawlEngine engine({m_job, *lanes, source, sink, *m_pacer, *m_pStop, m_wait, post});
+    CrawlEngine engine({m_job, *lanes, source, sink, *m_pacer, *m_pStop, m_wait, post, m_clock});
     if (engine.Run() != CrawlEngine::End::Finished || m_pStop->StopRequested()) {
         return;
     }
@@ -150,9 +152,10 @@ void CSpiderThread::CollectPages() {
             const std::int64_t search =
                 shared->RegisterSearch(m_strIndustry, m_strRegion, m_job.nLastPage);
             Post(ev::PagesDone{shared->PagesDone(search)});
-            SharedClaimPages source(*shared, search, keyword, m_job.strCondition, m_job.nStartPage,
-                                    m_job.nLastPage, m_job.options.lease,
-                                    [this](CrawlEventBody body) { Post(std::move(body)); });
+            SharedClaimPages source(
+                *shared, search, keyword, m_job.strCondition, m_job.nStartPage, m_job.nLastPage,
+                m_job.options.lease, [this](CrawlEventBody body) { Post(std::move(body)); },
+                m_clock);
             Walk(source);
             return;
         }

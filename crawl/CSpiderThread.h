@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "crawl/Clock.h"
 #include "crawl/CrawlJob.h"
 #include "crawl/LaneFetcher.h"
 #include "crawl/LanePacer.h"
@@ -27,7 +28,8 @@ class CSpiderThread {
   public:
     CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher,
                   RecordWriterFactory openStore, std::shared_ptr<StopToken> stop, int workerId,
-                  BackoffWaiter wait = RealTimeWaiter(), LaneFetcherFactory makeLanes = {});
+                  BackoffWaiter wait = RealTimeWaiter(), LaneFetcherFactory makeLanes = {},
+                  const Clock& clock = RealTime());
 
     // 1 when the session opened (whatever the mode then did), 0 when it did not. Store and
     // network failures that end the job are posted; anything else escapes to the caller.
@@ -55,5 +57,6 @@ class CSpiderThread {
     int m_nWorkerId;
     BackoffWaiter m_wait;
     LaneFetcherFactory m_makeLanes;
+    const Clock& m_clock;
     std::shared_ptr<LanePacer> m_pacer;
 };

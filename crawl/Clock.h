@@ -1,8 +1,9 @@
 #pragma once
+// The time source of every rule that depends on time (pacing, pauses, the watchdog, back-off
+// and lanes, shared claims), so tests can move time by hand.
 
 #include <chrono>
 
-// The time source of the pacing rules, so tests can move time by hand.
 class Clock {
   public:
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -14,3 +15,9 @@ class SteadyClock : public Clock {
   public:
     TimePoint Now() const override { return std::chrono::steady_clock::now(); }
 };
+
+// The clock of real time, for parts not given one.
+inline const Clock& RealTime() {
+    static const SteadyClock clock;
+    return clock;
+}

@@ -58,7 +58,7 @@ void CrawlEngine::Announce(Steady::time_point until) {
     if (until <= announcedUntil_ || until == Steady::time_point::max()) {
         return;
     }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - Steady::now());
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - p_.clock.Now());
     if (ms.count() > 0) {
         p_.post(ev::BackingOff{ms.count()});
     }
@@ -208,7 +208,7 @@ bool CrawlEngine::Dispatch(Steady::time_point now) {
                 case EntrySink::Admission::Stop:
                     return false;
             }
-            now = Steady::now();  // admission may have waited for another worker or the store
+            now = p_.clock.Now();  // admission may have waited for another worker or the store
         }
         const std::string host = HostOf(item.address);
         const Steady::time_point ready = p_.pacer.ReadyAt(host);
@@ -301,7 +301,7 @@ void CrawlEngine::Finished(std::uint64_t tag, FetchResult result) {
         return;
     }
     largestPage_ = std::max(largestPage_, result.body.size());
-    const Steady::time_point now = Steady::now();
+    const Steady::time_point now = p_.clock.Now();
     if (item.listing) {
         int page = 0;
         for (const Page& w : window_) {
@@ -439,7 +439,7 @@ bool CrawlEngine::Commit() {
         askAgainAt_ = {};  // a source that had nothing may have more now
         if (window_.empty() && !Stopping()) {
             // Taken at once, so that it is announced: it is now the first page not stored.
-            FillWindow(Steady::now());
+            FillWindow(p_.clock.Now());
         }
     }
     return true;
@@ -499,8 +499,8 @@ CrawlEngine::End CrawlEngine::Run() {
         }
         const bool paused = Paused();
         if (!paused) {
-            FillWindow(Steady::now());
-            if (!Dispatch(Steady::now())) {
+            FillWindow(p_.clock.Now());
+            if (!Dispatch(p_.clock.Now())) {
                 continue;  // a stop came while waiting for another worker's entry
             }
             if (!Commit()) {
@@ -511,7 +511,7 @@ CrawlEngine::End CrawlEngine::Run() {
             return End::Finished;
         }
         // Wait for an answer, the next fetch that may start, or a stop or pause to look at.
-        const Steady::time_point now = Steady::now();
+        const Steady::time_point now = p_.clock.Now();
         auto wait = kPoll;
         Steady::time_point due = paused ? Steady::time_point::max() : nextDue_;
         if (!paused && window_.empty()) {

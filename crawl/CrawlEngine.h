@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "crawl/Clock.h"
 #include "crawl/CrawlJob.h"
 #include "crawl/EntrySink.h"
 #include "crawl/LaneFetcher.h"
@@ -58,6 +59,7 @@ class CrawlEngine {
         StopToken& stop;
         BackoffWaiter wait;
         Post post;
+        const Clock& clock;  // when fetches may start, waits are due and pages were renewed
     };
     enum class End {
         Finished,  // the source has nothing more and every page is done or kept

@@ -36,9 +36,9 @@ std::unique_ptr<CrawlWorker> CrawlWorker::Start(CrawlJob job, const CrawlDeps& d
         auto makeFetcher = deps.makeFetcher;
         makeLanes = [makeFetcher] { return std::make_unique<SerialLanes>(makeFetcher()); };
     }
-    auto spider = std::make_shared<CSpiderThread>(std::move(job), deps.makeFetcher(),
-                                                  deps.openStore, worker->state_->stop, worker->id_,
-                                                  deps.wait, std::move(makeLanes));
+    auto spider = std::make_shared<CSpiderThread>(
+        std::move(job), deps.makeFetcher(), deps.openStore, worker->state_->stop, worker->id_,
+        deps.wait, std::move(makeLanes), deps.clock != nullptr ? *deps.clock : RealTime());
     worker->thread_ = std::thread([spider, sink, id = worker->id_,
                                    state = worker->state_]() mutable {
         ev::WorkerEnded end;

@@ -17,6 +17,7 @@ struct CrawlDeps {
     // The lanes of a collect with more than one; when empty, one fetch at a time over
     // makeFetcher's fetcher.
     LaneFetcherFactory makeLanes;
+    const Clock* clock = nullptr;  // the walk's time; real time when null
 };
 CrawlDeps DefaultCrawlDeps();
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "crawl/Clock.h"
 #include "crawl/CrawlEvent.h"
 #include "store/KeptFailure.h"
 #include "store/RecordWriter.h"
@@ -90,7 +91,7 @@ class SharedClaimPages : public IPageSource {
     // walk's driver the pages done by all (PagesDone).
     SharedClaimPages(ISharedPages& shared, std::int64_t search, std::string keyword,
                      std::string condition, int first, int last, std::chrono::seconds lease,
-                     Post post);
+                     Post post, const Clock& clock = RealTime());
     ~SharedClaimPages() override;
     SharedClaimPages(const SharedClaimPages&) = delete;
     SharedClaimPages& operator=(const SharedClaimPages&) = delete;
@@ -104,7 +105,7 @@ class SharedClaimPages : public IPageSource {
   private:
     struct Held {
         ISharedPages::Claim claim;
-        std::chrono::steady_clock::time_point renewed;
+        Clock::TimePoint renewed;
     };
     // Throws StoreError when the search is gone.
     void CheckSearch();
@@ -121,7 +122,8 @@ class SharedClaimPages : public IPageSource {
     Post post_;
     std::map<int, Held> held_;
     std::string token_;  // this collector's registration
-    std::chrono::steady_clock::time_point beat_;
+    Clock::TimePoint beat_;
+    const Clock& clock_;
 };
 
 class KeptFailurePages : public IPageSource {

@@ -13,7 +13,7 @@
 
 SharedClaimPages::SharedClaimPages(ISharedPages& shared, std::int64_t search, std::string keyword,
                                    std::string condition, int first, int last,
-                                   std::chrono::seconds lease, Post post)
+                                   std::chrono::seconds lease, Post post, const Clock& clock)
     : shared_(shared),
       search_(search),
       keyword_(std::move(keyword)),
@@ -21,11 +21,12 @@ SharedClaimPages::SharedClaimPages(ISharedPages& shared, std::int64_t search, st
       first_(first),
       last_(last),
       lease_(lease),
-      post_(std::move(post)) {
+      post_(std::move(post)),
+      clock_(clock) {
     // A new run of the search: the pages kept as failures before may be walked again.
     shared_.RetryFailedPages(search_);
     token_ = shared_.Register();
-    beat_ = std::chrono::steady_clock::now();
+    beat_ = clock_.Now();
 }
 
 SharedClaimPages::~SharedClaimPages() {
@@ -53,7 +54,7 @@ IPageSource::Offer SharedClaimPages::Next(WorkPage& page) {
         }
         return Offer::Wait;
     }
-    held_[claim->page] = Held{*claim, std::chrono::steady_clock::now()};
+    held_[claim->page] = Held{*claim, clock_.Now()};
     page = WorkPage{};
     page.page = claim->page;
     page.address = ResultPageAddress(keyword_, claim->page);
@@ -99,7 +100,7 @@ void SharedClaimPages::EndsAt(int page) {
 
 std::vector<int> SharedClaimPages::KeepAlive(std::chrono::milliseconds coming) {
     std::vector<int> lost;
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = clock_.Now();
     if (now - beat_ >= kBeat || coming.count() > 0) {
         shared_.Heartbeat(token_, std::chrono::ceil<std::chrono::seconds>(coming));
         beat_ = now;
