@@ -365,16 +365,10 @@ TEST_F(CollectSessionTest, WatchdogRestartOverASlowContactPageStoresEachCompanyO
     RunEnd end = Pump([&](const SessionUpdate& u) {
         if (!advanced && u.kind == SessionUpdate::Kind::RecordSaved && session->Records() == 2) {
             // Wait until the worker is inside the slow fetch, then let the watchdog fire.
-            for (int i = 0; i < 100; ++i) {
-                bool asked = false;
-                for (const auto& r : server.Requests()) {
-                    asked = asked || r.key == kSzdz;
-                }
-                if (asked) {
-                    break;
-                }
-                std::this_thread::sleep_for(milliseconds(20));
-            }
+            server.WaitForRequests([&](const std::vector<standin::Request>& requests) {
+                return std::any_of(requests.begin(), requests.end(),
+                                   [&](const standin::Request& r) { return r.key == kSzdz; });
+            });
             clock.Advance(seconds(2));
             advanced = true;
         }

@@ -78,9 +78,8 @@ TEST_F(EndToEnd, StopBetweenTwoCompanies) {
     slow.delayMs = 500;
     server.Route("company.tarvola.com/athena/contact/gzhg.html", slow);
     std::thread stopper([&] {
-        while (server.RequestCount() < 2) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        server.WaitForRequests(
+            [](const std::vector<standin::Request>& r) { return r.size() >= 2; });
         word->store(RunState::Stop);
     });
     auto notes = Run(CRAWL_MODE_COLLECT, 1, 3);

@@ -149,6 +149,12 @@ int Server::MostAtOnce() {
     return mostAtOnce_;
 }
 
+bool Server::WaitForRequests(const std::function<bool(const std::vector<Request>&)>& done,
+                             std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return requested_.wait_for(lock, timeout, [&] { return done(requests_); });
+}
+
 size_t Server::RequestCount() {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_.size();
@@ -278,6 +284,7 @@ void Server::Serve(int fd) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(req);
+            requested_.notify_all();
             mostAtOnce_ = std::max(mostAtOnce_, ++atOnce_);
             latency = latencyMs_;
             if (jitterMs_ > 0) {

@@ -71,6 +71,10 @@ class Server {
     int MostAtOnce();
     std::vector<Request> Requests();
     size_t RequestCount();
+    // Waits until `done` holds for the requests so far (checked as each one arrives), at most
+    // `timeout`; true when it held.
+    bool WaitForRequests(const std::function<bool(const std::vector<Request>&)>& done,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void ClearRequests();  // and the most at once
 
     // Every answer waits `ms`, and up to `jitterMs` more drawn at random, before it is sent:
@@ -91,6 +95,7 @@ class Server {
     std::thread acceptThread_;
     std::mutex mutex_;
     std::condition_variable stopped_;
+    std::condition_variable requested_;  // a request arrived
     bool stop_ = false;
     std::map<std::string, Reply> routes_;
     std::map<std::string, std::deque<Reply>> before_;
