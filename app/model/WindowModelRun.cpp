@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
 #include <system_error>
 
 #include "app/model/WindowModel.h"
@@ -33,18 +34,23 @@ std::optional<int> WindowModel::ReadSetting(int id, const SettingBounds& bounds)
 }
 
 bool WindowModel::ReadRunSettings() {
+    // In the settings table's order: the first value out of its bounds is the one told.
     CollectRequest read = run_;
-    for (const ControlTable& table : kControlTables) {
-        for (const ControlSpec& c : table) {
-            if (c.setting == nullptr || Setting(c.setting).field == nullptr) {
-                continue;
+    for (const SettingSpec& setting : kSettings) {
+        if (setting.field == nullptr) {
+            continue;
+        }
+        for (const ControlTable& table : kControlTables) {
+            for (const ControlSpec& c : table) {
+                if (c.setting == nullptr || std::string_view(c.setting) != setting.key) {
+                    continue;
+                }
+                const auto n = ReadSetting(c.id, setting.bounds);
+                if (!n) {
+                    return false;
+                }
+                setting.field(read) = *n;
             }
-            const SettingSpec& setting = Setting(c.setting);
-            const auto n = ReadSetting(c.id, setting.bounds);
-            if (!n) {
-                return false;
-            }
-            setting.field(read) = *n;
         }
     }
     run_ = read;

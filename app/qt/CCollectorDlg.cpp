@@ -182,8 +182,9 @@ void CCollectorDlg::BuildPage(const ControlTable& controls, QWidget* page) {
             row->addWidget(w, (c.grow & kGrowWidth) != 0 ? 1 : 0);
         }
     }
-    if (layout->count() == 0) {
-        delete row;
+    if (row->parent() == nullptr) {
+        delete row;  // a page of a list alone has no row above it
+        layout->setContentsMargins(0, 0, 0, 0);
     }
 }
 
