@@ -221,6 +221,18 @@ constexpr const ControlSpec* ControlSpecOf(int id) {
     return nullptr;
 }
 
+// Calls `f(control)` for every control that shows a setting.
+template <typename F>
+void ForEachSettingControl(F&& f) {
+    for (const ControlTable& table : kControlTables) {
+        for (const ControlSpec& c : table) {
+            if (c.setting != nullptr) {
+                f(c);
+            }
+        }
+    }
+}
+
 // The columns of list `id`.
 struct ColumnTable {
     const ResultColumn* columns;

@@ -260,43 +260,33 @@ void WindowModel::SelectTab(int id, int page) {
 
 void WindowModel::LoadSettings() {
     // The user's own values come back when they are still valid ones.
-    for (const ControlTable& table : kControlTables) {
-        for (const ControlSpec& c : table) {
-            if (c.setting == nullptr) {
-                continue;
-            }
-            const SettingSpec& setting = Setting(c.setting);
-            if (setting.home != SettingHome::User) {
-                continue;
-            }
-            std::string value = setting.first;
-            if (const auto kept = settings_.Get(setting.key)) {
-                value = ValidSetting(setting, *kept).value_or(value);
-            }
-            if (setting.kind == SettingKind::Check) {
-                state_.checks[c.id] = value != "0";
-            } else {
-                SetText(c.id, value);
-            }
+    ForEachSettingControl([this](const ControlSpec& c) {
+        const SettingSpec& setting = Setting(c.setting);
+        if (setting.home != SettingHome::User) {
+            return;
         }
-    }
+        std::string value = setting.first;
+        if (const auto kept = settings_.Get(setting.key)) {
+            value = ValidSetting(setting, *kept).value_or(value);
+        }
+        if (setting.kind == SettingKind::Check) {
+            state_.checks[c.id] = value != "0";
+        } else {
+            SetText(c.id, value);
+        }
+    });
 }
 
 void WindowModel::SaveSettings() {
     // Only values a run would take: a half-typed one does not replace the last good one.
-    for (const ControlTable& table : kControlTables) {
-        for (const ControlSpec& c : table) {
-            if (c.setting == nullptr) {
-                continue;
-            }
-            const SettingSpec& setting = Setting(c.setting);
-            if (setting.home == SettingHome::User && setting.kind == SettingKind::Number) {
-                if (const auto value = ValidSetting(setting, TextOf(state_, c.id))) {
-                    settings_.Set(setting.key, *value);
-                }
+    ForEachSettingControl([this](const ControlSpec& c) {
+        const SettingSpec& setting = Setting(c.setting);
+        if (setting.home == SettingHome::User && setting.kind == SettingKind::Number) {
+            if (const auto value = ValidSetting(setting, TextOf(state_, c.id))) {
+                settings_.Set(setting.key, *value);
             }
         }
-    }
+    });
     if (state_.proxy.empty() || IsProxyAddress(state_.proxy)) {
         SaveProxy();
     }

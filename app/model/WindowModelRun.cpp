@@ -40,17 +40,18 @@ bool WindowModel::ReadRunSettings() {
         if (setting.field == nullptr) {
             continue;
         }
-        for (const ControlTable& table : kControlTables) {
-            for (const ControlSpec& c : table) {
-                if (c.setting == nullptr || std::string_view(c.setting) != setting.key) {
-                    continue;
-                }
+        bool valid = true;
+        ForEachSettingControl([&](const ControlSpec& c) {
+            if (valid && std::string_view(c.setting) == setting.key) {
                 const auto n = ReadSetting(c.id, setting.bounds);
-                if (!n) {
-                    return false;
+                valid = n.has_value();
+                if (n) {
+                    setting.field(read) = *n;
                 }
-                setting.field(read) = *n;
             }
+        });
+        if (!valid) {
+            return false;
         }
     }
     run_ = read;
@@ -172,16 +173,15 @@ void WindowModel::Retry(std::vector<std::int64_t> failureIds) {
         return;
     }
     // A retry runs with the settings of the run before it, or those on screen when valid.
-    for (const ControlTable& table : kControlTables) {
-        for (const ControlSpec& c : table) {
-            if (c.setting != nullptr && Setting(c.setting).field != nullptr) {
-                const SettingSpec& setting = Setting(c.setting);
-                if (const auto n = ReadBounded(TextOf(state_, c.id), setting.bounds)) {
-                    setting.field(run_) = *n;
-                }
-            }
+    ForEachSettingControl([this](const ControlSpec& c) {
+        const SettingSpec& setting = Setting(c.setting);
+        if (setting.field == nullptr) {
+            return;
         }
-    }
+        if (const auto n = ReadBounded(TextOf(state_, c.id), setting.bounds)) {
+            setting.field(run_) = *n;
+        }
+    });
     state_.precollectEnabled = false;
     state_.startEnabled = false;
     Show();
