@@ -540,9 +540,9 @@ void CCollectorDlg::resizeEvent(QResizeEvent* event) {
     const int dy = std::max(0, height() - minimumHeight());
     for (const Anchor& a : m_anchors) {
         QRect r = a.geometry;
-        r.translate(a.spec->right ? dx : 0, a.spec->bottom ? dy : 0);
-        r.setWidth(r.width() + ((a.spec->grow & kGrowWidth) != 0 ? dx : 0));
-        r.setHeight(r.height() + ((a.spec->grow & kGrowHeight) != 0 ? dy : 0));
+        r.translate(a.control->right ? dx : 0, a.control->bottom ? dy : 0);
+        r.setWidth(r.width() + ((a.control->grow & kGrowWidth) != 0 ? dx : 0));
+        r.setHeight(r.height() + ((a.control->grow & kGrowHeight) != 0 ? dy : 0));
         a.widget->setGeometry(r);
     }
 }

@@ -97,7 +97,7 @@ class CCollectorDlg : public QDialog, public IWindowView {
     struct Anchor {
         QWidget* widget;
         QRect geometry;  // at the smallest size
-        const ControlSpec* spec;
+        const ControlSpec* control;
     };
     std::vector<Anchor> m_anchors;
 };

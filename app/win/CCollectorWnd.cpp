@@ -234,7 +234,7 @@ void CCollectorWnd::SetTabOrder() {
         for (const Page& page : pages_) {
             if (page.hwnd == h) {
                 for (const Page& sibling : pages_) {
-                    if (sibling.spec->tab == page.spec->tab && sibling.hwnd != h &&
+                    if (sibling.tab->tab == page.tab->tab && sibling.hwnd != h &&
                         std::find(placed.begin(), placed.end(), sibling.hwnd) == placed.end()) {
                         place(sibling.hwnd);
                         placed.push_back(sibling.hwnd);
@@ -323,15 +323,15 @@ void CCollectorWnd::Layout() {
           std::max(0L, client.bottom - smallest.bottom));
     // The pages fill their tabs' display areas; their controls grow with them.
     for (const Page& page : pages_) {
-        HWND tab = GetDlgItem(hwnd_, page.spec->tab);
+        HWND tab = GetDlgItem(hwnd_, page.tab->tab);
         RECT r;
         GetWindowRect(tab, &r);
         MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
         SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&r));
         MoveWindow(page.hwnd, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
-        const SIZE least = SmallestOf(page.spec->controls);
+        const SIZE least = SmallestOf(page.tab->controls);
         const RECT base = DialogRect(page.hwnd, 0, 0, least.cx, least.cy);
-        Place(page.hwnd, page.spec->controls, (r.right - r.left) - base.right,
+        Place(page.hwnd, page.tab->controls, (r.right - r.left) - base.right,
               (r.bottom - r.top) - base.bottom);
     }
 }
@@ -339,7 +339,7 @@ void CCollectorWnd::Layout() {
 void CCollectorWnd::ShowPage(HWND tab, int index) {
     SendMessageW(tab, TCM_SETCURSEL, index, 0);
     for (const Page& page : pages_) {
-        if (GetDlgItem(hwnd_, page.spec->tab) == tab) {
+        if (GetDlgItem(hwnd_, page.tab->tab) == tab) {
             ShowWindow(page.hwnd, page.index == index ? SW_SHOW : SW_HIDE);
         }
     }

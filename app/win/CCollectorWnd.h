@@ -58,7 +58,7 @@ class CCollectorWnd : public IWindowView {
   private:
     // A tab's page: a child dialog in the tab's display area, so Tab moves into it.
     struct Page {
-        const TabPage* spec;
+        const TabPage* tab;
         HWND hwnd;
         int index;  // in its tab
     };
