@@ -187,8 +187,8 @@ inline constexpr std::size_t kResultColumnCount = std::size(kResultColumns);
 struct ControlTable {
     const ControlSpec* controls;
     std::size_t count;
-    const ControlSpec* begin() const { return controls; }
-    const ControlSpec* end() const { return controls + count; }
+    constexpr const ControlSpec* begin() const { return controls; }
+    constexpr const ControlSpec* end() const { return controls + count; }
 };
 template <std::size_t N>
 constexpr ControlTable TableOf(const ControlSpec (&controls)[N]) {
