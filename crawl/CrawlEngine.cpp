@@ -526,6 +526,8 @@ CrawlEngine::End CrawlEngine::Run() {
             for (ILaneFetcher::Done& d : p_.lanes.Wait(wait)) {
                 Finished(d.tag, std::move(d.result));
             }
+        } else if (paused) {
+            p_.job.pRunControl->WaitWhilePaused(wait);
         } else if (wait.count() > 0) {
             p_.stop.WaitFor(wait);
         }

@@ -11,11 +11,47 @@
 enum class RunState {
     Empty,    // a worker has just been started: go on
     Running,  // a pause has ended: go on
-    Pause,    // wait, looking again every second
+    Pause,    // start no new fetch until the word changes
     Stop,     // end the page loop
 };
 
-using RunControlWord = std::atomic<RunState>;
+// The word itself. A walk held by a pause sleeps on it and wakes as soon as it changes, so a
+// resume or a stop is seen at once rather than at the next look.
+class RunControlWord {
+  public:
+    explicit RunControlWord(RunState state = RunState::Empty) : state_(state) {}
+    RunState load() const { return state_.load(); }
+    void store(RunState state) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            state_ = state;
+        }
+        changed_.notify_all();
+    }
+    // While the word says Pause, waits for it to change, at most `d`; true when it changed.
+    bool WaitWhilePaused(std::chrono::milliseconds d) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++held_;
+        heldChanged_.notify_all();
+        const bool changed =
+            changed_.wait_for(lock, d, [this] { return state_.load() != RunState::Pause; });
+        --held_;
+        return changed;
+    }
+    // Waits until `walks` walks are held by the pause, at most `d`; false when they were not.
+    // How a driver (or a test) knows that the pause has taken hold.
+    bool WaitUntilHeld(int walks, std::chrono::milliseconds d) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return heldChanged_.wait_for(lock, d, [&] { return held_ >= walks; });
+    }
+
+  private:
+    std::atomic<RunState> state_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::condition_variable heldChanged_;
+    int held_ = 0;
+};
 
 // A stop request for one worker, which also cuts its pause short. Unlike the shared word it is
 // never lifted, so a worker once told to stop cannot be revived by a later worker's start.

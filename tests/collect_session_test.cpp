@@ -472,11 +472,15 @@ TEST_F(LanesTest, PauseStartsNoNewFetchAndResumesAfterTheWait) {
             return;
         }
         ++pauses;
-        // What was in flight finishes; after that nothing new is asked for.
-        std::this_thread::sleep_for(milliseconds(300));
+        // What was in flight finishes; then the walk holds, asking for nothing new (unless
+        // what was in flight was all that was left).
+        if (!session->Controller().Word()->WaitUntilHeld(1, seconds(2))) {
+            EXPECT_EQ(Titles().size(), size_t{kPages * kPerPage}) << "a pause that never held";
+        }
         const size_t asked = server.RequestCount();
-        std::this_thread::sleep_for(milliseconds(300));
-        EXPECT_EQ(server.RequestCount(), asked);
+        EXPECT_FALSE(server.WaitForRequests(
+            [&](const std::vector<standin::Request>& r) { return r.size() > asked; },
+            milliseconds(200)));
         clock.Advance(seconds(6));
     });
     EXPECT_EQ(end.how, RunEnd::How::Finished);
@@ -528,8 +532,19 @@ TEST_F(LanesTest, WatchdogRestartStoresEachCompanyOnceInOrder) {
     RunEnd end = Pump([&](const SessionUpdate& u) {
         if (!advanced && u.kind == SessionUpdate::Kind::RecordSaved &&
             session->Records() == kPerPage + 2) {
-            std::this_thread::sleep_for(milliseconds(200));
-            EXPECT_EQ(session->Records(), kPerPage + 2);  // held in order behind the stalled one
+            // The companies after the stalled one are asked for, yet none is stored: they are
+            // held in order behind it.
+            EXPECT_TRUE(server.WaitForRequests([](const std::vector<standin::Request>& r) {
+                int later = 0;
+                for (int i = 4; i <= kPerPage; ++i) {
+                    const std::string key =
+                        kDetailHost + "/company/detail/c2-" + std::to_string(i) + ".html";
+                    later += std::any_of(r.begin(), r.end(),
+                                         [&](const standin::Request& q) { return q.key == key; });
+                }
+                return later == kPerPage - 3;
+            }));
+            EXPECT_EQ(Titles().size(), size_t{kPerPage + 2});
             clock.Advance(seconds(2));
             advanced = true;
         }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -263,21 +264,6 @@ class StoreFaultTest : public ::testing::Test {
         RecordStore create(Path());
     }
     std::string Path() const { return dir.File("data.db"); }
-    int ReadRowsCount() {
-        sqlite3* db = nullptr;
-        int n = 0;
-        if (sqlite3_open_v2(Path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-            sqlite3_stmt* st = nullptr;
-            if (sqlite3_prepare_v2(db, "SELECT count(*) FROM T_MEMBER_CHINA", -1, &st, nullptr) ==
-                    SQLITE_OK &&
-                sqlite3_step(st) == SQLITE_ROW) {
-                n = sqlite3_column_int(st, 0);
-            }
-            sqlite3_finalize(st);
-        }
-        sqlite3_close(db);
-        return n;
-    }
     Server server;
     TempDir dir;
 };
@@ -346,9 +332,12 @@ TEST_F(StoreFaultTest, StoreDirectoryRemovedDuringTheRun) {
     slow2.body = GbkFixture("bordered.html");
     server.Route("www.tarvola.com/company/detail/nbmj.html", slow2);
     std::thread remover([&] {
-        while (ReadRowsCount() < 1) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        // One lane asks for the second company only once the first is stored.
+        server.WaitForRequests([](const std::vector<standin::Request>& r) {
+            return std::any_of(r.begin(), r.end(), [](const standin::Request& q) {
+                return q.key == "www.tarvola.com/company/detail/nbmj.html";
+            });
+        });
         std::filesystem::remove_all(FsPath(dir.Path()));
     });
     Outcome out = Crawl(Path());

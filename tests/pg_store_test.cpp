@@ -14,10 +14,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <numeric>
 #include <random>
 #include <thread>
@@ -994,6 +996,9 @@ TEST_F(PgStoreTest, AClearLeavesNoRowOfACollectorWalkingBesideIt) {
     auto clearer = OpenStore(location);
     collector->SharedPages()->RegisterSearch(Gbk("化工"), Gbk("广东"), 3);
     std::atomic<int> written{0};
+    std::mutex mutex;
+    std::condition_variable hundred;
+    bool over = false;
     std::string ended;
     std::thread walker([&] {
         try {
@@ -1002,14 +1007,22 @@ TEST_F(PgStoreTest, AClearLeavesNoRowOfACollectorWalkingBesideIt) {
                 MemberRecord r = Record("化工公司", "陈明", contact.c_str());
                 r.entry = "entry-" + std::to_string(i);
                 collector->AppendEntry(r);
-                ++written;
+                if (++written == 100) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    hundred.notify_all();
+                }
             }
         } catch (const StoreError& e) {
+            std::lock_guard<std::mutex> lock(mutex);
             ended = e.what();
         }
+        std::lock_guard<std::mutex> lock(mutex);
+        over = true;
+        hundred.notify_all();
     });
-    while (written < 100) {
-        std::this_thread::sleep_for(milliseconds(5));
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        hundred.wait(lock, [&] { return written >= 100 || over; });
     }
     EXPECT_TRUE(clearer->ClearMemberRecords());
     walker.join();

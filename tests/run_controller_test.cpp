@@ -261,27 +261,40 @@ TEST(RunController, ShutdownAbandonsAFetchThatOutlastsIt) {
             if (a.find("/detail/") == std::string::npos) {
                 return FakeFetcher::FetchPage(a);
             }
-            entered = true;
-            while (flag_ == nullptr || !flag_->load()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                entered = true;
+            }
+            in.notify_all();
+            // Like a transfer that never moves: only the abandon flag ends it.
+            while (flag_.load() == nullptr || !flag_.load()->load()) {
+                std::this_thread::yield();
             }
             FetchResult r = FetchResult::Failed("given up", Answer::Transient);
             r.abandoned = true;
             return r;
         }
-        const std::atomic<bool>* flag_ = nullptr;
-        std::atomic<bool> entered{false};
+        std::atomic<const std::atomic<bool>*> flag_{nullptr};
+        std::mutex mutex;
+        std::condition_variable in;
+        bool entered = false;
     };
     auto pages = std::make_shared<FakeFetcher::Shared>();
     pages->pages["http://search.tarvola.com/company/k-x_p-1_isCreditFlag-false_n-y.html"] =
         "<div id=\"offer_list\" class=\"list\"><div class=\"info\"><a class=\"l\">a</a></span>"
         "<a href=\"http://www.tarvola.com/company/detail/a\" x><script language=";
     auto rows = std::make_shared<MemoryStore::Shared>();
+    std::mutex made;
+    std::condition_variable madeOne;
     Hanging* fetcher = nullptr;
     CrawlDeps deps;
     deps.makeFetcher = [&]() {
         auto f = std::make_unique<Hanging>(pages);
-        fetcher = f.get();
+        {
+            std::lock_guard<std::mutex> lock(made);
+            fetcher = f.get();
+        }
+        madeOne.notify_all();
         return f;
     };
     deps.openStore = [rows](const std::string&, const std::atomic<bool>*) {
@@ -297,12 +310,14 @@ TEST(RunController, ShutdownAbandonsAFetchThatOutlastsIt) {
     request.condition = "x";
     request.lastPage = 1;
     session.StartCollect(request, progress);
-    const auto deadline = std::chrono::steady_clock::now() + seconds(10);
-    while ((fetcher == nullptr || !fetcher->entered) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    {
+        std::unique_lock<std::mutex> lock(made);
+        ASSERT_TRUE(madeOne.wait_for(lock, seconds(10), [&] { return fetcher != nullptr; }));
     }
-    ASSERT_TRUE(fetcher != nullptr && fetcher->entered);
+    {
+        std::unique_lock<std::mutex> lock(fetcher->mutex);
+        ASSERT_TRUE(fetcher->in.wait_for(lock, seconds(10), [&] { return fetcher->entered; }));
+    }
     EXPECT_TRUE(session.Shutdown(std::chrono::milliseconds(100)));
     EXPECT_TRUE(rows->rows.empty());  // given up, not stored as a failure
 }

@@ -5,6 +5,7 @@
 
 #include "EventNote.h"
 #include "FakeCrawlParts.h"
+#include "ManualClock.h"
 #include "StandInServer.h"
 #include "crawl/CSpiderThread.h"
 #include "crawl/EventQueue.h"
@@ -43,7 +44,8 @@ class SpiderTest : public ::testing::Test {
     std::unique_ptr<CSpiderThread> Make(int mode, int start, int last,
                                         const std::string& condition = Gbk("化工^"),
                                         std::chrono::milliseconds delay = {},
-                                        int kind = CRAWL_KIND_MEMBER) {
+                                        int kind = CRAWL_KIND_MEMBER,
+                                        const Clock& clock = RealTime()) {
         CrawlJob job;
         job.nKind = kind;
         job.options.delay = delay;
@@ -59,7 +61,8 @@ class SpiderTest : public ::testing::Test {
             [storeShared](const std::string&, const std::atomic<bool>*) {
                 return std::make_unique<MemoryStore>(storeShared);
             },
-            stop, 7, [](std::chrono::milliseconds, StopToken& s) { return s.StopRequested(); });
+            stop, 7, [](std::chrono::milliseconds, StopToken& s) { return s.StopRequested(); },
+            LaneFetcherFactory{}, clock);
     }
     void Page(const std::string& address, const std::string& body) { pages->pages[address] = body; }
     std::string ResultPage(int p) { return ResultPageAddress(UrlEncode(Gbk("化工")), p); }
@@ -187,28 +190,29 @@ TEST_F(SpiderTest, StopBeforeAnEntryEndsTheWalkSilently) {
 
 TEST_F(SpiderTest, PauseHoldsTheEntryUntilRunningOrStop) {
     Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + Entry("B", "", "b") + kBlockEnd);
-    word->store(RunState::Pause);
-    auto spider = Make(CRAWL_MODE_COLLECT, 1, 1);
-    std::thread worker([&] { spider->RunJob(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_TRUE(store->rows.empty());
-    word->store(RunState::Running);
-    worker.join();
-    EXPECT_EQ(store->rows.size(), 2u);
-
-    // STOP written during a pause ends the walk within about a second, without FINISHED.
-    Drain();
-    word->store(RunState::Pause);
-    auto second = Make(CRAWL_MODE_COLLECT, 1, 1);
-    std::thread paused([&] { second->RunJob(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    auto t0 = std::chrono::steady_clock::now();
-    word->store(RunState::Stop);
-    paused.join();
-    EXPECT_LE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
-    for (auto& n : Drain().notes) {
-        EXPECT_NE(n.message, WM_CRAWL_FINISHED);
-        EXPECT_NE(n.message, WM_CRAWL_RECORD_SAVED);
+    for (RunState after : {RunState::Running, RunState::Stop}) {
+        SCOPED_TRACE(after == RunState::Running ? "running" : "stop");
+        Drain();
+        store->rows.clear();
+        pages->fetched.clear();
+        word->store(RunState::Pause);
+        auto spider = Make(CRAWL_MODE_COLLECT, 1, 1);
+        std::thread worker([&] { spider->RunJob(); });
+        ASSERT_TRUE(word->WaitUntilHeld(1, std::chrono::seconds(10)));
+        EXPECT_TRUE(pages->fetched.empty());
+        word->store(after);
+        worker.join();
+        const auto notes = Drain().notes;
+        if (after == RunState::Running) {
+            EXPECT_EQ(store->rows.size(), 2u);
+            continue;
+        }
+        // A stop written during a pause ends the walk without FINISHED.
+        EXPECT_TRUE(store->rows.empty());
+        for (auto& n : notes) {
+            EXPECT_NE(n.message, WM_CRAWL_FINISHED);
+            EXPECT_NE(n.message, WM_CRAWL_RECORD_SAVED);
+        }
     }
 }
 
@@ -247,17 +251,23 @@ TEST_F(SpiderTest, AWorkerWhoseRecordsWereDiscardedStoresNothing) {
 
 TEST_F(SpiderTest, AWaitForTheNextRequestIsAnnounced) {
     // With a delay between requests the worker waits before each fetch: it says so, so that
-    // the watchdog does not take a polite wait for a stall.
+    // the watchdog does not take a polite wait for a stall. Time moves only when told here.
     Page(ResultPage(1), kBlockStart + Entry("A", "", "a") + Entry("B", "", "b") + kBlockEnd);
-    Make(CRAWL_MODE_COLLECT, 1, 1, Gbk("化工^"), std::chrono::milliseconds(150))->RunJob();
-    int announced = 0;
-    for (const auto& [message, ms] : Drain().Messages()) {
-        if (message == WM_CRAWL_BACKING_OFF) {
-            ++announced;
-            EXPECT_GT(ms, 0);
-            EXPECT_LE(ms, 150);
-        }
+    ManualClock clock;
+    auto spider = Make(CRAWL_MODE_COLLECT, 1, 1, Gbk("化工^"), std::chrono::milliseconds(150),
+                       CRAWL_KIND_MEMBER, clock);
+    std::thread worker([&] { spider->RunJob(); });
+    // A's page is on another host than the result page: the first wait is before B's page.
+    std::optional<CrawlEvent> event;
+    while ((event = queue->Take(std::chrono::seconds(10))) && !event->As<ev::BackingOff>()) {
     }
-    EXPECT_EQ(announced, 1);  // before B's page: A's is on another host than the result page
+    ASSERT_TRUE(event.has_value()) << "no wait was announced";
+    EXPECT_EQ(event->As<ev::BackingOff>()->ms, 150);
+    EXPECT_EQ(store->rows.size(), 1u);  // A is stored; B waits for the clock
+    clock.Advance(std::chrono::milliseconds(150));
+    worker.join();
     EXPECT_EQ(store->rows.size(), 2u);
+    for (const auto& [message, ms] : Drain().Messages()) {
+        EXPECT_NE(message, WM_CRAWL_BACKING_OFF);  // one wait, not one per look at the clock
+    }
 }

@@ -138,14 +138,16 @@ class RecordingView : public IWindowView {
     std::deque<std::function<void()>> queue_;
 };
 
-// A directory of one result page with ten companies, in memory. Every contact page takes
-// `contactMs`; while `holdPreCollect` is set, a pre-collect waits until it is lifted.
+// A directory of one result page with ten companies, in memory. Contact pages answer only as
+// far as `Allow` lets them (all, unless a test limits them); while `holdPreCollect` is set, a
+// pre-collect waits until it is lifted.
 struct TenCompanies {
     std::shared_ptr<FakeFetcher::Shared> pages = std::make_shared<FakeFetcher::Shared>();
     std::mutex mutex;
     std::condition_variable changed;
     bool holdPreCollect = false;
-    int contactMs = 0;
+    int contactsAllowed = 1 << 30;
+    int contactsAnswered = 0;
     std::string preCollect;
 
     TenCompanies() {
@@ -168,6 +170,14 @@ struct TenCompanies {
         }
         changed.notify_all();
     }
+    // The first `n` contact pages answer; the next ones wait until more are allowed.
+    void Allow(int n) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            contactsAllowed = n;
+        }
+        changed.notify_all();
+    }
     RunController::Launcher Launcher() {
         CrawlDeps deps = DefaultCrawlDeps();  // the real store
         deps.makeFetcher = [this]() -> std::unique_ptr<IPageFetcher> {
@@ -178,7 +188,10 @@ struct TenCompanies {
                         std::unique_lock<std::mutex> lock(site_.mutex);
                         site_.changed.wait(lock, [&] { return !site_.holdPreCollect; });
                     } else if (a.find("/detail/") != std::string::npos) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(site_.contactMs));
+                        std::unique_lock<std::mutex> lock(site_.mutex);
+                        site_.changed.wait(
+                            lock, [&] { return site_.contactsAnswered < site_.contactsAllowed; });
+                        ++site_.contactsAnswered;
                     }
                     return FakeFetcher::FetchPage(a);
                 }
@@ -557,13 +570,38 @@ TEST_F(WindowModelTest, ClearingIsItsOwnCommandAndAsksFirst) {
 }
 
 TEST_F(WindowModelTest, EachSavedRecordIsListedOnce) {
-    Open();
+    // The worker's events pass through here on their way to the window, which is not pumped:
+    // both records are saved before the model sees the first event.
+    struct Saved : IEventSink {
+        std::shared_ptr<IEventSink> next;
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool ended = false;
+        void Post(CrawlEvent event) override {
+            const bool last = std::holds_alternative<ev::WorkerEnded>(event.body);
+            next->Post(std::move(event));
+            if (last) {
+                std::lock_guard<std::mutex> lock(mutex);
+                ended = true;
+                changed.notify_all();
+            }
+        }
+    };
+    auto saved = std::make_shared<Saved>();
+    const CrawlDeps deps = DefaultCrawlDeps();
+    Open([deps, saved](const CrawlJob& job) {
+        CrawlJob tapped = job;
+        if (job.nMode == CRAWL_MODE_COLLECT) {
+            saved->next = job.pNotify;
+            tapped.pNotify = saved;
+        }
+        return CrawlWorker::Start(tapped, deps);
+    });
     PreCollect("模具", "");
     model->Start();
-    // Both records are saved before the model sees the first event: nothing is pumped here.
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (StoredRows() < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
+    {
+        std::unique_lock<std::mutex> lock(saved->mutex);
+        ASSERT_TRUE(saved->changed.wait_for(lock, 10s, [&] { return saved->ended; }));
     }
     ASSERT_EQ(StoredRows(), 2);
     EXPECT_TRUE(view.state.rows.empty());
@@ -581,13 +619,13 @@ TEST_F(WindowModelTest, PauseAfterNRecordsAndStopWhilePaused) {
     model->Start();
     auto paused = [&] { return model->Controller().Word()->load() == RunState::Pause; };
     ASSERT_TRUE(RunUntil(paused));
-    RunUntil([] { return false; }, 1s);  // the worker waits
+    ASSERT_TRUE(model->Controller().Word()->WaitUntilHeld(1, 10s));  // the worker waits
     EXPECT_EQ(StoredRows(), 2);
     EXPECT_TRUE(model->Controller().Paused());
     clock.Advance(30s);
     ASSERT_TRUE(RunUntil([&] { return StoredRows() == 4; }));  // resumed, paused again after 4
     ASSERT_TRUE(RunUntil(paused));
-    RunUntil([] { return false; }, 1s);
+    ASSERT_TRUE(model->Controller().Word()->WaitUntilHeld(1, 10s));
     EXPECT_EQ(StoredRows(), 4);
 
     model->Stop();
@@ -717,7 +755,7 @@ TEST_F(WindowModelTest, AnEndedRunSaysHowItEnded) {
 
 TEST_F(WindowModelTest, APreCollectAnswerDuringACollectIsIgnored) {
     TenCompanies site;
-    site.contactMs = 100;
+    site.Allow(2);
     Open(site.Launcher());
     PreCollect();
     ASSERT_EQ(view.asked.size(), 1u);
@@ -727,11 +765,13 @@ TEST_F(WindowModelTest, APreCollectAnswerDuringACollectIsIgnored) {
     model->Start();
     ASSERT_TRUE(RunUntil([&] { return StoredRows() >= 2; }, 10s));
     site.Hold(false);  // the pending pre-collect answers in the middle of the run
-    RunUntil([] { return false; }, 300ms);
+    // Its worker's end is handled after its answer.
+    ASSERT_TRUE(RunUntil([&] { return model->Controller().LiveWorkers() == 1; }));
     EXPECT_EQ(view.asked.size(), 1u);  // no found box
     EXPECT_FALSE(view.state.precollectEnabled);
     EXPECT_FALSE(view.state.startEnabled);
     EXPECT_EQ(view.state.status, "采集进行中，请稍后...");
+    site.Allow(10);
     ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
     ASSERT_TRUE(RunUntil([&] { return model->Controller().LiveWorkers() == 0; }, 5s));
     EXPECT_EQ(StoredRows(), 10);  // one worker: every company once
@@ -740,16 +780,18 @@ TEST_F(WindowModelTest, APreCollectAnswerDuringACollectIsIgnored) {
 
 TEST_F(WindowModelTest, StopThenClearThenStartKeepsNothingOfTheOldRun) {
     TenCompanies site;
-    site.contactMs = 300;
+    site.Allow(3);
     Open(site.Launcher());
     PreCollect();
     model->Start();
     ASSERT_TRUE(RunUntil([&] { return StoredRows() >= 3; }, 10s));
     model->Stop();
-    // At once clear and Start again: the stopped worker still has a company in hand.
+    // At once clear and Start again: the stopped worker still has the fourth company in hand,
+    // which answers only now.
     view.answers = {PromptAnswer::Yes};
     model->Clear();
     model->Start();
+    site.Allow(1 << 30);
     ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
     ASSERT_TRUE(RunUntil([&] { return model->Controller().LiveWorkers() == 0; }, 5s));
     RunUntil([] { return false; }, 200ms);
@@ -1312,19 +1354,21 @@ TEST_F(WindowModelTest, EventsWaitWhileAQuestionIsOpen) {
     // While the close question is open, the run goes on and its events arrive (a message box
     // runs the window's queue): they are held, and handled in order once the box closes.
     TenCompanies site;
-    site.contactMs = 50;
+    site.Allow(1);
     Open(site.Launcher());
     PreCollect();
     model->Start();
     ASSERT_TRUE(RunUntil([&] { return view.state.rows.size() == 1; }));
     WindowState whileOpen;
     view.whileOpen = [&](const Question&) {
+        site.Allow(4);
         const auto until = std::chrono::steady_clock::now() + 10s;
         while (StoredRows() < 4 && std::chrono::steady_clock::now() < until) {
             view.RunPosted(20ms);
         }
         view.RunPosted(100ms);
         whileOpen = view.state;
+        site.Allow(10);
     };
     view.answers = {PromptAnswer::No};
     EXPECT_FALSE(model->Close());
