@@ -29,7 +29,7 @@ KeptFailure FailureOf(KeptFailure::Kind kind, int page, const std::string& addre
 
 }  // namespace
 
-EntrySink::EntrySink(const CrawlJob& job, OpenStore store, StopToken& stop, Post post,
+EntrySink::EntrySink(const CrawlJob& job, WriterAccess store, StopToken& stop, Post post,
                      bool recheckKnown)
     : job_(job),
       store_(std::move(store)),

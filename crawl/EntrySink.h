@@ -41,11 +41,12 @@ struct Entry {
 class EntrySink {
   public:
     using Post = std::function<void(CrawlEventBody)>;
-    using OpenStore = std::function<IRecordWriter&()>;
+    using WriterAccess = std::function<IRecordWriter&()>;
     // The job's kept failures are those the walk may meet again (a contact page that succeeds
     // now fills its kept row). `recheckKnown`: entries are admitted long before they are stored
     // (several lanes), so a company skipped as known is looked up again when stored.
-    EntrySink(const CrawlJob& job, OpenStore store, StopToken& stop, Post post, bool recheckKnown);
+    EntrySink(const CrawlJob& job, WriterAccess store, StopToken& stop, Post post,
+              bool recheckKnown);
 
     enum class Admission { Fetch, Skip, Stop };
     Admission Admit(Entry& entry);
@@ -68,7 +69,7 @@ class EntrySink {
     void NoteStored(const Entry& entry);
 
     const CrawlJob& job_;
-    OpenStore store_;
+    WriterAccess store_;
     StopToken& stop_;
     Post post_;
     bool recheckKnown_;

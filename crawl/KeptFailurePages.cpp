@@ -2,7 +2,7 @@
 
 #include "store/StoreError.h"
 
-KeptFailurePages::KeptFailurePages(std::vector<KeptFailure> failures, OpenStore store,
+KeptFailurePages::KeptFailurePages(std::vector<KeptFailure> failures, WriterAccess store,
                                    std::string run)
     : failures_(std::move(failures)), store_(std::move(store)), run_(std::move(run)) {}
 

@@ -128,11 +128,11 @@ class SharedClaimPages : public IPageSource {
 
 class KeptFailurePages : public IPageSource {
   public:
-    using OpenStore = std::function<IRecordWriter&()>;
+    using WriterAccess = std::function<IRecordWriter&()>;
     // Each failure is claimed in the store for the run `run` before it is handed out: two
     // retries at once (two processes on one file or one database) never fetch the same one,
     // and a worker the watchdog started takes over what its run's stalled worker claimed.
-    KeptFailurePages(std::vector<KeptFailure> failures, OpenStore store, std::string run);
+    KeptFailurePages(std::vector<KeptFailure> failures, WriterAccess store, std::string run);
     Offer Next(WorkPage& page) override;
     void Done(const WorkPage& page) override { claims_.erase(page.failureId); }
     void Kept(const WorkPage& page) override { claims_.erase(page.failureId); }
@@ -143,7 +143,7 @@ class KeptFailurePages : public IPageSource {
 
   private:
     std::vector<KeptFailure> failures_;
-    OpenStore store_;
+    WriterAccess store_;
     std::string run_;
     size_t next_ = 0;
     std::map<std::int64_t, std::string> claims_;  // failure id -> token
