@@ -19,6 +19,9 @@
 #include "crawl/SearchAddress.h"
 #include "store/RecordStore.h"
 
+using namespace crawl;
+using namespace store;
+
 namespace {
 
 constexpr int kPages = 100;

@@ -21,6 +21,8 @@
 #include "store/PgRecordStore.h"
 #include "text/GbkCodec.h"
 
+using namespace store;
+
 namespace {
 
 // 800 companies on 40 pages, so that four collectors get the same share and the start of a

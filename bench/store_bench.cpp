@@ -20,6 +20,8 @@
 #include "store/RecordStore.h"
 #include "text/GbkCodec.h"
 
+using namespace store;
+
 namespace {
 
 std::string TempPath(const std::string& name) {

@@ -32,6 +32,9 @@
 #include "text/Number.h"
 #include "text/Printable.h"
 
+using namespace crawl;
+using namespace store;
+
 namespace {
 
 bool StopSignalled() {

@@ -10,6 +10,9 @@
 #include <climits>
 #include <cstdlib>
 
+using namespace crawl;
+using namespace store;
+
 namespace {
 
 bool ParseNumber(const std::string& s, int minimum, int& out) {

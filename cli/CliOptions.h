@@ -28,7 +28,7 @@ struct CliOptions {
     std::optional<int> startPage;
     std::optional<int> lastPage;
     // collect: the numbers of the settings table (--every, --wait, --timeout, --parallel)
-    CollectRequest run = DefaultRequest();
+    crawl::CollectRequest run = crawl::DefaultRequest();
     int delayMs = 0;             // collect: between two requests to the same host
     std::string proxy;           // precollect, collect: in place of http_proxy
     bool retryFailed = false;    // collect: fetch the kept failures again instead

@@ -8,6 +8,8 @@
 #include "platform/Memory.h"
 #include "store/Store.h"
 
+using namespace store;
+
 int main(int argc, char** argv) {
     platform::PrepareConsole();
     platform::ReturnLargeBlocksToSystem();

@@ -6,6 +6,8 @@
 #include "text/GbkCodec.h"
 #include "text/GbkSearch.h"
 
+namespace crawl {
+
 namespace {
 
 struct StatusRow {
@@ -93,3 +95,5 @@ bool HasVerificationWords(std::string_view page) {
     }
     return false;
 }
+
+}  // namespace crawl

@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+namespace crawl {
+
 enum class Answer {
     Page,       // the page asked for, read whole
     Definite,   // the page is not there
@@ -58,3 +60,5 @@ bool HasVerificationWords(std::string_view page);
 
 // What the run says when it ends on a 407 from the proxy.
 inline constexpr std::string_view kProxyAuthMessage = "代理服务器要求身份验证";
+
+}  // namespace crawl

@@ -11,6 +11,8 @@
 #include "text/GbkSearch.h"
 #include "text/Number.h"
 
+namespace crawl {
+
 CSpiderThread::CSpiderThread(CrawlJob job, std::unique_ptr<IPageFetcher> fetcher,
                              RecordWriterFactory openStore, std::shared_ptr<StopToken> stop,
                              int workerId, BackoffWaiter wait, LaneFetcherFactory makeLanes,
@@ -33,7 +35,7 @@ void CSpiderThread::Post(CrawlEventBody body) {
     }
 }
 
-IRecordWriter& CSpiderThread::Store() {
+store::IRecordWriter& CSpiderThread::Store() {
     if (!m_pStore) {
         m_pStore = m_openStore(m_job.strStorePath, &m_pStop->Flag());
     }
@@ -56,7 +58,7 @@ int CSpiderThread::RunJob() {
         } else if (m_job.nMode == CRAWL_MODE_RETRY) {
             RetryFailures();
         }
-    } catch (const StoreError& e) {
+    } catch (const store::StoreError& e) {
         // The record was not stored: it is neither counted nor reported, and the crawl ends.
         Post(ev::StoreFailed{e.what()});
     } catch (const RunBroken& e) {
@@ -124,7 +126,7 @@ void CSpiderThread::Walk(IPageSource& source) {
     }
     auto post = [this](CrawlEventBody body) { Post(std::move(body)); };
     EntrySink sink(
-        m_job, [this]() -> IRecordWriter& { return Store(); }, *m_pStop, post,
+        m_job, [this]() -> store::IRecordWriter& { return Store(); }, *m_pStop, post,
         m_job.options.lanes > 1);
     CrawlEngine engine({m_job, *lanes, source, sink, *m_pacer, *m_pStop, m_wait, post, m_clock});
     if (engine.Run() != CrawlEngine::End::Finished || m_pStop->StopRequested()) {
@@ -132,7 +134,7 @@ void CSpiderThread::Walk(IPageSource& source) {
     }
     // The search is not complete while a page of it is kept, whoever kept it and whenever, nor
     // is a retry while a failure is left (another retry held it): the end names them all.
-    for (const KeptFailure& f : Store().KeptFailures()) {
+    for (const store::KeptFailure& f : Store().KeptFailures()) {
         if (m_job.nMode == CRAWL_MODE_RETRY || f.condition == m_job.strCondition) {
             Post(ev::FetchFailed{f});
         }
@@ -147,8 +149,8 @@ void CSpiderThread::CollectPages() {
     const std::string keyword = BuildKeyword();
     // A store several collectors share hands out the pages (opened now only then: a file
     // is opened at the first record).
-    if (IsPostgresLocation(m_job.strStorePath)) {
-        if (ISharedPages* shared = Store().SharedPages()) {
+    if (store::IsPostgresLocation(m_job.strStorePath)) {
+        if (store::ISharedPages* shared = Store().SharedPages()) {
             const std::int64_t search =
                 shared->RegisterSearch(m_strIndustry, m_strRegion, m_job.nLastPage);
             Post(ev::PagesDone{shared->PagesDone(search)});
@@ -166,6 +168,8 @@ void CSpiderThread::CollectPages() {
 
 void CSpiderThread::RetryFailures() {
     KeptFailurePages source(
-        m_job.failures, [this]() -> IRecordWriter& { return Store(); }, m_job.claimToken);
+        m_job.failures, [this]() -> store::IRecordWriter& { return Store(); }, m_job.claimToken);
     Walk(source);
 }
+
+}  // namespace crawl

@@ -17,9 +17,11 @@
 #include "crawl/PageSource.h"
 #include "store/RecordWriter.h"
 
+namespace crawl {
+
 // How a worker opens the store it appends to; called on the worker's thread at its first record.
 // A store that waits on a server gives up once `interrupt` (the worker's stop) is raised.
-using RecordWriterFactory = std::function<std::unique_ptr<IRecordWriter>(
+using RecordWriterFactory = std::function<std::unique_ptr<store::IRecordWriter>(
     const std::string& path, const std::atomic<bool>* interrupt)>;
 // How a worker gets its lanes when it collects with more than one.
 using LaneFetcherFactory = std::function<std::unique_ptr<ILaneFetcher>()>;
@@ -43,7 +45,7 @@ class CSpiderThread {
 
   private:
     void Post(CrawlEventBody body);
-    IRecordWriter& Store();
+    store::IRecordWriter& Store();
     // Walks what `source` hands out to its end, a stop or a broken run (thrown).
     void Walk(IPageSource& source);
 
@@ -52,7 +54,7 @@ class CSpiderThread {
     std::string m_strRegion;
     std::unique_ptr<IPageFetcher> m_pFetcher;
     RecordWriterFactory m_openStore;
-    std::unique_ptr<IRecordWriter> m_pStore;
+    std::unique_ptr<store::IRecordWriter> m_pStore;
     std::shared_ptr<StopToken> m_pStop;
     int m_nWorkerId;
     BackoffWaiter m_wait;
@@ -60,3 +62,5 @@ class CSpiderThread {
     const Clock& m_clock;
     std::shared_ptr<LanePacer> m_pacer;
 };
+
+}  // namespace crawl

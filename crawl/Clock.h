@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+namespace crawl {
+
 class Clock {
   public:
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -21,3 +23,5 @@ inline const Clock& RealTime() {
     static const SteadyClock clock;
     return clock;
 }
+
+}  // namespace crawl

@@ -9,6 +9,8 @@
 #include "crawl/CrawlJob.h"
 #include "crawl/RunController.h"
 
+namespace crawl {
+
 // What a collect or retry run is to do.
 struct CollectRequest {
     std::string condition;  // GBK: industry "^" region (collect)
@@ -18,3 +20,5 @@ struct CollectRequest {
     CrawlOptions options;
     std::vector<std::int64_t> failureIds;  // retry: only these kept failures (empty: all)
 };
+
+}  // namespace crawl

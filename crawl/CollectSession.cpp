@@ -10,16 +10,18 @@
 #include "store/SharedPages.h"
 #include "store/Store.h"
 
-int DefaultStartPage(IRecordStore& store, const std::string& condition, int lastPage) {
+namespace crawl {
+
+int DefaultStartPage(store::IRecordStore& store, const std::string& condition, int lastPage) {
     if (store.SharedPages() != nullptr) {
         return 1;
     }
-    const int page = LoadSearchPage(store, condition).value_or(1);
+    const int page = store::LoadSearchPage(store, condition).value_or(1);
     return lastPage > 0 ? std::min(page, lastPage) : page;
 }
 
-std::string OthersAtWork(IRecordStore& store) {
-    ISharedPages* shared = store.SharedPages();
+std::string OthersAtWork(store::IRecordStore& store) {
+    store::ISharedPages* shared = store.SharedPages();
     // A collector renews its registration every few seconds while it works.
     const int working = shared != nullptr ? shared->WorkingCollectors(std::chrono::seconds(30)) : 0;
     if (working == 0) {
@@ -67,7 +69,7 @@ bool CollectSession::StartPreCollect(const std::string& condition, const RetryPo
     return true;
 }
 
-void CollectSession::StartCollect(const CollectRequest& request, IRecordStore& store) {
+void CollectSession::StartCollect(const CollectRequest& request, store::IRecordStore& store) {
     CrawlJob job;
     job.nMode = CRAWL_MODE_COLLECT;
     job.nStartPage = request.startPage;
@@ -77,7 +79,7 @@ void CollectSession::StartCollect(const CollectRequest& request, IRecordStore& s
     BeginRun(std::move(job), request, store);
 }
 
-bool CollectSession::StartRetry(const CollectRequest& request, IRecordStore& store) {
+bool CollectSession::StartRetry(const CollectRequest& request, store::IRecordStore& store) {
     CrawlJob job;
     job.nMode = CRAWL_MODE_RETRY;
     job.failures = store.KeptFailures();
@@ -86,7 +88,7 @@ bool CollectSession::StartRetry(const CollectRequest& request, IRecordStore& sto
         const std::set<std::int64_t> wanted(request.failureIds.begin(), request.failureIds.end());
         job.failures.erase(
             std::remove_if(job.failures.begin(), job.failures.end(),
-                           [&](const KeptFailure& f) { return !wanted.count(f.id); }),
+                           [&](const store::KeptFailure& f) { return !wanted.count(f.id); }),
             job.failures.end());
     }
     if (job.failures.empty()) {
@@ -97,7 +99,8 @@ bool CollectSession::StartRetry(const CollectRequest& request, IRecordStore& sto
     return true;
 }
 
-void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, IRecordStore& store) {
+void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request,
+                              store::IRecordStore& store) {
     job.strStorePath = store.Path();
     job.ledger = std::make_shared<RunLedger>();
     job.options = request.options.Bounded();
@@ -129,8 +132,8 @@ void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request, IReco
     NoteCurrentWorker();
 }
 
-std::vector<KeptFailure> CollectSession::Failures() const {
-    std::vector<KeptFailure> out;
+std::vector<store::KeptFailure> CollectSession::Failures() const {
+    std::vector<store::KeptFailure> out;
     for (const auto& [id, failure] : failures_) {
         out.push_back(failure);
     }
@@ -218,9 +221,9 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
                 try {
                     // The search keeps its own page; the old single page is kept up to date
                     // for older readers of the file, and never read for a search.
-                    SaveSearchPage(*store_, condition_, e->page);
+                    store::SaveSearchPage(*store_, condition_, e->page);
                     store_->SaveLastPageIndex(e->page);
-                } catch (const StoreError& err) {
+                } catch (const store::StoreError& err) {
                     if (!running_) {
                         return u;  // the run has ended: it resumes at the page saved before
                     }
@@ -295,3 +298,5 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
     }
     return u;
 }
+
+}  // namespace crawl

@@ -26,15 +26,19 @@
 #include "crawl/CrawlJob.h"
 #include "crawl/RunController.h"
 
+namespace store {
 class IRecordStore;
+}  // namespace store
+
+namespace crawl {
 
 struct RunEnd {
     // Challenged: the site kept refusing the run (verification pages, too many visits, statuses
     // the table of answers does not name). ProxyAuth: the proxy asked for credentials (407).
     enum class How { Finished, Stopped, NetFailed, Challenged, ProxyAuth, StoreFailed, Crashed };
     How how = How::Finished;
-    std::string reason;                 // UTF-8, for the failures
-    std::vector<KeptFailure> failures;  // kept in this run and still failing
+    std::string reason;                        // UTF-8, for the failures
+    std::vector<store::KeptFailure> failures;  // kept in this run and still failing
 };
 
 struct SessionUpdate {
@@ -55,7 +59,7 @@ struct SessionUpdate {
     int lanes = 0;
     std::int64_t rowId = 0;
     bool counted = false;
-    KeptFailure failure;
+    store::KeptFailure failure;
     RunEnd end;
     std::string reason;
     int status = 0;  // PreCollectFailed: the HTTP status the site answered with, 0 for none
@@ -65,11 +69,11 @@ struct SessionUpdate {
 // the page that search reached (a search that shrank since: its last page `lastPage`, when
 // known), 1 for a search never collected. A shared store hands out its pages itself: 1, the
 // whole range. Throws StoreError.
-int DefaultStartPage(IRecordStore& store, const std::string& condition, int lastPage);
+int DefaultStartPage(store::IRecordStore& store, const std::string& condition, int lastPage);
 
 // Why clearing `store` would pull the ground from under other collectors ("有 N 个采集器正在使用
 // 这个共享数据库，"), or nothing when none works on it. Throws StoreError.
-std::string OthersAtWork(IRecordStore& store);
+std::string OthersAtWork(store::IRecordStore& store);
 
 class CollectSession {
   public:
@@ -83,10 +87,10 @@ class CollectSession {
     bool StartPreCollect(const std::string& condition, const RetryPolicy& retry = {});
     // Walks the result pages into `store` (which also keeps the page in progress). A page or
     // contact page kept from an earlier run that the walk meets again is fetched and healed.
-    void StartCollect(const CollectRequest& request, IRecordStore& store);
+    void StartCollect(const CollectRequest& request, store::IRecordStore& store);
     // Fetches every kept failure of `store` again (those of request.failureIds when it names
     // any); false when none is kept.
-    bool StartRetry(const CollectRequest& request, IRecordStore& store);
+    bool StartRetry(const CollectRequest& request, store::IRecordStore& store);
 
     // Stops the run (or the pre-collect) in progress: its workers finish the record in hand.
     // Gives the run's end when a run was in progress.
@@ -109,21 +113,21 @@ class CollectSession {
     int Lanes() const { return lanes_; }
     // The failures kept by this run's workers and not healed since; a worker stopped at the
     // end of a run may still add one after the run's end was reported.
-    std::vector<KeptFailure> Failures() const;
+    std::vector<store::KeptFailure> Failures() const;
     int Restarts() const { return controller_.Restarts(); }
     RunController& Controller() { return controller_; }
 
   private:
     void Launch(CrawlJob job);
     // Starts a collect or retry run of `job` (its mode and pages set) into `store`.
-    void BeginRun(CrawlJob job, const CollectRequest& request, IRecordStore& store);
+    void BeginRun(CrawlJob job, const CollectRequest& request, store::IRecordStore& store);
     void NoteCurrentWorker();
     SessionUpdate End(RunEnd::How how, std::string reason = {});
     bool OfThisRun(int worker) const;
 
     std::shared_ptr<IEventSink> sink_;
     RunController controller_;
-    IRecordStore* store_ = nullptr;
+    store::IRecordStore* store_ = nullptr;
     bool running_ = false;
     bool saveProgress_ = false;  // a collect run keeps its page in progress; a retry does not
     std::string condition_;      // the search of the run: its page is kept under it
@@ -133,5 +137,7 @@ class CollectSession {
     int records_ = 0;
     int page_ = 0;
     int lanes_ = 1;
-    std::map<std::int64_t, KeptFailure> failures_;
+    std::map<std::int64_t, store::KeptFailure> failures_;
 };
+
+}  // namespace crawl

@@ -5,6 +5,8 @@
 #include "text/GbkCodec.h"
 #include "text/GbkSearch.h"
 
+namespace crawl {
+
 using text::ExtractBetween;
 
 namespace {
@@ -51,7 +53,7 @@ const Markers& M() {
     return markers;
 }
 
-void ReadContactMore(std::string_view page, MemberRecord& r) {
+void ReadContactMore(std::string_view page, store::MemberRecord& r) {
     const Markers& m = M();
     std::string sec = ExtractBetween(page, m.moreMark, m.moreEnd);
     r.person = ExtractBetween(sec, "comy_cont_toclub')\">", "</a>");
@@ -64,7 +66,7 @@ void ReadContactMore(std::string_view page, MemberRecord& r) {
     r.zip = ExtractBetween(sec, m.moreZip, "</li>");
 }
 
-void ReadBordered(std::string_view page, MemberRecord& r) {
+void ReadBordered(std::string_view page, store::MemberRecord& r) {
     const Markers& m = M();
     std::string sec = ExtractBetween(page, m.borderMark, m.borderEnd);
     r.person = ExtractBetween(sec, "<span class=\"c\">", m.open);
@@ -74,7 +76,7 @@ void ReadBordered(std::string_view page, MemberRecord& r) {
     r.address = text::TrimRight(ExtractBetween(sec, m.borderAddress, "</div>"));
 }
 
-void ReadContactWays(std::string_view page, MemberRecord& r) {
+void ReadContactWays(std::string_view page, store::MemberRecord& r) {
     const Markers& m = M();
     const std::string_view value = "<span class=\"value\">";
     std::string sec = ExtractBetween(page, m.waysMark, m.waysEnd);
@@ -123,8 +125,8 @@ bool ContactSectionWhole(std::string_view page) {
     return false;
 }
 
-MemberRecord ExtractContactFields(std::string_view page) {
-    MemberRecord r;
+store::MemberRecord ExtractContactFields(std::string_view page) {
+    store::MemberRecord r;
     switch (RecognizeLayout(page)) {
         case ContactLayout::ContactMore:
             ReadContactMore(page, r);
@@ -143,3 +145,5 @@ MemberRecord ExtractContactFields(std::string_view page) {
     r.zip = text::TrimLeft(r.zip);
     return r;
 }
+
+}  // namespace crawl

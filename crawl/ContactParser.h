@@ -5,6 +5,8 @@
 
 #include "store/MemberRecord.h"
 
+namespace crawl {
+
 enum class ContactLayout {
     ContactMore,  // the page offers "查看更多资料"
     Bordered,     // the page has the bordered contact box
@@ -20,4 +22,6 @@ bool ContactSectionWhole(std::string_view page);
 
 // The eight contact fields of the page (the title stays empty): each layout's markers and
 // cleaning, then leading white space removed from fax, telephone, address and postal code.
-MemberRecord ExtractContactFields(std::string_view page);
+store::MemberRecord ExtractContactFields(std::string_view page);
+
+}  // namespace crawl

@@ -9,6 +9,8 @@
 #include "crawl/SearchAddress.h"
 #include "store/StoreError.h"
 
+namespace crawl {
+
 namespace {
 
 constexpr auto kPoll = std::chrono::milliseconds(100);
@@ -16,7 +18,7 @@ constexpr auto kPoll = std::chrono::milliseconds(100);
 // pages are being walked by other collectors).
 constexpr auto kAskAgain = std::chrono::milliseconds(100);
 
-size_t BytesOf(const MemberRecord& r) {
+size_t BytesOf(const store::MemberRecord& r) {
     size_t n = sizeof r;
     for (const std::string* f : r.Fields()) {
         n += f->size();
@@ -73,7 +75,7 @@ void CrawlEngine::AddPage(WorkPage work) {
     page.listing.address = page.work.address;
     if (page.work.contact) {
         // A kept contact page on its own: no listing to read, its one entry is the unit.
-        const KeptFailure& f = *page.work.contact;
+        const store::KeptFailure& f = *page.work.contact;
         page.listing.state = Item::State::Done;
         page.listing.result = FetchResult::Page({});
         page.noted = true;
@@ -255,7 +257,7 @@ void CrawlEngine::ReadListing(Page& page, Item& listing) {
     std::string region;
     SplitCondition(page.work.condition, industry, region);
     const std::vector<ListedEntry> entries =
-        ::ReadListing(ListingBlockOf(listing.result.body), region);
+        crawl::ReadListing(ListingBlockOf(listing.result.body), region);
     listing.result.DropBody();  // the entries are taken out; the page is not needed
     if (entries.empty()) {
         p_.source.EndsAt(page.work.page);  // read, and lists nothing: the search ends here
@@ -461,7 +463,7 @@ void CrawlEngine::DropPage(Page& page) {
     // Handed back at once: a shared page's claim goes to whoever may walk it now.
     try {
         p_.source.Leave(page.work);
-    } catch (const StoreError&) {
+    } catch (const store::StoreError&) {
         // A shared page's lease runs out on its own.
     }
     for (auto it = inFlight_.begin(); it != inFlight_.end();) {
@@ -533,3 +535,5 @@ CrawlEngine::End CrawlEngine::Run() {
         }
     }
 }
+
+}  // namespace crawl

@@ -38,6 +38,8 @@
 #include "crawl/LanePacer.h"
 #include "crawl/PageSource.h"
 
+namespace crawl {
+
 // Thrown when outageAfter fetches in a row failed: the directory is out of reach, or it keeps
 // refusing the run (`challenged`: refusals, statuses the table does not name); or at once when
 // the proxy asks for credentials.
@@ -147,3 +149,5 @@ class CrawlEngine {
     int failuresInARow_ = 0;
     int refusalsInARow_ = 0;
 };
+
+}  // namespace crawl

@@ -1,5 +1,7 @@
 #include "crawl/CrawlEvent.h"
 
+namespace crawl {
+
 namespace {
 
 template <class... F>
@@ -52,3 +54,5 @@ ClassicMessage ClassicMessageOf(const CrawlEvent& event) {
                       },
                       event.body);
 }
+
+}  // namespace crawl

@@ -9,6 +9,8 @@
 
 #include "store/KeptFailure.h"
 
+namespace crawl {
+
 namespace ev {
 
 // The first result page was read: its totals.
@@ -30,7 +32,7 @@ struct RecordSaved {
 // A page still failed after its retries and is kept in the store to be fetched again. For a
 // contact page the company's row was appended in its place with what is known.
 struct FetchFailed {
-    KeptFailure failure;
+    store::KeptFailure failure;
 };
 // A kept failure was fetched again and succeeded; it is no longer kept.
 struct FailureHealed {
@@ -122,3 +124,5 @@ class IEventSink {
     virtual ~IEventSink() = default;
     virtual void Post(CrawlEvent event) = 0;
 };
+
+}  // namespace crawl

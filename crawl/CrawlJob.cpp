@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace crawl {
+
 CrawlOptions CrawlOptions::Bounded() const {
     CrawlOptions bounded = *this;
     bounded.lanes = std::clamp(lanes, 1, kMaxLanes);
@@ -9,3 +11,5 @@ CrawlOptions CrawlOptions::Bounded() const {
     bounded.lease = std::max(lease, std::chrono::seconds(1));
     return bounded;
 }
+
+}  // namespace crawl

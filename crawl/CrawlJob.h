@@ -14,6 +14,8 @@
 #include "crawl/RunLedger.h"
 #include "store/KeptFailure.h"
 
+namespace crawl {
+
 inline constexpr int CRAWL_KIND_MEMBER = 1;
 inline constexpr int CRAWL_MODE_PRECOLLECT = 1;
 inline constexpr int CRAWL_MODE_COLLECT = 2;
@@ -53,9 +55,11 @@ struct CrawlJob {
     std::string claimToken;
     // Kept failures: in retry mode what to fetch again; in collect mode the ones the pages may
     // meet again (a contact page that succeeds now fills its kept row).
-    std::vector<KeptFailure> failures;
+    std::vector<store::KeptFailure> failures;
     CrawlOptions options;
     // The run's pacer, which a worker the watchdog starts goes on with (none: the worker
     // makes its own from the options' lanes and delay).
     std::shared_ptr<LanePacer> pacer;
 };
+
+}  // namespace crawl

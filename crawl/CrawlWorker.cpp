@@ -8,6 +8,8 @@
 #include "crawl/CurlLanes.h"
 #include "store/Store.h"
 
+namespace crawl {
+
 struct CrawlWorker::State {
     std::shared_ptr<StopToken> stop = std::make_shared<StopToken>();
     std::mutex mutex;
@@ -19,7 +21,7 @@ CrawlDeps DefaultCrawlDeps() {
     CrawlDeps deps;
     deps.makeFetcher = [] { return std::make_unique<CurlFetcher>(); };
     deps.openStore = [](const std::string& path, const std::atomic<bool>* interrupt) {
-        return OpenStore(path, interrupt);
+        return store::OpenStore(path, interrupt);
     };
     deps.makeLanes = [] { return std::make_unique<CurlLanes>(); };
     return deps;
@@ -105,3 +107,5 @@ CrawlWorker::~CrawlWorker() {
         thread_.detach();  // it owns everything it uses and ends on its own
     }
 }
+
+}  // namespace crawl

@@ -9,6 +9,8 @@
 
 #include "crawl/CSpiderThread.h"
 
+namespace crawl {
+
 // What a worker fetches and stores with; the defaults are libcurl and the SQLite store.
 struct CrawlDeps {
     std::function<std::unique_ptr<IPageFetcher>()> makeFetcher;
@@ -48,3 +50,5 @@ class CrawlWorker {
 
 // The message shown when a worker cannot be started.
 inline constexpr const char* kCannotStartThread = "Cannot Start New Thread";
+
+}  // namespace crawl

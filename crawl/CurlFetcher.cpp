@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+namespace crawl {
+
 bool CurlFetcher::OpenSession() {
     auto transfer = std::make_unique<CurlTransfer>();
     if (!transfer->Open()) {
@@ -19,3 +21,5 @@ FetchResult CurlFetcher::FetchPage(const std::string& address) {
     transfer_->WatchStop(stop_);
     return transfer_->Finish(curl_easy_perform(transfer_->Handle()));
 }
+
+}  // namespace crawl

@@ -10,12 +10,14 @@
 #include "crawl/CurlTransfer.h"
 #include "crawl/PageFetcher.h"
 
+namespace crawl {
+
 class CurlFetcher : public IPageFetcher {
   public:
     using Limits = FetchLimits;
-    using BodyReader = ::BodyReader;
-    static constexpr size_t kMaxPageBytes = ::kMaxPageBytes;
-    static constexpr size_t kPieceBytes = ::kPieceBytes;
+    using BodyReader = crawl::BodyReader;
+    static constexpr size_t kMaxPageBytes = crawl::kMaxPageBytes;
+    static constexpr size_t kPieceBytes = crawl::kPieceBytes;
 
     bool OpenSession() override;
     FetchResult FetchPage(const std::string& address) override;
@@ -27,3 +29,5 @@ class CurlFetcher : public IPageFetcher {
     const std::atomic<bool>* stop_ = nullptr;
     std::unique_ptr<CurlTransfer> transfer_;
 };
+
+}  // namespace crawl

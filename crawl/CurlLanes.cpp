@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace crawl {
+
 CurlLanes::~CurlLanes() {
     CancelAll();
     lanes_.clear();  // the easy handles go before the multi handle that shared their connections
@@ -131,3 +133,5 @@ size_t CurlLanes::BytesInFlight() const {
     }
     return n;
 }
+
+}  // namespace crawl

@@ -13,6 +13,8 @@
 
 typedef void CURLM;
 
+namespace crawl {
+
 class CurlLanes : public ILaneFetcher {
   public:
     CurlLanes() = default;
@@ -47,3 +49,5 @@ class CurlLanes : public ILaneFetcher {
     std::vector<Lane*> free_;
     std::vector<Lane*> busy_;
 };
+
+}  // namespace crawl

@@ -13,6 +13,8 @@
 
 #include "platform/SystemProxy.h"
 
+namespace crawl {
+
 void CurlGlobalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -373,3 +375,5 @@ FetchResult CurlTransfer::Finish(int code) {
     failure.body = std::move(reader.Text());
     return failure;
 }
+
+}  // namespace crawl

@@ -30,6 +30,8 @@
 typedef void CURL;
 struct curl_slist;
 
+namespace crawl {
+
 // How slow a transfer may be before it is abandoned; tests shorten them.
 struct FetchLimits {
     long idleSeconds = 5;       // nothing moved at all
@@ -143,3 +145,5 @@ class CurlTransfer {
     std::string retryAfter_;
     long idleSeconds_ = 5;
 };
+
+}  // namespace crawl

@@ -5,8 +5,10 @@
 #include "text/GbkCodec.h"
 #include "text/Normalise.h"
 
+namespace crawl {
+
 std::string CompanyOfEntry(const std::string& name, const std::string& address) {
-    if (IdentifiesCompany(address)) {
+    if (store::IdentifiesCompany(address)) {
         return text::GbkToUtf8(address);
     }
     return "name:" + text::NormaliseName(text::GbkToUtf8(name));
@@ -26,3 +28,5 @@ std::string EntryKeyOf(const std::string& condition, int page, const std::string
     return EntryPagePrefix(condition, page) + CompanyOfEntry(name, address) + '\x1f' +
            std::to_string(occurrence);
 }
+
+}  // namespace crawl

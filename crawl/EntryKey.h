@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace crawl {
+
 // The company an entry names (UTF-8), as the key counts it.
 std::string CompanyOfEntry(const std::string& name, const std::string& address);
 
@@ -17,3 +19,5 @@ std::string EntryPagePrefix(const std::string& condition, int page);
 // The key of an entry (UTF-8). `condition` is the GBK "industry^region" of its search.
 std::string EntryKeyOf(const std::string& condition, int page, const std::string& name,
                        const std::string& address, int occurrence);
+
+}  // namespace crawl

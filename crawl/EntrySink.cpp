@@ -6,6 +6,8 @@
 #include "text/GbkCodec.h"
 #include "text/Normalise.h"
 
+namespace crawl {
+
 namespace {
 
 // The industry of a search (GBK "industry^region"), stored with the rows it found.
@@ -16,9 +18,9 @@ std::string IndustryOf(const std::string& condition) {
     return industry;
 }
 
-KeptFailure FailureOf(KeptFailure::Kind kind, int page, const std::string& address,
-                      const std::string& condition, const std::string& reason) {
-    KeptFailure f;
+store::KeptFailure FailureOf(store::KeptFailure::Kind kind, int page, const std::string& address,
+                             const std::string& condition, const std::string& reason) {
+    store::KeptFailure f;
     f.kind = kind;
     f.page = page;
     f.address = address;
@@ -36,8 +38,8 @@ EntrySink::EntrySink(const CrawlJob& job, WriterAccess store, StopToken& stop, P
       stop_(stop),
       post_(std::move(post)),
       recheckKnown_(recheckKnown) {
-    for (const KeptFailure& f : job.failures) {
-        if (f.kind == KeptFailure::Kind::ContactPage) {
+    for (const store::KeptFailure& f : job.failures) {
+        if (f.kind == store::KeptFailure::Kind::ContactPage) {
             keptContacts_[CompanyKey(f.title, f.address)] = f;
             if (f.status != 0) {
                 statusBefore_[CompanyKey(f.title, f.address)] = f.status;
@@ -57,7 +59,7 @@ std::string EntrySink::CompanyKey(const std::string& name, const std::string& ad
 std::vector<std::string> EntrySink::CompanyOf(const Entry& e) {
     // As the store knows a company: by its contact page, or by its name in its region.
     std::vector<std::string> keys;
-    if (IdentifiesCompany(e.address)) {
+    if (store::IdentifiesCompany(e.address)) {
         keys.push_back("c" + e.address);
     }
     const std::string name = text::NormaliseName(text::GbkToUtf8(e.name));
@@ -104,7 +106,7 @@ bool EntrySink::StoredEntry(const Entry& e) {
     return pageEntries_.count(e.key) != 0;
 }
 
-std::map<std::string, KeptFailure>::iterator EntrySink::KeptFor(const Entry& e) {
+std::map<std::string, store::KeptFailure>::iterator EntrySink::KeptFor(const Entry& e) {
     auto kept = keptContacts_.find(CompanyKey(e.name, e.address));
     // Without skip-known every entry is a row of its own: a row kept for one entry of the
     // company is filled by that entry alone, never by another listing of the company.
@@ -147,7 +149,7 @@ EntrySink::Admission EntrySink::Admit(Entry& e) {
         e.hold.MarkDone();
         return Admission::Skip;
     }
-    IRecordWriter& store = store_();
+    store::IRecordWriter& store = store_();
     // The entry is stored (a row kept for its failed contact page is filled instead); a row of
     // an older file stands for it too where it may; a known company is skipped when asked.
     if ((!e.key.empty() && !kept && StoredEntry(e)) ||
@@ -165,7 +167,7 @@ bool EntrySink::Store(Entry& e) {
     if (!gate) {
         return false;
     }
-    IRecordWriter& store = store_();
+    store::IRecordWriter& store = store_();
     auto kept = KeptFor(e);
     const bool hasKeptRow = kept != keptContacts_.end() && kept->second.rowId != 0;
     if (recheckKnown_ && job_.options.skipKnown && kept == keptContacts_.end() &&
@@ -182,7 +184,7 @@ bool EntrySink::Store(Entry& e) {
                               before->second == e.result.status;
     // A definite answer (404, 410) still gives the company's row, with its name only.
     if (e.result.ok || e.result.Definite() || refusedAgain) {
-        MemberRecord record = e.result.ok ? std::move(e.record) : MemberRecord{};
+        store::MemberRecord record = e.result.ok ? std::move(e.record) : store::MemberRecord{};
         record.title = e.name;
         record.contact = e.address;
         record.region = e.region;
@@ -194,7 +196,7 @@ bool EntrySink::Store(Entry& e) {
             rowId = store.FillMemberRecord(kept->second.rowId, record, kept->second.id);
             healed = kept->second.id;
         } else {
-            const IRecordWriter::EntryWrite w = store.AppendEntry(record);
+            const store::IRecordWriter::EntryWrite w = store.AppendEntry(record);
             rowId = w.rowId;
             healed = w.healedFailure;
         }
@@ -218,13 +220,13 @@ bool EntrySink::Store(Entry& e) {
         e.hold.MarkDone();  // another collector stored the entry meanwhile
         return true;
     }
-    KeptFailure f =
-        FailureOf(KeptFailure::Kind::ContactPage, e.page, e.address, e.condition, e.result.reason);
+    store::KeptFailure f = FailureOf(store::KeptFailure::Kind::ContactPage, e.page, e.address,
+                                     e.condition, e.result.reason);
     f.title = e.name;
     f.tries = e.tries;
     f.status = e.result.status;
     f.entry = e.key;
-    MemberRecord placeholder;
+    store::MemberRecord placeholder;
     if (hasKeptRow) {
         f.rowId = kept->second.rowId;
         f.tries += kept->second.tries;
@@ -254,8 +256,8 @@ bool EntrySink::KeepPage(const WorkPage& page, const FetchResult& result, int tr
     if (!gate || stop_.StopRequested()) {
         return false;
     }
-    KeptFailure f = FailureOf(KeptFailure::Kind::ResultPage, page.page, page.address,
-                              page.condition, result.reason);
+    store::KeptFailure f = FailureOf(store::KeptFailure::Kind::ResultPage, page.page, page.address,
+                                     page.condition, result.reason);
     auto earlier = keptPages_.find(page.address);
     f.tries = tries + (earlier != keptPages_.end() ? earlier->second.tries : page.earlierTries);
     f.status = result.status;
@@ -270,8 +272,11 @@ void EntrySink::HealPage(const std::string& address) {
     if (!gate) {
         return;
     }
-    if (const std::int64_t id = store_().DropFailureAt(KeptFailure::Kind::ResultPage, address)) {
+    if (const std::int64_t id =
+            store_().DropFailureAt(store::KeptFailure::Kind::ResultPage, address)) {
         post_(ev::FailureHealed{id});
     }
     keptPages_.erase(address);
 }
+
+}  // namespace crawl

@@ -21,6 +21,8 @@
 #include "crawl/RunLedger.h"
 #include "store/RecordWriter.h"
 
+namespace crawl {
+
 // One listing entry (or one kept contact page) on its way to the store.
 struct Entry {
     std::string name;       // GBK
@@ -33,7 +35,7 @@ struct Entry {
     // The contact page's outcome: the failure, or the record read from it (the page itself
     // is not kept once read).
     FetchResult result;
-    MemberRecord record;
+    store::MemberRecord record;
     int tries = 0;
     LedgerHold hold;
 };
@@ -41,7 +43,7 @@ struct Entry {
 class EntrySink {
   public:
     using Post = std::function<void(CrawlEventBody)>;
-    using WriterAccess = std::function<IRecordWriter&()>;
+    using WriterAccess = std::function<store::IRecordWriter&()>;
     // The job's kept failures are those the walk may meet again (a contact page that succeeds
     // now fills its kept row). `recheckKnown`: entries are admitted long before they are stored
     // (several lanes), so a company skipped as known is looked up again when stored.
@@ -61,7 +63,7 @@ class EntrySink {
   private:
     static std::string CompanyKey(const std::string& name, const std::string& address);
     // The kept failure whose row the entry fills, or the end.
-    std::map<std::string, KeptFailure>::iterator KeptFor(const Entry& entry);
+    std::map<std::string, store::KeptFailure>::iterator KeptFor(const Entry& entry);
     bool Known(const Entry& entry, bool kept);
     bool StoredEntry(const Entry& entry);
     static std::vector<std::string> CompanyOf(const Entry& entry);
@@ -81,8 +83,10 @@ class EntrySink {
     std::string pagePrefix_;          // the page whose stored entries are at hand
     std::set<std::string> pageEntries_;
     int records_ = 0;
-    std::map<std::string, KeptFailure> keptContacts_;  // by CompanyKey
-    std::map<std::string, KeptFailure> keptPages_;     // by address
+    std::map<std::string, store::KeptFailure> keptContacts_;  // by CompanyKey
+    std::map<std::string, store::KeptFailure> keptPages_;     // by address
     // The statuses kept contact pages had when the run began, by CompanyKey.
     std::map<std::string, int> statusBefore_;
 };
+
+}  // namespace crawl

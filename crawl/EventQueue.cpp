@@ -1,5 +1,7 @@
 #include "crawl/EventQueue.h"
 
+namespace crawl {
+
 void EventQueue::Post(CrawlEvent n) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -17,3 +19,5 @@ std::optional<CrawlEvent> EventQueue::Take(std::chrono::milliseconds timeout) {
     queue_.pop_front();
     return n;
 }
+
+}  // namespace crawl

@@ -8,6 +8,8 @@
 
 #include "crawl/CrawlEvent.h"
 
+namespace crawl {
+
 // A sink that queues events for a thread that drains them in order.
 class EventQueue : public IEventSink {
   public:
@@ -20,3 +22,5 @@ class EventQueue : public IEventSink {
     std::condition_variable ready_;
     std::deque<CrawlEvent> queue_;
 };
+
+}  // namespace crawl

@@ -9,6 +9,8 @@
 
 #include "crawl/Answer.h"
 
+namespace crawl {
+
 struct FetchResult {
     bool ok = false;
     int status = 0;          // the HTTP status, 0 when no answer came
@@ -53,3 +55,5 @@ struct FetchResult {
     // Lets the page text go, memory and all (assigning an empty string keeps the room).
     void DropBody() { std::string().swap(body); }
 };
+
+}  // namespace crawl

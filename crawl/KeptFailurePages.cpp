@@ -2,13 +2,15 @@
 
 #include "store/StoreError.h"
 
-KeptFailurePages::KeptFailurePages(std::vector<KeptFailure> failures, WriterAccess store,
+namespace crawl {
+
+KeptFailurePages::KeptFailurePages(std::vector<store::KeptFailure> failures, WriterAccess store,
                                    std::string run)
     : failures_(std::move(failures)), store_(std::move(store)), run_(std::move(run)) {}
 
 IPageSource::Offer KeptFailurePages::Next(WorkPage& page) {
     std::optional<std::string> claim;
-    const KeptFailure* next = nullptr;
+    const store::KeptFailure* next = nullptr;
     while (!claim) {
         if (next_ >= failures_.size()) {
             return Offer::End;
@@ -16,13 +18,13 @@ IPageSource::Offer KeptFailurePages::Next(WorkPage& page) {
         next = &failures_[next_++];
         claim = store_().ClaimFailure(next->id, kClaim, run_);  // nothing: gone, or another's
     }
-    const KeptFailure& f = *next;
+    const store::KeptFailure& f = *next;
     claims_[f.id] = *claim;
     page = WorkPage{};
     page.failureId = f.id;
     page.page = f.page;
     page.condition = f.condition;
-    if (f.kind == KeptFailure::Kind::ContactPage) {
+    if (f.kind == store::KeptFailure::Kind::ContactPage) {
         page.contact = f;
     } else {
         page.address = f.address;
@@ -42,7 +44,9 @@ void KeptFailurePages::Leave(const WorkPage& page) {
     claims_.erase(it);
     try {
         store_().ReleaseFailure(page.failureId, token);
-    } catch (const StoreError&) {
+    } catch (const store::StoreError&) {
         // The claim runs out on its own.
     }
 }
+
+}  // namespace crawl

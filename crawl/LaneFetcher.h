@@ -12,6 +12,8 @@
 #include "crawl/FetchResult.h"
 #include "crawl/PageFetcher.h"
 
+namespace crawl {
+
 class ILaneFetcher {
   public:
     struct Done {
@@ -70,3 +72,5 @@ class SerialLanes : public ILaneFetcher {
     IPageFetcher* fetcher_;
     std::vector<std::pair<std::uint64_t, std::string>> pending_;
 };
+
+}  // namespace crawl

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace crawl {
+
 LanePacer::LanePacer(int lanes, std::chrono::milliseconds spacing)
     : lanes_(std::max(1, lanes)), inUse_(lanes_), spacing_(spacing) {}
 
@@ -63,3 +65,5 @@ std::string HostOf(const std::string& address) {
     const size_t end = address.find_first_of("/?#", begin);
     return address.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
+
+}  // namespace crawl

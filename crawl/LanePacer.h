@@ -18,6 +18,8 @@
 #include "crawl/Clock.h"
 #include "crawl/FetchResult.h"
 
+namespace crawl {
+
 class LanePacer {
   public:
     LanePacer(int lanes, std::chrono::milliseconds spacing);
@@ -50,3 +52,5 @@ class LanePacer {
 
 // The host of an address ("http://host:port/path" gives "host:port").
 std::string HostOf(const std::string& address);
+
+}  // namespace crawl

@@ -6,6 +6,8 @@
 #include "crawl/Hosts.h"
 #include "text/GbkSearch.h"
 
+namespace crawl {
+
 using text::ExtractBetween;
 
 std::string ListingBlockOf(std::string_view page) {
@@ -65,3 +67,5 @@ std::vector<ListedEntry> ReadListing(std::string_view block, std::string_view re
     }
     return entries;
 }
+
+}  // namespace crawl

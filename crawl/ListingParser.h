@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace crawl {
+
 // Where the listing block of a result page begins.
 inline constexpr std::string_view kListingMarker = "<div id=\"offer_list\" class=\"list\">";
 // Where it ends.
@@ -41,3 +43,5 @@ struct ListedEntry {
 // Every entry of `block` in order, each marked with whether it lists `region` (GBK; empty
 // matches every entry).
 std::vector<ListedEntry> ReadListing(std::string_view block, std::string_view region);
+
+}  // namespace crawl

@@ -8,6 +8,8 @@
 #include "text/GbkSearch.h"
 #include "text/Number.h"
 
+namespace crawl {
+
 namespace {
 
 FetchResult NotThePage(FetchResult fetched, const char* what, bool holdsSection) {
@@ -107,3 +109,5 @@ FetchResult CheckContactPage(FetchResult fetched) {
     const bool section = RecognizeLayout(fetched.body) != ContactLayout::None;
     return NotThePage(std::move(fetched), "不是联系方式页", section);
 }
+
+}  // namespace crawl

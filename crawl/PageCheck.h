@@ -20,6 +20,8 @@
 
 #include "crawl/FetchResult.h"
 
+namespace crawl {
+
 // The most entries a whole result page lists; reading stops at the one after.
 inline constexpr int kMaxEntriesPerPage = 1000;
 
@@ -40,3 +42,5 @@ bool IsContactPage(std::string_view page);
 // A whole page without entries ends the search (see above).
 FetchResult CheckResultPage(FetchResult fetched, int page);
 FetchResult CheckContactPage(FetchResult fetched);
+
+}  // namespace crawl

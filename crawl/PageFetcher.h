@@ -6,6 +6,8 @@
 
 #include "crawl/FetchResult.h"
 
+namespace crawl {
+
 // Fetches pages for one worker. A fetch gives the page or says why it failed; it never waits
 // to try again (the worker's retry rules do).
 class IPageFetcher {
@@ -16,3 +18,5 @@ class IPageFetcher {
     // A fetch in progress gives up (`abandoned`, no failure) once `stop` is set.
     virtual void WatchStop(const std::atomic<bool>* stop) { (void)stop; }
 };
+
+}  // namespace crawl

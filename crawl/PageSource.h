@@ -23,13 +23,15 @@
 #include "store/RecordWriter.h"
 #include "store/SharedPages.h"
 
+namespace crawl {
+
 // One unit of work.
 struct WorkPage {
     int page = 0;
     std::string address;    // the result page to read
     std::string condition;  // GBK "industry^region" of its search
     // A kept contact page fetched again on its own: the unit is this one entry, no listing.
-    std::optional<KeptFailure> contact;
+    std::optional<store::KeptFailure> contact;
     int earlierTries = 0;        // fetches of the result page in earlier runs (a kept failure)
     std::int64_t failureId = 0;  // the kept failure this unit fetches again, when it is one
     // Entries of the page may have rows stored before rows knew their entry: such a row
@@ -89,7 +91,7 @@ class SharedClaimPages : public IPageSource {
     using Post = std::function<void(CrawlEventBody)>;
     // Claims pages `first` to `last` of the registered search `search`; `post` tells the
     // walk's driver the pages done by all (PagesDone).
-    SharedClaimPages(ISharedPages& shared, std::int64_t search, std::string keyword,
+    SharedClaimPages(store::ISharedPages& shared, std::int64_t search, std::string keyword,
                      std::string condition, int first, int last, std::chrono::seconds lease,
                      Post post, const Clock& clock = RealTime());
     ~SharedClaimPages() override;
@@ -104,7 +106,7 @@ class SharedClaimPages : public IPageSource {
 
   private:
     struct Held {
-        ISharedPages::Claim claim;
+        store::ISharedPages::Claim claim;
         Clock::TimePoint renewed;
     };
     // Throws StoreError when the search is gone.
@@ -112,7 +114,7 @@ class SharedClaimPages : public IPageSource {
     // How often the collector's registration is renewed.
     static constexpr auto kBeat = std::chrono::seconds(5);
 
-    ISharedPages& shared_;
+    store::ISharedPages& shared_;
     std::int64_t search_;
     std::string keyword_;
     std::string condition_;
@@ -128,11 +130,11 @@ class SharedClaimPages : public IPageSource {
 
 class KeptFailurePages : public IPageSource {
   public:
-    using WriterAccess = std::function<IRecordWriter&()>;
+    using WriterAccess = std::function<store::IRecordWriter&()>;
     // Each failure is claimed in the store for the run `run` before it is handed out: two
     // retries at once (two processes on one file or one database) never fetch the same one,
     // and a worker the watchdog started takes over what its run's stalled worker claimed.
-    KeptFailurePages(std::vector<KeptFailure> failures, WriterAccess store, std::string run);
+    KeptFailurePages(std::vector<store::KeptFailure> failures, WriterAccess store, std::string run);
     Offer Next(WorkPage& page) override;
     void Done(const WorkPage& page) override { claims_.erase(page.failureId); }
     void Kept(const WorkPage& page) override { claims_.erase(page.failureId); }
@@ -142,9 +144,11 @@ class KeptFailurePages : public IPageSource {
     static constexpr std::chrono::seconds kClaim{600};
 
   private:
-    std::vector<KeptFailure> failures_;
+    std::vector<store::KeptFailure> failures_;
     WriterAccess store_;
     std::string run_;
     size_t next_ = 0;
     std::map<std::int64_t, std::string> claims_;  // failure id -> token
 };
+
+}  // namespace crawl

@@ -1,6 +1,8 @@
 #include "crawl/PageSource.h"
 #include "crawl/SearchAddress.h"
 
+namespace crawl {
+
 RangePages::RangePages(std::string keyword, std::string condition, int first, int last)
     : keyword_(std::move(keyword)),
       condition_(std::move(condition)),
@@ -24,3 +26,5 @@ IPageSource::Offer RangePages::Next(WorkPage& page) {
 void RangePages::EndsAt(int page) {
     last_ = std::min(last_, page);
 }
+
+}  // namespace crawl

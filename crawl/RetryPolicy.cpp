@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace crawl {
+
 std::chrono::milliseconds RetryPolicy::WaitBefore(int retry, const FetchResult& failure) const {
     if (failure.retryAfter) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(*failure.retryAfter);
@@ -16,3 +18,5 @@ std::chrono::milliseconds RetryPolicy::WaitBefore(int retry, const FetchResult& 
 BackoffWaiter RealTimeWaiter() {
     return [](std::chrono::milliseconds d, StopToken& stop) { return stop.WaitFor(d); };
 }
+
+}  // namespace crawl

@@ -11,6 +11,8 @@
 #include "crawl/FetchResult.h"
 #include "crawl/RunControl.h"
 
+namespace crawl {
+
 struct RetryPolicy {
     int maxRetries = 2;
     std::vector<std::chrono::milliseconds> delays{std::chrono::seconds(1), std::chrono::seconds(4)};
@@ -24,3 +26,5 @@ struct RetryPolicy {
 // stop token itself; tests pass one that only records the waits.
 using BackoffWaiter = std::function<bool(std::chrono::milliseconds d, StopToken& stop)>;
 BackoffWaiter RealTimeWaiter();
+
+}  // namespace crawl

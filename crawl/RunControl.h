@@ -8,6 +8,8 @@
 #include <mutex>
 #include <optional>
 
+namespace crawl {
+
 enum class RunState {
     Empty,    // a worker has just been started: go on
     Running,  // a pause has ended: go on
@@ -107,3 +109,5 @@ class StopToken {
     std::mutex storeMutex_;
     bool discard_ = false;
 };
+
+}  // namespace crawl

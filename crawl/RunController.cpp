@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace crawl {
+
 RunController::RunController(const Clock& clock, Launcher launch)
     : clock_(clock), launch_(std::move(launch)) {
     if (!launch_) {
@@ -188,3 +190,5 @@ bool RunController::Shutdown(std::chrono::milliseconds timeout) {
     }
     return all;
 }
+
+}  // namespace crawl

@@ -20,6 +20,8 @@
 #include "crawl/CrawlJob.h"
 #include "crawl/CrawlWorker.h"
 
+namespace crawl {
+
 struct PacingSettings {
     int nPagesPerPause = 30;  // records per pause, despite the historic name
     int nPauseSeconds = 10;
@@ -94,3 +96,5 @@ class RunController {
     std::optional<Clock::TimePoint> pauseEnd_;
     std::optional<Clock::TimePoint> watchdogDue_;
 };
+
+}  // namespace crawl

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace crawl {
+
 RunLedger::Claim RunLedger::Take(const std::string& key, StopToken* stop) {
     std::unique_lock<std::mutex> lock(mutex_);
     bool waited = false;
@@ -30,3 +32,5 @@ size_t RunLedger::InHand() {
     std::lock_guard<std::mutex> lock(mutex_);
     return inHand_.size();
 }
+
+}  // namespace crawl

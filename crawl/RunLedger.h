@@ -14,6 +14,8 @@
 
 #include "crawl/RunControl.h"
 
+namespace crawl {
+
 class RunLedger {
   public:
     enum class Claim {
@@ -60,3 +62,5 @@ class LedgerHold {
     RunLedger* ledger_ = nullptr;
     std::string key_;
 };
+
+}  // namespace crawl

@@ -7,6 +7,8 @@
 #include "store/SharedPages.h"
 #include "store/Store.h"
 
+namespace crawl {
+
 SettingBounds StartPageBounds(int pages) {
     return {"起始页面", 1, std::max(1, pages)};
 }
@@ -85,13 +87,15 @@ CollectRequest DefaultRequest() {
     return request;
 }
 
-void RegisterSharedSearch(IRecordStore& store, const std::string& industry,
+void RegisterSharedSearch(store::IRecordStore& store, const std::string& industry,
                           const std::string& region, long long pages, long long matches) {
     if (matches <= 0) {
         return;
     }
-    if (ISharedPages* shared = store.SharedPages()) {
+    if (store::ISharedPages* shared = store.SharedPages()) {
         shared->RegisterSearch(industry, region,
                                static_cast<int>(std::min<long long>(pages, INT_MAX)));
     }
 }
+
+}  // namespace crawl

@@ -10,7 +10,11 @@
 
 #include "crawl/CollectRequest.h"
 
+namespace store {
 class IRecordStore;
+}  // namespace store
+
+namespace crawl {
 
 // A setting typed as digits and the whole numbers it may hold.
 struct SettingBounds {
@@ -81,5 +85,7 @@ std::string OutOfBoundsMessage(const SettingBounds& bounds);
 // After a pre-collect of `industry` and `region` (GBK) found `matches` companies on `pages`
 // pages: a shared store learns the search's pages now, for every collector that joins it.
 // Nothing for a store of one collector or a search without matches. Throws StoreError.
-void RegisterSharedSearch(IRecordStore& store, const std::string& industry,
+void RegisterSharedSearch(store::IRecordStore& store, const std::string& industry,
                           const std::string& region, long long pages, long long matches);
+
+}  // namespace crawl

@@ -7,6 +7,8 @@
 #include "crawl/Hosts.h"
 #include "text/GbkSearch.h"
 
+namespace crawl {
+
 namespace {
 
 constexpr std::string_view kUnsafe = "\"< >%\\^[]`+$,@:;/!#?=&";
@@ -82,3 +84,5 @@ std::string ResultPageAddress(std::string_view keyword, int page) {
     return std::string("http://") + hosts::SearchHost + "/company/k-" + std::string(keyword) +
            "_p-" + std::to_string(page) + "_isCreditFlag-false_n-y.html";
 }
+
+}  // namespace crawl

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace crawl {
+
 // Percent-encodes GBK bytes in the directory's own two-pass way: first the 22 unsafe ASCII
 // characters (space as "+", the others as "%" and two lower-case hex digits), then every byte
 // outside 33..122 as "%" and two upper-case hex digits.
@@ -18,3 +20,5 @@ std::string KeywordFor(std::string_view industry, std::string_view region);
 
 std::string PreCollectAddress(std::string_view keyword);
 std::string ResultPageAddress(std::string_view keyword, int page);
+
+}  // namespace crawl

@@ -11,8 +11,10 @@
 #include "crawl/SearchAddress.h"
 #include "store/StoreError.h"
 
-SharedClaimPages::SharedClaimPages(ISharedPages& shared, std::int64_t search, std::string keyword,
-                                   std::string condition, int first, int last,
+namespace crawl {
+
+SharedClaimPages::SharedClaimPages(store::ISharedPages& shared, std::int64_t search,
+                                   std::string keyword, std::string condition, int first, int last,
                                    std::chrono::seconds lease, Post post, const Clock& clock)
     : shared_(shared),
       search_(search),
@@ -32,7 +34,7 @@ SharedClaimPages::SharedClaimPages(ISharedPages& shared, std::int64_t search, st
 SharedClaimPages::~SharedClaimPages() {
     try {
         shared_.Unregister(token_);
-    } catch (const StoreError&) {
+    } catch (const store::StoreError&) {
         // Its registration goes stale on its own.
     }
 }
@@ -40,12 +42,13 @@ SharedClaimPages::~SharedClaimPages() {
 void SharedClaimPages::CheckSearch() {
     // Pages that vanish (another collector cleared the store) are no walk to call done.
     if (!shared_.SearchExists(search_)) {
-        throw StoreError("搜索已被清除：另一个采集器清空了共享数据库，采集已停止");
+        throw store::StoreError("搜索已被清除：另一个采集器清空了共享数据库，采集已停止");
     }
 }
 
 IPageSource::Offer SharedClaimPages::Next(WorkPage& page) {
-    std::optional<ISharedPages::Claim> claim = shared_.ClaimPage(search_, first_, last_, lease_);
+    std::optional<store::ISharedPages::Claim> claim =
+        shared_.ClaimPage(search_, first_, last_, lease_);
     if (!claim) {
         if (held_.empty() && shared_.PagesLeft(search_, first_, last_) == 0) {
             CheckSearch();
@@ -83,11 +86,11 @@ void SharedClaimPages::Leave(const WorkPage& page) {
     if (it == held_.end()) {
         return;
     }
-    const ISharedPages::Claim claim = it->second.claim;
+    const store::ISharedPages::Claim claim = it->second.claim;
     held_.erase(it);
     try {
         shared_.ReleasePage(search_, claim);
-    } catch (const StoreError&) {
+    } catch (const store::StoreError&) {
         // Its lease runs out on its own.
     }
 }
@@ -121,3 +124,5 @@ std::vector<int> SharedClaimPages::KeepAlive(std::chrono::milliseconds coming) {
     }
     return lost;
 }
+
+}  // namespace crawl

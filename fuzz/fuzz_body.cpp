@@ -7,6 +7,8 @@
 #include "ReferenceLineReader.h"
 #include "crawl/CurlFetcher.h"
 
+using namespace crawl;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     const size_t chunk = in.ConsumeIntegralInRange<size_t>(1, 9000);

@@ -5,6 +5,9 @@
 #include "crawl/ContactParser.h"
 #include "text/GbkSearch.h"
 
+using namespace crawl;
+using namespace store;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string page(reinterpret_cast<const char*>(data), size);
     MemberRecord r = ExtractContactFields(page);

@@ -4,6 +4,8 @@
 
 #include "crawl/SearchAddress.h"
 
+using namespace crawl;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string condition(reinterpret_cast<const char*>(data), size);
     std::string industry, region;

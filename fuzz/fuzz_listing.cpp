@@ -8,6 +8,8 @@
 #include "crawl/ListingParser.h"
 #include "text/GbkSearch.h"
 
+using namespace crawl;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string page(reinterpret_cast<const char*>(data), size);
     const std::string block = ListingBlockOf(page);

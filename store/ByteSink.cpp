@@ -6,6 +6,8 @@
 #include "platform/SystemError.h"
 #include "store/ExportRecords.h"
 
+namespace store {
+
 namespace {
 
 [[noreturn]] void CannotCreate(const std::string& target, int err) {
@@ -79,3 +81,5 @@ void StreamSink::Finish() {
         CannotWrite(name_, errno);
     }
 }
+
+}  // namespace store

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace store {
+
 class IByteSink {
   public:
     virtual ~IByteSink() = default;
@@ -46,3 +48,5 @@ class StreamSink : public IByteSink {
     FILE* stream_;
     std::string name_;
 };
+
+}  // namespace store

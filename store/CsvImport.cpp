@@ -7,6 +7,8 @@
 
 #include "text/GbkCodec.h"
 
+namespace store {
+
 namespace {
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
@@ -475,3 +477,5 @@ ParsedImport ParseImportCsv(std::string_view bytes, ImportEncoding encoding) {
     parsed.errors = std::move(report.errors);
     return parsed;
 }
+
+}  // namespace store

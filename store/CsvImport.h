@@ -21,6 +21,8 @@
 
 #include "store/Store.h"
 
+namespace store {
+
 enum class ImportEncoding { Detect, Gbk, Utf8 };
 
 struct ImportLineError {
@@ -61,3 +63,5 @@ struct ParsedImport {
 };
 ParsedImport ParseImportCsv(std::string_view bytes,
                             ImportEncoding encoding = ImportEncoding::Detect);
+
+}  // namespace store

@@ -15,6 +15,8 @@
 #include "store/XlsxWriter.h"
 #include "text/GbkCodec.h"
 
+namespace store {
+
 void AppendExportField(std::string& line, std::string_view value) {
     // The four special bytes are ASCII: they never occur inside a GBK or UTF-8 character.
     if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
@@ -189,3 +191,5 @@ std::int64_t ExportRecords(IRecordStore& store, const std::string& path, ExportF
     sink->Finish();
     return count;
 }
+
+}  // namespace store

@@ -14,6 +14,8 @@
 #include "store/RowSource.h"
 #include "store/Store.h"
 
+namespace store {
+
 class IByteSink;
 class IRecordStore;
 
@@ -82,3 +84,5 @@ void CheckGbkExport(const RowSource& rows, const std::atomic<bool>* cancel);
 
 // Appends one field to a line, quoted only when it must be.
 void AppendExportField(std::string& line, std::string_view value);
+
+}  // namespace store

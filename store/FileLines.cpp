@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace store {
+
 FileLines::FileLines(FILE* file, std::function<void(std::int64_t)> onRead)
     : file_(file), onRead_(std::move(onRead)) {}
 
@@ -66,3 +68,5 @@ bool FileLines::Next(std::string& line) {
         }
     }
 }
+
+}  // namespace store

@@ -11,6 +11,8 @@
 
 #include "store/CsvImport.h"
 
+namespace store {
+
 // Thrown out of the lines when the file cannot be read: nothing is imported.
 struct ImportUnreadable {};
 
@@ -33,3 +35,5 @@ class FileLines {
     size_t at_ = 0;
     std::int64_t read_ = 0;
 };
+
+}  // namespace store

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace store {
+
 struct KeptFailure {
     enum class Kind { ResultPage, ContactPage };
 
@@ -25,3 +27,5 @@ struct KeptFailure {
 inline const char* KindName(KeptFailure::Kind kind) {
     return kind == KeptFailure::Kind::ResultPage ? "page" : "contact";
 }
+
+}  // namespace store

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 
+namespace store {
+
 struct MemberRecord {
     std::string title{};  // company name
     std::string person{};
@@ -56,3 +58,5 @@ inline std::ostream& operator<<(std::ostream& os, const MemberRecord& r) {
     }
     return os;
 }
+
+}  // namespace store

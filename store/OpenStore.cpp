@@ -1,6 +1,8 @@
 #include "store/PgRecordStore.h"
 #include "store/RecordStore.h"
 
+namespace store {
+
 std::unique_ptr<IRecordStore> OpenStore(const std::string& location,
                                         const std::atomic<bool>* interrupt) {
     if (IsPostgresLocation(location)) {
@@ -8,3 +10,5 @@ std::unique_ptr<IRecordStore> OpenStore(const std::string& location,
     }
     return std::make_unique<RecordStore>(location);
 }
+
+}  // namespace store

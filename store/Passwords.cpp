@@ -7,6 +7,8 @@
 
 #include "store/Store.h"
 
+namespace store {
+
 namespace {
 
 // Where the values of password parameters are ("password=…", "sslpassword=…", in a URI's
@@ -129,3 +131,5 @@ std::string PasswordOnCommandLine(const std::string& storeLocation, const std::s
 bool IsPostgresLocation(const std::string& location) {
     return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
 }
+
+}  // namespace store

@@ -12,6 +12,8 @@
 #include "store/StoreError.h"
 #include "text/Number.h"
 
+namespace store {
+
 std::string PgConnection::Scrub(std::string message) const {
     // libpq may repeat the URI, or a password it could not read, in its messages. Only the
     // password itself is masked: a short one that happens to be part of a word stays.
@@ -378,3 +380,5 @@ void PgConnection::Rollback() noexcept {
 bool PgConnection::InTransaction() const {
     return conn_ != nullptr && PQtransactionStatus(conn_) != PQTRANS_IDLE;
 }
+
+}  // namespace store

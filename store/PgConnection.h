@@ -15,6 +15,8 @@
 typedef struct pg_conn PGconn;
 typedef struct pg_result PGresult;
 
+namespace store {
+
 class PgConnection : public ISqlConnection {
   public:
     using WaitHook = std::function<bool(std::chrono::milliseconds waited)>;
@@ -94,3 +96,5 @@ class PgDialect : public SqlDialect {
     // The characters of a text that its look-up index holds.
     static constexpr int kPrefixChars = 300;
 };
+
+}  // namespace store

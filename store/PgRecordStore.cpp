@@ -9,6 +9,8 @@
 #include "text/Normalise.h"
 #include "text/Number.h"
 
+namespace store {
+
 namespace {
 
 // The texts the collected-data filter searches, as one: company, person, the three numbers,
@@ -390,3 +392,5 @@ int PgRecordStore::WorkingCollectors(std::chrono::seconds fresh) {
                 "?1::int)",
                 {static_cast<std::int64_t>(fresh.count())}));
 }
+
+}  // namespace store

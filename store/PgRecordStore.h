@@ -21,6 +21,8 @@
 #include "store/SharedPages.h"
 #include "store/SqlRecordStore.h"
 
+namespace store {
+
 class PgRecordStore : public SqlRecordStore, public ISharedPages {
   public:
     // Connects and creates any missing table. Throws StoreError (without the password), and
@@ -71,3 +73,5 @@ class PgRecordStore : public SqlRecordStore, public ISharedPages {
     PgConnection& pg_;
     std::int64_t search_ = 0;  // the search registered last; 0: none
 };
+
+}  // namespace store

@@ -13,6 +13,8 @@
 #include "text/Normalise.h"
 #include "text/Number.h"
 
+namespace store {
+
 namespace {
 
 constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, address, zip";
@@ -379,3 +381,5 @@ std::optional<std::string> RecordStore::IndexedFind(const std::string& folded,
     return sql + " AND " + Holds(bind(folded)) + " ORDER BY g.rowid DESC LIMIT " +
            bind(std::max(1, query.limit));
 }
+
+}  // namespace store

@@ -10,6 +10,8 @@
 #include "platform/FileIdentity.h"
 #include "store/SqlRecordStore.h"
 
+namespace store {
+
 class SqliteConnection;
 
 class RecordStore : public SqlRecordStore {
@@ -59,3 +61,5 @@ class RecordStore : public SqlRecordStore {
     bool indexOnRead_ = true;
     std::optional<platform::FileIdentity> fileIdentity_;  // the file as opened
 };
+
+}  // namespace store

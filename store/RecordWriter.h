@@ -14,6 +14,8 @@
 #include "store/KeptFailure.h"
 #include "store/MemberRecord.h"
 
+namespace store {
+
 class ISharedPages;
 
 // What the crawl needs of the store. A failure throws StoreError; when a call returns, its
@@ -88,3 +90,5 @@ class IRecordWriter {
     // The shared work of searches, when several collectors use this store at once.
     virtual ISharedPages* SharedPages() { return nullptr; }
 };
+
+}  // namespace store

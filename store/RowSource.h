@@ -10,6 +10,8 @@
 
 #include "store/MemberRecord.h"
 
+namespace store {
+
 struct ExportRow {
     static constexpr size_t kNineColumns = MemberRecord::kFieldCount;
     static constexpr size_t kAllColumns = kNineColumns + 2;
@@ -29,3 +31,5 @@ using RowSource = std::function<void(const std::function<void(const ExportRow&)>
 inline constexpr const char* kExportHeaders[ExportRow::kAllColumns] = {
     "公司名称", "联系人", "性别", "职务",     "手机",    "电话",
     "传真",     "地址",   "邮编", "采集时间", "搜索条件"};
+
+}  // namespace store

@@ -5,7 +5,11 @@
 // folds full-width forms in the filter's index; version 3 keeps the names of settings and the
 // searches of a shared database unique by their digests (texts of any length).
 
+namespace store {
+
 inline constexpr int kSchemaVersion = 3;
 // The T_CONFIG row that holds it.
 inline constexpr const char* kSchemaVersionItem = "schemaversion";
 inline constexpr const char* kNewerSchemaMessage = "数据库由较新版本的采集器创建，请升级";
+
+}  // namespace store

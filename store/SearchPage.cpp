@@ -2,6 +2,8 @@
 #include "text/GbkCodec.h"
 #include "text/Number.h"
 
+namespace store {
+
 namespace {
 
 // One setting per search, named after it as typed.
@@ -23,3 +25,5 @@ std::optional<int> LoadSearchPage(IRecordStore& store, const std::string& condit
 void SaveSearchPage(IRecordStore& store, const std::string& condition, int page) {
     store.SaveSetting(SettingOf(condition), std::to_string(page));
 }
+
+}  // namespace store

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+namespace store {
+
 class ISharedPages {
   public:
     virtual ~ISharedPages() = default;
@@ -57,3 +59,5 @@ class ISharedPages {
     virtual int PagesDone(std::int64_t search) = 0;
     virtual int PagesLeft(std::int64_t search, int first, int last) = 0;
 };
+
+}  // namespace store

@@ -3,6 +3,8 @@
 #include "text/GbkCodec.h"
 #include "text/Number.h"
 
+namespace store {
+
 std::int64_t SqlRow::Int(int column) const {
     return text::LeadingLong(Text(column));
 }
@@ -36,3 +38,5 @@ bool ISqlConnection::Exists(const std::string& sql, const SqlParams& params) {
     One(sql, params, &found);
     return found;
 }
+
+}  // namespace store

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+namespace store {
+
 // One bound value: a number or a UTF-8 text.
 struct SqlValue {
     SqlValue(std::int64_t n) : isNumber(true), number(n) {}
@@ -120,3 +122,5 @@ class SqlBinder {
     }
     SqlParams params;
 };
+
+}  // namespace store

@@ -10,6 +10,8 @@
 #include "text/Normalise.h"
 #include "text/Number.h"
 
+namespace store {
+
 namespace {
 
 constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, address, zip";
@@ -560,3 +562,5 @@ std::vector<StoredRow> SqlRecordStore::FindRows(const RowQuery& query) {
     });
     return rows;
 }
+
+}  // namespace store

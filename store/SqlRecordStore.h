@@ -11,6 +11,8 @@
 #include "store/SqlConnection.h"
 #include "store/Store.h"
 
+namespace store {
+
 class SqlRecordStore : public IRecordStore {
   public:
     int LoadLastPageIndex() override;
@@ -98,3 +100,5 @@ class SqlRecordStore : public IRecordStore {
 
     std::unique_ptr<ISqlConnection> owned_;
 };
+
+}  // namespace store

@@ -4,6 +4,8 @@
 
 #include "store/StoreError.h"
 
+namespace store {
+
 namespace {
 
 class SqliteRow : public SqlRow {
@@ -167,3 +169,5 @@ bool SqliteConnection::InTransaction() const {
 bool SqliteConnection::ReadOnly() const {
     return sqlite3_db_readonly(db_, "main") == 1;
 }
+
+}  // namespace store

@@ -11,6 +11,8 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+namespace store {
+
 class SqliteConnection : public ISqlConnection {
   public:
     // Opens the file, creating it when missing. Throws StoreError.
@@ -55,3 +57,5 @@ class SqliteDialect : public SqlDialect {
     std::string Digest(const std::string& text) const override { return text; }
     std::string ForUpdate(const std::string&) const override { return ""; }
 };
+
+}  // namespace store

@@ -24,6 +24,8 @@
 #include "store/RowSource.h"
 #include "store/StoreError.h"
 
+namespace store {
+
 // Which rows an export takes.
 struct RowSelection {
     std::optional<std::string> industry;  // UTF-8, of the search that found the row; none: any
@@ -184,3 +186,5 @@ std::unique_ptr<IRecordStore> OpenStore(const std::string& location,
 // Whether a contact address names one company: not empty, and not a bare prefix that a link
 // which could not be read leaves (such addresses end with "/").
 bool IdentifiesCompany(std::string_view contact);
+
+}  // namespace store

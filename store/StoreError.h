@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace store {
+
 // A failure of the record store; what() carries the database's own message (SQLite's or
 // PostgreSQL's, UTF-8), with what was being done.
 class StoreError : public std::runtime_error {
@@ -18,3 +20,5 @@ class StoreInterrupted : public StoreError {
   public:
     StoreInterrupted() : StoreError("操作已停止") {}
 };
+
+}  // namespace store

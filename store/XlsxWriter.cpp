@@ -13,6 +13,8 @@
 #include "platform/SystemError.h"
 #include "store/ExportRecords.h"
 
+namespace store {
+
 namespace {
 
 constexpr int kMaxColumnWidth = 80;
@@ -224,3 +226,5 @@ std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic
     }
     return total;
 }
+
+}  // namespace store

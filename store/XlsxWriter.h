@@ -14,6 +14,8 @@
 #include "store/ByteSink.h"
 #include "store/RowSource.h"
 
+namespace store {
+
 inline constexpr std::int64_t kXlsxRowsPerSheet = 1048575;  // under the header row
 inline constexpr size_t kXlsxMaxCellChars = 32767;
 
@@ -27,3 +29,5 @@ std::int64_t WriteXlsx(const RowSource& rows, IByteSink& sink, const std::atomic
 std::string XlsxCellText(std::string_view utf8);
 // How many columns of a fixed-width font a text takes: wide (CJK) characters two, others one.
 int DisplayWidth(std::string_view utf8);
+
+}  // namespace store

@@ -23,6 +23,9 @@
 #include "store/PgRecordStore.h"
 #include "store/RecordStore.h"
 
+using namespace crawl;
+using namespace store;
+
 using namespace standin;
 
 namespace {

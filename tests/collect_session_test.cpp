@@ -26,6 +26,9 @@
 #include "store/ExportRecords.h"
 #include "store/RecordStore.h"
 
+using namespace crawl;
+using namespace store;
+
 using namespace standin;
 using std::chrono::milliseconds;
 using std::chrono::seconds;

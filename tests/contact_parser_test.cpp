@@ -4,6 +4,9 @@
 #include "crawl/ContactParser.h"
 #include "text/GbkCodec.h"
 
+using namespace crawl;
+using namespace store;
+
 using standin::Gbk;
 
 namespace {

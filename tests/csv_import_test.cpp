@@ -6,6 +6,8 @@
 #include "store/CsvImport.h"
 #include "store/FileLines.h"
 
+using namespace store;
+
 using standin::Gbk;
 
 TEST(CsvImport, LinesAndTheirMistakes) {

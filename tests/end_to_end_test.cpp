@@ -9,6 +9,9 @@
 #include "store/ExportRecords.h"
 #include "store/RecordStore.h"
 
+using namespace crawl;
+using namespace store;
+
 using namespace standin;
 
 namespace {

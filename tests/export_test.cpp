@@ -6,6 +6,8 @@
 #include "store/ExportRecords.h"
 #include "store/RecordStore.h"
 
+using namespace store;
+
 using standin::Gbk;
 
 TEST(Export, BytesOfBothFormats) {

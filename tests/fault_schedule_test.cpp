@@ -46,6 +46,9 @@
 #include "crawl/SearchAddress.h"
 #include "store/Store.h"
 
+using namespace crawl;
+using namespace store;
+
 using namespace standin;
 
 namespace {

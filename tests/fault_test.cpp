@@ -22,6 +22,9 @@
 #include "crawl/EventQueue.h"
 #include "store/RecordStore.h"
 
+using namespace crawl;
+using namespace store;
+
 using namespace standin;
 
 namespace {

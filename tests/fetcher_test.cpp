@@ -12,6 +12,8 @@ using namespace std::string_literals;
 #include "StandInServer.h"
 #include "crawl/CurlFetcher.h"
 
+using namespace crawl;
+
 using standin::Reply;
 
 namespace {

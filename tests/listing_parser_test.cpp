@@ -3,6 +3,8 @@
 #include "StandInServer.h"
 #include "crawl/ListingParser.h"
 
+using namespace crawl;
+
 using standin::Gbk;
 
 TEST(ListingParser, CompanyNameIsCleaned) {

@@ -8,6 +8,8 @@
 #include "StandInServer.h"
 #include "crawl/PageCheck.h"
 
+using namespace crawl;
+
 using standin::Gbk;
 
 namespace {

@@ -17,6 +17,9 @@
 #include "store/ExportRecords.h"
 #include "store/PgRecordStore.h"
 
+using namespace crawl;
+using namespace store;
+
 using namespace standin;
 using std::chrono::seconds;
 

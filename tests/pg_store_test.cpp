@@ -41,6 +41,9 @@
 #include "store/SchemaVersion.h"
 #include "store/SqliteConnection.h"
 
+using namespace crawl;
+using namespace store;
+
 using namespace standin;
 using std::chrono::milliseconds;
 using std::chrono::seconds;

@@ -9,6 +9,8 @@
 #include "store/RecordStore.h"
 #include "text/GbkCodec.h"
 
+using namespace store;
+
 using standin::Gbk;
 
 namespace {

@@ -12,6 +12,9 @@
 #include "crawl/RunController.h"
 #include "store/RecordStore.h"
 
+using namespace crawl;
+using namespace store;
+
 namespace {
 
 // Starts no thread: records the jobs it was asked to start.

@@ -4,6 +4,9 @@
 #include "crawl/CSpiderThread.h"
 #include "crawl/SearchAddress.h"
 
+using namespace crawl;
+using namespace store;
+
 using standin::Gbk;
 
 TEST(UrlEncode, WorkedExamples) {

@@ -11,6 +11,9 @@
 #include "crawl/EventQueue.h"
 #include "crawl/SearchAddress.h"
 
+using namespace crawl;
+using namespace store;
+
 using standin::Gbk;
 
 namespace {

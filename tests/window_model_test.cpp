@@ -32,6 +32,9 @@
 #include "store/RecordStore.h"
 #include "store/Store.h"
 
+using namespace crawl;
+using namespace store;
+
 using namespace standin;
 using namespace std::chrono_literals;
 

@@ -21,7 +21,9 @@
 #include "store/RecordStore.h"
 #include "store/Store.h"
 
+using namespace crawl;
 using namespace standin;
+using namespace store;
 
 namespace {
 

@@ -16,6 +16,8 @@
 #include "store/RecordStore.h"
 #include "store/XlsxWriter.h"
 
+using namespace store;
+
 using standin::Gbk;
 
 namespace {

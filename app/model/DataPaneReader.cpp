@@ -4,6 +4,8 @@
 
 #include "text/Grams.h"
 
+using namespace store;
+
 DataPaneReader::DataPaneReader(Open open, OnAnswer onAnswer, OnIndexing onIndexing)
     : open_(std::move(open)),
       onAnswer_(std::move(onAnswer)),

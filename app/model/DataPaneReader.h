@@ -26,13 +26,13 @@ class DataPaneReader {
   public:
     struct Request {
         std::uint64_t serial = 0;
-        std::vector<RowSelection> counts;  // counted first, in this order
-        RowQuery query;
+        std::vector<store::RowSelection> counts;  // counted first, in this order
+        store::RowQuery query;
     };
     struct Answer {
         std::uint64_t serial = 0;
         std::vector<std::int64_t> counts;
-        std::vector<StoredRow> rows;
+        std::vector<store::StoredRow> rows;
         std::string error;      // the store's message when the read failed
         bool indexing = false;  // the index is brought up to date next (OnIndexing(-1) at its end)
     };
@@ -40,7 +40,8 @@ class DataPaneReader {
     // or given up).
     using OnAnswer = std::function<void(Answer)>;
     using OnIndexing = std::function<void(int percent)>;
-    using Open = std::function<std::unique_ptr<IRecordStore>(const std::atomic<bool>* interrupt)>;
+    using Open =
+        std::function<std::unique_ptr<store::IRecordStore>(const std::atomic<bool>* interrupt)>;
 
     DataPaneReader(Open open, OnAnswer onAnswer, OnIndexing onIndexing);
     // Stops at once (a read on a database server in progress is given up) and joins.
@@ -57,7 +58,7 @@ class DataPaneReader {
     Open open_;
     OnAnswer onAnswer_;
     OnIndexing onIndexing_;
-    std::unique_ptr<IRecordStore> store_;
+    std::unique_ptr<store::IRecordStore> store_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::optional<Request> pending_;

@@ -13,6 +13,9 @@
 #include "text/GbkCodec.h"
 #include "text/Printable.h"
 
+using namespace crawl;
+using namespace store;
+
 // Carries the workers' events to the window's thread. A worker that outlives the model posts
 // into nothing instead of into a destroyed object.
 class WindowModel::EventSink : public IEventSink, public std::enable_shared_from_this<EventSink> {
@@ -104,7 +107,7 @@ void WindowModel::Open() {
                 startPage_ = DefaultStartPage(
                     *store, text::Utf8ToGbk(*industry) + "^" + text::Utf8ToGbk(*region), 0);
             }
-        } catch (const ::StoreError& e) {
+        } catch (const store::StoreError& e) {
             Prompt(std::string("无法读取上次采集的页码：") + e.what(), "数据库错误",
                    PromptIcon::Critical);
         }
@@ -117,7 +120,7 @@ void WindowModel::Open() {
             if (const auto skip = store_->LoadSetting("skipknown")) {
                 state_.checks[IDC_SKIP_KNOWN] = *skip != "0";
             }
-        } catch (const ::StoreError&) {
+        } catch (const store::StoreError&) {
         }
     }
     RefreshCounts();
@@ -344,7 +347,7 @@ bool WindowModel::ApplyProxy() {
             "代理", PromptIcon::Warning);
         return false;
     }
-    ::SetProxy(state_.proxy);
+    crawl::SetProxy(state_.proxy);
     return true;
 }
 
@@ -434,7 +437,7 @@ void WindowModel::FillResultList() {
     }
     try {
         store->NewestMemberRecords([&](const MemberRecord& r) { AppendRow(r, 0); });
-    } catch (const ::StoreError& e) {
+    } catch (const store::StoreError& e) {
         TellStoreError(e);
     }
 }
@@ -449,7 +452,7 @@ void WindowModel::AddResult(std::int64_t rowId) {
         if (auto record = store->MemberRecordById(rowId)) {
             AppendRow(*record, rowId);
         }
-    } catch (const ::StoreError& e) {
+    } catch (const store::StoreError& e) {
         TellStoreError(e);
     }
 }
@@ -536,7 +539,7 @@ void WindowModel::OnDataAnswer(DataPaneReader::Answer answer) {
     dataAwaited_ = false;
     indexPending_ = indexPending_ || answer.indexing;
     if (!answer.error.empty()) {
-        TellStoreError(::StoreError(answer.error));
+        TellStoreError(store::StoreError(answer.error));
         Show();
         return;
     }

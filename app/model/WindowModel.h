@@ -28,8 +28,10 @@
 #include "store/ExportRecords.h"
 #include "text/Printable.h"
 
+namespace store {
 class IRecordStore;
 struct MemberRecord;
+}  // namespace store
 
 class WindowModel {
   public:
@@ -37,7 +39,7 @@ class WindowModel {
     // `settingsPath`: the user's settings file (UserSettings::DefaultPath() in normal use).
     // `launch` starts workers (real ones when empty).
     WindowModel(std::string storePath, std::string settingsPath, IWindowView& view,
-                const Clock& clock, RunController::Launcher launch = {});
+                const crawl::Clock& clock, crawl::RunController::Launcher launch = {});
     ~WindowModel();
     WindowModel(const WindowModel&) = delete;
     WindowModel& operator=(const WindowModel&) = delete;
@@ -90,10 +92,10 @@ class WindowModel {
     // finished the record in hand and nothing more starts.
     bool Close();
     void Tick();
-    void OnEvent(const CrawlEvent& event);
+    void OnEvent(const crawl::CrawlEvent& event);
 
-    CollectSession& Session() { return *session_; }
-    RunController& Controller() { return session_->Controller(); }
+    crawl::CollectSession& Session() { return *session_; }
+    crawl::RunController& Controller() { return session_->Controller(); }
     bool Running() const { return running_; }
     // The store a window uses: `named` (--store) when given, else the default one; and what
     // its status line says of it first (the store named, or another store beside the program
@@ -144,18 +146,18 @@ class WindowModel {
     // run's search.
     void RefreshCounts();
     // A run begins: its counts start over; `search` selects its rows (none for a retry).
-    void BeginRunCounts(std::optional<RowSelection> search);
+    void BeginRunCounts(std::optional<store::RowSelection> search);
     void SaveSettings();
     // Puts the proxy setting to use; false (after telling the user) when it is no proxy.
     bool ApplyProxy();
     std::string StartTip() const;
     // The store, opened on first use; null (after telling the user) when it cannot be opened.
-    IRecordStore* Store();
+    store::IRecordStore* Store();
     bool OnStoreWaiting(std::chrono::milliseconds waited);
     void TellStoreError(const std::exception& e);
 
     bool TakeCondition();
-    std::optional<int> ReadSetting(int id, const SettingBounds& bounds);
+    std::optional<int> ReadSetting(int id, const crawl::SettingBounds& bounds);
     // The user's settings into the controls that show them (valid ones; else their first).
     void LoadSettings();
     // Every number a run takes, from the controls; nothing (after telling the user and putting
@@ -164,11 +166,11 @@ class WindowModel {
     void FilterTyped();
     RunStart StartCollectRun(bool retry);
     void WaitForEarlierWorkers();
-    RowSelection SearchSelection() const;
+    store::RowSelection SearchSelection() const;
     int KeptFailuresOfSearch();
     void ShowRunEnded(std::string status);
-    void ShowUpdate(const SessionUpdate& u);
-    void ShowRunEnd(const RunEnd& end);
+    void ShowUpdate(const crawl::SessionUpdate& u);
+    void ShowRunEnd(const crawl::RunEnd& end);
     void RememberSearch(std::int64_t pages);
     int ProposeStartPage();
 
@@ -176,11 +178,11 @@ class WindowModel {
     void AddResult(std::int64_t rowId);
     void ClearResultList();
     // Lists `record` (row `id`; 0: from the newest rows, none listed twice).
-    void AppendRow(const MemberRecord& record, std::int64_t id);
+    void AppendRow(const store::MemberRecord& record, std::int64_t id);
 
     bool CheckExportable();
     // `filter`: the collected data's filter, whose rows are exported (no choice asked).
-    void ExportRecords(ExportFormat format, const std::string* filter = nullptr);
+    void ExportRecords(store::ExportFormat format, const std::string* filter = nullptr);
     // Asks for the first page (`more` false: with the counts when `counts`) or a page more.
     void LoadData(bool more, bool counts = false);
     void OnDataAnswer(DataPaneReader::Answer answer);
@@ -190,15 +192,15 @@ class WindowModel {
     void SaveProxy();
     std::string ExportFileName(const ExportChoice& choice, const std::string* filter,
                                bool excel) const;
-    void ImportFile(const std::string& path, ImportEncoding encoding);
+    void ImportFile(const std::string& path, store::ImportEncoding encoding);
 
     std::string storePath_;
     UserSettings settings_;
     IWindowView& view_;
-    const Clock& clock_;
+    const crawl::Clock& clock_;
     std::shared_ptr<EventSink> sink_;
-    std::unique_ptr<CollectSession> session_;
-    std::unique_ptr<IRecordStore> store_;
+    std::unique_ptr<crawl::CollectSession> session_;
+    std::unique_ptr<store::IRecordStore> store_;
     WindowState state_;
 
     int recordsDone_ = 0;
@@ -207,19 +209,19 @@ class WindowModel {
     int pagesTotal_ = 0;
     int startPage_ = 1;
     // The numbers of the last run as the settings table gives them (lanes, pauses, time-out).
-    CollectRequest run_ = DefaultRequest();
-    std::optional<Clock::TimePoint> filterDue_;  // when the typed filter is read
-    std::string condition_;                      // GBK, of the last pre-collect or run
+    crawl::CollectRequest run_ = crawl::DefaultRequest();
+    std::optional<crawl::Clock::TimePoint> filterDue_;  // when the typed filter is read
+    std::string condition_;                             // GBK, of the last pre-collect or run
     bool running_ = false;
     bool conditionEdited_ = false;  // the search was edited while a run or pre-collect went on
     bool closing_ = false;          // the window is closing: start nothing more
     bool storeWaiting_ = false;
     int modalDepth_ = 0;
     int restartsSeen_ = 0;
-    std::deque<CrawlEvent> pending_;
+    std::deque<crawl::CrawlEvent> pending_;
     // Counts of what the store holds, and of the run in progress.
     std::int64_t keptFailures_ = 0;
-    std::optional<RowSelection> runSearch_;  // the run's search (none: a retry)
+    std::optional<store::RowSelection> runSearch_;  // the run's search (none: a retry)
     std::int64_t searchStored_ = -1;  // rows of the run's search when last counted (-1: unknown)
     int recordsAtCount_ = 0;          // the run's records then
     bool shared_ = false;             // the run works on a shared store
@@ -237,7 +239,7 @@ class WindowModel {
     bool proxyPasswordLost_ = false;  // the kept proxy password cannot be read here
     bool indexPending_ = false;       // the reader brings the filter's index up to date
     int indexing_ = -1;               // how far it got (-1: not yet, or done)
-    std::optional<Clock::TimePoint> runStarted_;
-    std::optional<Clock::TimePoint> countsRead_;
+    std::optional<crawl::Clock::TimePoint> runStarted_;
+    std::optional<crawl::Clock::TimePoint> countsRead_;
     bool searchEdited_ = false;  // the search on screen is not the one pre-collected
 };

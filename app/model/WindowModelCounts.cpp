@@ -9,6 +9,9 @@
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 
+using namespace crawl;
+using namespace store;
+
 namespace {
 
 // "5 分钟", "2 小时 5 分钟".
@@ -52,7 +55,7 @@ void WindowModel::RefreshCounts() {
             searchStored_ = store_->CountSelectedRows(*runSearch_);
             recordsAtCount_ = recordsDone_;
         }
-    } catch (const ::StoreError&) {
+    } catch (const store::StoreError&) {
         // Only counts: the run itself reports what goes wrong with the store.
     }
 }
@@ -68,7 +71,7 @@ int WindowModel::KeptFailuresOfSearch() {
             kept += !runSearch_ || f.condition == condition_;
         }
         return kept;
-    } catch (const ::StoreError&) {
+    } catch (const store::StoreError&) {
         return 0;
     }
 }

@@ -15,6 +15,9 @@
 #include "store/FileLines.h"
 #include "store/Store.h"
 
+using namespace crawl;
+using namespace store;
+
 namespace {
 
 bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
@@ -42,7 +45,7 @@ bool WindowModel::CheckExportable() {
         if (store->HasMemberRecords()) {
             return true;
         }
-    } catch (const ::StoreError& e) {
+    } catch (const store::StoreError& e) {
         SetStatus("导出失败");
         TellStoreError(e);
         return false;
@@ -132,7 +135,7 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
             Prompt("没有符合条件的记录，没有导出。", "提示", PromptIcon::Information);
             return;
         }
-    } catch (const ::StoreError& e) {
+    } catch (const store::StoreError& e) {
         SetStatus("导出失败");
         TellStoreError(e);
         return;
@@ -181,7 +184,7 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
         }
         std::int64_t rows = 0;
         try {
-            rows = ::ExportRecords(*store, path, format, options);
+            rows = store::ExportRecords(*store, path, format, options);
         } catch (const ExportNotEncodable& e) {
             // Nothing was written: offered in UTF-8 instead, never with "?" in the names.
             if (Prompt(std::string(e.what()) + "\n\n现在改用 UTF-8 编码导出吗？", "导出",
@@ -190,7 +193,7 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
                 return;
             }
             options.encoding = ExportEncoding::Utf8Bom;
-            rows = ::ExportRecords(*store, path, format, options);
+            rows = store::ExportRecords(*store, path, format, options);
         }
         SetStatus("已导出 " + std::to_string(rows) + " 条记录到 " + path);
         settings_.Set(Setting("exportfolder").key, platform::FolderOf(path));
@@ -281,7 +284,7 @@ void WindowModel::ImportFile(const std::string& path, ImportEncoding encoding) {
         failure = "导入已取消，没有导入任何记录。";
     } catch (const ImportUnreadable&) {
         failure = "无法读取导入文件“" + path + "”，没有导入任何记录。";
-    } catch (const ::StoreError& e) {
+    } catch (const store::StoreError& e) {
         failure = e.what();
     }
     view_.Progress(std::string(), -1);

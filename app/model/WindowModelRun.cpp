@@ -13,6 +13,9 @@
 #include "text/GbkCodec.h"
 #include "text/Printable.h"
 
+using namespace crawl;
+using namespace store;
+
 bool WindowModel::TakeCondition() {
     if (state_.industry.empty() && state_.region.empty()) {
         Focus(IDC_INDUSTRY);
@@ -119,7 +122,7 @@ WindowModel::RunStart WindowModel::StartCollectRun(bool retry) {
         return RunStart::Started;
     } catch (const std::system_error&) {
         Prompt(kCannotStartThread, "", PromptIcon::None);
-    } catch (const ::StoreError& e) {
+    } catch (const store::StoreError& e) {
         TellStoreError(e);
     }
     return RunStart::Failed;
@@ -235,7 +238,7 @@ void WindowModel::ShowFailures() {
             row.time = f.time;
             rows.push_back(std::move(row));
         }
-    } catch (const ::StoreError& e) {
+    } catch (const store::StoreError& e) {
         TellStoreError(e);
         return;
     }
@@ -295,7 +298,7 @@ void WindowModel::Clear() {
         store->ClearMemberRecords();
         ClearResultList();
         SetStatus("已清空 " + std::to_string(rows) + " 条记录。");
-    } catch (const ::StoreError& e) {
+    } catch (const store::StoreError& e) {
         SetStatus("没有清空。");
         TellStoreError(e);
     }
@@ -509,7 +512,7 @@ void WindowModel::RememberSearch(std::int64_t pages) {
         store->SaveSetting(Setting("lastindustry").key, text::GbkToUtf8(industry));
         store->SaveSetting(Setting("lastregion").key, text::GbkToUtf8(region));
         RegisterSharedSearch(*store, industry, region, pages, recordsTotal_);
-    } catch (const ::StoreError&) {
+    } catch (const store::StoreError&) {
         // Only a convenience for the next start; the run itself reports store failures.
     }
 }
@@ -523,7 +526,7 @@ int WindowModel::ProposeStartPage() {
                 reached = LoadSearchPage(*store, condition_).value_or(0);
             }
             startPage_ = DefaultStartPage(*store, condition_, pagesTotal_);
-        } catch (const ::StoreError&) {
+        } catch (const store::StoreError&) {
             // The first page, then: entries already stored are not stored again.
         }
     }

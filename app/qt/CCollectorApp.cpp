@@ -5,6 +5,9 @@
 #include "app/qt/CCollectorDlg.h"
 #include "app/qt/UserPrompts.h"
 
+using namespace crawl;
+using namespace store;
+
 int CCollectorApp::InitInstance(const std::string& storePath) {
     QtUserPrompts prompts;
     SteadyClock clock;

@@ -30,6 +30,9 @@
 #include "app/qt/GlobalHotKey.h"
 #include "app/qt/UserPrompts.h"
 
+using namespace crawl;
+using namespace store;
+
 namespace {
 
 QString Q(const std::string& utf8) {

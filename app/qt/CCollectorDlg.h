@@ -28,15 +28,15 @@ class CCollectorDlg : public QDialog, public IWindowView {
     // `storePath`: the record store (WindowModel::ChooseStore in normal use).
     // `prompts`: the message boxes and file dialogs (tests pass their own).
     // `storeNotice`: what the status line says of the store when the window opens.
-    CCollectorDlg(std::string storePath, IUserPrompts& prompts, const Clock& clock,
-                  RunController::Launcher launch = {}, QWidget* parent = nullptr,
+    CCollectorDlg(std::string storePath, IUserPrompts& prompts, const crawl::Clock& clock,
+                  crawl::RunController::Launcher launch = {}, QWidget* parent = nullptr,
                   std::string storeNotice = {});
     ~CCollectorDlg() override;
 
     QWidget* GetDlgItem(int id) const;
     QString ItemText(int id) const;
     WindowModel& Model() { return *m_pModel; }
-    RunController& Controller() { return m_pModel->Controller(); }
+    crawl::RunController& Controller() { return m_pModel->Controller(); }
 
     // The test switch: every change of the model's state is printed on standard output as a
     // line (StateLine), every question as an "ask" line.

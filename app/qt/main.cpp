@@ -9,6 +9,9 @@
 #include "platform/Memory.h"
 #include "store/Store.h"
 
+using namespace crawl;
+using namespace store;
+
 int main(int argc, char** argv) {
     CurlGlobalInit();
     platform::ReturnLargeBlocksToSystem();

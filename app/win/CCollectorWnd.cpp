@@ -15,6 +15,9 @@
 #include "app/win/WindowDpi.h"
 #include "platform/windows/Wide.h"
 
+using namespace crawl;
+using namespace store;
+
 using platform::win::Narrow;
 using platform::win::Wide;
 

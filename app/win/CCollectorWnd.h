@@ -26,7 +26,7 @@ class CWaitBox;
 
 class CCollectorWnd : public IWindowView {
   public:
-    CCollectorWnd(std::string storePath, const Clock& clock, bool printState,
+    CCollectorWnd(std::string storePath, const crawl::Clock& clock, bool printState,
                   std::string storeNotice = {});
     ~CCollectorWnd() override;
     CCollectorWnd(const CCollectorWnd&) = delete;
@@ -95,7 +95,7 @@ class CCollectorWnd : public IWindowView {
 
     std::string storePath_;
     std::string storeNotice_;  // what the status line says of the store at first
-    const Clock& clock_;
+    const crawl::Clock& clock_;
     bool printState_;
     std::string lastStateLine_;
     std::unique_ptr<WindowModel> model_;

@@ -17,6 +17,9 @@
 #include "platform/windows/Wide.h"
 #include "store/Store.h"
 
+using namespace crawl;
+using namespace store;
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     // The controls of this program's manifest (common controls 6): lists, tabs, date picker.
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES |

@@ -15,10 +15,11 @@ namespace standin {
 
 inline std::vector<EventNote> RunFixtureJob(
     int mode, int start, int last, const std::string& storePath,
-    std::shared_ptr<RunControlWord> word = std::make_shared<RunControlWord>(RunState::Empty),
+    std::shared_ptr<crawl::RunControlWord> word =
+        std::make_shared<crawl::RunControlWord>(crawl::RunState::Empty),
     std::chrono::seconds limit = std::chrono::seconds(60)) {
-    auto queue = std::make_shared<EventQueue>();
-    CrawlJob job;
+    auto queue = std::make_shared<crawl::EventQueue>();
+    crawl::CrawlJob job;
     job.pNotify = queue;
     job.pRunControl = std::move(word);
     job.nMode = mode;
@@ -26,7 +27,7 @@ inline std::vector<EventNote> RunFixtureJob(
     job.nLastPage = last;
     job.strCondition = FixtureCondition();
     job.strStorePath = storePath;
-    auto worker = CrawlWorker::Start(job, DefaultCrawlDeps());
+    auto worker = crawl::CrawlWorker::Start(job, crawl::DefaultCrawlDeps());
     if (!worker->Join(limit)) {
         worker->RequestStop();
         worker->Join(std::chrono::seconds(30));
@@ -34,7 +35,7 @@ inline std::vector<EventNote> RunFixtureJob(
     std::vector<EventNote> notes;
     while (auto n = queue->Take(std::chrono::milliseconds(0))) {
         // Every worker ends with WorkerEnded; tests see it only when something escaped.
-        const auto* end = n->As<ev::WorkerEnded>();
+        const auto* end = n->As<crawl::ev::WorkerEnded>();
         if (end == nullptr || end->crashed) {
             notes.emplace_back(*n);
         }

@@ -13,20 +13,20 @@ struct EventNote {
     int worker = 0;
     std::int64_t rowId = 0;  // RecordSaved
     std::string error;       // the reason of NetFailed, StoreFailed, WorkerEnded
-    CrawlEvent event;
+    crawl::CrawlEvent event;
 
-    explicit EventNote(const CrawlEvent& e) : worker(e.worker), event(e) {
-        const ClassicMessage m = ClassicMessageOf(e);
+    explicit EventNote(const crawl::CrawlEvent& e) : worker(e.worker), event(e) {
+        const crawl::ClassicMessage m = crawl::ClassicMessageOf(e);
         message = m.message;
         wParam = m.wParam;
         lParam = m.lParam;
-        if (const auto* r = e.As<ev::RecordSaved>()) {
+        if (const auto* r = e.As<crawl::ev::RecordSaved>()) {
             rowId = r->rowId;
-        } else if (const auto* n = e.As<ev::NetFailed>()) {
+        } else if (const auto* n = e.As<crawl::ev::NetFailed>()) {
             error = n->reason;
-        } else if (const auto* s = e.As<ev::StoreFailed>()) {
+        } else if (const auto* s = e.As<crawl::ev::StoreFailed>()) {
             error = s->reason;
-        } else if (const auto* w = e.As<ev::WorkerEnded>()) {
+        } else if (const auto* w = e.As<crawl::ev::WorkerEnded>()) {
             error = w->reason;
         }
     }

@@ -16,12 +16,12 @@
 
 // Pages by address; an address without a page answers 404. `script` holds answers given
 // before the page, one per fetch (failures to retry, say); `throwOn` makes a fetch throw.
-class FakeFetcher : public IPageFetcher {
+class FakeFetcher : public crawl::IPageFetcher {
   public:
     struct Shared {
         std::mutex mutex;
         std::map<std::string, std::string> pages;
-        std::map<std::string, std::deque<FetchResult>> script;
+        std::map<std::string, std::deque<crawl::FetchResult>> script;
         std::string throwOn;
         std::vector<std::string> fetched;
         bool sessionOpens = true;
@@ -32,7 +32,7 @@ class FakeFetcher : public IPageFetcher {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         return shared_->sessionOpens;
     }
-    FetchResult FetchPage(const std::string& address) override {
+    crawl::FetchResult FetchPage(const std::string& address) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         shared_->fetched.push_back(address);
         if (address == shared_->throwOn) {
@@ -40,36 +40,36 @@ class FakeFetcher : public IPageFetcher {
         }
         auto scripted = shared_->script.find(address);
         if (scripted != shared_->script.end() && !scripted->second.empty()) {
-            FetchResult r = scripted->second.front();
+            crawl::FetchResult r = scripted->second.front();
             scripted->second.pop_front();
             return r;
         }
         auto it = shared_->pages.find(address);
-        return it == shared_->pages.end() ? FetchResult::Failure("HTTP 404", false, 404)
-                                          : FetchResult::Page(it->second);
+        return it == shared_->pages.end() ? crawl::FetchResult::Failure("HTTP 404", false, 404)
+                                          : crawl::FetchResult::Page(it->second);
     }
 
   private:
     std::shared_ptr<Shared> shared_;
 };
 
-class MemoryStore : public IRecordWriter {
+class MemoryStore : public store::IRecordWriter {
   public:
     struct Shared {
         std::mutex mutex;
-        std::vector<MemberRecord> rows;
-        std::map<std::int64_t, KeptFailure> failures;
+        std::vector<store::MemberRecord> rows;
+        std::map<std::int64_t, store::KeptFailure> failures;
         std::int64_t nextFailureId = 1;
         std::set<std::int64_t> claimed;  // kept failures a retry holds
         int failAfter = -1;              // rows accepted before every append fails
     };
     explicit MemoryStore(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
 
-    std::int64_t AppendMemberRecord(const MemberRecord& record) override {
+    std::int64_t AppendMemberRecord(const store::MemberRecord& record) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         return Append(record);
     }
-    EntryWrite AppendEntry(const MemberRecord& record) override {
+    EntryWrite AppendEntry(const store::MemberRecord& record) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         EntryWrite w;
         const std::int64_t row = RowOfEntry(record.entry);
@@ -78,8 +78,9 @@ class MemoryStore : public IRecordWriter {
             return w;
         }
         for (auto it = shared_->failures.begin(); it != shared_->failures.end(); ++it) {
-            if (it->second.rowId == row && it->second.kind == KeptFailure::Kind::ContactPage) {
-                MemberRecord& stored = shared_->rows[static_cast<size_t>(row - 1)];
+            if (it->second.rowId == row &&
+                it->second.kind == store::KeptFailure::Kind::ContactPage) {
+                store::MemberRecord& stored = shared_->rows[static_cast<size_t>(row - 1)];
                 const std::string title = stored.title;
                 stored = record;
                 stored.title = title;
@@ -115,17 +116,18 @@ class MemoryStore : public IRecordWriter {
         }
         return false;
     }
-    std::int64_t FillMemberRecord(std::int64_t rowId, const MemberRecord& record,
+    std::int64_t FillMemberRecord(std::int64_t rowId, const store::MemberRecord& record,
                                   std::int64_t failureId) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
-        MemberRecord& row = shared_->rows.at(static_cast<size_t>(rowId - 1));
+        store::MemberRecord& row = shared_->rows.at(static_cast<size_t>(rowId - 1));
         const std::string title = row.title;
         row = record;
         row.title = title;
         shared_->failures.erase(failureId);
         return rowId;
     }
-    std::int64_t KeepFailure(KeptFailure& failure, const MemberRecord* placeholder) override {
+    std::int64_t KeepFailure(store::KeptFailure& failure,
+                             const store::MemberRecord* placeholder) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         if (placeholder != nullptr) {
             failure.rowId = RowOfEntry(placeholder->entry);
@@ -158,15 +160,15 @@ class MemoryStore : public IRecordWriter {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         shared_->claimed.erase(id);
     }
-    std::vector<KeptFailure> KeptFailures() override {
+    std::vector<store::KeptFailure> KeptFailures() override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
-        std::vector<KeptFailure> out;
+        std::vector<store::KeptFailure> out;
         for (const auto& [id, f] : shared_->failures) {
             out.push_back(f);
         }
         return out;
     }
-    std::int64_t DropFailureAt(KeptFailure::Kind kind, const std::string& address) override {
+    std::int64_t DropFailureAt(store::KeptFailure::Kind kind, const std::string& address) override {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         for (auto it = shared_->failures.begin(); it != shared_->failures.end(); ++it) {
             if (it->second.kind == kind && it->second.address == address) {
@@ -199,10 +201,10 @@ class MemoryStore : public IRecordWriter {
 
   private:
     // Called with the mutex held.
-    std::int64_t Append(const MemberRecord& record) {
+    std::int64_t Append(const store::MemberRecord& record) {
         if (shared_->failAfter >= 0 &&
             static_cast<int>(shared_->rows.size()) >= shared_->failAfter) {
-            throw StoreError("disk I/O error");
+            throw store::StoreError("disk I/O error");
         }
         shared_->rows.push_back(record);
         return static_cast<std::int64_t>(shared_->rows.size());

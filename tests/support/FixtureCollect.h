@@ -13,12 +13,12 @@
 
 namespace standin {
 
-inline std::optional<RunEnd> CollectFixtureSearch(IRecordStore& store, int lastPage,
-                                                  std::chrono::seconds limit) {
-    SteadyClock clock;
-    auto queue = std::make_shared<EventQueue>();
-    CollectSession session(clock, queue);
-    CollectRequest request;
+inline std::optional<crawl::RunEnd> CollectFixtureSearch(store::IRecordStore& store, int lastPage,
+                                                         std::chrono::seconds limit) {
+    crawl::SteadyClock clock;
+    auto queue = std::make_shared<crawl::EventQueue>();
+    crawl::CollectSession session(clock, queue);
+    crawl::CollectRequest request;
     request.condition = FixtureCondition();
     request.lastPage = lastPage;
     request.pacing = {0, 0, 0};
@@ -26,8 +26,8 @@ inline std::optional<RunEnd> CollectFixtureSearch(IRecordStore& store, int lastP
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         if (auto event = queue->Take(std::chrono::milliseconds(50))) {
-            SessionUpdate u = session.Handle(*event);
-            if (u.kind == SessionUpdate::Kind::RunEnded) {
+            crawl::SessionUpdate u = session.Handle(*event);
+            if (u.kind == crawl::SessionUpdate::Kind::RunEnded) {
                 return u.end;
             }
         }

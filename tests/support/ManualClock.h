@@ -5,7 +5,7 @@
 #include "crawl/Clock.h"
 
 // A clock that only moves when a test moves it. Workers may read it while the test moves it.
-class ManualClock : public Clock {
+class ManualClock : public crawl::Clock {
   public:
     TimePoint Now() const override { return TimePoint(TimePoint::duration(now_.load())); }
     void Advance(std::chrono::nanoseconds d) {

@@ -24,7 +24,7 @@ inline std::string ReferenceLineReader(const std::string& body) {
                 out += c;
             }
         }
-        if (c == '\n' || piece == CurlFetcher::kPieceBytes) {
+        if (c == '\n' || piece == crawl::CurlFetcher::kPieceBytes) {
             piece = 0;
             nul = false;
         }

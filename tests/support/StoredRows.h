@@ -6,10 +6,10 @@
 
 #include "store/RecordStore.h"
 
-inline std::vector<MemberRecord> StoredRows(IRecordStore& store) {
-    std::vector<MemberRecord> rows;
-    store.ForEachMemberRow([&](const RecordStore::RawRow& raw) {
-        MemberRecord r;
+inline std::vector<store::MemberRecord> StoredRows(store::IRecordStore& store) {
+    std::vector<store::MemberRecord> rows;
+    store.ForEachMemberRow([&](const store::RecordStore::RawRow& raw) {
+        store::MemberRecord r;
         auto f = r.Fields();
         for (size_t i = 0; i < raw.size(); ++i) {
             *f[i] = std::string(raw[i]);
