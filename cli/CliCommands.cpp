@@ -281,6 +281,7 @@ int RunCollect(const CliOptions& o) {
                 return kExitOk;
             }
             request.lastPage = static_cast<int>(r.pages);
+            request.searchPages = request.lastPage;
         }
         try {
             request.startPage = o.startPage

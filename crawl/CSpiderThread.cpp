@@ -139,7 +139,7 @@ void CSpiderThread::Walk(IPageSource& source) {
             Post(ev::FetchFailed{f});
         }
     }
-    Post(ev::Finished{});
+    Post(ev::Finished{engine.SearchEnded()});
 }
 
 void CSpiderThread::CollectPages() {
@@ -153,6 +153,7 @@ void CSpiderThread::CollectPages() {
         if (store::ISharedPages* shared = Store().SharedPages()) {
             const std::int64_t search =
                 shared->RegisterSearch(m_strIndustry, m_strRegion, m_job.nLastPage);
+            m_job.round = shared->SearchRound(search);  // its entries are this round's
             Post(ev::PagesDone{shared->PagesDone(search)});
             SharedClaimPages source(
                 *shared, search, keyword, m_job.strCondition, m_job.nStartPage, m_job.nLastPage,

@@ -16,7 +16,8 @@ int DefaultStartPage(store::IRecordStore& store, const std::string& condition, i
     if (store.SharedPages() != nullptr) {
         return 1;
     }
-    const int page = store::LoadSearchPage(store, condition).value_or(1);
+    const std::optional<store::SearchWalk> walk = store::LoadSearchWalk(store, condition);
+    const int page = walk && !walk->finished ? walk->page : 1;
     return lastPage > 0 ? std::min(page, lastPage) : page;
 }
 
@@ -76,6 +77,12 @@ void CollectSession::StartCollect(const CollectRequest& request, store::IRecordS
     job.nLastPage = request.lastPage;
     job.strCondition = request.condition;
     job.failures = store.KeptFailures();
+    if (store.SharedPages() == nullptr) {
+        // After a finished walk the search is walked again: a new round, whose entries are new.
+        const std::optional<store::SearchWalk> walk =
+            store::LoadSearchWalk(store, request.condition);
+        job.round = walk ? walk->NextRound() : 1;
+    }
     BeginRun(std::move(job), request, store);
 }
 
@@ -93,6 +100,13 @@ bool CollectSession::StartRetry(const CollectRequest& request, store::IRecordSto
     }
     if (job.failures.empty()) {
         return false;
+    }
+    // The entries of a kept page are those of its search's walk now.
+    for (const store::KeptFailure& f : job.failures) {
+        if (job.rounds.count(f.condition) == 0) {
+            const std::optional<store::SearchWalk> walk = store::LoadSearchWalk(store, f.condition);
+            job.rounds[f.condition] = walk ? walk->round : 1;
+        }
     }
     // A kept result page read now lists companies stored meanwhile: skipped as a collect would.
     BeginRun(std::move(job), request, store);
@@ -114,6 +128,8 @@ void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request,
     store_ = &store;
     saveProgress_ = job.nMode == CRAWL_MODE_COLLECT;  // a retry keeps no page in progress
     condition_ = job.strCondition;
+    round_ = job.round;
+    reachesSearchEnd_ = request.searchPages > 0 && request.lastPage >= request.searchPages;
     ++runSerial_;
     records_ = 0;
     page_ = saveProgress_ ? request.startPage : 0;
@@ -221,7 +237,7 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
                 try {
                     // The search keeps its own page; the old single page is kept up to date
                     // for older readers of the file, and never read for a search.
-                    store::SaveSearchPage(*store_, condition_, e->page);
+                    store::SaveSearchPage(*store_, condition_, e->page, round_);
                     store_->SaveLastPageIndex(e->page);
                 } catch (const store::StoreError& err) {
                     if (!running_) {
@@ -274,9 +290,21 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
         if (runWorker) {
             controller_.OnBackingOff(std::chrono::milliseconds(e->ms));
         }
-    } else if (event.As<ev::Finished>() != nullptr) {
+    } else if (const auto* e = event.As<ev::Finished>()) {
         if (runWorker) {
-            return End(RunEnd::How::Finished);
+            // A walk that committed the search's last page finishes the search: its next
+            // collect starts again at page 1. A shared store keeps the walk in its rounds.
+            const bool finished = saveProgress_ && (e->searchEnded || reachesSearchEnd_);
+            if (finished && store_ != nullptr && store_->SharedPages() == nullptr) {
+                try {
+                    store::SaveSearchFinished(*store_, condition_, round_);
+                } catch (const store::StoreError& err) {
+                    return End(RunEnd::How::StoreFailed, err.what());
+                }
+            }
+            SessionUpdate end = End(RunEnd::How::Finished);
+            end.end.walkFinished = finished;
+            return end;
         }
     } else if (const auto* e = event.As<ev::StoreFailed>()) {
         if (runWorker) {

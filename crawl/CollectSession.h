@@ -39,6 +39,7 @@ struct RunEnd {
     How how = How::Finished;
     std::string reason;                        // UTF-8, for the failures
     std::vector<store::KeptFailure> failures;  // kept in this run and still failing
+    bool walkFinished = false;                 // a collect committed the search's last page
 };
 
 struct SessionUpdate {
@@ -66,9 +67,9 @@ struct SessionUpdate {
 };
 
 // Where a collect of `condition` (GBK "industry^region") starts when the user names no page:
-// the page that search reached (a search that shrank since: its last page `lastPage`, when
-// known), 1 for a search never collected. A shared store hands out its pages itself: 1, the
-// whole range. Throws StoreError.
+// the page its last walk stopped or broke off at (a search that shrank since: its last page
+// `lastPage`, when known); 1 when that walk finished or the search was never collected. A
+// shared store hands out its pages itself: 1, the whole range. Throws StoreError.
 int DefaultStartPage(store::IRecordStore& store, const std::string& condition, int lastPage);
 
 // Why clearing `store` would pull the ground from under other collectors ("有 N 个采集器正在使用
@@ -131,6 +132,9 @@ class CollectSession {
     bool running_ = false;
     bool saveProgress_ = false;  // a collect run keeps its page in progress; a retry does not
     std::string condition_;      // the search of the run: its page is kept under it
+    bool reachesSearchEnd_ = false;
+    int round_ = 1;  // the walk of the search the run is part of  // the run's last page is the
+                     // search's, as pre-collected
     int runSerial_ = 0;
     std::map<int, int> runOfWorker_;
     int precollectWorker_ = 0;

@@ -261,6 +261,7 @@ void CrawlEngine::ReadListing(Page& page, Item& listing) {
     listing.result.DropBody();  // the entries are taken out; the page is not needed
     if (entries.empty()) {
         p_.source.EndsAt(page.work.page);  // read, and lists nothing: the search ends here
+        searchEnded_ = true;
         // Pages read ahead beyond it belong to no search any more, whatever they answer
         // (an answer may come before this one): nothing of them is stored.
         for (Page& later : window_) {
@@ -279,8 +280,10 @@ void CrawlEngine::ReadListing(Page& page, Item& listing) {
         item.address = e.address;
         item.entry.name = e.name;
         item.entry.address = e.address;
-        item.entry.key =
-            EntryKeyOf(page.work.condition, page.work.page, e.name, e.address, e.occurrence);
+        const auto retried = p_.job.rounds.find(page.work.condition);
+        item.entry.round = retried != p_.job.rounds.end() ? retried->second : p_.job.round;
+        item.entry.key = EntryKeyOf(page.work.condition, page.work.page, e.name, e.address,
+                                    e.occurrence, item.entry.round);
         item.entry.region = region;
         item.entry.condition = page.work.condition;
         item.entry.page = page.work.page;

@@ -76,6 +76,9 @@ class CrawlEngine {
 
     // Throws RunBroken and StoreError.
     End Run();
+    // A result page of the walk listed nothing where its totals said the search ends: the walk
+    // reached the search's end, whatever its last page was.
+    bool SearchEnded() const { return searchEnded_; }
 
     // The most bytes of pages held in flight and waiting to be committed before no new fetch
     // starts.
@@ -141,6 +144,7 @@ class CrawlEngine {
     Steady::time_point askAgainAt_{};  // the source said Wait: when to ask it again
     Steady::time_point announcedUntil_{};
     bool exhausted_ = false;
+    bool searchEnded_ = false;
     std::vector<int> lost_;
     size_t waitingBytes_ = 0;  // records read and not yet committed
     // A fetch was abandoned for memory: only the oldest starts until the pages held halve.

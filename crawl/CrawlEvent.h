@@ -53,7 +53,9 @@ struct PagesDone {
     int done = 0;
 };
 // The page loop passed its last page (collect), or every kept failure was tried (retry).
-struct Finished {};
+struct Finished {
+    bool searchEnded = false;  // a page listed nothing where the search's totals end it
+};
 // The directory could not be reached: the session did not open, the pre-collect page could
 // not be fetched, or too many fetches in a row failed or were not answered with the page.
 struct NetFailed {

@@ -3,6 +3,7 @@
 // options and shared parts (the ledger of its companies, its pacer, its claim token).
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ struct CrawlJob {
     int nLastPage = 0;
     std::string strCondition;  // GBK: industry "^" region, any length
     std::string strStorePath;  // the store that collected records are appended to
+    int round = 1;             // the walk of the search the job is part of (EntryKey.h)
+    // A retry: the walk each search of its failures is at now, whose entries the pages are.
+    std::map<std::string, int> rounds;
     // The companies of the run, shared by every worker of it (none: no company is skipped).
     std::shared_ptr<RunLedger> ledger;
     // The run's claim on the kept failures it fetches again, shared by every worker of it.

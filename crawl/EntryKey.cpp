@@ -14,18 +14,20 @@ std::string CompanyOfEntry(const std::string& name, const std::string& address) 
     return "name:" + text::NormaliseName(text::GbkToUtf8(name));
 }
 
-std::string EntryPagePrefix(const std::string& condition, int page) {
+std::string EntryPagePrefix(const std::string& condition, int page, int round) {
     std::string industry;
     std::string region;
     SplitCondition(condition, industry, region);
     const char sep = '\x1f';
-    return text::GbkToUtf8(industry) + sep + text::GbkToUtf8(region) + sep + std::to_string(page) +
-           sep;
+    // The first round's keys are those of every walk before rounds were counted.
+    const std::string walk = round > 1 ? "r" + std::to_string(round) + sep : std::string();
+    return text::GbkToUtf8(industry) + sep + text::GbkToUtf8(region) + sep + walk +
+           std::to_string(page) + sep;
 }
 
 std::string EntryKeyOf(const std::string& condition, int page, const std::string& name,
-                       const std::string& address, int occurrence) {
-    return EntryPagePrefix(condition, page) + CompanyOfEntry(name, address) + '\x1f' +
+                       const std::string& address, int occurrence, int round) {
+    return EntryPagePrefix(condition, page, round) + CompanyOfEntry(name, address) + '\x1f' +
            std::to_string(occurrence);
 }
 

@@ -98,7 +98,7 @@ void EntrySink::NoteStored(const Entry& e) {
 bool EntrySink::StoredEntry(const Entry& e) {
     // The entries of a page are looked up together, when its first one is admitted; one stored
     // meanwhile by another collector is not stored twice either (the store refuses it).
-    const std::string prefix = EntryPagePrefix(e.condition, e.page);
+    const std::string prefix = EntryPagePrefix(e.condition, e.page, e.round);
     if (prefix != pagePrefix_) {
         pageEntries_ = store_().EntriesFrom(prefix);
         pagePrefix_ = prefix;

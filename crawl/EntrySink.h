@@ -31,6 +31,7 @@ struct Entry {
     std::string region;     // GBK, of its search
     std::string condition;  // GBK, of its search
     int page = 0;
+    int round = 1;  // the walk of the search it was listed in
     bool unkeyedRowsCount = false;
     // The contact page's outcome: the failure, or the record read from it (the page itself
     // is not kept once read).

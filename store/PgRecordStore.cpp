@@ -92,7 +92,9 @@ void PgRecordStore::CreateMissingTables() {
             "AND to_regclass('t_config_pkey') IS NULL AND "
             "to_regclass('t_search_industry_region_key') IS NULL AND NOT EXISTS (SELECT 1 FROM "
             "information_schema.columns WHERE table_name = 't_member_china' AND column_name = "
-            "'search' AND table_schema = current_schema())") == "t") {
+            "'search' AND table_schema = current_schema()) AND EXISTS (SELECT 1 FROM "
+            "information_schema.columns WHERE table_name = 't_search' AND column_name = 'round' "
+            "AND table_schema = current_schema())") == "t") {
         return;
     }
     db_.Transaction(SqlTransaction::Write, [&] {
@@ -204,6 +206,8 @@ void PgRecordStore::CreateMissingTables() {
             "CREATE TABLE IF NOT EXISTS T_SEARCH (id BIGSERIAL PRIMARY KEY, industry TEXT NOT "
             "NULL, region TEXT NOT NULL, pages INTEGER DEFAULT 0)");
         db_.Run("ALTER TABLE T_SEARCH DROP CONSTRAINT IF EXISTS t_search_industry_region_key");
+        // The search's walks: a round ends when every page of it is done or kept.
+        db_.Run("ALTER TABLE T_SEARCH ADD COLUMN IF NOT EXISTS round INTEGER DEFAULT 1");
         db_.Run(
             "CREATE UNIQUE INDEX IF NOT EXISTS ux_search_d ON T_SEARCH "
             "(collector_digest(industry), collector_digest(region))");
@@ -269,11 +273,26 @@ std::int64_t PgRecordStore::RegisterSearch(const std::string& industry, const st
     pages = std::max(pages, 1);
     std::int64_t id = 0;
     db_.Transaction(SqlTransaction::Write, [&] {
-        id = text::LeadingLong(
-            db_.One("INSERT INTO T_SEARCH (industry, region, pages) VALUES (?1, ?2, ?3) "
-                    "ON CONFLICT (collector_digest(industry), collector_digest(region)) DO UPDATE "
-                    "SET pages = greatest(T_SEARCH.pages, excluded.pages) RETURNING id",
-                    {Utf8(industry), Utf8(region), pages}));
+        // The search's row is locked first: of two collectors arriving together at a finished
+        // round, one opens the next and the other joins it.
+        db_.Run(
+            "INSERT INTO T_SEARCH (industry, region, pages) VALUES (?1, ?2, ?3) "
+            "ON CONFLICT (collector_digest(industry), collector_digest(region)) DO NOTHING",
+            {Utf8(industry), Utf8(region), pages});
+        id = text::LeadingLong(db_.One(
+            "SELECT id FROM T_SEARCH WHERE collector_digest(industry) = collector_digest(?1) "
+            "AND collector_digest(region) = collector_digest(?2) AND industry = ?1 AND "
+            "region = ?2 FOR UPDATE",
+            {Utf8(industry), Utf8(region)}));
+        // Every page done or kept (no claim can be live then): the round is finished, and this
+        // collect opens the next with the pages its pre-collect counted.
+        if (!db_.Exists("SELECT 1 FROM T_PAGE WHERE search=?1 AND NOT done AND NOT failed", {id}) &&
+            db_.Exists("SELECT 1 FROM T_PAGE WHERE search=?1", {id})) {
+            db_.Run("UPDATE T_SEARCH SET round = round + 1, pages = ?2 WHERE id=?1", {id, pages});
+            db_.Run("DELETE FROM T_PAGE WHERE search=?1", {id});
+        } else {
+            db_.Run("UPDATE T_SEARCH SET pages = greatest(pages, ?2) WHERE id=?1", {id, pages});
+        }
         db_.Run(
             "INSERT INTO T_PAGE (search, page) SELECT ?1, generate_series(1, ?2::int) "
             "ON CONFLICT DO NOTHING",
@@ -363,6 +382,29 @@ void PgRecordStore::MarkPageFailed(std::int64_t search, int page) {
 
 void PgRecordStore::RetryFailedPages(std::int64_t search) {
     db_.Run("UPDATE T_PAGE SET failed = false WHERE search=?1 AND failed", {search});
+}
+
+int PgRecordStore::SearchRound(std::int64_t search) {
+    return std::max(1,
+                    text::LeadingInt(db_.One("SELECT round FROM T_SEARCH WHERE id=?1", {search})));
+}
+
+std::optional<SearchWalk> PgRecordStore::RoundOf(const std::string& industry,
+                                                 const std::string& region) {
+    std::optional<SearchWalk> walk;
+    db_.Run(
+        "SELECT s.round, count(*) FILTER (WHERE p.done), min(p.page) FILTER (WHERE NOT p.done "
+        "AND NOT p.failed) FROM T_SEARCH s JOIN T_PAGE p ON p.search = s.id WHERE "
+        "collector_digest(s.industry) = collector_digest(?1) AND collector_digest(s.region) = "
+        "collector_digest(?2) AND s.industry = ?1 AND s.region = ?2 GROUP BY s.round",
+        {Utf8(industry), Utf8(region)}, [&](const SqlRow& row) {
+            SearchWalk w;
+            w.round = std::max<int>(1, static_cast<int>(row.Int(0)));
+            w.finished = row.Text(2).empty();  // no page left
+            w.page = w.finished ? 1 : row.Int(1) == 0 ? 0 : static_cast<int>(row.Int(2));
+            walk = w;
+        });
+    return walk;
 }
 
 bool PgRecordStore::SearchExists(std::int64_t search) {

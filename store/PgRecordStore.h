@@ -50,6 +50,9 @@ class PgRecordStore : public SqlRecordStore, public ISharedPages {
     void MarkPageFailed(std::int64_t search, int page) override;
     void RetryFailedPages(std::int64_t search) override;
     bool SearchExists(std::int64_t search) override;
+    int SearchRound(std::int64_t search) override;
+    std::optional<SearchWalk> RoundOf(const std::string& industry,
+                                      const std::string& region) override;
     std::string Register() override;
     void Heartbeat(const std::string& token, std::chrono::seconds ahead) override;
     void Unregister(const std::string& token) override;

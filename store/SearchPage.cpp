@@ -1,29 +1,73 @@
 #include "store/Store.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "store/SharedPages.h"
 #include "text/GbkCodec.h"
+#include "text/GbkSearch.h"
 #include "text/Number.h"
 
 namespace store {
 
 namespace {
 
-// One setting per search, named after it as typed.
+// One setting per search, named after it as typed. The value is the page of a walk in progress,
+// or kFinished, each followed by the walk's round after the first; earlier versions read only a
+// leading page number, so to them a finished search has none and starts at page 1 as well.
 std::string SettingOf(const std::string& condition) {
-    return "lastpage:" + text::GbkToUtf8(condition);
+    return kSearchWalkPrefix + text::GbkToUtf8(condition);
+}
+
+constexpr std::string_view kFinished = "finished";
+
+std::string WithRound(std::string value, int round) {
+    return round > 1 ? value + " " + std::to_string(round) : value;
 }
 
 }  // namespace
 
-std::optional<int> LoadSearchPage(IRecordStore& store, const std::string& condition) {
+std::optional<SearchWalk> LoadSearchWalk(IRecordStore& store, const std::string& condition) {
+    if (ISharedPages* shared = store.SharedPages()) {
+        // Its industry and region, split as a walk splits them ('^' may be a GBK trail byte).
+        const std::string_view c = condition;
+        const size_t first = text::FindText(c, "^");
+        const size_t second = first == text::npos ? text::npos : text::FindText(c, "^", first + 1);
+        const std::string_view industry = c.substr(0, first);
+        const std::string_view region =
+            first == text::npos
+                ? std::string_view()
+                : c.substr(first + 1, second == text::npos ? text::npos : second - first - 1);
+        return shared->RoundOf(std::string(industry), std::string(region));
+    }
     const std::optional<std::string> value = store.LoadSetting(SettingOf(condition));
     if (!value) {
         return std::nullopt;
     }
-    const int page = text::LeadingInt(*value);
-    return page >= 1 ? std::optional<int>(page) : std::nullopt;
+    SearchWalk walk;
+    std::string_view rest = *value;
+    if (rest.substr(0, kFinished.size()) == kFinished) {
+        walk.finished = true;
+        rest.remove_prefix(kFinished.size());
+    } else {
+        walk.page = text::LeadingInt(rest);
+        if (walk.page < 1) {
+            return std::nullopt;
+        }
+        rest.remove_prefix(std::min(rest.size(), rest.find(' ')));
+    }
+    if (!rest.empty()) {
+        walk.round = std::max(1, text::LeadingInt(rest.substr(1)));
+    }
+    return walk;
 }
 
-void SaveSearchPage(IRecordStore& store, const std::string& condition, int page) {
-    store.SaveSetting(SettingOf(condition), std::to_string(page));
+void SaveSearchPage(IRecordStore& store, const std::string& condition, int page, int round) {
+    store.SaveSetting(SettingOf(condition), WithRound(std::to_string(page), round));
+}
+
+void SaveSearchFinished(IRecordStore& store, const std::string& condition, int round) {
+    store.SaveSetting(SettingOf(condition), WithRound(std::string(kFinished), round));
 }
 
 }  // namespace store

@@ -10,13 +10,16 @@
 #include <optional>
 #include <string>
 
+#include "store/SearchWalk.h"
+
 namespace store {
 
 class ISharedPages {
   public:
     virtual ~ISharedPages() = default;
     // Registers the search (GBK industry and region) with pages 1 to `pages`, or finds it,
-    // and gives its id. A later registration with more pages adds them.
+    // and gives its id. A later registration of the same round with more pages adds them; one
+    // that opens a round takes `pages` as they are now.
     virtual std::int64_t RegisterSearch(const std::string& industry, const std::string& region,
                                         int pages) = 0;
     // A claimed page, with the token that tells this claim from a later one of the same page.
@@ -46,6 +49,15 @@ class ISharedPages {
     virtual void RetryFailedPages(std::int64_t search) = 0;
     // False when the search was removed (the store was cleared) since it was registered.
     virtual bool SearchExists(std::int64_t search) = 0;
+    // The search is walked in rounds: a registration that finds every page of its round done
+    // or kept opens the next (all its pages to do again); one that finds any page left joins
+    // the round. The round a registration found or opened (1, 2, ...).
+    virtual int SearchRound(std::int64_t search) = 0;
+    // Where the search's round stands, without registering it: finished when every page is
+    // done or kept, else at its lowest page left (page 0 while nothing of the round is done);
+    // nothing when the search is not registered.
+    virtual std::optional<SearchWalk> RoundOf(const std::string& industry,
+                                              const std::string& region) = 0;
     // A collector at work on the store registers, renews its registration while it works and
     // leaves; a clear of the store is refused while others are at work.
     virtual std::string Register() = 0;

@@ -443,6 +443,9 @@ bool SqlRecordStore::ClearMemberRecords(const std::atomic<bool>* cancel) {
             ClearFirst();
             db_.Run("DELETE FROM T_MEMBER_CHINA");
             db_.Run("DELETE FROM T_FAILURE");
+            // Every search starts over: nothing of it is stored any more.
+            db_.Run("DELETE FROM T_CONFIG WHERE itemname LIKE ?1",
+                    {std::string(kSearchWalkPrefix) + "%"});
             ClearAfter();
             // Later rows get higher ids: nothing else starts over.
             if (cancel != nullptr && cancel->load()) {

@@ -22,6 +22,7 @@
 #include "store/MemberRecord.h"
 #include "store/RecordWriter.h"
 #include "store/RowSource.h"
+#include "store/SearchWalk.h"
 #include "store/StoreError.h"
 
 namespace store {
@@ -155,11 +156,16 @@ class IRecordStore : public IRecordWriter {
     static constexpr int kNewestLimit = 40;
 };
 
-// The page a search (GBK "industry^region", as typed) reached: where its next collect starts.
-// Each search keeps its own; a search never collected has none. The old single
-// 'lastpageindex' belongs to no search and is never read for one.
-std::optional<int> LoadSearchPage(IRecordStore& store, const std::string& condition);
-void SaveSearchPage(IRecordStore& store, const std::string& condition, int page);
+// Where the last walk of a search (GBK "industry^region", as typed) got to (SearchWalk.h). On a
+// file each search keeps its own; a search never collected has none, and a clear forgets them
+// all. A shared store answers from the search's round. The old single 'lastpageindex' belongs to
+// no search and is never read for one.
+std::optional<SearchWalk> LoadSearchWalk(IRecordStore& store, const std::string& condition);
+// The walk `round` of the search is at `page` (it resumes there unless it finishes).
+void SaveSearchPage(IRecordStore& store, const std::string& condition, int page, int round = 1);
+void SaveSearchFinished(IRecordStore& store, const std::string& condition, int round = 1);
+// The prefix of the settings that keep the searches' walks.
+inline constexpr const char* kSearchWalkPrefix = "lastpage:";
 
 // The location as shown to people: a URI with any password replaced by "***".
 std::string RedactPassword(const std::string& location);

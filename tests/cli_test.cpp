@@ -158,13 +158,28 @@ TEST_F(CliTest, CollectResumeExportClear) {
     EXPECT_EQ(StoredRows(), 5);
     EXPECT_EQ(RecordStore(storePath).LoadLastPageIndex(), 3);
 
-    // Without --start the crawl resumes at the page this search reached, and stores none of its
-    // entries again.
-    r = Cli({"collect", "--industry", "化工", "--region", "广东"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.err.find("page 1 /"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("page 3 / 3, records 0"), std::string::npos) << r.err;
-    EXPECT_EQ(StoredRows(), 5);
+    // Without --start a finished search is walked again from page 1 (known companies are
+    // passed over); a walk short of its end (--last) resumes where it got to.
+    struct Walk {
+        std::vector<std::string> options;
+        bool fromFirstPage;
+        const char* progress;
+    };
+    const Walk week[] = {
+        {{}, true, "page 3 / 3, records 0"},
+        {{"--last", "2"}, true, "page 2 / 2, records 0"},
+        {{}, false, "page 3 / 3, records 0"},
+        {{}, true, "page 3 / 3, records 0"},
+    };
+    for (const Walk& w : week) {
+        std::vector<std::string> args = {"collect", "--industry", "化工", "--region", "广东"};
+        args.insert(args.end(), w.options.begin(), w.options.end());
+        r = Cli(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err.find("page 1 /") != std::string::npos, w.fromFirstPage) << r.err;
+        EXPECT_NE(r.err.find(w.progress), std::string::npos) << r.err;
+        EXPECT_EQ(StoredRows(), 5);
+    }
 
     r = Cli({"collect", "--industry", "化工", "--region", "广东", "--start", "4", "--last", "3"});
     EXPECT_EQ(r.code, 2);
@@ -219,10 +234,14 @@ TEST_F(CliTest, CollectResumeExportClear) {
     EXPECT_EQ(stored.size(), 19u) << first;
     EXPECT_EQ(stored.substr(0, 2), "20") << first;
 
+    r = Cli({"collect", "--industry", "化工", "--region", "广东", "--last", "2"});
+    ASSERT_EQ(r.code, 0) << r.err;
     r = Cli({"clear"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(StoredRows(), 0);
-    EXPECT_EQ(RecordStore(storePath).LoadLastPageIndex(), 3);
+    // The searches' walks go with their rows; the old single page stays.
+    EXPECT_FALSE(LoadSearchWalk(*OpenStore(storePath), Gbk("化工^广东")).has_value());
+    EXPECT_EQ(RecordStore(storePath).LoadLastPageIndex(), 2);
     r = Cli({"export", "--format", "text", dir.File("empty.txt")});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("没有任何可以导出的数据！"), std::string::npos);

@@ -847,7 +847,10 @@ TEST_F(LanesTest, FiveRefusalsInARowEndTheRunAtThePageInProgress) {
         EXPECT_EQ(end.how, RunEnd::How::Challenged);
         EXPECT_EQ(end.reason, "网站要求验证或访问过于频繁（安全验证）");
         EXPECT_EQ(Titles(), GeneratedTitles(1, 2, kPerPage));
-        EXPECT_EQ(LoadSearchPage(*store, request.condition), 7);  // where the next run resumes
+        const auto walk = LoadSearchWalk(*store, request.condition);  // where the next run resumes
+        ASSERT_TRUE(walk.has_value());
+        EXPECT_EQ(walk->page, 7);
+        EXPECT_FALSE(walk->finished);
     }
 }
 
@@ -894,4 +897,89 @@ TEST_F(LanesTest, SkipKnownStoresACompanyListedTwiceOnceWithAnyLanes) {
         EXPECT_EQ(Pump().how, RunEnd::How::Finished);
         EXPECT_EQ(Titles(), expected);
     }
+}
+
+TEST_F(CollectSessionTest, TheWeekOfASearch) {
+    // The same search collected again as the directory grows, new companies listed first: a
+    // finished walk starts again at page 1, an unfinished one resumes at its page.
+    GrowingSite site;
+    site.count = 20;
+    site.perPage = 8;
+    site.Serve(server);
+    const std::string condition = Gbk("涂料^广东");
+    // As a user who names no page: a pre-collect counts the pages, the store says where.
+    auto walk = [&](bool skipKnown, int stopAtPage) {
+        CollectRequest r = Request(site.Pages());
+        r.condition = condition;
+        r.searchPages = site.Pages();
+        r.startPage = DefaultStartPage(*store, condition, r.lastPage);
+        r.options.skipKnown = skipKnown;
+        NewSession(Deps());
+        session->StartCollect(r, *store);
+        if (stopAtPage == 0) {
+            return std::make_pair(r.startPage, Pump());
+        }
+        RunEnd end;
+        while (auto event = queue->Take(seconds(10))) {
+            const SessionUpdate u = session->Handle(*event);
+            if (u.kind == SessionUpdate::Kind::PageStarted && u.page == stopAtPage) {
+                end = session->Stop()->end;
+                break;
+            }
+        }
+        EXPECT_TRUE(session->Shutdown(seconds(30)));
+        while (auto rest = queue->Take(milliseconds(0))) {
+            session->Handle(*rest);
+        }
+        return std::make_pair(r.startPage, end);
+    };
+    auto stored = [&] { return static_cast<int>(Rows().size()); };
+    struct Day {
+        const char* what;
+        int added;       // companies new since the first week
+        bool skipKnown;  // 跳过已采集公司
+        bool stopOnLastPage;
+        int startPage;  // where the walk starts
+        int rows;       // stored in all after it
+        bool finished;
+    };
+    const Day week[] = {
+        {"week 1", 0, true, false, 1, 20, true},
+        {"week 2: five new", 5, true, false, 1, 25, true},
+        {"nothing new", 5, true, false, 1, 25, true},
+        {"three new, stopped on the last page", 8, true, true, 1, 28, false},
+        {"resumes at that page", 8, true, false, 4, 28, true},
+        {"every company again", 8, false, false, 1, 56, true},
+    };
+    for (const Day& d : week) {
+        SCOPED_TRACE(d.what);
+        *site.added = d.added;
+        const auto [start, end] = walk(d.skipKnown, d.stopOnLastPage ? site.Pages() : 0);
+        EXPECT_EQ(start, d.startPage);
+        EXPECT_EQ(stored(), d.rows);
+        EXPECT_EQ(end.walkFinished, d.finished);
+        const auto kept = LoadSearchWalk(*store, condition);
+        ASSERT_TRUE(kept.has_value());
+        EXPECT_EQ(kept->finished, d.finished);
+        if (!d.finished) {
+            EXPECT_EQ(kept->page, site.Pages());
+        }
+    }
+    // The newest companies came first, each once while known ones were skipped.
+    const std::vector<std::string> titles = Titles();
+    EXPECT_EQ(std::vector<std::string>(titles.begin() + 20, titles.begin() + 28),
+              (std::vector<std::string>{"新公司5", "新公司4", "新公司3", "新公司2", "新公司1",
+                                        "新公司8", "新公司7", "新公司6"}));
+
+    // A walk short of the search's last page finishes nothing; a clear forgets every walk.
+    CollectRequest shortWalk = Request(2);
+    shortWalk.condition = condition;
+    shortWalk.searchPages = site.Pages();
+    NewSession(Deps());
+    session->StartCollect(shortWalk, *store);
+    EXPECT_FALSE(Pump().walkFinished);
+    EXPECT_EQ(DefaultStartPage(*store, condition, site.Pages()), 2);
+    ASSERT_TRUE(store->ClearMemberRecords());
+    EXPECT_FALSE(LoadSearchWalk(*store, condition).has_value());
+    EXPECT_EQ(DefaultStartPage(*store, condition, site.Pages()), 1);
 }

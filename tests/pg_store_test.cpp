@@ -359,6 +359,22 @@ TEST_F(PgStoreTest, ClaimsAreExclusiveAndALeaseThatRanOutIsClaimedAgain) {
     EXPECT_EQ(a.PagesDone(search), 20);
     EXPECT_EQ(a.LoadLastPageIndex(), 20);  // the highest page done
 
+    // Every page done: the next registration opens a round with the pages its pre-collect
+    // counted now; a later one joins that round.
+    EXPECT_EQ(a.SearchRound(search), 1);
+    EXPECT_EQ(b.RegisterSearch(Gbk("化工"), Gbk("广东"), 12), search);
+    EXPECT_EQ(a.SearchRound(search), 2);
+    EXPECT_EQ(a.PagesLeft(search, 1, 20), 12);
+    EXPECT_EQ(a.RegisterSearch(Gbk("化工"), Gbk("广东"), 14), search);
+    EXPECT_EQ(a.SearchRound(search), 2);
+    EXPECT_EQ(a.PagesLeft(search, 1, 20), 14);
+    a.MarkPageDone(search, 1);
+    a.MarkPageDone(search, 3);
+    const auto round = LoadSearchWalk(a, Gbk("化工^广东"));  // going on at its lowest page
+    ASSERT_TRUE(round.has_value());
+    EXPECT_EQ(round->page, 2);
+    EXPECT_FALSE(round->finished);
+
     // A lease that ran out (lease 0: at once) is claimed again; a live one is passed over. The
     // collector that lost its claim can neither renew nor give back the new one.
     auto page = [](const std::optional<ISharedPages::Claim>& c) { return c ? c->page : 0; };
@@ -433,10 +449,12 @@ namespace {
 
 // Runs a collect of the generated directory (6 pages of 8) into `store` to its end.
 RunEnd CollectGenerated(IRecordStore& store, EventQueue& queue, CollectSession& session,
-                        const std::function<void()>& onRecord = {}) {
+                        const std::function<void()>& onRecord = {}, bool skipKnown = true) {
     CollectRequest request;
     request.condition = Gbk("塑料^广东");
     request.lastPage = 6;
+    request.searchPages = 6;
+    request.options.skipKnown = skipKnown;
     request.pacing = {0, 0, 0};
     session.StartCollect(request, store);
     const auto deadline = std::chrono::steady_clock::now() + seconds(60);
@@ -481,32 +499,53 @@ TEST_F(PgStoreTest, TwoCollectorsShareOneSearchAndWalkEachPageOnce) {
     SteadyClock clock;
     auto queueA = std::make_shared<EventQueue>();
     auto queueB = std::make_shared<EventQueue>();
-    CollectSession a(clock, queueA);
-    CollectSession b(clock, queueB);
-    RunEnd endB;
-    std::thread second([&] { endB = CollectGenerated(*storeB, *queueB, b); });
-    const RunEnd endA = CollectGenerated(*storeA, *queueA, a);
-    second.join();
-    EXPECT_EQ(endA.how, RunEnd::How::Finished);
-    EXPECT_EQ(endB.how, RunEnd::How::Finished);
-    std::vector<std::string> expected = GeneratedTitles(1, 6, 8);
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(SortedTitles(*storeA), expected);  // every company once
-    EXPECT_EQ(a.Records() + b.Records(), 48);
-    EXPECT_GT(a.Records(), 0);
-    EXPECT_GT(b.Records(), 0);
-    EXPECT_EQ(a.Page(), 6);  // the pages done by both
-    std::map<std::string, int> asked;
-    for (const auto& r : server.Requests()) {
-        if (r.key.find("_p-") != std::string::npos) {
-            ++asked[r.key];
+    // The first round; then, a week later, both again without skipping known companies: one
+    // of them opens the second round and the other joins it, so every page is read once more
+    // and every company stored once more.
+    ISharedPages* shared = storeA->SharedPages();
+    ASSERT_NE(shared, nullptr);
+    const std::int64_t search = shared->RegisterSearch(Gbk("塑料"), Gbk("广东"), 6);
+    const auto fresh = LoadSearchWalk(*storeA, Gbk("塑料^广东"));
+    ASSERT_TRUE(fresh.has_value());
+    EXPECT_EQ(fresh->page, 0);  // nothing done yet
+    EXPECT_FALSE(fresh->finished);
+    std::vector<std::string> expected;
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const bool skipKnown = round == 1;
+        CollectSession a(clock, queueA);
+        CollectSession b(clock, queueB);
+        RunEnd endB;
+        std::thread second([&] { endB = CollectGenerated(*storeB, *queueB, b, {}, skipKnown); });
+        const RunEnd endA = CollectGenerated(*storeA, *queueA, a, {}, skipKnown);
+        second.join();
+        EXPECT_EQ(endA.how, RunEnd::How::Finished);
+        EXPECT_EQ(endB.how, RunEnd::How::Finished);
+        const std::vector<std::string> walked = GeneratedTitles(1, 6, 8);
+        expected.insert(expected.end(), walked.begin(), walked.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(SortedTitles(*storeA), expected);  // every company once in each round
+        EXPECT_EQ(a.Records() + b.Records(), 48);
+        EXPECT_GT(a.Records(), 0);
+        EXPECT_GT(b.Records(), 0);
+        EXPECT_EQ(a.Page(), 6);  // the pages done by both
+        std::map<std::string, int> asked;
+        for (const auto& r : server.Requests()) {
+            if (r.key.find("_p-") != std::string::npos) {
+                ++asked[r.key];
+            }
         }
+        EXPECT_EQ(asked.size(), size_t{6});
+        for (const auto& [page, times] : asked) {
+            EXPECT_EQ(times, round) << page;
+        }
+        EXPECT_EQ(storeA->LoadLastPageIndex(), 6);
+        EXPECT_EQ(shared->SearchRound(search), round);
+        const auto walk = LoadSearchWalk(*storeB, Gbk("塑料^广东"));
+        ASSERT_TRUE(walk.has_value());
+        EXPECT_TRUE(walk->finished);
+        EXPECT_EQ(walk->round, round);
     }
-    EXPECT_EQ(asked.size(), size_t{6});
-    for (const auto& [page, times] : asked) {
-        EXPECT_EQ(times, 1) << page;
-    }
-    EXPECT_EQ(storeA->LoadLastPageIndex(), 6);
 }
 
 TEST_F(PgStoreTest, TheDatabaseGoingAwayEndsTheRunAsAStoreFailure) {
@@ -939,11 +978,14 @@ TEST_F(PgStoreTest, StoresOfThePreviousReleaseOpenAndAreUpgradedOnce) {
             EXPECT_EQ(store->LoadSetting("schemaversion"), std::to_string(kSchemaVersion));
             EXPECT_EQ(store->CountSelectedRows({}), 40);
             // Where each search got to: a file keeps the page, a shared store its pages done.
-            if (auto* shared = dynamic_cast<ISharedPages*>(store.get())) {
-                EXPECT_EQ(shared->PagesDone(shared->RegisterSearch(Gbk("塑料"), Gbk("广东"), 2)),
-                          2);
+            const auto walk = LoadSearchWalk(*store, Gbk("塑料^广东"));
+            ASSERT_TRUE(walk.has_value());
+            if (store->SharedPages() != nullptr) {
+                EXPECT_TRUE(walk->finished);  // both its pages done, in the first round
+                EXPECT_EQ(walk->round, 1);
             } else {
-                EXPECT_EQ(LoadSearchPage(*store, Gbk("塑料^广东")), std::optional<int>(2));
+                EXPECT_EQ(walk->page, 2);
+                EXPECT_FALSE(walk->finished);
             }
             const auto kept = store->KeptFailures();
             ASSERT_EQ(kept.size(), 2u);

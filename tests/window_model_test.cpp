@@ -398,9 +398,10 @@ TEST_F(WindowModelTest, PreCollectTellsTheTotalsAndTheStartPageOfThatSearch) {
     };
     const Case cases[] = {
         {"化工", "广东", "0 / 6", "0 / 3", true, "2",
-         "找到 6 条符合条件的记录！\n上次采集到第 2 页"},
+         "找到 6 条符合条件的记录！\n上次采集到第 2 页（未完成）→ 从第 2 页继续"},
         {"无此", "", "0 / 0", "0 / 0", false, "1", "没有找到符合条件的记录！"},
-        {"模具", "", "0 / 2", "0 / 1", true, "1", "找到 2 条符合条件的记录！\n上次采集到第 9 页"},
+        {"模具", "", "0 / 2", "0 / 1", true, "1",
+         "找到 2 条符合条件的记录！\n上次采集到第 9 页（未完成）→ 从第 1 页继续"},
     };
     for (const Case& c : cases) {
         PreCollect(c.industry, c.region);
@@ -413,12 +414,22 @@ TEST_F(WindowModelTest, PreCollectTellsTheTotalsAndTheStartPageOfThatSearch) {
         EXPECT_EQ(LastAsked().caption, "");
         EXPECT_EQ(LastAsked().icon, PromptIcon::Information);
     }
-    // A page typed afterwards stands.
+    // A page typed afterwards stands; the walk to the search's last page finishes it, and the
+    // next one starts again at page 1.
     PreCollect("化工", "广东");
     model->SetText(IDC_START_PAGE, "3");
     Collect();
     EXPECT_EQ(view.state.status, "操作成功完成！");
     EXPECT_EQ(StoredRows(), 1);
+    for (bool skipKnown : {true, false}) {
+        model->SetCheck(IDC_SKIP_KNOWN, skipKnown);
+        PreCollect("化工", "广东");
+        EXPECT_EQ(view.state.startPage, "1");
+        EXPECT_EQ(LastAsked().text,
+                  std::string("找到 6 条符合条件的记录！\n库中已有本搜索 1 条记录。上次已采集完 → "
+                              "从第 1 页开始，") +
+                      (skipKnown ? "跳过已有公司" : "重新采集全部公司"));
+    }
 }
 
 TEST_F(WindowModelTest, SettingsOutOfRangeStartNothing) {
@@ -525,9 +536,9 @@ TEST_F(WindowModelTest, CollectToTheEndThenAgainKeepingOrClearing) {
     EXPECT_EQ(RecordStore(StorePath()).LoadLastPageIndex(), 3);
     EXPECT_EQ(view.asked.size(), 1u);  // only the found message: nothing asked
 
-    // Again from page 3: nothing is asked, the records stay. The company of page 3 is known
-    // and not stored again, with 跳过已采集公司 on (the default) or off (remembered): that
-    // entry of page 3 is stored.
+    // Again from page 3, a new walk of the finished search: nothing is asked. The company of
+    // page 3 is known and passed over with 跳过已采集公司 on (the default); with it off the walk
+    // collects every company again.
     for (bool skip : {true, false}) {
         model->SetCheck(IDC_SKIP_KNOWN, skip);
         model->SetText(IDC_START_PAGE, "3");
@@ -535,7 +546,7 @@ TEST_F(WindowModelTest, CollectToTheEndThenAgainKeepingOrClearing) {
         Collect();
         EXPECT_EQ(view.asked.size(), asked);
         EXPECT_EQ(view.state.status, "操作成功完成！");
-        EXPECT_EQ(StoredRows(), 5);
+        EXPECT_EQ(StoredRows(), skip ? 5 : 6);
     }
 }
 
@@ -641,6 +652,12 @@ TEST_F(WindowModelTest, PauseAfterNRecordsAndStopWhilePaused) {
     RunUntil([] { return false; }, 300ms);
     EXPECT_EQ(StoredRows(), 4);
     EXPECT_EQ(view.state.status, "操作停止！");
+    // 起始页面 shows where the next collect resumes, as the store keeps it.
+    const auto walk = LoadSearchWalk(*OpenStore(StorePath()), FixtureCondition());
+    ASSERT_TRUE(walk.has_value());
+    EXPECT_FALSE(walk->finished);
+    EXPECT_GE(walk->page, 2);
+    EXPECT_EQ(view.state.startPage, std::to_string(walk->page));
 }
 
 TEST_F(WindowModelTest, WatchdogRestartsWithoutADuplicatedWalk) {

@@ -171,8 +171,11 @@ class WindowModel {
     void ShowRunEnded(std::string status);
     void ShowUpdate(const crawl::SessionUpdate& u);
     void ShowRunEnd(const crawl::RunEnd& end);
+    void ShowResumePage(const crawl::RunEnd& end);
     void RememberSearch(std::int64_t pages);
-    int ProposeStartPage();
+    // Puts the search's start page in 起始页面 and gives the second line of the found message:
+    // where its last walk got to and what Start will do.
+    std::string ProposeStartPage();
 
     void FillResultList();
     void AddResult(std::int64_t rowId);

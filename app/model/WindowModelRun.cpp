@@ -111,6 +111,7 @@ WindowModel::RunStart WindowModel::StartCollectRun(bool retry) {
     request.condition = condition_;
     request.startPage = startPage_;
     request.lastPage = pagesTotal_;
+    request.searchPages = pagesTotal_;
     request.options.skipKnown = CheckedIn(state_, IDC_SKIP_KNOWN);
     request.failureIds = retryIds_;
     try {
@@ -343,6 +344,7 @@ void WindowModel::ShowRunEnded(std::string status) {
 
 void WindowModel::Stop() {
     session_->Stop();
+    ShowResumePage({});
     ShowRunEnded("操作停止！");
 }
 
@@ -439,6 +441,9 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
                 pagesTotal_ = 0;  // nothing to collect: Start stays off
             }
             ShowProgress();
+            // Where the search's last walk got to is read before a shared store's round of it
+            // is joined or opened.
+            const std::string walk = ProposeStartPage();
             RememberSearch(u.pages);
             state_.precollectEnabled = true;
             SetStatus("操作成功完成！");
@@ -448,12 +453,10 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
             if (state_.startEnabled) {
                 Focus(IDC_START);
             }
-            // The start page is this search's own: where it got to, or its first page.
-            const int reached = ProposeStartPage();
             if (recordsTotal_ > 0) {
                 std::string found = "找到 " + std::to_string(recordsTotal_) + " 条符合条件的记录！";
-                if (reached > 0) {
-                    found += "\n上次采集到第 " + std::to_string(reached) + " 页";
+                if (!walk.empty()) {
+                    found += "\n" + walk;
                 }
                 Prompt(found, "", PromptIcon::Information);
             } else {
@@ -469,6 +472,8 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
             ShowProgress();
             if (running_) {
                 ClearResultList();  // a page announced on the way out leaves the last one shown
+            } else {
+                ShowResumePage({});  // a stopped run completed a page on its way out
             }
             break;
         case K::RecordSaved:
@@ -517,24 +522,46 @@ void WindowModel::RememberSearch(std::int64_t pages) {
     }
 }
 
-int WindowModel::ProposeStartPage() {
-    int reached = 0;
+std::string WindowModel::ProposeStartPage() {
+    std::string said;
     startPage_ = 1;
     if (IRecordStore* store = Store()) {
         try {
-            if (store->SharedPages() == nullptr) {
-                reached = LoadSearchPage(*store, condition_).value_or(0);
-            }
             startPage_ = DefaultStartPage(*store, condition_, pagesTotal_);
+            const std::optional<SearchWalk> walk = LoadSearchWalk(*store, condition_);
+            if (walk && walk->finished) {
+                said = "库中已有本搜索 " +
+                       std::to_string(store->CountSelectedRows(SearchSelection())) +
+                       " 条记录。上次已采集完 → 从第 1 页开始，" +
+                       (CheckedIn(state_, IDC_SKIP_KNOWN) ? "跳过已有公司" : "重新采集全部公司");
+            } else if (walk && walk->page > 0) {
+                // A shared store hands out the pages left of the round, from its lowest.
+                const int from = store->SharedPages() != nullptr ? walk->page : startPage_;
+                said = "上次采集到第 " + std::to_string(walk->page) + " 页（未完成）→ 从第 " +
+                       std::to_string(from) + " 页继续";
+            }
         } catch (const store::StoreError&) {
             // The first page, then: entries already stored are not stored again.
         }
     }
     state_.startPage = std::to_string(startPage_);
-    return reached;
+    return said;
+}
+
+void WindowModel::ShowResumePage(const RunEnd& end) {
+    // 起始页面 shows where the next collect starts: page 1 after a finished walk, else the page
+    // a stop or a failure left (a shared store hands out its pages itself; a retry keeps none).
+    if (end.walkFinished) {
+        startPage_ = 1;
+    } else if (IRecordStore* store = Store();
+               session_->Page() > 0 && store != nullptr && store->SharedPages() == nullptr) {
+        startPage_ = session_->Page();
+    }
+    state_.startPage = std::to_string(startPage_);
 }
 
 void WindowModel::ShowRunEnd(const RunEnd& end) {
+    ShowResumePage(end);
     const std::string& reason = end.reason;
     const std::string failures = std::to_string(end.failures.size());
     const std::string resume =

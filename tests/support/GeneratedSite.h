@@ -3,8 +3,12 @@
 // `perPage` companies for any search, each company with a contact page of its own, all named
 // so that listing order can be checked ("公司<page>-<place>").
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "StandInServer.h"
@@ -55,6 +59,56 @@ inline void ServeGeneratedSite(Server& server, int pages, int perPage) {
         return reply;
     });
 }
+
+// A directory that grows between weeks: the companies added since the first week ("新公司<k>",
+// the newest first) are listed before the first week's ("公司<k>"), `perPage` to a page.
+struct GrowingSite {
+    int count = 0;  // the first week's companies
+    int perPage = 8;
+    std::shared_ptr<std::atomic<int>> added = std::make_shared<std::atomic<int>>(0);
+
+    int Pages() const { return (count + *added + perPage - 1) / perPage; }
+    // The company listed at place `i` (0-based) of the whole listing: its title and contact.
+    std::pair<std::string, std::string> Company(int i) const {
+        const int newest = *added;
+        if (i < newest) {
+            return {"新公司" + std::to_string(newest - i), "n" + std::to_string(newest - i)};
+        }
+        return {"公司" + std::to_string(i - newest + 1), "c" + std::to_string(i - newest + 1)};
+    }
+    void Serve(Server& server) const {
+        const GrowingSite site = *this;
+        const std::string contact = GeneratedContactPage();
+        server.Fallback([site, contact](const Request& r) {
+            Reply reply;
+            const int total = site.count + *site.added;
+            const size_t p = r.key.find("_p-");
+            if (r.key.find("_n-y.html") != std::string::npos && p == std::string::npos) {
+                reply.body = Gbk("共找到 " + std::to_string(total) +
+                                 " 条符合 <span class=\"total-page\">共" +
+                                 std::to_string(site.Pages()) + "页</span>");
+            } else if (p != std::string::npos) {
+                const int page = std::atoi(r.key.c_str() + p + 3);
+                std::string body = "<div id=\"offer_list\" class=\"list\">\n";
+                for (int i = (page - 1) * site.perPage; i < std::min(total, page * site.perPage);
+                     ++i) {
+                    const auto [title, id] = site.Company(i);
+                    body += "<div class=\"info\"><a href=\"http://www.tarvola.com/company/detail/" +
+                            id + ".html\" target=\"_blank\" class=\"l\">" + Gbk(title) +
+                            "</a></span>" + Gbk("广东 广州市") + "</div>\n";
+                }
+                reply.body = body +
+                             Gbk("共找到 " + std::to_string(total) +
+                                 " 条符合 <span class=\"total-page\">共" +
+                                 std::to_string(site.Pages()) + "页</span>") +
+                             "<script language=\"javascript\"></script>\n";
+            } else {
+                reply.body = contact;
+            }
+            return reply;
+        });
+    }
+};
 
 // The titles a whole walk stores, in listing order (UTF-8).
 inline std::vector<std::string> GeneratedTitles(int firstPage, int lastPage, int perPage) {
