@@ -316,7 +316,10 @@ int RunCollect(const CliOptions& o) {
         return StoreFailed(e);
     }
 
-    Progress progress(request.lastPage, request.options.lanes);
+    // A retry counts the kept pages it fetches again.
+    auto page = [&] { return o.retryFailed ? session.Retried() : session.Page(); };
+    Progress progress(o.retryFailed ? session.RetryTotal() : request.lastPage,
+                      request.options.lanes);
     std::optional<RunEnd> end;
     while (!end) {
         if (StopSignalled()) {
@@ -330,7 +333,8 @@ int RunCollect(const CliOptions& o) {
                 case SessionUpdate::Kind::PageStarted:
                 case SessionUpdate::Kind::RecordSaved:
                 case SessionUpdate::Kind::LanesChanged:
-                    progress.Update(session.Page(), session.Records(), session.Lanes());
+                case SessionUpdate::Kind::FetchFailed:
+                    progress.Update(page(), session.Records(), session.Lanes());
                     break;
                 case SessionUpdate::Kind::RunEnded:
                     end = u.end;
@@ -351,7 +355,7 @@ int RunCollect(const CliOptions& o) {
     while (auto event = queue->Take(std::chrono::milliseconds(0))) {
         session.Handle(*event);
     }
-    progress.Update(session.Page(), session.Records(), session.Lanes());
+    progress.Update(page(), session.Records(), session.Lanes());
     progress.Done();
     end->failures = session.Failures();  // with what the last workers reported on their way out
     return ReportRunEnd(*end);
@@ -385,7 +389,14 @@ int RunExport(const CliOptions& o) {
             // Today from midnight, or the later of that and --since.
             selection.since = std::max(selection.since, platform::LocalDate(std::time(nullptr)));
         }
-        auto n = ExportRecords(store, o.file, format, options);
+        // A workbook named without an extension gets its own, so that Excel opens it.
+        std::string path = o.file;
+        const size_t name = path.find_last_of("/\\") + 1;
+        if (format == EXPORT_FORMAT_XLSX && path != "-" &&
+            path.find('.', name) == std::string::npos) {
+            path += ".xlsx";
+        }
+        auto n = ExportRecords(store, path, format, options);
         // With the records on standard output, the count goes to standard error.
         (o.file == "-" ? std::cerr : std::cout) << "exported: " << n << std::endl;
         return kExitOk;

@@ -135,6 +135,8 @@ void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request,
     page_ = saveProgress_ ? request.startPage : 0;
     lanes_ = job.options.lanes;
     failures_.clear();
+    retryTotal_ = job.nMode == CRAWL_MODE_RETRY ? static_cast<int>(job.failures.size()) : 0;
+    retried_.clear();
     precollectWorker_ = 0;
     controller_.BeginRun(request.pacing);
     running_ = true;
@@ -264,12 +266,18 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
     } else if (const auto* e = event.As<ev::FetchFailed>()) {
         if (OfThisRun(event.worker)) {
             failures_[e->failure.id] = e->failure;
+            if (retryTotal_ > 0) {
+                retried_.insert(e->failure.id);
+            }
             u.kind = SessionUpdate::Kind::FetchFailed;
             u.failure = e->failure;
         }
     } else if (const auto* e = event.As<ev::FailureHealed>()) {
         if (OfThisRun(event.worker)) {
             failures_.erase(e->failureId);
+            if (retryTotal_ > 0) {
+                retried_.insert(e->failureId);
+            }
         }
     } else if (const auto* e = event.As<ev::PagesDone>()) {
         // A shared search: the progress is the pages done by every collector; the store keeps

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,10 @@ class CollectSession {
     bool PreCollecting() const { return precollectWorker_ != 0; }
     int Records() const { return records_; }
     int Page() const { return page_; }
+    // A retry: the kept failures it took, and those of them fetched again so far (healed or
+    // kept again).
+    int RetryTotal() const { return retryTotal_; }
+    int Retried() const { return static_cast<int>(retried_.size()); }
     // The lanes the run uses now (fewer than asked for while the site is overloaded).
     int Lanes() const { return lanes_; }
     // The failures kept by this run's workers and not healed since; a worker stopped at the
@@ -133,7 +138,9 @@ class CollectSession {
     bool saveProgress_ = false;  // a collect run keeps its page in progress; a retry does not
     std::string condition_;      // the search of the run: its page is kept under it
     bool reachesSearchEnd_ = false;
-    int round_ = 1;  // the walk of the search the run is part of  // the run's last page is the
+    int round_ = 1;  // the walk of the search the run is part of
+    int retryTotal_ = 0;
+    std::set<std::int64_t> retried_;  // the run's last page is the
                      // search's, as pre-collected
     int runSerial_ = 0;
     std::map<int, int> runOfWorker_;

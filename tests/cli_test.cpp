@@ -289,6 +289,7 @@ TEST_F(CliTest, FailuresAreNamedKeptAndRetried) {
     r = Cli({"collect", "--retry-failed"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("操作成功完成！"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("page 1 / 1, records 2"), std::string::npos) << r.err;  // its one page
     EXPECT_EQ(StoredRows(), 5);
     r = Cli({"collect", "--retry-failed"});
     EXPECT_EQ(r.code, 0);
@@ -321,6 +322,13 @@ TEST_F(CliTest, ExportNeverWritesOverTheStore) {
     r = Cli({"export", "--format", "xlsx", "-"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, 2), "PK");
+    // A workbook named without an extension gets ".xlsx"; one named with any keeps its name.
+    for (const auto& [given, written] :
+         {std::pair<std::string, std::string>{"今天", "今天.xlsx"}, {"本周.book", "本周.book"}}) {
+        r = Cli({"export", "--format", "xlsx", dir.File(given)});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(ReadFileBytes(dir.File(written)).substr(0, 2), "PK") << written;
+    }
 }
 
 TEST_F(CliTest, InterruptedExportLeavesTheOldFileIntact) {
