@@ -173,10 +173,23 @@ bool StillQuoted(std::string_view line, bool open) {
 }
 
 // Which encoding the text is in, or why that cannot be said.
+// The first `n` characters of a UTF-8 text, "…" marking a cut.
+std::string FirstChars(const std::string& utf8, size_t n) {
+    size_t at = 0;
+    for (size_t i = 0; i < n && at < utf8.size(); ++i) {
+        at += std::max<size_t>(
+            1, text::Utf8CharLength(reinterpret_cast<const unsigned char*>(utf8.data()) + at,
+                                    utf8.size() - at));
+    }
+    return at < utf8.size() ? utf8.substr(0, at) + "…" : utf8;
+}
+
 struct Decision {
     ImportEncoding encoding = ImportEncoding::Utf8;
     bool bom = false;
     std::string refusal;
+    std::string firstChinese;  // the first line that is not ASCII, as it is in the file
+    bool ambiguous = false;    // its Chinese reads as GBK and as UTF-8
 };
 
 Decision Decide(const ImportLines& in, ImportEncoding asked) {
@@ -210,6 +223,9 @@ Decision Decide(const ImportLines& in, ImportEncoding asked) {
         if (text::IsAscii(view)) {
             continue;
         }
+        if (!nonAscii) {
+            d.firstChinese.assign(view);
+        }
         nonAscii = true;
         if (badUtf8 == 0 && !ValidUtf8(view)) {
             badUtf8 = n;
@@ -239,6 +255,7 @@ Decision Decide(const ImportLines& in, ImportEncoding asked) {
     } else if (badGbk == 0 && badUtf8 != 0) {
         d.encoding = ImportEncoding::Gbk;
     } else if (badGbk == 0 && badUtf8 == 0) {
+        d.ambiguous = true;
         d.refusal =
             "无法确定文件的编码：其中的中文按 GBK 和按 UTF-8 读都说得通。请用 --encoding gbk 或 "
             "--encoding utf-8 指明";
@@ -416,6 +433,11 @@ ImportReport ImportCsv(const ImportLines& lines, IRecordStore& store, ImportEnco
     const Decision d = Decide(lines, encoding);
     if (!d.refusal.empty()) {
         report.refusal = d.refusal;
+        if (d.ambiguous) {
+            // What the user is to choose between, cut to what a question box shows.
+            report.readings = std::make_pair(FirstChars(text::GbkToUtf8(d.firstChinese), 60),
+                                             FirstChars(d.firstChinese, 60));
+        }
         return report;
     }
     {

@@ -15,8 +15,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "store/Store.h"
@@ -31,7 +33,10 @@ struct ImportLineError {
 };
 
 struct ImportReport {
-    std::string refusal;                  // the file as a whole cannot be read (UTF-8)
+    std::string refusal;  // the file as a whole cannot be read (UTF-8)
+    // Its Chinese reads as GBK and as UTF-8: its first line of Chinese read as GBK, then as
+    // UTF-8 (UTF-8 texts, cut to 60 characters), for the user to choose between.
+    std::optional<std::pair<std::string, std::string>> readings;
     std::vector<ImportLineError> errors;  // the first kNamedErrors bad lines
     std::int64_t moreErrors = 0;          // bad lines beyond those
     IRecordStore::ImportCount count;      // what was stored (nothing when anything is wrong)

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "ManualClock.h"
 #include "Portable.h"
 #include "TempDir.h"
+#include "app/model/Dialogs.h"
 #include "app/model/WindowModel.h"
 #include "cli/CliOptions.h"
 #include "crawl/CrawlWorker.h"
@@ -31,6 +33,7 @@
 #include "platform/ProgramFolders.h"
 #include "store/RecordStore.h"
 #include "store/Store.h"
+#include "text/GbkCodec.h"
 
 using namespace crawl;
 using namespace store;
@@ -411,7 +414,7 @@ TEST_F(WindowModelTest, PreCollectTellsTheTotalsAndTheStartPageOfThatSearch) {
         EXPECT_TRUE(view.state.precollectEnabled);
         EXPECT_EQ(view.state.startPage, c.startPage);
         EXPECT_EQ(LastAsked().text, c.found);
-        EXPECT_EQ(LastAsked().caption, "");
+        EXPECT_EQ(LastAsked().caption, kWindowTitle);  // the window's, not the program's name
         EXPECT_EQ(LastAsked().icon, PromptIcon::Information);
     }
     // A page typed afterwards stands; the walk to the search's last page finishes it, and the
@@ -1065,6 +1068,16 @@ TEST_F(WindowModelTest, KeptFailuresStayInViewUntilRetried) {
     EXPECT_EQ(row.what, "广州化工有限公司");
     EXPECT_EQ(row.reason, "网站要求验证或访问过于频繁（HTTP 503）");
     EXPECT_EQ(row.tries, 3);
+    // Each cell under its column, the reason before the long address.
+    const std::map<std::string, std::string> under = {{"页面或公司", row.what},
+                                                      {"原因", row.reason},
+                                                      {"次数", "3"},
+                                                      {"时间", row.time},
+                                                      {"地址", row.address}};
+    for (size_t c = 0; c < std::size(kFailureColumns); ++c) {
+        EXPECT_EQ(row.Cells()[c], under.at(kFailureColumns[c].header)) << c;
+    }
+    EXPECT_EQ(std::string(kFailureColumns[4].header), "地址");
     EXPECT_FALSE(model->Running());
     // The chosen ones (or all): fetched again, the row filled, nothing kept.
     view.failuresAnswer = std::vector<std::int64_t>{row.id};
@@ -1235,7 +1248,12 @@ TEST_F(WindowModelTest, ImportFromTheWindow) {
         EXPECT_EQ(view.state.status, c.status) << LastAsked().text;
         EXPECT_EQ(StoredRows(), c.rows);
     }
-    EXPECT_NE(view.asked[1].text.find("按 GBK 导入吗"), std::string::npos);
+    // The question shows the file's first line of Chinese read either way.
+    EXPECT_NE(view.asked[1].text.find("按 GBK 读：" +
+                                      text::GbkToUtf8("\xE4\xBD\xA0\xE5\xA5\xBD,,,,,,,,") +
+                                      "\n按 UTF-8 读：你好,,,,,,,,\n按 GBK 导入吗"),
+              std::string::npos)
+        << view.asked[1].text;
     EXPECT_FALSE(view.progress.empty());
     EXPECT_EQ(view.progress.back(), -1);  // the progress box went
 }

@@ -326,7 +326,8 @@ class WindowTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(dlg->ItemText(IDC_STATUS), U("操作成功完成！"), 10000);
         std::cout.rdbuf(old);
         const QString lines = QString::fromStdString(out.str());
-        QVERIFY2(lines.contains(U("ask caption= text=找到 2 条符合条件的记录！\n")),
+        QVERIFY2(lines.contains(U("ask caption=") + U(kWindowTitle) +
+                                U(" text=找到 2 条符合条件的记录！\n")),
                  qPrintable(lines));
         QVERIFY2(
             lines.contains(U("state records=2/2 pages=1/1 precollect=on start=on stop=off "

@@ -34,8 +34,9 @@ inline constexpr ControlSpec kFailuresControls[] = {
     {IDC_FAILURES_CLOSE, ControlKind::Button, "关闭", 363, 179, 50, 14, true, true, nullptr},
 };
 // clang-format on
+// The reason comes before the address, which is long and last, so it is never pushed out of view.
 inline constexpr ResultColumn kFailureColumns[] = {
-    {"页面或公司", 160}, {"地址", 240}, {"原因", 160}, {"次数", 40}, {"时间", 130}};
+    {"页面或公司", 160}, {"原因", 160}, {"次数", 40}, {"时间", 150}, {"地址", 240}};
 
 // What an export writes. The scopes' radio buttons are in the order of ExportChoice::Scope.
 enum : int {

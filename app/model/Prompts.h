@@ -2,6 +2,7 @@
 // What the window model asks the user, as requests a view answers: a message box, or the
 // choice of a file to write. Texts are UTF-8.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,6 +49,11 @@ struct FailureRow {
     std::string reason;
     int tries = 0;
     std::string time;  // of the last try
+
+    // The cells in the order of the list's columns (kFailureColumns).
+    std::array<std::string, 5> Cells() const {
+        return {what, reason, std::to_string(tries), time, address};
+    }
 };
 
 // What an export writes, as the user chooses it before the file.

@@ -166,9 +166,11 @@ PromptAnswer WindowModel::Prompt(const std::string& text, const std::string& cap
                                  PromptIcon icon, bool yesNo, PromptAnswer defaultAnswer) {
     Show();
     BeginModal();
-    // A message may carry a text of the directory (a reason with a page's title).
-    const PromptAnswer answer = view_.Ask(
-        {text::Printable(text, text::Controls::Drop), caption, icon, yesNo, defaultAnswer});
+    // A message may carry a text of the directory (a reason with a page's title). A box with
+    // no caption of its own carries the window's, so that it says whose it is.
+    const PromptAnswer answer = view_.Ask({text::Printable(text, text::Controls::Drop),
+                                           caption.empty() ? std::string(kWindowTitle) : caption,
+                                           icon, yesNo, defaultAnswer});
     EndModal();
     return answer;
 }

@@ -294,11 +294,14 @@ void WindowModel::ImportFile(const std::string& path, ImportEncoding encoding) {
         Prompt(failure, "导入", PromptIcon::Warning);
         return;
     }
-    if (report.refusal.rfind("无法确定文件的编码", 0) == 0 && encoding == ImportEncoding::Detect) {
-        // Chinese that reads as both: the user, who knows where the file came from, says.
-        const PromptAnswer gbk = Prompt(
-            "文件中的中文按 GBK 和按 UTF-8 读都说得通。\n按 GBK 导入吗？（否：按 UTF-8 导入）",
-            "导入", PromptIcon::Question, true, PromptAnswer::Yes);
+    if (report.readings && encoding == ImportEncoding::Detect) {
+        // Chinese that reads as both: the user, who knows where the file came from, says, with
+        // one line of the file read each way before them.
+        const PromptAnswer gbk =
+            Prompt("文件中的中文按 GBK 和按 UTF-8 读都说得通。\n按 GBK 读：" +
+                       report.readings->first + "\n按 UTF-8 读：" + report.readings->second +
+                       "\n按 GBK 导入吗？（否：按 UTF-8 导入）",
+                   "导入", PromptIcon::Question, true, PromptAnswer::Yes);
         ImportFile(path, gbk == PromptAnswer::Yes ? ImportEncoding::Gbk : ImportEncoding::Utf8);
         return;
     }

@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <array>
 #include <utility>
 
 #include "app/model/Dialogs.h"
@@ -131,13 +132,11 @@ std::optional<std::vector<std::int64_t>> QtUserPrompts::Failures(
     table->verticalHeader()->setVisible(false);
     table->horizontalHeader()->setStretchLastSection(true);
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-        const FailureRow& f = rows[static_cast<size_t>(r)];
-        const QString cells[] = {QString::fromStdString(f.what), QString::fromStdString(f.address),
-                                 QString::fromStdString(f.reason), QString::number(f.tries),
-                                 QString::fromStdString(f.time)};
+        const std::array<std::string, 5> cells = rows[static_cast<size_t>(r)].Cells();
         for (int c = 0; c < 5; ++c) {
-            auto* item = new QTableWidgetItem(cells[c]);
-            item->setToolTip(cells[c]);
+            const QString cell = QString::fromStdString(cells[static_cast<size_t>(c)]);
+            auto* item = new QTableWidgetItem(cell);
+            item->setToolTip(cell);
             table->setItem(r, c, item);
         }
     }

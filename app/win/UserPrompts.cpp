@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <iterator>
@@ -150,9 +151,7 @@ std::optional<std::vector<std::int64_t>> ChooseFailures(HWND owner,
             case WM_INITDIALOG:
                 AddColumns(list, kFailureColumns, std::size(kFailureColumns));
                 for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-                    const FailureRow& f = rows[static_cast<size_t>(r)];
-                    const std::string cells[] = {f.what, f.address, f.reason,
-                                                 std::to_string(f.tries), f.time};
+                    const std::array<std::string, 5> cells = rows[static_cast<size_t>(r)].Cells();
                     for (int c = 0; c < static_cast<int>(std::size(cells)); ++c) {
                         SetCell(list, r, c, cells[c]);
                     }
