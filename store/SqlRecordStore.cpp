@@ -18,6 +18,11 @@ constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, a
 // Whether row m stands for a contact page kept as a failure.
 constexpr const char* kWaiting =
     "EXISTS (SELECT 1 FROM T_FAILURE f WHERE f.rowid_kept=m.id AND f.kind='contact')";
+// Whether row m holds a contact field: a row kept for a failed contact page, or one whose page
+// answered without details (404, 410), has only its company's name.
+constexpr const char* kHasContact =
+    "(m.person<>'' OR m.sex<>'' OR m.job<>'' OR m.mobile<>'' OR m.phone<>'' OR m.fax<>'' OR "
+    "m.address<>'' OR m.zip<>'')";
 
 // A row as the program holds it: the nine texts, then (when asked for) its contact page and
 // whether it waits for it.
@@ -476,7 +481,8 @@ std::string SqlRecordStore::SelectionSql(const RowSelection& selection, SqlBinde
         where += " AND " + collected + sql_.Bytewise() + ">=" + bind(selection.since);
     }
     if (selection.completeOnly) {
-        where += " AND id NOT IN (SELECT rowid_kept FROM T_FAILURE WHERE kind='contact')";
+        where += std::string(" AND ") + kHasContact +
+                 " AND id NOT IN (SELECT rowid_kept FROM T_FAILURE WHERE kind='contact')";
     }
     std::string sql = std::string("SELECT ") + kColumns + ", " + collected + ", " + industry +
                       ", region FROM T_MEMBER_CHINA m WHERE " + where;

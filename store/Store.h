@@ -32,7 +32,9 @@ struct RowSelection {
     std::optional<std::string> industry;  // UTF-8, of the search that found the row; none: any
     std::optional<std::string> region;
     std::string since;          // "YYYY-MM-DD": rows first stored that day or later; empty: any
-    bool completeOnly = false;  // leaves out rows kept in the place of a failed contact page
+    // Leaves out every row without a contact field: kept in the place of a failed contact
+    // page, or whose contact page answered without details (404, 410).
+    bool completeOnly = false;
     bool unique = false;        // each company once: its newest row
     std::string text;  // rows whose company, person, numbers or address hold it; empty: any
 };

@@ -1015,7 +1015,8 @@ TEST_F(WindowModelTest, ExportOfAPartWithItsNameAndColumns) {
     const Case cases[] = {
         {ExportChoice::Scope::All, false, false, "全部记录-", 6},
         {ExportChoice::Scope::Search, false, false, "化工-广东-", 5},
-        {ExportChoice::Scope::Search, true, true, "化工-广东-", 4},
+        // Complete: neither the kept row nor 佛山机械化工, whose page gives no contact.
+        {ExportChoice::Scope::Search, true, true, "化工-广东-", 3},
         {ExportChoice::Scope::Today, false, false, "今天新增-", 6},
     };
     for (const Case& c : cases) {
@@ -1039,14 +1040,18 @@ TEST_F(WindowModelTest, ExportOfAPartWithItsNameAndColumns) {
             EXPECT_EQ(line.substr(line.rfind(',') + 1), Gbk("化工-广东")) << line;
         }
     }
-    // Rows waiting for their contact page are marked in the lists.
+    // Rows waiting for their contact page, and those whose page gave no details (佛山机械化工,
+    // a 404), are grey in the lists.
+    MemberRecord bare;
+    bare.title = Gbk("空白公司");
+    RecordStore(StorePath()).AppendMemberRecord(bare);
     model->Preview();
     ASSERT_FALSE(view.state.rows.empty());
     int waiting = 0;
     for (const ResultRow& row : view.state.rows) {
         waiting += row.waiting;
     }
-    EXPECT_EQ(waiting, 1);
+    EXPECT_EQ(waiting, 3);
 }
 
 TEST_F(WindowModelTest, KeptFailuresStayInViewUntilRetried) {

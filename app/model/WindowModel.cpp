@@ -413,7 +413,7 @@ void WindowModel::AppendRow(const MemberRecord& record, std::int64_t id) {
     for (size_t i = 0; i < row.fields.size(); ++i) {
         row[i] = text::GbkToUtf8(*fields[i]);
     }
-    row.waiting = record.waiting;
+    row.waiting = record.waiting || !row.HasContactField();
     // A row listed already (a name-only row filled, or kept and announced twice) is shown
     // again in its place: the view draws the list anew.
     for (ResultRow& listed : state_.rows) {
@@ -564,7 +564,7 @@ void WindowModel::OnDataAnswer(DataPaneReader::Answer answer) {
         ResultRow row;
         row.fields = r.fields;
         row.id = r.id;
-        row.waiting = r.waiting;
+        row.waiting = r.waiting || !row.HasContactField();
         row.collected = r.collected;
         row.search = SearchCell(r.industry, r.region);
         state_.dataRows.push_back(std::move(row));

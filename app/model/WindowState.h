@@ -16,11 +16,21 @@
 // it stands for a contact page kept as a failure (the name only, until a retry fills it).
 struct ResultRow {
     std::array<std::string, kResultColumnCount> fields;
-    bool waiting = false;
+    bool waiting = false;  // grey: kept for a failed contact page, or without any contact field
     std::int64_t id = 0;    // the store's row, when known
     std::string collected;  // the collected data: when it was first stored
     std::string search;     // and for which search
 
+    // A company's name alone (its contact page failed, or answered without details) is not a
+    // lead: such rows are grey and left out of the exports of complete rows.
+    bool HasContactField() const {
+        for (size_t i = 1; i < fields.size(); ++i) {
+            if (!fields[i].empty()) {
+                return true;
+            }
+        }
+        return false;
+    }
     std::string& operator[](size_t i) { return fields[i]; }
     const std::string& operator[](size_t i) const { return fields[i]; }
 };
