@@ -385,6 +385,7 @@ int RunExport(const CliOptions& o) {
             selection.region = o.region;
         }
         selection.since = o.since;
+        selection.importedOnly = o.imported;
         if (o.newToday) {
             // Today from midnight, or the later of that and --since.
             selection.since = std::max(selection.since, platform::LocalDate(std::time(nullptr)));

@@ -112,15 +112,16 @@ std::string CliUsage(CliOptions::Command command) {
             return head +
                    "export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]\n"
                    "                        [--complete-only] [--industry TEXT] [--region TEXT]\n"
-                   "                        [--since YYYY-MM-DD] [--new-today] [--columns "
-                   "nine|all] FILE\n"
+                   "                        [--since YYYY-MM-DD] [--new-today] [--imported]\n"
+                   "                        [--columns nine|all] FILE\n"
                    "  把记录导出到 FILE（- 为标准输出）：text 和 csv 默认 GBK 编码，utf-8\n"
                    "  带字节顺序标记；xlsx 为 Excel 工作簿，每个单元格都是文本。\n"
                    "  --unique：每家公司只导出一次（最新的记录）。\n"
-                   "  --complete-only：不导出联系页未能获取的公司（只有名称的记录）。\n"
+                   "  --complete-only：不导出没有任何联系方式的记录（只有公司名称：联系页未能\n"
+                   "  获取，或没有给出联系方式）。\n"
                    "  --industry / --region：只导出这个行业、地区的搜索采集到的记录（省略的一项\n"
                    "  不限）；--since：只导出这一天及以后采集的记录；--new-today：只导出今天\n"
-                   "  采集的记录。\n"
+                   "  采集的记录（导入的记录不算新采集的）；--imported：只导出导入的记录。\n"
                    "  --columns all：在九列之后加上 采集时间 和 搜索条件（默认 nine）。\n";
         case C::Clear:
             return head +
@@ -262,6 +263,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.completeOnly = true;
         } else if (o.command == C::Export && a == "--new-today") {
             o.newToday = true;
+        } else if (o.command == C::Export && a == "--imported") {
+            o.imported = true;
         } else if (o.command == C::Export && a == "--since") {
             if (!value(a, o.since))
                 return std::nullopt;

@@ -7,8 +7,8 @@
 //                                        [--proxy URL]
 //   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]
 //                                       [--complete-only] [--industry TEXT] [--region TEXT]
-//                                       [--since YYYY-MM-DD] [--new-today] [--columns nine|all]
-//                                       FILE|-
+//                                       [--since YYYY-MM-DD] [--new-today] [--imported]
+//                                       [--columns nine|all] FILE|-
 //   collector-cli [--store PATH] clear [--force]
 //   collector-cli [--store PATH] import [--encoding gbk|utf-8] [--no-skip-known] FILE|-
 
@@ -38,7 +38,8 @@ struct CliOptions {
     bool industryGiven = false;  // export: only rows of searches with this industry
     bool regionGiven = false;    // export: only rows of searches with this region
     std::string since;           // export: "YYYY-MM-DD", rows first stored that day or later
-    bool newToday = false;       // export: rows first stored today
+    bool newToday = false;       // export: rows collected today
+    bool imported = false;       // export: rows an import wrote
     bool allColumns = false;     // export: 采集时间 and 搜索条件 after the nine columns
     bool force = false;          // clear: also while other collectors work on a shared store
     std::string format;          // "text" or "csv"

@@ -477,8 +477,15 @@ std::string SqlRecordStore::SelectionSql(const RowSelection& selection, SqlBinde
     if (selection.region) {
         where += " AND region=" + bind(*selection.region);
     }
+    // Only an import writes a row with a time but neither industry nor region.
+    const std::string imported =
+        hasOrigin_ ? "(industry='' AND region='' AND collected<>'')" : "0=1";
     if (!selection.since.empty()) {
-        where += " AND " + collected + sql_.Bytewise() + ">=" + bind(selection.since);
+        where += " AND " + collected + sql_.Bytewise() + ">=" + bind(selection.since) +
+                 " AND NOT " + imported;
+    }
+    if (selection.importedOnly) {
+        where += " AND " + imported;
     }
     if (selection.completeOnly) {
         where += std::string(" AND ") + kHasContact +

@@ -31,7 +31,10 @@ namespace store {
 struct RowSelection {
     std::optional<std::string> industry;  // UTF-8, of the search that found the row; none: any
     std::optional<std::string> region;
-    std::string since;          // "YYYY-MM-DD": rows first stored that day or later; empty: any
+    // "YYYY-MM-DD": rows collected (not imported) that day or later; empty: any. New leads
+    // are what a crawl brought, never what an import put back.
+    std::string since;
+    bool importedOnly = false;  // rows an import wrote, and no others
     // Leaves out every row without a contact field: kept in the place of a failed contact
     // page, or whose contact page answered without details (404, 410).
     bool completeOnly = false;

@@ -202,17 +202,30 @@ TEST_F(CliTest, CollectResumeExportClear) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("无法创建导出文件"), std::string::npos);
 
-    // Parts of the store: by the search that found a row, by the day it was stored, complete
-    // rows only; and the two columns of where a row came from.
+    // An old lead imported today is not a new one.
+    {
+        std::ofstream old(FsPath(dir.File("old.csv")), std::ios::binary);
+        old << "公司名称,联系人\r\n旧客户公司,赵六\r\n";
+    }
+    r = Cli({"import", "--encoding", "utf-8", dir.File("old.csv")});
+    ASSERT_EQ(r.code, 0) << r.err;
+
+    // Parts of the store: by the search that found a row, by the day it was collected, complete
+    // rows only, imported rows; and the two columns of where a row came from.
     struct Part {
         std::vector<std::string> options;
         int rows;
     };
     const Part parts[] = {
-        {{"--industry", "化工"}, 5},    {{"--region", "广东", "--industry", "化工"}, 5},
-        {{"--region", "浙江"}, 0},      {{"--new-today"}, 5},
-        {{"--since", "2000-01-01"}, 5}, {{"--since", "2999-01-01"}, 0},
-        {{"--complete-only"}, 4},  // 佛山机械化工's page gives no contact
+        {{"--industry", "化工"}, 5},
+        {{"--region", "广东", "--industry", "化工"}, 5},
+        {{"--region", "浙江"}, 0},
+        {{"--new-today"}, 5},
+        {{"--since", "2000-01-01"}, 5},
+        {{"--since", "2999-01-01"}, 0},
+        {{"--imported"}, 1},
+        {{"--imported", "--industry", "化工"}, 0},
+        {{"--complete-only"}, 5},  // 佛山机械化工's page gives no contact; 赵六 does
     };
     for (const Part& p : parts) {
         std::vector<std::string> args = {"export", "--format", "csv"};
