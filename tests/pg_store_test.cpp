@@ -259,7 +259,8 @@ TEST_F(PgStoreTest, BothStoresGiveTheSameAnswersAndTheSameFiles) {
     EXPECT_EQ(ReadFileBytes(dir.File("pg.csv.u")), ReadFileBytes(dir.File("file.csv.u")));
     EXPECT_NE(fromFile.find("industry=5\nregion=1\nboth=4\ncomplete=5\n"), std::string::npos)
         << fromFile;
-    EXPECT_NE(fromFile.find("since 2000=7\nsince 2999=0\n"), std::string::npos) << fromFile;
+    // Rows with a time but no search (4 imported, 7 written without one) are no new leads.
+    EXPECT_NE(fromFile.find("since 2000=5\nsince 2999=0\n"), std::string::npos) << fromFile;
     EXPECT_NE(fromFile.find("clear=yes\nfill after clear=0\nempty=yes\nkept=0\n"),
               std::string::npos)
         << fromFile;
