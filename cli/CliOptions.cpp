@@ -329,6 +329,11 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         error = "import 需要输入文件名（- 为标准输入）";
         return std::nullopt;
     }
+    if (o.imported && (o.newToday || !o.since.empty())) {
+        // Imported rows are never new ones: the two together would always export nothing.
+        error = "--imported 不能与 --since 或 --new-today 同用：导入的记录不算新采集的";
+        return std::nullopt;
+    }
     if (!o.help && o.command == C::Export && (o.format.empty() || o.file.empty())) {
         error = o.format.empty() ? "export 需要 --format text|csv|xlsx" : "export 需要输出文件名";
         return std::nullopt;

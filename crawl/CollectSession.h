@@ -135,13 +135,12 @@ class CollectSession {
     RunController controller_;
     store::IRecordStore* store_ = nullptr;
     bool running_ = false;
-    bool saveProgress_ = false;  // a collect run keeps its page in progress; a retry does not
-    std::string condition_;      // the search of the run: its page is kept under it
-    bool reachesSearchEnd_ = false;
-    int round_ = 1;  // the walk of the search the run is part of
+    bool saveProgress_ = false;      // a collect run keeps its page in progress; a retry does not
+    std::string condition_;          // the search of the run: its page is kept under it
+    bool reachesSearchEnd_ = false;  // the run's last page is the search's, as pre-collected
+    int round_ = 1;                  // the walk of the search the run is part of
     int retryTotal_ = 0;
-    std::set<std::int64_t> retried_;  // the run's last page is the
-                     // search's, as pre-collected
+    std::set<std::int64_t> retried_;
     int runSerial_ = 0;
     std::map<int, int> runOfWorker_;
     int precollectWorker_ = 0;

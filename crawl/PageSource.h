@@ -116,6 +116,7 @@ class SharedClaimPages : public IPageSource {
 
     store::ISharedPages& shared_;
     std::int64_t search_;
+    int round_ = 1;  // the round of the search this walk belongs to
     std::string keyword_;
     std::string condition_;
     int first_;

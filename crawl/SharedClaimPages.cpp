@@ -27,6 +27,7 @@ SharedClaimPages::SharedClaimPages(store::ISharedPages& shared, std::int64_t sea
       clock_(clock) {
     // A new run of the search: the pages kept as failures before may be walked again.
     shared_.RetryFailedPages(search_);
+    round_ = shared_.SearchRound(search_);
     token_ = shared_.Register();
     beat_ = clock_.Now();
 }
@@ -47,6 +48,11 @@ void SharedClaimPages::CheckSearch() {
 }
 
 IPageSource::Offer SharedClaimPages::Next(WorkPage& page) {
+    if (shared_.SearchRound(search_) != round_) {
+        // Another collector opened the next round: this walk's round was done by the others.
+        post_(ev::PagesDone{shared_.PagesDone(search_)});
+        return Offer::End;
+    }
     std::optional<store::ISharedPages::Claim> claim =
         shared_.ClaimPage(search_, first_, last_, lease_);
     if (!claim) {
@@ -68,7 +74,7 @@ IPageSource::Offer SharedClaimPages::Next(WorkPage& page) {
 void SharedClaimPages::Done(const WorkPage& page) {
     CheckSearch();
     // Every entry of the page is stored, whoever holds the claim now.
-    shared_.MarkPageDone(search_, page.page);
+    shared_.MarkPageDone(search_, page.page, round_);
     held_.erase(page.page);
     post_(ev::PagesDone{shared_.PagesDone(search_)});
 }
@@ -77,7 +83,7 @@ void SharedClaimPages::Kept(const WorkPage& page) {
     // Kept to be fetched again with the failures: not done, and not claimed again in this run;
     // the shared walk goes on past it.
     CheckSearch();
-    shared_.MarkPageFailed(search_, page.page);
+    shared_.MarkPageFailed(search_, page.page, round_);
     held_.erase(page.page);
 }
 
@@ -97,7 +103,7 @@ void SharedClaimPages::Leave(const WorkPage& page) {
 
 void SharedClaimPages::EndsAt(int page) {
     CheckSearch();
-    shared_.EndSearchAt(search_, page);
+    shared_.EndSearchAt(search_, page, round_);
     last_ = std::min(last_, page);
 }
 

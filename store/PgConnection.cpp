@@ -350,7 +350,7 @@ void PgConnection::Begin(SqlTransaction kind) {
     if (InTransaction()) {
         throw StoreError("数据库操作失败（transaction）：已在事务中");
     }
-    Run(kind == SqlTransaction::Write ? "BEGIN"
+    Run(kind == SqlTransaction::Write ? "BEGIN ISOLATION LEVEL READ COMMITTED"
                                       : "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
 }
 

@@ -255,6 +255,13 @@ void PgRecordStore::WriteRefused() {
     }
 }
 
+namespace {
+
+// A mark made for round ?3 (0: whichever) holds only while the search is in that round.
+constexpr const char* kOfRound = "?3::int IN (0, (SELECT round FROM T_SEARCH WHERE id=?1))";
+
+}  // namespace
+
 void PgRecordStore::ClearFirst() {
     // The shared searches go first (their records with them): a collector writing a row of one
     // holds it until that row commits, and the rows are deleted after.
@@ -284,11 +291,20 @@ std::int64_t PgRecordStore::RegisterSearch(const std::string& industry, const st
             "AND collector_digest(region) = collector_digest(?2) AND industry = ?1 AND "
             "region = ?2 FOR UPDATE",
             {Utf8(industry), Utf8(region)}));
+        if (id == 0) {
+            throw StoreError(kSearchCleared);  // removed between the two statements
+        }
         // Every page done or kept (no claim can be live then): the round is finished, and this
         // collect opens the next with the pages its pre-collect counted.
         if (!db_.Exists("SELECT 1 FROM T_PAGE WHERE search=?1 AND NOT done AND NOT failed", {id}) &&
             db_.Exists("SELECT 1 FROM T_PAGE WHERE search=?1", {id})) {
-            db_.Run("UPDATE T_SEARCH SET round = round + 1, pages = ?2 WHERE id=?1", {id, pages});
+            // As many pages as the last round had, or more: a walk told to stop early (--last)
+            // never shrinks the round; a search that shrank ends at its first empty page.
+            db_.Run(
+                "UPDATE T_SEARCH SET round = round + 1, pages = greatest(pages, ?2) WHERE id=?1",
+                {id, pages});
+            pages = std::max(
+                pages, text::LeadingInt(db_.One("SELECT pages FROM T_SEARCH WHERE id=?1", {id})));
             db_.Run("DELETE FROM T_PAGE WHERE search=?1", {id});
         } else {
             db_.Run("UPDATE T_SEARCH SET pages = greatest(pages, ?2) WHERE id=?1", {id, pages});
@@ -330,12 +346,12 @@ bool PgRecordStore::RenewLease(std::int64_t search, const Claim& claim,
                {search, claim.page, claim.token, static_cast<std::int64_t>(lease.count())}) > 0;
 }
 
-void PgRecordStore::MarkPageDone(std::int64_t search, int page) {
+void PgRecordStore::MarkPageDone(std::int64_t search, int page, int round) {
     db_.Transaction(SqlTransaction::Write, [&] {
-        db_.Run(
-            "UPDATE T_PAGE SET done = true, failed = false, lease_until = NULL WHERE "
-            "search=?1 AND page=?2",
-            {search, page});
+        db_.Run(std::string("UPDATE T_PAGE SET done = true, failed = false, lease_until = NULL "
+                            "WHERE search=?1 AND page=?2 AND ") +
+                    kOfRound,
+                {search, page, round});
         // 'lastpageindex' keeps the highest page done.
         db_.Run(
             "INSERT INTO T_CONFIG (itemname, itemdata) VALUES ('lastpageindex', ?1) "
@@ -347,11 +363,11 @@ void PgRecordStore::MarkPageDone(std::int64_t search, int page) {
     });
 }
 
-void PgRecordStore::EndSearchAt(std::int64_t search, int page) {
-    db_.Run(
-        "UPDATE T_PAGE SET done = true, failed = false, lease_until = NULL WHERE search=?1 "
-        "AND page>?2",
-        {search, page});
+void PgRecordStore::EndSearchAt(std::int64_t search, int page, int round) {
+    db_.Run(std::string("UPDATE T_PAGE SET done = true, failed = false, lease_until = NULL WHERE "
+                        "search=?1 AND page>?2 AND ") +
+                kOfRound,
+            {search, page, round});
 }
 
 void PgRecordStore::ReleasePage(std::int64_t search, const Claim& claim) {
@@ -373,11 +389,11 @@ int PgRecordStore::PagesDone(std::int64_t search) {
         db_.One("SELECT count(*) FROM T_PAGE WHERE search=?1 AND done", {search}));
 }
 
-void PgRecordStore::MarkPageFailed(std::int64_t search, int page) {
-    db_.Run(
-        "UPDATE T_PAGE SET failed = true, lease_until = NULL WHERE search=?1 AND page=?2 AND "
-        "NOT done",
-        {search, page});
+void PgRecordStore::MarkPageFailed(std::int64_t search, int page, int round) {
+    db_.Run(std::string("UPDATE T_PAGE SET failed = true, lease_until = NULL WHERE search=?1 AND "
+                        "page=?2 AND NOT done AND ") +
+                kOfRound,
+            {search, page, round});
 }
 
 void PgRecordStore::RetryFailedPages(std::int64_t search) {

@@ -43,11 +43,11 @@ class PgRecordStore : public SqlRecordStore, public ISharedPages {
                                    std::chrono::seconds lease) override;
     bool RenewLease(std::int64_t search, const Claim& claim, std::chrono::seconds lease) override;
     void ReleasePage(std::int64_t search, const Claim& claim) override;
-    void MarkPageDone(std::int64_t search, int page) override;
-    void EndSearchAt(std::int64_t search, int page) override;
+    void MarkPageDone(std::int64_t search, int page, int round = 0) override;
+    void EndSearchAt(std::int64_t search, int page, int round = 0) override;
     int PagesDone(std::int64_t search) override;
     int PagesLeft(std::int64_t search, int first, int last) override;
-    void MarkPageFailed(std::int64_t search, int page) override;
+    void MarkPageFailed(std::int64_t search, int page, int round = 0) override;
     void RetryFailedPages(std::int64_t search) override;
     bool SearchExists(std::int64_t search) override;
     int SearchRound(std::int64_t search) override;

@@ -39,19 +39,21 @@ class ISharedPages {
     // was already lost to another collector).
     virtual void ReleasePage(std::int64_t search, const Claim& claim) = 0;
     // The page is walked to its end; the highest page done is kept as 'lastpageindex'.
-    virtual void MarkPageDone(std::int64_t search, int page) = 0;
+    virtual void MarkPageDone(std::int64_t search, int page, int round = 0) = 0;
     // Page `page` was read whole and its totals say the search ends there: every later page is
     // done for every collector, so that no walk waits for pages the search no longer has.
-    virtual void EndSearchAt(std::int64_t search, int page) = 0;
+    virtual void EndSearchAt(std::int64_t search, int page, int round = 0) = 0;
     // The page still failed after its retries and is kept as a failure: neither done nor
     // claimed again until RetryFailedPages (a later collect of the search).
-    virtual void MarkPageFailed(std::int64_t search, int page) = 0;
+    virtual void MarkPageFailed(std::int64_t search, int page, int round = 0) = 0;
     virtual void RetryFailedPages(std::int64_t search) = 0;
     // False when the search was removed (the store was cleared) since it was registered.
     virtual bool SearchExists(std::int64_t search) = 0;
     // The search is walked in rounds: a registration that finds every page of its round done
     // or kept opens the next (all its pages to do again); one that finds any page left joins
     // the round. The round a registration found or opened (1, 2, ...).
+    // The marks above that name a `round` change nothing once another round has begun: a
+    // collector that outlived its round (asleep past its lease) cannot mark the next one's pages.
     virtual int SearchRound(std::int64_t search) = 0;
     // Where the search's round stands, without registering it: finished when every page is
     // done or kept, else at its lowest page left (page 0 while nothing of the round is done);

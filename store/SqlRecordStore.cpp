@@ -18,11 +18,12 @@ constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, a
 // Whether row m stands for a contact page kept as a failure.
 constexpr const char* kWaiting =
     "EXISTS (SELECT 1 FROM T_FAILURE f WHERE f.rowid_kept=m.id AND f.kind='contact')";
-// Whether row m holds a contact field: a row kept for a failed contact page, or one whose page
-// answered without details (404, 410), has only its company's name.
+// Whether row m holds a contact field (a person, a number or an address; a sex or a title alone
+// reaches no one): a row kept for a failed contact page, or one whose page answered without
+// details (404, 410), has only its company's name.
 constexpr const char* kHasContact =
-    "(m.person<>'' OR m.sex<>'' OR m.job<>'' OR m.mobile<>'' OR m.phone<>'' OR m.fax<>'' OR "
-    "m.address<>'' OR m.zip<>'')";
+    "(m.person<>'' OR m.mobile<>'' OR m.phone<>'' OR m.fax<>'' OR m.address<>'' OR "
+    "m.zip<>'')";
 
 // A row as the program holds it: the nine texts, then (when asked for) its contact page and
 // whether it waits for it.

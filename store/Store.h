@@ -38,8 +38,8 @@ struct RowSelection {
     // Leaves out every row without a contact field: kept in the place of a failed contact
     // page, or whose contact page answered without details (404, 410).
     bool completeOnly = false;
-    bool unique = false;        // each company once: its newest row
-    std::string text;  // rows whose company, person, numbers or address hold it; empty: any
+    bool unique = false;  // each company once: its newest row
+    std::string text;     // rows whose company, person, numbers or address hold it; empty: any
 };
 
 // One stored row as the collected-data list shows it (UTF-8).

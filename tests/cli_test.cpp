@@ -86,6 +86,7 @@ TEST_F(CliTest, UsageMistakesExitWithTwo) {
         {"export", "--format", "csv", "--since", "2026-13-01", "out.csv"},
         {"export", "--format", "csv", "--since", "yesterday", "out.csv"},
         {"export", "--format", "csv", "--columns", "some", "out.csv"},
+        {"export", "--format", "csv", "--imported", "--new-today", "out.csv"},
         {"precollect", "--industry", "x", "--proxy", "ftp://127.0.0.1:21"},
         {"export", "--format", "csv", "--proxy", "http://127.0.0.1:1", "out.csv"},
         {"clear", "--industry", "x"},

@@ -16,15 +16,16 @@
 // it stands for a contact page kept as a failure (the name only, until a retry fills it).
 struct ResultRow {
     std::array<std::string, kResultColumnCount> fields;
-    bool waiting = false;  // grey: kept for a failed contact page, or without any contact field
+    bool waiting = false;   // grey: kept for a failed contact page, or without any contact field
     std::int64_t id = 0;    // the store's row, when known
     std::string collected;  // the collected data: when it was first stored
     std::string search;     // and for which search
 
     // A company's name alone (its contact page failed, or answered without details) is not a
     // lead: such rows are grey and left out of the exports of complete rows.
+    // (A sex or a job title alone reaches no one.)
     bool HasContactField() const {
-        for (size_t i = 1; i < fields.size(); ++i) {
+        for (size_t i : {1, 4, 5, 6, 7, 8}) {
             if (!fields[i].empty()) {
                 return true;
             }
