@@ -153,12 +153,12 @@ void CSpiderThread::CollectPages() {
         if (store::ISharedPages* shared = Store().SharedPages()) {
             const std::int64_t search =
                 shared->RegisterSearch(m_strIndustry, m_strRegion, m_job.nLastPage);
-            m_job.round = shared->SearchRound(search);  // its entries are this round's
             Post(ev::PagesDone{shared->PagesDone(search)});
             SharedClaimPages source(
                 *shared, search, keyword, m_job.strCondition, m_job.nStartPage, m_job.nLastPage,
                 m_job.options.lease, [this](CrawlEventBody body) { Post(std::move(body)); },
                 m_clock);
+            m_job.round = source.Round();  // its entries are this round's
             Walk(source);
             return;
         }

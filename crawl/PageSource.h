@@ -103,6 +103,8 @@ class SharedClaimPages : public IPageSource {
     void Leave(const WorkPage& page) override;
     void EndsAt(int page) override;
     std::vector<int> KeepAlive(std::chrono::milliseconds coming) override;
+    // The round of the search the walk joined (or opened) when it registered.
+    int Round() const { return round_; }
 
   private:
     struct Held {

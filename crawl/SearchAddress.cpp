@@ -48,19 +48,6 @@ std::string UrlEncode(std::string_view gbk) {
     return out;
 }
 
-void SplitCondition(std::string_view condition, std::string& industry, std::string& region) {
-    size_t first = text::FindText(condition, "^");
-    if (first == text::npos) {
-        industry.assign(condition);
-        region.clear();
-        return;
-    }
-    industry.assign(condition.substr(0, first));
-    size_t second = text::FindText(condition, "^", first + 1);
-    region.assign(second == text::npos ? condition.substr(first + 1)
-                                       : condition.substr(first + 1, second - first - 1));
-}
-
 std::string KeywordFor(std::string_view industry, std::string_view region) {
     std::string keyword;
     if (!region.empty()) {

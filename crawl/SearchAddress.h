@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/GbkSearch.h"
+
 namespace crawl {
 
 // Percent-encodes GBK bytes in the directory's own two-pass way: first the 22 unsafe ASCII
@@ -12,8 +14,8 @@ namespace crawl {
 // outside 33..122 as "%" and two upper-case hex digits.
 std::string UrlEncode(std::string_view gbk);
 
-// Splits "industry^region" at the first and second "^" (never inside a GBK character).
-void SplitCondition(std::string_view condition, std::string& industry, std::string& region);
+// Splits "industry^region" (text/GbkSearch.h).
+using text::SplitCondition;
 
 // The encoded region, "+" when both parts are present, then the encoded industry.
 std::string KeywordFor(std::string_view industry, std::string_view region);

@@ -29,16 +29,10 @@ std::string WithRound(std::string value, int round) {
 
 std::optional<SearchWalk> LoadSearchWalk(IRecordStore& store, const std::string& condition) {
     if (ISharedPages* shared = store.SharedPages()) {
-        // Its industry and region, split as a walk splits them ('^' may be a GBK trail byte).
-        const std::string_view c = condition;
-        const size_t first = text::FindText(c, "^");
-        const size_t second = first == text::npos ? text::npos : text::FindText(c, "^", first + 1);
-        const std::string_view industry = c.substr(0, first);
-        const std::string_view region =
-            first == text::npos
-                ? std::string_view()
-                : c.substr(first + 1, second == text::npos ? text::npos : second - first - 1);
-        return shared->RoundOf(std::string(industry), std::string(region));
+        std::string industry;
+        std::string region;
+        text::SplitCondition(condition, industry, region);
+        return shared->RoundOf(industry, region);
     }
     const std::optional<std::string> value = store.LoadSetting(SettingOf(condition));
     if (!value) {

@@ -107,4 +107,17 @@ std::string Trim(std::string_view s) {
     return TrimRight(TrimLeft(s));
 }
 
+void SplitCondition(std::string_view condition, std::string& industry, std::string& region) {
+    size_t first = FindText(condition, "^");
+    if (first == npos) {
+        industry.assign(condition);
+        region.clear();
+        return;
+    }
+    industry.assign(condition.substr(0, first));
+    size_t second = FindText(condition, "^", first + 1);
+    region.assign(second == npos ? condition.substr(first + 1)
+                                 : condition.substr(first + 1, second - first - 1));
+}
+
 }  // namespace text

@@ -47,4 +47,8 @@ std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 std::string Trim(std::string_view s);
 
+// Splits a search condition "industry^region" at the first and second "^" (never inside a GBK
+// character: '^' may be a trail byte).
+void SplitCondition(std::string_view condition, std::string& industry, std::string& region);
+
 }  // namespace text
