@@ -246,6 +246,7 @@ int RunCollect(const CliOptions& o) {
     }
 
     CollectRequest request = o.run;
+    request.how = kByCommandLine;
     request.condition = ConditionOf(o);
     request.options.skipKnown = o.skipKnown;
     // How long a page of a shared store stays claimed without a sign of life (tests shorten).

@@ -22,6 +22,9 @@ struct CollectRequest {
     PacingSettings pacing;
     CrawlOptions options;
     std::vector<std::int64_t> failureIds;  // retry: only these kept failures (empty: all)
+    // Who started the run, as the record of runs says it (store::kByWindow, kByCommandLine,
+    // kByScheduler).
+    std::string how;
 };
 
 }  // namespace crawl

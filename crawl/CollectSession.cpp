@@ -9,6 +9,8 @@
 #include "platform/FileSystem.h"
 #include "store/SharedPages.h"
 #include "store/Store.h"
+#include "text/GbkCodec.h"
+#include "text/GbkSearch.h"
 
 namespace crawl {
 
@@ -33,7 +35,27 @@ std::string OthersAtWork(store::IRecordStore& store) {
 
 CollectSession::CollectSession(const Clock& clock, std::shared_ptr<IEventSink> sink,
                                RunController::Launcher launch)
-    : sink_(std::move(sink)), controller_(clock, std::move(launch)) {}
+    : sink_(std::move(sink)), controller_(clock, std::move(launch)), clock_(clock) {}
+
+std::string OutcomeText(RunEnd::How how, bool keptFailures) {
+    switch (how) {
+    case RunEnd::How::Finished:
+        return keptFailures ? "完成，有失败页面" : "完成";
+    case RunEnd::How::Stopped:
+        return "已停止";
+    case RunEnd::How::NetFailed:
+        return "网络中断";
+    case RunEnd::How::Challenged:
+        return "网站拒绝访问";
+    case RunEnd::How::ProxyAuth:
+        return "代理需要密码";
+    case RunEnd::How::StoreFailed:
+        return "数据库错误";
+    case RunEnd::How::Crashed:
+        return "采集线程异常结束";
+    }
+    return {};
+}
 
 CollectSession::~CollectSession() {
     controller_.Shutdown(std::chrono::milliseconds(0));
@@ -138,6 +160,18 @@ void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request,
     retryTotal_ = job.nMode == CRAWL_MODE_RETRY ? static_cast<int>(job.failures.size()) : 0;
     retried_.clear();
     precollectWorker_ = 0;
+    // On record before the first page: a run that dies midway is found and closed as broken.
+    run_ = store::RunRecord();
+    if (job.nMode == CRAWL_MODE_COLLECT) {
+        std::string industry;
+        std::string region;
+        text::SplitCondition(job.strCondition, industry, region);
+        run_.industry = text::GbkToUtf8(industry);
+        run_.region = text::GbkToUtf8(region);
+    }
+    run_.how = request.how.empty() ? std::string(store::kByWindow) : request.how;
+    run_.id = store.BeginRunRecord(run_);
+    runRenewed_ = clock_.Now();
     controller_.BeginRun(request.pacing);
     running_ = true;
     try {
@@ -145,6 +179,7 @@ void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request,
     } catch (...) {
         running_ = false;
         controller_.OnRunEnded();
+        RecordRunEnd(RunEnd::How::Crashed, false);
         throw;
     }
     NoteCurrentWorker();
@@ -158,9 +193,34 @@ std::vector<store::KeptFailure> CollectSession::Failures() const {
     return out;
 }
 
-SessionUpdate CollectSession::End(RunEnd::How how, std::string reason) {
+void CollectSession::RecordRunEnd(RunEnd::How how, bool walkFinished) {
+    if (run_.id == 0 || store_ == nullptr) {
+        return;
+    }
+    run_.kept = static_cast<std::int64_t>(failures_.size());
+    run_.outcome = OutcomeText(how, run_.kept > 0);
+    run_.finished = walkFinished;
+    if (how == RunEnd::How::Finished && saveProgress_ && store_->SharedPages() != nullptr) {
+        // A shared search is finished when its round is: every page done or kept, by whoever.
+        try {
+            const std::optional<store::SearchWalk> walk = store::LoadSearchWalk(*store_, condition_);
+            run_.finished = walk && walk->finished;
+        } catch (const store::StoreError&) {
+            run_.finished = false;
+        }
+    }
+    try {
+        store_->EndRunRecord(run_);
+    } catch (const store::StoreError&) {
+        // Left under way: the next run or window that finds it closes it as broken.
+    }
+    run_.id = 0;
+}
+
+SessionUpdate CollectSession::End(RunEnd::How how, std::string reason, bool walkFinished) {
     running_ = false;
     controller_.OnRunEnded();
+    RecordRunEnd(how, walkFinished);
     SessionUpdate u;
     u.kind = SessionUpdate::Kind::RunEnded;
     u.end.how = how;
@@ -181,12 +241,32 @@ std::optional<SessionUpdate> CollectSession::Stop() {
 
 void CollectSession::Tick(bool allowRestart) {
     controller_.Tick(allowRestart);
+    if (running_ && run_.id != 0 && clock_.Now() - runRenewed_ >= kRunRenewEvery) {
+        runRenewed_ = clock_.Now();
+        try {
+            store_->RenewRunRecord(run_.id);
+        } catch (const store::StoreError&) {
+            // The run's own writes report a store that is gone.
+        }
+    }
     if (running_) {
         NoteCurrentWorker();  // a watchdog restart's worker belongs to the same run
     }
 }
 
 bool CollectSession::Shutdown(std::chrono::milliseconds timeout) {
+    if (running_) {
+        // The program ends with the run under way: on record as broken off, not finished.
+        if (run_.id != 0 && store_ != nullptr) {
+            run_.kept = static_cast<std::int64_t>(failures_.size());
+            run_.outcome = store::kRunBroken;
+            try {
+                store_->EndRunRecord(run_);
+            } catch (const store::StoreError&) {
+            }
+            run_.id = 0;
+        }
+    }
     running_ = false;
     precollectWorker_ = 0;
     return controller_.Shutdown(timeout);
@@ -259,6 +339,8 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
         if (OfThisRun(event.worker)) {
             u.counted = true;
             ++records_;
+            ++run_.stored;
+            run_.newRows += e->complete ? 1 : 0;
             if (running_) {
                 controller_.OnRecordSaved(records_);
             }
@@ -310,7 +392,7 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
                     return End(RunEnd::How::StoreFailed, err.what());
                 }
             }
-            SessionUpdate end = End(RunEnd::How::Finished);
+            SessionUpdate end = End(RunEnd::How::Finished, {}, finished);
             end.end.walkFinished = finished;
             return end;
         }

@@ -26,6 +26,7 @@
 #include "crawl/CrawlEvent.h"
 #include "crawl/CrawlJob.h"
 #include "crawl/RunController.h"
+#include "store/RunRecord.h"
 
 namespace store {
 class IRecordStore;
@@ -107,6 +108,9 @@ class CollectSession {
     void DiscardEarlierWork();
     size_t LiveWorkers() { return controller_.LiveWorkers(); }
 
+    // How often a run renews its entry in the record of runs while it works.
+    static constexpr std::chrono::seconds kRunRenewEvery{10};
+
     bool Running() const { return running_; }
     bool PreCollecting() const { return precollectWorker_ != 0; }
     int Records() const { return records_; }
@@ -121,6 +125,8 @@ class CollectSession {
     // end of a run may still add one after the run's end was reported.
     std::vector<store::KeptFailure> Failures() const;
     int Restarts() const { return controller_.Restarts(); }
+    // The run's entry in the store's record of runs (0: none could be written).
+    std::int64_t RunRecordId() const { return run_.id; }
     RunController& Controller() { return controller_; }
 
   private:
@@ -128,7 +134,9 @@ class CollectSession {
     // Starts a collect or retry run of `job` (its mode and pages set) into `store`.
     void BeginRun(CrawlJob job, const CollectRequest& request, store::IRecordStore& store);
     void NoteCurrentWorker();
-    SessionUpdate End(RunEnd::How how, std::string reason = {});
+    SessionUpdate End(RunEnd::How how, std::string reason = {}, bool walkFinished = false);
+    // Closes the run's entry in the record of runs.
+    void RecordRunEnd(RunEnd::How how, bool walkFinished);
     bool OfThisRun(int worker) const;
 
     std::shared_ptr<IEventSink> sink_;
@@ -148,6 +156,12 @@ class CollectSession {
     int page_ = 0;
     int lanes_ = 1;
     std::map<std::int64_t, store::KeptFailure> failures_;
+    const Clock& clock_;
+    store::RunRecord run_;        // the run on record; its counts grow with the run
+    Clock::TimePoint runRenewed_;  // when its entry was last renewed
 };
+
+// How a run ended, as the record of runs shows it.
+std::string OutcomeText(RunEnd::How how, bool keptFailures);
 
 }  // namespace crawl

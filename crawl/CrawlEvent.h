@@ -28,6 +28,7 @@ struct RecordSaved {
     int count = 0;        // records saved by this worker, 1, 2, 3 ...
     std::string contact;  // the contact page's address
     bool filled = false;  // a row kept for a failed contact page was completed
+    bool complete = false;  // the row holds a contact field now: a new lead
 };
 // A page still failed after its retries and is kept in the store to be fetched again. For a
 // contact page the company's row was appended in its place with what is known.

@@ -42,6 +42,17 @@ struct MemberRecord {
     std::array<std::string*, kFieldCount> Fields() {
         return {&title, &person, &sex, &job, &mobile, &phone, &fax, &address, &zip};
     }
+    // Whether the row reaches someone: a person, a number, an address or a postal code (a sex
+    // or a job title alone does not). A row without one is not a lead yet: it is "complete"
+    // from the moment it first holds one.
+    bool HasContactField() const {
+        for (const std::string* f : {&person, &mobile, &phone, &fax, &address, &zip}) {
+            if (!f->empty()) {
+                return true;
+            }
+        }
+        return false;
+    }
     bool operator==(const MemberRecord& o) const {
         return title == o.title && person == o.person && sex == o.sex && job == o.job &&
                mobile == o.mobile && phone == o.phone && fax == o.fax && address == o.address &&

@@ -94,7 +94,10 @@ void PgRecordStore::CreateMissingTables() {
             "information_schema.columns WHERE table_name = 't_member_china' AND column_name = "
             "'search' AND table_schema = current_schema()) AND EXISTS (SELECT 1 FROM "
             "information_schema.columns WHERE table_name = 't_search' AND column_name = 'round' "
-            "AND table_schema = current_schema())") == "t") {
+            "AND table_schema = current_schema()) AND to_regclass('ix_run_search') IS NOT NULL AND "
+            "EXISTS (SELECT 1 FROM information_schema.columns WHERE table_name = "
+            "'t_member_china' AND column_name = 'completed' AND table_schema = "
+            "current_schema())") == "t") {
         return;
     }
     db_.Transaction(SqlTransaction::Write, [&] {
@@ -127,6 +130,22 @@ void PgRecordStore::CreateMissingTables() {
             db_.Run(
                 "ALTER TABLE T_MEMBER_CHINA ADD COLUMN IF NOT EXISTS collected TEXT DEFAULT ''");
         }
+        // Where a row came from and when it became complete: older rows know neither (see
+        // SqlRecordStore::SelectionSql for how they are read).
+        if (db_.Run("SELECT 1 FROM information_schema.columns WHERE table_name = 't_member_china' "
+                    "AND column_name = 'completed' AND table_schema = current_schema()") == 0) {
+            db_.Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN IF NOT EXISTS origin TEXT DEFAULT ''");
+            db_.Run(
+                "ALTER TABLE T_MEMBER_CHINA ADD COLUMN IF NOT EXISTS completed TEXT DEFAULT ''");
+        }
+        // The record of runs (RunRecord.h): a run's collector renews `seen` while it works,
+        // on the server's clock like every lease.
+        db_.Run(
+            "CREATE TABLE IF NOT EXISTS T_RUN (id BIGSERIAL PRIMARY KEY, industry TEXT DEFAULT "
+            "'', region TEXT DEFAULT '', started TEXT DEFAULT '', ended TEXT DEFAULT '', how "
+            "TEXT DEFAULT '', stored BIGINT DEFAULT 0, newrows BIGINT DEFAULT 0, kept BIGINT "
+            "DEFAULT 0, outcome TEXT DEFAULT '', finished INTEGER DEFAULT 0, seen TIMESTAMPTZ)");
+        db_.Run("CREATE INDEX IF NOT EXISTS ix_run_search ON T_RUN (industry, region)");
         db_.Run(
             "CREATE INDEX IF NOT EXISTS ix_member_collected ON T_MEMBER_CHINA "
             "(collected COLLATE \"C\")");
@@ -237,6 +256,12 @@ std::string PgRecordStore::TextCondition(const std::string& folded, SqlBinder& b
               ") AND " + sql;
     }
     return sql;
+}
+
+int PgRecordStore::CloseBrokenRuns() {
+    // A live run on another machine renews itself every few seconds: never closed here.
+    return CloseRunsWhere("(seen IS NULL OR seen < " + sql_.Later(std::to_string(-kRunLapseSeconds)) +
+                          ")");
 }
 
 std::string PgRecordStore::WriteGuard(SqlBinder& bind) {

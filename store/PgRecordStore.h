@@ -36,6 +36,9 @@ class PgRecordStore : public SqlRecordStore, public ISharedPages {
     void SetInterrupt(const std::atomic<bool>* flag) override { pg_.SetInterrupt(flag); }
     void SetWaitHook(WaitHook hook) override { pg_.SetWaitHook(std::move(hook)); }
     bool Usable() const override { return pg_.Usable(); }
+    // A run under way whose collector has not renewed it for this long is gone.
+    static constexpr int kRunLapseSeconds = 90;
+    int CloseBrokenRuns() override;
 
     std::int64_t RegisterSearch(const std::string& industry, const std::string& region,
                                 int pages) override;

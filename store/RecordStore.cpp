@@ -62,6 +62,15 @@ std::string Holds(const std::string& place) {
 
 const SqliteDialect kDialect;
 
+// The record of runs (RunRecord.h); `seen` is unused in a file, where a run's collector is
+// known to be at work by its lock (CrawlLockPath).
+constexpr const char* kCreateRuns =
+    "CREATE TABLE IF NOT EXISTS T_RUN (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "industry TEXT DEFAULT '', region TEXT DEFAULT '', started TEXT DEFAULT '', "
+    "ended TEXT DEFAULT '', how TEXT DEFAULT '', stored INTEGER DEFAULT 0, "
+    "newrows INTEGER DEFAULT 0, kept INTEGER DEFAULT 0, outcome TEXT DEFAULT '', "
+    "finished INTEGER DEFAULT 0, seen INTEGER DEFAULT 0)";
+
 }  // namespace
 
 RecordStore::RecordStore(std::string path)
@@ -87,6 +96,31 @@ RecordStore::RecordStore(std::string path)
     CreateMissingTables();
     RecordSchemaVersion();
     fileIdentity_ = platform::IdentityOf(path_);
+}
+
+std::string CrawlLockPath(const std::string& storePath) {
+    return storePath + ".crawl";
+}
+
+void RecordStore::RunBegins() {
+    crawlLock_ = std::make_unique<platform::FileLock>(CrawlLockPath(path_));
+    // Held by every crawl together; a folder where the lock cannot be made only means that
+    // broken runs are not told from live ones there.
+    crawlLock_->TryAcquire(platform::FileLock::Mode::Shared);
+}
+
+void RecordStore::RunEnds() {
+    crawlLock_.reset();
+}
+
+int RecordStore::CloseBrokenRuns() {
+    // No crawl of this file is at work anywhere when the lock can be had alone: every run
+    // still under way lost its process without ending.
+    platform::FileLock alone(CrawlLockPath(path_));
+    if (db_.ReadOnly() || !alone.TryAcquire(platform::FileLock::Mode::Exclusive)) {
+        return 0;
+    }
+    return CloseRunsWhere("1=1");
 }
 
 void RecordStore::BeforeWrite() {
@@ -167,9 +201,10 @@ void RecordStore::AddMissingColumns() {
     // search or time); a file that has them is not written to, so a read-only store still opens.
     struct Found {
         bool contact = false, namekey = false, entry = false, indexes = false, claim = false,
-             origin = false, grams = false, status = false;
+             origin = false, grams = false, status = false, leadTimes = false, runs = false;
         bool All() const {
-            return contact && namekey && entry && indexes && claim && origin && grams && status;
+            return contact && namekey && entry && indexes && claim && origin && grams && status &&
+                   leadTimes && runs;
         }
     };
     auto look = [this] {
@@ -180,7 +215,9 @@ void RecordStore::AddMissingColumns() {
             f.namekey = f.namekey || column == "namekey";
             f.entry = f.entry || column == "entrykey";
             f.origin = f.origin || column == "collected";
+            f.leadTimes = f.leadTimes || column == "completed";
         });
+        f.runs = db_.Exists("SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_RUN'");
         f.claim = db_.Exists("SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='claim'");
         f.status = db_.Exists("SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='status'");
         f.grams =
@@ -197,6 +234,8 @@ void RecordStore::AddMissingColumns() {
         // Read as it is: rows without a search or time, filters without the index.
         const Found f = look();
         hasOrigin_ = f.origin;
+        hasLeadTimes_ = f.leadTimes;
+        hasRuns_ = f.runs;
         hasGrams_ = f.grams;
         return;
     }
@@ -239,6 +278,16 @@ void RecordStore::AddMissingColumns() {
         if (!f.origin) {
             db_.Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN industry TEXT DEFAULT ''");
             db_.Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN collected TEXT DEFAULT ''");
+        }
+        if (!f.leadTimes) {
+            // Older rows know neither: the exports tell imported rows by their other columns
+            // and take a row's first time for the time it became complete.
+            db_.Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN origin TEXT DEFAULT ''");
+            db_.Run("ALTER TABLE T_MEMBER_CHINA ADD COLUMN completed TEXT DEFAULT ''");
+        }
+        if (!f.runs) {
+            db_.Run(kCreateRuns);
+            db_.Run("CREATE INDEX IF NOT EXISTS ix_run_search ON T_RUN (industry, region)");
         }
         if (!f.grams) {
             // The filter's index: the pairs of characters of each row (contentless, so it

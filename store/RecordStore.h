@@ -4,15 +4,20 @@
 // pairs (FTS5), brought up to date by the searches that need it.
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/FileIdentity.h"
+#include "platform/FileLock.h"
 #include "store/SqlRecordStore.h"
 
 namespace store {
 
 class SqliteConnection;
+
+// The lock beside a store file that every crawl of it holds shared while it works.
+std::string CrawlLockPath(const std::string& storePath);
 
 class RecordStore : public SqlRecordStore {
   public:
@@ -23,6 +28,8 @@ class RecordStore : public SqlRecordStore {
     std::string DisplayName() const override { return path_; }
     bool UpdateTextIndex(const std::function<bool(int percent)>& progress) override;
     void SetIndexOnRead(bool on) override { indexOnRead_ = on; }
+    void RenewRunRecord(std::int64_t id) override { (void)id; }  // its lock says it
+    int CloseBrokenRuns() override;
 
     // The rows the filter's index takes in one write transaction, well under the time a
     // collect beside it may wait, and the pause after each: SQLite's lock is not queued, and a
@@ -39,6 +46,8 @@ class RecordStore : public SqlRecordStore {
     bool RowIndexed(std::int64_t id) override;
     void ReindexRow(std::int64_t id, const Utf8Row& before, const Utf8Row& after) override;
     void ClearAfter() override;
+    void RunBegins() override;
+    void RunEnds() override;
 
   private:
     void CreateMissingTables();
@@ -60,6 +69,7 @@ class RecordStore : public SqlRecordStore {
     bool hasGrams_ = true;  // the filter's index is there (not in an older read-only file)
     bool indexOnRead_ = true;
     std::optional<platform::FileIdentity> fileIdentity_;  // the file as opened
+    std::unique_ptr<platform::FileLock> crawlLock_;       // held shared while a run is at work
 };
 
 }  // namespace store

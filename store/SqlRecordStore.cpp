@@ -4,7 +4,7 @@
 #include <ctime>
 #include <utility>
 
-#include "platform/LocalTime.h"
+#include "store/StoreClock.h"
 #include "text/GbkCodec.h"
 #include "text/Grams.h"
 #include "text/Normalise.h"
@@ -55,7 +55,30 @@ std::string Utf8(const std::string& gbk) {
     return text::GbkToUtf8(gbk);
 }
 
+// The row's person, numbers, address or postal code (as MemberRecord::HasContactField).
+bool HasContactField(const IRecordStore::Utf8Row& row) {
+    for (int i : {1, 4, 5, 6, 7, 8}) {
+        if (!row[i].empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr const char* kOriginCrawl = "crawl";
+constexpr const char* kOriginImport = "import";
+
 }  // namespace
+
+// The end of the last finished walk of row `m`'s search that ended before the search's newest
+// walk began ('' when there is none: every row of the search is new then).
+std::string SqlRecordStore::LastWalkEnd(const std::string& m) const {
+    const std::string c = sql_.Bytewise();
+    return "COALESCE((SELECT max(r.ended" + c + ") FROM T_RUN r WHERE r.industry=" + m +
+           ".industry AND r.region=" + m + ".region AND r.finished=1 AND r.ended<>'' AND r.ended" +
+           c + " < (SELECT max(s.started" + c + ") FROM T_RUN s WHERE s.industry=" + m +
+           ".industry AND s.region=" + m + ".region)), '')";
+}
 
 bool IdentifiesCompany(std::string_view contact) {
     return !contact.empty() && contact.back() != '/';
@@ -94,15 +117,18 @@ std::int64_t SqlRecordStore::AppendMemberRecord(const MemberRecord& record) {
 
 std::int64_t SqlRecordStore::AppendRow(const MemberRecord& record) {
     return AppendUtf8Row(Utf8RowOf(record), Utf8(record.contact), Utf8(record.industry),
-                         Utf8(record.region), record.entry);
+                         Utf8(record.region), record.entry, Origin::Crawl);
 }
 
 std::int64_t SqlRecordStore::AppendUtf8Row(const Utf8Row& row, const std::string& contact,
                                            const std::string& industry, const std::string& region,
-                                           const std::string& entry) {
+                                           const std::string& entry, Origin origin) {
     // A row of an entry that is stored already is not appended again (its id is then 0). It
-    // keeps the time it was first stored, the collector's local time as the exports' "today"
-    // counts it, whatever the database server's zone: filling it in later does not change it.
+    // keeps the time it was first stored and the time it became complete (now, when it holds a
+    // contact field), by the collector's clock as the exports' "today" counts them, whatever
+    // the database server's zone: filling it in later does not change the first.
+    const std::string now = StoreDateTime();
+    const bool complete = origin == Origin::Crawl && HasContactField(row);
     SqlBinder bind;
     for (const std::string* value : {&row[0], &row[1], &row[2], &row[3], &row[4], &row[5], &row[6],
                                      &row[7], &row[8], &contact}) {
@@ -112,20 +138,21 @@ std::int64_t SqlRecordStore::AppendUtf8Row(const Utf8Row& row, const std::string
     bind(region);
     bind(entry);
     bind(industry);
-    bind(platform::LocalDateTime(std::time(nullptr)));
+    bind(now);
+    bind(std::string(origin == Origin::Crawl ? kOriginCrawl : kOriginImport));
+    bind(complete ? now : std::string());
     const std::string guard = WriteGuard(bind);
     // The crawl's hot path: without a guard the plain VALUES form, planned fastest. (A SELECT
     // of an upsert needs a WHERE of its own on SQLite.)
-    static const std::string head = std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
-                                    ", contact, namekey, region, entrykey, industry, collected) ";
+    static const std::string head =
+        std::string("INSERT INTO T_MEMBER_CHINA (") + kColumns +
+        ", contact, namekey, region, entrykey, industry, collected, origin, completed) ";
+    static const std::string values = "?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17";
     static const std::string plain =
-        head +
-        "VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15) ON CONFLICT DO NOTHING "
-        "RETURNING id";
-    const std::string sql =
-        guard.empty() ? plain
-                      : head + "SELECT ?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15 WHERE " +
-                            guard + " ON CONFLICT DO NOTHING RETURNING id";
+        head + "VALUES (" + values + ") ON CONFLICT DO NOTHING RETURNING id";
+    const std::string sql = guard.empty() ? plain
+                                          : head + "SELECT " + values + " WHERE " + guard +
+                                                " ON CONFLICT DO NOTHING RETURNING id";
     const std::int64_t id = text::LeadingLong(db_.One(sql, bind.params));
     if (id == 0 && !guard.empty()) {
         WriteRefused();
@@ -191,9 +218,14 @@ bool SqlRecordStore::FillRow(std::int64_t rowId, const MemberRecord& record) {
         }
     }
     const Utf8Row row = Utf8RowOf(record);
+    // A row filled with a contact field becomes complete now (a company whose details arrive
+    // by a retry is a new lead on that day); one that was complete keeps its time.
+    const std::string completed = HasContactField(row) ? StoreDateTime() : std::string();
     if (db_.Run("UPDATE T_MEMBER_CHINA SET person=?1, sex=?2, job=?3, mobile=?4, phone=?5, "
-                "fax=?6, address=?7, zip=?8 WHERE id=?9",
-                {row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8], rowId}) == 0) {
+                "fax=?6, address=?7, zip=?8, completed=CASE WHEN completed='' THEN ?10 ELSE "
+                "completed END WHERE id=?9",
+                {row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8], rowId,
+                 completed}) == 0) {
         return false;
     }
     if (before) {
@@ -299,7 +331,8 @@ IRecordStore::ImportCount SqlRecordStore::ImportRows(const std::function<bool(Ut
                     continue;
                 }
             }
-            AppendUtf8Row(row, std::string(), std::string(), std::string(), std::string());
+            AppendUtf8Row(row, std::string(), std::string(), std::string(), std::string(),
+                          Origin::Import);
             ++count.imported;
         }
     });
@@ -348,7 +381,7 @@ std::int64_t SqlRecordStore::KeepFailure(KeptFailure& f, const MemberRecord* pla
             {KindName(f.kind), f.page, Utf8(f.address), Utf8(f.title), Utf8(f.condition), f.reason,
              f.tries, f.rowId,
              // The collector's local time, as a row's 采集时间: not the server's zone.
-             platform::LocalDateTime(std::time(nullptr)), f.status},
+             StoreDateTime(), f.status},
             [&](const SqlRow& row) {
                 f.id = row.Int(0);
                 f.rowId = row.Int(1);
@@ -411,6 +444,96 @@ std::int64_t SqlRecordStore::CountKeptFailures() {
     return text::LeadingLong(db_.One("SELECT count(*) FROM T_FAILURE"));
 }
 
+std::int64_t SqlRecordStore::BeginRunRecord(const RunRecord& run) {
+    BeforeWrite();
+    CloseBrokenRuns();
+    RunBegins();
+    try {
+        return text::LeadingLong(db_.One(
+            "INSERT INTO T_RUN (industry, region, started, ended, how, outcome, seen) VALUES "
+            "(?1, ?2, ?3, '', ?4, ?5, " +
+                sql_.Now() + ") RETURNING id",
+            {run.industry, run.region, run.started.empty() ? StoreDateTime() : run.started,
+             run.how, std::string(kRunOngoing)}));
+    } catch (...) {
+        RunEnds();
+        throw;
+    }
+}
+
+void SqlRecordStore::EndRunRecord(const RunRecord& run) {
+    // Its collector is no longer at work, whatever the write does.
+    struct Ends {
+        SqlRecordStore* store;
+        ~Ends() { store->RunEnds(); }
+    } ends{this};
+    db_.Run(
+        "UPDATE T_RUN SET ended=?1, stored=?2, newrows=?3, kept=?4, outcome=?5, finished=?6 "
+        "WHERE id=?7",
+        {run.ended.empty() ? StoreDateTime() : run.ended, run.stored, run.newRows, run.kept,
+         run.outcome, static_cast<std::int64_t>(run.finished ? 1 : 0), run.id});
+}
+
+void SqlRecordStore::RenewRunRecord(std::int64_t id) {
+    db_.Run("UPDATE T_RUN SET seen=" + sql_.Now() + " WHERE id=?1 AND ended=''", {id});
+}
+
+int SqlRecordStore::CloseRunsWhere(const std::string& condition, const SqlParams& params) {
+    if (!hasRuns_ || db_.ReadOnly()) {
+        return 0;
+    }
+    SqlParams all = params;
+    all.emplace_back(StoreDateTime());
+    all.emplace_back(std::string(kRunBroken));
+    const std::string at = "?" + std::to_string(all.size() - 1);
+    const std::string outcome = "?" + std::to_string(all.size());
+    return static_cast<int>(db_.Run(
+        "UPDATE T_RUN SET ended=" + at + ", outcome=" + outcome + " WHERE ended='' AND " + condition,
+        all));
+}
+
+std::vector<RunRecord> SqlRecordStore::Runs(int limit) {
+    std::vector<RunRecord> runs;
+    if (!hasRuns_) {
+        return runs;
+    }
+    db_.Run(
+        "SELECT id, industry, region, started, ended, how, stored, newrows, kept, outcome, "
+        "finished FROM T_RUN ORDER BY id DESC LIMIT ?1",
+        {static_cast<std::int64_t>(std::max(1, limit))}, [&](const SqlRow& row) {
+            RunRecord r;
+            r.id = row.Int(0);
+            r.industry = std::string(row.Text(1));
+            r.region = std::string(row.Text(2));
+            r.started = std::string(row.Text(3));
+            r.ended = std::string(row.Text(4));
+            r.how = std::string(row.Text(5));
+            r.stored = row.Int(6);
+            r.newRows = row.Int(7);
+            r.kept = row.Int(8);
+            r.outcome = std::string(row.Text(9));
+            r.finished = row.Int(10) != 0;
+            runs.push_back(std::move(r));
+        });
+    return runs;
+}
+
+std::string SqlRecordStore::ChangeMark() {
+    // Each part is read from an index or a small table: a million rows cost nothing more.
+    std::string mark;
+    db_.Run(std::string("SELECT (SELECT max(id) FROM T_MEMBER_CHINA), (SELECT count(*) FROM "
+                        "T_FAILURE), (SELECT max(id) FROM T_FAILURE)") +
+                (hasRuns_ ? ", (SELECT max(id) FROM T_RUN), (SELECT count(*) FROM T_RUN WHERE "
+                            "ended<>'')"
+                          : ""),
+            {}, [&](const SqlRow& row) {
+                for (int i = 0; i < row.Columns(); ++i) {
+                    mark += std::string(row.Text(i)) + "/";
+                }
+            });
+    return mark;
+}
+
 std::optional<MemberRecord> SqlRecordStore::NewestMemberRecord() {
     std::optional<MemberRecord> newest;
     db_.Run(std::string("SELECT ") + kColumns + " FROM T_MEMBER_CHINA ORDER BY id DESC LIMIT 1", {},
@@ -452,6 +575,10 @@ bool SqlRecordStore::ClearMemberRecords(const std::atomic<bool>* cancel) {
             // Every search starts over: nothing of it is stored any more.
             db_.Run("DELETE FROM T_CONFIG WHERE itemname LIKE ?1",
                     {std::string(kSearchWalkPrefix) + "%"});
+            // And so do their walks; runs under way stay on record until they end.
+            if (hasRuns_) {
+                db_.Run("DELETE FROM T_RUN WHERE ended<>''");
+            }
             ClearAfter();
             // Later rows get higher ids: nothing else starts over.
             if (cancel != nullptr && cancel->load()) {
@@ -468,6 +595,11 @@ std::string SqlRecordStore::SelectionSql(const RowSelection& selection, SqlBinde
     // A read-only file of an older version has no search or time: its rows have none.
     const std::string industry = hasOrigin_ ? "industry" : "''";
     const std::string collected = hasOrigin_ ? "collected" : "''";
+    // When a row became a lead: when it first held a contact field; a row that never did (or
+    // was stored before rows kept that time), when it was stored.
+    const std::string leadTime =
+        hasLeadTimes_ ? "(CASE WHEN m.completed<>'' THEN m.completed ELSE m.collected END)"
+                      : collected;
     std::string where = "1=1";
     if (const std::string text = text::FoldAscii(text::TrimBlanks(selection.text)); !text.empty()) {
         where += " AND " + TextCondition(text, bind);
@@ -478,12 +610,22 @@ std::string SqlRecordStore::SelectionSql(const RowSelection& selection, SqlBinde
     if (selection.region) {
         where += " AND region=" + bind(*selection.region);
     }
-    // Only an import writes a row with a time but neither industry nor region.
+    // Rows older than their origin: only an import wrote a row with a time but neither
+    // industry nor region.
+    const std::string oldImported = "(m.industry='' AND m.region='' AND m.collected<>'')";
     const std::string imported =
-        hasOrigin_ ? "(industry='' AND region='' AND collected<>'')" : "0=1";
+        !hasOrigin_ ? "0=1"
+        : hasLeadTimes_
+            ? "(m.origin='" + std::string(kOriginImport) + "' OR (m.origin='' AND " + oldImported +
+                  "))"
+            : oldImported;
     if (!selection.since.empty()) {
-        where += " AND " + collected + sql_.Bytewise() + ">=" + bind(selection.since) +
+        where += " AND " + leadTime + sql_.Bytewise() + ">=" + bind(selection.since) +
                  " AND NOT " + imported;
+    }
+    if (selection.sinceLastRun) {
+        where += " AND NOT " + imported + " AND " + leadTime + sql_.Bytewise() + ">" +
+                 (hasRuns_ ? LastWalkEnd("m") : std::string("''"));
     }
     if (selection.importedOnly) {
         where += " AND " + imported;

@@ -41,6 +41,11 @@ class SqlRecordStore : public IRecordStore {
     bool HasContact(const std::string& address, const std::string& title) override;
     std::vector<KeptFailure> KeptFailures() override;
     std::int64_t CountKeptFailures() override;
+    std::int64_t BeginRunRecord(const RunRecord& run) override;
+    void EndRunRecord(const RunRecord& run) override;
+    void RenewRunRecord(std::int64_t id) override;
+    std::vector<RunRecord> Runs(int limit) override;
+    std::string ChangeMark() override;
     std::optional<MemberRecord> NewestMemberRecord() override;
     std::optional<MemberRecord> MemberRecordById(std::int64_t id) override;
     void NewestMemberRecords(const std::function<void(const MemberRecord&)>& deliver) override;
@@ -76,18 +81,27 @@ class SqlRecordStore : public IRecordStore {
     virtual void ReindexRow(std::int64_t id, const Utf8Row& before, const Utf8Row& after) {
         (void)id, (void)before, (void)after;
     }
+    // Around a run: a file marks its crawl as at work with a lock beside it.
+    virtual void RunBegins() {}
+    virtual void RunEnds() {}
+    // Closes as broken every run under way that meets `condition` (SQL on T_RUN).
+    int CloseRunsWhere(const std::string& condition, const SqlParams& params = {});
     // In a clear's transaction, before the rows go and after.
     virtual void ClearFirst() {}
     virtual void ClearAfter() {}
 
+    // Where a row came from: a crawl collected it, or an import put it back.
+    enum class Origin { Crawl, Import };
     // Appends a row of an entry unless the entry is stored: its id, or 0.
     std::int64_t AppendUtf8Row(const Utf8Row& row, const std::string& contact,
                                const std::string& industry, const std::string& region,
-                               const std::string& entry);
+                               const std::string& entry, Origin origin);
 
     ISqlConnection& db_;
     const SqlDialect& sql_;
     bool hasOrigin_ = true;  // rows know their search and time (not in an older read-only file)
+    bool hasLeadTimes_ = true;  // rows know where they came from and when they became complete
+    bool hasRuns_ = true;       // the record of runs is there
 
   private:
     // In a write transaction: holds the write guard until the commit.
@@ -97,6 +111,7 @@ class SqlRecordStore : public IRecordStore {
     bool FillRow(std::int64_t rowId, const MemberRecord& record);
     std::int64_t RowOfEntry(const std::string& entry);
     std::string SelectionSql(const RowSelection& selection, SqlBinder& bind);
+    std::string LastWalkEnd(const std::string& m) const;
 
     std::unique_ptr<ISqlConnection> owned_;
 };

@@ -22,6 +22,7 @@
 #include "store/MemberRecord.h"
 #include "store/RecordWriter.h"
 #include "store/RowSource.h"
+#include "store/RunRecord.h"
 #include "store/SearchWalk.h"
 #include "store/StoreError.h"
 
@@ -33,7 +34,13 @@ struct RowSelection {
     std::optional<std::string> region;
     // "YYYY-MM-DD": rows collected (not imported) that day or later; empty: any. New leads
     // are what a crawl brought, never what an import put back.
+    // Rows count by when they became complete (first held a contact field; a row that never
+    // did, by when it was stored), so a company whose details arrive by a retry is new that day.
     std::string since;
+    // Collected rows that became complete after the end of the last finished walk of their
+    // search that ended before that search's newest walk began: right after a walk, what the
+    // walk brought (on a shared store, by any collector).
+    bool sinceLastRun = false;
     bool importedOnly = false;  // rows an import wrote, and no others
     // Leaves out every row without a contact field: kept in the place of a failed contact
     // page, or whose contact page answered without details (404, 410).
@@ -109,6 +116,21 @@ class IRecordStore : public IRecordWriter {
     }
 
     virtual std::int64_t CountKeptFailures() = 0;
+
+    // The record of runs. A run is written as under way when it begins (its id is given) and
+    // closed when it ends; a run whose collector is gone is closed as kRunBroken by the next
+    // run or window that finds it (CloseBrokenRuns), never one still at work anywhere.
+    virtual std::int64_t BeginRunRecord(const RunRecord& run) = 0;
+    virtual void EndRunRecord(const RunRecord& run) = 0;
+    // The run's collector is still at work (a shared store closes runs not renewed for a while).
+    virtual void RenewRunRecord(std::int64_t id) { (void)id; }
+    // How many runs it closed.
+    virtual int CloseBrokenRuns() = 0;
+    // The newest `limit` runs, newest first.
+    virtual std::vector<RunRecord> Runs(int limit) = 0;
+    // A cheap mark that moves whenever rows are written, filled or cleared, or failures kept or
+    // healed, by whoever writes: a view re-reads the store only when it moved.
+    virtual std::string ChangeMark() = 0;
 
     virtual std::optional<MemberRecord> NewestMemberRecord() = 0;
     virtual std::optional<MemberRecord> MemberRecordById(std::int64_t id) = 0;

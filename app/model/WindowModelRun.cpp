@@ -114,6 +114,7 @@ WindowModel::RunStart WindowModel::StartCollectRun(bool retry) {
     request.searchPages = pagesTotal_;
     request.options.skipKnown = CheckedIn(state_, IDC_SKIP_KNOWN);
     request.failureIds = retryIds_;
+    request.how = store::kByWindow;
     try {
         if (retry) {
             return session_->StartRetry(request, *store) ? RunStart::Started
