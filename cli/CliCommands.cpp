@@ -20,7 +20,6 @@
 #include "crawl/RunSettings.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
-#include "platform/LocalTime.h"
 #include "platform/ProgramFolders.h"
 #include "platform/StopSignal.h"
 #include "platform/SystemError.h"
@@ -28,6 +27,7 @@
 #include "store/ExportRecords.h"
 #include "store/FileLines.h"
 #include "store/Store.h"
+#include "store/StoreClock.h"
 #include "text/GbkCodec.h"
 #include "text/Number.h"
 #include "text/Printable.h"
@@ -387,9 +387,10 @@ int RunExport(const CliOptions& o) {
         }
         selection.since = o.since;
         selection.importedOnly = o.imported;
+        selection.sinceLastRun = o.sinceLastRun;
         if (o.newToday) {
             // Today from midnight, or the later of that and --since.
-            selection.since = std::max(selection.since, platform::LocalDate(std::time(nullptr)));
+            selection.since = std::max(selection.since, StoreDate());
         }
         // A workbook named without an extension gets its own, so that Excel opens it.
         std::string path = o.file;

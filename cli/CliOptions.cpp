@@ -112,20 +112,21 @@ std::string CliUsage(CliOptions::Command command) {
             return head +
                    "export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]\n"
                    "                        [--complete-only] [--industry TEXT] [--region TEXT]\n"
-                   "                        [--since YYYY-MM-DD] [--new-today] [--imported]\n"
-                   "                        [--columns nine|all] FILE\n"
+                   "                        [--since YYYY-MM-DD] [--new-today] [--since-last-run]\n"
+                   "                        [--imported] [--columns nine|all] FILE\n"
                    "  把记录导出到 FILE（- 为标准输出）：text 和 csv 默认 GBK 编码，utf-8\n"
                    "  带字节顺序标记；xlsx 为 Excel 工作簿，每个单元格都是文本。\n"
                    "  --unique：每家公司只导出一次（最新的记录）。\n"
                    "  --complete-only：不导出没有任何联系方式的记录（只有公司名称：联系页未能\n"
                    "  获取，或没有给出联系方式）。\n"
                    "  --industry / --region：只导出这个行业、地区的搜索采集到的记录（省略的一项\n"
-                   "  不限）；--since：只导出这一天及以后采集的记录；--new-today：只导出今天\n"
-                   "  采集的记录（导入的记录不算新采集的）；--imported：只导出导入的记录。\n"
+                   "  不限）；--since：只导出这一天及以后采集到联系方式的记录；--new-today：只导出\n"
+                   "  今天采集到联系方式的记录（导入的记录不算新采集的）；--since-last-run：只导出\n"
+                   "  各搜索自上次采集完成以来新采集的记录；--imported：只导出导入的记录。\n"
                    "  --columns all：在九列之后加上 采集时间 和 搜索条件（默认 nine）。\n";
         case C::Clear:
             return head +
-                   "clear [--force]\n  删除全部已采集的记录（保留上次采集页码）。共享的 PostgreSQL "
+                   "clear [--force]\n  删除全部已采集的记录和各搜索的采集进度。共享的 PostgreSQL "
                    "数据库上有其他\n  采集器正在工作时拒绝清空，--force 仍然清空。\n";
         case C::Import:
             return head +
@@ -263,6 +264,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.completeOnly = true;
         } else if (o.command == C::Export && a == "--new-today") {
             o.newToday = true;
+        } else if (o.command == C::Export && a == "--since-last-run") {
+            o.sinceLastRun = true;
         } else if (o.command == C::Export && a == "--imported") {
             o.imported = true;
         } else if (o.command == C::Export && a == "--since") {
@@ -329,9 +332,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         error = "import 需要输入文件名（- 为标准输入）";
         return std::nullopt;
     }
-    if (o.imported && (o.newToday || !o.since.empty())) {
+    if (o.imported && (o.newToday || !o.since.empty() || o.sinceLastRun)) {
         // Imported rows are never new ones: the two together would always export nothing.
-        error = "--imported 不能与 --since 或 --new-today 同用：导入的记录不算新采集的";
+        error = "--imported 不能与 --since、--new-today 或 --since-last-run 同用：导入的记录不算新采集的";
         return std::nullopt;
     }
     if (!o.help && o.command == C::Export && (o.format.empty() || o.file.empty())) {

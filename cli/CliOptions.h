@@ -7,7 +7,8 @@
 //                                        [--proxy URL]
 //   collector-cli [--store PATH] export --format text|csv|xlsx [--encoding gbk|utf-8] [--unique]
 //                                       [--complete-only] [--industry TEXT] [--region TEXT]
-//                                       [--since YYYY-MM-DD] [--new-today] [--imported]
+//                                       [--since YYYY-MM-DD] [--new-today] [--since-last-run]
+//                                       [--imported]
 //                                       [--columns nine|all] FILE|-
 //   collector-cli [--store PATH] clear [--force]
 //   collector-cli [--store PATH] import [--encoding gbk|utf-8] [--no-skip-known] FILE|-
@@ -37,8 +38,9 @@ struct CliOptions {
     bool completeOnly = false;   // export: without rows waiting for their contact page
     bool industryGiven = false;  // export: only rows of searches with this industry
     bool regionGiven = false;    // export: only rows of searches with this region
-    std::string since;           // export: "YYYY-MM-DD", rows first stored that day or later
+    std::string since;           // export: "YYYY-MM-DD", rows that became leads that day or later
     bool newToday = false;       // export: rows collected today
+    bool sinceLastRun = false;   // export: rows new since the last finished walk of their search
     bool imported = false;       // export: rows an import wrote
     bool allColumns = false;     // export: 采集时间 and 搜索条件 after the nine columns
     bool force = false;          // clear: also while other collectors work on a shared store

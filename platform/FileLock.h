@@ -1,8 +1,9 @@
 #pragma once
-// A lock on a file beside a store that processes take to say "a crawl of this store is at
-// work here": every crawl holds it shared, and whoever wants to know whether any crawl is at
-// work tries to take it alone. The system lets it go when the process ends, however it ends,
-// so a lock never outlives its holder.
+// A lock on one byte of a file, which a process holds to say "this is at work": a crawl of a
+// store holds the byte of its run in a file beside the store, and whoever wants to know whether
+// that run is still at work tries to take it. The system lets it go when the process ends,
+// however it ends, so a lock never outlives its holder. Each lock is its own holder, even
+// beside another of the same process.
 
 #include <string>
 #include <utility>
@@ -13,7 +14,7 @@ class FileLock {
   public:
     enum class Mode { Shared, Exclusive };
 
-    explicit FileLock(std::string path) : path_(std::move(path)) {}
+    FileLock(std::string path, unsigned long long byte) : path_(std::move(path)), byte_(byte) {}
     ~FileLock() { Release(); }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
@@ -31,6 +32,7 @@ class FileLock {
     using Handle = int;
 #endif
     std::string path_;
+    unsigned long long byte_ = 0;
     Handle handle_{};
     bool held_ = false;
 };

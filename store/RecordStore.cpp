@@ -102,11 +102,12 @@ std::string CrawlLockPath(const std::string& storePath) {
     return storePath + ".crawl";
 }
 
-void RecordStore::RunBegins() {
-    crawlLock_ = std::make_unique<platform::FileLock>(CrawlLockPath(path_));
-    // Held by every crawl together; a folder where the lock cannot be made only means that
-    // broken runs are not told from live ones there.
-    crawlLock_->TryAcquire(platform::FileLock::Mode::Shared);
+void RecordStore::RunBegins(std::int64_t id) {
+    // Each run holds the byte of its id: a folder where the lock cannot be made only means that
+    // its run would be taken for broken and closed by the next run.
+    crawlLock_ = std::make_unique<platform::FileLock>(CrawlLockPath(path_),
+                                                      static_cast<unsigned long long>(id));
+    crawlLock_->TryAcquire(platform::FileLock::Mode::Exclusive);
 }
 
 void RecordStore::RunEnds() {
@@ -114,13 +115,21 @@ void RecordStore::RunEnds() {
 }
 
 int RecordStore::CloseBrokenRuns() {
-    // No crawl of this file is at work anywhere when the lock can be had alone: every run
-    // still under way lost its process without ending.
-    platform::FileLock alone(CrawlLockPath(path_));
-    if (db_.ReadOnly() || !alone.TryAcquire(platform::FileLock::Mode::Exclusive)) {
+    if (db_.ReadOnly() || !hasRuns_) {
         return 0;
     }
-    return CloseRunsWhere("1=1");
+    std::vector<std::int64_t> open;
+    db_.Run("SELECT id FROM T_RUN WHERE ended=''", {},
+            [&](const SqlRow& row) { open.push_back(row.Int(0)); });
+    int closed = 0;
+    for (std::int64_t id : open) {
+        // A run whose byte can be had has no process left: it ended without saying so.
+        platform::FileLock run(CrawlLockPath(path_), static_cast<unsigned long long>(id));
+        if (run.TryAcquire(platform::FileLock::Mode::Exclusive)) {
+            closed += CloseRunsWhere("id=?1", {id});
+        }
+    }
+    return closed;
 }
 
 void RecordStore::BeforeWrite() {

@@ -16,7 +16,7 @@ namespace store {
 
 class SqliteConnection;
 
-// The lock beside a store file that every crawl of it holds shared while it works.
+// The file beside a store file in which each run at work holds the byte of its id.
 std::string CrawlLockPath(const std::string& storePath);
 
 class RecordStore : public SqlRecordStore {
@@ -46,7 +46,7 @@ class RecordStore : public SqlRecordStore {
     bool RowIndexed(std::int64_t id) override;
     void ReindexRow(std::int64_t id, const Utf8Row& before, const Utf8Row& after) override;
     void ClearAfter() override;
-    void RunBegins() override;
+    void RunBegins(std::int64_t id) override;
     void RunEnds() override;
 
   private:
@@ -69,7 +69,7 @@ class RecordStore : public SqlRecordStore {
     bool hasGrams_ = true;  // the filter's index is there (not in an older read-only file)
     bool indexOnRead_ = true;
     std::optional<platform::FileIdentity> fileIdentity_;  // the file as opened
-    std::unique_ptr<platform::FileLock> crawlLock_;       // held shared while a run is at work
+    std::unique_ptr<platform::FileLock> crawlLock_;       // held while a run is at work
 };
 
 }  // namespace store

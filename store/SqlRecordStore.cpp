@@ -447,18 +447,22 @@ std::int64_t SqlRecordStore::CountKeptFailures() {
 std::int64_t SqlRecordStore::BeginRunRecord(const RunRecord& run) {
     BeforeWrite();
     CloseBrokenRuns();
-    RunBegins();
+    std::int64_t id = 0;
     try {
-        return text::LeadingLong(db_.One(
-            "INSERT INTO T_RUN (industry, region, started, ended, how, outcome, seen) VALUES "
-            "(?1, ?2, ?3, '', ?4, ?5, " +
-                sql_.Now() + ") RETURNING id",
-            {run.industry, run.region, run.started.empty() ? StoreDateTime() : run.started,
-             run.how, std::string(kRunOngoing)}));
+        db_.Transaction(SqlTransaction::Write, [&] {
+            id = text::LeadingLong(db_.One(
+                "INSERT INTO T_RUN (industry, region, started, ended, how, outcome, seen) VALUES "
+                "(?1, ?2, ?3, '', ?4, ?5, " +
+                    sql_.Now() + ") RETURNING id",
+                {run.industry, run.region, run.started.empty() ? StoreDateTime() : run.started,
+                 run.how, std::string(kRunOngoing)}));
+            RunBegins(id);
+        });
     } catch (...) {
         RunEnds();
         throw;
     }
+    return id;
 }
 
 void SqlRecordStore::EndRunRecord(const RunRecord& run) {

@@ -81,8 +81,9 @@ class SqlRecordStore : public IRecordStore {
     virtual void ReindexRow(std::int64_t id, const Utf8Row& before, const Utf8Row& after) {
         (void)id, (void)before, (void)after;
     }
-    // Around a run: a file marks its crawl as at work with a lock beside it.
-    virtual void RunBegins() {}
+    // Around a run: a file marks its run as at work with a lock beside it (taken before the
+    // run's entry is committed, so no one finds it under way without its lock).
+    virtual void RunBegins(std::int64_t id) { (void)id; }
     virtual void RunEnds() {}
     // Closes as broken every run under way that meets `condition` (SQL on T_RUN).
     int CloseRunsWhere(const std::string& condition, const SqlParams& params = {});

@@ -87,6 +87,7 @@ TEST_F(CliTest, UsageMistakesExitWithTwo) {
         {"export", "--format", "csv", "--since", "yesterday", "out.csv"},
         {"export", "--format", "csv", "--columns", "some", "out.csv"},
         {"export", "--format", "csv", "--imported", "--new-today", "out.csv"},
+        {"export", "--format", "csv", "--imported", "--since-last-run", "out.csv"},
         {"precollect", "--industry", "x", "--proxy", "ftp://127.0.0.1:21"},
         {"export", "--format", "csv", "--proxy", "http://127.0.0.1:1", "out.csv"},
         {"clear", "--industry", "x"},
@@ -976,3 +977,68 @@ TEST_F(SharedStoreCliTest, ASharedSearchThatShrankEndsForEveryLane) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Titles(), expected);
 }
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+TEST_F(CliTest, TheWeekOfASalesPersonDayByDay) {
+    // The same search every day under faketime (the program's own clock, not a hook of ours):
+    // new companies are listed first; a finished walk starts again at page 1; 自上次采集以来
+    // and --new-today hold what the day brought; an import is never a new lead.
+    const std::string faketime = "/usr/bin/faketime";
+    if (::access(faketime.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "faketime is not installed (scripts/install-deps installs it)";
+    }
+    GrowingSite site;
+    site.count = 10;
+    site.perPage = 5;
+    site.Serve(server);
+    ::setenv("DONT_FAKE_MONOTONIC", "1", 1);
+    auto on = [&](int day, std::vector<std::string> args) {
+        args.insert(args.begin(), {"-f", "@2030-01-0" + std::to_string(day) + " 09:00:00",
+                                   COLLECTOR_CLI_PATH, "--store", storePath});
+        return RunProgram(faketime, args, dir.Path());
+    };
+    auto exported = [&](int day, const std::string& part) {
+        const RunResult r = on(day, {"export", "--format", "csv", part, "-"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        const size_t at = r.err.find("exported: ");
+        return at == std::string::npos ? -1 : std::atoi(r.err.c_str() + at + 10);
+    };
+    struct Day {
+        int day;
+        int added;  // companies listed since the first day, newest first
+        bool import;
+        int stored;  // rows in the store after the day's collect
+        int newToday;
+        int sinceLastRun;
+    };
+    const Day days[] = {
+        {1, 0, false, 10, 10, 10},
+        {2, 3, false, 13, 3, 3},
+        {3, 3, true, 13, 0, 0},  // nothing new; the old tool's leads come back by import
+        {4, 5, false, 15, 2, 2},
+    };
+    for (const Day& d : days) {
+        SCOPED_TRACE(d.day);
+        *site.added = d.added;
+        RunResult r = on(d.day, {"collect", "--industry", "涂料", "--region", "广东"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.err.find("page 1 /"), std::string::npos) << r.err;
+        if (d.import) {
+            std::ofstream old(FsPath(dir.File("old.csv")), std::ios::binary);
+            old << "公司名称,联系人\r\n旧客户公司,赵六\r\n";
+            old.close();
+            ASSERT_EQ(on(d.day, {"import", "--encoding", "utf-8", dir.File("old.csv")}).code, 0);
+        }
+        EXPECT_EQ(StoredRows(), d.stored + (d.day >= 3 ? 1 : 0));
+        EXPECT_EQ(exported(d.day, "--new-today"), d.newToday);
+        EXPECT_EQ(exported(d.day, "--since-last-run"), d.sinceLastRun);
+        const RunRecord run = RecordStore(storePath).Runs(1).front();
+        EXPECT_EQ(run.started.substr(0, 10), "2030-01-0" + std::to_string(d.day));
+        EXPECT_EQ(run.how, kByCommandLine);
+        EXPECT_TRUE(run.finished);
+        EXPECT_EQ(run.newRows, d.newToday);
+    }
+    EXPECT_EQ(exported(4, "--imported"), 1);
+    EXPECT_EQ(RecordStore(storePath).Runs(10).size(), 4u);
+}
+#endif

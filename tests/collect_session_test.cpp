@@ -25,6 +25,7 @@
 #include "crawl/LanePacer.h"
 #include "store/ExportRecords.h"
 #include "store/RecordStore.h"
+#include "store/StoreClock.h"
 
 using namespace crawl;
 using namespace store;
@@ -942,17 +943,25 @@ TEST_F(CollectSessionTest, TheWeekOfASearch) {
         int startPage;  // where the walk starts
         int rows;       // stored in all after it
         bool finished;
+        int newRows;    // the run on record: rows that became complete in it
+        int sinceLast;  // 自上次采集以来: what the walk (a stopped one with its resume) brought
     };
     const Day week[] = {
-        {"week 1", 0, true, false, 1, 20, true},
-        {"week 2: five new", 5, true, false, 1, 25, true},
-        {"nothing new", 5, true, false, 1, 25, true},
-        {"three new, stopped on the last page", 8, true, true, 1, 28, false},
-        {"resumes at that page", 8, true, false, 4, 28, true},
-        {"every company again", 8, false, false, 1, 56, true},
+        {"week 1", 0, true, false, 1, 20, true, 20, 20},
+        {"week 2: five new", 5, true, false, 1, 25, true, 5, 5},
+        {"nothing new", 5, true, false, 1, 25, true, 0, 0},
+        {"three new, stopped on the last page", 8, true, true, 1, 28, false, 3, 3},
+        {"resumes at that page", 8, true, false, 4, 28, true, 0, 3},
+        {"every company again", 8, false, false, 1, 56, true, 28, 28},
     };
+    // A day between walks, by the clock the store writes its times with.
+    static std::time_t today = 1893456000;  // 2030-01-01
+    SetStoreClock([] { return today; });
+    RowSelection sinceLast;
+    sinceLast.sinceLastRun = true;
     for (const Day& d : week) {
         SCOPED_TRACE(d.what);
+        today += 86400;
         *site.added = d.added;
         const auto [start, end] = walk(d.skipKnown, d.stopOnLastPage ? site.Pages() : 0);
         EXPECT_EQ(start, d.startPage);
@@ -964,7 +973,14 @@ TEST_F(CollectSessionTest, TheWeekOfASearch) {
         if (!d.finished) {
             EXPECT_EQ(kept->page, site.Pages());
         }
+        const RunRecord run = store->Runs(1).front();
+        EXPECT_EQ(run.industry + "/" + run.region, "涂料/广东");
+        EXPECT_EQ(run.newRows, d.newRows);
+        EXPECT_EQ(run.finished, d.finished);
+        EXPECT_EQ(run.outcome, d.stopOnLastPage ? "已停止" : "完成");
+        EXPECT_EQ(store->CountSelectedRows(sinceLast), d.sinceLast);
     }
+    SetStoreClock(nullptr);
     // The newest companies came first, each once while known ones were skipped.
     const std::vector<std::string> titles = Titles();
     EXPECT_EQ(std::vector<std::string>(titles.begin() + 20, titles.begin() + 28),

@@ -40,6 +40,7 @@
 #include "store/RecordStore.h"
 #include "store/SchemaVersion.h"
 #include "store/SqliteConnection.h"
+#include "store/StoreClock.h"
 
 using namespace crawl;
 using namespace store;
@@ -72,6 +73,13 @@ MemberRecord Record(const char* title, const char* person, const char* contact,
     r.region = Gbk(region);
     r.industry = Gbk("化工");
     return r;
+}
+
+// The company names `selection` takes, in id order, each followed by a space.
+void ForEachTitle(IRecordStore& store, const RowSelection& selection, std::string& titles) {
+    store.ForEachSelectedRow(selection, [&](const IRecordStore::RawRow& row, const RowOrigin&) {
+        titles += std::string(row[0]) + " ";
+    });
 }
 
 // One store's answers to a fixed sequence of operations, written out as text.
@@ -227,6 +235,83 @@ std::string Exercise(IRecordStore& store, const std::string& csvPath) {
     RowSelection found;
     found.text = "化工";
     note("count 化工", std::to_string(store.CountSelectedRows(found)));
+
+    // Two days of one search on record, by a clock of days: new leads count by when a row
+    // became complete; a row filled by a retry is new on the day of the retry; imports never.
+    static std::time_t now = 0;
+    now = 1893456000;  // 2030-01-01
+    SetStoreClock([] { return now; });
+    auto paint = [](MemberRecord r) {
+        r.industry = Gbk("涂料");
+        r.region = Gbk("江苏");
+        return r;
+    };
+    RunRecord run;
+    run.industry = "涂料";
+    run.region = "江苏";
+    run.how = kByCommandLine;
+    run.id = store.BeginRunRecord(run);
+    store.AppendMemberRecord(paint(Record("苏州涂料甲", "甲", "http://c/sz1.html")));
+    store.AppendMemberRecord(paint(Record("苏州涂料乙", "", "http://c/sz2.html")));  // 404
+    KeptFailure later = f;
+    later.address = "http://c/sz3.html";
+    later.title = Gbk("苏州涂料丙");
+    const MemberRecord laterRow = paint(Record("苏州涂料丙", "", "http://c/sz3.html"));
+    store.KeepFailure(later, &laterRow);
+    run.stored = 3;
+    run.newRows = 1;
+    run.kept = 1;
+    run.outcome = "完成，有失败页面";
+    run.finished = true;
+    store.EndRunRecord(run);
+    now += 86400;
+    RunRecord second = run;
+    second.how = kByWindow;
+    second.id = store.BeginRunRecord(second);
+    const std::string ongoing = store.Runs(1).front().outcome;
+    store.FillMemberRecord(later.rowId, paint(Record("苏州涂料丙", "丙", "http://c/sz3.html")),
+                           later.id);
+    store.AppendMemberRecord(paint(Record("苏州涂料丁", "丁", "http://c/sz4.html")));
+    store.ImportRows({{"导入涂料", "戊", "", "", "", "", "", "", ""}});
+    second.outcome = "完成";
+    second.stored = 2;
+    second.newRows = 2;
+    second.kept = 0;
+    store.EndRunRecord(second);
+    std::string runs;
+    for (const RunRecord& r : store.Runs(2)) {
+        // Times by the clock above, in this machine's zone.
+        const bool timed = r.started.substr(0, 4) == "2030" && r.ended >= r.started;
+        runs += r.industry + "/" + r.region + (timed ? " timed " : " untimed ") + r.how + " " +
+                std::to_string(r.stored) + "/" + std::to_string(r.newRows) + "/" +
+                std::to_string(r.kept) + " " + r.outcome + (r.finished ? " finished" : "") + "; ";
+    }
+    note("runs", runs + "under way: " + ongoing);
+    struct Lead {
+        const char* name;
+        std::function<void(RowSelection&)> select;
+    };
+    const Lead leads[] = {
+        {"since the last run", [](RowSelection& s) { s.sinceLastRun = true; }},
+        {"new on day 2", [](RowSelection& s) { s.since = "2030-01-02"; }},
+        {"new on day 1",
+         [](RowSelection& s) {
+             s.since = "2030-01-01";
+             s.completeOnly = true;
+         }},
+        {"imported", [](RowSelection& s) { s.importedOnly = true; }},
+    };
+    for (const Lead& l : leads) {
+        RowSelection s;
+        s.industry = "涂料";
+        l.select(s);
+        std::string titles;
+        ForEachTitle(store, s, titles);
+        RowSelection any;
+        l.select(any);
+        note(std::string("lead ") + l.name, titles + "(" + std::to_string(store.CountSelectedRows(any)) + ")");
+    }
+    SetStoreClock(nullptr);
     std::atomic<bool> cancel{true};
     note("clear cancelled", store.ClearMemberRecords(&cancel) ? "no" : "yes");
     const KeptFailure waitingKept = store.KeptFailures().back();
@@ -261,6 +346,18 @@ TEST_F(PgStoreTest, BothStoresGiveTheSameAnswersAndTheSameFiles) {
         << fromFile;
     // Rows with a time but no search (4 imported, 7 written without one) are no new leads.
     EXPECT_NE(fromFile.find("since 2000=5\nsince 2999=0\n"), std::string::npos) << fromFile;
+    EXPECT_NE(fromFile.find("runs=涂料/江苏 timed 窗口 2/2/0 完成 finished; 涂料/江苏 timed 命令行 "
+                            "3/1/1 完成，有失败页面 finished; under way: 进行中\n"),
+              std::string::npos)
+        << fromFile;
+    // Of the search: since the last run, what the second day brought (丙 filled by a retry);
+    // 乙 (a 404) counts by when it was stored; an import is never a new lead.
+    EXPECT_NE(fromFile.find("lead since the last run=苏州涂料丙 苏州涂料丁 ("), std::string::npos)
+        << fromFile;
+    EXPECT_NE(fromFile.find("lead new on day 2=苏州涂料丙 苏州涂料丁 (2)\nlead new on day 1=苏州涂料甲 "
+                            "苏州涂料丙 苏州涂料丁 (3)\nlead imported=(3)\n"),
+              std::string::npos)
+        << fromFile;
     EXPECT_NE(fromFile.find("clear=yes\nfill after clear=0\nempty=yes\nkept=0\n"),
               std::string::npos)
         << fromFile;
@@ -1102,4 +1199,50 @@ TEST_F(PgStoreTest, AClearLeavesNoRowOfACollectorWalkingBesideIt) {
     f.address = "http://s/p2.html";
     EXPECT_THROW(collector->KeepFailure(f), StoreError);
     EXPECT_EQ(clearer->CountKeptFailures(), 0);
+}
+
+TEST_F(PgStoreTest, ARunWhoseCollectorIsGoneIsClosedAsBrokenAndALiveOneNever) {
+    // A file knows a crawl at work by the lock it holds beside the file (the system lets it go
+    // with the process); a shared database by a run renewing itself.
+    const std::string pgUri = cluster->NewDatabase();
+    struct Store {
+        std::string location;
+        std::function<void()> collectorGone;  // its process or machine is gone
+    };
+    std::unique_ptr<IRecordStore> gone;
+    std::int64_t goneRun = 0;
+    const Store stores[] = {
+        {dir.File("runs.db"), [&] { gone.reset(); }},
+        {pgUri,
+         [&] {
+             PgConnection pg(pgUri);
+             pg.Run("UPDATE T_RUN SET seen = now() - interval '1 hour' WHERE id=?1", {goneRun});
+         }},
+    };
+    for (const Store& s : stores) {
+        SCOPED_TRACE(s.location);
+        auto window = OpenStore(s.location);
+        gone = OpenStore(s.location);
+        RunRecord run;
+        run.industry = "化工";
+        run.how = kByCommandLine;
+        run.id = goneRun = gone->BeginRunRecord(run);
+        RunRecord mine;
+        mine.id = window->BeginRunRecord(mine);  // a run of its own beside it
+        EXPECT_EQ(window->CloseBrokenRuns(), 0);
+        gone->RenewRunRecord(run.id);
+        s.collectorGone();
+        EXPECT_EQ(window->CloseBrokenRuns(), 1);
+        window->RenewRunRecord(mine.id);
+        EXPECT_EQ(window->CloseBrokenRuns(), 0);  // its own run is at work
+        const std::vector<RunRecord> runs = window->Runs(5);
+        ASSERT_EQ(runs.size(), 2u);
+        EXPECT_EQ(runs[1].outcome, kRunBroken);
+        EXPECT_FALSE(runs[1].ended.empty());
+        EXPECT_EQ(runs[0].outcome, kRunOngoing);
+        mine.outcome = "已停止";
+        window->EndRunRecord(mine);
+        EXPECT_EQ(window->Runs(1).front().outcome, "已停止");
+        gone.reset();
+    }
 }

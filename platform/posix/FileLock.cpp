@@ -1,19 +1,24 @@
 #include "platform/FileLock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace platform {
 
 bool FileLock::TryAcquire(Mode mode) {
     Release();
-    // flock belongs to the open file: a second open in the same process is another holder.
+    // An open file description's lock (not the process's, which closing any other descriptor
+    // of the file would drop): a second open in the same process is another holder.
     const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         return false;
     }
-    if (::flock(fd, (mode == Mode::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+    struct flock range = {};
+    range.l_type = mode == Mode::Shared ? F_RDLCK : F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = static_cast<off_t>(byte_);
+    range.l_len = 1;
+    if (::fcntl(fd, F_OFD_SETLK, &range) != 0) {
         ::close(fd);
         return false;
     }

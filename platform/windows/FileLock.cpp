@@ -17,6 +17,8 @@ bool FileLock::TryAcquire(Mode mode) {
     // A byte range lock belongs to its handle: a second handle in the same process is another
     // holder, as another process would be.
     OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(byte_ & 0xffffffffu);
+    at.OffsetHigh = static_cast<DWORD>(byte_ >> 32);
     const DWORD flags =
         LOCKFILE_FAIL_IMMEDIATELY | (mode == Mode::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
     if (!LockFileEx(file, flags, 0, 1, 0, &at)) {
