@@ -1006,23 +1006,30 @@ TEST_F(WindowModelTest, ExportOfAPartWithItsNameAndColumns) {
     RecordStore(StorePath()).ImportRows({{"导入公司", "赵六", "", "", "", "", "", "", ""}});
     const std::string today = platform::LocalDate(std::time(nullptr));
     struct Case {
-        ExportChoice::Scope scope;
+        bool ofSearch;
+        ExportChoice::Period period;
         bool completeOnly;
         bool allColumns;
         const char* name;  // before the date
         int rows;
     };
+    using P = ExportChoice::Period;
     const Case cases[] = {
-        {ExportChoice::Scope::All, false, false, "全部记录-", 6},
-        {ExportChoice::Scope::Search, false, false, "化工-广东-", 5},
+        {false, P::All, false, false, "全部记录-", 6},
+        {true, P::All, false, false, "化工-广东-", 5},
         // Complete: neither the kept row nor 佛山机械化工, whose page gives no contact.
-        {ExportChoice::Scope::Search, true, true, "化工-广东-", 3},
-        {ExportChoice::Scope::Today, false, false, "今天新增-", 5},  // the import is no new lead
+        {true, P::All, true, true, "化工-广东-", 3},
+        {false, P::Today, false, false, "今天新增-", 5},  // the import is no new lead
+        // The parts combine: this search's new complete leads, and what imports wrote.
+        {true, P::Today, true, false, "化工-广东-今天新增-", 3},
+        {true, P::SinceLastRun, true, false, "化工-广东-自上次采集以来-", 3},
+        {false, P::Imported, false, false, "导入的记录-", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ExportChoice choice;
-        choice.scope = c.scope;
+        choice.ofSearch = c.ofSearch;
+        choice.period = c.period;
         choice.completeOnly = c.completeOnly;
         choice.allColumns = c.allColumns;
         view.exportChoice = choice;

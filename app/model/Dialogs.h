@@ -38,38 +38,50 @@ inline constexpr ControlSpec kFailuresControls[] = {
 inline constexpr ResultColumn kFailureColumns[] = {
     {"页面或公司", 160}, {"原因", 160}, {"次数", 40}, {"时间", 150}, {"地址", 240}};
 
-// What an export writes. The scopes' radio buttons are in the order of ExportChoice::Scope.
+// What an export writes: two groups of radio buttons (the search; the period, in the order of
+// ExportChoice::Period) and two checks. A radio group ends at the first control that is not
+// one, so the date (beside 自这一天起采集的) comes after its group.
 enum : int {
-    IDC_SCOPE_ALL = 1301,
+    IDC_SEARCH_ALL = 1301,
     IDC_SCOPE_SEARCH = 1302,
-    IDC_SCOPE_TODAY = 1303,
-    IDC_SCOPE_SINCE = 1304,
-    IDC_SINCE_DATE = 1305,
-    IDC_COMPLETE_ONLY = 1306,
-    IDC_ALL_COLUMNS = 1307,
-    IDC_EXPORT_NEXT = 1308,
-    IDC_EXPORT_CANCEL = 1309,
+    IDC_PERIOD_ALL = 1303,
+    IDC_PERIOD_TODAY = 1304,
+    IDC_PERIOD_SINCE = 1305,
+    IDC_PERIOD_LAST_RUN = 1306,
+    IDC_PERIOD_IMPORTED = 1307,
+    IDC_SINCE_DATE = 1308,
+    IDC_COMPLETE_ONLY = 1309,
+    IDC_ALL_COLUMNS = 1310,
+    IDC_EXPORT_NEXT = 1311,
+    IDC_EXPORT_CANCEL = 1312,
 };
 inline constexpr const char* kExportTitle = "导出";
 inline constexpr const char* kSearchScopeNone = "本次搜索（尚未预采集）";
 inline constexpr const char* kSearchScopeOf = "本次搜索：";  // followed by the search
 inline constexpr int kExportWidth = 260;
-inline constexpr int kExportHeight = 134;
+inline constexpr int kExportHeight = 190;
 // clang-format off
 inline constexpr ControlSpec kExportControls[] = {
     {0, ControlKind::Label, "导出哪些记录：", 7, 7, 246, 8, false, false, nullptr},
-    {IDC_SCOPE_ALL, ControlKind::Radio, "全部记录", 14, 19, 200, 10, false, false, nullptr},
-    {IDC_SCOPE_SEARCH, ControlKind::Radio, "", 14, 32, 239, 10, false, false, nullptr},
-    {IDC_SCOPE_TODAY, ControlKind::Radio, "今天新采集的", 14, 45, 200, 10, false, false, nullptr},
-    {IDC_SCOPE_SINCE, ControlKind::Radio, "自这一天起采集的：", 14, 59, 90, 10, false, false,
+    {0, ControlKind::Label, "搜索：", 7, 20, 40, 8, false, false, nullptr},
+    {IDC_SEARCH_ALL, ControlKind::Radio, "全部搜索", 14, 31, 200, 10, false, false, nullptr},
+    {IDC_SCOPE_SEARCH, ControlKind::Radio, "", 14, 43, 239, 10, false, false, nullptr},
+    {0, ControlKind::Label, "时间：", 7, 58, 40, 8, false, false, nullptr},
+    {IDC_PERIOD_ALL, ControlKind::Radio, "全部时间", 14, 69, 200, 10, false, false, nullptr},
+    {IDC_PERIOD_TODAY, ControlKind::Radio, "今天新采集的", 14, 81, 200, 10, false, false, nullptr},
+    {IDC_PERIOD_SINCE, ControlKind::Radio, "自这一天起采集的：", 14, 94, 90, 10, false, false,
      nullptr},
-    {IDC_SINCE_DATE, ControlKind::Date, "", 106, 57, 70, 14, false, false, nullptr},
+    {IDC_PERIOD_LAST_RUN, ControlKind::Radio, "自上次采集以来（上次采集完成后新采集的）", 14, 107,
+     239, 10, false, false, nullptr},
+    {IDC_PERIOD_IMPORTED, ControlKind::Radio, "导入的记录", 14, 119, 200, 10, false, false,
+     nullptr},
+    {IDC_SINCE_DATE, ControlKind::Date, "", 106, 92, 70, 14, false, false, nullptr},
     {IDC_COMPLETE_ONLY, ControlKind::Check, "只导出完整的记录（不含联系页未能获取、只有名称的公司）",
-     7, 78, 246, 10, false, false, nullptr},
+     7, 134, 246, 10, false, false, nullptr},
     {IDC_ALL_COLUMNS, ControlKind::Check, "在九列之后加上 采集时间 和 搜索条件 两列",
-     7, 92, 246, 10, false, false, nullptr},
-    {IDC_EXPORT_NEXT, ControlKind::Button, "下一步…", 147, 113, 50, 14, false, false, nullptr},
-    {IDC_EXPORT_CANCEL, ControlKind::Button, "取消", 203, 113, 50, 14, false, false, nullptr},
+     7, 148, 246, 10, false, false, nullptr},
+    {IDC_EXPORT_NEXT, ControlKind::Button, "下一步…", 147, 169, 50, 14, false, false, nullptr},
+    {IDC_EXPORT_CANCEL, ControlKind::Button, "取消", 203, 169, 50, 14, false, false, nullptr},
 };
 // clang-format on
 

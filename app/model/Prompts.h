@@ -57,10 +57,15 @@ struct FailureRow {
 };
 
 // What an export writes, as the user chooses it before the file.
+// Which rows an export writes: the search, the period and complete rows only, each chosen on
+// its own, so that one search's new leads can be written alone.
 struct ExportChoice {
-    enum class Scope { All, Search, Today, Since };
-    Scope scope = Scope::All;
-    std::string search;  // the search offered for Search ("化工-浙江"); empty: none to offer
+    bool ofSearch = false;  // the search of the last pre-collect only
+    // Today, Since and SinceLastRun take collected rows by when they became complete;
+    // Imported takes what imports wrote, which is never new.
+    enum class Period { All, Today, Since, SinceLastRun, Imported };
+    Period period = Period::All;
+    std::string search;  // the search offered ("化工-浙江"); empty: none to offer
     std::string since;   // "YYYY-MM-DD", for Since
     bool completeOnly = false;
     bool allColumns = false;

@@ -10,6 +10,7 @@
 #include "platform/ProgramFolders.h"
 #include "platform/Secret.h"
 #include "store/Store.h"
+#include "store/StoreClock.h"
 #include "text/GbkCodec.h"
 #include "text/Printable.h"
 
@@ -522,7 +523,7 @@ void WindowModel::LoadData(bool more, bool counts) {
             request.counts.push_back(SearchSelection());
         }
         RowSelection today;
-        today.since = platform::LocalDate(std::time(nullptr));
+        today.since = store::StoreDate();
         request.counts.push_back(today);
     }
     request.query.text = state_.dataFilter;

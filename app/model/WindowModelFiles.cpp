@@ -10,10 +10,10 @@
 #include "app/model/WindowModel.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileSystem.h"
-#include "platform/LocalTime.h"
 #include "platform/SystemError.h"
 #include "store/FileLines.h"
 #include "store/Store.h"
+#include "store/StoreClock.h"
 
 using namespace crawl;
 using namespace store;
@@ -57,22 +57,31 @@ bool WindowModel::CheckExportable() {
 
 std::string WindowModel::ExportFileName(const ExportChoice& choice, const std::string* filter,
                                         bool excel) const {
-    const std::string today = platform::LocalDate(std::time(nullptr));
+    const std::string today = store::StoreDate();
     std::string name;
-    switch (filter != nullptr && !filter->empty() ? ExportChoice::Scope::All : choice.scope) {
-        case ExportChoice::Scope::All:
-            name = (filter != nullptr && !filter->empty() ? "筛选" + *filter : "全部记录") + "-" +
-                   today;
-            break;
-        case ExportChoice::Scope::Search:
-            name = choice.search + "-" + today;
-            break;
-        case ExportChoice::Scope::Today:
-            name = "今天新增-" + today;
-            break;
-        case ExportChoice::Scope::Since:
-            name = choice.since + "起-" + today;
-            break;
+    if (filter != nullptr && !filter->empty()) {
+        name = "筛选" + *filter + "-" + today;
+    } else {
+        // The search and the period, each when chosen: "化工-广东-今天新增-2026-12-09".
+        name = choice.ofSearch && !choice.search.empty() ? choice.search + "-" : std::string();
+        switch (choice.period) {
+            case ExportChoice::Period::All:
+                name += name.empty() ? "全部记录-" : "";
+                break;
+            case ExportChoice::Period::Today:
+                name += "今天新增-";
+                break;
+            case ExportChoice::Period::Since:
+                name += choice.since + "起-";
+                break;
+            case ExportChoice::Period::SinceLastRun:
+                name += "自上次采集以来-";
+                break;
+            case ExportChoice::Period::Imported:
+                name += "导入的记录-";
+                break;
+        }
+        name += today;
     }
     // Characters a file name cannot hold on either system.
     for (char& c : name) {
@@ -92,7 +101,7 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
         const RowSelection search = SearchSelection();
         offer.search = SearchCell(*search.industry, *search.region);
     }
-    offer.since = platform::LocalDate(std::time(nullptr));
+    offer.since = store::StoreDate();
     std::optional<ExportChoice> choice = offer;  // the collected data's rows: as filtered
     if (filter == nullptr) {
         Show();
@@ -110,21 +119,25 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
     }
     options.allColumns = choice->allColumns;
     options.selection.completeOnly = choice->completeOnly;
-    switch (choice->scope) {
-        case ExportChoice::Scope::All:
+    if (choice->ofSearch && !condition_.empty()) {
+        const RowSelection search = SearchSelection();
+        options.selection.industry = search.industry;
+        options.selection.region = search.region;
+    }
+    switch (choice->period) {
+        case ExportChoice::Period::All:
             break;
-        case ExportChoice::Scope::Search:
-            if (!condition_.empty()) {
-                const RowSelection search = SearchSelection();
-                options.selection.industry = search.industry;
-                options.selection.region = search.region;
-            }
+        case ExportChoice::Period::Today:
+            options.selection.since = store::StoreDate();
             break;
-        case ExportChoice::Scope::Today:
-            options.selection.since = platform::LocalDate(std::time(nullptr));
-            break;
-        case ExportChoice::Scope::Since:
+        case ExportChoice::Period::Since:
             options.selection.since = choice->since;
+            break;
+        case ExportChoice::Period::SinceLastRun:
+            options.selection.sinceLastRun = true;
+            break;
+        case ExportChoice::Period::Imported:
+            options.selection.importedOnly = true;
             break;
     }
     // A part that holds nothing writes no file (and replaces none).

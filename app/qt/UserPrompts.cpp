@@ -175,29 +175,44 @@ std::optional<ExportChoice> QtUserPrompts::ChooseExport(QWidget* owner, const Ex
     dialog.setWindowTitle(QString::fromUtf8(kExportTitle));
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLabel(QString::fromUtf8(kExportControls[0].text), &dialog));
-    auto* all = new QRadioButton(Text(kExportControls, IDC_SCOPE_ALL), &dialog);
+    // Two groups of their own: a search and a period are chosen each on its own.
+    auto* searches = new QButtonGroup(&dialog);
+    auto* periods = new QButtonGroup(&dialog);
+    layout->addWidget(new QLabel(QString::fromUtf8(kExportControls[1].text), &dialog));
+    auto* all = new QRadioButton(Text(kExportControls, IDC_SEARCH_ALL), &dialog);
     auto* search = new QRadioButton(offer.search.empty() ? QString::fromUtf8(kSearchScopeNone)
                                                          : QString::fromUtf8(kSearchScopeOf) +
                                                                QString::fromStdString(offer.search),
                                     &dialog);
     search->setEnabled(!offer.search.empty());
-    auto* today = new QRadioButton(Text(kExportControls, IDC_SCOPE_TODAY), &dialog);
-    auto* since = new QRadioButton(Text(kExportControls, IDC_SCOPE_SINCE), &dialog);
+    searches->addButton(all);
+    searches->addButton(search);
+    (offer.ofSearch && !offer.search.empty() ? search : all)->setChecked(true);
+    layout->addWidget(all);
+    layout->addWidget(search);
+    layout->addWidget(new QLabel(QString::fromUtf8(kExportControls[4].text), &dialog));
+    QRadioButton* period[5];
+    for (int i = 0; i < 5; ++i) {
+        period[i] = new QRadioButton(Text(kExportControls, IDC_PERIOD_ALL + i), &dialog);
+        periods->addButton(period[i]);
+    }
+    period[static_cast<int>(offer.period)]->setChecked(true);
     auto* day = new QDateEdit(&dialog);
     day->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     day->setCalendarPopup(true);
     const QDate offered = QDate::fromString(QString::fromStdString(offer.since), "yyyy-MM-dd");
     day->setDate(offered.isValid() ? offered : QDate::currentDate());
     auto* sinceRow = new QHBoxLayout;
-    sinceRow->addWidget(since);
+    sinceRow->addWidget(period[static_cast<int>(ExportChoice::Period::Since)]);
     sinceRow->addWidget(day);
     sinceRow->addStretch();
-    QRadioButton* scopes[] = {all, search, today, since};
-    scopes[static_cast<int>(offer.scope)]->setChecked(true);
-    layout->addWidget(all);
-    layout->addWidget(search);
-    layout->addWidget(today);
-    layout->addLayout(sinceRow);
+    for (int i = 0; i < 5; ++i) {
+        if (i == static_cast<int>(ExportChoice::Period::Since)) {
+            layout->addLayout(sinceRow);
+        } else {
+            layout->addWidget(period[i]);
+        }
+    }
     auto* complete = new QCheckBox(Text(kExportControls, IDC_COMPLETE_ONLY), &dialog);
     complete->setChecked(offer.completeOnly);
     auto* columns = new QCheckBox(Text(kExportControls, IDC_ALL_COLUMNS), &dialog);
@@ -214,9 +229,10 @@ std::optional<ExportChoice> QtUserPrompts::ChooseExport(QWidget* owner, const Ex
         return std::nullopt;
     }
     ExportChoice choice = offer;
-    for (int i = 0; i < 4; ++i) {
-        if (scopes[i]->isChecked()) {
-            choice.scope = static_cast<ExportChoice::Scope>(i);
+    choice.ofSearch = search->isChecked();
+    for (int i = 0; i < 5; ++i) {
+        if (period[i]->isChecked()) {
+            choice.period = static_cast<ExportChoice::Period>(i);
         }
     }
     choice.since = day->date().toString(QStringLiteral("yyyy-MM-dd")).toStdString();

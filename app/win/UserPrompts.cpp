@@ -207,8 +207,11 @@ std::optional<ExportChoice> ChooseExport(HWND owner, const ExportChoice& offer) 
                                                       : kSearchScopeOf + offer.search)
                                 .c_str());
             EnableWindow(GetDlgItem(hwnd, IDC_SCOPE_SEARCH), !offer.search.empty());
-            CheckRadioButton(hwnd, IDC_SCOPE_ALL, IDC_SCOPE_SINCE,
-                             IDC_SCOPE_ALL + static_cast<int>(offer.scope));
+            CheckRadioButton(hwnd, IDC_SEARCH_ALL, IDC_SCOPE_SEARCH,
+                             offer.ofSearch && !offer.search.empty() ? IDC_SCOPE_SEARCH
+                                                                     : IDC_SEARCH_ALL);
+            CheckRadioButton(hwnd, IDC_PERIOD_ALL, IDC_PERIOD_IMPORTED,
+                             IDC_PERIOD_ALL + static_cast<int>(offer.period));
             SendMessageW(date, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy-MM-dd"));
             SYSTEMTIME day{};
             if (std::sscanf(offer.since.c_str(), "%hu-%hu-%hu", &day.wYear, &day.wMonth,
@@ -227,9 +230,10 @@ std::optional<ExportChoice> ChooseExport(HWND owner, const ExportChoice& offer) 
             case IDOK:
             case IDC_EXPORT_NEXT: {
                 ExportChoice choice = offer;
-                for (int id = IDC_SCOPE_ALL; id <= IDC_SCOPE_SINCE; ++id) {
+                choice.ofSearch = IsDlgButtonChecked(hwnd, IDC_SCOPE_SEARCH) == BST_CHECKED;
+                for (int id = IDC_PERIOD_ALL; id <= IDC_PERIOD_IMPORTED; ++id) {
                     if (IsDlgButtonChecked(hwnd, id) == BST_CHECKED) {
-                        choice.scope = static_cast<ExportChoice::Scope>(id - IDC_SCOPE_ALL);
+                        choice.period = static_cast<ExportChoice::Period>(id - IDC_PERIOD_ALL);
                     }
                 }
                 SYSTEMTIME day{};
