@@ -1457,3 +1457,66 @@ TEST_F(WindowModelTest, HotKeyAboutAndStateLines) {
 }
 
 }  // namespace
+
+TEST_F(WindowModelTest, WhatOthersWriteToTheStoreAppearsWithoutAsking) {
+    // Another program (collector-cli, another collector) writes the store while the window is
+    // open on another tab: the counts, the kept failures, the runs and the collected data follow
+    // within about a second, read by the pane's worker.
+    Open();
+    ASSERT_TRUE(RunUntil([&] { return !model->DataBusy(); }));
+    EXPECT_EQ(view.state.dataCounts, "库中共 0 条，今天新增 0 条");
+    RecordStore other(StorePath());
+    struct Step {
+        const char* what;
+        std::function<void()> write;
+        const char* counts;
+        size_t dataRows;
+        const char* retry;
+        size_t runs;
+    };
+    RunRecord run;
+    const Step steps[] = {
+        {"a run begins and stores two rows",
+         [&] {
+             run.industry = "化工";
+             run.region = "广东";
+             run.how = kByCommandLine;
+             run.id = other.BeginRunRecord(run);
+             for (const char* name : {"甲公司", "乙公司"}) {
+                 MemberRecord r{Gbk(name), Gbk("联系人")};
+                 r.industry = Gbk("化工");
+                 r.region = Gbk("广东");
+                 other.AppendMemberRecord(r);
+             }
+         },
+         "库中共 2 条，今天新增 2 条", 2, "重试失败页面 (0)", 1},
+        {"it keeps a failure and ends",
+         [&] {
+             KeptFailure f;
+             f.kind = KeptFailure::Kind::ResultPage;
+             f.page = 3;
+             f.address = "http://search.tarvola.com/p3.html";
+             other.KeepFailure(f);
+             run.outcome = "完成，有失败页面";
+             run.kept = 1;
+             run.finished = true;
+             other.EndRunRecord(run);
+         },
+         "库中共 2 条，今天新增 2 条", 2, "重试失败页面 (1)", 1},
+        {"an import", [&] { other.ImportRows({{"导入公司", "赵六"}}); },
+         "库中共 3 条，今天新增 2 条", 3, "重试失败页面 (1)", 1},
+        {"a clear", [&] { other.ClearMemberRecords(); }, "库中共 0 条，今天新增 0 条", 0,
+         "重试失败页面 (0)", 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.write();
+        EXPECT_TRUE(RunUntil([&] {
+            return view.state.dataCounts == step.counts &&
+                   view.state.dataRows.size() == step.dataRows &&
+                   view.state.retryText == step.retry && view.state.runRows.size() == step.runs;
+        }))
+            << view.state.dataCounts << " " << view.state.dataRows.size() << " "
+            << view.state.retryText << " " << view.state.runRows.size();
+    }
+}

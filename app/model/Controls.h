@@ -34,13 +34,14 @@ enum : int {
     IDC_RETRY_FAILED = 1025,
     IDC_CLEAR = 1026,
     IDC_IMPORT = 1027,
-    // The list area: a tab of the run's list and one of the collected data.
+    // The list area: a tab of the run's list, one of the collected data, one of the runs.
     IDC_LIST_TAB = 1030,
     IDC_DATA_FILTER = 1031,
     IDC_DATA_COUNTS = 1032,
     IDC_DATA_MORE = 1033,
     IDC_DATA_EXPORT = 1034,
     IDC_DATA_LIST = 1035,
+    IDC_RUNS_LIST = 1036,
     // On the condition page inside the tab.
     IDC_INDUSTRY = 1101,
     IDC_REGION = 1102,
@@ -136,6 +137,7 @@ inline constexpr ControlSpec kMainControls[] = {
 // a filter row above its list (positions relative to the page).
 inline constexpr const char* kRunListTitle = "本次采集";
 inline constexpr const char* kDataPaneTitle = "已采集数据";
+inline constexpr const char* kRunsTitle = "运行记录";
 // clang-format off
 inline constexpr ControlSpec kDataPaneControls[] = {
     {0, ControlKind::Label, "筛选：", 4, 5, 24, 8, false, false, nullptr},
@@ -155,6 +157,11 @@ inline constexpr ControlSpec kRunListControls[] = {
     {IDC_RESULT_LIST, ControlKind::List, "", 0, 0, 553, 162, false, false, nullptr, nullptr,
      kGrowWidth | kGrowHeight},
 };
+// The record of runs, newest first.
+inline constexpr ControlSpec kRunsControls[] = {
+    {IDC_RUNS_LIST, ControlKind::List, "", 0, 0, 553, 162, false, false, nullptr, nullptr,
+     kGrowWidth | kGrowHeight},
+};
 // clang-format on
 
 // The collected data's columns: the nine, then where each row came from.
@@ -162,6 +169,11 @@ inline constexpr ResultColumn kDataColumns[] = {{"公司名称", 200}, {"联系�
                                                 {"职务", 80},      {"手机", 100},    {"电话", 110},
                                                 {"传真", 110},     {"地址", 160},    {"邮编", 60},
                                                 {"采集时间", 130}, {"搜索条件", 100}};
+
+// The record of runs' columns (a row's nine cells).
+inline constexpr ResultColumn kRunColumns[] = {{"搜索条件", 110}, {"开始", 130},  {"结束", 130},
+                                               {"方式", 50},      {"存入", 50},   {"新增", 50},
+                                               {"失败", 50},      {"结果", 120}, {"采集完", 55}};
 
 // On the condition page, relative to the page.
 inline constexpr ControlSpec kConditionControls[] = {
@@ -203,12 +215,13 @@ inline constexpr TabPage kTabPages[] = {
     {IDC_TAB, kConditionTabTitle, TableOf(kConditionControls)},
     {IDC_LIST_TAB, kRunListTitle, TableOf(kRunListControls)},
     {IDC_LIST_TAB, kDataPaneTitle, TableOf(kDataPaneControls)},
+    {IDC_LIST_TAB, kRunsTitle, TableOf(kRunsControls)},
 };
 
 // Every control of the window: the main table, then each page's.
 inline constexpr ControlTable kControlTables[] = {
     TableOf(kMainControls), TableOf(kConditionControls), TableOf(kRunListControls),
-    TableOf(kDataPaneControls)};
+    TableOf(kDataPaneControls), TableOf(kRunsControls)};
 // The row of control `id`, or null.
 constexpr const ControlSpec* ControlSpecOf(int id) {
     for (const ControlTable& table : kControlTables) {
@@ -239,6 +252,7 @@ struct ColumnTable {
     std::size_t count;
 };
 constexpr ColumnTable ColumnsOf(int id) {
-    return id == IDC_DATA_LIST ? ColumnTable{kDataColumns, std::size(kDataColumns)}
-                               : ColumnTable{kResultColumns, std::size(kResultColumns)};
+    return id == IDC_DATA_LIST   ? ColumnTable{kDataColumns, std::size(kDataColumns)}
+           : id == IDC_RUNS_LIST ? ColumnTable{kRunColumns, std::size(kRunColumns)}
+                                 : ColumnTable{kResultColumns, std::size(kResultColumns)};
 }

@@ -6,10 +6,12 @@
 
 using namespace store;
 
-DataPaneReader::DataPaneReader(Open open, OnAnswer onAnswer, OnIndexing onIndexing)
+DataPaneReader::DataPaneReader(Open open, OnAnswer onAnswer, OnIndexing onIndexing,
+                               OnChanged onChanged)
     : open_(std::move(open)),
       onAnswer_(std::move(onAnswer)),
       onIndexing_(std::move(onIndexing)),
+      onChanged_(std::move(onChanged)),
       thread_([this] { Loop(); }) {}
 
 DataPaneReader::~DataPaneReader() {
@@ -37,17 +39,45 @@ DataPaneReader::Answer DataPaneReader::Read(const Request& request) {
             store_ = open_(&stop_);
             store_->SetIndexOnRead(false);
         }
+        if (!brokenRunsClosed_) {
+            // A window that opens finds the runs whose collector is gone and closes them.
+            brokenRunsClosed_ = true;
+            store_->CloseBrokenRuns();
+        }
+        // Read first: a change made while the rest is read is seen by the next look.
+        mark_ = store_->ChangeMark();
         for (const RowSelection& selection : request.counts) {
             answer.counts.push_back(store_->CountSelectedRows(selection));
         }
         answer.rows = store_->FindRows(request.query);
+        if (request.runs) {
+            answer.runs = store_->Runs(kRunsShown);
+            answer.keptFailures = store_->CountKeptFailures();
+        }
     } catch (const std::exception& e) {  // StoreError, or memory running out
         answer.counts.clear();
         answer.rows.clear();
+        answer.runs.clear();
+        answer.keptFailures = -1;
         answer.error = e.what();
         store_.reset();  // opened anew by the next request
     }
     return answer;
+}
+
+void DataPaneReader::Watch() {
+    if (store_ == nullptr || !onChanged_) {
+        return;  // nothing answered yet (or the store failed): the next request opens it
+    }
+    try {
+        const std::string mark = store_->ChangeMark();
+        if (mark != mark_) {
+            mark_ = mark;
+            onChanged_();
+        }
+    } catch (const std::exception&) {
+        store_.reset();  // the next request says what is wrong
+    }
 }
 
 void DataPaneReader::Loop() {
@@ -55,9 +85,16 @@ void DataPaneReader::Loop() {
         std::optional<Request> request;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [this] { return stop_ || pending_ || indexWanted_; });
+            const bool woken = wake_.wait_for(lock, kWatchEvery, [this] {
+                return stop_ || pending_ || indexWanted_;
+            });
             if (stop_) {
                 return;
+            }
+            if (!woken) {
+                lock.unlock();
+                Watch();
+                continue;
             }
             request = std::exchange(pending_, std::nullopt);
         }

@@ -126,6 +126,11 @@ void WindowModel::Open() {
     }
     RefreshCounts();
     ShowCounts();
+    // The pane's reader starts watching the store: the counts, the runs and the kept failures
+    // follow whoever writes it.
+    if (store_) {
+        LoadData(false, true);
+    }
     Focus(IDC_PRECOLLECT);
     if (!storeNotice_.empty()) {
         state_.status = storeNotice_;
@@ -259,8 +264,8 @@ void WindowModel::SetCheck(int id, bool on) {
 }
 
 void WindowModel::SelectTab(int id, int page) {
-    if (id == IDC_LIST_TAB && page == 1) {
-        ShowData();
+    if (id == IDC_LIST_TAB && page >= 1) {
+        ShowData();  // the collected data, or the record of runs
     }
 }
 
@@ -495,7 +500,13 @@ void WindowModel::MoreData() {
     Show();
 }
 
-void WindowModel::LoadData(bool more, bool counts) {
+void WindowModel::OnStoreChanged() {
+    // Someone wrote the store: the counts, the runs and the rows in view are read again (as
+    // many rows as are shown), whatever question is open.
+    LoadData(false, true, true);
+}
+
+void WindowModel::LoadData(bool more, bool counts, bool keepShown) {
     // Read on the pane's own thread; the answer comes back through OnDataAnswer.
     if (!dataReader_) {
         std::shared_ptr<EventSink> sink = sink_;
@@ -510,7 +521,8 @@ void WindowModel::LoadData(bool more, bool counts) {
             },
             [sink](int percent) {
                 sink->Later([percent](WindowModel& model) { model.OnIndexing(percent); });
-            });
+            },
+            [sink] { sink->Later([](WindowModel& model) { model.OnStoreChanged(); }); });
     }
     // The counts a replaced request asked for are asked for again.
     counts = counts || (dataAwaited_ && dataCountsAsked_);
@@ -529,6 +541,11 @@ void WindowModel::LoadData(bool more, bool counts) {
     request.query.text = state_.dataFilter;
     request.query.beforeId = more && !state_.dataRows.empty() ? state_.dataRows.back().id : 0;
     request.query.limit = kDataPage;
+    if (keepShown && !more) {
+        request.query.limit = static_cast<int>(std::min<size_t>(
+            kDataShownMost, std::max<size_t>(kDataPage, state_.dataRows.size())));
+    }
+    request.runs = counts;
     dataMore_ = more;
     dataCountsAsked_ = counts;
     dataAwaited_ = true;
@@ -550,12 +567,22 @@ void WindowModel::OnDataAnswer(DataPaneReader::Answer answer) {
         size_t next = 0;
         std::string counts = "库中共 " + std::to_string(answer.counts[next++]) + " 条";
         if (answer.counts.size() == 3) {
+            // The progress line's count of the run's search, as of this read.
+            if (runSearch_ && runStarted_) {
+                searchStored_ = answer.counts[next];
+                recordsAtCount_ = recordsDone_;
+            }
             const RowSelection search = SearchSelection();
             counts += "，本搜索（" + SearchCell(*search.industry, *search.region) + "）" +
                       std::to_string(answer.counts[next++]) + " 条";
         }
         counts += "，今天新增 " + std::to_string(answer.counts[next]) + " 条";
         dataCountsBase_ = counts;
+    }
+    if (answer.keptFailures >= 0) {
+        keptFailures_ = answer.keptFailures;
+        ShowCounts();
+        ShowRuns(answer.runs);
     }
     if (!dataMore_) {
         state_.dataRows.clear();
@@ -576,6 +603,26 @@ void WindowModel::OnDataAnswer(DataPaneReader::Answer answer) {
                                                  (state_.dataMoreEnabled ? " 条以上" : " 条");
     ShowDataCounts();
     Show();
+}
+
+void WindowModel::ShowRuns(const std::vector<RunRecord>& runs) {
+    state_.runRows.clear();
+    ++state_.runRowsEpoch;
+    for (const RunRecord& r : runs) {
+        ResultRow row;
+        row[0] = r.industry.empty() && r.region.empty() ? std::string("重试失败页面")
+                                                        : SearchCell(r.industry, r.region);
+        row[1] = r.started;
+        row[2] = r.ended;
+        row[3] = r.how;
+        row[4] = std::to_string(r.stored);
+        row[5] = std::to_string(r.newRows);
+        row[6] = std::to_string(r.kept);
+        row[7] = r.outcome;
+        row[8] = r.ended.empty() ? "" : r.finished ? "是" : "否";
+        row.waiting = r.outcome == kRunBroken;  // grey: it ended without saying how
+        state_.runRows.push_back(std::move(row));
+    }
 }
 
 void WindowModel::OnIndexing(int percent) {

@@ -117,8 +117,8 @@ class WindowModel {
         "代理密码无法在这台电脑上读取，请在“代理”中重新填写密码";
     // The collected data's rows a page holds.
     static constexpr int kDataPage = 100;
-    // How often the counts of what the store holds are read again during a run.
-    static constexpr std::chrono::seconds kCountsEvery{5};
+    // The most rows a re-read after a change of the store keeps shown.
+    static constexpr size_t kDataShownMost = 1000;
     // The data filter is read this long after typing stops: each keystroke would be a query.
     static constexpr std::chrono::milliseconds kFilterPause{250};
     // How long a start waits for the workers of an earlier run to finish the record in hand.
@@ -187,7 +187,10 @@ class WindowModel {
     // `filter`: the collected data's filter, whose rows are exported (no choice asked).
     void ExportRecords(store::ExportFormat format, const std::string* filter = nullptr);
     // Asks for the first page (`more` false: with the counts when `counts`) or a page more.
-    void LoadData(bool more, bool counts = false);
+    // `keepShown`: as many rows as are shown now (the store changed under them).
+    void LoadData(bool more, bool counts = false, bool keepShown = false);
+    void OnStoreChanged();
+    void ShowRuns(const std::vector<store::RunRecord>& runs);
     void OnDataAnswer(DataPaneReader::Answer answer);
     void OnIndexing(int percent);
     void ShowDataCounts();
@@ -243,6 +246,5 @@ class WindowModel {
     bool indexPending_ = false;       // the reader brings the filter's index up to date
     int indexing_ = -1;               // how far it got (-1: not yet, or done)
     std::optional<crawl::Clock::TimePoint> runStarted_;
-    std::optional<crawl::Clock::TimePoint> countsRead_;
     bool searchEdited_ = false;  // the search on screen is not the one pre-collected
 };

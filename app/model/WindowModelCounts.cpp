@@ -45,7 +45,6 @@ void WindowModel::BeginRunCounts(std::optional<RowSelection> search) {
 }
 
 void WindowModel::RefreshCounts() {
-    countsRead_ = clock_.Now();
     if (!store_) {
         return;
     }

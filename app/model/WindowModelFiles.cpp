@@ -343,6 +343,7 @@ void WindowModel::ImportFile(const std::string& path, ImportEncoding encoding) {
     if (report.count.skipped > 0) {
         done += "跳过数据库中已有的公司 " + std::to_string(report.count.skipped) + " 家。";
     }
+    OnStoreChanged();
     SetStatus(done);
     Prompt(done, "导入", PromptIcon::Information);
 }

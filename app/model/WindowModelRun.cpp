@@ -299,6 +299,7 @@ void WindowModel::Clear() {
         }
         store->ClearMemberRecords();
         ClearResultList();
+        OnStoreChanged();
         SetStatus("已清空 " + std::to_string(rows) + " 条记录。");
     } catch (const store::StoreError& e) {
         SetStatus("没有清空。");
@@ -329,6 +330,7 @@ void WindowModel::WaitForEarlierWorkers() {
 }
 
 void WindowModel::ShowRunEnded(std::string status) {
+    OnStoreChanged();  // the run's record, and what it stored
     running_ = false;
     paused_ = false;
     state_.precollectEnabled = true;
@@ -383,9 +385,6 @@ void WindowModel::Tick() {
     } else if (paused_) {
         paused_ = false;
         SetStatus("采集进行中，请稍后...");
-    }
-    if (countsRead_ && clock_.Now() - *countsRead_ >= kCountsEvery) {
-        RefreshCounts();
     }
     ShowCounts();
     if (state_.status != status || state_.progress != progress) {

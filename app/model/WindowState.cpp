@@ -75,11 +75,16 @@ bool HasModelTip(int id) {
 }
 
 const std::vector<ResultRow>* RowsOf(const WindowState& state, int id) {
-    return id == IDC_RESULT_LIST ? &state.rows : id == IDC_DATA_LIST ? &state.dataRows : nullptr;
+    return id == IDC_RESULT_LIST ? &state.rows
+           : id == IDC_DATA_LIST ? &state.dataRows
+           : id == IDC_RUNS_LIST ? &state.runRows
+                                 : nullptr;
 }
 
 std::uint64_t RowsEpochOf(const WindowState& state, int id) {
-    return id == IDC_DATA_LIST ? state.dataRowsEpoch : state.rowsEpoch;
+    return id == IDC_DATA_LIST   ? state.dataRowsEpoch
+           : id == IDC_RUNS_LIST ? state.runRowsEpoch
+                                 : state.rowsEpoch;
 }
 
 const std::string& CellOf(const ResultRow& row, std::size_t column) {

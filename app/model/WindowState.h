@@ -75,6 +75,9 @@ struct WindowState {
     std::vector<ResultRow> dataRows;
     std::uint64_t dataRowsEpoch = 0;
     bool dataMoreEnabled = false;
+    // The record of runs, newest first (each row's nine cells in kRunColumns' order).
+    std::vector<ResultRow> runRows;
+    std::uint64_t runRowsEpoch = 0;
     bool visible = true;
     // A request to put the focus into control `focus`, new whenever `focusSerial` changes.
     int focus = 0;
