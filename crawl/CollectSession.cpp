@@ -336,6 +336,7 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
         // Stored whatever worker stored it; only this run's records count and pace the run.
         u.kind = SessionUpdate::Kind::RecordSaved;
         u.rowId = e->rowId;
+        u.record = e->record;
         if (OfThisRun(event.worker)) {
             u.counted = true;
             ++records_;

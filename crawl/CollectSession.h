@@ -61,6 +61,7 @@ struct SessionUpdate {
     int page = 0;
     int lanes = 0;
     std::int64_t rowId = 0;
+    store::MemberRecord record;  // RecordSaved: what was stored
     bool counted = false;
     store::KeptFailure failure;
     RunEnd end;

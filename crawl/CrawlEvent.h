@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "store/KeptFailure.h"
+#include "store/MemberRecord.h"
 
 namespace crawl {
 
@@ -29,6 +30,7 @@ struct RecordSaved {
     std::string contact;  // the contact page's address
     bool filled = false;  // a row kept for a failed contact page was completed
     bool complete = false;  // the row holds a contact field now: a new lead
+    store::MemberRecord record;  // what was stored: the run's list shows it without a read
 };
 // A page still failed after its retries and is kept in the store to be fetched again. For a
 // contact page the company's row was appended in its place with what is known.

@@ -206,7 +206,8 @@ bool EntrySink::Store(Entry& e) {
         }
         ++records_;
         NoteStored(e);
-        post_(ev::RecordSaved{rowId, records_, e.address, healed != 0, record.HasContactField()});
+        post_(ev::RecordSaved{rowId, records_, e.address, healed != 0, record.HasContactField(),
+                              record});
         if (healed != 0) {
             post_(ev::FailureHealed{healed});
             if (kept != keptContacts_.end()) {
@@ -243,7 +244,8 @@ bool EntrySink::Store(Entry& e) {
     if (!hasKeptRow) {
         ++records_;
         NoteStored(e);
-        post_(ev::RecordSaved{f.rowId, records_, e.address, false, false});
+        placeholder.waiting = true;
+        post_(ev::RecordSaved{f.rowId, records_, e.address, false, false, placeholder});
     }
     keptContacts_[CompanyKey(e.name, e.address)] = f;
     post_(ev::FetchFailed{f});

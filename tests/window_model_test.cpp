@@ -530,8 +530,11 @@ TEST_F(WindowModelTest, CollectToTheEndThenAgainKeepingOrClearing) {
     ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
     EXPECT_EQ(view.state.records, "5 / 6");
     EXPECT_EQ(view.state.pages, "3 / 3");
-    ASSERT_EQ(ListTitles(), std::vector<std::string>{"东莞塑料化工"});  // the last page's records
-    EXPECT_EQ(view.state.rows[0][7], "宁波市北仑区明州路8号");
+    // The whole run, in the order it was stored.
+    ASSERT_EQ(ListTitles(), (std::vector<std::string>{"广州化工有限公司", "宁波模具化工有限公司",
+                                                      "深圳电子化工厂", "佛山机械化工",
+                                                      "东莞塑料化工"}));
+    EXPECT_EQ(view.state.rows.back()[7], "宁波市北仑区明州路8号");
     EXPECT_TRUE(view.state.precollectEnabled);
     EXPECT_TRUE(view.state.startEnabled);
     EXPECT_FALSE(view.state.stopEnabled);
@@ -843,12 +846,18 @@ TEST_F(WindowModelTest, FailedPagesAreOfferedForRetry) {
             EXPECT_EQ(view.state.status, "操作完成，有 1 个页面未能获取。");
             EXPECT_EQ(RecordStore(store).CountKeptFailures(), 1);
             EXPECT_EQ(RecordStore(store).MemberRecordById(1)->person, std::string());
+            EXPECT_TRUE(view.state.rows.front().waiting);
         } else {
-            // Yes: the kept page is fetched again and fills the company's row in place.
+            // Yes: the kept page is fetched again and fills the company's row in place; the
+            // record counter adds the retry's to the run's, and the list keeps the whole run.
             ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
             EXPECT_EQ(RecordStore(store).CountKeptFailures(), 0);
             EXPECT_EQ(RecordStore(store).MemberRecordById(1)->person, Gbk("陈明"));
             EXPECT_TRUE(view.state.startEnabled);
+            EXPECT_EQ(view.state.records, "6 / 6");
+            ASSERT_EQ(view.state.rows.size(), 5u);
+            EXPECT_EQ(view.state.rows.front()[1], "陈明");
+            EXPECT_FALSE(view.state.rows.front().waiting);
         }
         model.reset();
     }
@@ -1402,9 +1411,10 @@ TEST_F(WindowModelTest, TheCollectedDataIsFilteredAPageAtATimeAndExportedAsShown
         << (view.asked.empty() ? "" : view.asked.back().text);
 }
 
-TEST_F(WindowModelTest, EventsWaitWhileAQuestionIsOpen) {
+TEST_F(WindowModelTest, EventsGoOnWhileAQuestionIsOpen) {
     // While the close question is open, the run goes on and its events arrive (a message box
-    // runs the window's queue): they are held, and handled in order once the box closes.
+    // runs the window's queue): the counters and the list keep moving; only what would ask
+    // something waits for the box to close.
     TenCompanies site;
     site.Allow(1);
     Open(site.Launcher());
@@ -1426,8 +1436,8 @@ TEST_F(WindowModelTest, EventsWaitWhileAQuestionIsOpen) {
     EXPECT_FALSE(model->Close());
     view.whileOpen = nullptr;
     EXPECT_GE(StoredRows(), 4);
-    EXPECT_EQ(whileOpen.rows.size(), 1u);
-    EXPECT_EQ(whileOpen.records, "1 / 10");
+    EXPECT_EQ(whileOpen.rows.size(), 4u);
+    EXPECT_EQ(whileOpen.records, "4 / 10");
     ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
     EXPECT_EQ(view.state.records, "10 / 10");
     EXPECT_EQ(view.state.rows.size(), 10u);  // every record listed once, in order

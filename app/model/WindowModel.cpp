@@ -164,7 +164,9 @@ void WindowModel::Focus(int id) {
 }
 
 void WindowModel::ShowProgress() {
-    state_.records = std::to_string(recordsDone_) + " / " + std::to_string(recordsTotal_);
+    // (记录) only grows: a retry after a run adds what it stores to the run's.
+    state_.records =
+        std::to_string(recordsBefore_ + recordsDone_) + " / " + std::to_string(recordsTotal_);
     state_.pages = std::to_string(pagesDone_) + " / " + std::to_string(pagesTotal_);
 }
 
@@ -182,7 +184,7 @@ PromptAnswer WindowModel::Prompt(const std::string& text, const std::string& cap
 }
 
 void WindowModel::EndModal() {
-    if (--modalDepth_ == 0 && !pending_.empty()) {
+    if (--modalDepth_ == 0 && (!pending_.empty() || !held_.empty())) {
         sink_->Later(&WindowModel::Drain);
     }
 }
@@ -410,7 +412,8 @@ bool WindowModel::Close() {
     return true;
 }
 
-// The results list: the newest records on request, then the records of the page in progress.
+// The results list: the whole run in progress (or the last one), from its own events; the
+// newest records of the store on request (预览采集结果).
 
 void WindowModel::AppendRow(const MemberRecord& record, std::int64_t id) {
     ResultRow row;
@@ -420,16 +423,32 @@ void WindowModel::AppendRow(const MemberRecord& record, std::int64_t id) {
         row[i] = text::GbkToUtf8(*fields[i]);
     }
     row.waiting = record.waiting || !row.HasContactField();
-    // A row listed already (a name-only row filled, or kept and announced twice) is shown
-    // again in its place: the view draws the list anew.
-    for (ResultRow& listed : state_.rows) {
-        if (id != 0 && listed.id == id) {
-            listed = std::move(row);
+    // A row listed lately (a name-only row filled, or kept and announced twice) is shown again
+    // in its place: the view draws the list anew. One listed long ago is listed again.
+    const size_t recent = std::min<size_t>(state_.rows.size(), kRecentRows);
+    for (size_t i = state_.rows.size() - recent; id != 0 && i < state_.rows.size(); ++i) {
+        if (state_.rows[i].id == id) {
+            state_.rows[i] = std::move(row);
             ++state_.rowsEpoch;
             return;
         }
     }
     state_.rows.push_back(std::move(row));
+    if (state_.rows.size() > kRunListMost + 1) {
+        // The oldest tenth goes at once (the view draws the list anew), and the first line
+        // says where they are.
+        const bool marked = state_.rows.front().id == kEarlierRowsMark;
+        state_.rows.erase(state_.rows.begin() + (marked ? 1 : 0),
+                          state_.rows.begin() + (marked ? 1 : 0) + kRunListMost / 10);
+        if (!marked) {
+            ResultRow mark;
+            mark.id = kEarlierRowsMark;
+            mark[0] = kEarlierRows;
+            mark.waiting = true;
+            state_.rows.insert(state_.rows.begin(), std::move(mark));
+        }
+        ++state_.rowsEpoch;
+    }
 }
 
 void WindowModel::ClearResultList() {
@@ -445,24 +464,32 @@ void WindowModel::FillResultList() {
     }
     try {
         store->NewestMemberRecords([&](const MemberRecord& r) { AppendRow(r, 0); });
+        SetStatus("预览：数据库中最新的 " + std::to_string(state_.rows.size()) +
+                  " 条记录（全部记录见 已采集数据）");
     } catch (const store::StoreError& e) {
         TellStoreError(e);
     }
 }
 
-void WindowModel::AddResult(std::int64_t rowId) {
-    IRecordStore* store = Store();
-    if (store == nullptr) {
-        return;
-    }
-    try {
-        // The event names its row, so every saved record is listed exactly once.
-        if (auto record = store->MemberRecordById(rowId)) {
-            AppendRow(*record, rowId);
+void WindowModel::AddResult(const SessionUpdate& u) {
+    // The event carries what was stored and names its row, so every saved record is listed
+    // exactly once, and nothing is read from the store on the window's thread.
+    AppendRow(u.record, u.rowId);
+}
+
+void WindowModel::MarkWaiting(const KeptFailure& failure) {
+    const size_t recent = std::min<size_t>(state_.rows.size(), kRecentRows);
+    for (size_t i = state_.rows.size() - recent; i < state_.rows.size(); ++i) {
+        if (state_.rows[i].id == failure.rowId) {
+            state_.rows[i].waiting = true;
+            ++state_.rowsEpoch;
+            return;
         }
-    } catch (const store::StoreError& e) {
-        TellStoreError(e);
     }
+    MemberRecord kept;
+    kept.title = failure.title;
+    kept.waiting = true;
+    AppendRow(kept, failure.rowId);
 }
 
 void WindowModel::Preview() {

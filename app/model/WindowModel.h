@@ -119,6 +119,12 @@ class WindowModel {
     static constexpr int kDataPage = 100;
     // The most rows a re-read after a change of the store keeps shown.
     static constexpr size_t kDataShownMost = 1000;
+    // The run's list holds at most this many rows; beyond them its first line says where the
+    // earlier ones are. A row announced again is looked for among the newest kRecentRows.
+    static constexpr size_t kRunListMost = 100000;
+    static constexpr size_t kRecentRows = 1000;
+    static constexpr std::int64_t kEarlierRowsMark = -1;
+    static constexpr const char* kEarlierRows = "更早的记录见 已采集数据";
     // The data filter is read this long after typing stops: each keystroke would be a query.
     static constexpr std::chrono::milliseconds kFilterPause{250};
     // How long a start waits for the workers of an earlier run to finish the record in hand.
@@ -178,7 +184,8 @@ class WindowModel {
     std::string ProposeStartPage();
 
     void FillResultList();
-    void AddResult(std::int64_t rowId);
+    void AddResult(const crawl::SessionUpdate& u);
+    void MarkWaiting(const store::KeptFailure& failure);
     void ClearResultList();
     // Lists `record` (row `id`; 0: from the newest rows, none listed twice).
     void AppendRow(const store::MemberRecord& record, std::int64_t id);
@@ -209,7 +216,8 @@ class WindowModel {
     std::unique_ptr<store::IRecordStore> store_;
     WindowState state_;
 
-    int recordsDone_ = 0;
+    int recordsDone_ = 0;    // stored by the run in progress or the last one
+    int recordsBefore_ = 0;  // by the runs before it since the pre-collect (a retry follows)
     int recordsTotal_ = 0;
     int pagesDone_ = 0;
     int pagesTotal_ = 0;
@@ -225,6 +233,8 @@ class WindowModel {
     int modalDepth_ = 0;
     int restartsSeen_ = 0;
     std::deque<crawl::CrawlEvent> pending_;
+    // Updates of handled events that wait for the open question to close (see Drain).
+    std::deque<crawl::SessionUpdate> held_;
     // Counts of what the store holds, and of the run in progress.
     std::int64_t keptFailures_ = 0;
     std::optional<store::RowSelection> runSearch_;  // the run's search (none: a retry)

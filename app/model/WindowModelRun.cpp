@@ -76,7 +76,7 @@ void WindowModel::ConditionEdited() {
     }
     // The totals and Start belonged to the search that was pre-collected, not to this one.
     state_.startEnabled = false;
-    recordsTotal_ = pagesTotal_ = recordsDone_ = pagesDone_ = 0;
+    recordsTotal_ = pagesTotal_ = recordsDone_ = recordsBefore_ = pagesDone_ = 0;
     ShowProgress();
     ShowCounts();
     Show();
@@ -161,6 +161,8 @@ void WindowModel::Start() {
     restartsSeen_ = session_->Restarts();
     retryIds_.clear();
     Store();  // counted before the first record can land
+    recordsBefore_ = 0;
+    ClearResultList();  // the list is this run's, whole (a retry after it adds to it)
     BeginRunCounts(SearchSelection());
     if (StartCollectRun(false) != RunStart::Started) {
         ShowRunEnded("操作停止！");
@@ -198,6 +200,7 @@ void WindowModel::Retry(std::vector<std::int64_t> failureIds) {
     restartsSeen_ = session_->Restarts();
     retryIds_ = std::move(failureIds);
     Store();
+    recordsBefore_ += recordsDone_;
     BeginRunCounts(std::nullopt);
     switch (StartCollectRun(true)) {
         case RunStart::Started:
@@ -358,10 +361,9 @@ void WindowModel::Tick() {
     if (filterDue_ && clock_.Now() >= *filterDue_ && modalDepth_ == 0) {
         FilterData();
     }
-    // While a question is open the watchdog waits: the records that would re-arm it are held
-    // until it closes.
+    // Events are handled while a question is open (see Drain): the watchdog goes on too.
     try {
-        session_->Tick(modalDepth_ == 0);
+        session_->Tick();
     } catch (const std::system_error&) {
         Prompt(kCannotStartThread, "", PromptIcon::None);
     }
@@ -394,17 +396,40 @@ void WindowModel::Tick() {
 
 void WindowModel::OnEvent(const CrawlEvent& event) {
     pending_.push_back(event);
-    if (modalDepth_ == 0) {
-        Drain();
-    }
+    Drain();
 }
 
+namespace {
+
+// Whether showing the update asks the user something (the end of a run, a pre-collect's
+// answer): while another question is open it waits for that one to close.
+bool Asks(const SessionUpdate& u) {
+    using K = SessionUpdate::Kind;
+    return u.kind == K::RunEnded || u.kind == K::PreCollected || u.kind == K::PreCollectFailed;
+}
+
+}  // namespace
+
 void WindowModel::Drain() {
+    // Events are handled as they come, a question open or not, so the counters and the list
+    // keep moving (a message box runs the window's queue); only what would ask the user
+    // something waits, in order, until no question is open.
     bool any = false;
-    while (!pending_.empty() && modalDepth_ == 0) {
+    while (!pending_.empty()) {
         const CrawlEvent event = std::move(pending_.front());
         pending_.pop_front();
-        ShowUpdate(session_->Handle(event));
+        SessionUpdate u = session_->Handle(event);
+        if (modalDepth_ > 0 && (Asks(u) || !held_.empty())) {
+            held_.push_back(std::move(u));
+        } else {
+            ShowUpdate(u);
+        }
+        any = true;
+    }
+    while (modalDepth_ == 0 && !held_.empty()) {
+        const SessionUpdate u = std::move(held_.front());
+        held_.pop_front();
+        ShowUpdate(u);
         any = true;
     }
     if (any) {
@@ -436,7 +461,7 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
         case K::PreCollected: {
             pagesTotal_ = static_cast<int>(std::min<std::int64_t>(u.pages, INT32_MAX));
             recordsTotal_ = static_cast<int>(std::min<std::int64_t>(u.matches, INT32_MAX));
-            recordsDone_ = pagesDone_ = 0;
+            recordsDone_ = recordsBefore_ = pagesDone_ = 0;
             if (recordsTotal_ == 0) {
                 pagesTotal_ = 0;  // nothing to collect: Start stays off
             }
@@ -470,14 +495,12 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
         case K::PageStarted:
             pagesDone_ = u.page;
             ShowProgress();
-            if (running_) {
-                ClearResultList();  // a page announced on the way out leaves the last one shown
-            } else {
+            if (!running_) {
                 ShowResumePage({});  // a stopped run completed a page on its way out
             }
             break;
         case K::RecordSaved:
-            AddResult(u.rowId);
+            AddResult(u);
             if (u.counted) {
                 recordsDone_ = session_->Records();
                 ShowProgress();
@@ -496,7 +519,7 @@ void WindowModel::ShowUpdate(const SessionUpdate& u) {
         case K::FetchFailed:
             // The company keeps its place in the list, marked, until a retry fills it.
             if (u.failure.kind == KeptFailure::Kind::ContactPage && u.failure.rowId != 0) {
-                AddResult(u.failure.rowId);
+                MarkWaiting(u.failure);
             }
             ++keptFailures_;
             break;
