@@ -337,6 +337,7 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
         u.kind = SessionUpdate::Kind::RecordSaved;
         u.rowId = e->rowId;
         u.record = e->record;
+        u.httpStatus = e->status;
         if (OfThisRun(event.worker)) {
             u.counted = true;
             ++records_;

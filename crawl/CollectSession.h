@@ -62,6 +62,7 @@ struct SessionUpdate {
     int lanes = 0;
     std::int64_t rowId = 0;
     store::MemberRecord record;  // RecordSaved: what was stored
+    int httpStatus = 0;          // RecordSaved: its contact page's status
     bool counted = false;
     store::KeptFailure failure;
     RunEnd end;

@@ -31,6 +31,7 @@ struct RecordSaved {
     bool filled = false;  // a row kept for a failed contact page was completed
     bool complete = false;  // the row holds a contact field now: a new lead
     store::MemberRecord record;  // what was stored: the run's list shows it without a read
+    int status = 0;              // the contact page's HTTP status (0: none)
 };
 // A page still failed after its retries and is kept in the store to be fetched again. For a
 // contact page the company's row was appended in its place with what is known.

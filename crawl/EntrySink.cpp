@@ -207,7 +207,7 @@ bool EntrySink::Store(Entry& e) {
         ++records_;
         NoteStored(e);
         post_(ev::RecordSaved{rowId, records_, e.address, healed != 0, record.HasContactField(),
-                              record});
+                              record, e.result.status});
         if (healed != 0) {
             post_(ev::FailureHealed{healed});
             if (kept != keptContacts_.end()) {
@@ -245,7 +245,8 @@ bool EntrySink::Store(Entry& e) {
         ++records_;
         NoteStored(e);
         placeholder.waiting = true;
-        post_(ev::RecordSaved{f.rowId, records_, e.address, false, false, placeholder});
+        post_(ev::RecordSaved{f.rowId, records_, e.address, false, false, placeholder,
+                              e.result.status});
     }
     keptContacts_[CompanyKey(e.name, e.address)] = f;
     post_(ev::FetchFailed{f});

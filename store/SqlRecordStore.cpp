@@ -18,6 +18,10 @@ constexpr const char* kColumns = "title, person, sex, job, mobile, phone, fax, a
 // Whether row m stands for a contact page kept as a failure.
 constexpr const char* kWaiting =
     "EXISTS (SELECT 1 FROM T_FAILURE f WHERE f.rowid_kept=m.id AND f.kind='contact')";
+// Why row m waits for its contact page ('' when it does not).
+constexpr const char* kWaitingReason =
+    "COALESCE((SELECT f.reason FROM T_FAILURE f WHERE f.rowid_kept=m.id AND f.kind='contact' "
+    "LIMIT 1), '')";
 // Whether row m holds a contact field (a person, a number or an address; a sex or a title alone
 // reaches no one): a row kept for a failed contact page, or one whose page answered without
 // details (404, 410), has only its company's name.
@@ -693,7 +697,7 @@ std::vector<StoredRow> SqlRecordStore::FindRows(const RowQuery& query) {
     SqlBinder bind;
     std::string sql = std::string("SELECT m.id, ") + kColumns +
                       (hasOrigin_ ? ", collected, industry, " : ", '', '', ") + "region, " +
-                      kWaiting + " ";
+                      kWaiting + ", " + kWaitingReason + " ";
     std::optional<std::string> indexed;
     if (!text.empty()) {
         indexed = IndexedFind(text, query, bind);
@@ -721,6 +725,7 @@ std::vector<StoredRow> SqlRecordStore::FindRows(const RowQuery& query) {
         r.industry = std::string(row.Text(MemberRecord::kFieldCount + 2));
         r.region = std::string(row.Text(MemberRecord::kFieldCount + 3));
         r.waiting = row.Bool(MemberRecord::kFieldCount + 4);
+        r.reason = std::string(row.Text(MemberRecord::kFieldCount + 5));
         rows.push_back(std::move(r));
     });
     return rows;

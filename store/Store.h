@@ -57,6 +57,7 @@ struct StoredRow {
     std::string industry;
     std::string region;
     bool waiting = false;  // it stands for a contact page kept as a failure
+    std::string reason;    // why that page failed
 };
 
 // A page of the collected data, newest first.

@@ -415,7 +415,7 @@ bool WindowModel::Close() {
 // The results list: the whole run in progress (or the last one), from its own events; the
 // newest records of the store on request (预览采集结果).
 
-void WindowModel::AppendRow(const MemberRecord& record, std::int64_t id) {
+void WindowModel::AppendRow(const MemberRecord& record, std::int64_t id, std::string tip) {
     ResultRow row;
     row.id = id;
     const auto fields = record.Fields();
@@ -423,6 +423,9 @@ void WindowModel::AppendRow(const MemberRecord& record, std::int64_t id) {
         row[i] = text::GbkToUtf8(*fields[i]);
     }
     row.waiting = record.waiting || !row.HasContactField();
+    if (row.waiting) {
+        row.tip = tip.empty() && !record.waiting ? GreyRowTip({}, 0) : std::move(tip);
+    }
     // A row listed lately (a name-only row filled, or kept and announced twice) is shown again
     // in its place: the view draws the list anew. One listed long ago is listed again.
     const size_t recent = std::min<size_t>(state_.rows.size(), kRecentRows);
@@ -445,6 +448,7 @@ void WindowModel::AppendRow(const MemberRecord& record, std::int64_t id) {
             mark.id = kEarlierRowsMark;
             mark[0] = kEarlierRows;
             mark.waiting = true;
+            mark.tip = kEarlierRows;
             state_.rows.insert(state_.rows.begin(), std::move(mark));
         }
         ++state_.rowsEpoch;
@@ -474,7 +478,7 @@ void WindowModel::FillResultList() {
 void WindowModel::AddResult(const SessionUpdate& u) {
     // The event carries what was stored and names its row, so every saved record is listed
     // exactly once, and nothing is read from the store on the window's thread.
-    AppendRow(u.record, u.rowId);
+    AppendRow(u.record, u.rowId, u.record.waiting ? std::string() : GreyRowTip({}, u.httpStatus));
 }
 
 void WindowModel::MarkWaiting(const KeptFailure& failure) {
@@ -482,6 +486,7 @@ void WindowModel::MarkWaiting(const KeptFailure& failure) {
     for (size_t i = state_.rows.size() - recent; i < state_.rows.size(); ++i) {
         if (state_.rows[i].id == failure.rowId) {
             state_.rows[i].waiting = true;
+            state_.rows[i].tip = GreyRowTip(failure.reason, 0);
             ++state_.rowsEpoch;
             return;
         }
@@ -489,7 +494,7 @@ void WindowModel::MarkWaiting(const KeptFailure& failure) {
     MemberRecord kept;
     kept.title = failure.title;
     kept.waiting = true;
-    AppendRow(kept, failure.rowId);
+    AppendRow(kept, failure.rowId, GreyRowTip(failure.reason, 0));
 }
 
 void WindowModel::Preview() {
@@ -620,6 +625,9 @@ void WindowModel::OnDataAnswer(DataPaneReader::Answer answer) {
         row.fields = r.fields;
         row.id = r.id;
         row.waiting = r.waiting || !row.HasContactField();
+        if (row.waiting) {
+            row.tip = GreyRowTip(r.reason, 0);
+        }
         row.collected = r.collected;
         row.search = SearchCell(r.industry, r.region);
         state_.dataRows.push_back(std::move(row));
@@ -647,7 +655,10 @@ void WindowModel::ShowRuns(const std::vector<RunRecord>& runs) {
         row[6] = std::to_string(r.kept);
         row[7] = r.outcome;
         row[8] = r.ended.empty() ? "" : r.finished ? "是" : "否";
-        row.waiting = r.outcome == kRunBroken;  // grey: it ended without saying how
+        if (r.outcome == kRunBroken) {
+            row.waiting = true;  // grey: it ended without saying how
+            row.tip = "采集没有正常结束（程序被关闭、崩溃或电脑关机），下次采集从中断处继续";
+        }
         state_.runRows.push_back(std::move(row));
     }
 }

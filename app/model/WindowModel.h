@@ -188,7 +188,8 @@ class WindowModel {
     void MarkWaiting(const store::KeptFailure& failure);
     void ClearResultList();
     // Lists `record` (row `id`; 0: from the newest rows, none listed twice).
-    void AppendRow(const store::MemberRecord& record, std::int64_t id);
+    // `tip`: why the row is grey, when it is.
+    void AppendRow(const store::MemberRecord& record, std::int64_t id, std::string tip = {});
 
     bool CheckExportable();
     // `filter`: the collected data's filter, whose rows are exported (no choice asked).

@@ -1,5 +1,7 @@
 #include "app/model/WindowState.h"
 
+#include "app/model/Dialogs.h"
+
 #include <string_view>
 
 #include "app/model/Prompts.h"
@@ -85,6 +87,21 @@ std::uint64_t RowsEpochOf(const WindowState& state, int id) {
     return id == IDC_DATA_LIST   ? state.dataRowsEpoch
            : id == IDC_RUNS_LIST ? state.runRowsEpoch
                                  : state.rowsEpoch;
+}
+
+std::string TipOfRow(const ResultRow& row) {
+    return row.tip.empty() ? std::string(kWaitingRowTip) : row.tip;
+}
+
+std::string GreyRowTip(const std::string& keptReason, int status) {
+    if (!keptReason.empty()) {
+        return "联系页未能获取（" + keptReason + "），只有名称：点击 重试失败页面 重新获取";
+    }
+    if (status >= 400) {
+        return "网站回答 HTTP " + std::to_string(status);
+    }
+    return status != 0 ? "联系页没有给出联系方式"
+                       : "没有联系方式：联系页没有给出（例如网站回答 HTTP 404）";
 }
 
 const std::string& CellOf(const ResultRow& row, std::size_t column) {

@@ -20,6 +20,7 @@ struct ResultRow {
     std::int64_t id = 0;    // the store's row, when known
     std::string collected;  // the collected data: when it was first stored
     std::string search;     // and for which search
+    std::string tip;        // a grey row: why it is grey (empty: kWaitingRowTip)
 
     // A company's name alone (its contact page failed, or answered without details) is not a
     // lead: such rows are grey and left out of the exports of complete rows.
@@ -113,6 +114,11 @@ bool HasModelTip(int id);
 // replaced rather than added to.
 const std::vector<ResultRow>* RowsOf(const WindowState& state, int id);
 std::uint64_t RowsEpochOf(const WindowState& state, int id);
+// What the tip of a grey row says.
+std::string TipOfRow(const ResultRow& row);
+// Why a row without a contact field is grey: its kept failure's reason, or what its contact
+// page answered (`status`, 0 when not known).
+std::string GreyRowTip(const std::string& keptReason, int status);
 // The text of a row's column: the nine fields, then when it was collected and for which search.
 const std::string& CellOf(const ResultRow& row, std::size_t column);
 

@@ -372,7 +372,7 @@ void CCollectorDlg::InsertRow(QTableWidget* list, const ResultRow& fields, std::
             italic.setItalic(true);
             item->setFont(italic);
             item->setData(Qt::UserRole, true);
-            item->setToolTip(QString::fromUtf8(kWaitingRowTip));
+            item->setToolTip(Q(TipOfRow(fields)));
         }
         list->setItem(row, static_cast<int>(i), item);
         if (!fields.waiting) {

@@ -127,7 +127,7 @@ std::wstring COwnerDataList::CellTip(const WindowState& state) const {
         return {};
     }
     if (rows[row].waiting) {
-        return Wide(kWaitingRowTip);
+        return Wide(TipOfRow(rows[row]));
     }
     const std::wstring whole = Wide(CellOf(rows[row], column));
     // Cut when wider than its column less the list's margins.
