@@ -54,6 +54,8 @@ inline constexpr SettingSpec kSettings[] = {
     {"proxy", SettingHome::User, SettingKind::Text, "", {}, nullptr, nullptr},
     {"proxysecret", SettingHome::User, SettingKind::Text, "", {}, nullptr, nullptr},
     {"exportfolder", SettingHome::User, SettingKind::Text, "", {}, nullptr, nullptr},
+    // The key that hides and shows the window ("Ctrl+Alt+F5"; "关闭": none).
+    {"hotkey", SettingHome::User, SettingKind::Text, "F2", {}, nullptr, nullptr},
     // The search of the last pre-collect, which the window shows again.
     {"lastindustry", SettingHome::Store, SettingKind::Text, "", {}, nullptr, nullptr},
     {"lastregion", SettingHome::Store, SettingKind::Text, "", {}, nullptr, nullptr},

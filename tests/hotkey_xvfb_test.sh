@@ -12,7 +12,7 @@ done
 
 work="$(mktemp -d)"
 cleanup() {
-  kill "${app:-}" "${other:-}" "${xvfb:-}" 2>/dev/null
+  kill "${app:-}" "${other:-}" "${third:-}" "${xvfb:-}" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$work"
 }
@@ -57,4 +57,21 @@ expect hidden
 expect visible
 expect hidden
 kill -0 "$app" || { echo "FAIL: the program ended"; exit 1; }
-echo "PASS: F2 hid, showed and hid the window"
+
+# Started again for the same store, the program opens no second window: the hidden one is
+# shown and raised, and the second start ends at once.
+timeout 20 "$work/collector" --print-state >"$work/second" 2>/dev/null
+[ $? -eq 0 ] || { echo "FAIL: the second start did not end cleanly: $(cat "$work/second")"; exit 1; }
+grep -q '^instance: ' "$work/second" || { echo "FAIL: the second start opened a window: $(head -3 "$work/second")"; exit 1; }
+for _ in $(seq 50); do visible && grep -q '^raised$' "$work/state" && break; sleep 0.1; done
+visible && grep -q '^raised$' "$work/state" || { echo "FAIL: the first window was not brought back"; exit 1; }
+[ "$(xdotool search --onlyvisible --name "Tarvola采集器" | wc -l)" = 1 ] || { echo "FAIL: two windows"; exit 1; }
+
+# Another store has a window of its own; the hot key the first holds is said to be taken.
+"$work/collector" --print-state --store "$work/other.db" >"$work/third" 2>/dev/null &
+third=$!
+for _ in $(seq 100); do grep -q 'status=F2 已被其他程序占用，请换一个$' "$work/third" && break; sleep 0.1; done
+grep -q '^hotkey F2=taken$' "$work/third" && grep -q 'status=F2 已被其他程序占用，请换一个$' "$work/third" ||
+  { echo "FAIL: a taken hot key was not said: $(grep -E '^(hotkey|state)' "$work/third" | tail -2)"; exit 1; }
+kill "$third" 2>/dev/null
+echo "PASS: F2 hid, showed and hid the window; a second start raised it; a taken key was said"

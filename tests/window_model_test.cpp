@@ -91,6 +91,12 @@ class RecordingView : public IWindowView {
         failureLists.push_back(rows);
         return failuresAnswer;
     }
+    std::optional<HotKeySpec> AskHotKey(const HotKeySpec& current) override {
+        hotKeyOffers.push_back(current);
+        return hotKeyAnswer;
+    }
+    std::vector<HotKeySpec> hotKeyOffers;
+    std::optional<HotKeySpec> hotKeyAnswer;
     std::optional<ExportChoice> AskExportChoice(const ExportChoice& offer) override {
         offers.push_back(offer);
         if (!exportChoice) {
@@ -1425,10 +1431,11 @@ TEST_F(WindowModelTest, EventsGoOnWhileAQuestionIsOpen) {
     view.whileOpen = [&](const Question&) {
         site.Allow(4);
         const auto until = std::chrono::steady_clock::now() + 10s;
-        while (StoredRows() < 4 && std::chrono::steady_clock::now() < until) {
+        // The counters follow the stored records while the box is open.
+        while ((StoredRows() < 4 || view.state.records != "4 / 10") &&
+               std::chrono::steady_clock::now() < until) {
             view.RunPosted(20ms);
         }
-        view.RunPosted(100ms);
         whileOpen = view.state;
         site.Allow(10);
     };
@@ -1446,10 +1453,40 @@ TEST_F(WindowModelTest, EventsGoOnWhileAQuestionIsOpen) {
 
 TEST_F(WindowModelTest, HotKeyAboutAndStateLines) {
     Open();
+    EXPECT_EQ(view.state.hotKey, "F2");
+    EXPECT_EQ(view.state.hotKeyLabel, "按下F2， 隐藏/显示界面");
     model->HotKey();
     EXPECT_FALSE(view.state.visible);
     model->HotKey();
     EXPECT_TRUE(view.state.visible);
+
+    // The key is the user's: changed at once, kept for the next start; a key another program
+    // holds is said so.
+    struct Change {
+        HotKeySpec chosen;
+        const char* key;
+        const char* label;
+    };
+    const Change changes[] = {
+        {{5, true, true, false}, "Ctrl+Alt+F5", "按下Ctrl+Alt+F5， 隐藏/显示界面"},
+        {{0}, "关闭", "热键已关闭"},
+        {{12, false, false, true}, "Shift+F12", "按下Shift+F12， 隐藏/显示界面"},
+    };
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.key);
+        view.hotKeyAnswer = c.chosen;
+        ASSERT_TRUE(model->Press(IDC_HOTKEY));
+        EXPECT_EQ(view.state.hotKey, c.key);
+        EXPECT_EQ(view.state.hotKeyLabel, c.label);
+    }
+    EXPECT_EQ(view.hotKeyOffers.back(), (HotKeySpec{0}));  // the key in use is offered
+    model->HotKeyTaken("Shift+F12");
+    EXPECT_EQ(view.state.status, "Shift+F12 已被其他程序占用，请换一个");
+    EXPECT_EQ(view.state.hotKeyLabel, "热键 Shift+F12 不可用");
+    model->HotKeyTaken("F2");  // a key no longer asked for: nothing
+    EXPECT_EQ(view.state.hotKeyLabel, "热键 Shift+F12 不可用");
+    Open();
+    EXPECT_EQ(view.state.hotKey, "Shift+F12");
     model->About();
     EXPECT_EQ(view.about, StorePath());
 
@@ -1529,4 +1566,68 @@ TEST_F(WindowModelTest, WhatOthersWriteToTheStoreAppearsWithoutAsking) {
             << view.state.dataCounts << " " << view.state.dataRows.size() << " "
             << view.state.retryText << " " << view.state.runRows.size();
     }
+}
+
+TEST(HotKey, NamesAndTheirKeys) {
+    struct Case {
+        const char* name;
+        std::optional<HotKeySpec> key;
+        const char* canonical;  // the name the window writes
+    };
+    const Case cases[] = {
+        {"F2", HotKeySpec{2}, "F2"},
+        {"ctrl+alt+f5", HotKeySpec{5, true, true, false}, "Ctrl+Alt+F5"},
+        {"Shift+Ctrl+F12", HotKeySpec{12, true, false, true}, "Ctrl+Shift+F12"},
+        {"关闭", HotKeySpec{0}, "关闭"},
+        {"off", HotKeySpec{0}, "关闭"},
+        {"F13", std::nullopt, ""},
+        {"F0", std::nullopt, ""},
+        {"F02", std::nullopt, ""},
+        {"Ctrl", std::nullopt, ""},
+        {"Ctrl+Ctrl+F1", std::nullopt, ""},
+        {"F1+Ctrl", std::nullopt, ""},
+        {"Win+F2", std::nullopt, ""},
+        {"", std::nullopt, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<HotKeySpec> key = ParseHotKey(c.name);
+        EXPECT_EQ(key.has_value(), c.key.has_value());
+        if (key && c.key) {
+            EXPECT_TRUE(*key == *c.key);
+            EXPECT_EQ(HotKeyName(*key), c.canonical);
+        }
+    }
+}
+
+TEST_F(WindowModelTest, OneWindowPerStoreFindsTheOtherByTheStoresKey) {
+    // The key of a store is the same however it is spelt, and another store's is another.
+    const std::string file = StorePath();
+    RecordStore(file).HasMemberRecords();  // made
+    const std::string folder = file.substr(0, file.find_last_of("/\\"));
+    const std::string name = file.substr(file.find_last_of("/\\") + 1);
+    struct Case {
+        std::string a, b;
+        bool same;
+    };
+    const Case cases[] = {
+        {file, folder + "/./" + name, true},
+        {file, folder + "/other.db", false},
+        {folder + "/new.db", folder + "/./new.db", true},  // not made yet
+        {"postgresql://u:secret@h/db", "postgresql://u:other@h/db", true},
+        {"postgresql://u@h/db", "postgresql://u@h/db2", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.a + " " + c.b);
+        EXPECT_EQ(WindowModel::StoreKey(c.a) == WindowModel::StoreKey(c.b), c.same);
+        EXPECT_EQ(WindowModel::StoreKey(c.a).size(), 16u);
+    }
+    // Started again: the window is shown (the hot key may have hidden it) and raised.
+    Open();
+    model->HotKey();
+    ASSERT_FALSE(view.state.visible);
+    const std::uint64_t raised = view.state.raiseSerial;
+    model->ShowAgain();
+    EXPECT_TRUE(view.state.visible);
+    EXPECT_NE(view.state.raiseSerial, raised);
 }

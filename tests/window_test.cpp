@@ -67,6 +67,9 @@ class ScriptedPrompts : public IUserPrompts {
     std::optional<ExportChoice> ChooseExport(QWidget*, const ExportChoice& offer) override {
         return offer;
     }
+    std::optional<HotKeySpec> ChooseHotKey(QWidget*, const HotKeySpec& current) override {
+        return current;
+    }
     std::vector<Shown> shown;
     std::deque<QMessageBox::StandardButton> answers;
     std::optional<QString> openPath;

@@ -42,6 +42,9 @@ enum : int {
     IDC_DATA_EXPORT = 1034,
     IDC_DATA_LIST = 1035,
     IDC_RUNS_LIST = 1036,
+    // The hot key that hides and shows the window: what it is, and the button that changes it.
+    IDC_HOTKEY_LABEL = 1040,
+    IDC_HOTKEY = 1041,
     // On the condition page inside the tab.
     IDC_INDUSTRY = 1101,
     IDC_REGION = 1102,
@@ -103,7 +106,9 @@ inline constexpr ControlSpec kMainControls[] = {
      "proxy"},
     {IDC_SKIP_KNOWN, ControlKind::Check, "跳过已采集公司", 31, 108, 100, 10, false, false,
      "不再采集数据库中已有的公司（按联系页地址，或名称和地区）", "skipknown"},
-    {0, ControlKind::Label, "按下F2， 隐藏/显示界面", 31, 124, 112, 8, false, false, nullptr},
+    {IDC_HOTKEY_LABEL, ControlKind::Label, "", 13, 124, 96, 8, false, false, nullptr},
+    {IDC_HOTKEY, ControlKind::Button, "更改…", 111, 121, 32, 14, false, false,
+     "换一个热键（F1 到 F12，可加 Ctrl、Alt、Shift），或关闭热键"},
     {0, ControlKind::Label, "描述：", 155, 10, 31, 8, false, false, nullptr},
     {IDC_DESCRIPTION, ControlKind::Label, "", 200, 10, 265, 8, false, false, nullptr},
     {IDC_ABOUT, ControlKind::Button, "关于(&A)", 518, 7, 50, 14, true, false, nullptr},

@@ -85,6 +85,45 @@ inline constexpr ControlSpec kExportControls[] = {
 };
 // clang-format on
 
+// The hot key's choice: one group of radio buttons (关闭, F1 to F12, in that order of ids), then
+// the modifiers held with it.
+enum : int {
+    IDC_HOTKEY_NONE = 1501,
+    IDC_HOTKEY_F1 = 1502,  // to IDC_HOTKEY_F1 + 11: F12
+    IDC_HOTKEY_CTRL = 1520,
+    IDC_HOTKEY_ALT = 1521,
+    IDC_HOTKEY_SHIFT = 1522,
+    IDC_HOTKEY_OK = 1523,
+    IDC_HOTKEY_CANCEL = 1524,
+};
+inline constexpr const char* kHotKeyTitle = "热键";
+inline constexpr int kHotKeyWidth = 214;
+inline constexpr int kHotKeyHeight = 96;
+// clang-format off
+inline constexpr ControlSpec kHotKeyControls[] = {
+    {0, ControlKind::Label, "隐藏/显示界面的热键：", 7, 7, 200, 8, false, false, nullptr},
+    {IDC_HOTKEY_NONE, ControlKind::Radio, "关闭", 14, 19, 40, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 0, ControlKind::Radio, "F1", 14, 32, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 1, ControlKind::Radio, "F2", 46, 32, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 2, ControlKind::Radio, "F3", 78, 32, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 3, ControlKind::Radio, "F4", 110, 32, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 4, ControlKind::Radio, "F5", 142, 32, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 5, ControlKind::Radio, "F6", 174, 32, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 6, ControlKind::Radio, "F7", 14, 44, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 7, ControlKind::Radio, "F8", 46, 44, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 8, ControlKind::Radio, "F9", 78, 44, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 9, ControlKind::Radio, "F10", 110, 44, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 10, ControlKind::Radio, "F11", 142, 44, 30, 10, false, false, nullptr},
+    {IDC_HOTKEY_F1 + 11, ControlKind::Radio, "F12", 174, 44, 30, 10, false, false, nullptr},
+    {0, ControlKind::Label, "同时按住：", 7, 60, 40, 8, false, false, nullptr},
+    {IDC_HOTKEY_CTRL, ControlKind::Check, "Ctrl", 50, 59, 36, 10, false, false, nullptr},
+    {IDC_HOTKEY_ALT, ControlKind::Check, "Alt", 90, 59, 36, 10, false, false, nullptr},
+    {IDC_HOTKEY_SHIFT, ControlKind::Check, "Shift", 130, 59, 40, 10, false, false, nullptr},
+    {IDC_HOTKEY_OK, ControlKind::Button, "确定", 102, 76, 50, 14, false, false, nullptr},
+    {IDC_HOTKEY_CANCEL, ControlKind::Button, "取消", 157, 76, 50, 14, false, false, nullptr},
+};
+// clang-format on
+
 // The About box; its store line is kAboutStore followed by the store's name.
 // Under it, the rule that chose the store when none was named.
 enum : int {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/model/HotKey.h"
 #include "app/model/Prompts.h"
 #include "app/model/WindowState.h"
 
@@ -44,6 +45,8 @@ class IWindowView {
     // gone when `percent` is negative. Handles the window's painting for a moment and gives
     // false once the user cancelled.
     virtual bool Progress(const std::string& text, int percent) = 0;
+    // The hot key's choice, `current` preset; nothing when cancelled.
+    virtual std::optional<HotKeySpec> AskHotKey(const HotKeySpec& current) = 0;
     // The About box, naming the store in use.
     virtual void ShowAbout(const std::string& storeName) = 0;
 };

@@ -1,11 +1,13 @@
 #include "app/model/WindowModel.h"
 
+#include <cstdio>
 #include <mutex>
 #include <utility>
 
 #include <ctime>
 
 #include "crawl/CurlTransfer.h"
+#include "platform/FileIdentity.h"
 #include "platform/LocalTime.h"
 #include "platform/ProgramFolders.h"
 #include "platform/Secret.h"
@@ -150,6 +152,38 @@ WindowModel::StoreChoice WindowModel::ChooseStore(const std::string& named) {
     return {location.path, platform::UnusedStoreNotice(location)};
 }
 
+std::string WindowModel::StoreKey(const std::string& location) {
+    std::string identity;
+    if (IsPostgresLocation(location)) {
+        identity = "pg:" + RedactPassword(location);
+    } else if (const auto file = platform::IdentityOf(location)) {
+        identity = "file:" + std::to_string(file->device) + ":" + std::to_string(file->inode);
+    } else {
+        // Not made yet: its folder's identity and its name.
+        const std::string folder = platform::FolderOf(location);
+        const auto where = platform::IdentityOf(folder);
+        const size_t slash = location.find_last_of("/\\");
+        identity = "new:" + (where ? std::to_string(where->device) + ":" +
+                                         std::to_string(where->inode)
+                                   : folder) +
+                   ":" + (slash == std::string::npos ? location : location.substr(slash + 1));
+    }
+    // FNV-1a: the same digits in every build, unlike std::hash.
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (unsigned char c : identity) {
+        hash = (hash ^ c) * 1099511628211ULL;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
+}
+
+void WindowModel::ShowAgain() {
+    state_.visible = true;
+    ++state_.raiseSerial;
+    Show();
+}
+
 std::string WindowModel::StoreName() const {
     return RedactPassword(storePath_);
 }
@@ -288,6 +322,10 @@ void WindowModel::LoadSettings() {
             SetText(c.id, value);
         }
     });
+    // A name that is no key (written by hand) leaves F2.
+    const HotKeySpec key = ParseHotKey(settings_.Get(Setting("hotkey").key).value_or("F2"))
+                               .value_or(HotKeySpec{});
+    ShowHotKey(key);
 }
 
 void WindowModel::SaveSettings() {
@@ -375,6 +413,7 @@ bool WindowModel::Press(int id) {
         {IDC_IMPORT, &WindowModel::Import},
         {IDC_DATA_MORE, &WindowModel::MoreData},
         {IDC_DATA_EXPORT, &WindowModel::ExportData},
+        {IDC_HOTKEY, &WindowModel::ChooseHotKey},
     };
     for (const auto& [button, operation] : kButtons) {
         if (button == id) {
@@ -396,6 +435,40 @@ void WindowModel::About() {
 
 void WindowModel::HotKey() {
     state_.visible = !state_.visible;
+    Show();
+}
+
+void WindowModel::ShowHotKey(const HotKeySpec& key) {
+    state_.hotKey = HotKeyName(key);
+    state_.hotKeyLabel = key.Off() ? std::string("热键已关闭")
+                                   : "按下" + state_.hotKey + "， 隐藏/显示界面";
+}
+
+void WindowModel::ChooseHotKey() {
+    if (modalDepth_ > 0) {
+        return;
+    }
+    const HotKeySpec current = ParseHotKey(state_.hotKey).value_or(HotKeySpec{});
+    BeginModal();
+    const std::optional<HotKeySpec> chosen = view_.AskHotKey(current);
+    EndModal();
+    if (!chosen || *chosen == current) {
+        return;
+    }
+    settings_.Set(Setting("hotkey").key, HotKeyName(*chosen));
+    ShowHotKey(*chosen);
+    SetStatus(chosen->Off() ? std::string("热键已关闭。")
+                            : "热键改为 " + state_.hotKey + "。");
+    Show();  // the view lets the old key go and takes the new one
+}
+
+void WindowModel::HotKeyTaken(const std::string& key) {
+    if (key != state_.hotKey) {
+        return;  // changed since
+    }
+    // Another program holds it: said, not silently lost.
+    state_.hotKeyLabel = "热键 " + key + " 不可用";
+    SetStatus(key + " 已被其他程序占用，请换一个");
     Show();
 }
 

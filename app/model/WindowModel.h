@@ -87,7 +87,11 @@ class WindowModel {
     // A button of the window (IDC_*) was pressed: its operation above; false when `id` names
     // no button of the model.
     bool Press(int id);
-    void HotKey();  // F2: hide or show
+    void HotKey();  // the hot key: hide or show
+    // 更改…: the hot key's choice; the new key is held at once (the view registers it).
+    void ChooseHotKey();
+    // Another program holds the hot key `key` that the view was to register.
+    void HotKeyTaken(const std::string& key);
     // The window is asked to close: false when the user keeps it. After true, the workers have
     // finished the record in hand and nothing more starts.
     bool Close();
@@ -105,6 +109,14 @@ class WindowModel {
         std::string notice;
     };
     static StoreChoice ChooseStore(const std::string& named);
+    // What tells one store from another on this machine, whatever its spelling: a file by its
+    // identity (or, not yet made, its folder's and its name), a PostgreSQL store by its URI
+    // without a password. Sixteen hex digits, the same in every copy of the program: one
+    // window per store and user finds the other by it.
+    static std::string StoreKey(const std::string& location);
+    // The program was started again for this store: the window comes to the front, shown if
+    // the hot key hid it.
+    void ShowAgain();
     // Said on the status line when the window opens.
     void SetStoreNotice(std::string notice) { storeNotice_ = std::move(notice); }
     // The collected-data pane waits for an answer of its reader, or its filter's index is being
@@ -199,6 +211,7 @@ class WindowModel {
     void LoadData(bool more, bool counts = false, bool keepShown = false);
     void OnStoreChanged();
     void ShowRuns(const std::vector<store::RunRecord>& runs);
+    void ShowHotKey(const HotKeySpec& key);
     void OnDataAnswer(DataPaneReader::Answer answer);
     void OnIndexing(int percent);
     void ShowDataCounts();

@@ -11,6 +11,7 @@ namespace {
 // clang-format off
 const ControlBinding kBindings[] = {
     {IDC_DESCRIPTION, &WindowState::description, nullptr, nullptr},
+    {IDC_HOTKEY_LABEL, &WindowState::hotKeyLabel, nullptr, nullptr},
     {IDC_EVERY_N, &WindowState::everyN, nullptr, nullptr},
     {IDC_PAUSE_SECONDS, &WindowState::pauseSeconds, nullptr, nullptr},
     {IDC_PARALLEL, &WindowState::parallel, nullptr, nullptr},

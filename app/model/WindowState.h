@@ -80,6 +80,11 @@ struct WindowState {
     std::vector<ResultRow> runRows;
     std::uint64_t runRowsEpoch = 0;
     bool visible = true;
+    // A request to bring the window to the front, new whenever it changes.
+    std::uint64_t raiseSerial = 0;
+    // The hot key the window holds (HotKeyName; kHotKeyOff: none), and what its label says.
+    std::string hotKey = "F2";
+    std::string hotKeyLabel;
     // A request to put the focus into control `focus`, new whenever `focusSerial` changes.
     int focus = 0;
     std::uint64_t focusSerial = 0;

@@ -1,6 +1,11 @@
 #include "app/qt/CCollectorApp.h"
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <iostream>
 
 #include "app/qt/CCollectorDlg.h"
 #include "app/qt/UserPrompts.h"
@@ -21,7 +26,37 @@ int CCollectorApp::InitInstance(const std::string& storePath) {
         }
     }
     const WindowModel::StoreChoice store = WindowModel::ChooseStore(storePath);
+    // One window per store and user: a window already open on this store is brought to the
+    // front instead (other users, and other machines on a shared store, are never refused).
+    const QString instance = QStringLiteral("collector-%1-%2")
+                                 .arg(getuid())
+                                 .arg(QString::fromStdString(WindowModel::StoreKey(store.path)));
+    {
+        QLocalSocket running;
+        running.connectToServer(instance);
+        if (running.waitForConnected(1000)) {
+            running.write("show\n");
+            running.waitForBytesWritten(1000);
+            running.disconnectFromServer();
+            if (printState) {
+                std::cout << "instance: the window open on this store was shown" << std::endl;
+            }
+            return 0;
+        }
+    }
+    QLocalServer server;
+    server.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server.listen(instance)) {
+        QLocalServer::removeServer(instance);  // left by a window that did not end cleanly
+        server.listen(instance);
+    }
     CCollectorDlg dlg(store.path, prompts, clock, {}, nullptr, store.notice);
+    QObject::connect(&server, &QLocalServer::newConnection, &dlg, [&server, &dlg] {
+        while (QLocalSocket* other = server.nextPendingConnection()) {
+            QObject::connect(other, &QLocalSocket::disconnected, other, &QObject::deleteLater);
+            dlg.Model().ShowAgain();
+        }
+    });
     dlg.PrintStateLines(printState);
     if (printState) {
         dlg.Render(dlg.Model().State());  // the first line, before any input

@@ -50,12 +50,12 @@ CCollectorDlg::CCollectorDlg(std::string storePath, IUserPrompts& prompts, const
                                              *this, clock, std::move(launch));
     m_pModel->SetStoreNotice(std::move(storeNotice));
     ConnectControls();
+    // The hot key is taken as the model's first state is drawn.
+    m_pHotKey = GlobalHotKey::Create();
+    connect(m_pHotKey.get(), &GlobalHotKey::activated, this, [this] { m_pModel->HotKey(); });
     m_pModel->Open();
     qApp->installEventFilter(this);
 
-    m_pHotKey = GlobalHotKey::Create();
-    connect(m_pHotKey.get(), &GlobalHotKey::activated, this, [this] { m_pModel->HotKey(); });
-    m_pHotKey->RegisterF2();
     connect(&m_tickTimer, &QTimer::timeout, this, [this] { m_pModel->Tick(); });
     m_tickTimer.start(100);
 }
@@ -292,6 +292,35 @@ void CCollectorDlg::Render(const WindowState& state) {
             hide();
         }
     }
+    if (state.raiseSerial != m_raiseSerial) {
+        // Started again for this store: to the front, out of the taskbar if minimised.
+        m_raiseSerial = state.raiseSerial;
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        show();
+        raise();
+        activateWindow();
+        if (m_bPrintState) {
+            std::cout << "raised" << std::endl;
+        }
+    }
+    if (m_pHotKey && state.hotKey != m_hotKeyHeld) {
+        // The key changed (or is first drawn): the old one goes, the new one is taken.
+        m_hotKeyHeld = state.hotKey;
+        const std::optional<HotKeySpec> key = ParseHotKey(state.hotKey);
+        const GlobalHotKey::Result held =
+            key ? m_pHotKey->Register(*key) : GlobalHotKey::Result::Unsupported;
+        m_hotKeyLine = "hotkey " + state.hotKey + "=" +
+                       (held == GlobalHotKey::Result::Held    ? "on"
+                        : held == GlobalHotKey::Result::Taken ? "taken"
+                                                              : "off");
+        if (m_bPrintState) {
+            std::cout << m_hotKeyLine << std::endl;
+        }
+        if (held == GlobalHotKey::Result::Taken) {
+            QTimer::singleShot(0, this,
+                               [this, name = state.hotKey] { m_pModel->HotKeyTaken(name); });
+        }
+    }
     if (m_bPrintState) {
         if (std::string line = StateLine(state); line != m_lastStateLine) {
             std::cout << line << std::endl;
@@ -470,6 +499,17 @@ std::optional<std::vector<std::int64_t>> CCollectorDlg::AskFailures(
 
 std::optional<ExportChoice> CCollectorDlg::AskExportChoice(const ExportChoice& offer) {
     return m_prompts.ChooseExport(this, offer);
+}
+
+void CCollectorDlg::PrintStateLines(bool on) {
+    m_bPrintState = on;
+    if (on && !m_hotKeyLine.empty()) {
+        std::cout << m_hotKeyLine << std::endl;
+    }
+}
+
+std::optional<HotKeySpec> CCollectorDlg::AskHotKey(const HotKeySpec& current) {
+    return m_prompts.ChooseHotKey(this, current);
 }
 
 std::optional<std::string> CCollectorDlg::AskOpen(const OpenRequest& request) {

@@ -40,7 +40,8 @@ class CCollectorDlg : public QDialog, public IWindowView {
 
     // The test switch: every change of the model's state is printed on standard output as a
     // line (StateLine), every question as an "ask" line.
-    void PrintStateLines(bool on) { m_bPrintState = on; }
+    // Also says which hot key is held ("hotkey F2=on|taken|off"), now and whenever it changes.
+    void PrintStateLines(bool on);
 
     // IWindowView.
     void Render(const WindowState& state) override;
@@ -52,6 +53,7 @@ class CCollectorDlg : public QDialog, public IWindowView {
     std::optional<std::vector<std::int64_t>> AskFailures(
         const std::vector<FailureRow>& rows) override;
     std::optional<ExportChoice> AskExportChoice(const ExportChoice& offer) override;
+    std::optional<HotKeySpec> AskHotKey(const HotKeySpec& current) override;
     std::optional<std::string> AskOpen(const OpenRequest& request) override;
     bool Progress(const std::string& text, int percent) override;
     void ShowAbout(const std::string& storeName) override;
@@ -83,6 +85,9 @@ class CCollectorDlg : public QDialog, public IWindowView {
     IUserPrompts& m_prompts;
     std::unique_ptr<WindowModel> m_pModel;
     std::unique_ptr<GlobalHotKey> m_pHotKey;
+    std::string m_hotKeyHeld;  // the key registered last (as the state names it)
+    std::string m_hotKeyLine;  // and what became of it
+    std::uint64_t m_raiseSerial = 0;
     // Shown while a call on the store waits for a server that does not answer.
     std::unique_ptr<QProgressDialog> m_storeWait;
     std::unique_ptr<QProgressDialog> m_progress;  // a long task's

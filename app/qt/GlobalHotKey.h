@@ -1,10 +1,12 @@
 #pragma once
-// A key that reaches the program whatever window has the focus, on X11. Where it is not
-// available, RegisterF2() fails and the key does nothing. (The Windows window registers its
-// hot key itself.)
+// A key that reaches the program whatever window has the focus, on X11. Where there is no
+// such key (no X11), Register() says so and the key does nothing. (The Windows window
+// registers its hot key itself.)
 
 #include <QObject>
 #include <memory>
+
+#include "app/model/HotKey.h"
 
 class GlobalHotKey : public QObject {
     Q_OBJECT
@@ -13,8 +15,9 @@ class GlobalHotKey : public QObject {
     static std::unique_ptr<GlobalHotKey> Create(QObject* parent = nullptr);
     ~GlobalHotKey() override = default;
 
-    // Claims F2 with no modifier; false when another program holds it or the system has none.
-    virtual bool RegisterF2() = 0;
+    enum class Result { Held, Taken, Unsupported };
+    // Claims `key` (letting go of any key held before): Taken when another program holds it.
+    virtual Result Register(const HotKeySpec& key) = 0;
     virtual void Unregister() = 0;
 
   signals:

@@ -1,5 +1,5 @@
-// F2 on X11: a passive grab on the root window, once for each combination of the lock
-// modifiers (NumLock, CapsLock), so the key works whatever lock is on.
+// The hot key on X11: a passive grab on the root window, once for each combination of the
+// lock modifiers (NumLock, CapsLock) with the key's own, so the key works whatever lock is on.
 
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr xcb_keysym_t kKeysymF2 = 0xFFBF;
+constexpr xcb_keysym_t kKeysymF1 = 0xFFBE;  // F2 to F12 follow it
 constexpr uint16_t kLockCombinations[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2,
                                           XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
 
@@ -25,46 +25,52 @@ class X11HotKey : public GlobalHotKey, public QAbstractNativeEventFilter {
     }
     ~X11HotKey() override { Unregister(); }
 
-    bool RegisterF2() override {
-        if (conn_ == nullptr || registered_) {
-            return registered_;
+    Result Register(const HotKeySpec& key) override {
+        Unregister();
+        if (conn_ == nullptr || key.Off()) {
+            return Result::Unsupported;
         }
         root_ = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data->root;
         xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(conn_);
         if (symbols == nullptr) {
-            return false;
+            return Result::Unsupported;
         }
-        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, kKeysymF2);
+        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(
+            symbols, kKeysymF1 + static_cast<xcb_keysym_t>(key.function - 1));
         xcb_key_symbols_free(symbols);
         if (codes == nullptr || codes[0] == XCB_NO_SYMBOL) {
             free(codes);
-            return false;
+            return Result::Unsupported;
         }
         keycode_ = codes[0];
         free(codes);
-        for (uint16_t mods : kLockCombinations) {
-            xcb_void_cookie_t cookie = xcb_grab_key_checked(
-                conn_, 1, root_, mods, keycode_, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        mods_ = static_cast<uint16_t>((key.ctrl ? XCB_MOD_MASK_CONTROL : 0) |
+                                      (key.alt ? XCB_MOD_MASK_1 : 0) |
+                                      (key.shift ? XCB_MOD_MASK_SHIFT : 0));
+        for (uint16_t locks : kLockCombinations) {
+            xcb_void_cookie_t cookie =
+                xcb_grab_key_checked(conn_, 1, root_, static_cast<uint16_t>(mods_ | locks),
+                                     keycode_, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
             if (xcb_generic_error_t* error = xcb_request_check(conn_, cookie)) {
-                free(error);  // another program holds F2: the key simply does nothing here
+                free(error);  // another program holds the key
                 UngrabAll();
-                return false;
+                return Result::Taken;
             }
         }
         registered_ = true;
         QAbstractEventDispatcher::instance()->installNativeEventFilter(this);
-        return true;
+        return Result::Held;
     }
 
     void Unregister() override {
         if (!registered_) {
             return;
         }
+        registered_ = false;
         if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
             dispatcher->removeNativeEventFilter(this);
         }
         UngrabAll();
-        registered_ = false;
     }
 
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
@@ -85,8 +91,8 @@ class X11HotKey : public GlobalHotKey, public QAbstractNativeEventFilter {
 
   private:
     void UngrabAll() {
-        for (uint16_t mods : kLockCombinations) {
-            xcb_ungrab_key(conn_, keycode_, root_, mods);
+        for (uint16_t locks : kLockCombinations) {
+            xcb_ungrab_key(conn_, keycode_, root_, static_cast<uint16_t>(mods_ | locks));
         }
         xcb_flush(conn_);
     }
@@ -94,6 +100,7 @@ class X11HotKey : public GlobalHotKey, public QAbstractNativeEventFilter {
     xcb_connection_t* conn_ = nullptr;
     xcb_window_t root_ = 0;
     xcb_keycode_t keycode_ = 0;
+    uint16_t mods_ = 0;
     bool registered_ = false;
 };
 
@@ -101,7 +108,7 @@ class X11HotKey : public GlobalHotKey, public QAbstractNativeEventFilter {
 class NoHotKey : public GlobalHotKey {
   public:
     using GlobalHotKey::GlobalHotKey;
-    bool RegisterF2() override { return false; }
+    Result Register(const HotKeySpec&) override { return Result::Unsupported; }
     void Unregister() override {}
 };
 

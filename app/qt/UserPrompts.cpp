@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -239,4 +240,51 @@ std::optional<ExportChoice> QtUserPrompts::ChooseExport(QWidget* owner, const Ex
     choice.completeOnly = complete->isChecked();
     choice.allColumns = columns->isChecked();
     return choice;
+}
+
+std::optional<HotKeySpec> QtUserPrompts::ChooseHotKey(QWidget* owner, const HotKeySpec& current) {
+    QDialog dialog(owner);
+    dialog.setWindowTitle(QString::fromUtf8(kHotKeyTitle));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QString::fromUtf8(kHotKeyControls[0].text), &dialog));
+    auto* keys = new QButtonGroup(&dialog);
+    auto* none = new QRadioButton(Text(kHotKeyControls, IDC_HOTKEY_NONE), &dialog);
+    keys->addButton(none, 0);
+    layout->addWidget(none);
+    auto* grid = new QGridLayout;
+    for (int f = 1; f <= 12; ++f) {
+        auto* key = new QRadioButton(Text(kHotKeyControls, IDC_HOTKEY_F1 + f - 1), &dialog);
+        keys->addButton(key, f);
+        grid->addWidget(key, (f - 1) / 6, (f - 1) % 6);
+    }
+    layout->addLayout(grid);
+    keys->button(current.function)->setChecked(true);
+    auto* held = new QHBoxLayout;
+    held->addWidget(new QLabel(QString::fromUtf8(kHotKeyControls[14].text), &dialog));
+    auto* ctrl = new QCheckBox(Text(kHotKeyControls, IDC_HOTKEY_CTRL), &dialog);
+    auto* alt = new QCheckBox(Text(kHotKeyControls, IDC_HOTKEY_ALT), &dialog);
+    auto* shift = new QCheckBox(Text(kHotKeyControls, IDC_HOTKEY_SHIFT), &dialog);
+    ctrl->setChecked(current.ctrl);
+    alt->setChecked(current.alt);
+    shift->setChecked(current.shift);
+    for (QCheckBox* c : {ctrl, alt, shift}) {
+        held->addWidget(c);
+    }
+    held->addStretch();
+    layout->addLayout(held);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(Text(kHotKeyControls, IDC_HOTKEY_OK));
+    buttons->button(QDialogButtonBox::Cancel)->setText(Text(kHotKeyControls, IDC_HOTKEY_CANCEL));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    HotKeySpec chosen;
+    chosen.function = keys->checkedId();
+    chosen.ctrl = ctrl->isChecked();
+    chosen.alt = alt->isChecked();
+    chosen.shift = shift->isChecked();
+    return chosen;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/model/HotKey.h"
 #include "app/model/Prompts.h"
 
 class QWidget;
@@ -34,6 +35,8 @@ class IUserPrompts {
         QWidget* owner, const std::vector<FailureRow>& rows) = 0;
     // What to export, `offer` preset.
     virtual std::optional<ExportChoice> ChooseExport(QWidget* owner, const ExportChoice& offer) = 0;
+    // The hot key's choice, `current` preset.
+    virtual std::optional<HotKeySpec> ChooseHotKey(QWidget* owner, const HotKeySpec& current) = 0;
 };
 
 // The real dialogs.
@@ -51,4 +54,5 @@ class QtUserPrompts : public IUserPrompts {
     std::optional<std::vector<std::int64_t>> Failures(QWidget* owner,
                                                       const std::vector<FailureRow>& rows) override;
     std::optional<ExportChoice> ChooseExport(QWidget* owner, const ExportChoice& offer) override;
+    std::optional<HotKeySpec> ChooseHotKey(QWidget* owner, const HotKeySpec& current) override;
 };

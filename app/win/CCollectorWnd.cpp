@@ -96,11 +96,6 @@ bool CCollectorWnd::Create(int show) {
         model_->Open();
     });
     SetTimer(hwnd_, kTickTimer, 100, nullptr);
-    // F2 from any window. MOD_NOREPEAT: holding the key toggles once.
-    hotKey_ = RegisterHotKey(hwnd_, kHotKeyId, MOD_NOREPEAT, VK_F2) != FALSE;
-    if (printState_) {
-        std::cout << "hotkey F2=" << (hotKey_ ? "on" : "off") << std::endl;
-    }
     ShowWindow(hwnd_, show);
     return true;
 }
@@ -423,6 +418,11 @@ INT_PTR CCollectorWnd::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case kRunPosted:
             posted_.RunNext();
             return TRUE;
+        case kShowAgain:
+            if (model_) {
+                model_->ShowAgain();
+            }
+            return TRUE;
         case WM_SIZE:
         case kRelayout:
             Layout();
@@ -586,11 +586,58 @@ void CCollectorWnd::Render(const WindowState& state) {
             SetForegroundWindow(hwnd_);
         }
     }
+    if (state.raiseSerial != raiseSerial_) {
+        // Started again for this store: to the front, restored if minimised. (The other start
+        // allowed this process to take the foreground.)
+        raiseSerial_ = state.raiseSerial;
+        ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+        SetForegroundWindow(hwnd_);
+        if (printState_) {
+            std::cout << "raised" << std::endl;
+        }
+    }
+    if (state.hotKey != hotKeyName_) {
+        HoldHotKey(state.hotKey);
+    }
     if (printState_) {
         if (std::string line = StateLine(state); line != lastStateLine_) {
             std::cout << line << std::endl;
             lastStateLine_ = std::move(line);
         }
+    }
+}
+
+void CCollectorWnd::MarkAs(std::wstring name) {
+    mark_ = std::move(name);
+    SetPropW(hwnd_, mark_.c_str(), reinterpret_cast<HANDLE>(1));
+}
+
+void CCollectorWnd::HoldHotKey(const std::string& name) {
+    // The key from any window; the one held before goes. MOD_NOREPEAT: holding the key
+    // toggles once.
+    hotKeyName_ = name;
+    if (hotKey_) {
+        UnregisterHotKey(hwnd_, kHotKeyId);
+        hotKey_ = false;
+    }
+    bool taken = false;
+    if (const std::optional<HotKeySpec> key = ParseHotKey(name); key && !key->Off()) {
+        const UINT mods = MOD_NOREPEAT | (key->ctrl ? MOD_CONTROL : 0) |
+                          (key->alt ? MOD_ALT : 0) | (key->shift ? MOD_SHIFT : 0);
+        hotKey_ = RegisterHotKey(hwnd_, kHotKeyId, mods,
+                                 static_cast<UINT>(VK_F1 + key->function - 1)) != FALSE;
+        taken = !hotKey_;
+    }
+    if (printState_) {
+        std::cout << "hotkey " << name << "=" << (hotKey_ ? "on" : taken ? "taken" : "off")
+                  << std::endl;
+    }
+    if (taken) {
+        PostToUi([this, name] {
+            if (model_) {
+                model_->HotKeyTaken(name);
+            }
+        });
     }
 }
 
@@ -625,6 +672,10 @@ std::optional<std::vector<std::int64_t>> CCollectorWnd::AskFailures(
 
 std::optional<ExportChoice> CCollectorWnd::AskExportChoice(const ExportChoice& offer) {
     return ChooseExport(hwnd_, offer);
+}
+
+std::optional<HotKeySpec> CCollectorWnd::AskHotKey(const HotKeySpec& current) {
+    return ChooseHotKey(hwnd_, current);
 }
 
 void CCollectorWnd::ShowAbout(const std::string& storeName) {
@@ -725,6 +776,9 @@ bool CCollectorWnd::Shutdown() {
         return false;
     }
     KillTimer(hwnd_, kTickTimer);
+    if (!mark_.empty()) {
+        RemovePropW(hwnd_, mark_.c_str());  // a later start opens a window of its own
+    }
     if (hotKey_) {
         UnregisterHotKey(hwnd_, kHotKeyId);
         hotKey_ = false;

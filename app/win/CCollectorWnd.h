@@ -47,12 +47,18 @@ class CCollectorWnd : public IWindowView {
     std::optional<std::vector<std::int64_t>> AskFailures(
         const std::vector<FailureRow>& rows) override;
     std::optional<ExportChoice> AskExportChoice(const ExportChoice& offer) override;
+    std::optional<HotKeySpec> AskHotKey(const HotKeySpec& current) override;
     std::optional<std::string> AskOpen(const OpenRequest& request) override;
     bool Progress(const std::string& text, int percent) override;
     void ShowAbout(const std::string& storeName) override;
 
     // The messages this window posts itself.
     static constexpr UINT kRunPosted = WM_APP + 1;
+    // Another start of the program for the same store asks this window to come to the front.
+    static constexpr UINT kShowAgain = WM_APP + 2;
+    // Marks the window with the property `name`, by which another start finds it (taken off
+    // as it closes).
+    void MarkAs(std::wstring name);
     static constexpr int kHotKeyId = 1;
 
   private:
@@ -118,6 +124,10 @@ class CCollectorWnd : public IWindowView {
     std::wstring title_;
     bool visible_ = true;
     bool hotKey_ = false;
+    std::uint64_t raiseSerial_ = 0;
+    std::wstring mark_;
+    std::string hotKeyName_;  // the key the state named when it was last registered
+    void HoldHotKey(const std::string& name);
     std::uint64_t focusSerial_ = 0;
     std::unique_ptr<CWaitBox> storeWait_;
     std::unique_ptr<CWaitBox> progress_;

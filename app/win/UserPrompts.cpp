@@ -261,6 +261,49 @@ std::optional<ExportChoice> ChooseExport(HWND owner, const ExportChoice& offer) 
     return answer;
 }
 
+std::optional<HotKeySpec> ChooseHotKey(HWND owner, const HotKeySpec& current) {
+    DialogTemplate dialog(kHotKeyTitle, kHotKeyWidth, kHotKeyHeight, kModalStyle);
+    dialog.AddAll(kHotKeyControls);
+    std::optional<HotKeySpec> answer;
+    RunModal(owner, dialog, [&](HWND hwnd, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+        if (message == WM_INITDIALOG) {
+            CheckRadioButton(hwnd, IDC_HOTKEY_NONE, IDC_HOTKEY_F1 + 11,
+                             current.Off() ? IDC_HOTKEY_NONE : IDC_HOTKEY_F1 + current.function - 1);
+            CheckDlgButton(hwnd, IDC_HOTKEY_CTRL, current.ctrl ? BST_CHECKED : BST_UNCHECKED);
+            CheckDlgButton(hwnd, IDC_HOTKEY_ALT, current.alt ? BST_CHECKED : BST_UNCHECKED);
+            CheckDlgButton(hwnd, IDC_HOTKEY_SHIFT, current.shift ? BST_CHECKED : BST_UNCHECKED);
+            return TRUE;
+        }
+        if (message != WM_COMMAND) {
+            return FALSE;
+        }
+        switch (LOWORD(wParam)) {
+            case IDOK:
+            case IDC_HOTKEY_OK: {
+                HotKeySpec chosen{0};
+                for (int f = 1; f <= 12; ++f) {
+                    if (IsDlgButtonChecked(hwnd, IDC_HOTKEY_F1 + f - 1) == BST_CHECKED) {
+                        chosen.function = f;
+                    }
+                }
+                chosen.ctrl = IsDlgButtonChecked(hwnd, IDC_HOTKEY_CTRL) == BST_CHECKED;
+                chosen.alt = IsDlgButtonChecked(hwnd, IDC_HOTKEY_ALT) == BST_CHECKED;
+                chosen.shift = IsDlgButtonChecked(hwnd, IDC_HOTKEY_SHIFT) == BST_CHECKED;
+                answer = chosen;
+                EndDialog(hwnd, IDOK);
+                return TRUE;
+            }
+            case IDC_HOTKEY_CANCEL:
+            case IDCANCEL:
+                EndDialog(hwnd, IDCANCEL);
+                return TRUE;
+            default:
+                return FALSE;
+        }
+    });
+    return answer;
+}
+
 void ShowAboutBox(HWND owner, const std::string& storeName) {
     DialogTemplate dialog(kAboutTitle, kAboutWidth, kAboutHeight, kModalStyle);
     dialog.AddAll(kAboutControls);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/model/HotKey.h"
 #include "app/model/Prompts.h"
 
 PromptAnswer AskMessage(HWND owner, const Question& question);
@@ -17,4 +18,6 @@ std::optional<std::string> ChooseOpenFile(HWND owner, const OpenRequest& request
 std::optional<std::vector<std::int64_t>> ChooseFailures(HWND owner,
                                                         const std::vector<FailureRow>& rows);
 std::optional<ExportChoice> ChooseExport(HWND owner, const ExportChoice& offer);
+// The hot key's choice, `current` preset.
+std::optional<HotKeySpec> ChooseHotKey(HWND owner, const HotKeySpec& current);
 void ShowAboutBox(HWND owner, const std::string& storeName);

@@ -8,6 +8,7 @@
 #include <ole2.h>
 #include <shellapi.h>
 
+#include <iostream>
 #include <string>
 
 #include "app/win/CCollectorWnd.h"
@@ -60,12 +61,57 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     }
     SteadyClock clock;
     const WindowModel::StoreChoice store = WindowModel::ChooseStore(storePath);
+    // One window per store and user: the session's mutex says a window is open on this store;
+    // that window (marked with a property named after the store) is asked to come to the front
+    // and allowed to take the foreground. Other users have mutexes of their own.
+    const std::string key = WindowModel::StoreKey(store.path);
+    const std::wstring mark = platform::win::Wide("collector.store." + key);
+    HANDLE instance = CreateMutexW(nullptr, FALSE, (L"Local\\collector-" +
+                                                    platform::win::Wide(key)).c_str());
+    if (instance != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        // The first window may still be coming up: look for it a few seconds.
+        for (int tries = 0; tries < 50; ++tries) {
+            struct Found {
+                const std::wstring* mark;
+                HWND window;
+            } found{&mark, nullptr};
+            EnumWindows(
+                [](HWND hwnd, LPARAM param) -> BOOL {
+                    auto* f = reinterpret_cast<Found*>(param);
+                    if (GetPropW(hwnd, f->mark->c_str()) != nullptr) {
+                        f->window = hwnd;
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&found));
+            if (found.window != nullptr) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(found.window, &pid);
+                AllowSetForegroundWindow(pid);
+                PostMessageW(found.window, CCollectorWnd::kShowAgain, 0, 0);
+                if (printState) {
+                    std::cout << "instance: the window open on this store was shown" << std::endl;
+                }
+                CloseHandle(instance);
+                if (com) {
+                    OleUninitialize();
+                }
+                return 0;
+            }
+            Sleep(100);
+        }
+    }
     CCollectorWnd window(store.path, clock, printState, store.notice);
     int code = 1;
     if (window.Create(show)) {
+        window.MarkAs(mark);
         code = window.Run();
     } else {
         MessageBoxW(nullptr, L"无法创建程序窗口。", L"Tarvola采集器", MB_OK | MB_ICONERROR);
+    }
+    if (instance != nullptr) {
+        CloseHandle(instance);
     }
     if (com) {
         OleUninitialize();
