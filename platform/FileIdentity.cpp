@@ -1,5 +1,7 @@
 #include "platform/FileIdentity.h"
 
+#include "platform/FileSystem.h"
+
 namespace platform {
 
 namespace {
@@ -26,6 +28,25 @@ std::string FolderOf(const std::string& path) {
     // The root keeps its separator: "/" or "C:\".
     const bool root = slash == 0 || (slash == 2 && path[1] == ':');
     return path.substr(0, root ? slash + 1 : slash);
+}
+
+std::string FileKey(const std::string& path) {
+    // Its folder and its name, whether or not the file is made yet (its identity changes from
+    // none to one as it is made); a link is the file it leads to.
+    const std::string file = FollowLink(path);
+    const auto folder = IdentityOf(FolderOf(file));
+    std::string name = NameOf(file);
+#ifdef _WIN32
+    // Windows' file systems take names in either case.
+    for (char& c : name) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+#endif
+    return (folder ? std::to_string(folder->device) + ":" + std::to_string(folder->inode)
+                   : FolderOf(file)) +
+           ":" + name;
 }
 
 bool IsSameFile(const std::string& target, const std::string& path) {

@@ -21,6 +21,10 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 // the same name in the same folder.
 bool IsSameFile(const std::string& target, const std::string& path);
 
+// What tells the file `path` names from every other on this machine, however it is spelt and
+// whether or not it exists yet: its folder's identity and its name (in Windows' case rule).
+std::string FileKey(const std::string& path);
+
 // The folder part of a path ("." for a bare name).
 std::string FolderOf(const std::string& path);
 

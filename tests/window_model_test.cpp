@@ -1220,6 +1220,12 @@ TEST_F(WindowModelTest, StartSaysWhyItIsGreyedAndTheFocusFollowsTheWork) {
     EXPECT_TRUE(view.state.startEnabled);
     EXPECT_EQ(view.state.startTip, "");
     EXPECT_EQ(view.state.focus, IDC_START);
+    // Started, the focus goes to 停止采集, not to whatever follows the greyed 开始采集; at the
+    // end, to 预采集.
+    model->Start();
+    EXPECT_EQ(view.state.focus, IDC_STOP);
+    ASSERT_TRUE(RunUntilStatus("操作成功完成！"));
+    EXPECT_EQ(view.state.focus, IDC_PRECOLLECT);
     model->SetText(IDC_INDUSTRY, "塑料");
     model->ConditionEdited();
     EXPECT_EQ(view.state.startTip, "搜索条件已修改，请先点击 预采集");
@@ -1622,6 +1628,11 @@ TEST_F(WindowModelTest, OneWindowPerStoreFindsTheOtherByTheStoresKey) {
         EXPECT_EQ(WindowModel::StoreKey(c.a) == WindowModel::StoreKey(c.b), c.same);
         EXPECT_EQ(WindowModel::StoreKey(c.a).size(), 16u);
     }
+    // The first window's key is taken before its store is made; the second start's after.
+    const std::string later = folder + "/later.db";
+    const std::string before = WindowModel::StoreKey(later);
+    RecordStore(later).HasMemberRecords();
+    EXPECT_EQ(WindowModel::StoreKey(folder + "/./later.db"), before);
     // Started again: the window is shown (the hot key may have hidden it) and raised.
     Open();
     model->HotKey();

@@ -195,9 +195,13 @@ inline constexpr int kTabOrder[] = {
     IDC_START,       IDC_STOP,          IDC_EXPORT_TEXT, IDC_EXPORT_CSV, IDC_ABOUT,
     IDC_RESULT_LIST, IDC_START_PAGE,    IDC_PREVIEW,     IDC_INDUSTRY,   IDC_REGION};
 
+// The run's columns: widths for their usual texts; a list widens a column whose texts need
+// more (up to kWidestColumn) as its first kSizedRows rows come in.
 inline constexpr ResultColumn kResultColumns[] = {
-    {"公司名称", 200}, {"联系人", 100}, {"性别", 100}, {"职务", 100}, {"手机", 100},
-    {"电话", 100},     {"传真", 100},   {"地址", 100}, {"邮编", 100}};
+    {"公司名称", 200}, {"联系人", 80},  {"性别", 40},  {"职务", 90}, {"手机", 100},
+    {"电话", 110},     {"传真", 110},   {"地址", 240}, {"邮编", 60}};
+inline constexpr int kWidestColumn = 400;  // pixels at 96 dots per inch
+inline constexpr int kSizedRows = 200;
 inline constexpr std::size_t kResultColumnCount = std::size(kResultColumns);
 
 // A table of controls, and the pages of a tab: which table fills which of its pages.

@@ -156,17 +156,8 @@ std::string WindowModel::StoreKey(const std::string& location) {
     std::string identity;
     if (IsPostgresLocation(location)) {
         identity = "pg:" + RedactPassword(location);
-    } else if (const auto file = platform::IdentityOf(location)) {
-        identity = "file:" + std::to_string(file->device) + ":" + std::to_string(file->inode);
     } else {
-        // Not made yet: its folder's identity and its name.
-        const std::string folder = platform::FolderOf(location);
-        const auto where = platform::IdentityOf(folder);
-        const size_t slash = location.find_last_of("/\\");
-        identity = "new:" + (where ? std::to_string(where->device) + ":" +
-                                         std::to_string(where->inode)
-                                   : folder) +
-                   ":" + (slash == std::string::npos ? location : location.substr(slash + 1));
+        identity = "file:" + platform::FileKey(location);
     }
     // FNV-1a: the same digits in every build, unlike std::hash.
     std::uint64_t hash = 1469598103934665603ULL;

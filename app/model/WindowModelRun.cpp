@@ -171,6 +171,7 @@ void WindowModel::Start() {
     SetStatus("采集进行中，请稍后...");
     running_ = true;
     state_.stopEnabled = true;
+    Focus(IDC_STOP);  // the greyed 开始采集 hands the focus to the button the run needs
     ShowCounts();
     Show();
 }
@@ -215,6 +216,7 @@ void WindowModel::Retry(std::vector<std::int64_t> failureIds) {
     SetStatus("正在重试未能获取的页面，请稍后...");
     running_ = true;
     state_.stopEnabled = true;
+    Focus(IDC_STOP);
     ShowCounts();
     Show();
 }
@@ -334,6 +336,9 @@ void WindowModel::WaitForEarlierWorkers() {
 
 void WindowModel::ShowRunEnded(std::string status) {
     OnStoreChanged();  // the run's record, and what it stored
+    if (state_.stopEnabled) {
+        Focus(IDC_PRECOLLECT);  // not 开始采集: a stray Enter starts no walk
+    }
     running_ = false;
     paused_ = false;
     state_.precollectEnabled = true;

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
@@ -279,7 +280,7 @@ void CCollectorDlg::Render(const WindowState& state) {
     if (state.focusSerial != m_focusSerial) {
         m_focusSerial = state.focusSerial;
         if (QWidget* w = GetDlgItem(state.focus)) {
-            w->setFocus();
+            w->setFocus(Qt::TabFocusReason);  // drawn as keyboard focus: Enter presses it
         }
     }
     if (state.visible != m_bVisible) {
@@ -383,8 +384,34 @@ void CCollectorDlg::RenderList(QTableWidget* list, int id, const WindowState& st
         list->setRowCount(0);
     }
     const std::size_t columns = ColumnsOf(id).count;
-    for (size_t i = static_cast<size_t>(list->rowCount()); i < rows->size(); ++i) {
+    // The run's list follows its end, unless the user scrolled up to read.
+    const QScrollBar* bar = list->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    const int before = list->rowCount();
+    for (size_t i = static_cast<size_t>(before); i < rows->size(); ++i) {
         InsertRow(list, (*rows)[i], columns);
+    }
+    if (list->rowCount() == before) {
+        return;
+    }
+    if (before < kSizedRows) {
+        // Columns as wide as their texts need (never narrower than the user made them).
+        const QFontMetrics metrics(list->font());
+        const int widest = kWidestColumn;  // the lists' widths are pixels
+        for (int c = 0; c < static_cast<int>(columns); ++c) {
+            int need = 0;
+            for (int r = before; r < std::min(list->rowCount(), kSizedRows); ++r) {
+                if (const QTableWidgetItem* item = list->item(r, c)) {
+                    need = std::max(need, metrics.horizontalAdvance(item->text()) + 12);
+                }
+            }
+            if (need > list->columnWidth(c)) {
+                list->setColumnWidth(c, std::min(need, widest));
+            }
+        }
+    }
+    if (atEnd && id == IDC_RESULT_LIST) {
+        list->scrollToBottom();
     }
 }
 
@@ -554,9 +581,16 @@ bool CCollectorDlg::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
         auto* widget = qobject_cast<QWidget*>(watched);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
-             key->key() == Qt::Key_Escape) &&
-            widget != nullptr && widget->window() == this) {
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if ((enter || key->key() == Qt::Key_Escape) && widget != nullptr &&
+            widget->window() == this) {
+            // Enter presses the button that has the focus (开始采集 after a pre-collect); in
+            // an edit it does nothing, and Esc never closes the window.
+            if (auto* button = qobject_cast<QPushButton*>(widget);
+                enter && event->type() == QEvent::KeyPress && button != nullptr &&
+                button->isEnabled()) {
+                button->click();
+            }
             return true;
         }
     }

@@ -346,9 +346,16 @@ void CCollectorWnd::ShowPage(HWND tab, int index) {
 int CCollectorWnd::Run() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        // Enter never presses a button (the dialog manager would press the focused one).
+        // Enter presses the button that has the focus (开始采集 after a pre-collect); in an
+        // edit or a list it does nothing (the dialog manager would press a default button).
         if ((msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_RETURN &&
             hwnd_ != nullptr && (msg.hwnd == hwnd_ || IsChild(hwnd_, msg.hwnd))) {
+            const int id = GetDlgCtrlID(msg.hwnd);
+            const ControlSpec* c = ControlSpecOf(id);
+            if (msg.message == WM_KEYDOWN && c != nullptr && c->kind == ControlKind::Button &&
+                IsWindowEnabled(msg.hwnd) && model_) {
+                model_->Press(id);
+            }
             continue;
         }
         if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg)) {
@@ -577,6 +584,8 @@ void CCollectorWnd::Render(const WindowState& state) {
         focusSerial_ = state.focusSerial;
         if (HWND h = Item(state.focus)) {
             SendMessageW(GetParent(h), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(h), TRUE);
+            // Drawn as keyboard focus (Windows hides it until a key is used): Enter presses it.
+            SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
         }
     }
     if (state.visible != visible_) {

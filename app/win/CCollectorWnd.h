@@ -55,7 +55,7 @@ class CCollectorWnd : public IWindowView {
     // The messages this window posts itself.
     static constexpr UINT kRunPosted = WM_APP + 1;
     // Another start of the program for the same store asks this window to come to the front.
-    static constexpr UINT kShowAgain = WM_APP + 2;
+    static constexpr UINT kShowAgain = WM_APP + 3;
     // Marks the window with the property `name`, by which another start finds it (taken off
     // as it closes).
     void MarkAs(std::wstring name);

@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 #include "app/model/Dialogs.h"
 #include "app/win/WindowDpi.h"
 #include "platform/windows/Wide.h"
@@ -68,10 +70,21 @@ void COwnerDataList::Render(const WindowState& state) {
         return;
     }
     const bool anew = !drawn_ || epoch != epoch_;
+    // The run's list follows its end, unless the user scrolled up to read.
+    const auto top = static_cast<size_t>(SendMessageW(list_, LVM_GETTOPINDEX, 0, 0));
+    const auto page = static_cast<size_t>(SendMessageW(list_, LVM_GETCOUNTPERPAGE, 0, 0));
+    const bool atEnd = top + page >= shown;
     drawn_ = true;
     epoch_ = epoch;
     SendMessageW(list_, LVM_SETITEMCOUNT, rows->size(),
                  anew ? 0 : LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    const size_t from = anew ? 0 : shown;
+    if (from < static_cast<size_t>(kSizedRows) && rows->size() > from) {
+        FitColumns(*rows, from);
+    }
+    if (atEnd && id_ == IDC_RESULT_LIST && !rows->empty()) {
+        SendMessageW(list_, LVM_ENSUREVISIBLE, rows->size() - 1, FALSE);
+    }
     if (anew) {
         // Another list: no row stays selected by its number.
         LVITEMW none{};
@@ -80,6 +93,32 @@ void COwnerDataList::Render(const WindowState& state) {
                      reinterpret_cast<LPARAM>(&none));
         InvalidateRect(list_, nullptr, TRUE);
     }
+}
+
+void COwnerDataList::FitColumns(const std::vector<ResultRow>& rows, size_t from) {
+    // Columns as wide as their texts need (never narrower than the user made them), from the
+    // first rows that come in.
+    HDC dc = GetDC(list_);
+    HGDIOBJ font =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list_, WM_GETFONT, 0, 0)));
+    const size_t to = std::min(rows.size(), static_cast<size_t>(kSizedRows));
+    const int widest = MulDiv(kWidestColumn, dpi_, 96);
+    const int margin = MulDiv(14, dpi_, 96);
+    for (size_t c = 0; c < ColumnsOf(id_).count; ++c) {
+        int need = 0;
+        for (size_t r = from; r < to; ++r) {
+            const std::wstring text = Wide(CellOf(rows[r], c));
+            SIZE size{};
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+            need = std::max(need, static_cast<int>(size.cx) + margin);
+        }
+        const int now = static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, c, 0));
+        if (need > now) {
+            SendMessageW(list_, LVM_SETCOLUMNWIDTH, c, MAKELPARAM(std::min(need, widest), 0));
+        }
+    }
+    SelectObject(dc, font);
+    ReleaseDC(list_, dc);
 }
 
 bool COwnerDataList::Notify(const NMHDR& header, const WindowState& state, LRESULT& result) {

@@ -32,6 +32,8 @@ class COwnerDataList {
     void ScaleColumns(int dpi);
 
   private:
+    // Widens the columns whose texts need it, looking at rows from `from` on.
+    void FitColumns(const std::vector<ResultRow>& rows, size_t from);
     static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
                                      UINT_PTR, DWORD_PTR data);
     // The pointer moved to client point `at`: a new cell's tip shows anew.

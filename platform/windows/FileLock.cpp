@@ -8,7 +8,7 @@ namespace platform {
 
 bool FileLock::TryAcquire(Mode mode) {
     Release();
-    HANDLE file = CreateFileW(Wide(path_).c_str(), GENERIC_READ | GENERIC_WRITE,
+    HANDLE file = CreateFileW(win::Wide(path_).c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
