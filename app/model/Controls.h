@@ -198,8 +198,8 @@ inline constexpr int kTabOrder[] = {
 // The run's columns: widths for their usual texts; a list widens a column whose texts need
 // more (up to kWidestColumn) as its first kSizedRows rows come in.
 inline constexpr ResultColumn kResultColumns[] = {
-    {"公司名称", 200}, {"联系人", 80},  {"性别", 40},  {"职务", 90}, {"手机", 100},
-    {"电话", 110},     {"传真", 110},   {"地址", 240}, {"邮编", 60}};
+    {"公司名称", 200}, {"联系人", 80},  {"性别", 40},  {"职务", 80}, {"手机", 100},
+    {"电话", 100},     {"传真", 100},   {"地址", 190}, {"邮编", 60}};
 inline constexpr int kWidestColumn = 400;  // pixels at 96 dots per inch
 inline constexpr int kSizedRows = 200;
 inline constexpr std::size_t kResultColumnCount = std::size(kResultColumns);
