@@ -120,8 +120,10 @@ std::string CliUsage(CliOptions::Command command) {
                    "  --complete-only：不导出没有任何联系方式的记录（只有公司名称：联系页未能\n"
                    "  获取，或没有给出联系方式）。\n"
                    "  --industry / --region：只导出这个行业、地区的搜索采集到的记录（省略的一项\n"
-                   "  不限）；--since：只导出这一天及以后采集到联系方式的记录；--new-today：只导出\n"
-                   "  今天采集到联系方式的记录（导入的记录不算新采集的）；--since-last-run：只导出\n"
+                   "  "
+                   "不限）；--since：只导出这一天及以后采集到联系方式的记录；--new-today：只导出\n"
+                   "  "
+                   "今天采集到联系方式的记录（导入的记录不算新采集的）；--since-last-run：只导出\n"
                    "  各搜索自上次采集完成以来新采集的记录；--imported：只导出导入的记录。\n"
                    "  --columns all：在九列之后加上 采集时间 和 搜索条件（默认 nine）。\n";
         case C::Clear:
@@ -334,7 +336,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
     }
     if (o.imported && (o.newToday || !o.since.empty() || o.sinceLastRun)) {
         // Imported rows are never new ones: the two together would always export nothing.
-        error = "--imported 不能与 --since、--new-today 或 --since-last-run 同用：导入的记录不算新采集的";
+        error =
+            "--imported 不能与 --since、--new-today 或 --since-last-run "
+            "同用：导入的记录不算新采集的";
         return std::nullopt;
     }
     if (!o.help && o.command == C::Export && (o.format.empty() || o.file.empty())) {

@@ -39,20 +39,20 @@ CollectSession::CollectSession(const Clock& clock, std::shared_ptr<IEventSink> s
 
 std::string OutcomeText(RunEnd::How how, bool keptFailures) {
     switch (how) {
-    case RunEnd::How::Finished:
-        return keptFailures ? "完成，有失败页面" : "完成";
-    case RunEnd::How::Stopped:
-        return "已停止";
-    case RunEnd::How::NetFailed:
-        return "网络中断";
-    case RunEnd::How::Challenged:
-        return "网站拒绝访问";
-    case RunEnd::How::ProxyAuth:
-        return "代理需要密码";
-    case RunEnd::How::StoreFailed:
-        return "数据库错误";
-    case RunEnd::How::Crashed:
-        return "采集线程异常结束";
+        case RunEnd::How::Finished:
+            return keptFailures ? "完成，有失败页面" : "完成";
+        case RunEnd::How::Stopped:
+            return "已停止";
+        case RunEnd::How::NetFailed:
+            return "网络中断";
+        case RunEnd::How::Challenged:
+            return "网站拒绝访问";
+        case RunEnd::How::ProxyAuth:
+            return "代理需要密码";
+        case RunEnd::How::StoreFailed:
+            return "数据库错误";
+        case RunEnd::How::Crashed:
+            return "采集线程异常结束";
     }
     return {};
 }
@@ -162,6 +162,7 @@ void CollectSession::BeginRun(CrawlJob job, const CollectRequest& request,
     precollectWorker_ = 0;
     // On record before the first page: a run that dies midway is found and closed as broken.
     run_ = store::RunRecord();
+    endedRun_ = store::RunRecord();
     if (job.nMode == CRAWL_MODE_COLLECT) {
         std::string industry;
         std::string region;
@@ -203,7 +204,8 @@ void CollectSession::RecordRunEnd(RunEnd::How how, bool walkFinished) {
     if (how == RunEnd::How::Finished && saveProgress_ && store_->SharedPages() != nullptr) {
         // A shared search is finished when its round is: every page done or kept, by whoever.
         try {
-            const std::optional<store::SearchWalk> walk = store::LoadSearchWalk(*store_, condition_);
+            const std::optional<store::SearchWalk> walk =
+                store::LoadSearchWalk(*store_, condition_);
             run_.finished = walk && walk->finished;
         } catch (const store::StoreError&) {
             run_.finished = false;
@@ -211,10 +213,25 @@ void CollectSession::RecordRunEnd(RunEnd::How how, bool walkFinished) {
     }
     try {
         store_->EndRunRecord(run_);
+        endedRun_ = run_;
     } catch (const store::StoreError&) {
         // Left under way: the next run or window that finds it closes it as broken.
     }
     run_.id = 0;
+}
+
+void CollectSession::CountLate(bool stored, bool complete) {
+    if (endedRun_.id == 0 || store_ == nullptr) {
+        return;
+    }
+    endedRun_.stored += stored ? 1 : 0;
+    endedRun_.newRows += complete ? 1 : 0;
+    endedRun_.kept = static_cast<std::int64_t>(failures_.size());
+    try {
+        store_->UpdateRunCounts(endedRun_);
+    } catch (const store::StoreError&) {
+        // Only counts: the rows themselves are stored.
+    }
 }
 
 SessionUpdate CollectSession::End(RunEnd::How how, std::string reason, bool walkFinished) {
@@ -241,7 +258,8 @@ std::optional<SessionUpdate> CollectSession::Stop() {
 
 void CollectSession::Tick(bool allowRestart) {
     controller_.Tick(allowRestart);
-    if (running_ && run_.id != 0 && clock_.Now() - runRenewed_ >= kRunRenewEvery) {
+    if (running_ && run_.id != 0 && store_ != nullptr &&
+        clock_.Now() - runRenewed_ >= kRunRenewEvery) {
         runRenewed_ = clock_.Now();
         try {
             store_->RenewRunRecord(run_.id);
@@ -343,6 +361,9 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
             ++records_;
             ++run_.stored;
             run_.newRows += e->complete ? 1 : 0;
+            if (!running_) {
+                CountLate(true, e->complete);
+            }
             if (running_) {
                 controller_.OnRecordSaved(records_);
             }
@@ -352,6 +373,9 @@ SessionUpdate CollectSession::Handle(const CrawlEvent& event) {
             failures_[e->failure.id] = e->failure;
             if (retryTotal_ > 0) {
                 retried_.insert(e->failure.id);
+            }
+            if (!running_) {
+                CountLate(false, false);
             }
             u.kind = SessionUpdate::Kind::FetchFailed;
             u.failure = e->failure;

@@ -109,6 +109,9 @@ class CollectSession {
     // record of an earlier run lands after the clear. A write in progress is finished first.
     void DiscardEarlierWork();
     size_t LiveWorkers() { return controller_.LiveWorkers(); }
+    // The store given to the run is about to go: nothing more is written through it (the
+    // run's workers have connections of their own).
+    void ForgetStore() { store_ = nullptr; }
 
     // How often a run renews its entry in the record of runs while it works.
     static constexpr std::chrono::seconds kRunRenewEvery{10};
@@ -159,7 +162,10 @@ class CollectSession {
     int lanes_ = 1;
     std::map<std::int64_t, store::KeptFailure> failures_;
     const Clock& clock_;
-    store::RunRecord run_;        // the run on record; its counts grow with the run
+    store::RunRecord run_;       // the run on record; its counts grow with the run
+    store::RunRecord endedRun_;  // the last run, once ended: late records still count
+    // Counts what a worker of the ended run stored on its way out.
+    void CountLate(bool stored, bool complete);
     Clock::TimePoint runRenewed_;  // when its entry was last renewed
 };
 

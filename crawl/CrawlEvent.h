@@ -26,10 +26,10 @@ struct PageStarted {
 // One company's record is committed (appended, or a kept row filled in).
 struct RecordSaved {
     std::int64_t rowId = 0;
-    int count = 0;        // records saved by this worker, 1, 2, 3 ...
-    std::string contact;  // the contact page's address
-    bool filled = false;  // a row kept for a failed contact page was completed
-    bool complete = false;  // the row holds a contact field now: a new lead
+    int count = 0;               // records saved by this worker, 1, 2, 3 ...
+    std::string contact;         // the contact page's address
+    bool filled = false;         // a row kept for a failed contact page was completed
+    bool complete = false;       // the row holds a contact field now: a new lead
     store::MemberRecord record;  // what was stored: the run's list shows it without a read
     int status = 0;              // the contact page's HTTP status (0: none)
 };

@@ -260,8 +260,8 @@ std::string PgRecordStore::TextCondition(const std::string& folded, SqlBinder& b
 
 int PgRecordStore::CloseBrokenRuns() {
     // A live run on another machine renews itself every few seconds: never closed here.
-    return CloseRunsWhere("(seen IS NULL OR seen < " + sql_.Later(std::to_string(-kRunLapseSeconds)) +
-                          ")");
+    return CloseRunsWhere("(seen IS NULL OR seen < " +
+                          sql_.Later(std::to_string(-kRunLapseSeconds)) + ")");
 }
 
 std::string PgRecordStore::WriteGuard(SqlBinder& bind) {

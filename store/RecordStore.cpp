@@ -99,7 +99,7 @@ RecordStore::RecordStore(std::string path)
 }
 
 std::string CrawlLockPath(const std::string& storePath) {
-    return storePath + ".crawl";
+    return platform::FollowLink(storePath) + ".crawl";  // one file however the store is reached
 }
 
 void RecordStore::RunBegins(std::int64_t id) {

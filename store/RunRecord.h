@@ -12,9 +12,9 @@ struct RunRecord {
     std::int64_t id = 0;
     std::string industry;  // UTF-8, of the search; both empty for a retry of kept failures
     std::string region;
-    std::string started;  // "YYYY-MM-DD HH:MM:SS" by the collector's clock (StoreClock.h)
-    std::string ended;    // empty while the run is under way
-    std::string how;      // who started it: kByWindow, kByCommandLine or kByScheduler
+    std::string started;       // "YYYY-MM-DD HH:MM:SS" by the collector's clock (StoreClock.h)
+    std::string ended;         // empty while the run is under way
+    std::string how;           // who started it: kByWindow, kByCommandLine or kByScheduler
     std::int64_t stored = 0;   // rows the run wrote or filled
     std::int64_t newRows = 0;  // of those, the ones that became complete in the run
     std::int64_t kept = 0;     // failures the run kept and did not heal

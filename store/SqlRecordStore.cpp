@@ -482,6 +482,11 @@ void SqlRecordStore::EndRunRecord(const RunRecord& run) {
          run.outcome, static_cast<std::int64_t>(run.finished ? 1 : 0), run.id});
 }
 
+void SqlRecordStore::UpdateRunCounts(const RunRecord& run) {
+    db_.Run("UPDATE T_RUN SET stored=?1, newrows=?2, kept=?3 WHERE id=?4",
+            {run.stored, run.newRows, run.kept, run.id});
+}
+
 void SqlRecordStore::RenewRunRecord(std::int64_t id) {
     db_.Run("UPDATE T_RUN SET seen=" + sql_.Now() + " WHERE id=?1 AND ended=''", {id});
 }
@@ -495,9 +500,9 @@ int SqlRecordStore::CloseRunsWhere(const std::string& condition, const SqlParams
     all.emplace_back(std::string(kRunBroken));
     const std::string at = "?" + std::to_string(all.size() - 1);
     const std::string outcome = "?" + std::to_string(all.size());
-    return static_cast<int>(db_.Run(
-        "UPDATE T_RUN SET ended=" + at + ", outcome=" + outcome + " WHERE ended='' AND " + condition,
-        all));
+    return static_cast<int>(db_.Run("UPDATE T_RUN SET ended=" + at + ", outcome=" + outcome +
+                                        " WHERE ended='' AND " + condition,
+                                    all));
 }
 
 std::vector<RunRecord> SqlRecordStore::Runs(int limit) {
@@ -621,15 +626,13 @@ std::string SqlRecordStore::SelectionSql(const RowSelection& selection, SqlBinde
     // Rows older than their origin: only an import wrote a row with a time but neither
     // industry nor region.
     const std::string oldImported = "(m.industry='' AND m.region='' AND m.collected<>'')";
-    const std::string imported =
-        !hasOrigin_ ? "0=1"
-        : hasLeadTimes_
-            ? "(m.origin='" + std::string(kOriginImport) + "' OR (m.origin='' AND " + oldImported +
-                  "))"
-            : oldImported;
+    const std::string imported = !hasOrigin_     ? "0=1"
+                                 : hasLeadTimes_ ? "(m.origin='" + std::string(kOriginImport) +
+                                                       "' OR (m.origin='' AND " + oldImported + "))"
+                                                 : oldImported;
     if (!selection.since.empty()) {
-        where += " AND " + leadTime + sql_.Bytewise() + ">=" + bind(selection.since) +
-                 " AND NOT " + imported;
+        where += " AND " + leadTime + sql_.Bytewise() + ">=" + bind(selection.since) + " AND NOT " +
+                 imported;
     }
     if (selection.sinceLastRun) {
         where += " AND NOT " + imported + " AND " + leadTime + sql_.Bytewise() + ">" +

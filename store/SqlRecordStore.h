@@ -43,6 +43,7 @@ class SqlRecordStore : public IRecordStore {
     std::int64_t CountKeptFailures() override;
     std::int64_t BeginRunRecord(const RunRecord& run) override;
     void EndRunRecord(const RunRecord& run) override;
+    void UpdateRunCounts(const RunRecord& run) override;
     void RenewRunRecord(std::int64_t id) override;
     std::vector<RunRecord> Runs(int limit) override;
     std::string ChangeMark() override;
@@ -100,7 +101,7 @@ class SqlRecordStore : public IRecordStore {
 
     ISqlConnection& db_;
     const SqlDialect& sql_;
-    bool hasOrigin_ = true;  // rows know their search and time (not in an older read-only file)
+    bool hasOrigin_ = true;     // rows know their search and time (not in an older read-only file)
     bool hasLeadTimes_ = true;  // rows know where they came from and when they became complete
     bool hasRuns_ = true;       // the record of runs is there
 

@@ -123,6 +123,8 @@ class IRecordStore : public IRecordWriter {
     // run or window that finds it (CloseBrokenRuns), never one still at work anywhere.
     virtual std::int64_t BeginRunRecord(const RunRecord& run) = 0;
     virtual void EndRunRecord(const RunRecord& run) = 0;
+    // An ended run's counts again: its workers stored what they had in hand after its end.
+    virtual void UpdateRunCounts(const RunRecord& run) = 0;
     // The run's collector is still at work (a shared store closes runs not renewed for a while).
     virtual void RenewRunRecord(std::int64_t id) { (void)id; }
     // How many runs it closed.

@@ -943,7 +943,7 @@ TEST_F(CollectSessionTest, TheWeekOfASearch) {
         int startPage;  // where the walk starts
         int rows;       // stored in all after it
         bool finished;
-        int newRows;    // the run on record: rows that became complete in it
+        int newRows;  // the run on record: rows that became complete in it
         int sinceLast;  // 自上次采集以来: what the walk (a stopped one with its resume) brought
     };
     const Day week[] = {

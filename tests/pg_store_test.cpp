@@ -309,7 +309,8 @@ std::string Exercise(IRecordStore& store, const std::string& csvPath) {
         ForEachTitle(store, s, titles);
         RowSelection any;
         l.select(any);
-        note(std::string("lead ") + l.name, titles + "(" + std::to_string(store.CountSelectedRows(any)) + ")");
+        note(std::string("lead ") + l.name,
+             titles + "(" + std::to_string(store.CountSelectedRows(any)) + ")");
     }
     SetStoreClock(nullptr);
     std::atomic<bool> cancel{true};
@@ -354,9 +355,10 @@ TEST_F(PgStoreTest, BothStoresGiveTheSameAnswersAndTheSameFiles) {
     // 乙 (a 404) counts by when it was stored; an import is never a new lead.
     EXPECT_NE(fromFile.find("lead since the last run=苏州涂料丙 苏州涂料丁 ("), std::string::npos)
         << fromFile;
-    EXPECT_NE(fromFile.find("lead new on day 2=苏州涂料丙 苏州涂料丁 (2)\nlead new on day 1=苏州涂料甲 "
-                            "苏州涂料丙 苏州涂料丁 (3)\nlead imported=(3)\n"),
-              std::string::npos)
+    EXPECT_NE(
+        fromFile.find("lead new on day 2=苏州涂料丙 苏州涂料丁 (2)\nlead new on day 1=苏州涂料甲 "
+                      "苏州涂料丙 苏州涂料丁 (3)\nlead imported=(3)\n"),
+        std::string::npos)
         << fromFile;
     EXPECT_NE(fromFile.find("clear=yes\nfill after clear=0\nempty=yes\nkept=0\n"),
               std::string::npos)

@@ -537,9 +537,9 @@ TEST_F(WindowModelTest, CollectToTheEndThenAgainKeepingOrClearing) {
     EXPECT_EQ(view.state.records, "5 / 6");
     EXPECT_EQ(view.state.pages, "3 / 3");
     // The whole run, in the order it was stored.
-    ASSERT_EQ(ListTitles(), (std::vector<std::string>{"广州化工有限公司", "宁波模具化工有限公司",
-                                                      "深圳电子化工厂", "佛山机械化工",
-                                                      "东莞塑料化工"}));
+    ASSERT_EQ(ListTitles(),
+              (std::vector<std::string>{"广州化工有限公司", "宁波模具化工有限公司",
+                                        "深圳电子化工厂", "佛山机械化工", "东莞塑料化工"}));
     EXPECT_EQ(view.state.rows.back()[7], "宁波市北仑区明州路8号");
     EXPECT_TRUE(view.state.precollectEnabled);
     EXPECT_TRUE(view.state.startEnabled);
@@ -1556,7 +1556,10 @@ TEST_F(WindowModelTest, WhatOthersWriteToTheStoreAppearsWithoutAsking) {
              other.EndRunRecord(run);
          },
          "库中共 2 条，今天新增 2 条", 2, "重试失败页面 (1)", 1},
-        {"an import", [&] { other.ImportRows({{"导入公司", "赵六"}}); },
+        {"an import",
+         [&] {
+             other.ImportRows({{"导入公司", "赵六"}});
+         },
          "库中共 3 条，今天新增 2 条", 3, "重试失败页面 (1)", 1},
         {"a clear", [&] { other.ClearMemberRecords(); }, "库中共 0 条，今天新增 0 条", 0,
          "重试失败页面 (0)", 0},
@@ -1568,9 +1571,9 @@ TEST_F(WindowModelTest, WhatOthersWriteToTheStoreAppearsWithoutAsking) {
             return view.state.dataCounts == step.counts &&
                    view.state.dataRows.size() == step.dataRows &&
                    view.state.retryText == step.retry && view.state.runRows.size() == step.runs;
-        }))
-            << view.state.dataCounts << " " << view.state.dataRows.size() << " "
-            << view.state.retryText << " " << view.state.runRows.size();
+        })) << view.state.dataCounts
+            << " " << view.state.dataRows.size() << " " << view.state.retryText << " "
+            << view.state.runRows.size();
     }
 }
 

@@ -368,7 +368,8 @@ class WindowTest : public QObject {
         {
             RecordStore store(StorePath());
             MemberRecord r{Gbk("甲公司")};
-            r.address = Gbk(std::string(90, 'x') + "广州市天河区黄埔大道100号");  // wider than any column
+            r.address =
+                Gbk(std::string(90, 'x') + "广州市天河区黄埔大道100号");  // wider than any column
             r.zip = "510000";
             store.AppendMemberRecord(r);
         }

@@ -176,8 +176,8 @@ inline constexpr ResultColumn kDataColumns[] = {{"公司名称", 200}, {"联系�
                                                 {"采集时间", 130}, {"搜索条件", 100}};
 
 // The record of runs' columns (a row's nine cells).
-inline constexpr ResultColumn kRunColumns[] = {{"搜索条件", 110}, {"开始", 130},  {"结束", 130},
-                                               {"方式", 50},      {"存入", 50},   {"新增", 50},
+inline constexpr ResultColumn kRunColumns[] = {{"搜索条件", 110}, {"开始", 130}, {"结束", 130},
+                                               {"方式", 50},      {"存入", 50},  {"新增", 50},
                                                {"失败", 50},      {"结果", 120}, {"采集完", 55}};
 
 // On the condition page, relative to the page.
@@ -197,9 +197,9 @@ inline constexpr int kTabOrder[] = {
 
 // The run's columns: widths for their usual texts; a list widens a column whose texts need
 // more (up to kWidestColumn) as its first kSizedRows rows come in.
-inline constexpr ResultColumn kResultColumns[] = {
-    {"公司名称", 200}, {"联系人", 80},  {"性别", 40},  {"职务", 80}, {"手机", 100},
-    {"电话", 100},     {"传真", 100},   {"地址", 190}, {"邮编", 60}};
+inline constexpr ResultColumn kResultColumns[] = {{"公司名称", 200}, {"联系人", 80}, {"性别", 40},
+                                                  {"职务", 80},      {"手机", 100},  {"电话", 100},
+                                                  {"传真", 100},     {"地址", 190},  {"邮编", 60}};
 inline constexpr int kWidestColumn = 400;  // pixels at 96 dots per inch
 inline constexpr int kSizedRows = 200;
 inline constexpr std::size_t kResultColumnCount = std::size(kResultColumns);

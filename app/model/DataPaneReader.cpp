@@ -40,9 +40,13 @@ DataPaneReader::Answer DataPaneReader::Read(const Request& request) {
             store_->SetIndexOnRead(false);
         }
         if (!brokenRunsClosed_) {
-            // A window that opens finds the runs whose collector is gone and closes them.
-            brokenRunsClosed_ = true;
-            store_->CloseBrokenRuns();
+            // A window that opens finds the runs whose collector is gone and closes them; a
+            // store that refuses the write (read-only) is still read.
+            try {
+                store_->CloseBrokenRuns();
+                brokenRunsClosed_ = true;
+            } catch (const StoreError&) {
+            }
         }
         // Read first: a change made while the rest is read is seen by the next look.
         mark_ = store_->ChangeMark();
@@ -85,9 +89,8 @@ void DataPaneReader::Loop() {
         std::optional<Request> request;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            const bool woken = wake_.wait_for(lock, kWatchEvery, [this] {
-                return stop_ || pending_ || indexWanted_;
-            });
+            const bool woken = wake_.wait_for(lock, kWatchEvery,
+                                              [this] { return stop_ || pending_ || indexWanted_; });
             if (stop_) {
                 return;
             }

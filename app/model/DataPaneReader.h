@@ -74,7 +74,7 @@ class DataPaneReader {
     OnAnswer onAnswer_;
     OnIndexing onIndexing_;
     OnChanged onChanged_;
-    std::string mark_;          // the store's change mark as of the last answer
+    std::string mark_;  // the store's change mark as of the last answer
     bool brokenRunsClosed_ = false;
     std::unique_ptr<store::IRecordStore> store_;
     std::mutex mutex_;

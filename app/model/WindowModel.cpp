@@ -220,7 +220,8 @@ void WindowModel::TellStoreError(const std::exception& e) {
 
 IRecordStore* WindowModel::Store() {
     if (store_ && !store_->Usable()) {
-        store_.reset();  // its connection was given up: a new one is tried
+        session_->ForgetStore();  // the run in progress writes no more through it
+        store_.reset();           // its connection was given up: a new one is tried
     }
     if (!store_) {
         try {
@@ -314,8 +315,8 @@ void WindowModel::LoadSettings() {
         }
     });
     // A name that is no key (written by hand) leaves F2.
-    const HotKeySpec key = ParseHotKey(settings_.Get(Setting("hotkey").key).value_or("F2"))
-                               .value_or(HotKeySpec{});
+    const HotKeySpec key =
+        ParseHotKey(settings_.Get(Setting("hotkey").key).value_or("F2")).value_or(HotKeySpec{});
     ShowHotKey(key);
 }
 
@@ -431,8 +432,8 @@ void WindowModel::HotKey() {
 
 void WindowModel::ShowHotKey(const HotKeySpec& key) {
     state_.hotKey = HotKeyName(key);
-    state_.hotKeyLabel = key.Off() ? std::string("热键已关闭")
-                                   : "按下" + state_.hotKey + "， 隐藏/显示界面";
+    state_.hotKeyLabel =
+        key.Off() ? std::string("热键已关闭") : "按下" + state_.hotKey + "， 隐藏/显示界面";
 }
 
 void WindowModel::ChooseHotKey() {
@@ -448,8 +449,7 @@ void WindowModel::ChooseHotKey() {
     }
     settings_.Set(Setting("hotkey").key, HotKeyName(*chosen));
     ShowHotKey(*chosen);
-    SetStatus(chosen->Off() ? std::string("热键已关闭。")
-                            : "热键改为 " + state_.hotKey + "。");
+    SetStatus(chosen->Off() ? std::string("热键已关闭。") : "热键改为 " + state_.hotKey + "。");
     Show();  // the view lets the old key go and takes the new one
 }
 
@@ -492,11 +492,11 @@ void WindowModel::AppendRow(const MemberRecord& record, std::int64_t id, std::st
     }
     // A row listed lately (a name-only row filled, or kept and announced twice) is shown again
     // in its place: the view draws the list anew. One listed long ago is listed again.
-    const size_t recent = std::min<size_t>(state_.rows.size(), kRecentRows);
+    const size_t recent = std::min<size_t>(state_.rows.size(), kRecentRowsChanged);
     for (size_t i = state_.rows.size() - recent; id != 0 && i < state_.rows.size(); ++i) {
         if (state_.rows[i].id == id) {
+            row.revision = ++state_.rowsRevision;
             state_.rows[i] = std::move(row);
-            ++state_.rowsEpoch;
             return;
         }
     }
@@ -546,12 +546,12 @@ void WindowModel::AddResult(const SessionUpdate& u) {
 }
 
 void WindowModel::MarkWaiting(const KeptFailure& failure) {
-    const size_t recent = std::min<size_t>(state_.rows.size(), kRecentRows);
+    const size_t recent = std::min<size_t>(state_.rows.size(), kRecentRowsChanged);
     for (size_t i = state_.rows.size() - recent; i < state_.rows.size(); ++i) {
         if (state_.rows[i].id == failure.rowId) {
             state_.rows[i].waiting = true;
             state_.rows[i].tip = GreyRowTip(failure.reason, 0);
-            ++state_.rowsEpoch;
+            state_.rows[i].revision = ++state_.rowsRevision;
             return;
         }
     }
@@ -596,9 +596,16 @@ void WindowModel::MoreData() {
     Show();
 }
 
-void WindowModel::OnStoreChanged() {
+void WindowModel::OnStoreChanged(bool now) {
     // Someone wrote the store: the counts, the runs and the rows in view are read again (as
-    // many rows as are shown), whatever question is open.
+    // many rows as are shown), whatever question is open. During a walk of this window, which
+    // changes it all the time, at most every kRereadDuringRun.
+    if (!now && running_ && lastReread_ && clock_.Now() - *lastReread_ < kRereadDuringRun) {
+        rereadDue_ = true;
+        return;
+    }
+    rereadDue_ = false;
+    lastReread_ = clock_.Now();
     LoadData(false, true, true);
 }
 
@@ -618,7 +625,7 @@ void WindowModel::LoadData(bool more, bool counts, bool keepShown) {
             [sink](int percent) {
                 sink->Later([percent](WindowModel& model) { model.OnIndexing(percent); });
             },
-            [sink] { sink->Later([](WindowModel& model) { model.OnStoreChanged(); }); });
+            [sink] { sink->Later([](WindowModel& model) { model.OnStoreChanged(false); }); });
     }
     // The counts a replaced request asked for are asked for again.
     counts = counts || (dataAwaited_ && dataCountsAsked_);
@@ -638,8 +645,8 @@ void WindowModel::LoadData(bool more, bool counts, bool keepShown) {
     request.query.beforeId = more && !state_.dataRows.empty() ? state_.dataRows.back().id : 0;
     request.query.limit = kDataPage;
     if (keepShown && !more) {
-        request.query.limit = static_cast<int>(std::min<size_t>(
-            kDataShownMost, std::max<size_t>(kDataPage, state_.dataRows.size())));
+        request.query.limit = static_cast<int>(
+            std::min<size_t>(kDataShownMost, std::max<size_t>(kDataPage, state_.dataRows.size())));
     }
     request.runs = counts;
     dataMore_ = more;

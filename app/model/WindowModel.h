@@ -130,11 +130,13 @@ class WindowModel {
     // The collected data's rows a page holds.
     static constexpr int kDataPage = 100;
     // The most rows a re-read after a change of the store keeps shown.
-    static constexpr size_t kDataShownMost = 1000;
+    static constexpr size_t kDataShownMost = 10000;
+    // How often a change of the store is read again while this window walks.
+    static constexpr std::chrono::seconds kRereadDuringRun{5};
     // The run's list holds at most this many rows; beyond them its first line says where the
-    // earlier ones are. A row announced again is looked for among the newest kRecentRows.
+    // earlier ones are. A row announced again is looked for among the newest
+    // kRecentRowsChanged.
     static constexpr size_t kRunListMost = 100000;
-    static constexpr size_t kRecentRows = 1000;
     static constexpr std::int64_t kEarlierRowsMark = -1;
     static constexpr const char* kEarlierRows = "更早的记录见 已采集数据";
     // The data filter is read this long after typing stops: each keystroke would be a query.
@@ -209,7 +211,8 @@ class WindowModel {
     // Asks for the first page (`more` false: with the counts when `counts`) or a page more.
     // `keepShown`: as many rows as are shown now (the store changed under them).
     void LoadData(bool more, bool counts = false, bool keepShown = false);
-    void OnStoreChanged();
+    // `now`: at once (this window wrote it); else perhaps a little later.
+    void OnStoreChanged(bool now = true);
     void ShowRuns(const std::vector<store::RunRecord>& runs);
     void ShowHotKey(const HotKeySpec& key);
     void OnDataAnswer(DataPaneReader::Answer answer);
@@ -247,6 +250,8 @@ class WindowModel {
     int modalDepth_ = 0;
     int restartsSeen_ = 0;
     std::deque<crawl::CrawlEvent> pending_;
+    std::optional<crawl::Clock::TimePoint> lastReread_;
+    bool rereadDue_ = false;
     // Updates of handled events that wait for the open question to close (see Drain).
     std::deque<crawl::SessionUpdate> held_;
     // Counts of what the store holds, and of the run in progress.

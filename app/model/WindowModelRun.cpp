@@ -366,7 +366,14 @@ void WindowModel::Tick() {
     if (filterDue_ && clock_.Now() >= *filterDue_ && modalDepth_ == 0) {
         FilterData();
     }
-    // Events are handled while a question is open (see Drain): the watchdog goes on too.
+    // Events are handled while a question is open (see Drain): the watchdog goes on too, but
+    // not while a statement waits for the store's server (its connection is in use).
+    if (storeWaiting_) {
+        return;
+    }
+    if (rereadDue_ && lastReread_ && clock_.Now() - *lastReread_ >= kRereadDuringRun) {
+        OnStoreChanged();
+    }
     try {
         session_->Tick();
     } catch (const std::system_error&) {
@@ -420,7 +427,9 @@ void WindowModel::Drain() {
     // keep moving (a message box runs the window's queue); only what would ask the user
     // something waits, in order, until no question is open.
     bool any = false;
-    while (!pending_.empty()) {
+    // While a statement waits for the store's server, its connection is in use: nothing that
+    // may write through it (a page's progress, a run's end) is handled until the wait is over.
+    while (!pending_.empty() && !storeWaiting_) {
         const CrawlEvent event = std::move(pending_.front());
         pending_.pop_front();
         SessionUpdate u = session_->Handle(event);

@@ -90,6 +90,10 @@ std::uint64_t RowsEpochOf(const WindowState& state, int id) {
                                  : state.rowsEpoch;
 }
 
+std::uint64_t RowsRevisionOf(const WindowState& state, int id) {
+    return id == IDC_RESULT_LIST ? state.rowsRevision : 0;
+}
+
 std::string TipOfRow(const ResultRow& row) {
     return row.tip.empty() ? std::string(kWaitingRowTip) : row.tip;
 }

@@ -21,6 +21,7 @@ struct ResultRow {
     std::string collected;  // the collected data: when it was first stored
     std::string search;     // and for which search
     std::string tip;        // a grey row: why it is grey (empty: kWaitingRowTip)
+    std::uint64_t revision = 0;  // the list's revision when it last changed in place
 
     // A company's name alone (its contact page failed, or answered without details) is not a
     // lead: such rows are grey and left out of the exports of complete rows.
@@ -69,6 +70,10 @@ struct WindowState {
     // it stays the same, rows are only added at the end.
     std::vector<ResultRow> rows;
     std::uint64_t rowsEpoch = 0;
+    // Grows whenever a row changes in place (its `revision` takes the new value): a view draws
+    // again only the rows newer than the revision it has drawn, among the newest
+    // kRecentRowsChanged.
+    std::uint64_t rowsRevision = 0;
     // The collected data: the filter, a counts line, the rows shown (newest first, a page at a
     // time) and whether more are there.
     std::string dataFilter;
@@ -119,6 +124,8 @@ bool HasModelTip(int id);
 // replaced rather than added to.
 const std::vector<ResultRow>* RowsOf(const WindowState& state, int id);
 std::uint64_t RowsEpochOf(const WindowState& state, int id);
+std::uint64_t RowsRevisionOf(const WindowState& state, int id);
+inline constexpr std::size_t kRecentRowsChanged = 1000;
 // What the tip of a grey row says.
 std::string TipOfRow(const ResultRow& row);
 // Why a row without a contact field is grey: its kept failure's reason, or what its contact

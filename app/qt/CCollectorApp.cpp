@@ -31,23 +31,31 @@ int CCollectorApp::InitInstance(const std::string& storePath) {
     const QString instance = QStringLiteral("collector-%1-%2")
                                  .arg(getuid())
                                  .arg(QString::fromStdString(WindowModel::StoreKey(store.path)));
-    {
+    auto showRunning = [&] {
         QLocalSocket running;
         running.connectToServer(instance);
-        if (running.waitForConnected(1000)) {
-            running.write("show\n");
-            running.waitForBytesWritten(1000);
-            running.disconnectFromServer();
-            if (printState) {
-                std::cout << "instance: the window open on this store was shown" << std::endl;
-            }
-            return 0;
+        if (!running.waitForConnected(1000)) {
+            return false;
         }
+        running.write("show\n");
+        running.waitForBytesWritten(1000);
+        running.disconnectFromServer();
+        if (printState) {
+            std::cout << "instance: the window open on this store was shown" << std::endl;
+        }
+        return true;
+    };
+    if (showRunning()) {
+        return 0;
     }
     QLocalServer server;
     server.setSocketOptions(QLocalServer::UserAccessOption);
     if (!server.listen(instance)) {
-        QLocalServer::removeServer(instance);  // left by a window that did not end cleanly
+        // Another start got there first, or a window that did not end cleanly left its name.
+        if (showRunning()) {
+            return 0;
+        }
+        QLocalServer::removeServer(instance);
         server.listen(instance);
     }
     CCollectorDlg dlg(store.path, prompts, clock, {}, nullptr, store.notice);

@@ -379,11 +379,22 @@ void CCollectorDlg::RenderList(QTableWidget* list, int id, const WindowState& st
         return;
     }
     const std::uint64_t epoch = RowsEpochOf(state, id);
+    const std::size_t columns = ColumnsOf(id).count;
     if (auto seen = m_epochs.find(id); seen == m_epochs.end() || seen->second != epoch) {
         m_epochs[id] = epoch;
         list->setRowCount(0);
+    } else if (const std::uint64_t revision = RowsRevisionOf(state, id);
+               revision != m_revisions[id]) {
+        // Rows changed in place (a kept company filled or marked): only those are drawn again,
+        // and they are among the newest.
+        const int shown = std::min<int>(list->rowCount(), static_cast<int>(rows->size()));
+        for (int r = std::max(0, shown - static_cast<int>(kRecentRowsChanged)); r < shown; ++r) {
+            if ((*rows)[r].revision > m_revisions[id]) {
+                FillRow(list, r, (*rows)[r], columns);
+            }
+        }
     }
-    const std::size_t columns = ColumnsOf(id).count;
+    m_revisions[id] = RowsRevisionOf(state, id);
     // The run's list follows its end, unless the user scrolled up to read.
     const QScrollBar* bar = list->verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
@@ -418,6 +429,11 @@ void CCollectorDlg::RenderList(QTableWidget* list, int id, const WindowState& st
 void CCollectorDlg::InsertRow(QTableWidget* list, const ResultRow& fields, std::size_t columns) {
     const int row = list->rowCount();
     list->insertRow(row);
+    FillRow(list, row, fields, columns);
+}
+
+void CCollectorDlg::FillRow(QTableWidget* list, int row, const ResultRow& fields,
+                            std::size_t columns) {
     const QFontMetrics metrics(list->font());
     for (std::size_t i = 0; i < columns; ++i) {
         auto* item = new QTableWidgetItem(Q(CellOf(fields, i)));
@@ -587,8 +603,8 @@ bool CCollectorDlg::eventFilter(QObject* watched, QEvent* event) {
             // Enter presses the button that has the focus (开始采集 after a pre-collect); in
             // an edit it does nothing, and Esc never closes the window.
             if (auto* button = qobject_cast<QPushButton*>(widget);
-                enter && event->type() == QEvent::KeyPress && button != nullptr &&
-                button->isEnabled()) {
+                enter && event->type() == QEvent::KeyPress && !key->isAutoRepeat() &&
+                button != nullptr && button->isEnabled()) {
                 button->click();
             }
             return true;

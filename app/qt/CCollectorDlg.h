@@ -78,6 +78,7 @@ class CCollectorDlg : public QDialog, public IWindowView {
     void RenderList(QTableWidget* list, int id, const WindowState& state);
     QTableWidget* NewList(const ColumnTable& columns);
     void InsertRow(QTableWidget* list, const ResultRow& row, std::size_t columns);
+    void FillRow(QTableWidget* list, int row, const ResultRow& fields, std::size_t columns);
     void UpdateCutTips(QTableWidget* list, int column);
     void SetCutTip(QTableWidgetItem* item, const QFontMetrics& metrics);
     static constexpr int kCellMargin = 4;
@@ -95,7 +96,8 @@ class CCollectorDlg : public QDialog, public IWindowView {
     bool m_bVisible = true;
     bool m_bPrintState = false;
     std::string m_lastStateLine;
-    std::map<int, std::uint64_t> m_epochs;  // of each list's rows as drawn
+    std::map<int, std::uint64_t> m_epochs;     // of each list's rows as drawn
+    std::map<int, std::uint64_t> m_revisions;  // the rows' revision each list has drawn
     std::uint64_t m_focusSerial = 0;
 
     std::map<int, QWidget*> m_controls;

@@ -352,9 +352,11 @@ int CCollectorWnd::Run() {
             hwnd_ != nullptr && (msg.hwnd == hwnd_ || IsChild(hwnd_, msg.hwnd))) {
             const int id = GetDlgCtrlID(msg.hwnd);
             const ControlSpec* c = ControlSpecOf(id);
-            if (msg.message == WM_KEYDOWN && c != nullptr && c->kind == ControlKind::Button &&
-                IsWindowEnabled(msg.hwnd) && model_) {
-                model_->Press(id);
+            // Not a held key's repeats: they would stop the walk that Enter just started.
+            const bool repeat = (msg.lParam & (1L << 30)) != 0;
+            if (msg.message == WM_KEYDOWN && !repeat && c != nullptr &&
+                c->kind == ControlKind::Button && IsWindowEnabled(msg.hwnd) && model_) {
+                Nested([&] { model_->Press(id); });
             }
             continue;
         }
@@ -631,14 +633,17 @@ void CCollectorWnd::HoldHotKey(const std::string& name) {
     }
     bool taken = false;
     if (const std::optional<HotKeySpec> key = ParseHotKey(name); key && !key->Off()) {
-        const UINT mods = MOD_NOREPEAT | (key->ctrl ? MOD_CONTROL : 0) |
-                          (key->alt ? MOD_ALT : 0) | (key->shift ? MOD_SHIFT : 0);
+        const UINT mods = MOD_NOREPEAT | (key->ctrl ? MOD_CONTROL : 0) | (key->alt ? MOD_ALT : 0) |
+                          (key->shift ? MOD_SHIFT : 0);
         hotKey_ = RegisterHotKey(hwnd_, kHotKeyId, mods,
                                  static_cast<UINT>(VK_F1 + key->function - 1)) != FALSE;
         taken = !hotKey_;
     }
     if (printState_) {
-        std::cout << "hotkey " << name << "=" << (hotKey_ ? "on" : taken ? "taken" : "off")
+        std::cout << "hotkey " << name << "="
+                  << (hotKey_ ? "on"
+                      : taken ? "taken"
+                              : "off")
                   << std::endl;
     }
     if (taken) {

@@ -67,8 +67,13 @@ void COwnerDataList::Render(const WindowState& state) {
     const std::uint64_t epoch = RowsEpochOf(state, id_);
     const auto shown = static_cast<size_t>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0));
     if (drawn_ && epoch == epoch_ && rows->size() == shown) {
+        if (const std::uint64_t revision = RowsRevisionOf(state, id_); revision != revision_) {
+            revision_ = revision;  // rows changed in place: drawn again as the list asks
+            InvalidateRect(list_, nullptr, FALSE);
+        }
         return;
     }
+    revision_ = RowsRevisionOf(state, id_);
     const bool anew = !drawn_ || epoch != epoch_;
     // The run's list follows its end, unless the user scrolled up to read.
     const auto top = static_cast<size_t>(SendMessageW(list_, LVM_GETTOPINDEX, 0, 0));

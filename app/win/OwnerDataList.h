@@ -45,6 +45,7 @@ class COwnerDataList {
     int dpi_ = 96;
     std::uint64_t epoch_ = 0;
     bool drawn_ = false;
+    std::uint64_t revision_ = 0;
     std::pair<int, int> tipCell_{-1, -1};  // the row and column pointed at
     std::wstring cell_;                    // the text the list asked for last
 };

@@ -207,9 +207,9 @@ std::optional<ExportChoice> ChooseExport(HWND owner, const ExportChoice& offer) 
                                                       : kSearchScopeOf + offer.search)
                                 .c_str());
             EnableWindow(GetDlgItem(hwnd, IDC_SCOPE_SEARCH), !offer.search.empty());
-            CheckRadioButton(hwnd, IDC_SEARCH_ALL, IDC_SCOPE_SEARCH,
-                             offer.ofSearch && !offer.search.empty() ? IDC_SCOPE_SEARCH
-                                                                     : IDC_SEARCH_ALL);
+            CheckRadioButton(
+                hwnd, IDC_SEARCH_ALL, IDC_SCOPE_SEARCH,
+                offer.ofSearch && !offer.search.empty() ? IDC_SCOPE_SEARCH : IDC_SEARCH_ALL);
             CheckRadioButton(hwnd, IDC_PERIOD_ALL, IDC_PERIOD_IMPORTED,
                              IDC_PERIOD_ALL + static_cast<int>(offer.period));
             SendMessageW(date, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy-MM-dd"));
@@ -267,8 +267,9 @@ std::optional<HotKeySpec> ChooseHotKey(HWND owner, const HotKeySpec& current) {
     std::optional<HotKeySpec> answer;
     RunModal(owner, dialog, [&](HWND hwnd, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
         if (message == WM_INITDIALOG) {
-            CheckRadioButton(hwnd, IDC_HOTKEY_NONE, IDC_HOTKEY_F1 + 11,
-                             current.Off() ? IDC_HOTKEY_NONE : IDC_HOTKEY_F1 + current.function - 1);
+            CheckRadioButton(
+                hwnd, IDC_HOTKEY_NONE, IDC_HOTKEY_F1 + 11,
+                current.Off() ? IDC_HOTKEY_NONE : IDC_HOTKEY_F1 + current.function - 1);
             CheckDlgButton(hwnd, IDC_HOTKEY_CTRL, current.ctrl ? BST_CHECKED : BST_UNCHECKED);
             CheckDlgButton(hwnd, IDC_HOTKEY_ALT, current.alt ? BST_CHECKED : BST_UNCHECKED);
             CheckDlgButton(hwnd, IDC_HOTKEY_SHIFT, current.shift ? BST_CHECKED : BST_UNCHECKED);

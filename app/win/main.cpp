@@ -66,8 +66,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     // and allowed to take the foreground. Other users have mutexes of their own.
     const std::string key = WindowModel::StoreKey(store.path);
     const std::wstring mark = platform::win::Wide("collector.store." + key);
-    HANDLE instance = CreateMutexW(nullptr, FALSE, (L"Local\\collector-" +
-                                                    platform::win::Wide(key)).c_str());
+    HANDLE instance =
+        CreateMutexW(nullptr, FALSE, (L"Local\\collector-" + platform::win::Wide(key)).c_str());
     if (instance != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
         // The first window may still be coming up: look for it a few seconds.
         for (int tries = 0; tries < 50; ++tries) {

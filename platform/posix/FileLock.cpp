@@ -9,7 +9,8 @@ bool FileLock::TryAcquire(Mode mode) {
     Release();
     // An open file description's lock (not the process's, which closing any other descriptor
     // of the file would drop): a second open in the same process is another holder.
-    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Readable and writable by whoever may write the store beside it (the umask decides).
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         return false;
     }
