@@ -95,6 +95,7 @@ void PgRecordStore::CreateMissingTables() {
             "'search' AND table_schema = current_schema()) AND EXISTS (SELECT 1 FROM "
             "information_schema.columns WHERE table_name = 't_search' AND column_name = 'round' "
             "AND table_schema = current_schema()) AND to_regclass('ix_run_search') IS NOT NULL AND "
+            "to_regclass('ix_member_lead') IS NOT NULL AND "
             "EXISTS (SELECT 1 FROM information_schema.columns WHERE table_name = "
             "'t_member_china' AND column_name = 'completed' AND table_schema = "
             "current_schema())") == "t") {
@@ -146,6 +147,9 @@ void PgRecordStore::CreateMissingTables() {
             "TEXT DEFAULT '', stored BIGINT DEFAULT 0, newrows BIGINT DEFAULT 0, kept BIGINT "
             "DEFAULT 0, outcome TEXT DEFAULT '', finished INTEGER DEFAULT 0, seen TIMESTAMPTZ)");
         db_.Run("CREATE INDEX IF NOT EXISTS ix_run_search ON T_RUN (industry, region)");
+        // The new leads of a day are a range of this (compared byte by byte, as queried).
+        db_.Run(std::string("CREATE INDEX IF NOT EXISTS ix_member_lead ON T_MEMBER_CHINA ((") +
+                kLeadTime + " COLLATE \"C\"))");
         db_.Run(
             "CREATE INDEX IF NOT EXISTS ix_member_collected ON T_MEMBER_CHINA "
             "(collected COLLATE \"C\")");

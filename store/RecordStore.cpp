@@ -8,6 +8,7 @@
 
 #include "platform/FileSystem.h"
 #include "store/SchemaVersion.h"
+#include "store/SqlRecordStore.h"
 #include "store/SqliteConnection.h"
 #include "text/Grams.h"
 #include "text/Normalise.h"
@@ -233,7 +234,7 @@ void RecordStore::AddMissingColumns() {
             db_.Exists("SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_MEMBER_GRAMS'");
         f.indexes = db_.One(
                         "SELECT count(*) FROM sqlite_master WHERE type='index' AND name IN "
-                        "('ix_member_namekey', 'ux_member_entry')") == "2";
+                        "('ix_member_namekey', 'ux_member_entry', 'ix_member_lead')") == "3";
         return f;
     };
     if (look().All()) {
@@ -313,6 +314,10 @@ void RecordStore::AddMissingColumns() {
         db_.Run(
             "CREATE UNIQUE INDEX IF NOT EXISTS ux_member_entry ON T_MEMBER_CHINA (entrykey) "
             "WHERE entrykey <> ''");
+        // The new leads of a day (今天新增, the pane's count read again as the store changes)
+        // are a range of this, not a scan of every row.
+        db_.Run(std::string("CREATE INDEX IF NOT EXISTS ix_member_lead ON T_MEMBER_CHINA (") +
+                kLeadTime + ")");
     });
 }
 

@@ -608,11 +608,8 @@ std::string SqlRecordStore::SelectionSql(const RowSelection& selection, SqlBinde
     // A read-only file of an older version has no search or time: its rows have none.
     const std::string industry = hasOrigin_ ? "industry" : "''";
     const std::string collected = hasOrigin_ ? "collected" : "''";
-    // When a row became a lead: when it first held a contact field; a row that never did (or
-    // was stored before rows kept that time), when it was stored.
-    const std::string leadTime =
-        hasLeadTimes_ ? "(CASE WHEN m.completed<>'' THEN m.completed ELSE m.collected END)"
-                      : collected;
+    // When a row became a lead (kLeadTime, the expression its index holds).
+    const std::string leadTime = hasLeadTimes_ ? kLeadTime : collected;
     std::string where = "1=1";
     if (const std::string text = text::FoldAscii(text::TrimBlanks(selection.text)); !text.empty()) {
         where += " AND " + TextCondition(text, bind);

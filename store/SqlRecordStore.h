@@ -13,6 +13,11 @@
 
 namespace store {
 
+// When a row became a lead: when it first held a contact field; a row that never did (or was
+// stored before rows kept that time), when it was stored. Both databases index it as written.
+inline constexpr const char* kLeadTime =
+    "(CASE WHEN completed<>'' THEN completed ELSE collected END)";
+
 class SqlRecordStore : public IRecordStore {
   public:
     int LoadLastPageIndex() override;
