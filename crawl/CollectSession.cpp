@@ -194,12 +194,12 @@ std::vector<store::KeptFailure> CollectSession::Failures() const {
     return out;
 }
 
-void CollectSession::RecordRunEnd(RunEnd::How how, bool walkFinished) {
+void CollectSession::RecordRunEnd(RunEnd::How how, bool walkFinished, const char* outcome) {
     if (run_.id == 0 || store_ == nullptr) {
         return;
     }
     run_.kept = static_cast<std::int64_t>(failures_.size());
-    run_.outcome = OutcomeText(how, run_.kept > 0);
+    run_.outcome = outcome != nullptr ? std::string(outcome) : OutcomeText(how, run_.kept > 0);
     run_.finished = walkFinished;
     if (how == RunEnd::How::Finished && saveProgress_ && store_->SharedPages() != nullptr) {
         // A shared search is finished when its round is: every page done or kept, by whoever.
@@ -275,15 +275,7 @@ void CollectSession::Tick(bool allowRestart) {
 bool CollectSession::Shutdown(std::chrono::milliseconds timeout) {
     if (running_) {
         // The program ends with the run under way: on record as broken off, not finished.
-        if (run_.id != 0 && store_ != nullptr) {
-            run_.kept = static_cast<std::int64_t>(failures_.size());
-            run_.outcome = store::kRunBroken;
-            try {
-                store_->EndRunRecord(run_);
-            } catch (const store::StoreError&) {
-            }
-            run_.id = 0;
-        }
+        RecordRunEnd(RunEnd::How::Stopped, false, store::kRunBroken);
     }
     running_ = false;
     precollectWorker_ = 0;

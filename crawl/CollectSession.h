@@ -140,8 +140,8 @@ class CollectSession {
     void BeginRun(CrawlJob job, const CollectRequest& request, store::IRecordStore& store);
     void NoteCurrentWorker();
     SessionUpdate End(RunEnd::How how, std::string reason = {}, bool walkFinished = false);
-    // Closes the run's entry in the record of runs.
-    void RecordRunEnd(RunEnd::How how, bool walkFinished);
+    // Closes the run's entry in the record of runs (`outcome`: in place of how it ended).
+    void RecordRunEnd(RunEnd::How how, bool walkFinished, const char* outcome = nullptr);
     bool OfThisRun(int worker) const;
 
     std::shared_ptr<IEventSink> sink_;
