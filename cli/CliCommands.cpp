@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "cli/CliOptions.h"
+#include "cli/CliShared.h"
 #include "crawl/Answer.h"
 #include "crawl/CollectSession.h"
 #include "crawl/CurlFetcher.h"
@@ -35,17 +36,13 @@
 using namespace crawl;
 using namespace store;
 
-namespace {
-
 bool StopSignalled() {
     return platform::StopSignalled().load();
 }
 
-constexpr auto kPoll = std::chrono::milliseconds(100);
-
 // Messages may carry texts of the directory (a reason with a page's title): their control
 // characters are escaped, never sent to the terminal.
-int Fail(const std::string& message, int code = kExitFailure) {
+int Fail(const std::string& message, int code) {
     std::cerr << text::Printable(message) << std::endl;
     return code;
 }
@@ -58,6 +55,25 @@ int StoreFailed(const StoreError& e) {
     }
     return Fail(e.what());
 }
+
+std::string StorePathOf(const CliOptions& o) {
+    if (!o.storePath.empty()) {
+        return o.storePath;
+    }
+    const platform::StoreLocation location = DefaultStoreLocation();
+    // A store beside the program that is not the one in use is named, once a run.
+    static bool told = false;
+    if (const std::string notice = platform::UnusedStoreNotice(location);
+        !notice.empty() && !told) {
+        std::cerr << text::Printable(notice) << std::endl;
+        told = true;
+    }
+    return location.path;
+}
+
+namespace {
+
+constexpr auto kPoll = std::chrono::milliseconds(100);
 
 // Progress on stderr: a line per event, or one redrawn line with a bar on a terminal.
 class Progress {
@@ -100,21 +116,6 @@ std::string ConditionOf(const CliOptions& o) {
     return text::Utf8ToGbk(o.industry) + "^" + text::Utf8ToGbk(o.region);
 }
 
-std::string StorePathOf(const CliOptions& o) {
-    if (!o.storePath.empty()) {
-        return o.storePath;
-    }
-    const platform::StoreLocation location = DefaultStoreLocation();
-    // A store beside the program that is not the one in use is named, once a run.
-    static bool told = false;
-    if (const std::string notice = platform::UnusedStoreNotice(location);
-        !notice.empty() && !told) {
-        std::cerr << text::Printable(notice) << std::endl;
-        told = true;
-    }
-    return location.path;
-}
-
 struct PreCollectResult {
     bool ok = false;
     std::int64_t pages = 0;
@@ -128,8 +129,14 @@ PreCollectResult PreCollect(const CliOptions& o) {
     auto queue = std::make_shared<EventQueue>();
     CollectSession session(clock, queue);
     PreCollectResult result;
+    RetryPolicy retry;
+    // Tests shorten the waits between tries, as of a collect.
+    if (const std::int64_t ms = text::EnvNumber("COLLECTOR_RETRY_DELAY_MS", 0, 60000, -1);
+        ms >= 0) {
+        retry.delays = {std::chrono::milliseconds(ms), std::chrono::milliseconds(ms)};
+    }
     try {
-        session.StartPreCollect(ConditionOf(o));
+        session.StartPreCollect(ConditionOf(o), retry);
     } catch (const std::system_error&) {
         result.reason = kCannotStartThread;
         return result;
@@ -237,16 +244,9 @@ int ReportRunEnd(const RunEnd& end) {
     return kExitFailure;
 }
 
-int RunCollect(const CliOptions& o) {
-    std::unique_ptr<IRecordStore> store;
-    try {
-        store = OpenStore(StorePathOf(o), &platform::StopSignalled());
-    } catch (const StoreError& e) {
-        return StoreFailed(e);
-    }
-
+CollectRequest RequestOf(const CliOptions& o, const char* how) {
     CollectRequest request = o.run;
-    request.how = kByCommandLine;
+    request.how = how;
     request.condition = ConditionOf(o);
     request.options.skipKnown = o.skipKnown;
     // How long a page of a shared store stays claimed without a sign of life (tests shorten).
@@ -259,64 +259,12 @@ int RunCollect(const CliOptions& o) {
         request.options.retry.delays = {std::chrono::milliseconds(ms),
                                         std::chrono::milliseconds(ms)};
     }
-    if (o.retryFailed) {
-        try {
-            if (store->CountKeptFailures() == 0) {
-                std::cerr << "没有需要重试的页面。" << std::endl;
-                return kExitOk;
-            }
-        } catch (const StoreError& e) {
-            return StoreFailed(e);
-        }
-    } else {
-        if (o.lastPage) {
-            request.lastPage = *o.lastPage;
-        } else {
-            PreCollectResult r = PreCollect(o);
-            if (auto failed = PreCollectFailed(r)) {
-                return *failed;
-            }
-            std::cerr << "pages: " << r.pages << ", matches: " << r.matches << std::endl;
-            if (r.matches == 0) {
-                std::cerr << "没有找到符合条件的记录，无需采集。" << std::endl;
-                return kExitOk;
-            }
-            request.lastPage = static_cast<int>(r.pages);
-            request.searchPages = request.lastPage;
-        }
-        try {
-            request.startPage = o.startPage
-                                    ? *o.startPage
-                                    : DefaultStartPage(*store, request.condition, request.lastPage);
-        } catch (const StoreError& e) {
-            return StoreFailed(e);
-        }
-        if (request.startPage > request.lastPage) {
-            return Fail(std::string(kStartPastTotal) + "（起始 " +
-                            std::to_string(request.startPage) + "，共 " +
-                            std::to_string(request.lastPage) + " 页）",
-                        kExitUsage);
-        }
-    }
+    return request;
+}
 
-    SteadyClock clock;
-    auto queue = std::make_shared<EventQueue>();
-    CollectSession session(clock, queue);
-    try {
-        if (o.retryFailed) {
-            if (!session.StartRetry(request, *store)) {
-                std::cerr << "没有需要重试的页面。" << std::endl;
-                return kExitOk;
-            }
-        } else {
-            session.StartCollect(request, *store);
-        }
-    } catch (const std::system_error&) {
-        return Fail(kCannotStartThread);
-    } catch (const StoreError& e) {
-        return StoreFailed(e);
-    }
-
+// Runs the session started on `request` to its end, with the progress on stderr.
+SearchRun RunSession(const CliOptions& o, CollectSession& session, EventQueue& queue,
+                     const CollectRequest& request) {
     // A retry counts the kept pages it fetches again.
     auto page = [&] { return o.retryFailed ? session.Retried() : session.Page(); };
     Progress progress(o.retryFailed ? session.RetryTotal() : request.lastPage,
@@ -328,7 +276,7 @@ int RunCollect(const CliOptions& o) {
             end = RunEnd{RunEnd::How::Stopped, {}, {}};
             break;
         }
-        if (auto event = queue->Take(kPoll)) {
+        if (auto event = queue.Take(kPoll)) {
             SessionUpdate u = session.Handle(*event);
             switch (u.kind) {
                 case SessionUpdate::Kind::PageStarted:
@@ -353,13 +301,97 @@ int RunCollect(const CliOptions& o) {
     }
     // Every worker finishes the record in hand; what it stores meanwhile is still counted.
     session.Shutdown(std::chrono::seconds(60));
-    while (auto event = queue->Take(std::chrono::milliseconds(0))) {
+    while (auto event = queue.Take(std::chrono::milliseconds(0))) {
         session.Handle(*event);
     }
     progress.Update(page(), session.Records(), session.Lanes());
     progress.Done();
     end->failures = session.Failures();  // with what the last workers reported on their way out
-    return ReportRunEnd(*end);
+    SearchRun result;
+    result.run = session.EndedRun();
+    result.pages = o.retryFailed ? 0 : std::max(0, session.Page() - request.startPage + 1);
+    result.exit = ReportRunEnd(*end);
+    result.end = std::move(end);
+    return result;
+}
+
+}  // namespace
+
+SearchRun CollectSearch(const CliOptions& o, IRecordStore& store, const char* how) {
+    SearchRun result;
+    CollectRequest request = RequestOf(o, how);
+    if (o.lastPage) {
+        request.lastPage = *o.lastPage;
+    } else {
+        PreCollectResult r = PreCollect(o);
+        if (auto failed = PreCollectFailed(r)) {
+            result.exit = *failed;
+            result.reason = r.reason.empty() ? std::string("网络连接失败！") : r.reason;
+            return result;
+        }
+        std::cerr << "pages: " << r.pages << ", matches: " << r.matches << std::endl;
+        if (r.matches == 0) {
+            std::cerr << "没有找到符合条件的记录，无需采集。" << std::endl;
+            result.nothingToDo = true;
+            return result;
+        }
+        request.lastPage = static_cast<int>(r.pages);
+        request.searchPages = request.lastPage;
+    }
+    request.startPage =
+        o.startPage ? *o.startPage : DefaultStartPage(store, request.condition, request.lastPage);
+    if (request.startPage > request.lastPage) {
+        result.exit =
+            Fail(std::string(kStartPastTotal) + "（起始 " + std::to_string(request.startPage) +
+                     "，共 " + std::to_string(request.lastPage) + " 页）",
+                 kExitUsage);
+        result.reason = kStartPastTotal;
+        return result;
+    }
+    SteadyClock clock;
+    auto queue = std::make_shared<EventQueue>();
+    CollectSession session(clock, queue);
+    try {
+        session.StartCollect(request, store);
+    } catch (const std::system_error&) {
+        result.exit = Fail(kCannotStartThread);
+        result.reason = kCannotStartThread;
+        return result;
+    }
+    return RunSession(o, session, *queue, request);
+}
+
+namespace {
+
+int RunCollect(const CliOptions& o) {
+    std::unique_ptr<IRecordStore> store;
+    try {
+        store = OpenStore(StorePathOf(o), &platform::StopSignalled());
+        if (!o.retryFailed) {
+            return CollectSearch(o, *store, kByCommandLine).exit;
+        }
+        if (store->CountKeptFailures() == 0) {
+            std::cerr << "没有需要重试的页面。" << std::endl;
+            return kExitOk;
+        }
+    } catch (const StoreError& e) {
+        return StoreFailed(e);
+    }
+    const CollectRequest request = RequestOf(o, kByCommandLine);
+    SteadyClock clock;
+    auto queue = std::make_shared<EventQueue>();
+    CollectSession session(clock, queue);
+    try {
+        if (!session.StartRetry(request, *store)) {
+            std::cerr << "没有需要重试的页面。" << std::endl;
+            return kExitOk;
+        }
+    } catch (const std::system_error&) {
+        return Fail(kCannotStartThread);
+    } catch (const StoreError& e) {
+        return StoreFailed(e);
+    }
+    return RunSession(o, session, *queue, request).exit;
 }
 
 int RunExport(const CliOptions& o) {
@@ -516,7 +548,8 @@ int RunCli(const std::vector<std::string>& args) {
         return kExitOk;
     }
     using C = CliOptions::Command;
-    if ((o.command == C::PreCollect || (o.command == C::Collect && !o.retryFailed)) &&
+    if ((o.command == C::PreCollect || (o.command == C::Collect && !o.retryFailed) ||
+         (o.command == C::Search && o.action == "add")) &&
         o.industry.empty() && o.region.empty()) {
         return Fail("请至少指定一项采集条件！", kExitUsage);
     }
@@ -545,6 +578,12 @@ int RunCli(const std::vector<std::string>& args) {
                 return RunClear(o);
             case C::Import:
                 return RunImport(o);
+            case C::Search:
+                return RunSearch(o);
+            case C::Refresh:
+                return RunRefresh(o);
+            case C::Schedule:
+                return RunSchedule(o);
             case C::None:
                 break;
         }

@@ -8,6 +8,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;     // store error, network session, export file
 inline constexpr int kExitUsage = 2;       // wrong arguments, no condition
 inline constexpr int kExitIncomplete = 3;  // collect reached its end with pages kept as failures
+inline constexpr int kExitBusy = 4;        // refresh skipped a search: another crawl held the store
 inline constexpr int kExitStopped = 130;   // stopped by SIGINT or SIGTERM
 
 // Runs collector-cli with its arguments (without the program name).

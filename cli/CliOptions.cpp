@@ -58,6 +58,46 @@ bool IsDate(const std::string& text) {
     return month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
+// A saved search's name: one line, not taken for an option.
+bool IsSearchName(const std::string& name) {
+    if (name.empty() || name[0] == '-') {
+        return false;
+    }
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7f) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "30,60" (minutes), "5s,10s" (seconds) or "none".
+std::optional<std::vector<std::chrono::seconds>> ParseDelays(const std::string& list) {
+    std::vector<std::chrono::seconds> delays;
+    if (list == "none") {
+        return delays;
+    }
+    size_t at = 0;
+    while (at <= list.size()) {
+        size_t end = list.find(',', at);
+        if (end == std::string::npos) {
+            end = list.size();
+        }
+        std::string item = list.substr(at, end - at);
+        const bool seconds = !item.empty() && item.back() == 's';
+        if (seconds) {
+            item.pop_back();
+        }
+        int n = 0;
+        if (!ParseNumber(item, 0, n) || n > 24 * 60 * (seconds ? 60 : 1)) {
+            return std::nullopt;
+        }
+        delays.push_back(seconds ? std::chrono::seconds(n) : std::chrono::minutes(n));
+        at = end + 1;
+    }
+    return delays;
+}
+
 }  // namespace
 
 namespace {
@@ -139,6 +179,40 @@ std::string CliUsage(CliOptions::Command command) {
                    "  不指定 --encoding 时按字节顺序标记或文件内容判断；无法判断时拒绝导入。\n"
                    "  默认跳过数据库中已有名称的公司；--no-skip-known 导入每一行。\n"
                    "  有错误的行会列出（前 20 行），整个文件都不导入。\n";
+        case C::Search:
+            return head + "search add [--industry TEXT] [--region TEXT] [--name NAME]\n" + head +
+                   "search list\n" + head +
+                   "search remove NAME\n"
+                   "  保存的搜索（名称和条件）存放在数据库中，共享的 PostgreSQL 数据库上整个团队\n"
+                   "  都能看到。名称默认为 行业-地区。list "
+                   "每行一个：名称、行业、地区（制表符分隔）。\n";
+        case C::Refresh:
+            return head +
+                   "refresh [NAME...] [--export-new DIR] [--wait-busy MIN] [--retry-broken LIST]\n"
+                   "                         [--by-schedule] [collect 的 --every --wait --timeout\n"
+                   "                         --parallel --delay --proxy --no-skip-known]\n"
+                   "  依次采集保存的搜索（不指定名称时为全部）：上次已采集完的从第 1 页开始，\n"
+                   "  未完成的从停止的那一页继续。采集设置取自窗口的设置（settings.ini），\n"
+                   "  "
+                   "命令行中给出的选项优先。最后每个搜索输出一行：新增、页数、失败、用时、结果。\n"
+                   "  --export-new DIR：本次采集完成的搜索，把新增的完整记录写入\n"
+                   "  DIR/新公司-<行业>-<地区>-<日期>.xlsx（没有新增时不写；不覆盖已有的文件）。\n"
+                   "  --wait-busy MIN：数据库文件正被另一个采集使用时最多等待 MIN 分钟（默认 "
+                   "30），\n"
+                   "  然后跳过这个搜索。--retry-broken LIST：中断的搜索（网络、网站拒绝访问）在\n"
+                   "  这些分钟之后再试（默认 30,60；数字后加 s 为秒；none 为不重试）。\n"
+                   "  --by-schedule：记为定时采集（定时任务使用）。\n"
+                   "  退出码：130 已停止；1 有搜索中断；4 有搜索因数据库忙被跳过；3 有页面未能\n"
+                   "  获取；0 全部完成；2 参数错误或没有这个搜索。\n";
+        case C::Schedule:
+            return head +
+                   "schedule add (--daily HH:MM | --weekly MON,THU HH:MM) [--export-new DIR] "
+                   "[NAME...]\n"
+                   "用法：collector-cli schedule list\n"
+                   "用法：collector-cli schedule remove ID\n"
+                   "  由系统定时执行 refresh（Windows：任务计划程序；Linux：systemd 用户定时器，\n"
+                   "  没有时输出要用 crontab -e 添加的一行）。--store 记为绝对路径，或不含密码的\n"
+                   "  数据库地址。list 每行一个：编号、时间、所执行的 refresh 参数。\n";
         case C::None:
             break;
     }
@@ -151,6 +225,9 @@ std::string CliUsage(CliOptions::Command command) {
            "              只导出完整的记录等选出的部分\n"
            "  clear       删除全部记录\n"
            "  import      从 CSV 文件导入记录\n"
+           "  search      保存、列出、删除搜索\n"
+           "  refresh     采集保存的搜索，可导出新增的公司\n"
+           "  schedule    由系统定时执行 refresh\n"
            "每个命令都可用 --help 查看说明。\n" +
            StoreRule();
 }
@@ -199,6 +276,12 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.command = C::Clear;
         } else if (a == "import") {
             o.command = C::Import;
+        } else if (a == "search") {
+            o.command = C::Search;
+        } else if (a == "refresh") {
+            o.command = C::Refresh;
+        } else if (a == "schedule") {
+            o.command = C::Schedule;
         } else {
             error = "未知的命令或选项：" + RedactPassword(a);
             return std::nullopt;
@@ -212,7 +295,19 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         return o;
     }
 
-    const bool conditions = o.command == C::PreCollect || o.command == C::Collect;
+    if ((o.command == C::Search || o.command == C::Schedule) && i < args.size() &&
+        args[i] != "--help" && args[i] != "-h") {
+        o.action = args[i++];
+        if (o.action != "add" && o.action != "list" && o.action != "remove") {
+            error = "未知的操作：" + RedactPassword(o.action) + "（add、list 或 remove）";
+            return std::nullopt;
+        }
+    }
+    const bool searchAdd = o.command == C::Search && o.action == "add";
+    const bool scheduleAdd = o.command == C::Schedule && o.action == "add";
+    const bool conditions = o.command == C::PreCollect || o.command == C::Collect || searchAdd;
+    // The settings of a collect: refresh takes them over the user's own.
+    const bool collects = o.command == C::Collect || o.command == C::Refresh;
     // The settings a collect takes, refused out of the window's bounds in the window's words.
     auto setting = [&](const std::string& name) -> std::optional<bool> {
         for (const SettingSpec& s : kSettings) {
@@ -229,6 +324,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                 return false;
             }
             s.field(o.run) = *n;
+            o.settingsGiven.push_back(s.key);
             return true;
         }
         return std::nullopt;
@@ -237,7 +333,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         int n = 0;
-        if (o.command == C::Collect) {
+        if (collects) {
             if (const std::optional<bool> taken = setting(a)) {
                 if (!*taken) {
                     return std::nullopt;
@@ -255,7 +351,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             if (!value(a, o.region))
                 return std::nullopt;
             o.regionGiven = true;
-        } else if (conditions && a == "--proxy") {
+        } else if ((conditions || o.command == C::Refresh) && !searchAdd && a == "--proxy") {
             if (!value(a, o.proxy))
                 return std::nullopt;
             if (!IsProxyAddress(o.proxy)) {
@@ -296,10 +392,66 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             o.lastPage = n;
         } else if (o.command == C::Collect && a == "--retry-failed") {
             o.retryFailed = true;
-        } else if (o.command == C::Collect && a == "--skip-known") {
+        } else if (collects && a == "--skip-known") {
             o.skipKnown = true;
-        } else if ((o.command == C::Collect || o.command == C::Import) && a == "--no-skip-known") {
+            o.skipKnownGiven = true;
+        } else if ((collects || o.command == C::Import) && a == "--no-skip-known") {
             o.skipKnown = false;
+            o.skipKnownGiven = true;
+        } else if (searchAdd && a == "--name") {
+            if (!value(a, o.name))
+                return std::nullopt;
+            if (!IsSearchName(o.name)) {
+                error = "--name 需要一行文字，不以 - 开头：" + o.name;
+                return std::nullopt;
+            }
+        } else if ((o.command == C::Refresh || scheduleAdd) && a == "--export-new") {
+            if (!value(a, o.exportNew))
+                return std::nullopt;
+        } else if (o.command == C::Refresh && a == "--wait-busy") {
+            std::string wait;
+            if (!value(a, wait))
+                return std::nullopt;
+            const auto span = ParseDelays(wait);
+            if (!span || span->size() != 1) {
+                error = "--wait-busy 需要分钟数（数字后加 s 为秒）：" + wait;
+                return std::nullopt;
+            }
+            o.waitBusy = span->front();
+        } else if (o.command == C::Refresh && a == "--retry-broken") {
+            std::string list;
+            if (!value(a, list))
+                return std::nullopt;
+            if (const auto delays = ParseDelays(list)) {
+                o.retryBroken = *delays;
+            } else {
+                error =
+                    "--retry-broken 需要以逗号分隔的分钟数（如 30,60；数字后加 s 为秒；"
+                    "none 为不重试）：" +
+                    list;
+                return std::nullopt;
+            }
+        } else if (o.command == C::Refresh && a == "--by-schedule") {
+            o.bySchedule = true;
+        } else if (scheduleAdd && a == "--daily") {
+            o.daily = true;
+            if (!value(a, o.time))
+                return std::nullopt;
+        } else if (scheduleAdd && a == "--weekly") {
+            o.daily = false;
+            if (!value(a, o.weekdays) || !value(a, o.time))
+                return std::nullopt;
+        } else if (o.command == C::Schedule && o.action == "remove" && o.scheduleId == 0 &&
+                   !a.empty() && a[0] != '-') {
+            if (!ParseNumber(a, 1, o.scheduleId)) {
+                error = "schedule remove 需要定时任务的编号：" + a;
+                return std::nullopt;
+            }
+        } else if (o.command == C::Search && o.action == "remove" && o.name.empty() && !a.empty() &&
+                   a[0] != '-') {
+            o.name = a;
+        } else if ((o.command == C::Refresh || scheduleAdd) && !a.empty() && a[0] != '-') {
+            o.names.push_back(a);
         } else if (o.command == C::Clear && a == "--force") {
             o.force = true;
         } else if (o.command == C::Export && a == "--unique") {
@@ -329,6 +481,22 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             error = "未知的选项或参数：" + RedactPassword(a);
             return std::nullopt;
         }
+    }
+    if (!o.help && (o.command == C::Search || o.command == C::Schedule) && o.action.empty()) {
+        error = "缺少操作：add、list 或 remove";
+        return std::nullopt;
+    }
+    if (!o.help && o.command == C::Search && o.action == "remove" && o.name.empty()) {
+        error = "search remove 需要搜索的名称";
+        return std::nullopt;
+    }
+    if (!o.help && o.command == C::Schedule && o.action == "remove" && o.scheduleId == 0) {
+        error = "schedule remove 需要定时任务的编号";
+        return std::nullopt;
+    }
+    if (!o.help && scheduleAdd && o.time.empty()) {
+        error = "schedule add 需要 --daily HH:MM 或 --weekly MON,THU HH:MM";
+        return std::nullopt;
     }
     if (!o.help && o.command == C::Import && o.file.empty()) {
         error = "import 需要输入文件名（- 为标准输入）";

@@ -12,7 +12,17 @@
 //                                       [--columns nine|all] FILE|-
 //   collector-cli [--store PATH] clear [--force]
 //   collector-cli [--store PATH] import [--encoding gbk|utf-8] [--no-skip-known] FILE|-
+//   collector-cli [--store PATH] search add [--industry TEXT] [--region TEXT] [--name NAME]
+//   collector-cli [--store PATH] search list | search remove NAME
+//   collector-cli [--store PATH] refresh [NAME...] [--export-new DIR] [--wait-busy MIN]
+//                                        [--retry-broken LIST] [--by-schedule] [collect's
+//                                        --every --wait --timeout --parallel --delay --proxy
+//                                        --skip-known --no-skip-known]
+//   collector-cli [--store PATH] schedule add (--daily HH:MM | --weekly MON,THU HH:MM)
+//                                        [--export-new DIR] [NAME...]
+//   collector-cli schedule list | schedule remove ID
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +30,17 @@
 #include "crawl/RunSettings.h"
 
 struct CliOptions {
-    enum class Command { None, PreCollect, Collect, Export, Clear, Import };
+    enum class Command {
+        None,
+        PreCollect,
+        Collect,
+        Export,
+        Clear,
+        Import,
+        Search,
+        Refresh,
+        Schedule
+    };
     Command command = Command::None;
     bool help = false;
     std::string storePath;  // empty: data.db beside the executable
@@ -48,6 +68,22 @@ struct CliOptions {
     std::string encoding = "gbk";
     bool encodingGiven = false;  // import: without it, the file's encoding is found out
     std::string file;
+    // search, schedule: "add", "list" or "remove"
+    std::string action;
+    std::string name;                // search add --name; search remove NAME
+    std::vector<std::string> names;  // refresh, schedule add: the saved searches (none: all)
+    std::string exportNew;           // refresh, schedule add: the folder of new companies
+    std::chrono::seconds waitBusy = std::chrono::minutes(30);  // refresh: a busy file store
+    // refresh: how long after a search broke off it is tried again, each in turn
+    std::vector<std::chrono::seconds> retryBroken = {std::chrono::minutes(30),
+                                                     std::chrono::minutes(60)};
+    bool bySchedule = false;                 // refresh: started by the system's scheduler
+    std::vector<std::string> settingsGiven;  // refresh: the keys of settings given as options
+    bool skipKnownGiven = false;             // refresh: --skip-known or --no-skip-known
+    bool daily = false;                      // schedule add: --daily; else --weekly
+    std::string weekdays;                    // schedule add --weekly: "MON,THU"
+    std::string time;                        // schedule add: "HH:MM"
+    int scheduleId = 0;                      // schedule remove
 };
 
 // Parses the arguments (without the program name). On a mistake returns nothing and puts the

@@ -132,6 +132,8 @@ class CollectSession {
     int Restarts() const { return controller_.Restarts(); }
     // The run's entry in the store's record of runs (0: none could be written).
     std::int64_t RunRecordId() const { return run_.id; }
+    // The last run as it ended (id 0 before any ended), with what its workers stored after.
+    const store::RunRecord& EndedRun() const { return endedRun_; }
     RunController& Controller() { return controller_; }
 
   private:

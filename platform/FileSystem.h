@@ -18,6 +18,9 @@ enum class FileKind { Missing, Regular, Folder, Other };
 // What `path` names, links followed: a device or a pipe is Other.
 FileKind KindOf(const std::string& path);
 
+// `path` from the root: a relative one is taken from the current folder (UTF-8).
+std::string AbsolutePath(const std::string& path);
+
 // The file a symbolic link leads to; `path` itself when it is no link.
 std::string FollowLink(const std::string& path);
 

@@ -133,6 +133,21 @@ int RecordStore::CloseBrokenRuns() {
     return closed;
 }
 
+int RecordStore::CrawlsAtWork() {
+    if (!hasRuns_) {
+        return 0;
+    }
+    std::vector<std::int64_t> open;
+    db_.Run("SELECT id FROM T_RUN WHERE ended=''", {},
+            [&](const SqlRow& row) { open.push_back(row.Int(0)); });
+    int working = 0;
+    for (std::int64_t id : open) {
+        platform::FileLock run(CrawlLockPath(path_), static_cast<unsigned long long>(id));
+        working += run.TryAcquire(platform::FileLock::Mode::Exclusive) ? 0 : 1;
+    }
+    return working;
+}
+
 void RecordStore::BeforeWrite() {
     // An open file that was deleted or replaced still takes writes, which nobody would ever
     // read again: refuse them instead of reporting records as stored.

@@ -30,6 +30,7 @@ class RecordStore : public SqlRecordStore {
     void SetIndexOnRead(bool on) override { indexOnRead_ = on; }
     void RenewRunRecord(std::int64_t id) override { (void)id; }  // its lock says it
     int CloseBrokenRuns() override;
+    int CrawlsAtWork() override;
 
     // The rows the filter's index takes in one write transaction, well under the time a
     // collect beside it may wait, and the pause after each: SQLite's lock is not queued, and a

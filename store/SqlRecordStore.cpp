@@ -114,6 +114,23 @@ void SqlRecordStore::SaveSetting(const std::string& name, const std::string& val
             {name, value});
 }
 
+std::vector<std::pair<std::string, std::string>> SqlRecordStore::SettingsNamed(
+    const std::string& prefix) {
+    std::vector<std::pair<std::string, std::string>> found;
+    // Compared byte for byte: a prefix is never a pattern.
+    db_.Run("SELECT itemname, itemdata FROM T_CONFIG WHERE substr(itemname, 1, " +
+                std::to_string(prefix.size()) + ")" + sql_.Bytewise() + "=?1 ORDER BY itemname" +
+                sql_.Bytewise(),
+            {prefix}, [&](const SqlRow& row) {
+                found.emplace_back(std::string(row.Text(0)), std::string(row.Text(1)));
+            });
+    return found;
+}
+
+bool SqlRecordStore::RemoveSetting(const std::string& name) {
+    return db_.Run("DELETE FROM T_CONFIG WHERE " + sql_.DigestEquals("itemname", "?1"), {name}) > 0;
+}
+
 std::int64_t SqlRecordStore::AppendMemberRecord(const MemberRecord& record) {
     BeforeWrite();
     return AppendRow(record);
@@ -634,6 +651,13 @@ std::string SqlRecordStore::SelectionSql(const RowSelection& selection, SqlBinde
     if (selection.sinceLastRun) {
         where += " AND NOT " + imported + " AND " + leadTime + sql_.Bytewise() + ">" +
                  (hasRuns_ ? LastWalkEnd("m") : std::string("''"));
+    }
+    if (!selection.leadFrom.empty()) {
+        where += " AND NOT " + imported + " AND " + leadTime + sql_.Bytewise() +
+                 ">=" + bind(selection.leadFrom);
+    }
+    if (!selection.leadTo.empty()) {
+        where += " AND " + leadTime + sql_.Bytewise() + "<=" + bind(selection.leadTo);
     }
     if (selection.importedOnly) {
         where += " AND " + imported;

@@ -24,6 +24,9 @@ class SqlRecordStore : public IRecordStore {
     void SaveLastPageIndex(int page) override;
     std::optional<std::string> LoadSetting(const std::string& name) override;
     void SaveSetting(const std::string& name, const std::string& value) override;
+    std::vector<std::pair<std::string, std::string>> SettingsNamed(
+        const std::string& prefix) override;
+    bool RemoveSetting(const std::string& name) override;
 
     std::int64_t AppendMemberRecord(const MemberRecord& record) override;
     EntryWrite AppendEntry(const MemberRecord& record) override;

@@ -42,6 +42,10 @@ struct RowSelection {
     // walk brought (on a shared store, by any collector).
     bool sinceLastRun = false;
     bool importedOnly = false;  // rows an import wrote, and no others
+    // Collected rows that became complete from `leadFrom` to `leadTo` (both "YYYY-MM-DD
+    // HH:MM:SS", as the record of runs writes a run's start and end); empty: any.
+    std::string leadFrom;
+    std::string leadTo;
     // Leaves out every row without a contact field: kept in the place of a failed contact
     // page, or whose contact page answered without details (404, 410).
     bool completeOnly = false;
@@ -88,6 +92,10 @@ class IRecordStore : public IRecordWriter {
     // the last pre-collect ('lastindustry', 'lastregion'), the folder of the last export.
     virtual std::optional<std::string> LoadSetting(const std::string& name) = 0;
     virtual void SaveSetting(const std::string& name, const std::string& value) = 0;
+    // The settings whose names begin with `prefix`, by name; and one removed (false: none was).
+    virtual std::vector<std::pair<std::string, std::string>> SettingsNamed(
+        const std::string& prefix) = 0;
+    virtual bool RemoveSetting(const std::string& name) = 0;
 
     // The nine texts of a row in UTF-8, as an import reads them.
     using Utf8Row = std::array<std::string, MemberRecord::kFieldCount>;
@@ -129,6 +137,9 @@ class IRecordStore : public IRecordWriter {
     virtual void RenewRunRecord(std::int64_t id) { (void)id; }
     // How many runs it closed.
     virtual int CloseBrokenRuns() = 0;
+    // How many runs of other collectors are at work on a store that takes one crawl at a time
+    // (a file); a shared store, where collectors work side by side, answers 0.
+    virtual int CrawlsAtWork() { return 0; }
     // The newest `limit` runs, newest first.
     virtual std::vector<RunRecord> Runs(int limit) = 0;
     // A cheap mark that moves whenever rows are written, filled or cleared, or failures kept or

@@ -19,11 +19,11 @@
 
 #include "app/model/DataPaneReader.h"
 #include "app/model/IWindowView.h"
-#include "app/model/UserSettings.h"
 #include "app/model/WindowState.h"
 #include "crawl/Clock.h"
 #include "crawl/CollectSession.h"
 #include "crawl/RunSettings.h"
+#include "crawl/UserSettings.h"
 #include "store/CsvImport.h"
 #include "store/ExportRecords.h"
 #include "text/Printable.h"

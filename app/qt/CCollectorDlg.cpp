@@ -24,12 +24,12 @@
 #include <iostream>
 
 #include "app/model/Dialogs.h"
-#include "app/model/UserSettings.h"
 #include "app/qt/CAboutDlg.h"
 #include "app/qt/CollectorIcon.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/GlobalHotKey.h"
 #include "app/qt/UserPrompts.h"
+#include "crawl/UserSettings.h"
 
 using namespace crawl;
 using namespace store;

@@ -8,11 +8,11 @@
 #include <iterator>
 
 #include "app/model/Dialogs.h"
-#include "app/model/UserSettings.h"
 #include "app/win/DialogTemplate.h"
 #include "app/win/UserPrompts.h"
 #include "app/win/WaitBox.h"
 #include "app/win/WindowDpi.h"
+#include "crawl/UserSettings.h"
 #include "platform/windows/Wide.h"
 
 using namespace crawl;

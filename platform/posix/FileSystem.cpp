@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/FileIdentity.h"
 
@@ -95,6 +96,23 @@ std::string TempFolder() {
 
 unsigned long ProcessId() {
     return static_cast<unsigned long>(::getpid());
+}
+
+}  // namespace platform
+
+namespace platform {
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/') {
+        return path;
+    }
+    std::string folder(4096, '\0');
+    if (::getcwd(folder.data(), folder.size()) == nullptr) {
+        return path;
+    }
+    folder.resize(std::strlen(folder.c_str()));
+    return folder + (folder.back() == '/' ? "" : "/") +
+           (path.rfind("./", 0) == 0 ? path.substr(2) : path);
 }
 
 }  // namespace platform

@@ -164,3 +164,18 @@ unsigned long ProcessId() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::string AbsolutePath(const std::string& path) {
+    const std::wstring wide = win::Wide(path);
+    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return path;
+    }
+    std::wstring full(size, L'\0');
+    const DWORD n = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    return n == 0 || n >= size ? path : win::Narrow(full.c_str(), n);
+}
+
+}  // namespace platform

@@ -66,6 +66,8 @@ struct GrowingSite {
     int count = 0;  // the first week's companies
     int perPage = 8;
     std::shared_ptr<std::atomic<int>> added = std::make_shared<std::atomic<int>>(0);
+    // The next requests that the directory answers with 503, as a site out of breath does.
+    std::shared_ptr<std::atomic<int>> failing = std::make_shared<std::atomic<int>>(0);
 
     int Pages() const { return (count + *added + perPage - 1) / perPage; }
     // The company listed at place `i` (0-based) of the whole listing: its title and contact.
@@ -81,6 +83,11 @@ struct GrowingSite {
         const std::string contact = GeneratedContactPage();
         server.Fallback([site, contact](const Request& r) {
             Reply reply;
+            if (site.failing->fetch_sub(1) > 0) {
+                reply.status = 503;
+                reply.body = "busy";
+                return reply;
+            }
             const int total = site.count + *site.added;
             const size_t p = r.key.find("_p-");
             if (r.key.find("_n-y.html") != std::string::npos && p == std::string::npos) {

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "crawl/CollectRequest.h"
+
 class UserSettings {
   public:
     // `path` empty: nothing is read or kept (tests, and a user without a configuration folder).
@@ -27,3 +29,22 @@ class UserSettings {
     std::string path_;
     std::map<std::string, std::string> values_;
 };
+
+namespace crawl {
+
+// The numbers of a run and skip-known as the user keeps them, into `request`; a value that is
+// not there or not a valid one leaves the request's.
+void ApplyUserSettings(const UserSettings& settings, CollectRequest& request);
+
+// The proxy the user keeps: its address with the password put back where it was taken out.
+struct StoredProxy {
+    std::string address;        // empty: none (the environment's http_proxy then)
+    bool passwordLost = false;  // it has one that cannot be read here (another machine or user)
+};
+StoredProxy LoadStoredProxy(const UserSettings& settings);
+// The address without its password, and the password as the system protects it.
+std::pair<std::string, std::string> ProxyToStore(const std::string& proxy);
+
+inline constexpr const char* kProxyPasswordLost = "代理密码无法读取，请在窗口中重新输入";
+
+}  // namespace crawl
