@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "ChildProcess.h"
@@ -179,4 +180,78 @@ TEST_F(RefreshTest, EndsAsItsSearchesDid) {
     r = Cli({"refresh", "--retry-broken", "1s"});
     EXPECT_EQ(r.code, 1) << r.err;
     *site.failing = 0;
+}
+
+TEST_F(RefreshTest, AKilledRefreshIsResumedByTheNext) {
+    GrowingSite site;
+    site.count = 40;
+    site.perPage = 5;
+    site.Serve(server);
+    server.SetLatency(15);
+    ASSERT_EQ(Cli({"search", "add", "--industry", "涂料", "--region", "广东"}).code, 0);
+    Settings("every=0\n");
+    {
+        ChildProcess child(COLLECTOR_CLI_PATH, {"--store", storePath, "refresh", "--by-schedule"},
+                           dir.Path());
+        server.WaitForRequests([](const std::vector<Request>& got) { return got.size() >= 12; },
+                               std::chrono::seconds(20));
+        child.Signal(SIGKILL);
+        EXPECT_EQ(child.Wait(), 128 + SIGKILL);
+    }
+    const size_t before = StoredRows(*OpenStore(storePath)).size();
+    EXPECT_GT(before, 0u);
+    EXPECT_LT(before, 40u);
+    const RunResult r = Cli({"refresh"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::set<std::string> titles;
+    size_t rows = 0;
+    for (const MemberRecord& row : StoredRows(*OpenStore(storePath))) {
+        titles.insert(row.title);
+        ++rows;
+    }
+    EXPECT_EQ(rows, 40u);
+    EXPECT_EQ(titles.size(), 40u);
+    // The killed one is on record as broken, the next as the one that finished the walk.
+    const std::vector<RunRecord> runs = RecordStore(storePath).Runs(5);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].outcome, kRunBroken);
+    EXPECT_EQ(runs[1].how, kByScheduler);
+    EXPECT_TRUE(runs[0].finished);
+    EXPECT_EQ(runs[0].newRows + static_cast<std::int64_t>(before), 40);
+}
+
+TEST_F(RefreshTest, TwoCollectorsRefreshingOneSharedSearchWalkOneRound) {
+    std::string why;
+    PgCluster* cluster = PgCluster::Shared(why);
+    if (cluster == nullptr) {
+        GTEST_SKIP() << "no PostgreSQL for this test: " << why;
+    }
+    storePath = cluster->NewDatabase();
+    GrowingSite site;
+    site.count = 60;
+    site.perPage = 6;
+    site.Serve(server);
+    server.SetLatency(3, 6);
+    ASSERT_EQ(Cli({"search", "add", "--industry", "涂料", "--region", "广东"}).code, 0);
+    for (int day = 1; day <= 2; ++day) {
+        SCOPED_TRACE(day);
+        *site.added = day == 1 ? 0 : 6;
+        ChildProcess a(COLLECTOR_CLI_PATH, {"--store", storePath, "refresh", "--parallel", "2"},
+                       dir.Path());
+        ChildProcess b(COLLECTOR_CLI_PATH, {"--store", storePath, "refresh"}, dir.Path());
+        EXPECT_EQ(a.Wait(), 0) << a.Stderr();
+        EXPECT_EQ(b.Wait(), 0) << b.Stderr();
+        std::set<std::string> titles;
+        size_t rows = 0;
+        for (const MemberRecord& row : StoredRows(*OpenStore(storePath))) {
+            titles.insert(row.title);
+            ++rows;
+        }
+        EXPECT_EQ(rows, day == 1 ? 60u : 66u);
+        EXPECT_EQ(titles.size(), rows);
+        // New rows are counted once, by whichever collector stored them.
+        const std::vector<RunRecord> runs = OpenStore(storePath)->Runs(2);
+        ASSERT_EQ(runs.size(), 2u);
+        EXPECT_EQ(runs[0].newRows + runs[1].newRows, day == 1 ? 60 : 6);
+    }
 }
