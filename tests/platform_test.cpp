@@ -12,6 +12,7 @@
 #include "platform/FileIdentity.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolders.h"
+#include "platform/Schedule.h"
 #include "platform/SystemProxy.h"
 
 #ifdef _WIN32
@@ -159,5 +160,77 @@ TEST(Platform, TheWebProxyOfASystemProxyList) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(platform::ProxyFromServerList(c.list), c.proxy) << c.list;
+    }
+}
+
+TEST(Platform, WhatTheSystemsSchedulersAreHanded) {
+    // Each case: the times typed, the schedule as people read it, and what the Task
+    // Scheduler's XML, the systemd timer and the crontab line say of it.
+    struct Case {
+        std::string days;  // "": --daily
+        std::string time;
+        bool valid;
+        std::string when;
+        std::string xmlDays;   // the task's trigger
+        std::string calendar;  // the timer's OnCalendar=
+        std::string cron;      // the crontab line's time fields
+    };
+    const Case cases[] = {
+        {"", "08:00", true, "每天 08:00", "<DaysInterval>1</DaysInterval>",
+         "OnCalendar=*-*-* 08:00:00", "0 8 * * * "},
+        {"thu,MON,thu", "7:05", true, "每周一、四 07:05", "<Monday />\n          <Thursday />",
+         "OnCalendar=Mon,Thu *-*-* 07:05:00", "5 7 * * 1,4 "},
+        {"SUN", "23:59", true, "每周日 23:59", "<Sunday />", "OnCalendar=Sun *-*-* 23:59:00",
+         "59 23 * * 0 "},
+        {"", "24:00", false, "", "", "", ""},
+        {"", "8:5", false, "", "", "", ""},
+        {"", "08:00:00", false, "", "", "", ""},
+        {"FRIDAY", "08:00", false, "", "", "", ""},
+        {"MON,", "08:00", false, "", "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.days + " " + c.time);
+        platform::Schedule s;
+        const bool valid = platform::ParseTimeOfDay(c.time, s) &&
+                           (c.days.empty() || platform::ParseWeekdays(c.days, s));
+        ASSERT_EQ(valid, c.valid);
+        if (!valid) {
+            continue;
+        }
+        s.program = "C:\\Program Files\\采集器\\collector.exe";
+        s.arguments = {"--refresh",    "--store",      "D:\\销售 数据\\data.db",
+                       "--export-new", "D:\\新线索\\", "涂料-广东",
+                       "a\"b&<c>"};
+        EXPECT_EQ(platform::WhenText(s), c.when);
+        const std::string xml = platform::TaskXml(s, "Tarvola采集器 定时采集 1 | " + c.when);
+        EXPECT_NE(xml.find(c.xmlDays), std::string::npos) << xml;
+        for (const char* setting :
+             {"<StartWhenAvailable>true</StartWhenAvailable>",
+              "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>",
+              "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>",
+              "<WakeToRun>false</WakeToRun>", "<ExecutionTimeLimit>PT4H</ExecutionTimeLimit>",
+              "<RestartOnFailure>\n      <Interval>PT30M</Interval>\n      <Count>3</Count>",
+              "<LogonType>InteractiveToken</LogonType>",
+              "<Command>C:\\Program Files\\采集器\\collector.exe</Command>",
+              // Quoted as the program's command line is read back; escaped for XML.
+              "<Arguments>--refresh --store &quot;D:\\销售 数据\\data.db&quot; --export-new "
+              "D:\\新线索\\ 涂料-广东 &quot;a\\&quot;b&amp;&lt;c&gt;&quot;</Arguments>"}) {
+            EXPECT_NE(xml.find(setting), std::string::npos) << setting << "\n" << xml;
+        }
+        const std::string timer = platform::SystemdTimer(s, "d");
+        EXPECT_NE(timer.find(c.calendar + "\nPersistent=true\n"), std::string::npos) << timer;
+        EXPECT_NE(timer.find("WantedBy=timers.target"), std::string::npos);
+        s.program = "/opt/采集器/collector-cli";
+        s.arguments = {"--store", "/home/销售/100%.db", "refresh", "--by-schedule", "it's"};
+        const std::string service = platform::SystemdService(s, "d");
+        EXPECT_NE(service.find("ExecStart=\"/opt/采集器/collector-cli\" \"--store\" "
+                               "\"/home/销售/100%%.db\" \"refresh\" \"--by-schedule\" \"it's\"\n"),
+                  std::string::npos)
+            << service;
+        EXPECT_NE(service.find("Type=oneshot"), std::string::npos);
+        EXPECT_EQ(platform::CrontabLine(s),
+                  c.cron +
+                      "'/opt/采集器/collector-cli' '--store' '/home/销售/100\\%.db' 'refresh' "
+                      "'--by-schedule' 'it'\\''s'");
     }
 }
