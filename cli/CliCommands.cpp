@@ -22,6 +22,7 @@
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolders.h"
+#include "platform/Schedule.h"
 #include "platform/StopSignal.h"
 #include "platform/SystemError.h"
 #include "store/CsvImport.h"
@@ -591,4 +592,35 @@ int RunCli(const std::vector<std::string>& args) {
         return Fail(e.what());  // a setting read from the environment is not what it must be
     }
     return kExitUsage;
+}
+
+std::optional<int> RunWithoutWindow(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        return std::nullopt;
+    }
+    std::string error;
+    if (args[0] == "--prepare-tasks") {
+        return platform::PrepareScheduleFolder(error) ? kExitOk : Fail(error);
+    }
+    if (args[0] == "--remove-tasks") {
+        const int removed = platform::RemoveEveryScheduledTask(error);
+        std::cout << "removed: " << removed << std::endl;
+        return error.empty() ? kExitOk : Fail(error);
+    }
+    if (args[0] != "--refresh") {
+        return std::nullopt;
+    }
+    std::vector<std::string> cli;
+    std::vector<std::string> rest;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--store" && i + 1 < args.size()) {
+            cli = {"--store", args[++i]};
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    cli.push_back("refresh");
+    cli.push_back("--by-schedule");
+    cli.insert(cli.end(), rest.begin(), rest.end());
+    return RunCli(cli);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,3 +14,9 @@ inline constexpr int kExitStopped = 130;   // stopped by SIGINT or SIGTERM
 
 // Runs collector-cli with its arguments (without the program name).
 int RunCli(const std::vector<std::string>& args);
+
+// The window's program started with a switch that opens no window: --refresh … (a scheduled
+// refresh: collector-cli refresh --by-schedule with the same arguments), --prepare-tasks and
+// --remove-tasks (the installer's part of the schedules). Its exit code; nothing for a start
+// that opens the window.
+std::optional<int> RunWithoutWindow(const std::vector<std::string>& args);

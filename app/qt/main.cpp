@@ -5,6 +5,7 @@
 #include <QTranslator>
 
 #include "app/qt/CCollectorApp.h"
+#include "cli/CliCommands.h"
 #include "crawl/CurlFetcher.h"
 #include "platform/Memory.h"
 #include "store/Store.h"
@@ -13,6 +14,10 @@ using namespace crawl;
 using namespace store;
 
 int main(int argc, char** argv) {
+    // Started by a schedule: the refresh runs without a window (and without a display).
+    if (auto code = RunWithoutWindow(std::vector<std::string>(argv + 1, argv + argc))) {
+        return *code;
+    }
     CurlGlobalInit();
     platform::ReturnLargeBlocksToSystem();
     // The store is read before the arguments lose their passwords: from here on `ps` shows

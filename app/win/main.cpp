@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/win/CCollectorWnd.h"
+#include "cli/CliCommands.h"
 #include "crawl/CurlFetcher.h"
 #include "platform/Memory.h"
 #include "platform/ProgramFolders.h"
@@ -22,6 +23,21 @@ using namespace crawl;
 using namespace store;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
+    // Started by a task (--refresh) or by the installer: the work runs without a window, so
+    // nothing shows and nothing can be closed to stop it.
+    {
+        std::vector<std::string> args;
+        int count = 0;
+        if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
+            for (int i = 1; i < count; ++i) {
+                args.push_back(platform::win::Narrow(argv[i]));
+            }
+            LocalFree(argv);
+        }
+        if (auto code = RunWithoutWindow(args)) {
+            return *code;
+        }
+    }
     // The controls of this program's manifest (common controls 6): lists, tabs, date picker.
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES |
                                                         ICC_DATE_CLASSES | ICC_PROGRESS_CLASS |

@@ -2,7 +2,6 @@
 // after its id, in the folder \Tarvola采集器\ that the installer makes and lets users add to;
 // where a task cannot go there, it goes to the root as "Tarvola采集器 <id>".
 
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <comdef.h>
@@ -123,42 +122,60 @@ std::string ElementText(const std::string& xml, const std::string& tag) {
     return text;
 }
 
+// A task of ours as list shows it: its id, when and what it runs (from its XML).
+ListedSchedule Listed(IRegisteredTask* task, int id) {
+    Bstr xml;
+    task->get_Xml(&xml);
+    const std::string text = xml.Utf8();
+    ListedSchedule s;
+    s.id = id;
+    const std::string description = ElementText(text, "Description");
+    const size_t bar = description.find(" | ");
+    s.when = bar == std::string::npos ? description : description.substr(bar + 3);
+    if (const std::string command = ElementText(text, "Command"); !command.empty()) {
+        s.command = "\"" + command + "\" " + ElementText(text, "Arguments");
+    }
+    return s;
+}
+
+// The highest id looked for by name where the tasks of a folder cannot be counted (wine).
+constexpr int kIdsProbed = 100;
+
 // The tasks of ours in `folder` (all of them in our own folder; in the root, those named so).
 void Tasks(ITaskFolder* folder, bool root, std::vector<ListedSchedule>& out) {
     Com<IRegisteredTaskCollection> tasks;
-    if (FAILED(folder->GetTasks(TASK_ENUM_HIDDEN, &tasks))) {
-        return;
-    }
     LONG count = 0;
-    tasks->get_Count(&count);
-    for (LONG i = 1; i <= count; ++i) {
-        VARIANT index;
-        VariantInit(&index);
-        index.vt = VT_I4;
-        index.lVal = i;
-        Com<IRegisteredTask> task;
-        if (FAILED(tasks->get_Item(index, &task))) {
-            continue;
-        }
-        Bstr name;
-        task->get_Name(&name);
-        std::wstring id(name != nullptr ? static_cast<const wchar_t*>(name) : L"");
-        if (root) {
-            if (id.rfind(kRootPrefix, 0) != 0) {
+    if (SUCCEEDED(folder->GetTasks(TASK_ENUM_HIDDEN, &tasks)) &&
+        SUCCEEDED(tasks->get_Count(&count))) {
+        for (LONG i = 1; i <= count; ++i) {
+            VARIANT index;
+            VariantInit(&index);
+            index.vt = VT_I4;
+            index.lVal = i;
+            Com<IRegisteredTask> task;
+            if (FAILED(tasks->get_Item(index, &task))) {
                 continue;
             }
-            id = id.substr(kRootPrefix.size());
+            Bstr name;
+            task->get_Name(&name);
+            std::wstring id(name != nullptr ? static_cast<const wchar_t*>(name) : L"");
+            if (root) {
+                if (id.rfind(kRootPrefix, 0) != 0) {
+                    continue;
+                }
+                id = id.substr(kRootPrefix.size());
+            }
+            out.push_back(Listed(task.get(), _wtoi(id.c_str())));
         }
-        Bstr xml;
-        task->get_Xml(&xml);
-        const std::string text = xml.Utf8();
-        ListedSchedule s;
-        s.id = _wtoi(id.c_str());
-        const std::string description = ElementText(text, "Description");
-        const size_t bar = description.find(" | ");
-        s.when = bar == std::string::npos ? description : description.substr(bar + 3);
-        s.command = "\"" + ElementText(text, "Command") + "\" " + ElementText(text, "Arguments");
-        out.push_back(s);
+        return;
+    }
+    // A Task Scheduler that cannot list a folder still finds a task by its name.
+    for (int id = 1; id <= kIdsProbed; ++id) {
+        Com<IRegisteredTask> task;
+        const std::wstring name = (root ? kRootPrefix : std::wstring()) + std::to_wstring(id);
+        if (SUCCEEDED(folder->GetTask(Bstr(name), &task))) {
+            out.push_back(Listed(task.get(), id));
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 ; The installer of the collector for Windows: the programs into their folder, a Start-menu
-; folder, an uninstaller that takes the programs and leaves the user's data
-; (%LOCALAPPDATA%\collector) alone.
+; folder, the Task Scheduler folder of the scheduled refreshes, an uninstaller that takes the
+; programs and every scheduled refresh and leaves the user's data (%LOCALAPPDATA%\collector)
+; alone.
 ;
 ; makensis -DVERSION=2.0406 -DBIN=<folder of the .exe files> -DOUTFILE=<setup .exe> collector.nsi
 
@@ -29,6 +30,8 @@ Section "Install"
   File "${BIN}\collector.exe"
   File "${BIN}\collector-cli.exe"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  ; The Task Scheduler folder of the refreshes, which every user may add tasks to.
+  ExecWait '"$INSTDIR\collector.exe" --prepare-tasks'
 
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\collector.exe"
@@ -48,6 +51,8 @@ SectionEnd
 
 Section "Uninstall"
   SetShellVarContext all
+  ; Every scheduled refresh goes with the program, whoever added it.
+  ExecWait '"$INSTDIR\collector.exe" --remove-tasks'
   Delete "$INSTDIR\collector-cli.exe"
   Delete "$INSTDIR\collector.exe"
   Delete "$INSTDIR\uninstall.exe"

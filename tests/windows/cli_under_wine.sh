@@ -72,6 +72,37 @@ run clear --force >/dev/null 2>"$tmp/err" || fail "clear: $(cat "$tmp/err")"
 out="$(run import - <"$folder/导出.csv" 2>"$tmp/err")" || fail "import: $(cat "$tmp/err")"
 grep -q '^imported: 60$' <<<"$out" || fail "import count: $out $(cat "$tmp/err")"
 
+# A saved search refreshed as a task would start it: collector.exe --refresh opens no window
+# and writes the run as 定时; then collector-cli's own refresh prints a line per search.
+run search add --industry 塑料 --region 广东 >/dev/null 2>"$tmp/err" ||
+  fail "search add: $(cat "$tmp/err")"
+window="$(dirname "$cli")/../app/collector.exe"
+if [ -f "$window" ]; then
+  wine "$window" --refresh --store "$store" 塑料-广东 >/dev/null 2>&1
+  code=$?
+  [ $code -eq 0 ] || fail "collector.exe --refresh exited $code"
+fi
+out="$(run refresh --export-new "$(winpath "$folder/新线索")" 2>"$tmp/err")"
+code=$?
+[ $code -eq 0 ] || fail "refresh exited $code: $(tail -3 "$tmp/err")"
+grep -q $'^塑料-广东\t新增 [0-9]*\t页数 3\t失败 0\t' <<<"$out" || fail "refresh summary: $out"
+
+# A schedule registered, listed and removed through the Task Scheduler's COM API (nothing
+# waits for it to fire).
+tasks="$WINEPREFIX/drive_c/windows/system32/tasks"
+out="$(run schedule add --daily 08:00 2>"$tmp/err")" || fail "schedule add: $(cat "$tmp/err")"
+id="$(sed -n 's/^schedule \([0-9]*\): 每天 08:00.*/\1/p' <<<"$out")"
+if [ -z "$id" ]; then
+  fail "schedule add: $out"
+else
+  [ -f "$tasks/Tarvola采集器/$id" ] || [ -f "$tasks/Tarvola采集器 $id" ] ||
+    fail "no task file for schedule $id: $(ls "$tasks")"
+  wine "$cli" schedule list 2>"$tmp/err" | grep -q "^$id"$'\t每天 08:00' ||
+    fail "schedule list: $(wine "$cli" schedule list 2>&1)"
+  wine "$cli" schedule remove "$id" 2>"$tmp/err" || fail "schedule remove: $(cat "$tmp/err")"
+  wine "$cli" schedule list 2>/dev/null | grep -q "^$id"$'\t' && fail "schedule remove left it"
+fi
+
 # The directory gone: a network failure, exit 1.
 exec {SITE[1]}>&-
 wait
