@@ -43,38 +43,13 @@ int RunSearch(const CliOptions& o) {
 
 namespace {
 
-// The refresh the scheduler starts: the window's program with --refresh on Windows (it opens
-// no window, so nothing shows and nothing can be closed to stop it), collector-cli elsewhere.
-platform::Schedule RefreshCommand(const CliOptions& o, const std::string& store) {
-    platform::Schedule s;
-#ifdef _WIN32
-    s.program = ModuleDirectory() + "collector.exe";
-    s.arguments = {"--refresh", "--store", store};
-#else
-    s.program = ModuleDirectory() + "collector-cli";
-    s.arguments = {"--store", store, "refresh", "--by-schedule"};
-#endif
-    if (!o.exportNew.empty()) {
-        s.arguments.push_back("--export-new");
-        s.arguments.push_back(platform::AbsolutePath(o.exportNew));
-    }
-    s.arguments.insert(s.arguments.end(), o.names.begin(), o.names.end());
-    return s;
-}
-
 int AddSchedule(const CliOptions& o) {
-    std::string store = StorePathOf(o);
-    if (IsPostgresLocation(store)) {
-        // The task's command line is kept in the clear: its password is read from pgpass.
-        if (!PasswordSpans(store).empty()) {
-            return Fail(
-                "数据库地址中写有密码，不能用于定时任务：请把密码写入 ~/.pgpass（Windows 为 "
-                "%APPDATA%\\postgresql\\pgpass.conf）或 PGPASSFILE 所指的文件，地址中不写密码。",
-                kExitUsage);
-        }
-    } else {
-        store = platform::AbsolutePath(store);
+    std::string refusal;
+    const std::optional<std::string> location = StoreForSchedule(StorePathOf(o), refusal);
+    if (!location) {
+        return Fail(refusal, kExitUsage);
     }
+    const std::string& store = *location;
     platform::Schedule schedule;
     if (!platform::ParseTimeOfDay(o.time, schedule)) {
         return Fail("时间应为 HH:MM（00:00 到 23:59）：" + o.time, kExitUsage);
@@ -98,7 +73,14 @@ int AddSchedule(const CliOptions& o) {
     } catch (const StoreError& e) {
         return StoreFailed(e);
     }
-    const platform::Schedule command = RefreshCommand(o, store);
+    // On Windows the window's program runs it (no console window shows); elsewhere this one.
+#ifdef _WIN32
+    const RefreshCommand command =
+        RefreshCommandOf(ModuleDirectory() + "collector.exe", true, store, o.exportNew, o.names);
+#else
+    const RefreshCommand command =
+        RefreshCommandOf(ModuleDirectory() + "collector-cli", false, store, o.exportNew, o.names);
+#endif
     schedule.program = command.program;
     schedule.arguments = command.arguments;
     const platform::ScheduleAdded added = platform::AddSchedule(schedule);

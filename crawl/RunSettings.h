@@ -56,6 +56,9 @@ inline constexpr SettingSpec kSettings[] = {
     {"exportfolder", SettingHome::User, SettingKind::Text, "", {}, nullptr, nullptr},
     // The key that hides and shows the window ("Ctrl+Alt+F5"; "关闭": none).
     {"hotkey", SettingHome::User, SettingKind::Text, "F2", {}, nullptr, nullptr},
+    // The newest run a window has seen on a store ("<store key> <run id>"): the scheduled runs
+    // after it are told when the window opens.
+    {"seenrun", SettingHome::User, SettingKind::Text, "", {}, nullptr, nullptr},
     // The search of the last pre-collect, which the window shows again.
     {"lastindustry", SettingHome::Store, SettingKind::Text, "", {}, nullptr, nullptr},
     {"lastregion", SettingHome::Store, SettingKind::Text, "", {}, nullptr, nullptr},

@@ -3,6 +3,7 @@
 // systemd user timer on Linux): nothing of ours runs between them, and a start missed while
 // the machine was off or asleep is made up as soon as it is back.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,14 @@ ScheduleAdded AddSchedule(Schedule& schedule);
 std::optional<std::vector<ListedSchedule>> ListSchedules(std::string& error);
 // False (with `error`) when there is no such schedule or it could not be removed.
 bool RemoveSchedule(int id, std::string& error);
+
+// The system's scheduler as the window and collector-cli use it (tests put their own in).
+struct Scheduler {
+    std::function<ScheduleAdded(Schedule&)> add;
+    std::function<std::optional<std::vector<ListedSchedule>>(std::string&)> list;
+    std::function<bool(int, std::string&)> remove;
+};
+Scheduler SystemScheduler();
 
 // What a task or unit of ours is named after.
 inline constexpr const char* kScheduleFolder = "Tarvola采集器";

@@ -316,6 +316,10 @@ std::string SystemdTimer(const Schedule& s, const std::string& description) {
            "WantedBy=timers.target\n";
 }
 
+Scheduler SystemScheduler() {
+    return {AddSchedule, ListSchedules, RemoveSchedule};
+}
+
 std::string CrontabLine(const Schedule& s) {
     std::string days = "*";
     if (!s.weekdays.empty()) {

@@ -98,6 +98,8 @@ void PgRecordStore::CreateMissingTables() {
             "to_regclass('ix_member_lead') IS NOT NULL AND "
             "EXISTS (SELECT 1 FROM information_schema.columns WHERE table_name = "
             "'t_member_china' AND column_name = 'completed' AND table_schema = "
+            "current_schema()) AND EXISTS (SELECT 1 FROM information_schema.columns WHERE "
+            "table_name = 't_run' AND column_name = 'host' AND table_schema = "
             "current_schema())") == "t") {
         return;
     }
@@ -147,6 +149,11 @@ void PgRecordStore::CreateMissingTables() {
             "TEXT DEFAULT '', stored BIGINT DEFAULT 0, newrows BIGINT DEFAULT 0, kept BIGINT "
             "DEFAULT 0, outcome TEXT DEFAULT '', finished INTEGER DEFAULT 0, seen TIMESTAMPTZ)");
         db_.Run("CREATE INDEX IF NOT EXISTS ix_run_search ON T_RUN (industry, region)");
+        // The machine of each run: a window tells what this machine's schedules did.
+        if (db_.Run("SELECT 1 FROM information_schema.columns WHERE table_name = 't_run' AND "
+                    "column_name = 'host' AND table_schema = current_schema()") == 0) {
+            db_.Run("ALTER TABLE T_RUN ADD COLUMN IF NOT EXISTS host TEXT DEFAULT ''");
+        }
         // The new leads of a day are a range of this (compared byte by byte, as queried).
         db_.Run(std::string("CREATE INDEX IF NOT EXISTS ix_member_lead ON T_MEMBER_CHINA ((") +
                 kLeadTime + " COLLATE \"C\"))");

@@ -70,7 +70,7 @@ constexpr const char* kCreateRuns =
     "industry TEXT DEFAULT '', region TEXT DEFAULT '', started TEXT DEFAULT '', "
     "ended TEXT DEFAULT '', how TEXT DEFAULT '', stored INTEGER DEFAULT 0, "
     "newrows INTEGER DEFAULT 0, kept INTEGER DEFAULT 0, outcome TEXT DEFAULT '', "
-    "finished INTEGER DEFAULT 0, seen INTEGER DEFAULT 0)";
+    "finished INTEGER DEFAULT 0, seen INTEGER DEFAULT 0, host TEXT DEFAULT '')";
 
 }  // namespace
 
@@ -226,10 +226,11 @@ void RecordStore::AddMissingColumns() {
     // search or time); a file that has them is not written to, so a read-only store still opens.
     struct Found {
         bool contact = false, namekey = false, entry = false, indexes = false, claim = false,
-             origin = false, grams = false, status = false, leadTimes = false, runs = false;
+             origin = false, grams = false, status = false, leadTimes = false, runs = false,
+             runHosts = false;
         bool All() const {
             return contact && namekey && entry && indexes && claim && origin && grams && status &&
-                   leadTimes && runs;
+                   leadTimes && runs && runHosts;
         }
     };
     auto look = [this] {
@@ -243,6 +244,7 @@ void RecordStore::AddMissingColumns() {
             f.leadTimes = f.leadTimes || column == "completed";
         });
         f.runs = db_.Exists("SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_RUN'");
+        f.runHosts = db_.Exists("SELECT 1 FROM pragma_table_info('T_RUN') WHERE name='host'");
         f.claim = db_.Exists("SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='claim'");
         f.status = db_.Exists("SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='status'");
         f.grams =
@@ -261,6 +263,7 @@ void RecordStore::AddMissingColumns() {
         hasOrigin_ = f.origin;
         hasLeadTimes_ = f.leadTimes;
         hasRuns_ = f.runs;
+        hasRunHosts_ = f.runHosts;
         hasGrams_ = f.grams;
         return;
     }
@@ -313,6 +316,9 @@ void RecordStore::AddMissingColumns() {
         if (!f.runs) {
             db_.Run(kCreateRuns);
             db_.Run("CREATE INDEX IF NOT EXISTS ix_run_search ON T_RUN (industry, region)");
+        } else if (!f.runHosts) {
+            // The machine of each run: a window tells what this machine's schedules did.
+            db_.Run("ALTER TABLE T_RUN ADD COLUMN host TEXT DEFAULT ''");
         }
         if (!f.grams) {
             // The filter's index: the pairs of characters of each row (contentless, so it

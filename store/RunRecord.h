@@ -20,6 +20,7 @@ struct RunRecord {
     std::int64_t kept = 0;     // failures the run kept and did not heal
     std::string outcome;       // as the record shows it (kRunOngoing while under way)
     bool finished = false;     // the walk committed the search's last page (or its round ended)
+    std::string host;          // the machine it ran on (empty: this one, when it begins)
 };
 
 inline constexpr const char* kByWindow = "窗口";

@@ -1,5 +1,6 @@
 #include "store/SavedSearch.h"
 
+#include "platform/FileSystem.h"
 #include "store/Store.h"
 #include "text/GbkCodec.h"
 #include "text/Printable.h"
@@ -65,6 +66,35 @@ std::string SaveSearch(IRecordStore& store, const SavedSearch& search) {
     }
     store.SaveSetting(kSavedSearchPrefix + name, search.industry + kApart + search.region);
     return {};
+}
+
+std::optional<std::string> StoreForSchedule(const std::string& location, std::string& refusal) {
+    if (!IsPostgresLocation(location)) {
+        return platform::AbsolutePath(location);
+    }
+    if (!PasswordSpans(location).empty()) {
+        refusal =
+            "数据库地址中写有密码，不能用于定时任务：请把密码写入 ~/.pgpass（Windows 为 "
+            "%APPDATA%\\postgresql\\pgpass.conf）或 PGPASSFILE 所指的文件，地址中不写密码。";
+        return std::nullopt;
+    }
+    return location;
+}
+
+RefreshCommand RefreshCommandOf(const std::string& program, bool windowProgram,
+                                const std::string& store, const std::string& exportFolder,
+                                const std::vector<std::string>& searches) {
+    RefreshCommand c;
+    c.program = program;
+    c.arguments = windowProgram
+                      ? std::vector<std::string>{"--refresh", "--store", store}
+                      : std::vector<std::string>{"--store", store, "refresh", "--by-schedule"};
+    if (!exportFolder.empty()) {
+        c.arguments.push_back("--export-new");
+        c.arguments.push_back(platform::AbsolutePath(exportFolder));
+    }
+    c.arguments.insert(c.arguments.end(), searches.begin(), searches.end());
+    return c;
 }
 
 bool RemoveSavedSearch(IRecordStore& store, const std::string& name) {

@@ -32,6 +32,21 @@ std::string SaveSearch(IRecordStore& store, const SavedSearch& search);
 // False when no search had that name.
 bool RemoveSavedSearch(IRecordStore& store, const std::string& name);
 
+// The store as a scheduled refresh names it: a file by its absolute path, a PostgreSQL store by
+// its URI, which must hold no password (a task's command line is kept in the clear: the
+// password comes from pgpass). Nothing, with `refusal`, when it cannot be scheduled.
+std::optional<std::string> StoreForSchedule(const std::string& location, std::string& refusal);
+
+// The refresh a schedule starts: the window's program with --refresh (no window opens) or
+// collector-cli's refresh, with the store, the folder of new companies and the searches.
+struct RefreshCommand {
+    std::string program;
+    std::vector<std::string> arguments;
+};
+RefreshCommand RefreshCommandOf(const std::string& program, bool windowProgram,
+                                const std::string& store, const std::string& exportFolder,
+                                const std::vector<std::string>& searches);
+
 inline constexpr const char* kSavedSearchPrefix = "search:";
 
 }  // namespace store

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <utility>
 
+#include "platform/MachineName.h"
 #include "store/StoreClock.h"
 #include "text/GbkCodec.h"
 #include "text/Grams.h"
@@ -472,11 +473,12 @@ std::int64_t SqlRecordStore::BeginRunRecord(const RunRecord& run) {
     try {
         db_.Transaction(SqlTransaction::Write, [&] {
             id = text::LeadingLong(db_.One(
-                "INSERT INTO T_RUN (industry, region, started, ended, how, outcome, seen) VALUES "
-                "(?1, ?2, ?3, '', ?4, ?5, " +
+                "INSERT INTO T_RUN (industry, region, started, ended, how, outcome, host, seen) "
+                "VALUES (?1, ?2, ?3, '', ?4, ?5, ?6, " +
                     sql_.Now() + ") RETURNING id",
                 {run.industry, run.region, run.started.empty() ? StoreDateTime() : run.started,
-                 run.how, std::string(kRunOngoing)}));
+                 run.how, std::string(kRunOngoing),
+                 run.host.empty() ? platform::MachineName() : run.host}));
             RunBegins(id);
         });
     } catch (...) {
@@ -527,24 +529,25 @@ std::vector<RunRecord> SqlRecordStore::Runs(int limit) {
     if (!hasRuns_) {
         return runs;
     }
-    db_.Run(
-        "SELECT id, industry, region, started, ended, how, stored, newrows, kept, outcome, "
-        "finished FROM T_RUN ORDER BY id DESC LIMIT ?1",
-        {static_cast<std::int64_t>(std::max(1, limit))}, [&](const SqlRow& row) {
-            RunRecord r;
-            r.id = row.Int(0);
-            r.industry = std::string(row.Text(1));
-            r.region = std::string(row.Text(2));
-            r.started = std::string(row.Text(3));
-            r.ended = std::string(row.Text(4));
-            r.how = std::string(row.Text(5));
-            r.stored = row.Int(6);
-            r.newRows = row.Int(7);
-            r.kept = row.Int(8);
-            r.outcome = std::string(row.Text(9));
-            r.finished = row.Int(10) != 0;
-            runs.push_back(std::move(r));
-        });
+    db_.Run(std::string("SELECT id, industry, region, started, ended, how, stored, newrows, kept, "
+                        "outcome, finished, ") +
+                (hasRunHosts_ ? "host" : "''") + " FROM T_RUN ORDER BY id DESC LIMIT ?1",
+            {static_cast<std::int64_t>(std::max(1, limit))}, [&](const SqlRow& row) {
+                RunRecord r;
+                r.id = row.Int(0);
+                r.industry = std::string(row.Text(1));
+                r.region = std::string(row.Text(2));
+                r.started = std::string(row.Text(3));
+                r.ended = std::string(row.Text(4));
+                r.how = std::string(row.Text(5));
+                r.stored = row.Int(6);
+                r.newRows = row.Int(7);
+                r.kept = row.Int(8);
+                r.outcome = std::string(row.Text(9));
+                r.finished = row.Int(10) != 0;
+                r.host = std::string(row.Text(11));
+                runs.push_back(std::move(r));
+            });
     return runs;
 }
 
@@ -652,12 +655,15 @@ std::string SqlRecordStore::SelectionSql(const RowSelection& selection, SqlBinde
         where += " AND NOT " + imported + " AND " + leadTime + sql_.Bytewise() + ">" +
                  (hasRuns_ ? LastWalkEnd("m") : std::string("''"));
     }
-    if (!selection.leadFrom.empty()) {
-        where += " AND NOT " + imported + " AND " + leadTime + sql_.Bytewise() +
-                 ">=" + bind(selection.leadFrom);
-    }
-    if (!selection.leadTo.empty()) {
-        where += " AND " + leadTime + sql_.Bytewise() + "<=" + bind(selection.leadTo);
+    if (!selection.ofRuns.empty()) {
+        std::string runs;
+        for (const RunRecord& run : selection.ofRuns) {
+            runs += std::string(runs.empty() ? "" : " OR ") + "(" + industry + "=" +
+                    bind(run.industry) + " AND region=" + bind(run.region) + " AND " + leadTime +
+                    sql_.Bytewise() + ">=" + bind(run.started) + " AND " + leadTime +
+                    sql_.Bytewise() + "<=" + bind(run.ended) + ")";
+        }
+        where += " AND NOT " + imported + " AND (" + runs + ")";
     }
     if (selection.importedOnly) {
         where += " AND " + imported;

@@ -112,6 +112,7 @@ class SqlRecordStore : public IRecordStore {
     bool hasOrigin_ = true;     // rows know their search and time (not in an older read-only file)
     bool hasLeadTimes_ = true;  // rows know where they came from and when they became complete
     bool hasRuns_ = true;       // the record of runs is there
+    bool hasRunHosts_ = true;   // and knows the machine of each run
 
   private:
     // In a write transaction: holds the write guard until the commit.

@@ -42,10 +42,9 @@ struct RowSelection {
     // walk brought (on a shared store, by any collector).
     bool sinceLastRun = false;
     bool importedOnly = false;  // rows an import wrote, and no others
-    // Collected rows that became complete from `leadFrom` to `leadTo` (both "YYYY-MM-DD
-    // HH:MM:SS", as the record of runs writes a run's start and end); empty: any.
-    std::string leadFrom;
-    std::string leadTo;
+    // Collected rows of these runs' searches that became complete between the run's start and
+    // end (what each run brought, by whoever stored it); empty: any.
+    std::vector<RunRecord> ofRuns;
     // Leaves out every row without a contact field: kept in the place of a failed contact
     // page, or whose contact page answered without details (404, 410).
     bool completeOnly = false;

@@ -31,8 +31,10 @@
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
 #include "platform/ProgramFolders.h"
+#include "platform/Schedule.h"
 #include "store/RecordStore.h"
 #include "store/Store.h"
+#include "store/StoreClock.h"
 #include "text/GbkCodec.h"
 
 using namespace crawl;
@@ -97,6 +99,28 @@ class RecordingView : public IWindowView {
     }
     std::vector<HotKeySpec> hotKeyOffers;
     std::optional<HotKeySpec> hotKeyAnswer;
+    std::optional<std::string> AskSearchName(const std::string& proposed) override {
+        namesProposed.push_back(proposed);
+        if (names.empty()) {
+            return std::nullopt;
+        }
+        const std::optional<std::string> name = names.front();
+        names.pop_front();
+        return name;
+    }
+    std::vector<std::string> namesProposed;
+    std::deque<std::optional<std::string>> names;  // typed in turn (none: cancelled)
+    std::optional<ScheduleChoice> AskSchedule(const ScheduleOffer& offer) override {
+        scheduleOffers.push_back(offer);
+        if (scheduleChoices.empty()) {
+            return std::nullopt;
+        }
+        const ScheduleChoice choice = scheduleChoices.front();
+        scheduleChoices.pop_front();
+        return choice;
+    }
+    std::vector<ScheduleOffer> scheduleOffers;
+    std::deque<ScheduleChoice> scheduleChoices;  // made in turn, then the dialog is closed
     std::optional<ExportChoice> AskExportChoice(const ExportChoice& offer) override {
         offers.push_back(offer);
         if (!exportChoice) {
@@ -1644,4 +1668,193 @@ TEST_F(WindowModelTest, OneWindowPerStoreFindsTheOtherByTheStoresKey) {
     model->ShowAgain();
     EXPECT_TRUE(view.state.visible);
     EXPECT_NE(view.state.raiseSerial, raised);
+}
+
+TEST_F(WindowModelTest, SavedSearchesAndSchedulesFromTheWindow) {
+    Open();
+    // The system's scheduler stands in: what it was handed, and what it lists.
+    std::vector<platform::Schedule> added;
+    platform::Scheduler fake;
+    fake.add = [&](platform::Schedule& s) {
+        s.id = static_cast<int>(added.size()) + 1;
+        added.push_back(s);
+        return platform::ScheduleAdded{true, {}, {}, "there"};
+    };
+    fake.list = [&](std::string&) {
+        std::vector<platform::ListedSchedule> listed;
+        for (const platform::Schedule& s : added) {
+            if (s.id > 0) {
+                listed.push_back({s.id, platform::WhenText(s), platform::CommandLine(s)});
+            }
+        }
+        return std::optional<std::vector<platform::ListedSchedule>>(listed);
+    };
+    fake.remove = [&](int id, std::string&) {
+        for (platform::Schedule& s : added) {
+            if (s.id == id) {
+                s.id = 0;
+                return true;
+            }
+        }
+        return false;
+    };
+    model->SetScheduler(fake);
+
+    // Nothing saved yet: 定时采集… says how to begin.
+    model->Press(IDC_SCHEDULES);
+    ASSERT_EQ(view.asked.size(), 1u);
+    EXPECT_EQ(view.asked[0].text.rfind("还没有保存的搜索", 0), 0u) << view.asked[0].text;
+    EXPECT_TRUE(view.scheduleOffers.empty());
+
+    // 保存搜索… offers 行业-地区; a name taken by another search is asked for again.
+    Search("涂料", "广东");
+    view.names = {std::string("涂料-广东")};
+    model->Press(IDC_SAVE_SEARCH);
+    EXPECT_EQ(view.namesProposed.back(), "涂料-广东");
+    EXPECT_EQ(view.state.status, "已保存搜索“涂料-广东”。");
+    Search("涂料", "福建");
+    view.names = {std::string("涂料-广东"), std::string(" -x"), std::string("福建涂料")};
+    model->Press(IDC_SAVE_SEARCH);
+    EXPECT_EQ(view.namesProposed.size(), 4u);
+    EXPECT_NE(view.asked[1].text.find("已有名为“涂料-广东”的搜索"), std::string::npos);
+    EXPECT_EQ(view.asked[2].text, "名称应为一行文字，不以 - 开头。");
+    EXPECT_EQ(view.state.status, "已保存搜索“福建涂料”。");
+
+    // 定时采集…: each choice in turn, the dialog offered again after each, then closed.
+    struct Step {
+        ScheduleChoice choice;
+        std::string told;  // the message box, or "" when none
+    };
+    ScheduleChoice daily;
+    daily.time = "8:00";
+    daily.searches = {"涂料-广东"};
+    daily.exportNew = true;
+    daily.exportFolder = dir.File("新线索");
+    ScheduleChoice noDays;
+    noDays.daily = false;
+    ScheduleChoice badTime;
+    badTime.time = "25:00";
+    ScheduleChoice noFolder;
+    noFolder.exportNew = true;
+    ScheduleChoice weekly;
+    weekly.daily = false;
+    weekly.weekdays = {4, 1};
+    weekly.time = "07:30";
+    ScheduleChoice removeFirst;
+    removeFirst.remove = true;
+    removeFirst.removeId = 1;
+    const Step steps[] = {
+        {daily, ""},
+        {noDays, "请选择每周的哪几天。"},
+        {badTime, "时间应为 HH:MM（00:00 到 23:59），如 08:00。"},
+        {noFolder, "请填写导出新公司的文件夹。"},
+        {weekly, ""},
+        {removeFirst, ""},
+    };
+    view.asked.clear();
+    for (const Step& step : steps) {
+        view.scheduleChoices.push_back(step.choice);
+    }
+    model->Press(IDC_SCHEDULES);
+    ASSERT_EQ(view.scheduleOffers.size(), std::size(steps) + 1);
+    std::vector<std::string> told;
+    for (const Question& q : view.asked) {
+        told.push_back(q.text);
+    }
+    std::vector<std::string> expected;
+    for (const Step& step : steps) {
+        if (!step.told.empty()) {
+            expected.push_back(step.told);
+        }
+    }
+    EXPECT_EQ(told, expected);
+    ASSERT_EQ(added.size(), 2u);
+    EXPECT_EQ(added[0].hour, 8);
+    EXPECT_TRUE(added[0].weekdays.empty());
+    EXPECT_EQ(added[0].program.substr(added[0].program.find_last_of("/\\") + 1),
+              "collector" + std::string(platform::kPathSeparator == '\\' ? ".exe" : ""));
+    EXPECT_EQ(added[0].arguments,
+              (std::vector<std::string>{"--refresh", "--store", platform::AbsolutePath(StorePath()),
+                                        "--export-new", dir.File("新线索"), "涂料-广东"}));
+    EXPECT_EQ(added[1].weekdays, (std::vector<int>{1, 4}));
+    EXPECT_EQ(view.scheduleOffers[0].searches, (std::vector<std::string>{"涂料-广东", "福建涂料"}));
+    EXPECT_TRUE(view.scheduleOffers[0].schedules.empty());
+    ASSERT_EQ(view.scheduleOffers[1].schedules.size(), 1u);
+    EXPECT_EQ(view.scheduleOffers[1].schedules[0].when, "每天 08:00");
+    EXPECT_EQ(view.scheduleOffers[1].last.exportFolder, dir.File("新线索"));  // offered again
+    EXPECT_EQ(view.scheduleOffers[5].schedules.size(), 2u);
+    ASSERT_EQ(view.scheduleOffers[6].schedules.size(), 1u);  // the first one removed
+    EXPECT_EQ(view.scheduleOffers[6].schedules[0].when, "每周一、四 07:30");
+}
+
+TEST_F(WindowModelTest, TheWindowTellsWhatTheSchedulesDidWhileItWasClosed) {
+    Open();  // the window has been open on this store: runs after now are news
+    EXPECT_EQ(view.state.status, "等待");
+    model.reset();
+    {
+        RecordStore store(StorePath());
+        struct Run {
+            const char* how;
+            const char* host;  // "": this machine
+            const char* started;
+            std::int64_t newRows, kept;
+            const char* company;  // became complete in it
+        };
+        const Run runs[] = {
+            {kByScheduler, "", "2026-12-08 08:00:00", 7, 0, "甲公司"},
+            {kByWindow, "", "2026-12-08 10:00:00", 3, 0, "乙公司"},             // not a schedule's
+            {kByScheduler, "别的电脑", "2026-12-09 07:00:00", 4, 2, "丙公司"},  // another machine's
+            {kByScheduler, "", "2026-12-09 08:00:00", 5, 1, "丁公司"},
+        };
+        static std::time_t storeNow = 0;
+        for (const Run& r : runs) {
+            std::tm t{};
+            std::sscanf(r.started, "%d-%d-%d %d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+                        &t.tm_min);
+            t.tm_year -= 1900;
+            t.tm_mon -= 1;
+            t.tm_min += 1;  // the row became complete a minute into the run
+            t.tm_isdst = -1;
+            storeNow = std::mktime(&t);
+            SetStoreClock([] { return storeNow; });
+            RunRecord run;
+            run.industry = "涂料";
+            run.region = "广东";
+            run.how = r.how;
+            run.host = r.host;
+            run.started = r.started;
+            run.id = store.BeginRunRecord(run);
+            MemberRecord row{Gbk(r.company), Gbk("联系人")};
+            row.industry = Gbk("涂料");
+            row.region = Gbk("广东");
+            store.AppendMemberRecord(row);
+            run.newRows = r.newRows;
+            run.kept = r.kept;
+            run.outcome = "完成";
+            run.finished = true;
+            run.ended = std::string(r.started).substr(0, 11) + "09:00:00";
+            store.EndRunRecord(run);
+        }
+        SetStoreClock(nullptr);
+    }
+    Open();
+    EXPECT_EQ(view.state.status, "上次定时采集（12-09 08:00）：新增 12 家，失败 1");
+    ASSERT_EQ(model->ScheduledRuns().size(), 2u);
+    // 该次运行新增: what those runs brought, not the window's run nor another machine's.
+    ExportChoice choice;
+    choice.period = ExportChoice::Period::OfRun;
+    view.exportChoice = choice;
+    view.savePath = dir.File("runs.txt");
+    model->ExportText();
+    EXPECT_TRUE(view.offers.back().runOffered);
+    EXPECT_EQ(view.state.status, "已导出 2 条记录到 " + dir.File("runs.txt"));
+    const std::string written = ReadFileBytes(dir.File("runs.txt"));
+    EXPECT_NE(written.find(Gbk("甲公司")), std::string::npos);
+    EXPECT_NE(written.find(Gbk("丁公司")), std::string::npos);
+    EXPECT_EQ(written.find(Gbk("乙公司")), std::string::npos);
+    // Told once.
+    model.reset();
+    Open();
+    EXPECT_EQ(view.state.status, "等待");
+    EXPECT_TRUE(model->ScheduledRuns().empty());
 }

@@ -70,6 +70,12 @@ class ScriptedPrompts : public IUserPrompts {
     std::optional<HotKeySpec> ChooseHotKey(QWidget*, const HotKeySpec& current) override {
         return current;
     }
+    std::optional<std::string> SearchName(QWidget*, const std::string& proposed) override {
+        return proposed;
+    }
+    std::optional<ScheduleChoice> ChooseSchedule(QWidget*, const ScheduleOffer&) override {
+        return std::nullopt;
+    }
     std::vector<Shown> shown;
     std::deque<QMessageBox::StandardButton> answers;
     std::optional<QString> openPath;

@@ -45,6 +45,9 @@ enum : int {
     // The hot key that hides and shows the window: what it is, and the button that changes it.
     IDC_HOTKEY_LABEL = 1040,
     IDC_HOTKEY = 1041,
+    // Beside the search: keep it by name, and refresh saved searches on a schedule.
+    IDC_SAVE_SEARCH = 1042,
+    IDC_SCHEDULES = 1043,
     // On the condition page inside the tab.
     IDC_INDUSTRY = 1101,
     IDC_REGION = 1102,
@@ -186,6 +189,10 @@ inline constexpr ControlSpec kConditionControls[] = {
     {IDC_INDUSTRY, ControlKind::Edit, "", 48, 9, 106, 14, false, false, nullptr},
     {0, ControlKind::Label, "地区：", 20, 29, 25, 8, false, false, nullptr},
     {IDC_REGION, ControlKind::Edit, "", 48, 27, 106, 14, false, false, nullptr},
+    {IDC_SAVE_SEARCH, ControlKind::Button, "保存搜索…", 162, 9, 56, 14, false, false,
+     "按名称保存这个搜索，以后可以定时采集"},
+    {IDC_SCHEDULES, ControlKind::Button, "定时采集…", 162, 27, 56, 14, false, false,
+     "由系统按时采集保存的搜索（窗口不必打开），可把新公司导出到文件夹"},
 };
 // clang-format on
 

@@ -49,17 +49,19 @@ enum : int {
     IDC_PERIOD_SINCE = 1305,
     IDC_PERIOD_LAST_RUN = 1306,
     IDC_PERIOD_IMPORTED = 1307,
-    IDC_SINCE_DATE = 1308,
-    IDC_COMPLETE_ONLY = 1309,
-    IDC_ALL_COLUMNS = 1310,
-    IDC_EXPORT_NEXT = 1311,
-    IDC_EXPORT_CANCEL = 1312,
+    IDC_PERIOD_OF_RUN = 1308,
+    IDC_SINCE_DATE = 1309,
+    IDC_COMPLETE_ONLY = 1310,
+    IDC_ALL_COLUMNS = 1311,
+    IDC_EXPORT_NEXT = 1312,
+    IDC_EXPORT_CANCEL = 1313,
 };
+inline constexpr int kExportPeriods = IDC_PERIOD_OF_RUN - IDC_PERIOD_ALL + 1;
 inline constexpr const char* kExportTitle = "导出";
 inline constexpr const char* kSearchScopeNone = "本次搜索（尚未预采集）";
 inline constexpr const char* kSearchScopeOf = "本次搜索：";  // followed by the search
 inline constexpr int kExportWidth = 260;
-inline constexpr int kExportHeight = 190;
+inline constexpr int kExportHeight = 202;
 // clang-format off
 inline constexpr ControlSpec kExportControls[] = {
     {0, ControlKind::Label, "导出哪些记录：", 7, 7, 246, 8, false, false, nullptr},
@@ -75,13 +77,15 @@ inline constexpr ControlSpec kExportControls[] = {
      239, 10, false, false, nullptr},
     {IDC_PERIOD_IMPORTED, ControlKind::Radio, "导入的记录", 14, 119, 200, 10, false, false,
      nullptr},
+    {IDC_PERIOD_OF_RUN, ControlKind::Radio, "该次运行新增", 14, 131, 200, 10, false, false,
+     nullptr},
     {IDC_SINCE_DATE, ControlKind::Date, "", 106, 92, 70, 14, false, false, nullptr},
     {IDC_COMPLETE_ONLY, ControlKind::Check, "只导出完整的记录（不含联系页未能获取、只有名称的公司）",
-     7, 134, 246, 10, false, false, nullptr},
+     7, 146, 246, 10, false, false, nullptr},
     {IDC_ALL_COLUMNS, ControlKind::Check, "在九列之后加上 采集时间 和 搜索条件 两列",
-     7, 148, 246, 10, false, false, nullptr},
-    {IDC_EXPORT_NEXT, ControlKind::Button, "下一步…", 147, 169, 50, 14, false, false, nullptr},
-    {IDC_EXPORT_CANCEL, ControlKind::Button, "取消", 203, 169, 50, 14, false, false, nullptr},
+     7, 160, 246, 10, false, false, nullptr},
+    {IDC_EXPORT_NEXT, ControlKind::Button, "下一步…", 147, 181, 50, 14, false, false, nullptr},
+    {IDC_EXPORT_CANCEL, ControlKind::Button, "取消", 203, 181, 50, 14, false, false, nullptr},
 };
 // clang-format on
 
@@ -123,6 +127,67 @@ inline constexpr ControlSpec kHotKeyControls[] = {
     {IDC_HOTKEY_CANCEL, ControlKind::Button, "取消", 157, 76, 50, 14, false, false, nullptr},
 };
 // clang-format on
+
+// 保存搜索…: the name of the search.
+enum : int { IDC_SEARCH_NAME = 1601, IDC_SEARCH_NAME_OK = 1602, IDC_SEARCH_NAME_CANCEL = 1603 };
+inline constexpr const char* kSearchNameTitle = "保存搜索";
+inline constexpr int kSearchNameWidth = 220;
+inline constexpr int kSearchNameHeight = 62;
+// clang-format off
+inline constexpr ControlSpec kSearchNameControls[] = {
+    {0, ControlKind::Label, "保存为（名称）：", 7, 7, 206, 8, false, false, nullptr},
+    {IDC_SEARCH_NAME, ControlKind::Edit, "", 7, 19, 206, 14, false, false, nullptr},
+    {IDC_SEARCH_NAME_OK, ControlKind::Button, "确定", 108, 41, 50, 14, false, false, nullptr},
+    {IDC_SEARCH_NAME_CANCEL, ControlKind::Button, "取消", 163, 41, 50, 14, false, false, nullptr},
+};
+// clang-format on
+
+// 定时采集…: which saved searches, when, and where their new companies go; below, the
+// schedules there are. The days of a week are seven checks in the order of their ids.
+enum : int {
+    IDC_SCHED_SEARCHES = 1701,
+    IDC_SCHED_DAILY = 1702,
+    IDC_SCHED_WEEKLY = 1703,
+    IDC_SCHED_DAY1 = 1704,  // to IDC_SCHED_DAY1 + 6: Sunday
+    IDC_SCHED_TIME = 1711,
+    IDC_SCHED_EXPORT = 1712,
+    IDC_SCHED_FOLDER = 1713,
+    IDC_SCHED_ADD = 1714,
+    IDC_SCHED_LIST = 1715,
+    IDC_SCHED_REMOVE = 1716,
+    IDC_SCHED_CLOSE = 1717,
+};
+inline constexpr const char* kScheduleTitle = "定时采集";
+inline constexpr int kScheduleWidth = 330;
+inline constexpr int kScheduleHeight = 250;
+// clang-format off
+inline constexpr ControlSpec kScheduleControls[] = {
+    {0, ControlKind::Label, "保存的搜索（不选为全部）：", 7, 7, 150, 8, false, false, nullptr},
+    {IDC_SCHED_SEARCHES, ControlKind::List, "", 7, 18, 140, 88, false, false, nullptr},
+    {IDC_SCHED_DAILY, ControlKind::Radio, "每天", 155, 18, 60, 10, false, false, nullptr},
+    {IDC_SCHED_WEEKLY, ControlKind::Radio, "每周：", 155, 31, 60, 10, false, false, nullptr},
+    {IDC_SCHED_DAY1 + 0, ControlKind::Check, "一", 165, 44, 22, 10, false, false, nullptr},
+    {IDC_SCHED_DAY1 + 1, ControlKind::Check, "二", 188, 44, 22, 10, false, false, nullptr},
+    {IDC_SCHED_DAY1 + 2, ControlKind::Check, "三", 211, 44, 22, 10, false, false, nullptr},
+    {IDC_SCHED_DAY1 + 3, ControlKind::Check, "四", 234, 44, 22, 10, false, false, nullptr},
+    {IDC_SCHED_DAY1 + 4, ControlKind::Check, "五", 257, 44, 22, 10, false, false, nullptr},
+    {IDC_SCHED_DAY1 + 5, ControlKind::Check, "六", 280, 44, 22, 10, false, false, nullptr},
+    {IDC_SCHED_DAY1 + 6, ControlKind::Check, "日", 303, 44, 22, 10, false, false, nullptr},
+    {0, ControlKind::Label, "时间：", 155, 60, 30, 8, false, false, nullptr},
+    {IDC_SCHED_TIME, ControlKind::Edit, "", 187, 57, 40, 14, false, false,
+     "HH:MM，如 08:00；错过的（关机、睡眠）在开机后补上"},
+    {IDC_SCHED_EXPORT, ControlKind::Check, "把新公司导出到文件夹：", 155, 76, 168, 10, false, false,
+     nullptr},
+    {IDC_SCHED_FOLDER, ControlKind::Edit, "", 165, 89, 158, 14, false, false,
+     "每个采集完成的搜索，新增的完整记录写入 新公司-行业-地区-日期.xlsx"},
+    {IDC_SCHED_ADD, ControlKind::Button, "添加定时采集", 263, 110, 60, 14, false, false, nullptr},
+    {0, ControlKind::Label, "已有的定时采集：", 7, 118, 150, 8, false, false, nullptr},
+    {IDC_SCHED_LIST, ControlKind::List, "", 7, 129, 316, 92, false, false, nullptr},
+    {IDC_SCHED_REMOVE, ControlKind::Button, "删除所选", 217, 229, 50, 14, false, false, nullptr},
+    {IDC_SCHED_CLOSE, ControlKind::Button, "关闭", 273, 229, 50, 14, false, false, nullptr},
+};
+// clang-format on
+inline constexpr ResultColumn kScheduleColumns[] = {{"编号", 40}, {"时间", 110}, {"执行", 400}};
 
 // The About box; its store line is kAboutStore followed by the store's name.
 // Under it, the rule that chose the store when none was named.

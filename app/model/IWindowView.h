@@ -47,6 +47,10 @@ class IWindowView {
     virtual bool Progress(const std::string& text, int percent) = 0;
     // The hot key's choice, `current` preset; nothing when cancelled.
     virtual std::optional<HotKeySpec> AskHotKey(const HotKeySpec& current) = 0;
+    // 保存搜索…: the name to keep the search under, `proposed` offered; nothing when cancelled.
+    virtual std::optional<std::string> AskSearchName(const std::string& proposed) = 0;
+    // 定时采集…: a schedule to add or remove; nothing when closed.
+    virtual std::optional<ScheduleChoice> AskSchedule(const ScheduleOffer& offer) = 0;
     // The About box, naming the store in use.
     virtual void ShowAbout(const std::string& storeName) = 0;
 };

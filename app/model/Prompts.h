@@ -63,12 +63,37 @@ struct ExportChoice {
     bool ofSearch = false;  // the search of the last pre-collect only
     // Today, Since and SinceLastRun take collected rows by when they became complete;
     // Imported takes what imports wrote, which is never new.
-    enum class Period { All, Today, Since, SinceLastRun, Imported };
+    // OfRun: what the scheduled runs the window told of on opening brought.
+    enum class Period { All, Today, Since, SinceLastRun, Imported, OfRun };
     Period period = Period::All;
-    std::string search;  // the search offered ("化工-浙江"); empty: none to offer
-    std::string since;   // "YYYY-MM-DD", for Since
+    bool runOffered = false;  // there are such runs: OfRun can be chosen
+    std::string search;       // the search offered ("化工-浙江"); empty: none to offer
+    std::string since;        // "YYYY-MM-DD", for Since
     bool completeOnly = false;
     bool allColumns = false;
+};
+
+// 定时采集…: the saved searches to choose from, the schedules there are, and what the user
+// chose last (offered again).
+struct ScheduleChoice {
+    bool remove = false;  // remove the schedule `removeId`; otherwise add the one below
+    int removeId = 0;
+    bool daily = true;
+    std::vector<int> weekdays;  // 1 (Monday) to 7 (Sunday), for a weekly one
+    std::string time = "08:00";
+    std::vector<std::string> searches;  // the saved searches chosen; none: all
+    bool exportNew = false;
+    std::string exportFolder;
+};
+struct ScheduleOffer {
+    std::vector<std::string> searches;  // saved, by name
+    struct Listed {
+        int id = 0;
+        std::string when;
+        std::string command;
+    };
+    std::vector<Listed> schedules;
+    ScheduleChoice last;
 };
 
 // A file to read (an import).

@@ -137,6 +137,7 @@ void WindowModel::Open() {
     if (!storeNotice_.empty()) {
         state_.status = storeNotice_;
     }
+    TellScheduledRuns();
     if (proxyPasswordLost_) {
         state_.status = kProxyPasswordLost;
         Focus(IDC_PROXY);
@@ -380,6 +381,8 @@ bool WindowModel::Press(int id) {
         {IDC_DATA_MORE, &WindowModel::MoreData},
         {IDC_DATA_EXPORT, &WindowModel::ExportData},
         {IDC_HOTKEY, &WindowModel::ChooseHotKey},
+        {IDC_SAVE_SEARCH, &WindowModel::SaveSearch},
+        {IDC_SCHEDULES, &WindowModel::Schedules},
     };
     for (const auto& [button, operation] : kButtons) {
         if (button == id) {

@@ -24,6 +24,7 @@
 #include "crawl/CollectSession.h"
 #include "crawl/RunSettings.h"
 #include "crawl/UserSettings.h"
+#include "platform/Schedule.h"
 #include "store/CsvImport.h"
 #include "store/ExportRecords.h"
 #include "text/Printable.h"
@@ -84,6 +85,14 @@ class WindowModel {
     void ExportText();
     void ExportExcel();
     void About();
+    // 保存搜索…: the search in the window kept by a name; 定时采集…: schedules added or removed.
+    void SaveSearch();
+    void Schedules();
+    // The system's scheduler the window uses (tests put their own in).
+    void SetScheduler(platform::Scheduler scheduler) { scheduler_ = std::move(scheduler); }
+    // The scheduled runs on this machine since the window was last open on this store (told on
+    // the status line; 该次运行新增 exports what they brought).
+    const std::vector<store::RunRecord>& ScheduledRuns() const { return scheduledRuns_; }
     // A button of the window (IDC_*) was pressed: its operation above; false when `id` names
     // no button of the model.
     bool Press(int id);
@@ -125,6 +134,10 @@ class WindowModel {
     int StartPage() const { return startPage_; }
     std::string StoreName() const;
 
+    static constexpr const char* kSaveSearchCaption = "保存搜索";
+    static constexpr const char* kScheduleCaption = "定时采集";
+    // How many of the newest runs are looked at for what the schedules did.
+    static constexpr int kRunsTold = 500;
     static constexpr const char* kProxyPasswordLost =
         "代理密码无法在这台电脑上读取，请在“代理”中重新填写密码";
     // The collected data's rows a page holds.
@@ -220,6 +233,8 @@ class WindowModel {
     void ShowDataCounts();
     void LoadProxy();
     void SaveProxy();
+    void AddSchedule(const ScheduleChoice& choice);
+    void TellScheduledRuns();
     std::string ExportFileName(const ExportChoice& choice, const std::string* filter,
                                bool excel) const;
     void ImportFile(const std::string& path, store::ImportEncoding encoding);
@@ -260,6 +275,8 @@ class WindowModel {
     std::int64_t searchStored_ = -1;  // rows of the run's search when last counted (-1: unknown)
     int recordsAtCount_ = 0;          // the run's records then
     bool shared_ = false;             // the run works on a shared store
+    platform::Scheduler scheduler_ = platform::SystemScheduler();
+    std::vector<store::RunRecord> scheduledRuns_;
     bool paused_ = false;
     bool answered_ = false;               // the pre-collect of the search on screen answered
     std::vector<std::int64_t> retryIds_;  // the kept failures a retry fetches (none: all)

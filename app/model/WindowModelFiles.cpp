@@ -80,6 +80,9 @@ std::string WindowModel::ExportFileName(const ExportChoice& choice, const std::s
             case ExportChoice::Period::Imported:
                 name += "导入的记录-";
                 break;
+            case ExportChoice::Period::OfRun:
+                name += "该次运行新增-";
+                break;
         }
         name += today;
     }
@@ -102,6 +105,7 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
         offer.search = SearchCell(*search.industry, *search.region);
     }
     offer.since = store::StoreDate();
+    offer.runOffered = !scheduledRuns_.empty();
     std::optional<ExportChoice> choice = offer;  // the collected data's rows: as filtered
     if (filter == nullptr) {
         Show();
@@ -139,11 +143,16 @@ void WindowModel::ExportRecords(ExportFormat format, const std::string* filter) 
         case ExportChoice::Period::Imported:
             options.selection.importedOnly = true;
             break;
+        case ExportChoice::Period::OfRun:
+            // (Offered only when there are such runs.)
+            options.selection.ofRuns = scheduledRuns_;
+            break;
     }
     // A part that holds nothing writes no file (and replaces none).
+    const bool noRuns = choice->period == ExportChoice::Period::OfRun && scheduledRuns_.empty();
     try {
         if (IRecordStore* store = Store();
-            store != nullptr && store->CountSelectedRows(options.selection) == 0) {
+            noRuns || (store != nullptr && store->CountSelectedRows(options.selection) == 0)) {
             SetStatus("没有符合条件的记录，没有导出。");
             Prompt("没有符合条件的记录，没有导出。", "提示", PromptIcon::Information);
             return;

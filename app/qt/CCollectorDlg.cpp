@@ -555,6 +555,14 @@ std::optional<HotKeySpec> CCollectorDlg::AskHotKey(const HotKeySpec& current) {
     return m_prompts.ChooseHotKey(this, current);
 }
 
+std::optional<std::string> CCollectorDlg::AskSearchName(const std::string& proposed) {
+    return m_prompts.SearchName(this, proposed);
+}
+
+std::optional<ScheduleChoice> CCollectorDlg::AskSchedule(const ScheduleOffer& offer) {
+    return m_prompts.ChooseSchedule(this, offer);
+}
+
 std::optional<std::string> CCollectorDlg::AskOpen(const OpenRequest& request) {
     QStringList filters;
     for (const FileType& type : request.types) {

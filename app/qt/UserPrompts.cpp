@@ -13,11 +13,15 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <utility>
 
 #include "app/model/Dialogs.h"
@@ -33,6 +37,17 @@ QString Text(const ControlSpec (&controls)[N], int id) {
         }
     }
     return {};
+}
+
+// The row of control `id` in a dialog's template.
+template <size_t N>
+const ControlSpec& ControlSpecIn(const ControlSpec (&controls)[N], int id) {
+    for (const ControlSpec& c : controls) {
+        if (c.id == id) {
+            return c;
+        }
+    }
+    return controls[0];
 }
 
 // Icons and type names from the name alone. The default provider reads a file's first bytes
@@ -192,11 +207,12 @@ std::optional<ExportChoice> QtUserPrompts::ChooseExport(QWidget* owner, const Ex
     layout->addWidget(all);
     layout->addWidget(search);
     layout->addWidget(new QLabel(QString::fromUtf8(kExportControls[4].text), &dialog));
-    QRadioButton* period[5];
-    for (int i = 0; i < 5; ++i) {
+    QRadioButton* period[kExportPeriods];
+    for (int i = 0; i < kExportPeriods; ++i) {
         period[i] = new QRadioButton(Text(kExportControls, IDC_PERIOD_ALL + i), &dialog);
         periods->addButton(period[i]);
     }
+    period[static_cast<int>(ExportChoice::Period::OfRun)]->setEnabled(offer.runOffered);
     period[static_cast<int>(offer.period)]->setChecked(true);
     auto* day = new QDateEdit(&dialog);
     day->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
@@ -207,7 +223,7 @@ std::optional<ExportChoice> QtUserPrompts::ChooseExport(QWidget* owner, const Ex
     sinceRow->addWidget(period[static_cast<int>(ExportChoice::Period::Since)]);
     sinceRow->addWidget(day);
     sinceRow->addStretch();
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kExportPeriods; ++i) {
         if (i == static_cast<int>(ExportChoice::Period::Since)) {
             layout->addLayout(sinceRow);
         } else {
@@ -231,7 +247,7 @@ std::optional<ExportChoice> QtUserPrompts::ChooseExport(QWidget* owner, const Ex
     }
     ExportChoice choice = offer;
     choice.ofSearch = search->isChecked();
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kExportPeriods; ++i) {
         if (period[i]->isChecked()) {
             choice.period = static_cast<ExportChoice::Period>(i);
         }
@@ -287,4 +303,141 @@ std::optional<HotKeySpec> QtUserPrompts::ChooseHotKey(QWidget* owner, const HotK
     chosen.alt = alt->isChecked();
     chosen.shift = shift->isChecked();
     return chosen;
+}
+
+std::optional<std::string> QtUserPrompts::SearchName(QWidget* owner, const std::string& proposed) {
+    QDialog dialog(owner);
+    dialog.setWindowTitle(QString::fromUtf8(kSearchNameTitle));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QString::fromUtf8(kSearchNameControls[0].text), &dialog));
+    auto* name = new QLineEdit(QString::fromStdString(proposed), &dialog);
+    name->selectAll();
+    layout->addWidget(name);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(Text(kSearchNameControls, IDC_SEARCH_NAME_OK));
+    buttons->button(QDialogButtonBox::Cancel)
+        ->setText(Text(kSearchNameControls, IDC_SEARCH_NAME_CANCEL));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return name->text().toStdString();
+}
+
+std::optional<ScheduleChoice> QtUserPrompts::ChooseSchedule(QWidget* owner,
+                                                            const ScheduleOffer& offer) {
+    QDialog dialog(owner);
+    dialog.setWindowTitle(QString::fromUtf8(kScheduleTitle));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* top = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    left->addWidget(new QLabel(QString::fromUtf8(kScheduleControls[0].text), &dialog));
+    auto* searches = new QListWidget(&dialog);
+    searches->setSelectionMode(QAbstractItemView::MultiSelection);
+    for (const std::string& name : offer.searches) {
+        auto* item = new QListWidgetItem(QString::fromStdString(name), searches);
+        item->setSelected(std::find(offer.last.searches.begin(), offer.last.searches.end(), name) !=
+                          offer.last.searches.end());
+    }
+    left->addWidget(searches);
+    top->addLayout(left);
+    auto* right = new QVBoxLayout;
+    auto* daily = new QRadioButton(Text(kScheduleControls, IDC_SCHED_DAILY), &dialog);
+    auto* weekly = new QRadioButton(Text(kScheduleControls, IDC_SCHED_WEEKLY), &dialog);
+    (offer.last.daily ? daily : weekly)->setChecked(true);
+    right->addWidget(daily);
+    right->addWidget(weekly);
+    auto* days = new QHBoxLayout;
+    QCheckBox* day[7];
+    for (int d = 0; d < 7; ++d) {
+        day[d] = new QCheckBox(Text(kScheduleControls, IDC_SCHED_DAY1 + d), &dialog);
+        day[d]->setChecked(std::find(offer.last.weekdays.begin(), offer.last.weekdays.end(),
+                                     d + 1) != offer.last.weekdays.end());
+        days->addWidget(day[d]);
+    }
+    right->addLayout(days);
+    auto* timeRow = new QHBoxLayout;
+    timeRow->addWidget(new QLabel(QStringLiteral("时间："), &dialog));
+    auto* time = new QLineEdit(QString::fromStdString(offer.last.time), &dialog);
+    time->setToolTip(QString::fromUtf8(ControlSpecIn(kScheduleControls, IDC_SCHED_TIME).tooltip));
+    timeRow->addWidget(time);
+    timeRow->addStretch();
+    right->addLayout(timeRow);
+    auto* exportNew = new QCheckBox(Text(kScheduleControls, IDC_SCHED_EXPORT), &dialog);
+    exportNew->setChecked(offer.last.exportNew);
+    right->addWidget(exportNew);
+    auto* folder = new QLineEdit(QString::fromStdString(offer.last.exportFolder), &dialog);
+    folder->setToolTip(
+        QString::fromUtf8(ControlSpecIn(kScheduleControls, IDC_SCHED_FOLDER).tooltip));
+    right->addWidget(folder);
+    auto* add = new QPushButton(Text(kScheduleControls, IDC_SCHED_ADD), &dialog);
+    right->addWidget(add, 0, Qt::AlignRight);
+    right->addStretch();
+    top->addLayout(right);
+    layout->addLayout(top);
+    layout->addWidget(new QLabel(QStringLiteral("已有的定时采集："), &dialog));
+    auto* listed = new QTableWidget(static_cast<int>(offer.schedules.size()),
+                                    static_cast<int>(std::size(kScheduleColumns)), &dialog);
+    QStringList headers;
+    for (const ResultColumn& c : kScheduleColumns) {
+        headers << QString::fromUtf8(c.header);
+    }
+    listed->setHorizontalHeaderLabels(headers);
+    listed->setSelectionBehavior(QAbstractItemView::SelectRows);
+    listed->setSelectionMode(QAbstractItemView::SingleSelection);
+    listed->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listed->verticalHeader()->hide();
+    for (int i = 0; i < static_cast<int>(offer.schedules.size()); ++i) {
+        const ScheduleOffer::Listed& s = offer.schedules[static_cast<size_t>(i)];
+        listed->setItem(i, 0, new QTableWidgetItem(QString::number(s.id)));
+        listed->setItem(i, 1, new QTableWidgetItem(QString::fromStdString(s.when)));
+        listed->setItem(i, 2, new QTableWidgetItem(QString::fromStdString(s.command)));
+    }
+    for (int c = 0; c < static_cast<int>(std::size(kScheduleColumns)); ++c) {
+        listed->setColumnWidth(c, kScheduleColumns[c].width);
+    }
+    layout->addWidget(listed);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch();
+    auto* remove = new QPushButton(Text(kScheduleControls, IDC_SCHED_REMOVE), &dialog);
+    auto* close = new QPushButton(Text(kScheduleControls, IDC_SCHED_CLOSE), &dialog);
+    bottom->addWidget(remove);
+    bottom->addWidget(close);
+    layout->addLayout(bottom);
+    dialog.resize(640, 460);
+
+    std::optional<ScheduleChoice> answer;
+    QObject::connect(add, &QPushButton::clicked, &dialog, [&] {
+        ScheduleChoice choice;
+        choice.daily = daily->isChecked();
+        for (int d = 0; d < 7; ++d) {
+            if (day[d]->isChecked()) {
+                choice.weekdays.push_back(d + 1);
+            }
+        }
+        choice.time = time->text().toStdString();
+        for (QListWidgetItem* item : searches->selectedItems()) {
+            choice.searches.push_back(item->text().toStdString());
+        }
+        choice.exportNew = exportNew->isChecked();
+        choice.exportFolder = folder->text().toStdString();
+        answer = choice;
+        dialog.accept();
+    });
+    QObject::connect(remove, &QPushButton::clicked, &dialog, [&] {
+        const int row = listed->currentRow();
+        if (row < 0 || row >= static_cast<int>(offer.schedules.size())) {
+            return;
+        }
+        ScheduleChoice choice = offer.last;
+        choice.remove = true;
+        choice.removeId = offer.schedules[static_cast<size_t>(row)].id;
+        answer = choice;
+        dialog.accept();
+    });
+    QObject::connect(close, &QPushButton::clicked, &dialog, &QDialog::reject);
+    dialog.exec();
+    return answer;
 }

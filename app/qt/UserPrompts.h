@@ -37,6 +37,11 @@ class IUserPrompts {
     virtual std::optional<ExportChoice> ChooseExport(QWidget* owner, const ExportChoice& offer) = 0;
     // The hot key's choice, `current` preset.
     virtual std::optional<HotKeySpec> ChooseHotKey(QWidget* owner, const HotKeySpec& current) = 0;
+    // 保存搜索…'s name, `proposed` preset.
+    virtual std::optional<std::string> SearchName(QWidget* owner, const std::string& proposed) = 0;
+    // 定时采集…: a schedule to add or remove.
+    virtual std::optional<ScheduleChoice> ChooseSchedule(QWidget* owner,
+                                                         const ScheduleOffer& offer) = 0;
 };
 
 // The real dialogs.
@@ -55,4 +60,7 @@ class QtUserPrompts : public IUserPrompts {
                                                       const std::vector<FailureRow>& rows) override;
     std::optional<ExportChoice> ChooseExport(QWidget* owner, const ExportChoice& offer) override;
     std::optional<HotKeySpec> ChooseHotKey(QWidget* owner, const HotKeySpec& current) override;
+    std::optional<std::string> SearchName(QWidget* owner, const std::string& proposed) override;
+    std::optional<ScheduleChoice> ChooseSchedule(QWidget* owner,
+                                                 const ScheduleOffer& offer) override;
 };

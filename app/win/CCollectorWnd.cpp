@@ -692,6 +692,14 @@ std::optional<HotKeySpec> CCollectorWnd::AskHotKey(const HotKeySpec& current) {
     return ChooseHotKey(hwnd_, current);
 }
 
+std::optional<std::string> CCollectorWnd::AskSearchName(const std::string& proposed) {
+    return ::AskSearchName(hwnd_, proposed);
+}
+
+std::optional<ScheduleChoice> CCollectorWnd::AskSchedule(const ScheduleOffer& offer) {
+    return ChooseSchedule(hwnd_, offer);
+}
+
 void CCollectorWnd::ShowAbout(const std::string& storeName) {
     ShowAboutBox(hwnd_, storeName);
 }

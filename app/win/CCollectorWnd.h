@@ -48,6 +48,8 @@ class CCollectorWnd : public IWindowView {
         const std::vector<FailureRow>& rows) override;
     std::optional<ExportChoice> AskExportChoice(const ExportChoice& offer) override;
     std::optional<HotKeySpec> AskHotKey(const HotKeySpec& current) override;
+    std::optional<std::string> AskSearchName(const std::string& proposed) override;
+    std::optional<ScheduleChoice> AskSchedule(const ScheduleOffer& offer) override;
     std::optional<std::string> AskOpen(const OpenRequest& request) override;
     bool Progress(const std::string& text, int percent) override;
     void ShowAbout(const std::string& storeName) override;

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <functional>
@@ -92,6 +93,14 @@ void SetCell(HWND list, int row, int column, const std::string& text) {
     } else {
         SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
     }
+}
+
+// The text of an edit.
+std::string EditText(HWND hwnd, int id) {
+    HWND edit = GetDlgItem(hwnd, id);
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+    const int n = GetWindowTextW(edit, text.data(), static_cast<int>(text.size()));
+    return Narrow(text.c_str(), static_cast<size_t>(std::max(0, n)));
 }
 
 }  // namespace
@@ -210,8 +219,9 @@ std::optional<ExportChoice> ChooseExport(HWND owner, const ExportChoice& offer) 
             CheckRadioButton(
                 hwnd, IDC_SEARCH_ALL, IDC_SCOPE_SEARCH,
                 offer.ofSearch && !offer.search.empty() ? IDC_SCOPE_SEARCH : IDC_SEARCH_ALL);
-            CheckRadioButton(hwnd, IDC_PERIOD_ALL, IDC_PERIOD_IMPORTED,
+            CheckRadioButton(hwnd, IDC_PERIOD_ALL, IDC_PERIOD_OF_RUN,
                              IDC_PERIOD_ALL + static_cast<int>(offer.period));
+            EnableWindow(GetDlgItem(hwnd, IDC_PERIOD_OF_RUN), offer.runOffered);
             SendMessageW(date, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy-MM-dd"));
             SYSTEMTIME day{};
             if (std::sscanf(offer.since.c_str(), "%hu-%hu-%hu", &day.wYear, &day.wMonth,
@@ -231,7 +241,7 @@ std::optional<ExportChoice> ChooseExport(HWND owner, const ExportChoice& offer) 
             case IDC_EXPORT_NEXT: {
                 ExportChoice choice = offer;
                 choice.ofSearch = IsDlgButtonChecked(hwnd, IDC_SCOPE_SEARCH) == BST_CHECKED;
-                for (int id = IDC_PERIOD_ALL; id <= IDC_PERIOD_IMPORTED; ++id) {
+                for (int id = IDC_PERIOD_ALL; id <= IDC_PERIOD_OF_RUN; ++id) {
                     if (IsDlgButtonChecked(hwnd, id) == BST_CHECKED) {
                         choice.period = static_cast<ExportChoice::Period>(id - IDC_PERIOD_ALL);
                     }
@@ -324,4 +334,123 @@ void ShowAboutBox(HWND owner, const std::string& storeName) {
         }
         return FALSE;
     });
+}
+
+std::optional<std::string> AskSearchName(HWND owner, const std::string& proposed) {
+    DialogTemplate dialog(kSearchNameTitle, kSearchNameWidth, kSearchNameHeight, kModalStyle);
+    dialog.AddAll(kSearchNameControls);
+    std::optional<std::string> answer;
+    RunModal(owner, dialog, [&](HWND hwnd, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+        if (message == WM_INITDIALOG) {
+            SetDlgItemTextW(hwnd, IDC_SEARCH_NAME, Wide(proposed).c_str());
+            SendDlgItemMessageW(hwnd, IDC_SEARCH_NAME, EM_SETSEL, 0, -1);
+            SetFocus(GetDlgItem(hwnd, IDC_SEARCH_NAME));
+            return FALSE;  // the focus is set
+        }
+        if (message != WM_COMMAND) {
+            return FALSE;
+        }
+        switch (LOWORD(wParam)) {
+            case IDOK:
+            case IDC_SEARCH_NAME_OK:
+                answer = EditText(hwnd, IDC_SEARCH_NAME);
+                EndDialog(hwnd, IDOK);
+                return TRUE;
+            case IDC_SEARCH_NAME_CANCEL:
+            case IDCANCEL:
+                EndDialog(hwnd, IDCANCEL);
+                return TRUE;
+            default:
+                return FALSE;
+        }
+    });
+    return answer;
+}
+
+std::optional<ScheduleChoice> ChooseSchedule(HWND owner, const ScheduleOffer& offer) {
+    DialogTemplate dialog(kScheduleTitle, kScheduleWidth, kScheduleHeight, kModalStyle);
+    dialog.AddAll(kScheduleControls);
+    std::optional<ScheduleChoice> answer;
+    static constexpr ResultColumn kNameColumn[] = {{"名称", 180}};
+    RunModal(owner, dialog, [&](HWND hwnd, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+        HWND searches = GetDlgItem(hwnd, IDC_SCHED_SEARCHES);
+        HWND listed = GetDlgItem(hwnd, IDC_SCHED_LIST);
+        if (message == WM_INITDIALOG) {
+            AddColumns(searches, kNameColumn, std::size(kNameColumn));
+            for (int r = 0; r < static_cast<int>(offer.searches.size()); ++r) {
+                const std::string& name = offer.searches[static_cast<size_t>(r)];
+                SetCell(searches, r, 0, name);
+                if (std::find(offer.last.searches.begin(), offer.last.searches.end(), name) !=
+                    offer.last.searches.end()) {
+                    LVITEMW state{};
+                    state.stateMask = LVIS_SELECTED;
+                    state.state = LVIS_SELECTED;
+                    SendMessageW(searches, LVM_SETITEMSTATE, static_cast<WPARAM>(r),
+                                 reinterpret_cast<LPARAM>(&state));
+                }
+            }
+            AddColumns(listed, kScheduleColumns, std::size(kScheduleColumns));
+            for (int r = 0; r < static_cast<int>(offer.schedules.size()); ++r) {
+                const ScheduleOffer::Listed& s = offer.schedules[static_cast<size_t>(r)];
+                SetCell(listed, r, 0, std::to_string(s.id));
+                SetCell(listed, r, 1, s.when);
+                SetCell(listed, r, 2, s.command);
+            }
+            CheckRadioButton(hwnd, IDC_SCHED_DAILY, IDC_SCHED_WEEKLY,
+                             offer.last.daily ? IDC_SCHED_DAILY : IDC_SCHED_WEEKLY);
+            for (int d : offer.last.weekdays) {
+                CheckDlgButton(hwnd, IDC_SCHED_DAY1 + d - 1, BST_CHECKED);
+            }
+            SetDlgItemTextW(hwnd, IDC_SCHED_TIME, Wide(offer.last.time).c_str());
+            CheckDlgButton(hwnd, IDC_SCHED_EXPORT, offer.last.exportNew ? BST_CHECKED : 0);
+            SetDlgItemTextW(hwnd, IDC_SCHED_FOLDER, Wide(offer.last.exportFolder).c_str());
+            return TRUE;
+        }
+        if (message != WM_COMMAND) {
+            return FALSE;
+        }
+        switch (LOWORD(wParam)) {
+            case IDOK:
+            case IDC_SCHED_ADD: {
+                ScheduleChoice choice;
+                choice.daily = IsDlgButtonChecked(hwnd, IDC_SCHED_DAILY) == BST_CHECKED;
+                for (int d = 1; d <= 7; ++d) {
+                    if (IsDlgButtonChecked(hwnd, IDC_SCHED_DAY1 + d - 1) == BST_CHECKED) {
+                        choice.weekdays.push_back(d);
+                    }
+                }
+                choice.time = EditText(hwnd, IDC_SCHED_TIME);
+                for (int i = -1; (i = static_cast<int>(SendMessageW(searches, LVM_GETNEXTITEM,
+                                                                    static_cast<WPARAM>(i),
+                                                                    LVNI_SELECTED))) >= 0;) {
+                    choice.searches.push_back(offer.searches[static_cast<size_t>(i)]);
+                }
+                choice.exportNew = IsDlgButtonChecked(hwnd, IDC_SCHED_EXPORT) == BST_CHECKED;
+                choice.exportFolder = EditText(hwnd, IDC_SCHED_FOLDER);
+                answer = choice;
+                EndDialog(hwnd, IDOK);
+                return TRUE;
+            }
+            case IDC_SCHED_REMOVE: {
+                const int row = static_cast<int>(
+                    SendMessageW(listed, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+                if (row < 0 || row >= static_cast<int>(offer.schedules.size())) {
+                    return TRUE;
+                }
+                ScheduleChoice choice = offer.last;
+                choice.remove = true;
+                choice.removeId = offer.schedules[static_cast<size_t>(row)].id;
+                answer = choice;
+                EndDialog(hwnd, IDOK);
+                return TRUE;
+            }
+            case IDC_SCHED_CLOSE:
+            case IDCANCEL:
+                EndDialog(hwnd, IDCANCEL);
+                return TRUE;
+            default:
+                return FALSE;
+        }
+    });
+    return answer;
 }

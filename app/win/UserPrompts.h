@@ -20,4 +20,8 @@ std::optional<std::vector<std::int64_t>> ChooseFailures(HWND owner,
 std::optional<ExportChoice> ChooseExport(HWND owner, const ExportChoice& offer);
 // The hot key's choice, `current` preset.
 std::optional<HotKeySpec> ChooseHotKey(HWND owner, const HotKeySpec& current);
+// 保存搜索…'s name, `proposed` preset.
+std::optional<std::string> AskSearchName(HWND owner, const std::string& proposed);
+// 定时采集…: a schedule to add or remove.
+std::optional<ScheduleChoice> ChooseSchedule(HWND owner, const ScheduleOffer& offer);
 void ShowAboutBox(HWND owner, const std::string& storeName);
