@@ -327,6 +327,7 @@ SearchRun CollectSearch(const CliOptions& o, IRecordStore& store, const char* ho
         PreCollectResult r = PreCollect(o);
         if (auto failed = PreCollectFailed(r)) {
             result.exit = *failed;
+            result.preCollectFailed = *failed == kExitFailure;
             result.reason = r.reason.empty() ? std::string("网络连接失败！") : r.reason;
             return result;
         }

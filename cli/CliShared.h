@@ -23,6 +23,7 @@ struct SearchRun {
     int exit = kExitOk;                // collect's exit code for it
     std::optional<crawl::RunEnd> end;  // none: no run began (nothing found, or see `reason`)
     bool nothingToDo = false;          // the directory lists no company for it
+    bool preCollectFailed = false;     // the directory could not be reached or refused it
     std::string reason;                // why no run began
     store::RunRecord run;              // the run as it ended on record
     int pages = 0;                     // result pages the run went through

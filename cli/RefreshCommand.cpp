@@ -135,7 +135,7 @@ bool WorthRetrying(const Refreshed& r, const SearchRun& run) {
         return false;
     }
     if (!run.end) {
-        return run.reason != kProxyPasswordLost && run.reason != kStartPastTotal;
+        return run.preCollectFailed;
     }
     return run.end->how == RunEnd::How::NetFailed || run.end->how == RunEnd::How::Challenged;
 }

@@ -1775,7 +1775,8 @@ TEST_F(WindowModelTest, SavedSearchesAndSchedulesFromTheWindow) {
               "collector" + std::string(platform::kPathSeparator == '\\' ? ".exe" : ""));
     EXPECT_EQ(added[0].arguments,
               (std::vector<std::string>{"--refresh", "--store", platform::AbsolutePath(StorePath()),
-                                        "--export-new", dir.File("新线索"), "涂料-广东"}));
+                                        "--export-new", platform::AbsolutePath(dir.File("新线索")),
+                                        "涂料-广东"}));
     EXPECT_EQ(added[1].weekdays, (std::vector<int>{1, 4}));
     EXPECT_EQ(view.scheduleOffers[0].searches, (std::vector<std::string>{"涂料-广东", "福建涂料"}));
     EXPECT_TRUE(view.scheduleOffers[0].schedules.empty());

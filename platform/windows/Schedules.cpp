@@ -92,8 +92,13 @@ struct ComScope {
 bool Connect(Com<ITaskService>& service, std::string& error) {
     HRESULT hr = CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_ITaskService, reinterpret_cast<void**>(&service));
-    if (SUCCEEDED(hr)) {
+    // A service that is still starting (just after boot) answers in a moment.
+    for (int tries = 0; SUCCEEDED(hr) || hr == SCHED_E_SERVICE_NOT_RUNNING; ++tries) {
         hr = service->Connect(Empty(), Empty(), Empty(), Empty());
+        if (hr != SCHED_E_SERVICE_NOT_RUNNING || tries == 20) {
+            break;
+        }
+        Sleep(500);
     }
     if (FAILED(hr)) {
         error = "无法连接任务计划程序（" + HrText(hr) + "）";
