@@ -83,6 +83,7 @@ void CrawlEngine::AddPage(WorkPage work) {
         item.address = f.address;
         item.entry.name = f.title;
         item.entry.address = f.address;
+        item.entry.keptFailure = f.id;
         item.entry.condition = f.condition;
         item.entry.page = f.page;
         std::string industry;

@@ -40,7 +40,7 @@ EntrySink::EntrySink(const CrawlJob& job, WriterAccess store, StopToken& stop, P
       recheckKnown_(recheckKnown) {
     for (const store::KeptFailure& f : job.failures) {
         if (f.kind == store::KeptFailure::Kind::ContactPage) {
-            keptContacts_[CompanyKey(f.title, f.address)] = f;
+            keptContacts_.emplace(CompanyKey(f.title, f.address), f);
             if (f.status != 0) {
                 statusBefore_[CompanyKey(f.title, f.address)] = f.status;
             }
@@ -106,15 +106,29 @@ bool EntrySink::StoredEntry(const Entry& e) {
     return pageEntries_.count(e.key) != 0;
 }
 
-std::map<std::string, store::KeptFailure>::iterator EntrySink::KeptFor(const Entry& e) {
-    auto kept = keptContacts_.find(CompanyKey(e.name, e.address));
-    // Without skip-known every entry is a row of its own: a row kept for one entry of the
-    // company is filled by that entry alone, never by another listing of the company.
-    if (kept != keptContacts_.end() && !job_.options.skipKnown && !e.key.empty() &&
-        !kept->second.entry.empty() && kept->second.entry != e.key) {
+std::multimap<std::string, store::KeptFailure>::iterator EntrySink::KeptFor(const Entry& e) {
+    const auto [first, last] = keptContacts_.equal_range(CompanyKey(e.name, e.address));
+    if (e.keptFailure != 0) {
+        // A kept contact page fetched on its own fills the row of its own failure (none left:
+        // a walk of its page filled it already).
+        for (auto kept = first; kept != last; ++kept) {
+            if (kept->second.id == e.keptFailure) {
+                return kept;
+            }
+        }
         return keptContacts_.end();
     }
-    return kept;
+    if (job_.options.skipKnown || e.key.empty()) {
+        return first != last ? first : keptContacts_.end();
+    }
+    // Without skip-known every entry is a row of its own: a row kept for one entry of the
+    // company is filled by that entry alone, never by another listing of the company.
+    for (auto kept = first; kept != last; ++kept) {
+        if (kept->second.entry.empty() || kept->second.entry == e.key) {
+            return kept;
+        }
+    }
+    return keptContacts_.end();
 }
 
 bool EntrySink::Known(const Entry& e, bool kept) {
@@ -248,7 +262,11 @@ bool EntrySink::Store(Entry& e) {
         post_(ev::RecordSaved{f.rowId, records_, e.address, false, false, placeholder,
                               e.result.status});
     }
-    keptContacts_[CompanyKey(e.name, e.address)] = f;
+    if (kept != keptContacts_.end()) {
+        kept->second = f;
+    } else {
+        keptContacts_.emplace(CompanyKey(e.name, e.address), f);
+    }
     post_(ev::FetchFailed{f});
     return true;
 }

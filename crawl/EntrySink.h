@@ -28,6 +28,7 @@ struct Entry {
     std::string name;       // GBK
     std::string address;    // its contact page
     std::string key;        // EntryKeyOf; empty for a kept contact page fetched on its own
+    std::int64_t keptFailure = 0;  // that page's failure: the row it fills is that failure's
     std::string region;     // GBK, of its search
     std::string condition;  // GBK, of its search
     int page = 0;
@@ -64,7 +65,7 @@ class EntrySink {
   private:
     static std::string CompanyKey(const std::string& name, const std::string& address);
     // The kept failure whose row the entry fills, or the end.
-    std::map<std::string, store::KeptFailure>::iterator KeptFor(const Entry& entry);
+    std::multimap<std::string, store::KeptFailure>::iterator KeptFor(const Entry& entry);
     bool Known(const Entry& entry, bool kept);
     bool StoredEntry(const Entry& entry);
     static std::vector<std::string> CompanyOf(const Entry& entry);
@@ -84,7 +85,8 @@ class EntrySink {
     std::string pagePrefix_;          // the page whose stored entries are at hand
     std::set<std::string> pageEntries_;
     int records_ = 0;
-    std::map<std::string, store::KeptFailure> keptContacts_;  // by CompanyKey
+    // By CompanyKey; without skip-known a company listed twice may wait on two rows.
+    std::multimap<std::string, store::KeptFailure> keptContacts_;
     std::map<std::string, store::KeptFailure> keptPages_;     // by address
     // The statuses kept contact pages had when the run began, by CompanyKey.
     std::map<std::string, int> statusBefore_;

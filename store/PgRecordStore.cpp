@@ -95,7 +95,8 @@ void PgRecordStore::CreateMissingTables() {
             "'search' AND table_schema = current_schema()) AND EXISTS (SELECT 1 FROM "
             "information_schema.columns WHERE table_name = 't_search' AND column_name = 'round' "
             "AND table_schema = current_schema()) AND to_regclass('ix_run_search') IS NOT NULL AND "
-            "to_regclass('ix_member_lead') IS NOT NULL AND "
+            "to_regclass('ix_member_lead') IS NOT NULL AND to_regclass('ux_failure_r') IS NOT NULL "
+            "AND "
             "EXISTS (SELECT 1 FROM information_schema.columns WHERE table_name = "
             "'t_member_china' AND column_name = 'completed' AND table_schema = "
             "current_schema()) AND EXISTS (SELECT 1 FROM information_schema.columns WHERE "
@@ -220,9 +221,12 @@ void PgRecordStore::CreateMissingTables() {
             "reason TEXT DEFAULT '', tries INTEGER DEFAULT 0, rowid_kept BIGINT DEFAULT 0, "
             "time TEXT DEFAULT '')");
         db_.Run("ALTER TABLE T_FAILURE DROP CONSTRAINT IF EXISTS t_failure_kind_address_title_key");
+        // A failed contact page is kept once per row that waits for it (a company listed twice,
+        // each entry a row of its own, waits on two rows).
+        db_.Run("DROP INDEX IF EXISTS ux_failure_d");
         db_.Run(
-            "CREATE UNIQUE INDEX IF NOT EXISTS ux_failure_d ON T_FAILURE "
-            "(kind, collector_digest(address), collector_digest(title))");
+            "CREATE UNIQUE INDEX IF NOT EXISTS ux_failure_r ON T_FAILURE "
+            "(kind, collector_digest(address), collector_digest(title), rowid_kept)");
         // A setting's name and a search's industry and region are unique by their digests.
         db_.Run("CREATE TABLE IF NOT EXISTS T_CONFIG (itemname TEXT NOT NULL, itemdata TEXT)");
         db_.Run("ALTER TABLE T_CONFIG DROP CONSTRAINT IF EXISTS t_config_pkey");

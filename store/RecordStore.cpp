@@ -72,6 +72,15 @@ constexpr const char* kCreateRuns =
     "newrows INTEGER DEFAULT 0, kept INTEGER DEFAULT 0, outcome TEXT DEFAULT '', "
     "finished INTEGER DEFAULT 0, seen INTEGER DEFAULT 0, host TEXT DEFAULT '')";
 
+// The pages kept as failures. A failed contact page is kept once per row that waits for it: a
+// company listed twice, each entry a row of its own, waits on two rows.
+constexpr const char* kFailureColumns =
+    "id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, page INTEGER DEFAULT 0, address "
+    "TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', reason TEXT DEFAULT '', "
+    "tries INTEGER DEFAULT 0, rowid_kept INTEGER DEFAULT 0, time TEXT DEFAULT '', claim TEXT "
+    "DEFAULT '', claim_until INTEGER DEFAULT 0, status INTEGER DEFAULT 0, "
+    "UNIQUE (kind, address, title, rowid_kept)";
+
 }  // namespace
 
 RecordStore::RecordStore(std::string path)
@@ -203,13 +212,7 @@ void RecordStore::CreateMissingTables() {
                 "fax TEXT DEFAULT '', address TEXT DEFAULT '', zip TEXT DEFAULT '', "
                 "contact TEXT DEFAULT '', namekey TEXT DEFAULT '', region TEXT DEFAULT '', "
                 "entrykey TEXT DEFAULT '', industry TEXT DEFAULT '', collected TEXT DEFAULT '')");
-            db_.Run(
-                "CREATE TABLE IF NOT EXISTS T_FAILURE ("
-                "id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, page INTEGER DEFAULT "
-                "0, address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT DEFAULT '', "
-                "reason TEXT DEFAULT '', tries INTEGER DEFAULT 0, rowid_kept INTEGER DEFAULT 0, "
-                "time TEXT DEFAULT '', claim TEXT DEFAULT '', claim_until INTEGER DEFAULT 0, "
-                "status INTEGER DEFAULT 0, UNIQUE (kind, address, title))");
+            db_.Run(std::string("CREATE TABLE IF NOT EXISTS T_FAILURE (") + kFailureColumns + ")");
             if (!db_.Exists("SELECT 1 FROM sqlite_master WHERE type='table' AND "
                             "name='T_CONFIG'")) {
                 db_.Run("CREATE TABLE T_CONFIG (itemname TEXT PRIMARY KEY, itemdata TEXT)");
@@ -227,10 +230,10 @@ void RecordStore::AddMissingColumns() {
     struct Found {
         bool contact = false, namekey = false, entry = false, indexes = false, claim = false,
              origin = false, grams = false, status = false, leadTimes = false, runs = false,
-             runHosts = false;
+             runHosts = false, failurePerRow = false;
         bool All() const {
             return contact && namekey && entry && indexes && claim && origin && grams && status &&
-                   leadTimes && runs && runHosts;
+                   leadTimes && runs && runHosts && failurePerRow;
         }
     };
     auto look = [this] {
@@ -245,6 +248,9 @@ void RecordStore::AddMissingColumns() {
         });
         f.runs = db_.Exists("SELECT 1 FROM sqlite_master WHERE type='table' AND name='T_RUN'");
         f.runHosts = db_.Exists("SELECT 1 FROM pragma_table_info('T_RUN') WHERE name='host'");
+        f.failurePerRow = db_.Exists(
+            "SELECT 1 FROM pragma_index_list('T_FAILURE') AS l, pragma_index_info(l.name) AS i "
+            "WHERE l.\"unique\" AND i.name='rowid_kept'");
         f.claim = db_.Exists("SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='claim'");
         f.status = db_.Exists("SELECT 1 FROM pragma_table_info('T_FAILURE') WHERE name='status'");
         f.grams =
@@ -298,6 +304,24 @@ void RecordStore::AddMissingColumns() {
         if (!f.status) {
             // The status of a failure's last answer, beside its reason.
             db_.Run("ALTER TABLE T_FAILURE ADD COLUMN status INTEGER DEFAULT 0");
+        }
+        if (!f.failurePerRow) {
+            // Kept once per company before: the table is made again with its rows (and the
+            // ids it handed out), each failure now kept for its row.
+            db_.Run(std::string("CREATE TABLE T_FAILURE_rows (") + kFailureColumns + ")");
+            db_.Run(
+                "INSERT INTO T_FAILURE_rows (id, kind, page, address, title, condition, reason, "
+                "tries, rowid_kept, time, claim, claim_until, status) SELECT id, kind, page, "
+                "address, title, condition, reason, tries, rowid_kept, time, claim, claim_until, "
+                "status FROM T_FAILURE");
+            const std::string handedOut =
+                db_.One("SELECT seq FROM sqlite_sequence WHERE name='T_FAILURE'");
+            db_.Run("DROP TABLE T_FAILURE");
+            db_.Run("ALTER TABLE T_FAILURE_rows RENAME TO T_FAILURE");
+            if (!handedOut.empty()) {
+                db_.Run("UPDATE sqlite_sequence SET seq=max(seq, ?1) WHERE name='T_FAILURE'",
+                        {text::LeadingLong(handedOut)});
+            }
         }
         if (!f.entry) {
             // Older rows know no entry: they stay without one.

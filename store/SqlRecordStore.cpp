@@ -390,16 +390,16 @@ std::int64_t SqlRecordStore::KeepFailure(KeptFailure& f, const MemberRecord* pla
                 f.rowId = RowOfEntry(placeholder->entry);  // the entry's row is stored already
             }
         }
-        // Kept again, it keeps its row unless a new one is named, and its claim goes.
+        // Kept once per page, and a contact page once per row waiting for it; kept again, its
+        // claim goes.
         db_.Run(
             "INSERT INTO T_FAILURE (kind, page, address, title, condition, reason, tries, "
             "rowid_kept, time, status) VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10) "
             "ON CONFLICT (kind, " +
                 sql_.Digest("address") + ", " + sql_.Digest("title") +
-                ") DO UPDATE SET reason=excluded.reason, tries=excluded.tries, "
+                ", rowid_kept) DO UPDATE SET reason=excluded.reason, tries=excluded.tries, "
                 "time=excluded.time, page=excluded.page, claim='', claim_until=NULL, "
-                "status=excluded.status, rowid_kept=CASE WHEN excluded.rowid_kept<>0 THEN "
-                "excluded.rowid_kept ELSE T_FAILURE.rowid_kept END RETURNING id, rowid_kept",
+                "status=excluded.status RETURNING id, rowid_kept",
             {KindName(f.kind), f.page, Utf8(f.address), Utf8(f.title), Utf8(f.condition), f.reason,
              f.tries, f.rowId,
              // The collector's local time, as a row's 采集时间: not the server's zone.

@@ -1008,7 +1008,9 @@ TEST_F(PgStoreTest, TextsOfAnyLengthAreStoredAndFoundOnBothStores) {
     PGconn* pg = PQconnectdb(old.c_str());
     for (const char* sql :
          {"DROP INDEX ux_member_entry_d, ix_member_entry_p, ix_member_contact_p, "
-          "ix_member_namekey_p, ux_failure_d",
+          "ix_member_namekey_p, ux_failure_r",
+          "CREATE UNIQUE INDEX ux_failure_d ON T_FAILURE (kind, collector_digest(address), "
+          "collector_digest(title))",
           "CREATE UNIQUE INDEX ux_member_entry ON T_MEMBER_CHINA (entrykey) WHERE entrykey <> ''",
           "CREATE INDEX ix_member_entry_c ON T_MEMBER_CHINA (entrykey COLLATE \"C\") WHERE "
           "entrykey <> ''",

@@ -233,6 +233,39 @@ TEST(RecordStore, KeptFailuresAndTheRowsTheyHold) {
     EXPECT_TRUE(store.ClearMemberRecords());
     EXPECT_EQ(store.CountKeptFailures(), 0);
     EXPECT_FALSE(store.HasMemberRecords());
+
+    // A company listed twice whose contact page fails for both entries: without skip-known each
+    // entry is a row of its own, and each row waits on a failure of its own (kept again, each
+    // stays its own). A file whose failures were kept once per company is made over, its
+    // failures and their ids kept.
+    Sql(dir.File("old.db"),
+        "CREATE TABLE T_FAILURE (id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, "
+        "page INTEGER DEFAULT 0, address TEXT NOT NULL, title TEXT DEFAULT '', condition TEXT "
+        "DEFAULT '', reason TEXT DEFAULT '', tries INTEGER DEFAULT 0, rowid_kept INTEGER DEFAULT "
+        "0, time TEXT DEFAULT '', UNIQUE (kind, address, title)); INSERT INTO T_FAILURE (id, "
+        "kind, page, address) VALUES (7, 'page', 3, 'http://x/p3');");
+    for (const std::string& file : {dir.File("data.db"), dir.File("old.db")}) {
+        SCOPED_TRACE(file);
+        RecordStore twice(file);
+        std::vector<std::int64_t> failures;
+        for (int entry = 0; entry < 2; ++entry) {
+            KeptFailure again = f;
+            again.rowId = 0;
+            MemberRecord row = placeholder;
+            row.entry = "entry " + std::to_string(entry);
+            failures.push_back(twice.KeepFailure(again, &row));
+            again.tries = 9;
+            EXPECT_EQ(twice.KeepFailure(again), failures.back());
+        }
+        EXPECT_NE(failures[0], failures[1]);
+        std::set<std::int64_t> waiting;
+        for (const KeptFailure& k : twice.KeptFailures()) {
+            waiting.insert(k.rowId);
+        }
+        EXPECT_EQ(waiting.size(), 2u + (file == dir.File("old.db") ? 1u : 0u));
+        EXPECT_EQ(twice.CountKeptFailures(), file == dir.File("old.db") ? 3 : 2);
+    }
+    EXPECT_EQ(RecordStore(dir.File("old.db")).KeptFailures()[0].id, 7);
 }
 
 TEST(RecordStore, TheFilterIndexesManyRowsInShortTransactionsAndFindsThemAll) {
