@@ -4,6 +4,7 @@
 
 #include "crawl/CrawlJob.h"
 #include "platform/ProgramFolders.h"
+#include "store/SavedSearch.h"
 #include "store/Store.h"
 
 #include <cerrno>
@@ -56,19 +57,6 @@ bool IsDate(const std::string& text) {
     const int month = (text[5] - '0') * 10 + (text[6] - '0');
     const int day = (text[8] - '0') * 10 + (text[9] - '0');
     return month >= 1 && month <= 12 && day >= 1 && day <= 31;
-}
-
-// A saved search's name: one line, not taken for an option.
-bool IsSearchName(const std::string& name) {
-    if (name.empty() || name[0] == '-') {
-        return false;
-    }
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7f) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // "30,60" (minutes), "5s,10s" (seconds) or "none".
@@ -401,7 +389,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         } else if (searchAdd && a == "--name") {
             if (!value(a, o.name))
                 return std::nullopt;
-            if (!IsSearchName(o.name)) {
+            if (!store::IsSearchName(o.name)) {
                 error = "--name 需要一行文字，不以 - 开头：" + o.name;
                 return std::nullopt;
             }

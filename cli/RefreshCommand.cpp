@@ -10,10 +10,12 @@
 #include "cli/CliShared.h"
 #include "crawl/CurlTransfer.h"
 #include "crawl/UserSettings.h"
+#include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolders.h"
 #include "platform/StopSignal.h"
 #include "store/ExportRecords.h"
+#include "store/RecordStore.h"
 #include "store/SavedSearch.h"
 #include "store/StoreClock.h"
 #include "text/Printable.h"
@@ -37,6 +39,9 @@ struct Refreshed {
 };
 
 constexpr const char* kBusyOutcome = "数据库正被另一个采集使用，已跳过";
+// The byte of the crawl lock file that refreshes take turns by (runs hold the bytes of their
+// ids, which start at 1).
+constexpr unsigned long long kRefreshTurn = 0;
 
 // Waits `span` unless Ctrl+C comes first (false then).
 bool Sleep(std::chrono::milliseconds span) {
@@ -53,11 +58,20 @@ bool Sleep(std::chrono::milliseconds span) {
 }
 
 // A file store crawled by another collector is waited for (at most `wait`); false when it is
-// still at work then. A shared store takes collectors side by side.
-bool WaitUntilFree(IRecordStore& store, std::chrono::seconds wait) {
+// still at work then. Refreshes take their turns by `turn`, held until the search is done, so
+// two that start together do not both find the store free. A shared store takes collectors
+// side by side.
+bool WaitUntilFree(IRecordStore& store, std::chrono::seconds wait, platform::FileLock* turn) {
     const auto until = std::chrono::steady_clock::now() + wait;
     bool told = false;
-    while (store.CrawlsAtWork() > 0) {
+    auto busy = [&] {
+        if (turn != nullptr && !turn->Held() &&
+            !turn->TryAcquire(platform::FileLock::Mode::Exclusive)) {
+            return true;
+        }
+        return store.CrawlsAtWork() > 0;
+    };
+    while (busy()) {
         if (std::chrono::steady_clock::now() >= until || StopSignalled()) {
             return false;
         }
@@ -80,6 +94,15 @@ std::string NewCompaniesFile(const std::string& folder, const SavedSearch& s,
         if (u >= 0x20 && std::string_view("<>:\"/\\|?*").find(c) == std::string_view::npos) {
             stem += c;
         }
+    }
+    // Names stay within what every file system takes (255 bytes), cut between characters.
+    const size_t kStemMost = 200;
+    if (stem.size() > kStemMost) {
+        size_t cut = kStemMost;
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        stem.resize(cut);
     }
     std::string base = folder;
     if (!base.empty() && base.back() != '/' && base.back() != '\\') {
@@ -156,7 +179,11 @@ Refreshed RefreshOne(const CliOptions& base, IRecordStore& store, const SavedSea
         r.outcome = kProxyPasswordLost;
         return r;
     }
-    if (!WaitUntilFree(store, base.waitBusy)) {
+    std::unique_ptr<platform::FileLock> turn;
+    if (!IsPostgresLocation(store.Path())) {
+        turn = std::make_unique<platform::FileLock>(CrawlLockPath(store.Path()), kRefreshTurn);
+    }
+    if (!WaitUntilFree(store, base.waitBusy, turn.get())) {
         r.state = StopSignalled() ? Refreshed::State::Stopped : Refreshed::State::Busy;
         r.outcome = StopSignalled() ? "已停止" : kBusyOutcome;
         std::cerr << r.outcome << std::endl;
@@ -227,6 +254,19 @@ int RunRefresh(const CliOptions& given) {
     if (searches.empty()) {
         return Fail("没有保存的搜索：请先用 collector-cli search add 保存。", kExitUsage);
     }
+    // A search named twice, or saved under two names, is collected once.
+    for (size_t i = 0; i < searches.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (searches[j].industry == searches[i].industry &&
+                searches[j].region == searches[i].region) {
+                std::cerr << "“" << text::Printable(searches[i].name) << "”与“"
+                          << text::Printable(searches[j].name) << "”是同一个搜索，只采集一次。"
+                          << std::endl;
+                searches.erase(searches.begin() + static_cast<std::ptrdiff_t>(i--));
+                break;
+            }
+        }
+    }
 
     // The user's own settings, with what the command line gives over them.
     const UserSettings settings(UserSettings::DefaultPath());
@@ -253,9 +293,17 @@ int RunRefresh(const CliOptions& given) {
     std::vector<Refreshed> done;
     std::vector<SearchRun> runs(searches.size());
     bool stopped = false;
+    // A search whose walk finished writes its new companies at once: a refresh cut short later
+    // (a shutdown, the scheduler's time limit) loses none of them.
+    auto exportNew = [&](Refreshed& r) {
+        if (!given.exportNew.empty() && r.walkFinished && !StopSignalled()) {
+            ExportNew(*store, given.exportNew, r);
+        }
+    };
     try {
         for (size_t i = 0; i < searches.size() && !stopped; ++i) {
             done.push_back(RefreshOne(base, *store, searches[i], how, proxyLost, runs[i]));
+            exportNew(done.back());
             stopped = done.back().state == Refreshed::State::Stopped;
         }
         // A search broken off by the network or the site is tried again later, in turn.
@@ -279,20 +327,18 @@ int RunRefresh(const CliOptions& given) {
             for (size_t i : again) {
                 const Refreshed earlier = done[i];
                 done[i] = RefreshOne(base, *store, searches[i], how, proxyLost, runs[i]);
-                // What the broken tries brought counts too.
+                exportNew(done[i]);
+                // What the broken tries brought counts too; failures they kept may still be.
                 done[i].newRows += earlier.newRows;
                 done[i].pages += earlier.pages;
                 done[i].time += earlier.time;
+                done[i].kept = std::max(done[i].kept, earlier.kept);
+                if (done[i].state == Refreshed::State::Done && done[i].kept > 0) {
+                    done[i].state = Refreshed::State::Failures;
+                }
                 if (done[i].state == Refreshed::State::Stopped) {
                     stopped = true;
                     break;
-                }
-            }
-        }
-        if (!given.exportNew.empty()) {
-            for (Refreshed& r : done) {
-                if (r.walkFinished && !StopSignalled()) {
-                    ExportNew(*store, given.exportNew, r);
                 }
             }
         }

@@ -36,6 +36,11 @@ std::string SystemdService(const Schedule& schedule, const std::string& descript
 std::string SystemdTimer(const Schedule& schedule, const std::string& description);
 std::string CrontabLine(const Schedule& schedule);
 
+// Why the system could not be handed `schedule` as it is (empty: it can): a control character
+// would end a line of its definition; on Windows the Task Scheduler replaces %NAME% in the
+// arguments with the environment's value, and a % cannot be written otherwise.
+std::string ScheduleRefusal(const Schedule& schedule);
+
 // The schedules this user has, read back from the system.
 struct ListedSchedule {
     int id = 0;

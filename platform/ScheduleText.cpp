@@ -316,6 +316,26 @@ std::string SystemdTimer(const Schedule& s, const std::string& description) {
            "WantedBy=timers.target\n";
 }
 
+std::string ScheduleRefusal(const Schedule& s) {
+    std::vector<const std::string*> texts = {&s.program};
+    for (const std::string& arg : s.arguments) {
+        texts.push_back(&arg);
+    }
+    for (const std::string* text : texts) {
+        for (unsigned char c : *text) {
+            if (c < 0x20 || c == 0x7f) {
+                return "定时任务的命令中不能有控制字符";
+            }
+#ifdef _WIN32
+            if (c == '%') {
+                return "定时任务的命令中不能有 %（任务计划程序会把 %名称% 换成环境变量）：" + *text;
+            }
+#endif
+        }
+    }
+    return {};
+}
+
 Scheduler SystemScheduler() {
     return {AddSchedule, ListSchedules, RemoveSchedule};
 }

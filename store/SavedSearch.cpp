@@ -21,7 +21,22 @@ std::optional<SavedSearch> Parse(const std::string& name, const std::string& val
     return SavedSearch{name, value.substr(0, apart), value.substr(apart + 1)};
 }
 
+// One line of text: no control character (a name and a condition go into the command lines
+// of schedules, one per line).
+bool OneLine(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+bool IsSearchName(const std::string& name) {
+    return !name.empty() && name[0] != '-' && OneLine(name);
+}
 
 std::string SavedSearch::Condition() const {
     return text::Utf8ToGbk(industry) + "^" + text::Utf8ToGbk(region);
@@ -56,6 +71,12 @@ std::string SaveSearch(IRecordStore& store, const SavedSearch& search) {
     }
     const std::string name =
         search.name.empty() ? DefaultSearchName(search.industry, search.region) : search.name;
+    if (!OneLine(search.industry) || !OneLine(search.region)) {
+        return "行业和地区应为一行文字。";
+    }
+    if (!IsSearchName(name)) {
+        return "名称应为一行文字，不以 - 开头：" + text::Printable(name);
+    }
     if (const auto kept = FindSavedSearch(store, name)) {
         if (kept->industry == search.industry && kept->region == search.region) {
             return {};

@@ -26,6 +26,9 @@ std::string DefaultSearchName(const std::string& industry, const std::string& re
 // Every saved search, by name.
 std::vector<SavedSearch> SavedSearches(IRecordStore& store);
 std::optional<SavedSearch> FindSavedSearch(IRecordStore& store, const std::string& name);
+// A name a search can be kept under: one line, not taken for an option of collector-cli.
+bool IsSearchName(const std::string& name);
+
 // Keeps `search`; an empty reason when it was kept, or the same search was kept under that name
 // already; else why not (the name is taken by another search, it has no condition).
 std::string SaveSearch(IRecordStore& store, const SavedSearch& search);

@@ -86,6 +86,9 @@ TEST_F(RefreshTest, SavedSearchesKeepTheirLeadsCurrentDayByDay) {
     EXPECT_EQ(Cli({"search", "add", "--industry", "涂料", "--region", "广东"}).code, 0);
     EXPECT_EQ(Cli({"search", "add", "--industry", "五金", "--name", "涂料-广东"}).code, 2);
     EXPECT_EQ(Cli({"search", "add", "--industry", "五金", "--name", "五金"}).code, 0);
+    // A name or condition goes into the command lines of schedules: one line each.
+    EXPECT_EQ(Cli({"search", "add", "--industry", "五金\nExecStart=/bin/sh"}).code, 2);
+    EXPECT_EQ(Cli({"search", "add", "--industry", "五金", "--name", "-五金"}).code, 2);
     EXPECT_EQ(Cli({"search", "list"}).out, "五金\t五金\t\n涂料-广东\t涂料\t广东\n");
     EXPECT_EQ(Cli({"search", "remove", "五金"}).code, 0);
     EXPECT_EQ(Cli({"search", "remove", "五金"}).code, 1);

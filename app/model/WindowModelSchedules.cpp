@@ -14,17 +14,6 @@
 using namespace crawl;
 using namespace store;
 
-namespace {
-
-// A name a saved search can have: one line, not taken for an option of collector-cli.
-bool IsSearchName(const std::string& name) {
-    return !name.empty() && name[0] != '-' && std::none_of(name.begin(), name.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-    });
-}
-
-}  // namespace
-
 void WindowModel::SaveSearch() {
     if (modalDepth_ > 0) {
         return;
@@ -48,7 +37,7 @@ void WindowModel::SaveSearch() {
             return;
         }
         proposed = text::TrimBlanks(*name);
-        if (!IsSearchName(proposed)) {
+        if (!store::IsSearchName(proposed)) {
             Prompt("名称应为一行文字，不以 - 开头。", kSaveSearchCaption, PromptIcon::Warning);
             continue;
         }
@@ -196,7 +185,11 @@ void WindowModel::TellScheduledRuns() {
     std::int64_t added = 0;
     std::int64_t kept = 0;
     std::string latest;
+    std::int64_t firstOpen = 0;  // the oldest run still under way
     for (const RunRecord& run : runs) {
+        if (run.ended.empty()) {
+            firstOpen = run.id;  // (newest first)
+        }
         newest = std::max(newest, run.id);
         if (seen < 0 || run.id <= seen || run.how != kByScheduler || run.ended.empty() ||
             (!run.host.empty() && run.host != machine)) {
@@ -206,6 +199,10 @@ void WindowModel::TellScheduledRuns() {
         added += run.newRows;
         kept += run.kept;
         latest = std::max(latest, run.started);
+    }
+    // A run still under way is told once it has ended: it is not taken as seen.
+    if (firstOpen != 0) {
+        newest = std::min(newest, firstOpen - 1);
     }
     settings_.Set(seenSetting, key + " " + std::to_string(newest));
     if (!scheduledRuns_.empty() && latest.size() >= 16) {

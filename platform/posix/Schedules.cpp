@@ -129,6 +129,9 @@ std::string Trimmed(std::string text) {
 
 ScheduleAdded AddSchedule(Schedule& schedule) {
     ScheduleAdded added;
+    if (added.error = ScheduleRefusal(schedule); !added.error.empty()) {
+        return added;
+    }
     const std::string folder = UnitFolder();
     if (folder.empty() || !UserSystemd()) {
         added.ok = true;

@@ -93,7 +93,7 @@ bool Connect(Com<ITaskService>& service, std::string& error) {
     HRESULT hr = CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_ITaskService, reinterpret_cast<void**>(&service));
     // A service that is still starting (just after boot) answers in a moment.
-    for (int tries = 0; SUCCEEDED(hr) || hr == SCHED_E_SERVICE_NOT_RUNNING; ++tries) {
+    for (int tries = 0; service && (SUCCEEDED(hr) || hr == SCHED_E_SERVICE_NOT_RUNNING); ++tries) {
         hr = service->Connect(Empty(), Empty(), Empty(), Empty());
         if (hr != SCHED_E_SERVICE_NOT_RUNNING || tries == 20) {
             break;
@@ -189,6 +189,9 @@ void Tasks(ITaskFolder* folder, bool root, std::vector<ListedSchedule>& out) {
 ScheduleAdded AddSchedule(Schedule& schedule) {
     ComScope com;
     ScheduleAdded added;
+    if (added.error = ScheduleRefusal(schedule); !added.error.empty()) {
+        return added;
+    }
     Com<ITaskService> service;
     if (!Connect(service, added.error)) {
         return added;
@@ -204,34 +207,39 @@ ScheduleAdded AddSchedule(Schedule& schedule) {
     while (taken.count(schedule.id) != 0) {
         ++schedule.id;
     }
-    const std::string description = std::string(kScheduleFolder) + " 定时采集 " +
-                                    std::to_string(schedule.id) + " | " + WhenText(schedule);
-    const Bstr xml(win::Wide(TaskXml(schedule, description)));
+    // Into our folder, else (no folder, or not one this user may add to) the root under a name
+    // of ours; never over a task there is (another user's may be out of this one's sight).
     Com<ITaskFolder> folder;
-    HRESULT hr = service->GetFolder(Bstr(kFolderPath), &folder);
-    if (SUCCEEDED(hr)) {
-        Com<IRegisteredTask> task;
-        hr = folder->RegisterTask(Bstr(std::to_wstring(schedule.id)), xml, TASK_CREATE_OR_UPDATE,
-                                  Empty(), Empty(), TASK_LOGON_INTERACTIVE_TOKEN, Empty(), &task);
-        if (SUCCEEDED(hr)) {
-            added.ok = true;
-            added.where = "任务计划程序库\\" + std::string(kScheduleFolder) + "\\" +
-                          std::to_string(schedule.id);
-            return added;
-        }
-    }
-    // No folder of ours, or not one this user may add to: the root, under a name of ours.
     Com<ITaskFolder> root;
-    hr = service->GetFolder(Bstr(L"\\"), &root);
-    if (SUCCEEDED(hr)) {
-        Com<IRegisteredTask> task;
-        const std::wstring name = kRootPrefix + std::to_wstring(schedule.id);
-        hr = root->RegisterTask(Bstr(name), xml, TASK_CREATE_OR_UPDATE, Empty(), Empty(),
-                                TASK_LOGON_INTERACTIVE_TOKEN, Empty(), &task);
-        if (SUCCEEDED(hr)) {
-            added.ok = true;
-            added.where = "任务计划程序库\\" + win::Narrow(name);
-            return added;
+    const bool ours = SUCCEEDED(service->GetFolder(Bstr(kFolderPath), &folder));
+    HRESULT hr = service->GetFolder(Bstr(L"\\"), &root);
+    for (ITaskFolder* in : {ours ? folder.get() : nullptr, SUCCEEDED(hr) ? root.get() : nullptr}) {
+        if (in == nullptr) {
+            continue;
+        }
+        for (int tries = 0; tries < kIdsProbed; ++tries) {
+            const std::string description = std::string(kScheduleFolder) + " 定时采集 " +
+                                            std::to_string(schedule.id) + " | " +
+                                            WhenText(schedule);
+            const Bstr xml(win::Wide(TaskXml(schedule, description)));
+            const std::wstring name =
+                (in == root.get() ? kRootPrefix : std::wstring()) + std::to_wstring(schedule.id);
+            Com<IRegisteredTask> task;
+            hr = in->RegisterTask(Bstr(name), xml, TASK_CREATE, Empty(), Empty(),
+                                  TASK_LOGON_INTERACTIVE_TOKEN, Empty(), &task);
+            if (hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)) {
+                ++schedule.id;
+                continue;
+            }
+            if (SUCCEEDED(hr)) {
+                added.ok = true;
+                added.where =
+                    "任务计划程序库\\" +
+                    (in == root.get() ? std::string() : std::string(kScheduleFolder) + "\\") +
+                    win::Narrow(name);
+                return added;
+            }
+            break;
         }
     }
     added.error = "任务计划程序未能添加任务（" + HrText(hr) + "）";
