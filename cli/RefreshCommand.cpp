@@ -79,7 +79,10 @@ bool WaitUntilFree(IRecordStore& store, std::chrono::seconds wait, platform::Fil
             std::cerr << "数据库正被另一个采集使用，等待它结束……" << std::endl;
             told = true;
         }
-        Sleep(std::chrono::seconds(2));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        Sleep(std::max(std::chrono::milliseconds(0),
+                       std::min<std::chrono::milliseconds>(std::chrono::seconds(2), left)));
     }
     return true;
 }

@@ -25,6 +25,7 @@
 #include "TempDir.h"
 #include "app/model/Dialogs.h"
 #include "app/model/WindowModel.h"
+#include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "crawl/CrawlWorker.h"
 #include "crawl/CurlTransfer.h"
@@ -33,6 +34,7 @@
 #include "platform/ProgramFolders.h"
 #include "platform/Schedule.h"
 #include "store/RecordStore.h"
+#include "store/SavedSearch.h"
 #include "store/Store.h"
 #include "store/StoreClock.h"
 #include "text/GbkCodec.h"
@@ -1858,4 +1860,45 @@ TEST_F(WindowModelTest, TheWindowTellsWhatTheSchedulesDidWhileItWasClosed) {
     Open();
     EXPECT_EQ(view.state.status, "等待");
     EXPECT_TRUE(model->ScheduledRuns().empty());
+}
+
+TEST_F(WindowModelTest, TheWindowOpenWhileARefreshCollects) {
+    // The window open on the store while a refresh (collector-cli's own, run here beside it)
+    // collects a saved search: the window's record of runs and its data follow the refresh;
+    // while the window itself collects, the refresh waits for it, then skips the search as busy.
+#ifdef _WIN32
+    GTEST_SKIP() << "the refresh reads this user's settings (cli_under_wine runs it on Windows)";
+#endif
+    ServeFixtureSite(server, 150);
+    {
+        RecordStore store(StorePath());
+        ASSERT_EQ(store::SaveSearch(store, {"化工-广东", "化工", "广东"}), "");
+    }
+    portable::SetEnv("XDG_CONFIG_HOME", dir.File("config"));  // the refresh's user settings
+    Open();
+    auto refresh = [&](std::vector<std::string> args) {
+        std::atomic<int> code{-1};
+        args.insert(args.begin(), {"--store", StorePath(), "refresh", "--retry-broken", "none"});
+        std::thread cli([&] { code = RunCli(args); });
+        EXPECT_TRUE(RunUntil([&] { return code.load() != -1; }, 60s));  // the window answers
+        cli.join();
+        return code.load();
+    };
+    const int code = refresh({"--by-schedule"});
+    EXPECT_TRUE(code == 0 || code == 3) << code;
+    EXPECT_TRUE(RunUntil([&] {
+        return !view.state.runRows.empty() && view.state.runRows[0][3] == kByScheduler &&
+               view.state.dataRows.size() == static_cast<size_t>(StoredRows());
+    })) << view.state.runRows.size();
+
+    PreCollect();
+    model->SetCheck(IDC_SKIP_KNOWN, false);  // walks every page again
+    model->SetText(IDC_EVERY_N, "1");        // and pauses (on the test's clock) after a record
+    model->SetText(IDC_PAUSE_SECONDS, "30");
+    model->Start();
+    ASSERT_TRUE(model->Running());
+    EXPECT_EQ(refresh({"--wait-busy", "1s"}), 4);
+    model->Stop();
+    ASSERT_TRUE(RunUntil([&] { return model->Controller().LiveWorkers() == 0; }));
+    portable::UnsetEnv("XDG_CONFIG_HOME");
 }

@@ -90,6 +90,9 @@ grep -q $'^塑料-广东\t新增 [0-9]*\t页数 3\t失败 0\t' <<<"$out" || fail
 # A schedule registered, listed and removed through the Task Scheduler's COM API (nothing
 # waits for it to fire).
 tasks="$WINEPREFIX/drive_c/windows/system32/tasks"
+# Windows always runs its Task Scheduler; wine starts it with the prefix, and under the load
+# of the other tests it may not be up yet.
+wine net start schedule >/dev/null 2>&1 || true
 out="$(run schedule add --daily 08:00 2>"$tmp/err")" || fail "schedule add: $(cat "$tmp/err")"
 id="$(sed -n 's/^schedule \([0-9]*\): 每天 08:00.*/\1/p' <<<"$out")"
 if [ -z "$id" ]; then
