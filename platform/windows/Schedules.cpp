@@ -95,10 +95,10 @@ bool Connect(Com<ITaskService>& service, std::string& error) {
     // A service that is still starting (just after boot) answers in a moment.
     for (int tries = 0; service && (SUCCEEDED(hr) || hr == SCHED_E_SERVICE_NOT_RUNNING); ++tries) {
         hr = service->Connect(Empty(), Empty(), Empty(), Empty());
-        if (hr != SCHED_E_SERVICE_NOT_RUNNING || tries == 20) {
+        if (hr != SCHED_E_SERVICE_NOT_RUNNING || tries == 5) {
             break;
         }
-        Sleep(500);
+        Sleep(1000);
     }
     if (FAILED(hr)) {
         error = "无法连接任务计划程序（" + HrText(hr) + "）";
