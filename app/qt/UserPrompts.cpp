@@ -308,6 +308,7 @@ std::optional<HotKeySpec> QtUserPrompts::ChooseHotKey(QWidget* owner, const HotK
 std::optional<std::string> QtUserPrompts::SearchName(QWidget* owner, const std::string& proposed) {
     QDialog dialog(owner);
     dialog.setWindowTitle(QString::fromUtf8(kSearchNameTitle));
+    dialog.setMinimumWidth(360);  // room for a long search's name
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLabel(QString::fromUtf8(kSearchNameControls[0].text), &dialog));
     auto* name = new QLineEdit(QString::fromStdString(proposed), &dialog);
