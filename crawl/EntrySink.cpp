@@ -139,8 +139,10 @@ EntrySink::Admission EntrySink::Admit(Entry& e) {
     if (RunLedger* ledger = job_.ledger.get()) {
         // A worker the watchdog started over the same page waits for what the stalled one
         // still has in hand.
-        const std::string taken =
-            e.key.empty() ? "kept\x1f" + CompanyKey(e.name, e.address) : e.key;
+        // A kept contact page fetched on its own is its failure's (a company may wait on two).
+        const std::string taken = !e.key.empty()       ? e.key
+                                  : e.keptFailure != 0 ? "kept\x1f" + std::to_string(e.keptFailure)
+                                                       : "kept\x1f" + CompanyKey(e.name, e.address);
         switch (ledger->Take(taken, &stop_)) {
             case RunLedger::Claim::Mine:
                 e.hold = LedgerHold(ledger, taken);

@@ -124,37 +124,34 @@ void RecordStore::RunEnds() {
     crawlLock_.reset();
 }
 
+std::vector<std::int64_t> RecordStore::OpenRuns(bool atWork) {
+    std::vector<std::int64_t> open;
+    db_.Run("SELECT id FROM T_RUN WHERE ended=''", {},
+            [&](const SqlRow& row) { open.push_back(row.Int(0)); });
+    std::vector<std::int64_t> found;
+    for (std::int64_t id : open) {
+        // A run whose byte can be had has no process left: it ended without saying so.
+        platform::FileLock run(CrawlLockPath(path_), static_cast<unsigned long long>(id));
+        if (run.TryAcquire(platform::FileLock::Mode::Exclusive) != atWork) {
+            found.push_back(id);
+        }
+    }
+    return found;
+}
+
 int RecordStore::CloseBrokenRuns() {
     if (db_.ReadOnly() || !hasRuns_) {
         return 0;
     }
-    std::vector<std::int64_t> open;
-    db_.Run("SELECT id FROM T_RUN WHERE ended=''", {},
-            [&](const SqlRow& row) { open.push_back(row.Int(0)); });
     int closed = 0;
-    for (std::int64_t id : open) {
-        // A run whose byte can be had has no process left: it ended without saying so.
-        platform::FileLock run(CrawlLockPath(path_), static_cast<unsigned long long>(id));
-        if (run.TryAcquire(platform::FileLock::Mode::Exclusive)) {
-            closed += CloseRunsWhere("id=?1", {id});
-        }
+    for (std::int64_t id : OpenRuns(false)) {
+        closed += CloseRunsWhere("id=?1", {id});
     }
     return closed;
 }
 
 int RecordStore::CrawlsAtWork() {
-    if (!hasRuns_) {
-        return 0;
-    }
-    std::vector<std::int64_t> open;
-    db_.Run("SELECT id FROM T_RUN WHERE ended=''", {},
-            [&](const SqlRow& row) { open.push_back(row.Int(0)); });
-    int working = 0;
-    for (std::int64_t id : open) {
-        platform::FileLock run(CrawlLockPath(path_), static_cast<unsigned long long>(id));
-        working += run.TryAcquire(platform::FileLock::Mode::Exclusive) ? 0 : 1;
-    }
-    return working;
+    return hasRuns_ ? static_cast<int>(OpenRuns(true).size()) : 0;
 }
 
 void RecordStore::BeforeWrite() {

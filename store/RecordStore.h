@@ -49,6 +49,8 @@ class RecordStore : public SqlRecordStore {
     void ClearAfter() override;
     void RunBegins(std::int64_t id) override;
     void RunEnds() override;
+    // The runs on record as under way whose process is still at work (`atWork`), or gone.
+    std::vector<std::int64_t> OpenRuns(bool atWork);
 
   private:
     void CreateMissingTables();
