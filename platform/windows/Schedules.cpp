@@ -145,6 +145,7 @@ ListedSchedule Listed(IRegisteredTask* task, int id) {
 
 // The highest id looked for by name where the tasks of a folder cannot be counted (wine).
 constexpr int kIdsProbed = 100;
+constexpr int kFreeIdsProbed = 10;
 
 // The tasks of ours in `folder` (all of them in our own folder; in the root, those named so).
 void Tasks(ITaskFolder* folder, bool root, std::vector<ListedSchedule>& out) {
@@ -174,12 +175,16 @@ void Tasks(ITaskFolder* folder, bool root, std::vector<ListedSchedule>& out) {
         }
         return;
     }
-    // A Task Scheduler that cannot list a folder still finds a task by its name.
-    for (int id = 1; id <= kIdsProbed; ++id) {
+    // A Task Scheduler that cannot list a folder still finds a task by its name. Ids are handed
+    // out from 1, the lowest free first: the search ends after a run of free ones.
+    for (int id = 1, free = 0; id <= kIdsProbed && free < kFreeIdsProbed; ++id) {
         Com<IRegisteredTask> task;
         const std::wstring name = (root ? kRootPrefix : std::wstring()) + std::to_wstring(id);
         if (SUCCEEDED(folder->GetTask(Bstr(name), &task))) {
             out.push_back(Listed(task.get(), id));
+            free = 0;
+        } else {
+            ++free;
         }
     }
 }
