@@ -6,6 +6,7 @@
 #include "platform/ProgramFolders.h"
 #include "store/SavedSearch.h"
 #include "store/Store.h"
+#include "text/Split.h"
 
 #include <cerrno>
 #include <climits>
@@ -65,13 +66,7 @@ std::optional<std::vector<std::chrono::seconds>> ParseDelays(const std::string& 
     if (list == "none") {
         return delays;
     }
-    size_t at = 0;
-    while (at <= list.size()) {
-        size_t end = list.find(',', at);
-        if (end == std::string::npos) {
-            end = list.size();
-        }
-        std::string item = list.substr(at, end - at);
+    for (std::string item : text::SplitList(list, ',')) {
         const bool seconds = !item.empty() && item.back() == 's';
         if (seconds) {
             item.pop_back();
@@ -81,7 +76,6 @@ std::optional<std::vector<std::chrono::seconds>> ParseDelays(const std::string& 
             return std::nullopt;
         }
         delays.push_back(seconds ? std::chrono::seconds(n) : std::chrono::minutes(n));
-        at = end + 1;
     }
     return delays;
 }

@@ -1,9 +1,13 @@
 #include "platform/Schedule.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
+#include <set>
 
 #include "platform/LocalTime.h"
+#include "text/Split.h"
 
 namespace platform {
 
@@ -138,42 +142,18 @@ bool ParseTimeOfDay(const std::string& text, Schedule& schedule) {
 }
 
 bool ParseWeekdays(const std::string& text, Schedule& schedule) {
-    std::vector<int> days;
-    size_t at = 0;
-    while (at <= text.size()) {
-        size_t end = text.find(',', at);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string name = text.substr(at, end - at);
+    std::set<int> days;  // in the week's order, each once
+    for (std::string name : text::SplitList(text, ',')) {
         for (char& c : name) {
             c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
         }
-        int day = 0;
-        for (int d = 0; d < 7; ++d) {
-            day = name == kDayNames[d] ? d + 1 : day;
-        }
-        if (day == 0) {
+        const auto day = std::find(std::begin(kDayNames), std::end(kDayNames), name);
+        if (day == std::end(kDayNames)) {
             return false;
         }
-        bool seen = false;
-        for (int d : days) {
-            seen = seen || d == day;
-        }
-        if (!seen) {
-            days.push_back(day);
-        }
-        at = end + 1;
+        days.insert(static_cast<int>(day - std::begin(kDayNames)) + 1);
     }
-    std::vector<int> sorted;
-    for (int d = 1; d <= 7; ++d) {
-        for (int x : days) {
-            if (x == d) {
-                sorted.push_back(d);
-            }
-        }
-    }
-    schedule.weekdays = sorted;
+    schedule.weekdays.assign(days.begin(), days.end());
     return true;
 }
 
