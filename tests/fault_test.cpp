@@ -19,6 +19,7 @@
 #include "StoredRows.h"
 #include "TempDir.h"
 #include "crawl/CrawlWorker.h"
+#include "crawl/CurlFetcher.h"
 #include "crawl/EventQueue.h"
 #include "store/RecordStore.h"
 
@@ -47,8 +48,23 @@ std::vector<MemberRecord> ReadRows(const std::string& path) {
     return StoredRows(store);
 }
 
-Outcome Crawl(const std::string& storePath) {
-    return Outcome{RunFixtureJob(CRAWL_MODE_COLLECT, 1, 3, storePath), {}};
+// The real fetcher and store; the back-off between tries is not slept (the fetcher's own
+// time-outs are, as they are what is tried). `idleSeconds` shortens the fetcher's idle limit
+// (FetcherTest holds the real one).
+Outcome Crawl(const std::string& storePath, long idleSeconds = FetchLimits().idleSeconds) {
+    CrawlDeps deps = DefaultCrawlDeps();
+    deps.wait = [](std::chrono::milliseconds, StopToken& stop) { return stop.StopRequested(); };
+    deps.makeFetcher = [idleSeconds] {
+        auto fetcher = std::make_unique<CurlFetcher>();
+        FetchLimits limits;
+        limits.idleSeconds = idleSeconds;
+        fetcher->SetLimits(limits);
+        return fetcher;
+    };
+    return Outcome{RunFixtureJob(CRAWL_MODE_COLLECT, 1, 3, storePath,
+                                 std::make_shared<RunControlWord>(RunState::Empty),
+                                 std::chrono::seconds(60), deps),
+                   {}};
 }
 
 std::vector<std::string> Titles(const std::vector<MemberRecord>& rows) {
@@ -60,6 +76,8 @@ std::vector<std::string> Titles(const std::vector<MemberRecord>& rows) {
 }
 
 const std::string kPage2 = "page 2";
+// The fetcher's idle limit in these runs.
+constexpr long kIdleSeconds = 2;
 const std::string kContact = "contact";
 
 struct NetworkFault {
@@ -99,7 +117,8 @@ const NetworkFault kNetworkFaults[] = {
     {"redirectLoop", [] { return RedirectTo("http://www.tarvola.com/loop.html"); }},
     {"redirectToFtp", [] { return RedirectTo("ftp://www.tarvola.com/file"); }},
     {"neverAnswers", [] { return Kind(Reply::Kind::Hang); }},
-    {"answersAfterSixSeconds", [] { return Kind(Reply::Kind::Normal, 6000); }},
+    {"answersAfterTheIdleLimit",
+     [] { return Kind(Reply::Kind::Normal, kIdleSeconds * 1000 + 1000); }},
     {"closesWithoutReply", [] { return Kind(Reply::Kind::CloseWithoutReply); }},
 };
 
@@ -121,7 +140,7 @@ TEST_P(NetworkFaultTest, CrawlGoesOnAndStoresTheHealthyPagesOnce) {
     server.Route(where == kPage2 ? page2 : "company.tarvola.com/athena/contact/szdz.html",
                  fault.reply());
     TempDir dir;
-    Outcome out = Crawl(dir.File("data.db"));
+    Outcome out = Crawl(dir.File("data.db"), kIdleSeconds);
     out.rows = ReadRows(dir.File("data.db"));
 
     std::vector<MemberRecord> expected = FixtureSiteRows();

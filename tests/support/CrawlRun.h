@@ -1,5 +1,6 @@
 #pragma once
-// Runs one job of the fixture search on a real worker to its end and collects what it posted.
+// Runs one job of the fixture search on a real worker (by default, with real waits) to its end
+// and collects what it posted.
 
 #include <chrono>
 #include <memory>
@@ -17,7 +18,8 @@ inline std::vector<EventNote> RunFixtureJob(
     int mode, int start, int last, const std::string& storePath,
     std::shared_ptr<crawl::RunControlWord> word =
         std::make_shared<crawl::RunControlWord>(crawl::RunState::Empty),
-    std::chrono::seconds limit = std::chrono::seconds(60)) {
+    std::chrono::seconds limit = std::chrono::seconds(60),
+    const crawl::CrawlDeps& deps = crawl::DefaultCrawlDeps()) {
     auto queue = std::make_shared<crawl::EventQueue>();
     crawl::CrawlJob job;
     job.pNotify = queue;
@@ -27,7 +29,7 @@ inline std::vector<EventNote> RunFixtureJob(
     job.nLastPage = last;
     job.strCondition = FixtureCondition();
     job.strStorePath = storePath;
-    auto worker = crawl::CrawlWorker::Start(job, crawl::DefaultCrawlDeps());
+    auto worker = crawl::CrawlWorker::Start(job, deps);
     if (!worker->Join(limit)) {
         worker->RequestStop();
         worker->Join(std::chrono::seconds(30));

@@ -30,6 +30,7 @@ class PgCluster {
   private:
     PgCluster() = default;
     bool Create(std::string& why);
+    bool StartOnFreePort(std::string& why);
     int Shell(const std::string& command) const;
 
     std::string bin_;
