@@ -90,16 +90,6 @@ grep -q $'^塑料-广东\t新增 [0-9]*\t页数 3\t失败 0\t' <<<"$out" || fail
 # A schedule registered, listed and removed through the Task Scheduler's COM API (nothing
 # waits for it to fire).
 tasks="$WINEPREFIX/drive_c/windows/system32/tasks"
-# Windows always runs its Task Scheduler. In a new prefix wine's is not up yet ("service
-# database locked" while the prefix is still being set up): started, and waited for.
-wait_for_task_scheduler() {
-  for _ in $(seq 1 90); do
-    wine net start 2>/dev/null | grep -q 'Task Scheduler' && return 0
-    wine net start schedule >/dev/null 2>&1
-    sleep 1
-  done
-  return 1
-}
 wait_for_task_scheduler || fail "wine's Task Scheduler service did not start"
 out="$(run schedule add --daily 08:00 2>"$tmp/err")" || fail "schedule add: $(cat "$tmp/err")"
 id="$(sed -n 's/^schedule \([0-9]*\): 每天 08:00.*/\1/p' <<<"$out")"

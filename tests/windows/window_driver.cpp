@@ -9,6 +9,9 @@
 //   window_driver tab ID INDEX      open page INDEX of tab ID
 //   window_driver answer ID         wait for a box of the window and press its button ID
 //   window_driver save PATH         wait for a file dialog and choose PATH in it
+//   window_driver boxset ID TEXT    set, get and count, in the box of the window that has
+//   window_driver boxget ID         control ID (waited for)
+//   window_driver boxcount ID
 //   window_driver close             ask the window to close (returns once it was handled)
 
 #include <windows.h>
@@ -176,20 +179,33 @@ int wmain(int argc, wchar_t** argv) {
                      reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
         return 0;
     }
-    HWND control = Control(main, id);
+    // The commands on the window's own controls, or with "box" before them, on those of the
+    // box it shows.
+    std::wstring verb = command;
+    HWND control = nullptr;
+    if (verb.rfind(L"box", 0) == 0) {
+        verb = verb.substr(3);
+        HWND box = WaitFor([main, id] {
+            HWND open = OpenBox(main);
+            return open != nullptr && GetDlgItem(open, id) != nullptr ? open : nullptr;
+        });
+        control = box != nullptr ? GetDlgItem(box, id) : nullptr;
+    } else {
+        control = Control(main, id);
+    }
     if (control == nullptr) {
         return Fail("no such control");
     }
-    if (command == L"click") {
+    if (verb == L"click") {
         PostMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                      reinterpret_cast<LPARAM>(control));
-    } else if (command == L"set" && argc > 3) {
+    } else if (verb == L"set" && argc > 3) {
         SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
-    } else if (command == L"get") {
+    } else if (verb == L"get") {
         std::printf("%s\n", Utf8(TextOf(control)).c_str());
-    } else if (command == L"count") {
+    } else if (verb == L"count") {
         std::printf("%ld\n", static_cast<long>(SendMessageW(control, LVM_GETITEMCOUNT, 0, 0)));
-    } else if (command == L"tab" && argc > 3) {
+    } else if (verb == L"tab" && argc > 3) {
         // Unlike TCM_SETCURSEL, this tells the window the page changed.
         SendMessageW(control, TCM_SETCURFOCUS, static_cast<WPARAM>(_wtoi(argv[3])), 0);
     } else {

@@ -2,8 +2,9 @@
 # collector.exe's window as a user works in it, under wine on an X server of its own: the search
 # typed in, pre-collect, collect from a stand-in directory on Linux (reached through the proxy
 # set in Internet Options, not http_proxy) into a store at a Chinese path, the rows shown in both
-# lists, an export to a workbook and one to a text file and an import through Windows' own
-# dialogs, a close that waits for an open question, and the window closed. The window is driven by window_driver.exe and read back by its state lines.
+# lists, the search saved and scheduled through the window's dialogs, an export to a workbook
+# and one to a text file and an import through Windows' own dialogs, a close that waits for an
+# open question, and the window closed. The window is driven by window_driver.exe and read back by its state lines.
 # Usage: window_under_wine.sh STANDIN_SITE COLLECTOR_EXE WINDOW_DRIVER_EXE
 set -uo pipefail
 standin="$1"
@@ -80,6 +81,8 @@ IDC_RESULT_LIST=1002 IDC_PRECOLLECT=1004 IDC_START=1005 IDC_EXPORT_CSV=1006
 IDC_EXPORT_TEXT=1011 IDC_EVERY_N=1014 IDC_PARALLEL=1022 IDC_LIST_TAB=1030 IDC_DATA_FILTER=1031
 IDC_DATA_LIST=1035
 IDC_CLEAR=1026 IDC_IMPORT=1027 IDC_INDUSTRY=1101 IDC_REGION=1102 IDC_EXPORT_NEXT=1312 IDOK=1 IDNO=7
+IDC_SAVE_SEARCH=1042 IDC_SCHEDULES=1043 IDC_SEARCH_NAME=1601 IDC_SEARCH_NAME_OK=1602
+IDC_SCHED_TIME=1711 IDC_SCHED_ADD=1714 IDC_SCHED_LIST=1715 IDC_SCHED_CLOSE=1717
 
 drive set $IDC_INDUSTRY 塑料
 drive set $IDC_REGION 广东
@@ -103,6 +106,28 @@ drive tab $IDC_LIST_TAB 1
 for _ in $(seq 1 50); do [ "$(drive count $IDC_DATA_LIST)" = 60 ] && break; sleep 0.2; done
 [ "$(drive count $IDC_DATA_LIST)" = 60 ] || fail "the collected data: $(drive count $IDC_DATA_LIST) rows"
 drive tab $IDC_LIST_TAB 0
+
+# The search saved under the name offered, then scheduled daily through the Task Scheduler;
+# the dialog opens again with the schedule listed (nothing waits for it to fire).
+drive click $IDC_SAVE_SEARCH
+name="$(drive boxget $IDC_SEARCH_NAME)"
+[ "$name" = 塑料-广东 ] || fail "the name offered: $name"
+drive answer $IDC_SEARCH_NAME_OK >/dev/null || fail "no dialog for the search's name"
+await 'status=已保存搜索“塑料-广东”'
+saved="$(sqlite3 "$folder/数据.db" "SELECT COUNT(*) FROM T_CONFIG WHERE itemname = 'search:塑料-广东'")"
+[ "$saved" = 1 ] || fail "the saved search in the store: $saved"
+wait_for_task_scheduler || fail "wine's Task Scheduler service did not start"
+drive click $IDC_SCHEDULES
+drive boxset $IDC_SCHED_TIME 07:30 || fail "no schedule dialog"
+drive answer $IDC_SCHED_ADD >/dev/null
+await 'status=已添加定时采集 [0-9]+：每天 07:30'
+for _ in $(seq 1 50); do [ "$(drive boxcount $IDC_SCHED_LIST)" = 1 ] && break; sleep 0.2; done
+[ "$(drive boxcount $IDC_SCHED_LIST)" = 1 ] || fail "schedules listed: $(drive boxcount $IDC_SCHED_LIST)"
+drive answer $IDC_SCHED_CLOSE >/dev/null
+tasks="$WINEPREFIX/drive_c/windows/system32/tasks"
+found=0
+for f in "$tasks"/Tarvola采集器/* "$tasks"/"Tarvola采集器 "*; do [ -f "$f" ] && found=1; done
+[ $found = 1 ] || fail "no task: $(ls "$tasks")"
 
 # A workbook, then a text file: the export's choice (next), then the save dialog.
 export_to() {
