@@ -265,9 +265,16 @@ class FaultSite {
                 }
                 break;
             case 2: {
+                // Each page keeps its length (one may hold a company listed twice as well):
+                // a listing refilled by the first page's length could end pages earlier than
+                // the totals it gives say.
                 std::vector<Company> all = Flat();
                 std::rotate(all.begin(), all.begin() + 1 + d.Below(2), all.end());
-                Refill(all, listing_.front().size(), listing_.size());
+                auto next = all.begin();
+                for (auto& page : listing_) {
+                    std::copy_n(next, page.size(), page.begin());
+                    next += static_cast<std::ptrdiff_t>(page.size());
+                }
                 Note(kShift);
                 break;
             }
