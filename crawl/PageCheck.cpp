@@ -52,8 +52,11 @@ SearchTotals ReadTotals(std::string_view page) {
     static const std::string pagesStart = text::Utf8ToGbk("total-page\">共");
     static const std::string pagesEnd = text::Utf8ToGbk("页<");
     SearchTotals t;
-    t.hasMatches = text::ContainsText(page, found);
-    t.matches = text::LeadingLong(text::Trim(text::ExtractBetween(page, found, matching)));
+    // The count is there only when the whole phrase is: a page cut right after "共找到" says
+    // nothing of its matches, least of all that there are none.
+    const std::string count = text::Trim(text::ExtractBetween(page, found, matching));
+    t.hasMatches = !count.empty() && count[0] >= '0' && count[0] <= '9';
+    t.matches = text::LeadingLong(count);
     t.pages = text::LeadingInt(text::ExtractBetween(page, pagesStart, pagesEnd));
     return t;
 }

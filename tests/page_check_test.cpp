@@ -61,6 +61,11 @@ TEST(PageCheckTest, ResultPagesAreWholeOrNotThePage) {
         {"no entries, the totals end before it", 6, 200, Listing(0, Totals(40, 5)), Answer::Page},
         {"no block, the totals end before it", 4, 200, Totals(30, 3), Answer::Page},
         {"no entries and no matches", 1, 200, Gbk("共找到 0 条符合") + Listing(0), Answer::Page},
+        // Cut within the totals: no count was read, least of all "0 matches".
+        {"cut after 共找到", 2, 200, Gbk("<title>塑料 广东 公司</title>共找到"), Answer::Transient},
+        {"cut before 条符合", 2, 200, Gbk("<title>塑料 广东 公司</title>共找到 0"),
+         Answer::Transient},
+        {"共找到 with no number", 2, 200, Gbk("共找到 条符合") + Listing(0), Answer::Transient},
         {"more than 1,000 entries", 1, 200, Listing(1001, Totals(1001, 1)), Answer::Transient},
         {"exactly 1,000 entries", 1, 200, Listing(1000, Totals(1000, 1)), Answer::Page},
         {"an empty body", 1, 200, "", Answer::Transient},
@@ -73,6 +78,8 @@ TEST(PageCheckTest, ResultPagesAreWholeOrNotThePage) {
         {"502", 1, 502, "bad gateway", Answer::Transient},
         {"the pre-collect's totals", 0, 200, Totals(40, 5), Answer::Page},
         {"the pre-collect without totals", 0, 200, "<html></html>", Answer::Transient},
+        {"the pre-collect cut after 共找到", 0, 200, Gbk("<title>塑料 广东 公司</title>共找到"),
+         Answer::Transient},
     };
     for (const Case& c : cases) {
         const FetchResult r = CheckResultPage(Answered(c.status, c.body), c.page);
