@@ -54,9 +54,10 @@ SearchTotals ReadTotals(std::string_view page) {
     SearchTotals t;
     // The count is there only when the whole phrase is: a page cut right after "共找到" says
     // nothing of its matches, least of all that there are none.
-    const std::string count = text::Trim(text::ExtractBetween(page, found, matching));
-    t.hasMatches = !count.empty() && count[0] >= '0' && count[0] <= '9';
-    t.matches = text::LeadingLong(count);
+    const size_t at = text::FindText(page, found);
+    t.hasMatches =
+        at != text::npos && text::FindText(page, matching, at + found.size()) != text::npos;
+    t.matches = text::LeadingLong(text::Trim(text::ExtractBetween(page, found, matching)));
     t.pages = text::LeadingInt(text::ExtractBetween(page, pagesStart, pagesEnd));
     return t;
 }

@@ -27,7 +27,7 @@ inline constexpr int kMaxEntriesPerPage = 1000;
 
 // The totals a result page states ("共找到 N 条符合", "total-page">共P页<").
 struct SearchTotals {
-    bool hasMatches = false;  // "共找到 N 条符合" is there, with its number
+    bool hasMatches = false;  // "共找到 … 条符合" is there whole
     std::int64_t matches = 0;
     int pages = 0;  // 0 when the page count is not there
 };
