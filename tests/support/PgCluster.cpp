@@ -99,20 +99,20 @@ bool PgCluster::Create(std::string& why) {
     }
     // initdb takes most of a small test's time, and every test program (each test, under
     // ctest) makes a cluster: the first one's fresh data folder is kept as a template, named
-    // by the server and the settings, and copied by the others.
-    const std::string settings = std::string(" -U ") + kUser + " --auth=scram-sha-256 -E UTF8" +
-                                 " --locale=C --no-sync " + kPassword;
-    const std::string tmplDir = "/tmp/collector-pg-template-" + std::to_string(::geteuid()) + "-" +
-                                std::to_string(std::hash<std::string>()(bin_ + settings));
+    // by the server and the settings initdb is given, and copied by the others.
+    const std::string settings =
+        std::string(" -U ") + kUser + " --auth=scram-sha-256 -E UTF8 --locale=C --no-sync";
+    const std::string tmplDir =
+        "/tmp/collector-pg-template-" + std::to_string(::geteuid()) + "-" +
+        std::to_string(std::hash<std::string>()(bin_ + settings + " " + kPassword));
     if (std::filesystem::exists(tmplDir + "/PG_VERSION") &&
         Shell(runAs_ + "cp -a " + tmplDir + " " + dir_ + "/data") == 0) {
         return StartOnFreePort(why);
     }
     std::error_code gone;
     std::filesystem::remove_all(dir_ + "/data", gone);  // a copy that failed half way
-    if (Shell(runAs_ + bin_ + "/initdb -D " + dir_ + "/data -U " + kUser +
-              " --auth=scram-sha-256 --pwfile=" + dir_ + "/pw -E UTF8 --locale=C --no-sync > " +
-              dir_ + "/initdb.log 2>&1") != 0) {
+    if (Shell(runAs_ + bin_ + "/initdb -D " + dir_ + "/data" + settings + " --pwfile=" + dir_ +
+              "/pw > " + dir_ + "/initdb.log 2>&1") != 0) {
         why = "initdb failed; see " + dir_ + "/initdb.log";
         return false;
     }
