@@ -393,7 +393,7 @@ void RecordStore::ClearAfter() {
     }
 }
 
-int RecordStore::IndexBatch() {
+int RecordStore::IndexBatch(std::int64_t lastId) {
     // Each batch in one transaction with the mark (so two searches at once never index a row
     // twice), short enough that a collect writing beside a first search of a million rows
     // waits a moment, never its busy time-out.
@@ -405,8 +405,8 @@ int RecordStore::IndexBatch() {
         }
         std::vector<std::pair<std::int64_t, Utf8Row>> rows;
         db_.Run(std::string("SELECT id, ") + kColumns +
-                    " FROM T_MEMBER_CHINA WHERE id > ?1 ORDER BY id LIMIT ?2",
-                {upTo, kIndexBatchRows}, [&](const SqlRow& r) {
+                    " FROM T_MEMBER_CHINA WHERE id > ?1 AND id <= ?3 ORDER BY id LIMIT ?2",
+                {upTo, kIndexBatchRows, lastId}, [&](const SqlRow& r) {
                     Utf8Row row;
                     for (int i = 0; i < MemberRecord::kFieldCount; ++i) {
                         row[i] = std::string(r.Text(i + 1));
@@ -429,12 +429,17 @@ bool RecordStore::UpdateTextIndex(const std::function<bool(int percent)>& progre
     if (!hasGrams_ || db_.ReadOnly()) {
         return true;
     }
+    // Up to the rows there are now: a collect or an import writing beside it faster than it
+    // indexes would otherwise keep it going for ever. What they add is looked at one by one
+    // until the next update.
     const std::int64_t upTo = IndexedUpTo();
-    const std::int64_t total =
-        text::LeadingLong(db_.One("SELECT count(*) FROM T_MEMBER_CHINA WHERE id > ?1", {upTo}));
+    const std::int64_t lastId =
+        text::LeadingLong(db_.One("SELECT coalesce(max(id), 0) FROM T_MEMBER_CHINA"));
+    const std::int64_t total = text::LeadingLong(
+        db_.One("SELECT count(*) FROM T_MEMBER_CHINA WHERE id > ?1 AND id <= ?2", {upTo, lastId}));
     std::int64_t done = 0;
     for (;;) {
-        const int n = IndexBatch();
+        const int n = IndexBatch(lastId);
         if (n < kIndexBatchRows) {
             return true;
         }

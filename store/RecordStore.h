@@ -61,7 +61,7 @@ class RecordStore : public SqlRecordStore {
     void IndexRow(std::int64_t id, const Utf8Row& row, bool remove = false);
     // Indexes the next batch of rows stored since the index's mark, in one transaction with
     // the mark: how many.
-    int IndexBatch();
+    int IndexBatch(std::int64_t lastId);  // the next rows up to lastId
     // Whether the filter's index holds every row.
     bool IndexComplete();
     // The last row the filter's index holds (-1: there is no index).

@@ -166,10 +166,10 @@ class IRecordStore : public IRecordWriter {
     // whatever other connections write meanwhile (they are not held up). An export that looks
     // at its rows before writing them writes what it looked at.
     virtual void InOneSnapshot(const std::function<void()>& reads) = 0;
-    // Brings the filter's index up to date (the rows stored since it last was), a short
-    // transaction at a time, telling `progress` the share done (0 to 99) after each; giving
-    // false stops it for now. True once it is up to date. A store whose database keeps its
-    // index itself is always up to date.
+    // Brings the filter's index up to date (the rows stored since it last was, up to the last
+    // row there is when it starts), a short transaction at a time, telling `progress` the
+    // share done (0 to 99) after each; giving false stops it for now. True once done. A store whose
+    // database keeps its index itself is always up to date.
     virtual bool UpdateTextIndex(const std::function<bool(int percent)>& progress) {
         (void)progress;
         return true;

@@ -268,6 +268,35 @@ TEST(RecordStore, KeptFailuresAndTheRowsTheyHold) {
     EXPECT_EQ(RecordStore(dir.File("old.db")).KeptFailures()[0].id, 7);
 }
 
+TEST(RecordStore, TheFilterIndexEndsAtTheRowsThereWereThoughAWriterOutrunsIt) {
+    TempDir dir;
+    RecordStore store(dir.File("data.db"));
+    store.FindRows({"公司", 0, 1});  // the index is made, empty
+    auto batch = [&](int from, int count) {
+        std::vector<IRecordStore::Utf8Row> rows;
+        for (int i = from; i < from + count; ++i) {
+            rows.push_back({"公司" + std::to_string(i), "联系人"});
+        }
+        store.ImportRows(rows);
+    };
+    const int before = 3 * RecordStore::kIndexBatchRows + 5;
+    batch(1, before);
+    // Between two of its batches more rows come than a batch takes: it still ends, after the
+    // batches the rows of its start make.
+    int next = before + 1, calls = 0;
+    const bool done = store.UpdateTextIndex([&](int) {
+        batch(next, 2 * RecordStore::kIndexBatchRows);
+        next += 2 * RecordStore::kIndexBatchRows;
+        return ++calls < 20;
+    });
+    EXPECT_TRUE(done);
+    EXPECT_EQ(calls, 3);
+    // What came meanwhile is found all the same, looked at one by one.
+    const auto found = store.FindRows({"公司" + std::to_string(next - 1), 0, 10});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].id, next - 1);
+}
+
 TEST(RecordStore, TheFilterIndexesManyRowsInShortTransactionsAndFindsThemAll) {
     TempDir dir;
     RecordStore store(dir.File("data.db"));
