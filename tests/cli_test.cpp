@@ -970,9 +970,7 @@ TEST_F(SharedStoreCliTest, ASharedSearchThatShrankEndsForEveryLane) {
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    std::this_thread::sleep_for(std::chrono::seconds(3));  // time to end, had it not hung
-    collector.Signal(SIGKILL);
-    EXPECT_EQ(collector.Wait(), 0) << collector.Stderr();
+    EXPECT_EQ(collector.WaitOrKill(std::chrono::seconds(60)), 0) << collector.Stderr();
     std::vector<std::string> expected = GeneratedTitles(1, 3, 8);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Titles(), expected);

@@ -97,6 +97,23 @@ int ChildProcess::Wait() {
     return WEXITSTATUS(status_);
 }
 
+int ChildProcess::WaitOrKill(std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        siginfo_t info{};
+        if (waited_ ||
+            (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT | WNOHANG) == 0 &&
+             info.si_pid == pid_)) {
+            return Wait();
+        }
+        if (std::chrono::steady_clock::now() > until) {
+            Signal(SIGKILL);
+            return Wait();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 std::string ChildProcess::Stdout() const {
     return ReadFileBytes(outPath_);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Runs a program of ours as a child process with its output captured in files.
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -16,6 +17,9 @@ class ChildProcess {
     void Signal(int sig);
     // Waits for the end; returns the exit code, or 128 + signal number when killed.
     int Wait();
+    // Waits at most `limit` for the end, then kills it: a hang shows as 137, however slow the
+    // machine is short of that.
+    int WaitOrKill(std::chrono::milliseconds limit);
     // The most memory the child held (its VmHWM, in KiB), known once it was waited for.
     long PeakKb() const { return peakKb_; }
     std::string Stdout() const;
