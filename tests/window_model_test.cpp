@@ -716,7 +716,10 @@ TEST_F(WindowModelTest, WatchdogRestartsWithoutADuplicatedWalk) {
     PreCollect();
     model->SetText(IDC_TIMEOUT, "5");
     model->Start();
-    ASSERT_TRUE(RunUntil([&] { return StoredRows() == 1; }));
+    // The clock moves on only once the window has counted the first record and the second
+    // company's page is being waited for: the silence is timed from then.
+    ASSERT_TRUE(
+        RunUntil([&] { return view.state.records.rfind("1 /", 0) == 0 && asked.load() == 1; }));
     RunUntil([] { return false; }, 200ms);
     clock.Advance(5s);
     ASSERT_TRUE(RunUntil([&] { return model->Controller().Restarts() == 1; }, 5s));

@@ -130,12 +130,15 @@ bool PgCluster::Create(std::string& why) {
 }
 
 bool PgCluster::StartOnFreePort(std::string& why) {
-    port_ = FreePort();
-    if (!Start()) {
-        why = "the server did not start; see " + dir_ + "/server.log";
-        return false;
+    // A port found free may be taken by another test before the server binds it: a few tries.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        port_ = FreePort();
+        if (Start()) {
+            return true;
+        }
     }
-    return true;
+    why = "the server did not start; see " + dir_ + "/server.log";
+    return false;
 }
 
 bool PgCluster::Start() {
