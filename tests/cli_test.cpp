@@ -831,7 +831,7 @@ TEST_F(SharedStoreCliTest, ASharedSearchWithAKeptPageNeverEndsAsDoneAndIsNotClea
     // search vanished stops, never calling the walk done.
     auto r = Cli({"--store", uri, "clear"});
     EXPECT_EQ(r.code, 0) << r.err;  // nobody at work
-    server.SetLatency(60);
+    server.SetLatency(150);         // a walk of some 15 s: the two clears come well within it
     auto working = Collector();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (::StoredRows(*OpenStore(uri)).size() < 2 &&
